@@ -1,0 +1,30 @@
+# Set-up and everyday commands. `make demo` and `make test` work on a fresh
+# Debian 12 machine: both install what is missing first.
+BUILD_DIR ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+.PHONY: all deps configure build test demo bench clean
+
+all: build
+
+deps:
+	scripts/install-deps
+
+configure: deps
+	cmake -S . -B $(BUILD_DIR) -G Ninja $(CMAKE_FLAGS)
+
+build: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	scripts/demo $(BUILD_DIR)
+
+bench: build
+	scripts/bench $(BUILD_DIR)
+
+clean:
+	rm -rf $(BUILD_DIR)

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <termios.h>
+
+namespace kestrel {
+
+// Byte transport to the box over a serial device (a COM port, a USB serial
+// adapter, a pseudo-terminal). Opens exclusively with the box's line settings;
+// reads and writes block in the device within bounded times, never spinning.
+class SerialLink {
+public:
+    SerialLink() = default;
+    ~SerialLink();
+    SerialLink(const SerialLink&) = delete;
+    SerialLink& operator=(const SerialLink&) = delete;
+
+    // "COMn" is port n: /dev/ttyS(n-1).
+    static std::string DeviceForPort(int port);
+
+    bool Open(int port, std::uint32_t baudRate, std::uint8_t parity, std::uint8_t stopBits, std::uint8_t byteSize);
+    bool Open(const std::string& device, std::uint32_t baudRate, std::uint8_t parity, std::uint8_t stopBits,
+              std::uint8_t byteSize);
+    // Restores the device's settings as found, releases it. Harmless when closed.
+    void Close();
+
+    // Writes all `count` bytes within 5 x count + 10 ms. False when the device
+    // failed, hung up or took longer.
+    bool Write(const std::uint8_t* data, std::uint32_t count);
+    // Returns when `count` bytes arrived, or 500 ms passed with no new byte, or
+    // 5 x count + 10 ms passed since the call, with the number of bytes read.
+    std::int32_t Read(std::uint8_t* buffer, std::uint32_t count);
+
+    bool IsOpen() const { return fd_ >= 0; }
+    // The device hung up or failed since it was opened: nothing more will arrive.
+    bool IsBroken() const { return broken_; }
+    // errno of the last failed Open, 0 after a successful one.
+    int OpenError() const { return openError_; }
+
+private:
+    int fd_ = -1;
+    bool broken_ = false;
+    int openError_ = 0;
+    bool haveSavedSettings_ = false;
+    termios savedSettings_{};  // the device's settings as found, restored at Close
+};
+
+}  // namespace kestrel

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+
+#include "links/UsbDriver.h"
+
+namespace kestrel {
+
+// Byte transport to the box over its USB serial chip, through a UsbDriver.
+class UsbLink {
+public:
+    explicit UsbLink(UsbDriver& driver) : driver_(driver) {}
+    ~UsbLink();
+    UsbLink(const UsbLink&) = delete;
+    UsbLink& operator=(const UsbLink&) = delete;
+
+    bool Open(std::int32_t index, std::uint32_t baudRate, std::uint8_t parity, std::uint8_t stopBits,
+              std::uint8_t wordLength);
+    // True when the device is closed afterwards (or was not open).
+    bool Close();
+    // False when the library refused the write or wrote fewer bytes.
+    bool Write(const std::uint8_t* data, std::uint32_t count);
+    // 0 at once when nothing is waiting; otherwise reads up to `count` bytes within
+    // the serial link's bounds and returns how many arrived.
+    std::int32_t Read(std::uint8_t* buffer, std::uint32_t count);
+    // Blocks in the library up to `timeoutMs` for up to `count` bytes; the count read.
+    std::int32_t WaitRead(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs);
+
+    std::int32_t CountDevices();
+    bool EnumerateDevices();
+    void PrepareForSync();
+
+    bool IsOpen() const { return open_; }
+    // The library failed a read or write since the open: the device is gone.
+    bool IsBroken() const { return broken_; }
+
+    // Process-wide: set once the library has listed the devices, never cleared
+    // except by tests that start a new simulated process.
+    static bool DevicesListed;
+
+private:
+    UsbDriver& driver_;
+    UsbHandle handle_ = kNoUsbHandle;
+    bool open_ = false;
+    bool broken_ = false;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,109 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "builders/OutputData.h"
+#include "links/SerialLink.h"
+#include "links/UsbLink.h"
+#include "readers/ExtractData.h"
+#include "readers/RecordList.h"
+#include "session/Clock.h"
+#include "session/StatusList.h"
+
+namespace kestrel {
+
+// What a front end may set for one session beyond the Part-given fixed values.
+struct SessionOptions {
+    UsbDriver* usbDriver = nullptr;  // null: the system's driver
+    Clock* clock = nullptr;          // null: the steady clock
+    // Bound of every wait after the synchronisation, since the last byte sent or received.
+    std::uint32_t answerTimeoutMs = 30000;
+    // Polled in every wait and between blocks of the data; true ends the download.
+    std::function<bool()> cancelRequested;
+};
+
+// The flashing session: everything one download needs, from the raw file bytes
+// to the link. Lives for one download; ending it closes its links.
+class DataConverter {
+public:
+    static constexpr std::uint32_t kSourceBufferSize = 500000;
+    static constexpr std::uint32_t kOutputBufferSize = 458752;
+    static constexpr std::uint32_t kVerifyBufferOffset = kOutputBufferSize / 2;  // 229376
+    static constexpr std::uint32_t kSyncTimeoutMs = 20000;
+
+    static constexpr std::uint8_t kLinkUsb = 1;
+    static constexpr std::uint8_t kLinkCom = 2;
+    static constexpr std::uint8_t kSourceMot = 1;
+    static constexpr std::uint8_t kSourceBin = 2;
+
+    // Results of LoadSourceFile beyond the Part's -1 and -3.
+    static constexpr int kSourceSizeRefused = -2;
+    // Results of FlashData beyond the Part's.
+    static constexpr int kFlashBoxNotAnswering = -6;
+    static constexpr int kFlashCancelled = -8;
+    // Results of VerifyData beyond the Part's -1.
+    static constexpr int kVerifyBoxNotAnswering = -2;
+    static constexpr int kVerifyCancelled = -3;
+    // What ReceiveByte returns instead of a byte when its wait ends without one.
+    static constexpr int kNoAnswer = -1;
+    static constexpr int kLinkLost = -2;
+    static constexpr int kCancelled = -3;
+
+    explicit DataConverter(StatusList& statusList, SessionOptions options = {});
+    virtual ~DataConverter();
+    DataConverter(const DataConverter&) = delete;
+    DataConverter& operator=(const DataConverter&) = delete;
+
+    // Preparation: file into SourceBuffer, records, image into OutputBuffer.
+    int LoadSourceFile(const std::string& path);
+    int AnalyseSourceFile();
+    int BuildOutputData();
+
+    // Link selection and byte I/O over the link that LinkKind names.
+    int OpenInterface(const std::string& name, std::uint32_t baudRate);
+    bool SendBlock(const std::uint8_t* data, std::uint32_t count);
+    bool SendByte(std::uint8_t value);
+    // The next byte from the box (0..255), or kNoAnswer, kLinkLost or kCancelled
+    // when the bound since the last byte passed, the link went away or the user cancelled.
+    int ReceiveByte();
+    // One short attempt; 0 when nothing arrived.
+    std::uint8_t ReceiveByteNoWait();
+
+    // The handshake with the box, and the read-back.
+    int FlashData();
+    int VerifyData();
+
+    // The fields, in the order the session has always laid them out.
+    std::unique_ptr<ExtractData> reader;
+    std::unique_ptr<OutputData> builder;
+    std::unique_ptr<UsbLink> usbLink;
+    std::unique_ptr<SerialLink> serialLink;
+    StatusList& statusList;
+    std::uint32_t sourceLength = 0;
+    std::uint32_t outputLength = 0;
+    std::uint8_t LinkKind = 0;
+    std::array<std::uint8_t, kSourceBufferSize> SourceBuffer{};
+    std::array<std::uint8_t, kOutputBufferSize> OutputBuffer{};
+    std::string interfaceName;
+    RecordList records;
+    std::uint8_t sourceKind = 0;
+
+    std::uint8_t* VerifyBuffer() { return OutputBuffer.data() + kVerifyBufferOffset; }
+
+private:
+    bool LinkBroken() const;
+    bool CancelRequested() const;
+    void NoteActivity();
+    bool AnswerBoundPassed();
+    int ReportWaitEnd(int waitResult, int notAnswering, int cancelled);
+
+    SessionOptions options_;
+    Clock& clock_;
+    std::uint32_t lastActivityMs_ = 0;
+};
+
+}  // namespace kestrel
