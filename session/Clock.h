@@ -16,3 +16,19 @@ public:
 Clock& SteadyClock();
 
 }  // namespace kestrel
+
+namespace kestrel {
+
+// A clock that moves only when told to: for tests, fuzzers and simulated devices
+// that let time pass instantly instead of sleeping.
+class ManualClock : public Clock {
+public:
+    explicit ManualClock(std::uint32_t startMs = 0) : nowMs_(startMs) {}
+    std::uint32_t TickMs() override { return nowMs_; }
+    void Advance(std::uint32_t ms) { nowMs_ += ms; }
+
+private:
+    std::uint32_t nowMs_;
+};
+
+}  // namespace kestrel
