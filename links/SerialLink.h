@@ -29,8 +29,9 @@ public:
     // Writes all `count` bytes within 5 x count + 10 ms. False when the device
     // failed, hung up or took longer.
     bool Write(const std::uint8_t* data, std::uint32_t count);
-    // Returns when `count` bytes arrived, or 500 ms passed with no new byte, or
-    // 5 x count + 10 ms passed since the call, with the number of bytes read.
+    // Returns when `count` bytes arrived, or 500 ms passed after a byte with no
+    // new one, or 5 x count + 10 ms passed since the call, with the number of
+    // bytes read. 0 at once when the link is closed or broken.
     std::int32_t Read(std::uint8_t* buffer, std::uint32_t count);
 
     bool IsOpen() const { return fd_ >= 0; }
@@ -40,11 +41,17 @@ public:
     int OpenError() const { return openError_; }
 
 private:
+    bool FailOpen(int error);
+    // Lets output still queued in the device leave before its settings change.
+    void AwaitQueuedOutput() const;
+
     int fd_ = -1;
     bool broken_ = false;
     int openError_ = 0;
+    bool exclusive_ = false;  // this link made the device exclusive and must undo it
     bool haveSavedSettings_ = false;
     termios savedSettings_{};  // the device's settings as found, restored at Close
+    std::uint32_t baudRate_ = 0;
 };
 
 }  // namespace kestrel

@@ -1,0 +1,261 @@
+#include "links/SerialLink.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "links/SerialLineSettings.h"
+
+namespace kestrel {
+
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+constexpr std::chrono::milliseconds kByteInterval{500};
+
+// The time a block of `count` bytes is allowed, in either direction.
+Steady::duration BlockAllowance(std::uint32_t count) {
+    return std::chrono::milliseconds(5 * static_cast<std::uint64_t>(count) + 10);
+}
+
+// Blocks in poll until `events` or `deadline`; the events seen, 0 at the deadline.
+short WaitFor(int fd, short events, Steady::time_point deadline) {
+    for (;;) {
+        const auto now = Steady::now();
+        if (now >= deadline) {
+            return 0;
+        }
+        // Rounded up, so that a wait never ends just before its deadline and spins.
+        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+        pollfd entry{fd, events, 0};
+        const int ready = ::poll(&entry, 1, static_cast<int>(std::min<long long>(ms, INT_MAX)));
+        if (ready > 0) {
+            return entry.revents;
+        }
+        if (ready < 0 && errno != EINTR) {
+            return POLLERR;
+        }
+    }
+}
+
+bool SameLine(const termios& applied, const termios& wanted) {
+    constexpr tcflag_t framing = CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS;
+    return (applied.c_cflag & framing) == (wanted.c_cflag & framing) &&
+           cfgetospeed(&applied) == cfgetospeed(&wanted) && cfgetispeed(&applied) == cfgetispeed(&wanted);
+}
+
+// DTR held off and RTS held on, as the box expects. A pseudo-terminal has no
+// modem lines at all; that is no failure.
+bool SetModemLines(int fd) {
+    int dtr = TIOCM_DTR;
+    if (::ioctl(fd, TIOCMBIC, &dtr) != 0) {
+        return errno == ENOTTY || errno == EINVAL;
+    }
+    int rts = TIOCM_RTS;
+    return ::ioctl(fd, TIOCMBIS, &rts) == 0;
+}
+
+}  // namespace
+
+SerialLink::~SerialLink() { Close(); }
+
+std::string SerialLink::DeviceForPort(int port) {
+    if (port < 1) {
+        return {};
+    }
+    return "/dev/ttyS" + std::to_string(port - 1);
+}
+
+bool SerialLink::Open(int port, std::uint32_t baudRate, std::uint8_t parity, std::uint8_t stopBits,
+                      std::uint8_t byteSize) {
+    const std::string device = DeviceForPort(port);
+    if (device.empty()) {
+        Close();
+        openError_ = ENOENT;
+        return false;
+    }
+    return Open(device, baudRate, parity, stopBits, byteSize);
+}
+
+bool SerialLink::Open(const std::string& device, std::uint32_t baudRate, std::uint8_t parity,
+                      std::uint8_t stopBits, std::uint8_t byteSize) {
+    Close();
+    broken_ = false;
+
+    // Non-blocking: every wait happens in poll, against the link's own deadlines.
+    fd_ = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0) {
+        return FailOpen(errno);
+    }
+    if (!::isatty(fd_)) {
+        return FailOpen(ENOTTY);
+    }
+    // Not shared with any other opener. TIOCEXCL alone does not stop a
+    // privileged opener, so a second instance of the tool run as root is kept
+    // out by the lock.
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        return FailOpen(errno == EWOULDBLOCK ? EBUSY : errno);
+    }
+    if (::ioctl(fd_, TIOCEXCL) != 0) {
+        return FailOpen(errno);
+    }
+    exclusive_ = true;
+
+    if (::tcgetattr(fd_, &savedSettings_) != 0) {
+        return FailOpen(errno);
+    }
+    haveSavedSettings_ = true;
+    const auto line = MakeLineSettings(savedSettings_, baudRate, parity, stopBits, byteSize);
+    if (!line) {
+        return FailOpen(EINVAL);
+    }
+    if (::tcsetattr(fd_, TCSANOW, &*line) != 0) {
+        return FailOpen(errno);
+    }
+    // tcsetattr succeeds when any part of the change took; check the parts that matter.
+    termios applied{};
+    if (::tcgetattr(fd_, &applied) != 0) {
+        return FailOpen(errno);
+    }
+    if (!SameLine(applied, *line)) {
+        return FailOpen(EINVAL);
+    }
+    if (!SetModemLines(fd_)) {
+        return FailOpen(errno);
+    }
+    // The driver's own buffers (at least 4 KiB each way) stand in for the 2048-byte
+    // queues; what arrived while nobody listened is not part of this exchange.
+    ::tcflush(fd_, TCIFLUSH);
+
+    baudRate_ = baudRate;
+    openError_ = 0;
+    return true;
+}
+
+bool SerialLink::FailOpen(int error) {
+    if (fd_ >= 0) {
+        if (haveSavedSettings_) {
+            ::tcsetattr(fd_, TCSANOW, &savedSettings_);
+        }
+        if (exclusive_) {
+            ::ioctl(fd_, TIOCNXCL);
+        }
+        ::close(fd_);
+    }
+    fd_ = -1;
+    exclusive_ = false;
+    haveSavedSettings_ = false;
+    openError_ = error;
+    return false;
+}
+
+void SerialLink::Close() {
+    if (fd_ < 0) {
+        return;
+    }
+    if (haveSavedSettings_ && !broken_) {
+        AwaitQueuedOutput();
+        ::tcsetattr(fd_, TCSANOW, &savedSettings_);
+    }
+    // The exclusive mode belongs to the device, not to this descriptor: it would
+    // outlive the close while another descriptor (a line emulator's) holds the device.
+    if (exclusive_) {
+        ::ioctl(fd_, TIOCNXCL);
+    }
+    ::close(fd_);
+    fd_ = -1;
+    exclusive_ = false;
+    haveSavedSettings_ = false;
+}
+
+void SerialLink::AwaitQueuedOutput() const {
+    int queued = 0;
+    if (baudRate_ == 0 || ::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) {
+        return;
+    }
+    // A character takes at most 12 bit times (start, 8 data, parity, 2 stop);
+    // bounded, so that a stalled device cannot hold the close up.
+    const std::uint64_t ms = static_cast<std::uint64_t>(queued) * 12 * 1000 / baudRate_ + 10;
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::uint64_t>(ms, 1000)));
+}
+
+bool SerialLink::Write(const std::uint8_t* data, std::uint32_t count) {
+    if (fd_ < 0 || broken_) {
+        return false;
+    }
+    const auto deadline = Steady::now() + BlockAllowance(count);
+    std::uint32_t sent = 0;
+    bool lineTrouble = false;
+    while (sent < count) {
+        const ssize_t n = ::write(fd_, data + sent, count - sent);
+        if (n > 0) {
+            sent += static_cast<std::uint32_t>(n);
+            lineTrouble = false;
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            broken_ = true;
+            return false;
+        }
+        if (lineTrouble) {  // poll reported an error or hang-up and the device still takes nothing
+            broken_ = true;
+            return false;
+        }
+        const short events = WaitFor(fd_, POLLOUT, deadline);
+        if (events == 0) {
+            return false;
+        }
+        lineTrouble = (events & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+    }
+    return true;
+}
+
+std::int32_t SerialLink::Read(std::uint8_t* buffer, std::uint32_t count) {
+    if (fd_ < 0 || broken_ || count == 0) {
+        return 0;
+    }
+    // The count is returned as a signed number.
+    count = std::min<std::uint32_t>(count, INT32_MAX);
+    const auto callDeadline = Steady::now() + BlockAllowance(count);
+    auto deadline = callDeadline;
+    std::uint32_t got = 0;
+    bool lineTrouble = false;
+    while (got < count) {
+        const ssize_t n = ::read(fd_, buffer + got, count - got);
+        if (n > 0) {
+            got += static_cast<std::uint32_t>(n);
+            // The interval starts with the first byte: a silent line waits the whole allowance.
+            deadline = std::min(callDeadline, Steady::now() + kByteInterval);
+            lineTrouble = false;
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        // With at least one byte wanted, end of file means the other side hung up.
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK) || lineTrouble) {
+            broken_ = true;
+            break;
+        }
+        const short events = WaitFor(fd_, POLLIN, deadline);
+        if (events == 0) {
+            break;
+        }
+        lineTrouble = (events & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+    }
+    return static_cast<std::int32_t>(got);
+}
+
+}  // namespace kestrel
