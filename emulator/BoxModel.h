@@ -47,6 +47,12 @@ public:
 
     // The scenario asks for the line to be closed now.
     bool WantsHangUp() const;
+    // Exchanges begun by a sync request that have ended since: answered to
+    // the end, refused, fallen silent, hung up or abandoned by a Restart.
+    int EndedExchanges() const;
+    // The line was opened anew: an unfinished exchange and unsent bytes are
+    // dropped, a hang-up is over; the counts and the last image stay.
+    void Restart();
 
     // Downloads whose data block was received completely, and the last such image
     // (for type 1 the whole image with its six-byte head; for type 2 header and data).

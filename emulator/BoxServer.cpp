@@ -1,0 +1,237 @@
+#include "emulator/BoxServer.h"
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace kestrel::emulator {
+
+namespace {
+
+std::uint32_t NowMs() {
+    const auto since = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
+}
+
+constexpr std::size_t kChunk = 4096;
+
+}  // namespace
+
+BoxServer::BoxServer(BoxModel model, BoxServerOptions options)
+    : model_(std::move(model)), options_(std::move(options)) {}
+
+BoxServer::~BoxServer() {
+    CloseLine();
+    for (int& fd : stopPipe_) {
+        if (fd >= 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    if (!options_.linkPath.empty()) {
+        ::unlink(options_.linkPath.c_str());
+    }
+}
+
+bool BoxServer::Start() {
+    if (stopPipe_[0] < 0 && ::pipe2(stopPipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        error_ = errno;
+        return false;
+    }
+    return OpenLine();
+}
+
+std::string BoxServer::DevicePath() const {
+    return options_.linkPath.empty() ? line_.SlavePath() : options_.linkPath;
+}
+
+bool BoxServer::OpenLine() {
+    if (!line_.Create()) {
+        error_ = line_.Error();
+        return false;
+    }
+    watchFd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watchFd_ < 0 || ::inotify_add_watch(watchFd_, line_.SlavePath().c_str(), IN_OPEN) < 0) {
+        error_ = errno;
+        CloseLine();
+        return false;
+    }
+    if (!PointLink()) {
+        error_ = errno;
+        CloseLine();
+        return false;
+    }
+    return true;
+}
+
+void BoxServer::CloseLine() {
+    if (watchFd_ >= 0) {
+        ::close(watchFd_);
+        watchFd_ = -1;
+    }
+    line_.Close();
+    pending_.clear();
+    pendingSent_ = 0;
+}
+
+bool BoxServer::PointLink() {
+    if (options_.linkPath.empty()) {
+        return true;
+    }
+    // Replaced in one step, so that a tool opening it never finds it missing.
+    const std::string fresh = options_.linkPath + ".new";
+    ::unlink(fresh.c_str());
+    return ::symlink(line_.SlavePath().c_str(), fresh.c_str()) == 0 &&
+           ::rename(fresh.c_str(), options_.linkPath.c_str()) == 0;
+}
+
+void BoxServer::Stop() {
+    const char wake = 1;
+    [[maybe_unused]] const ssize_t ignored = ::write(stopPipe_[1], &wake, 1);
+}
+
+int BoxServer::Run() {
+    if (!line_.IsOpen() || stopPipe_[0] < 0) {
+        return error_ = EBADF;
+    }
+    for (;;) {
+        const std::uint32_t now = NowMs();
+        model_.Advance(now);
+        if (!WriteToTool()) {
+            return error_;
+        }
+        if (model_.WantsHangUp() && pending_.empty() && !model_.HasOutput()) {
+            CloseLine();
+            model_.Restart();
+            if (!OpenLine()) {
+                return error_;
+            }
+        }
+        if (Finished()) {
+            return 0;
+        }
+
+        std::array<pollfd, 3> fds{{
+            {stopPipe_[0], POLLIN, 0},
+            {watchFd_, POLLIN, 0},
+            {line_.MasterFd(), static_cast<short>(POLLIN | (pending_.empty() ? 0 : POLLOUT)), 0},
+        }};
+        const int ready = ::poll(fds.data(), fds.size(), PollTimeout(now));
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return error_ = errno;
+        }
+        if (fds[0].revents != 0) {
+            char drained[16];
+            while (::read(stopPipe_[0], drained, sizeof drained) > 0) {
+            }
+            return 0;
+        }
+        // Before the tool's bytes: what the tool sends after opening belongs to the new exchange.
+        if (fds[1].revents != 0) {
+            HandleLineEvents();
+        }
+        if ((fds[2].revents & (POLLIN | POLLHUP | POLLERR)) != 0 && !ReadFromTool(NowMs())) {
+            return error_;
+        }
+    }
+}
+
+void BoxServer::HandleLineEvents() {
+    alignas(inotify_event) std::array<char, 4096> events;
+    bool opened = false;
+    ssize_t n;
+    while ((n = ::read(watchFd_, events.data(), events.size())) > 0) {
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events.data() + at);
+            opened = opened || (event->mask & IN_OPEN) != 0;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    if (opened) {
+        // A new opener starts from the beginning: nothing of an abandoned
+        // exchange, neither in the model nor still unread on the line, reaches it.
+        model_.Restart();
+        pending_.clear();
+        pendingSent_ = 0;
+        ::tcflush(line_.SlaveFd(), TCIFLUSH);
+    }
+}
+
+bool BoxServer::ReadFromTool(std::uint32_t nowMs) {
+    std::array<std::uint8_t, kChunk> buffer;
+    for (;;) {
+        const ssize_t n = ::read(line_.MasterFd(), buffer.data(), buffer.size());
+        if (n > 0) {
+            model_.Receive(buffer.data(), static_cast<std::size_t>(n), nowMs);
+            if (model_.WantsHangUp()) {
+                return true;  // a box going away takes nothing more off the line
+            }
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return true;
+        }
+        // The slave is held open here, so the line cannot have been hung up by the tool.
+        error_ = n == 0 ? EIO : errno;
+        return false;
+    }
+}
+
+bool BoxServer::WriteToTool() {
+    for (;;) {
+        if (pendingSent_ == pending_.size()) {
+            pending_.resize(kChunk);
+            pending_.resize(model_.TakeOutput(pending_.data(), kChunk));
+            pendingSent_ = 0;
+            if (pending_.empty()) {
+                return true;
+            }
+        }
+        const ssize_t n = ::write(line_.MasterFd(), pending_.data() + pendingSent_, pending_.size() - pendingSent_);
+        if (n > 0) {
+            pendingSent_ += static_cast<std::size_t>(n);
+            if (pendingSent_ == pending_.size()) {
+                pending_.clear();
+                pendingSent_ = 0;
+            }
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return true;  // the line is full: poll says when it takes more
+        }
+        error_ = n == 0 ? EIO : errno;
+        return false;
+    }
+}
+
+int BoxServer::PollTimeout(std::uint32_t nowMs) const {
+    const auto deadline = model_.NextDeadline();
+    if (!deadline) {
+        return -1;
+    }
+    const auto ahead = static_cast<std::int32_t>(*deadline - nowMs);
+    return ahead > 0 ? ahead : 0;
+}
+
+bool BoxServer::Finished() const {
+    return options_.stopAfterDownloads > 0 && model_.EndedExchanges() >= options_.stopAfterDownloads &&
+           pending_.empty() && !model_.HasOutput();
+}
+
+}  // namespace kestrel::emulator

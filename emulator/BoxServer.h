@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "emulator/BoxModel.h"
+#include "emulator/PseudoTerminal.h"
+
+namespace kestrel::emulator {
+
+struct BoxServerOptions {
+    // Where a symbolic link to the line's device is kept, pointing at the
+    // current line also after a hang-up; empty: none.
+    std::string linkPath;
+    // Run returns once this many downloads have ended; 0: only Stop ends it.
+    int stopAfterDownloads = 0;
+};
+
+// Serves a BoxModel on a pseudo-terminal: what the tool writes to the line goes
+// into the model, what the model sends goes out on the line, and the model's
+// deadlines are kept by poll. Idle, it sleeps in poll.
+class BoxServer {
+public:
+    explicit BoxServer(BoxModel model, BoxServerOptions options = {});
+    ~BoxServer();
+    BoxServer(const BoxServer&) = delete;
+    BoxServer& operator=(const BoxServer&) = delete;
+
+    // Creates the line (and the link to it). False with errno in Error().
+    bool Start();
+    // The path the tool opens: the link if one was asked for, else the device.
+    std::string DevicePath() const;
+
+    // Serves until Stop or the download count. 0, or the errno of a failure.
+    int Run();
+    // From any thread or a signal handler: Run returns soon after.
+    void Stop();
+
+    // Read only while Run is not running.
+    const BoxModel& Model() const { return model_; }
+    int Error() const { return error_; }
+
+private:
+    bool OpenLine();
+    void CloseLine();
+    bool PointLink();
+    void HandleLineEvents();
+    bool ReadFromTool(std::uint32_t nowMs);
+    bool WriteToTool();
+    int PollTimeout(std::uint32_t nowMs) const;
+    bool Finished() const;
+
+    BoxModel model_;
+    BoxServerOptions options_;
+    PseudoTerminal line_;
+    int stopPipe_[2] = {-1, -1};
+    int watchFd_ = -1;                    // inotify: the tool opening the line
+    std::vector<std::uint8_t> pending_;   // taken from the model, not yet on the line
+    std::size_t pendingSent_ = 0;
+    int endedDownloads_ = 0;
+    bool wasActive_ = false;
+    int error_ = 0;
+};
+
+}  // namespace kestrel::emulator

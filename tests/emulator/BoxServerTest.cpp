@@ -1,0 +1,190 @@
+#include "emulator/BoxServer.h"
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "emulator/BoxOptions.h"
+#include "links/SerialLink.h"
+
+namespace kestrel::emulator {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A server running on its own thread for the length of a test.
+class RunningBox {
+public:
+    explicit RunningBox(BoxBehaviour behaviour, BoxServerOptions options = {})
+        : server_(BoxModel(std::move(behaviour)), std::move(options)) {
+        started_ = server_.Start();
+        if (started_) {
+            thread_ = std::thread([this] { result_ = server_.Run(); });
+        }
+    }
+    ~RunningBox() { Finish(); }
+
+    bool Started() const { return started_; }
+    std::string Device() const { return server_.DevicePath(); }
+    // Stops the server; its model may be looked at afterwards.
+    const BoxModel& Finish() {
+        if (thread_.joinable()) {
+            server_.Stop();
+            thread_.join();
+        }
+        return server_.Model();
+    }
+    int Result() const { return result_; }
+
+private:
+    BoxServer server_;
+    bool started_ = false;
+    std::thread thread_;
+    int result_ = -1;
+};
+
+Bytes Exchange(SerialLink& link, const Bytes& out, std::uint32_t expected) {
+    if (!out.empty()) {
+        EXPECT_TRUE(link.Write(out.data(), static_cast<std::uint32_t>(out.size())));
+    }
+    Bytes in(expected);
+    in.resize(static_cast<std::size_t>(std::max(0, link.Read(in.data(), expected))));
+    return in;
+}
+
+// As the tool waits for an answer: one-byte reads until a byte came or `boundMs` passed.
+int ReceiveByte(SerialLink& link, int boundMs = 2000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
+    std::uint8_t byte = 0;
+    while (std::chrono::steady_clock::now() < end && !link.IsBroken()) {
+        if (link.Read(&byte, 1) == 1) {
+            return byte;
+        }
+    }
+    return -1;
+}
+
+const Bytes kLengthBlock = {0x00, 0xFF, 0x02, 0xFD, 0x00, 0xFF, 0x00, 0xFF};
+
+TEST(BoxServer, ServesADownloadToASerialLinkThroughItsSymbolicLink) {
+    const std::string linkPath = "/tmp/kestrel-box-test-" + std::to_string(::getpid());
+    Bytes image(0x20006, 0xFF);
+    image[1] = 0x01;
+    image[3] = 0x02;
+    image[1000] = 0x42;
+    {
+        BoxBehaviour behaviour;
+        behaviour.eraseMs = 50;
+        RunningBox box(behaviour, {linkPath, 0});
+        ASSERT_TRUE(box.Started());
+        EXPECT_EQ(std::filesystem::read_symlink(linkPath).string().rfind("/dev/pts/", 0), 0u);
+
+        SerialLink link;
+        ASSERT_TRUE(link.Open(linkPath, 115200, 0, 2, 8)) << link.OpenError();
+        EXPECT_EQ(Exchange(link, {'*'}, 1), Bytes{0x01});
+        Bytes length = {0xFE};
+        length.insert(length.end(), kLengthBlock.begin(), kLengthBlock.end());
+        EXPECT_EQ(Exchange(link, length, 1), Bytes{'R'});
+        EXPECT_EQ(ReceiveByte(link), 'R');  // the erase takes 50 ms
+        EXPECT_EQ(Exchange(link, image, 0), Bytes{});
+        EXPECT_EQ(ReceiveByte(link), 'R');
+        const Bytes readBack = Exchange(link, {}, static_cast<std::uint32_t>(image.size() - 6));
+        EXPECT_TRUE(readBack == Bytes(image.begin() + 6, image.end()));
+        const std::uint8_t verdict = 'S';
+        EXPECT_TRUE(link.Write(&verdict, 1));
+        link.Close();
+
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const BoxModel& model = box.Finish();
+        EXPECT_EQ(box.Result(), 0);
+        EXPECT_EQ(model.CompletedDownloads(), 1);
+        EXPECT_EQ(model.LastImage(), image);
+        EXPECT_EQ(model.LastVerdict(), 'S');
+    }
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(linkPath)));
+}
+
+TEST(BoxServer, OpeningTheLineAgainAbandonsAnUnfinishedExchange) {
+    RunningBox box(BoxBehaviour{});
+    ASSERT_TRUE(box.Started());
+    SerialLink link;
+    ASSERT_TRUE(link.Open(box.Device(), 115200, 0, 2, 8));
+    Bytes start = {'*', 0xFE};
+    start.insert(start.end(), kLengthBlock.begin(), kLengthBlock.end());
+    EXPECT_EQ(Exchange(link, start, 3), (Bytes{0x01, 'R', 'R'}));
+    Bytes part(500, 0x00);
+    EXPECT_TRUE(link.Write(part.data(), static_cast<std::uint32_t>(part.size())));
+    link.Close();
+
+    // Without the restart this '*' would be image data and go unanswered.
+    ASSERT_TRUE(link.Open(box.Device(), 38400, 0, 2, 8));
+    EXPECT_EQ(Exchange(link, {'*'}, 1), Bytes{0x01});
+}
+
+TEST(BoxServer, AHangUpBreaksTheToolsLinkAndANewLineTakesItsPlace) {
+    const std::string linkPath = "/tmp/kestrel-box-hangup-" + std::to_string(::getpid());
+    BoxBehaviour behaviour;
+    behaviour.hangUpAt = BoxStage::Data;
+    RunningBox box(behaviour, {linkPath, 0});
+    ASSERT_TRUE(box.Started());
+    const auto firstLine = std::filesystem::read_symlink(linkPath);
+
+    SerialLink link;
+    ASSERT_TRUE(link.Open(linkPath, 115200, 0, 2, 8));
+    Bytes start = {'*', 0xFE};
+    start.insert(start.end(), kLengthBlock.begin(), kLengthBlock.end());
+    EXPECT_EQ(Exchange(link, start, 3), (Bytes{0x01, 'R', 'R'}));
+    // Whether the write fails depends on how much of it the line buffers before the hang-up.
+    const Bytes image(0x20006, 0x33);
+    link.Write(image.data(), static_cast<std::uint32_t>(image.size()));
+    EXPECT_EQ(ReceiveByte(link), -1);
+    EXPECT_TRUE(link.IsBroken());
+    link.Close();
+
+    EXPECT_NE(std::filesystem::read_symlink(linkPath), firstLine);
+    ASSERT_TRUE(link.Open(linkPath, 115200, 0, 2, 8));
+    EXPECT_EQ(Exchange(link, {'*'}, 1), Bytes{0x01});
+}
+
+TEST(BoxServer, RunEndsAfterTheAskedNumberOfDownloadsWithItsLastAnswerSent) {
+    BoxBehaviour behaviour;
+    behaviour.firmwareType = 2;
+    behaviour.dataIdleMs = 30;
+    BoxServer server(BoxModel(behaviour), {"", 1});
+    ASSERT_TRUE(server.Start());
+    int result = -1;
+    std::thread serving([&] { result = server.Run(); });
+
+    SerialLink link;
+    ASSERT_TRUE(link.Open(server.DevicePath(), 38400, 0, 2, 8));
+    Bytes header(31, 0x10);
+    header[0] = 0xFD;
+    EXPECT_EQ(Exchange(link, {'*'}, 1), Bytes{0x02});
+    EXPECT_EQ(Exchange(link, header, 2), (Bytes{'R', 'R'}));
+    EXPECT_EQ(Exchange(link, Bytes(100, 0x20), 0), Bytes{});
+    EXPECT_EQ(ReceiveByte(link), 'N');  // once the line was idle for 30 ms
+    serving.join();  // no Stop: the count ends it
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(server.Model().LastImage().size(), 130u);
+}
+
+TEST(BoxOptions, ReadsStagesAndByteLists) {
+    EXPECT_EQ(ParseStage("Erase"), BoxStage::Erase);
+    EXPECT_EQ(ParseStage("header"), BoxStage::Length);
+    EXPECT_EQ(ParseStage("read-back"), BoxStage::ReadBack);
+    EXPECT_FALSE(ParseStage("flash"));
+
+    EXPECT_EQ(ParseBytes("2a,00"), (Bytes{0x2A, 0x00}));
+    EXPECT_EQ(ParseBytes(" 0x4E  FF "), (Bytes{0x4E, 0xFF}));
+    EXPECT_EQ(ParseBytes(""), Bytes{});
+    EXPECT_FALSE(ParseBytes("100"));
+    EXPECT_FALSE(ParseBytes("2g"));
+    EXPECT_FALSE(ParseBytes("0x"));
+}
+
+}  // namespace
+}  // namespace kestrel::emulator
