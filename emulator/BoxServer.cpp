@@ -136,7 +136,6 @@ int BoxServer::Run() {
             }
             return 0;
         }
-        // Before the tool's bytes: what the tool sends after opening belongs to the new exchange.
         if (fds[1].revents != 0) {
             HandleLineEvents();
         }
@@ -170,6 +169,9 @@ void BoxServer::HandleLineEvents() {
 bool BoxServer::ReadFromTool(std::uint32_t nowMs) {
     std::array<std::uint8_t, kChunk> buffer;
     for (;;) {
+        // The tool may have closed and opened again while the old bytes were read:
+        // what it sends after the open must not end up in the old exchange.
+        HandleLineEvents();
         const ssize_t n = ::read(line_.MasterFd(), buffer.data(), buffer.size());
         if (n > 0) {
             model_.Receive(buffer.data(), static_cast<std::size_t>(n), nowMs);
