@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QApplication>
+
+namespace kestrel {
+
+// The tool: prepares the toolkit, runs the dialog modally, and ends with it.
+class Ckestrel2App : public QApplication {
+    Q_OBJECT
+public:
+    Ckestrel2App(int& argc, char** argv);
+
+    // Start-up, the dialog, exit; the process's exit status (2: the command
+    // line was refused). Nothing is read at start or saved at exit.
+    int Run();
+};
+
+}  // namespace kestrel

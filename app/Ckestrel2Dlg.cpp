@@ -1,0 +1,340 @@
+#include "app/Ckestrel2Dlg.h"
+
+#include <algorithm>
+
+#include <QAction>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QShowEvent>
+
+#include "app/AppResources.h"
+#include "app/CAboutDlg.h"
+#include "app/DialogTemplate.h"
+#include "app/DialogUnits.h"
+#include "app/FirmwareFileDialog.h"
+#include "app/LinkChoices.h"
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+namespace kestrel {
+
+namespace {
+
+// The window-menu command of the about entry; the low four bits are the system's.
+constexpr unsigned kAboutCommand = 0x0010;
+constexpr unsigned kSystemCommandMask = 0xFFF0;
+
+constexpr int kLinkNameRole = Qt::UserRole;
+
+// Paths go to the core as the file system spells them.
+std::string ToNative(const QString& text) { return QFile::encodeName(text).toStdString(); }
+
+}  // namespace
+
+Ckestrel2Dlg::Ckestrel2Dlg(QWidget* parent) : Ckestrel2Dlg(ListSerialPorts(), parent) {}
+
+Ckestrel2Dlg::Ckestrel2Dlg(const std::vector<SerialPortInfo>& serialPorts, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      icon_(ApplicationIcon()),
+      chooseFile_(ChooseFirmwareFile),
+      runDownload_(RunDownload),
+      runAbout_([](CAboutDlg& about) { about.exec(); }) {
+    setFont(DialogTemplateFont(font()));
+    setWindowTitle(QStringLiteral("IXO V2718 Loader v1.1"));
+    setWindowIcon(icon_);
+    CreateControls(serialPorts);
+    SetTabOrder();
+    LayOutControls();
+    status_ = std::make_unique<ListWidgetStatusList>(*statusList_, *progressBar_);
+
+    aboutAction_ = new QAction(QString::fromUtf8("&Info über IXO V2718 Loader..."), this);
+    connect(aboutAction_, &QAction::triggered, this, &Ckestrel2Dlg::OnAbout);
+    // The first tab stop that can take the focus: the hidden "close" cannot.
+    browseButton_->setFocus();
+}
+
+Ckestrel2Dlg::~Ckestrel2Dlg() {
+    // The download's waits end on the cancel, so joining here cannot hang; what
+    // it still hands to this window is dropped with the window.
+    download_.Cancel();
+    download_.Join();
+}
+
+void Ckestrel2Dlg::CreateControls(const std::vector<SerialPortInfo>& serialPorts) {
+    // In template order, which is also the order of the focus chain.
+    closeButton_ = new QPushButton(QStringLiteral("close"), this);
+    closeButton_->setObjectName(QStringLiteral("closeButton"));
+    closeButton_->setDefault(true);
+    closeButton_->hide();
+    connect(closeButton_, &QPushButton::clicked, this, &QDialog::accept);
+
+    browseButton_ = new QPushButton(QStringLiteral("..."), this);
+    browseButton_->setObjectName(QStringLiteral("browseButton"));
+    connect(browseButton_, &QPushButton::clicked, this, &Ckestrel2Dlg::OnBrowse);
+
+    pathEdit_ = new QLineEdit(this);
+    pathEdit_->setObjectName(QStringLiteral("pathEdit"));
+
+    startButton_ = new QPushButton(QStringLiteral("Start download"), this);
+    startButton_->setObjectName(QStringLiteral("startButton"));
+    startButton_->setEnabled(false);
+    connect(startButton_, &QPushButton::clicked, this, &Ckestrel2Dlg::OnStartDownload);
+
+    loadLabel_ = new QLabel(QStringLiteral("1. Load firmware"), this);
+    loadLabel_->setObjectName(QStringLiteral("loadLabel"));
+    selectLabel_ = new QLabel(QStringLiteral("2. Select COM or USB"), this);
+    selectLabel_->setObjectName(QStringLiteral("selectLabel"));
+    picture_ = new QLabel(this);
+    picture_->setObjectName(QStringLiteral("picture"));
+    picture_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    statusList_ = new QListWidget(this);
+    statusList_->setObjectName(QStringLiteral("statusList"));
+    statusList_->setSortingEnabled(false);
+    statusList_->setUniformItemSizes(true);
+    statusList_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    statusList_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    statusList_->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    statusList_->setFocusPolicy(Qt::ClickFocus);  // not a tab stop
+
+    startLabel_ = new QLabel(QStringLiteral("3. Start download"), this);
+    startLabel_->setObjectName(QStringLiteral("startLabel"));
+
+    linkDropDown_ = new QComboBox(this);
+    linkDropDown_->setObjectName(QStringLiteral("linkDropDown"));
+    linkDropDown_->setEditable(false);
+    for (const auto& choices : {FixedLinkChoices(), DiscoveredLinkChoices(serialPorts)}) {
+        for (const auto& choice : choices) {
+            linkDropDown_->addItem(choice.text, choice.linkName);
+            if (!choice.toolTip.isEmpty()) {
+                linkDropDown_->setItemData(linkDropDown_->count() - 1, choice.toolTip, Qt::ToolTipRole);
+            }
+        }
+    }
+
+    progressBar_ = new QProgressBar(this);
+    progressBar_->setObjectName(QStringLiteral("progressBar"));
+    progressBar_->setTextVisible(true);
+    progressBar_->reset();
+    progressBar_->setFormat(QString());
+}
+
+void Ckestrel2Dlg::SetTabOrder() {
+    setTabOrder(closeButton_, browseButton_);
+    setTabOrder(browseButton_, pathEdit_);
+    setTabOrder(pathEdit_, startButton_);
+    setTabOrder(startButton_, linkDropDown_);
+}
+
+void Ckestrel2Dlg::LayOutControls() {
+    namespace dt = dialog_template;
+    const DialogBaseUnits base = MeasureDialogFont(font());
+    const auto place = [base](QWidget* widget, const QRect& dialogUnits) {
+        widget->setGeometry(DialogUnitsToPixels(dialogUnits, base));
+    };
+    place(closeButton_, dt::kCloseButton);
+    place(browseButton_, dt::kBrowseButton);
+    place(pathEdit_, dt::kPathField);
+    place(startButton_, dt::kStartButton);
+    place(loadLabel_, dt::kLoadLabel);
+    place(selectLabel_, dt::kSelectLabel);
+    place(picture_, dt::kPicture);
+    place(statusList_, dt::kStatusList);
+    place(startLabel_, dt::kStartLabel);
+    place(progressBar_, dt::kProgressBar);
+
+    picture_->setPixmap(
+        DialogPicture().scaled(picture_->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+
+    // The template's height is that of the open list; closed, a drop-down is
+    // as high as its font needs, and the open list shows what fits below it.
+    const QRect dropDown = DialogUnitsToPixels(dt::kLinkDropDown, base);
+    const int closedHeight = std::min(linkDropDown_->sizeHint().height(), dropDown.height());
+    linkDropDown_->setGeometry(dropDown.x(), dropDown.y(), dropDown.width(), closedHeight);
+    const int lineHeight = std::max(1, base.y);
+    linkDropDown_->setMaxVisibleItems(std::max(1, (dropDown.height() - closedHeight) / lineHeight));
+    // Device paths are longer than the drop-down is wide; the open list is not.
+    linkDropDown_->view()->setMinimumWidth(linkDropDown_->view()->sizeHintForColumn(0) +
+                                           linkDropDown_->view()->verticalScrollBar()->sizeHint().width());
+
+    setFixedSize(DialogUnitsToPixels(dt::kMainClientWithProgress, base));
+}
+
+bool Ckestrel2Dlg::PreselectPort(const QString& name) {
+    int index = -1;
+    for (int i = 0; i < linkDropDown_->count() && index < 0; ++i) {
+        if (linkDropDown_->itemText(i).compare(name, Qt::CaseInsensitive) == 0 ||
+            linkDropDown_->itemData(i, kLinkNameRole).toString() == name) {
+            index = i;
+        }
+    }
+    if (index < 0) {
+        if (!name.contains(QLatin1Char('/'))) {
+            return false;
+        }
+        linkDropDown_->addItem(name, name);
+        index = linkDropDown_->count() - 1;
+        LayOutControls();  // the open list may have to grow for it
+    }
+    preferredLinkIndex_ = index;
+    linkDropDown_->setCurrentIndex(index);
+    return true;
+}
+
+void Ckestrel2Dlg::PreselectFile(const QString& path) {
+    pathEdit_->setText(path);
+    startButton_->setEnabled(true);
+}
+
+QString Ckestrel2Dlg::LinkName() const { return linkDropDown_->currentData(kLinkNameRole).toString(); }
+
+QString Ckestrel2Dlg::FilePath() const { return pathEdit_->text(); }
+
+void Ckestrel2Dlg::OnBrowse() {
+    const QString chosen = chooseFile_ ? chooseFile_(this) : QString();
+    if (chosen.isEmpty()) {
+        return;
+    }
+    pathEdit_->setText(chosen);
+    startButton_->setEnabled(true);
+}
+
+void Ckestrel2Dlg::OnStartDownload() {
+    if (download_.Running()) {
+        return;
+    }
+    // The whole path: cutting it short could name another file than the one chosen.
+    const std::string linkName = ToNative(LinkName());
+    const std::string filePath = ToNative(FilePath());
+
+    startWasEnabled_ = startButton_->isEnabled();
+    SetInputsEnabled(false);
+    status_->Clear();
+    repaint();
+
+    auto cancel = std::make_shared<DownloadCancel>();
+    downloadStatus_ = std::make_unique<QueuedStatusList>(*this, *status_, cancel);
+    download_.Start(runDownload_, linkName, filePath, *downloadStatus_, cancel,
+                    [this](std::optional<DownloadOutcome> outcome) {
+                        QMetaObject::invokeMethod(
+                            this, [this, outcome] { OnDownloadFinished(outcome); }, Qt::QueuedConnection);
+                    });
+    emit DownloadStarted();
+}
+
+void Ckestrel2Dlg::OnDownloadFinished(std::optional<DownloadOutcome> outcome) {
+    download_.Join();
+    lastOutcome_ = outcome;
+    SetInputsEnabled(true);
+    startButton_->setEnabled(startWasEnabled_);
+    emit DownloadEnded();
+    if (pendingResult_) {
+        const int result = *pendingResult_;
+        pendingResult_.reset();
+        QDialog::done(result);
+    }
+}
+
+void Ckestrel2Dlg::SetInputsEnabled(bool enabled) {
+    pathEdit_->setEnabled(enabled);
+    browseButton_->setEnabled(enabled);
+    linkDropDown_->setEnabled(enabled);
+    startButton_->setEnabled(enabled);
+}
+
+void Ckestrel2Dlg::done(int result) {
+    if (download_.Running()) {
+        pendingResult_ = result;
+        download_.Cancel();
+        return;
+    }
+    QDialog::done(result);
+}
+
+void Ckestrel2Dlg::OnAbout() {
+    CAboutDlg about(this);
+    if (runAbout_) {
+        runAbout_(about);
+    }
+}
+
+bool Ckestrel2Dlg::OnSysCommand(unsigned command) {
+    if ((command & kSystemCommandMask) == kAboutCommand) {
+        OnAbout();
+        return true;
+    }
+    return false;
+}
+
+void Ckestrel2Dlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous()) {
+        AddWindowMenuEntry();
+        linkDropDown_->setCurrentIndex(preferredLinkIndex_);
+    }
+}
+
+void Ckestrel2Dlg::hideEvent(QHideEvent* event) {
+    QDialog::hideEvent(event);
+    if (!event->spontaneous()) {
+        linkDropDown_->setCurrentIndex(preferredLinkIndex_);
+    }
+}
+
+void Ckestrel2Dlg::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::FontChange && progressBar_ != nullptr) {
+        LayOutControls();
+    }
+}
+
+void Ckestrel2Dlg::contextMenuEvent(QContextMenuEvent* event) {
+#ifdef Q_OS_WIN
+    QDialog::contextMenuEvent(event);
+#else
+    // The window manager owns the window menu here, so the entry is offered
+    // where the user can reach it.
+    QMenu menu(this);
+    menu.addAction(aboutAction_);
+    menu.exec(event->globalPos());
+#endif
+}
+
+#ifdef Q_OS_WIN
+void Ckestrel2Dlg::AddWindowMenuEntry() {
+    if (windowMenuReady_) {
+        return;
+    }
+    windowMenuReady_ = true;
+    HMENU menu = ::GetSystemMenu(reinterpret_cast<HWND>(winId()), FALSE);
+    const QString text = aboutAction_->text();
+    if (menu != nullptr && !text.isEmpty()) {
+        ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        ::AppendMenuW(menu, MF_STRING, kAboutCommand, reinterpret_cast<LPCWSTR>(text.utf16()));
+    }
+}
+
+bool Ckestrel2Dlg::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
+    const auto* msg = static_cast<const MSG*>(message);
+    if (msg->message == WM_SYSCOMMAND && OnSysCommand(static_cast<unsigned>(msg->wParam))) {
+        *result = 0;
+        return true;
+    }
+    return QDialog::nativeEvent(eventType, message, result);
+}
+#else
+void Ckestrel2Dlg::AddWindowMenuEntry() {}
+#endif
+
+}  // namespace kestrel

@@ -1,0 +1,6 @@
+#include "app/Ckestrel2App.h"
+
+int main(int argc, char** argv) {
+    kestrel::Ckestrel2App app(argc, argv);
+    return app.Run();
+}
