@@ -35,8 +35,15 @@ void ListWidgetStatusList::Progress(ProgressStage stage, std::uint32_t done, std
     progress_.setValue(std::min(ClampToInt(done), progress_.maximum()));
 }
 
-void ListWidgetStatusList::RepaintNow() { list_.repaint(); }
+void ListWidgetStatusList::RepaintNow() {
+    // The lines are painted by the list's viewport, which repainting the list
+    // itself does not reach.
+    list_.repaint();
+    list_.viewport()->repaint();
+}
 
+// The list clamps the request at its end: where it shows more than three whole
+// lines, the last lines stay in view below the three newest.
 void ListWidgetStatusList::ApplyScrollRule() {
     const int count = list_.count();
     if (count > 2) {

@@ -19,8 +19,9 @@ public:
     void Progress(ProgressStage stage, std::uint32_t done, std::uint32_t total) override;
     // Paints the list before returning.
     void RepaintNow() override;
-    // From the third line on, line count - 3 is the top visible line: the three
-    // newest lines are the first ones in view.
+    // From the third line on, asks for line count - 3 as the top visible line:
+    // the three newest lines are the first ones in view, as far as the list can
+    // scroll.
     void ApplyScrollRule() override;
 
 private:
