@@ -123,6 +123,10 @@ void Ckestrel2Dlg::CreateControls(const std::vector<SerialPortInfo>& serialPorts
         }
     }
 
+    // A device path is wider than the closed drop-down: the tip shows it whole.
+    connect(linkDropDown_, &QComboBox::currentIndexChanged, this,
+            [this] { linkDropDown_->setToolTip(linkDropDown_->currentData(Qt::ToolTipRole).toString()); });
+
     progressBar_ = new QProgressBar(this);
     progressBar_->setObjectName(QStringLiteral("progressBar"));
     progressBar_->setTextVisible(true);
@@ -185,6 +189,7 @@ bool Ckestrel2Dlg::PreselectPort(const QString& name) {
         }
         linkDropDown_->addItem(name, name);
         index = linkDropDown_->count() - 1;
+        linkDropDown_->setItemData(index, name, Qt::ToolTipRole);
         LayOutControls();  // the open list may have to grow for it
     }
     preferredLinkIndex_ = index;
