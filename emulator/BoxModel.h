@@ -23,7 +23,7 @@ struct BoxBehaviour {
     bool corruptReadBack = false;                 // one byte of the read-back differs
     std::uint32_t shortReadBack = 0;              // bytes left off the end of the read-back
     std::optional<BoxStage> silentAt{};           // stops answering from that stage on
-    std::optional<BoxStage> hangUpAt{};           // closes the line at that stage (Data: half-way through)
+    std::optional<BoxStage> hangUpAt{};           // closes the line at that stage (Data: half-way; type 2: first byte)
     std::uint32_t eraseMs = 0;                    // how long the erase takes
     std::uint32_t dataIdleMs = 200;               // type 2: the data block ends after this idle time
 };

@@ -35,7 +35,7 @@ BoxServer::~BoxServer() {
             fd = -1;
         }
     }
-    if (!options_.linkPath.empty()) {
+    if (linked_) {
         ::unlink(options_.linkPath.c_str());
     }
 }
@@ -88,8 +88,12 @@ bool BoxServer::PointLink() {
     // Replaced in one step, so that a tool opening it never finds it missing.
     const std::string fresh = options_.linkPath + ".new";
     ::unlink(fresh.c_str());
-    return ::symlink(line_.SlavePath().c_str(), fresh.c_str()) == 0 &&
-           ::rename(fresh.c_str(), options_.linkPath.c_str()) == 0;
+    if (::symlink(line_.SlavePath().c_str(), fresh.c_str()) != 0 ||
+        ::rename(fresh.c_str(), options_.linkPath.c_str()) != 0) {
+        return false;
+    }
+    linked_ = true;
+    return true;
 }
 
 void BoxServer::Stop() {

@@ -58,8 +58,7 @@ private:
     int watchFd_ = -1;                    // inotify: the tool opening the line
     std::vector<std::uint8_t> pending_;   // taken from the model, not yet on the line
     std::size_t pendingSent_ = 0;
-    int endedDownloads_ = 0;
-    bool wasActive_ = false;
+    bool linked_ = false;  // the link at linkPath is this server's, removed at the end
     int error_ = 0;
 };
 
