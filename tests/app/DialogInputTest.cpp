@@ -1,7 +1,5 @@
-#include <memory>
 #include <mutex>
 
-#include <QComboBox>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QListView>
@@ -9,132 +7,75 @@
 #include <QtTest>
 
 #include "DialogTestSupport.h"
+#include "app/CommandLine.h"
 #include "app/FirmwareFileDialog.h"
 
 using kestrel::Ckestrel2Dlg;
 
-namespace {
-
-// What a download was asked to open.
-struct RecordedRun {
-    std::mutex mutex;
-    std::string linkName;
-    std::string filePath;
-};
-
-kestrel::DownloadThread::Runner Recording(std::shared_ptr<RecordedRun> record) {
-    return [record](const std::string& linkName, const std::string& filePath, kestrel::StatusList&,
-                    const kestrel::SessionOptions&) {
-        std::lock_guard<std::mutex> lock(record->mutex);
-        record->linkName = linkName;
-        record->filePath = filePath;
-        return kestrel::DownloadOutcome::Success;
-    };
-}
-
-void RunOnce(Ckestrel2Dlg& dialog) {
-    QSignalSpy ended(&dialog, &Ckestrel2Dlg::DownloadEnded);
-    dialog.OnStartDownload();
-    QVERIFY(ended.wait(5000));
-}
-
-}  // namespace
-
 class DialogInputTest : public QObject {
     Q_OBJECT
 private slots:
-    void ConfirmedBrowseFillsThePathAndEnablesStart();
-    void CancelledBrowseAndTypingChangeNothingElse();
+    void BrowseConfirmedAndCancelled();
     void NextRunUsesTheTypedPathAndTheChosenLink();
-    void PreselectionFromTheCommandLine();
     void FileDialogShowsTheOneFirmwareFilter();
+    void CommandLinePreselectsPortAndFile();
 };
 
-void DialogInputTest::ConfirmedBrowseFillsThePathAndEnablesStart() {
-    Ckestrel2Dlg dialog({}, nullptr);
-    DialogControls controls(dialog);
-    int asked = 0;
-    dialog.SetFileChooser([&asked](QWidget*) {
-        ++asked;
-        return QString("/data/firmware/kestrel-demo.mot");
-    });
-    QTest::mouseClick(controls.browse, Qt::LeftButton);
-    QCOMPARE(asked, 1);
-    QCOMPARE(controls.path->text(), QString("/data/firmware/kestrel-demo.mot"));
-    QVERIFY(controls.start->isEnabled());
-}
-
-void DialogInputTest::CancelledBrowseAndTypingChangeNothingElse() {
+void DialogInputTest::BrowseConfirmedAndCancelled() {
     Ckestrel2Dlg dialog({}, nullptr);
     DialogControls controls(dialog);
     dialog.show();
-    dialog.SetFileChooser([](QWidget*) { return QString(); });
+    QString answer;
+    dialog.SetFileChooser([&answer](QWidget*) { return answer; });
     QTest::keyClicks(controls.path, "/typed/by/hand.bin");
     QVERIFY2(!controls.start->isEnabled(), "typing does not enable the download");
-    QTest::mouseClick(controls.browse, Qt::LeftButton);
+    QTest::mouseClick(controls.browse, Qt::LeftButton);  // cancelled
     QCOMPARE(controls.path->text(), QString("/typed/by/hand.bin"));
     QVERIFY(!controls.start->isEnabled());
+
+    answer = "/data/kestrel-demo.mot";
+    QTest::mouseClick(controls.browse, Qt::LeftButton);
+    QCOMPARE(controls.path->text(), answer);
+    QVERIFY(controls.start->isEnabled());
 }
 
 void DialogInputTest::NextRunUsesTheTypedPathAndTheChosenLink() {
     Ckestrel2Dlg dialog({}, nullptr);
     DialogControls controls(dialog);
-    auto record = std::make_shared<RecordedRun>();
-    dialog.SetDownloadRunner(Recording(record));
+    std::mutex mutex;
+    std::string linkName;
+    std::string filePath;
+    dialog.SetDownloadRunner([&](const std::string& link, const std::string& file, kestrel::StatusList&,
+                                 const kestrel::SessionOptions&) {
+        std::lock_guard<std::mutex> lock(mutex);
+        linkName = link;
+        filePath = file;
+        return kestrel::DownloadOutcome::Success;
+    });
     dialog.SetFileChooser([](QWidget*) { return QString("/chosen/first.mot"); });
     dialog.show();
     QTest::mouseClick(controls.browse, Qt::LeftButton);
-
-    // A path longer than any fixed-size field: it must arrive whole.
+    // Longer than any fixed-size field: it must arrive whole.
     const QString typed = "/typed/" + QString(300, QChar('d')) + "/second.bin";
     controls.path->clear();
     QTest::keyClicks(controls.path, typed);
     controls.link->setCurrentIndex(controls.link->findText("COM8"));
-    RunOnce(dialog);
-    {
-        std::lock_guard<std::mutex> lock(record->mutex);
-        QCOMPARE(QString::fromStdString(record->filePath), typed);
-        QCOMPARE(record->linkName, std::string("COM8"));
-    }
-    controls.link->setCurrentIndex(0);
-    RunOnce(dialog);
-    std::lock_guard<std::mutex> lock(record->mutex);
-    QCOMPARE(record->linkName, std::string("USB"));
-}
 
-void DialogInputTest::PreselectionFromTheCommandLine() {
-    Ckestrel2Dlg dialog({}, nullptr);
-    DialogControls controls(dialog);
-    QVERIFY(dialog.PreselectPort("com3"));
-    dialog.show();
-    QCOMPARE(dialog.LinkName(), QString("COM3"));
-    QVERIFY(!dialog.PreselectPort("COM9"));
-    QCOMPARE(dialog.LinkName(), QString("COM3"));
-
-    QVERIFY(dialog.PreselectPort("/dev/pts/7"));
-    QCOMPARE(controls.Entries(), FixedEntries() + QStringList("/dev/pts/7"));
-    dialog.hide();
-    dialog.show();
-    QCOMPARE(dialog.LinkName(), QString("/dev/pts/7"));
-    QVERIFY(dialog.PreselectPort("/dev/pts/7"));
-    QCOMPARE(controls.link->count(), 10);
-
-    dialog.PreselectFile("/samples/kestrel-demo.mot");
-    QCOMPARE(controls.path->text(), QString("/samples/kestrel-demo.mot"));
-    QVERIFY(controls.start->isEnabled());
+    QSignalSpy ended(&dialog, &Ckestrel2Dlg::DownloadEnded);
+    QTest::mouseClick(controls.start, Qt::LeftButton);
+    QVERIFY(ended.wait(5000));
+    std::lock_guard<std::mutex> lock(mutex);
+    QCOMPARE(QString::fromStdString(filePath), typed);
+    QCOMPARE(linkName, std::string("COM8"));
 }
 
 void DialogInputTest::FileDialogShowsTheOneFirmwareFilter() {
     const auto fileDialog = kestrel::CreateFirmwareFileDialog(nullptr);
     QCOMPARE(fileDialog->fileMode(), QFileDialog::ExistingFile);
-    QCOMPARE(fileDialog->acceptMode(), QFileDialog::AcceptOpen);
-    QVERIFY(fileDialog->defaultSuffix().isEmpty());
     auto* types = fileDialog->findChild<QComboBox*>("fileTypeCombo");
     QVERIFY(types != nullptr);
-    QCOMPARE(types->count(), 1);
-    QCOMPARE(types->itemText(0), QString("Firmware Files (*.bin,*.mot)"));
+    QCOMPARE(Entries(*types), QStringList("Firmware Files (*.bin,*.mot)"));
 
-    // Which files the filter shows, upper-case extensions included.
     QTemporaryDir dir;
     for (const char* name : {"a.bin", "b.mot", "C.BIN", "D.MOT", "e.txt", "f.bin.bak"}) {
         QFile file(dir.filePath(name));
@@ -146,14 +87,40 @@ void DialogInputTest::FileDialogShowsTheOneFirmwareFilter() {
     QVERIFY(model != nullptr && view != nullptr);
     const auto shown = [&] {
         QStringList names;
-        const QModelIndex root = view->rootIndex();
-        for (int row = 0; row < model->rowCount(root); ++row) {
-            names << model->index(row, 0, root).data().toString();
+        for (int row = 0; row < model->rowCount(view->rootIndex()); ++row) {
+            names << model->index(row, 0, view->rootIndex()).data().toString();
         }
         names.sort();
         return names;
     };
     QTRY_COMPARE(shown(), QStringList({"C.BIN", "D.MOT", "a.bin", "b.mot"}));
+}
+
+void DialogInputTest::CommandLinePreselectsPortAndFile() {
+    const auto parsed = kestrel::ParseCommandLine({"kestrel-loader", "--port", "/dev/pts/7", "fw/demo.mot"});
+    QVERIFY(parsed.error.isEmpty());
+    QCOMPARE(parsed.file, QDir::current().absoluteFilePath("fw/demo.mot"));
+    for (const QStringList& refused : {QStringList{"kestrel-loader", "a.mot", "b.bin"},
+                                       QStringList{"kestrel-loader", "--baud", "9600"},
+                                       QStringList{"kestrel-loader", "--port="}}) {
+        QVERIFY2(!kestrel::ParseCommandLine(refused).error.isEmpty(), qPrintable(refused.join(' ')));
+    }
+
+    Ckestrel2Dlg dialog({}, nullptr);
+    DialogControls controls(dialog);
+    QVERIFY(dialog.PreselectPort("com3"));
+    dialog.show();
+    QCOMPARE(dialog.LinkName(), QString("COM3"));  // also when shown
+    QVERIFY(!dialog.PreselectPort("COM9"));
+    QVERIFY(dialog.PreselectPort(parsed.port));
+    QVERIFY(dialog.PreselectPort(parsed.port));  // added once only
+    QCOMPARE(Entries(*controls.link), kFixedEntries + QStringList("/dev/pts/7"));
+    dialog.hide();
+    dialog.show();
+    QCOMPARE(dialog.LinkName(), QString("/dev/pts/7"));
+    dialog.PreselectFile(parsed.file);
+    QCOMPARE(dialog.FilePath(), parsed.file);
+    QVERIFY(controls.start->isEnabled());
 }
 
 QTEST_MAIN(DialogInputTest)

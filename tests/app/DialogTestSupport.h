@@ -6,32 +6,22 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QStringList>
 #include <QtTest>
 
 #include "app/Ckestrel2Dlg.h"
 
 // The dialog's controls, found the way a user sees them: by their names.
 struct DialogControls {
-    explicit DialogControls(kestrel::Ckestrel2Dlg& dialog)
-        : close(Find<QPushButton>(dialog, "closeButton")),
-          browse(Find<QPushButton>(dialog, "browseButton")),
-          path(Find<QLineEdit>(dialog, "pathEdit")),
-          start(Find<QPushButton>(dialog, "startButton")),
-          picture(Find<QLabel>(dialog, "picture")),
-          list(Find<QListWidget>(dialog, "statusList")),
-          link(Find<QComboBox>(dialog, "linkDropDown")),
-          progress(Find<QProgressBar>(dialog, "progressBar")) {}
+    explicit DialogControls(kestrel::Ckestrel2Dlg& shown) : dialog(shown) {}
 
-    template <typename Widget>
-    static Widget* Find(kestrel::Ckestrel2Dlg& dialog, const char* name) {
+    template <typename Widget = QWidget>
+    Widget* Find(const char* name) const {
         auto* widget = dialog.findChild<Widget*>(QString::fromLatin1(name));
         if (widget == nullptr) {
             qFatal("the dialog has no control %s", name);
         }
         return widget;
     }
-
     QStringList Lines() const {
         QStringList lines;
         for (int i = 0; i < list->count(); ++i) {
@@ -39,24 +29,24 @@ struct DialogControls {
         }
         return lines;
     }
-    QStringList Entries() const {
-        QStringList entries;
-        for (int i = 0; i < link->count(); ++i) {
-            entries << link->itemText(i);
-        }
-        return entries;
-    }
 
-    QPushButton* close;
-    QPushButton* browse;
-    QLineEdit* path;
-    QPushButton* start;
-    QLabel* picture;
-    QListWidget* list;
-    QComboBox* link;
-    QProgressBar* progress;
+    kestrel::Ckestrel2Dlg& dialog;
+    QPushButton* close = Find<QPushButton>("closeButton");
+    QPushButton* browse = Find<QPushButton>("browseButton");
+    QLineEdit* path = Find<QLineEdit>("pathEdit");
+    QPushButton* start = Find<QPushButton>("startButton");
+    QListWidget* list = Find<QListWidget>("statusList");
+    QComboBox* link = Find<QComboBox>("linkDropDown");
+    QProgressBar* progress = Find<QProgressBar>("progressBar");
+    QList<QWidget*> inputs{browse, path, start, link};
 };
 
-inline QStringList FixedEntries() {
-    return {"USB", "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"};
+inline QStringList Entries(const QComboBox& box) {
+    QStringList entries;
+    for (int i = 0; i < box.count(); ++i) {
+        entries << box.itemText(i);
+    }
+    return entries;
 }
+
+inline const QStringList kFixedEntries{"USB", "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"};

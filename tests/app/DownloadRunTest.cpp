@@ -1,5 +1,4 @@
 #include <atomic>
-#include <chrono>
 #include <memory>
 #include <stdexcept>
 #include <thread>
@@ -16,23 +15,18 @@ using kestrel::StatusList;
 
 namespace {
 
-// A download that reports one line and then holds until the test releases it
-// or the user cancels, polling as the session does.
+// A download that reports a line, then holds until released or cancelled,
+// polling as the session does.
 struct HeldDownload {
     std::atomic<bool> release{false};
-    std::atomic<bool> sawCancel{false};
     std::atomic<int> runs{0};
 
     kestrel::DownloadThread::Runner Runner() {
         return [this](const std::string&, const std::string&, StatusList& status, const SessionOptions& options) {
-            const int run = ++runs;
-            status.Clear();
-            status.AppendStatus("run " + std::to_string(run));
+            status.AppendStatus("run " + std::to_string(++runs));
             status.RepaintNow();
-            status.Progress(kestrel::ProgressStage::WritingData, 30, 120);
-            while (!release.load()) {
-                if (options.cancelRequested && options.cancelRequested()) {
-                    sawCancel = true;
+            while (!release) {
+                if (options.cancelRequested()) {
                     status.AppendStatus("Error: cancelled");
                     return DownloadOutcome::Cancelled;
                 }
@@ -42,11 +36,6 @@ struct HeldDownload {
         };
     }
 };
-
-void Press(DialogControls& controls) {
-    QVERIFY(controls.start->isEnabled());
-    QTest::mouseClick(controls.start, Qt::LeftButton);
-}
 
 }  // namespace
 
@@ -68,26 +57,21 @@ void DownloadRunTest::InputsRestWhileTheDownloadRunsAndEachRunStartsEmpty() {
     dialog.show();
     QSignalSpy ended(&dialog, &Ckestrel2Dlg::DownloadEnded);
 
-    Press(controls);
+    QTest::mouseClick(controls.start, Qt::LeftButton);
     QTRY_COMPARE(controls.Lines(), QStringList("run 1"));
-    QVERIFY(dialog.DownloadRunning());
-    for (QWidget* input : {static_cast<QWidget*>(controls.start), static_cast<QWidget*>(controls.browse),
-                           static_cast<QWidget*>(controls.path), static_cast<QWidget*>(controls.link)}) {
+    for (QWidget* input : controls.inputs) {
         QVERIFY2(!input->isEnabled(), qPrintable(input->objectName()));
     }
-    QTRY_COMPARE(controls.progress->value(), 30);
-    dialog.OnStartDownload();  // a second start while one runs is ignored
+    dialog.OnStartDownload();  // ignored while one runs
     held.release = true;
     QVERIFY(ended.wait(5000));
     QCOMPARE(held.runs.load(), 1);
-    QCOMPARE(dialog.LastOutcome(), std::optional<DownloadOutcome>(DownloadOutcome::Success));
-    for (QWidget* input : {static_cast<QWidget*>(controls.start), static_cast<QWidget*>(controls.browse),
-                           static_cast<QWidget*>(controls.path), static_cast<QWidget*>(controls.link)}) {
+    QCOMPARE(dialog.LastOutcome(), std::optional(DownloadOutcome::Success));
+    for (QWidget* input : controls.inputs) {
         QVERIFY2(input->isEnabled(), qPrintable(input->objectName()));
     }
-    QCOMPARE(controls.Lines(), QStringList("run 1"));
 
-    Press(controls);
+    QTest::mouseClick(controls.start, Qt::LeftButton);
     QCOMPARE(controls.list->count(), 0);  // emptied at the press, before the download reports
     QVERIFY(ended.wait(5000));
     QCOMPARE(controls.Lines(), QStringList("run 2"));
@@ -99,39 +83,35 @@ void DownloadRunTest::ClosingDuringADownloadCancelsItAndThenCloses() {
     HeldDownload held;
     dialog.SetDownloadRunner(held.Runner());
     dialog.PreselectFile("/tmp/kestrel-demo.mot");
-    QSignalSpy finished(&dialog, &QDialog::finished);
     QTimer::singleShot(0, &dialog, [&] {
-        Press(controls);
-        QTimer::singleShot(20, &dialog, [&] { dialog.close(); });
+        QTest::mouseClick(controls.start, Qt::LeftButton);
+        QTimer::singleShot(20, &dialog, [&] {
+            dialog.close();
+            QVERIFY2(dialog.isVisible(), "the window waits for the download's end");
+        });
     });
-    const int result = dialog.exec();
-
-    QVERIFY(held.sawCancel.load());
+    QCOMPARE(dialog.exec(), int(QDialog::Rejected));
     QVERIFY(!dialog.DownloadRunning());
-    QCOMPARE(result, int(QDialog::Rejected));
-    QCOMPARE(finished.count(), 1);
     QCOMPARE(controls.Lines(), QStringList({"run 1", "Error: cancelled"}));
-    QCOMPARE(dialog.LastOutcome(), std::optional<DownloadOutcome>(DownloadOutcome::Cancelled));
 }
 
 void DownloadRunTest::DestroyingTheWindowDuringARepaintDoesNotHang() {
     auto dialog = std::make_unique<Ckestrel2Dlg>(std::vector<kestrel::SerialPortInfo>{}, nullptr);
     std::atomic<int> repaints{0};
-    dialog->SetDownloadRunner([&repaints](const std::string&, const std::string&, StatusList& status,
-                                          const SessionOptions& options) {
-        while (!options.cancelRequested()) {
-            status.AppendStatus("painting");
-            status.RepaintNow();
-            ++repaints;
-        }
-        return DownloadOutcome::Cancelled;
-    });
+    dialog->SetDownloadRunner(
+        [&repaints](const std::string&, const std::string&, StatusList& status, const SessionOptions& options) {
+            while (!options.cancelRequested()) {
+                status.RepaintNow();
+                ++repaints;
+            }
+            return DownloadOutcome::Cancelled;
+        });
     dialog->show();
     dialog->OnStartDownload();
     QTRY_VERIFY(repaints.load() > 3);
-    // Now the download waits for a paint that this thread will not serve any more.
+    // The download now waits for a paint this thread will never serve; a hang
+    // here ends in ctest's time-out.
     dialog.reset();
-    QVERIFY(repaints.load() > 3);
 }
 
 void DownloadRunTest::AnExceptionEndsTheRunWithAnErrorLine() {
