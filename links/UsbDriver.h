@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "session/Clock.h"
+
 namespace kestrel {
 
 // The operations the USB link needs of the vendor's device library, named after
@@ -45,6 +47,10 @@ public:
     virtual UsbStatus PrepareForSync(UsbHandle handle) = 0;
 
     virtual UsbOpenProblem LastOpenProblem() const { return UsbOpenProblem::None; }
+
+    // The time in which the driver's time-outs pass: the link measures its own
+    // read bounds on it, so a simulated device with a manual clock stays consistent.
+    virtual Clock& TimeBase() = 0;
 };
 
 // The process's driver for real devices (libftdi1).

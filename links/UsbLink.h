@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "links/UsbDriver.h"
 
@@ -9,6 +10,11 @@ namespace kestrel {
 // Byte transport to the box over its USB serial chip, through a UsbDriver.
 class UsbLink {
 public:
+    // Bounds of a Read once a byte is waiting, the same as the serial link's.
+    static constexpr std::uint32_t kReadIdleMs = 500;
+    static constexpr std::uint32_t kReadMsPerByte = 5;
+    static constexpr std::uint32_t kReadExtraMs = 10;
+
     explicit UsbLink(UsbDriver& driver) : driver_(driver) {}
     ~UsbLink();
     UsbLink(const UsbLink&) = delete;
@@ -20,8 +26,9 @@ public:
     bool Close();
     // False when the library refused the write or wrote fewer bytes.
     bool Write(const std::uint8_t* data, std::uint32_t count);
-    // 0 at once when nothing is waiting; otherwise reads up to `count` bytes within
-    // the serial link's bounds and returns how many arrived.
+    // 0 at once when nothing is waiting; otherwise reads up to `count` bytes and
+    // returns when they arrived, or 500 ms passed after a byte with no new one, or
+    // 5 x count + 10 ms passed since the call, with the number of bytes read.
     std::int32_t Read(std::uint8_t* buffer, std::uint32_t count);
     // Blocks in the library up to `timeoutMs` for up to `count` bytes; the count read.
     std::int32_t WaitRead(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs);
@@ -37,12 +44,21 @@ public:
     // Process-wide: set once the library has listed the devices, never cleared
     // except by tests that start a new simulated process.
     static bool DevicesListed;
+    // Forgets the listing, as a new process would: for tests only.
+    static void ForgetDeviceListing() { DevicesListed = false; }
 
 private:
+    bool Usable() const { return open_ && !broken_; }
+    // Closes a device that opened but would not take the line settings.
+    void Release(UsbHandle handle);
+    // Retries closing devices whose release the library refused; true when none is left.
+    bool CloseUnreleased();
+
     UsbDriver& driver_;
     UsbHandle handle_ = kNoUsbHandle;
     bool open_ = false;
     bool broken_ = false;
+    std::vector<UsbHandle> unreleased_;
 };
 
 }  // namespace kestrel

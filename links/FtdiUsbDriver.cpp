@@ -1,0 +1,380 @@
+#include "links/FtdiUsbDriver.h"
+
+#include <ftdi.h>
+#include <libusb.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <climits>
+#include <deque>
+
+namespace kestrel {
+
+namespace {
+
+struct ContextDeleter {
+    void operator()(ftdi_context* context) const { ftdi_free(context); }
+};
+using ContextPtr = std::unique_ptr<ftdi_context, ContextDeleter>;
+
+struct DeviceListDeleter {
+    void operator()(ftdi_device_list* list) const { ftdi_list_free(&list); }
+};
+using DeviceListPtr = std::unique_ptr<ftdi_device_list, DeviceListDeleter>;
+
+// The attached FTDI devices with the chip's default ids, found through a fresh
+// context. `found` is negative (libftdi1's status) or the number of devices.
+struct Listing {
+    ContextPtr context;
+    DeviceListPtr list;
+    int found = 0;
+};
+
+Listing FindDevices() {
+    Listing listing;
+    listing.context.reset(ftdi_new());
+    if (!listing.context) {
+        return listing;
+    }
+    ftdi_device_list* raw = nullptr;
+    // Vendor and product 0 select the chip's default ids; a vendor with product 0 finds nothing.
+    listing.found = ftdi_usb_find_all(listing.context.get(), &raw, 0, 0);
+    listing.list.reset(raw);
+    return listing;
+}
+
+UsbStatus ListingStatus(const Listing& listing) {
+    if (!listing.context) {
+        return FtdiUsbDriver::kNoContext;
+    }
+    return listing.found < 0 ? listing.found : 0;
+}
+
+// libftdi1 reports a failed libusb_open only as -4; libusb's own code tells
+// missing permission apart from a vanished device.
+UsbOpenProblem DiagnoseFailedOpen(libusb_device* device) {
+    libusb_device_handle* handle = nullptr;
+    const int result = libusb_open(device, &handle);
+    if (result == 0) {
+        libusb_close(handle);
+        return UsbOpenProblem::Other;
+    }
+    switch (result) {
+        case LIBUSB_ERROR_ACCESS:
+            return UsbOpenProblem::AccessDenied;
+        case LIBUSB_ERROR_BUSY:
+            return UsbOpenProblem::Busy;
+        case LIBUSB_ERROR_NO_DEVICE:
+        case LIBUSB_ERROR_NOT_FOUND:
+            return UsbOpenProblem::NoDevice;
+        default:
+            return UsbOpenProblem::Other;
+    }
+}
+
+UsbOpenProblem ClassifyOpenFailure(int status, libusb_device* device) {
+    switch (status) {
+        case -4:  // libusb_open() failed
+            return DiagnoseFailedOpen(device);
+        case -8:  // the kernel driver could not be detached for lack of permission
+            return UsbOpenProblem::AccessDenied;
+        case -3:  // configuration could not be set: the kernel driver or another program has it
+        case -5:  // interface could not be claimed: the same
+        case -11:
+            return UsbOpenProblem::Busy;
+        default:
+            return UsbOpenProblem::Other;
+    }
+}
+
+class MonotonicClock : public Clock {
+public:
+    std::uint32_t TickMs() override {
+        const auto sinceStart = std::chrono::steady_clock::now().time_since_epoch();
+        return static_cast<std::uint32_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count());
+    }
+};
+
+// ftdi_read_data and ftdi_write_data take an int size.
+constexpr std::uint32_t kMaxTransferChunk = 1U << 20;
+
+}  // namespace
+
+struct FtdiUsbDriver::Device {
+    ContextPtr context;
+    // Bytes fetched to answer QueueStatus and not yet handed out by Read:
+    // libftdi1 has no query of the chip's receive queue.
+    std::deque<std::uint8_t> readAhead;
+
+    ~Device() {
+        if (context) {
+            ftdi_usb_close(context.get());
+        }
+    }
+
+    // One read attempt that waits at most the chip's latency timer. 0 or a
+    // negative libftdi1/libusb status; a libusb time-out only means no data.
+    int ReadSome(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& received) {
+        received = 0;
+        const int result = ftdi_read_data(context.get(), buffer, static_cast<int>(std::min(count, kMaxTransferChunk)));
+        if (result == LIBUSB_ERROR_TIMEOUT) {
+            return 0;
+        }
+        if (result < 0) {
+            return result;
+        }
+        received = static_cast<std::uint32_t>(result);
+        return 0;
+    }
+
+    std::uint32_t TakeReadAhead(std::uint8_t* buffer, std::uint32_t count) {
+        const auto taken = static_cast<std::uint32_t>(std::min<std::size_t>(count, readAhead.size()));
+        std::copy_n(readAhead.begin(), taken, buffer);
+        readAhead.erase(readAhead.begin(), readAhead.begin() + taken);
+        return taken;
+    }
+};
+
+FtdiUsbDriver::FtdiUsbDriver() = default;
+FtdiUsbDriver::~FtdiUsbDriver() = default;
+
+FtdiUsbDriver::Device* FtdiUsbDriver::Find(UsbHandle handle) {
+    std::lock_guard lock(mutex_);
+    const auto found = devices_.find(handle);
+    return found == devices_.end() ? nullptr : found->second.get();
+}
+
+UsbStatus FtdiUsbDriver::CountDevices(std::uint32_t& count) {
+    count = 0;
+    const Listing listing = FindDevices();
+    if (const UsbStatus status = ListingStatus(listing); status != 0) {
+        return status;
+    }
+    count = static_cast<std::uint32_t>(listing.found);
+    return 0;
+}
+
+UsbStatus FtdiUsbDriver::ListDevices(std::vector<UsbDeviceInfo>& devices) {
+    devices.clear();
+    const Listing listing = FindDevices();
+    if (const UsbStatus status = ListingStatus(listing); status != 0) {
+        return status;
+    }
+    int index = 0;
+    for (ftdi_device_list* entry = listing.list.get(); entry != nullptr; entry = entry->next, ++index) {
+        UsbDeviceInfo info;
+        info.index = index;
+        libusb_device_descriptor descriptor{};
+        if (libusb_get_device_descriptor(entry->dev, &descriptor) == 0) {
+            info.vendorId = descriptor.idVendor;
+            info.productId = descriptor.idProduct;
+        }
+        // Reading the strings opens the device; without permission they stay
+        // empty, which must not fail the listing and hide the real open problem.
+        std::array<char, 64> description{};
+        std::array<char, 64> serial{};
+        if (ftdi_usb_get_strings(listing.context.get(), entry->dev, nullptr, 0, description.data(),
+                                 static_cast<int>(description.size()), serial.data(),
+                                 static_cast<int>(serial.size())) == 0) {
+            description.back() = '\0';
+            serial.back() = '\0';
+            info.description = description.data();
+            info.serialNumber = serial.data();
+        }
+        devices.push_back(std::move(info));
+    }
+    return 0;
+}
+
+UsbStatus FtdiUsbDriver::Open(int index, UsbHandle& handle) {
+    handle = kNoUsbHandle;
+    const auto fail = [this](UsbOpenProblem problem, UsbStatus status) {
+        std::lock_guard lock(mutex_);
+        lastOpenProblem_ = problem;
+        return status;
+    };
+
+    Listing listing = FindDevices();
+    if (const UsbStatus status = ListingStatus(listing); status != 0) {
+        return fail(listing.context ? UsbOpenProblem::Other : UsbOpenProblem::NoDevice, status);
+    }
+    ftdi_device_list* entry = listing.list.get();
+    for (int i = 0; entry != nullptr && i < index; ++i) {
+        entry = entry->next;
+    }
+    // ftdi_usb_open_dev dereferences the device without a check.
+    if (index < 0 || entry == nullptr || entry->dev == nullptr) {
+        return fail(UsbOpenProblem::NoDevice, kNoSuchDevice);
+    }
+
+    // The device belongs to the listing's libusb context, so that context
+    // becomes the open device's own; the list itself is no longer needed.
+    auto device = std::make_unique<Device>();
+    libusb_device* usbDevice = entry->dev;
+    libusb_ref_device(usbDevice);
+    listing.list.reset();
+    device->context = std::move(listing.context);
+    ftdi_context* context = device->context.get();
+    const int opened = ftdi_usb_open_dev(context, usbDevice);
+    const UsbOpenProblem problem = opened == 0 ? UsbOpenProblem::None : ClassifyOpenFailure(opened, usbDevice);
+    libusb_unref_device(usbDevice);
+    if (opened != 0) {
+        return fail(problem, opened);
+    }
+    context->usb_read_timeout = kUsbReadTimeoutMs;
+    // The box's line: no flow control, DTR off, RTS on.
+    int status = ftdi_setflowctrl(context, SIO_DISABLE_FLOW_CTRL);
+    if (status == 0) {
+        status = ftdi_setdtr_rts(context, 0, 1);
+    }
+    if (status == 0) {
+        status = ftdi_set_latency_timer(context, kLatencyTimerMs);
+    }
+    if (status != 0) {
+        return fail(UsbOpenProblem::Other, status);  // `device` closes itself
+    }
+
+    std::lock_guard lock(mutex_);
+    handle = nextHandle_++;
+    devices_.emplace(handle, std::move(device));
+    lastOpenProblem_ = UsbOpenProblem::None;
+    return 0;
+}
+
+UsbStatus FtdiUsbDriver::Close(UsbHandle handle) {
+    std::unique_ptr<Device> device;
+    {
+        std::lock_guard lock(mutex_);
+        const auto found = devices_.find(handle);
+        if (found == devices_.end()) {
+            return kBadHandle;
+        }
+        device = std::move(found->second);
+        devices_.erase(found);
+    }
+    // libftdi1 closes the libusb handle even when releasing the interface
+    // fails, so the device is closed either way and there is nothing to retry.
+    ftdi_usb_close(device->context.get());
+    device->context.reset();
+    return 0;
+}
+
+UsbStatus FtdiUsbDriver::SetBaudRate(UsbHandle handle, std::uint32_t baudRate) {
+    Device* device = Find(handle);
+    if (device == nullptr) {
+        return kBadHandle;
+    }
+    if (baudRate == 0 || baudRate > static_cast<std::uint32_t>(INT_MAX)) {
+        return kBadSetting;
+    }
+    return ftdi_set_baudrate(device->context.get(), static_cast<int>(baudRate));
+}
+
+UsbStatus FtdiUsbDriver::SetDataCharacteristics(UsbHandle handle, std::uint8_t wordLength, std::uint8_t stopBits,
+                                                std::uint8_t parity) {
+    Device* device = Find(handle);
+    if (device == nullptr) {
+        return kBadHandle;
+    }
+    // The codes the link passes (word length 7 or 8, stop bits 0/1/2 for one,
+    // one and a half, two, parity 0 to 4 for none, odd, even, mark, space)
+    // have libftdi1's values; anything else is refused rather than guessed.
+    if ((wordLength != BITS_7 && wordLength != BITS_8) || stopBits > STOP_BIT_2 || parity > SPACE) {
+        return kBadSetting;
+    }
+    return ftdi_set_line_property(device->context.get(), static_cast<ftdi_bits_type>(wordLength),
+                                  static_cast<ftdi_stopbits_type>(stopBits), static_cast<ftdi_parity_type>(parity));
+}
+
+UsbStatus FtdiUsbDriver::Write(UsbHandle handle, const std::uint8_t* data, std::uint32_t count,
+                               std::uint32_t& written) {
+    written = 0;
+    Device* device = Find(handle);
+    if (device == nullptr) {
+        return kBadHandle;
+    }
+    while (written < count) {
+        const std::uint32_t chunk = std::min(count - written, kMaxTransferChunk);
+        const int result = ftdi_write_data(device->context.get(), data + written, static_cast<int>(chunk));
+        if (result < 0) {
+            return result;
+        }
+        written += static_cast<std::uint32_t>(result);
+        if (static_cast<std::uint32_t>(result) < chunk) {
+            break;  // the caller sees the shortfall in `written`
+        }
+    }
+    return 0;
+}
+
+UsbStatus FtdiUsbDriver::Read(UsbHandle handle, std::uint8_t* buffer, std::uint32_t count, std::uint32_t& received,
+                              std::uint32_t timeoutMs) {
+    received = 0;
+    Device* device = Find(handle);
+    if (device == nullptr) {
+        return kBadHandle;
+    }
+    received = device->TakeReadAhead(buffer, count);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    // Each attempt blocks in libusb until the chip's next packet, which comes
+    // at the latest when its latency timer runs out: a wait, not a spin.
+    while (received < count) {
+        std::uint32_t got = 0;
+        if (const int status = device->ReadSome(buffer + received, count - received, got); status != 0) {
+            return status;
+        }
+        received += got;
+        if (received >= count || std::chrono::steady_clock::now() >= deadline) {
+            break;
+        }
+    }
+    return 0;
+}
+
+UsbStatus FtdiUsbDriver::QueueStatus(UsbHandle handle, std::uint32_t& waiting) {
+    waiting = 0;
+    Device* device = Find(handle);
+    if (device == nullptr) {
+        return kBadHandle;
+    }
+    if (device->readAhead.empty()) {
+        std::array<std::uint8_t, 4096> chunk{};
+        std::uint32_t got = 0;
+        if (const int status = device->ReadSome(chunk.data(), chunk.size(), got); status != 0) {
+            return status;
+        }
+        device->readAhead.insert(device->readAhead.end(), chunk.begin(), chunk.begin() + got);
+    }
+    waiting = static_cast<std::uint32_t>(device->readAhead.size());
+    return 0;
+}
+
+UsbStatus FtdiUsbDriver::PrepareForSync(UsbHandle handle) {
+    Device* device = Find(handle);
+    if (device == nullptr) {
+        return kBadHandle;
+    }
+    device->readAhead.clear();
+    // tciflush drops the chip's receive buffer and libftdi1's own; the older
+    // purge calls are deprecated and name the directions the other way round.
+    return ftdi_tciflush(device->context.get());
+}
+
+UsbOpenProblem FtdiUsbDriver::LastOpenProblem() const {
+    std::lock_guard lock(mutex_);
+    return lastOpenProblem_;
+}
+
+Clock& FtdiUsbDriver::TimeBase() {
+    static MonotonicClock clock;
+    return clock;
+}
+
+UsbDriver& SystemUsbDriver() {
+    static FtdiUsbDriver driver;
+    return driver;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "links/UsbDriver.h"
+
+namespace kestrel {
+
+// The UsbDriver for real FTDI chips, through libftdi1 and libusb. Without a
+// device, or without a USB bus at all, every call fails at once with a status.
+class FtdiUsbDriver : public UsbDriver {
+public:
+    // Below this the chip holds single answer bytes back for up to 16 ms.
+    static constexpr unsigned char kLatencyTimerMs = 2;
+    // The chip answers a bulk read after the latency timer even without data, so
+    // one libusb read rarely waits this long; it only bounds a stalled transfer.
+    static constexpr int kUsbReadTimeoutMs = 50;
+
+    FtdiUsbDriver();
+    ~FtdiUsbDriver() override;
+    FtdiUsbDriver(const FtdiUsbDriver&) = delete;
+    FtdiUsbDriver& operator=(const FtdiUsbDriver&) = delete;
+
+    UsbStatus CountDevices(std::uint32_t& count) override;
+    UsbStatus ListDevices(std::vector<UsbDeviceInfo>& devices) override;
+    UsbStatus Open(int index, UsbHandle& handle) override;
+    UsbStatus Close(UsbHandle handle) override;
+    UsbStatus SetBaudRate(UsbHandle handle, std::uint32_t baudRate) override;
+    UsbStatus SetDataCharacteristics(UsbHandle handle, std::uint8_t wordLength, std::uint8_t stopBits,
+                                     std::uint8_t parity) override;
+    UsbStatus Write(UsbHandle handle, const std::uint8_t* data, std::uint32_t count,
+                    std::uint32_t& written) override;
+    UsbStatus Read(UsbHandle handle, std::uint8_t* buffer, std::uint32_t count, std::uint32_t& received,
+                   std::uint32_t timeoutMs) override;
+    UsbStatus QueueStatus(UsbHandle handle, std::uint32_t& waiting) override;
+    UsbStatus PrepareForSync(UsbHandle handle) override;
+
+    UsbOpenProblem LastOpenProblem() const override;
+    Clock& TimeBase() override;
+
+    // Statuses of this driver beyond libftdi1's own (negative) ones.
+    static constexpr UsbStatus kNoContext = 1;     // libusb could not start: no USB bus
+    static constexpr UsbStatus kNoSuchDevice = 2;  // the index is past the attached devices
+    static constexpr UsbStatus kBadHandle = 3;     // not a handle of an open device
+    static constexpr UsbStatus kBadSetting = 4;    // a line setting libftdi1 does not know
+
+private:
+    struct Device;
+    Device* Find(UsbHandle handle);
+
+    mutable std::mutex mutex_;  // guards the device table and the last problem
+    std::map<UsbHandle, std::unique_ptr<Device>> devices_;
+    UsbHandle nextHandle_ = 1;
+    UsbOpenProblem lastOpenProblem_ = UsbOpenProblem::None;
+};
+
+}  // namespace kestrel
