@@ -188,6 +188,12 @@ void SerialLink::AwaitQueuedOutput() const {
     std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::uint64_t>(ms, 1000)));
 }
 
+void SerialLink::WaitUntilSent() {
+    if (fd_ >= 0 && !broken_) {
+        ::tcdrain(fd_);
+    }
+}
+
 bool SerialLink::Write(const std::uint8_t* data, std::uint32_t count) {
     if (fd_ < 0 || broken_) {
         return false;

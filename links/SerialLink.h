@@ -33,6 +33,9 @@ public:
     // new one, or 5 x count + 10 ms passed since the call, with the number of
     // bytes read. 0 at once when the link is closed or broken.
     std::int32_t Read(std::uint8_t* buffer, std::uint32_t count);
+    // Blocks until what was written has left the device (the line has no flow
+    // control, so this always ends). Harmless when closed.
+    void WaitUntilSent();
 
     bool IsOpen() const { return fd_ >= 0; }
     // The device hung up or failed since it was opened: nothing more will arrive.

@@ -95,10 +95,20 @@ public:
     std::uint8_t* VerifyBuffer() { return OutputBuffer.data() + kVerifyBufferOffset; }
 
 private:
+    // The link that LinkKind names is absent, closed, or has failed since its open.
     bool LinkBroken() const;
     bool CancelRequested() const;
+    // Restarts the answer bound: a byte went out or came in.
     void NoteActivity();
     bool AnswerBoundPassed();
+    // One read on the current link, blocking in the device at most about `waitMs`.
+    std::int32_t ReadAttempt(std::uint8_t* buffer, std::uint32_t count, std::uint32_t waitMs);
+    // Sends the length field (type 1) or the header (type 2) until the box takes it.
+    int SendLengthOrHeader(std::uint8_t firmwareType);
+    bool SendHeader();
+    bool SendLengthField();
+    int SendDataBlock(std::uint32_t offset);
+    // Appends the line for a wait that ended without a byte and returns the stage's result.
     int ReportWaitEnd(int waitResult, int notAnswering, int cancelled);
 
     SessionOptions options_;
