@@ -4,7 +4,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps configure build test demo bench clean
+.PHONY: all deps configure build test demo demo-gui bench clean
 
 all: build
 
@@ -22,6 +22,10 @@ test: build
 
 demo: build
 	scripts/demo $(BUILD_DIR)
+
+# The dialog pointed at an emulated box; needs a display.
+demo-gui: build
+	scripts/demo-gui $(BUILD_DIR)
 
 bench: build
 	scripts/bench $(BUILD_DIR)
