@@ -1,9 +1,11 @@
 #include "emulator/BoxServer.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -15,9 +17,21 @@ namespace kestrel::emulator {
 
 namespace {
 
-std::uint32_t NowMs() {
+std::uint64_t NowUs() {
     const auto since = std::chrono::steady_clock::now().time_since_epoch();
-    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(since).count());
+}
+
+std::uint32_t NowMs() {
+    return static_cast<std::uint32_t>(NowUs() / 1000);
+}
+
+std::string ImagePathFor(const std::string& pattern, int download) {
+    const std::size_t at = pattern.find("%d");
+    if (at == std::string::npos) {
+        return pattern;
+    }
+    return pattern.substr(0, at) + std::to_string(download) + pattern.substr(at + 2);
 }
 
 constexpr std::size_t kChunk = 4096;
@@ -108,6 +122,7 @@ int BoxServer::Run() {
     for (;;) {
         const std::uint32_t now = NowMs();
         model_.Advance(now);
+        SaveNewImage();
         if (!WriteToTool()) {
             return error_;
         }
@@ -122,12 +137,23 @@ int BoxServer::Run() {
             return 0;
         }
 
+        const std::uint64_t nowUs = NowUs();
+        const bool mayRead = toBox_.Allowance(nowUs, 1) > 0;
+        const bool mayWrite = !pending_.empty() && toTool_.Allowance(nowUs, 1) > 0;
         std::array<pollfd, 3> fds{{
             {stopPipe_[0], POLLIN, 0},
             {watchFd_, POLLIN, 0},
-            {line_.MasterFd(), static_cast<short>(POLLIN | (pending_.empty() ? 0 : POLLOUT)), 0},
+            {line_.MasterFd(), static_cast<short>((mayRead ? POLLIN : 0) | (mayWrite ? POLLOUT : 0)), 0},
         }};
-        const int ready = ::poll(fds.data(), fds.size(), PollTimeout(now));
+        int timeout = PollTimeout(now);
+        const auto wakeFor = [&timeout](int ms) { timeout = timeout < 0 ? ms : std::min(timeout, ms); };
+        if (!mayRead) {
+            wakeFor(toBox_.WaitMs(nowUs));
+        }
+        if (!pending_.empty() && !mayWrite) {
+            wakeFor(toTool_.WaitMs(nowUs));
+        }
+        const int ready = ::poll(fds.data(), fds.size(), timeout);
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;
@@ -176,9 +202,17 @@ bool BoxServer::ReadFromTool(std::uint32_t nowMs) {
         // The tool may have closed and opened again while the old bytes were read:
         // what it sends after the open must not end up in the old exchange.
         HandleLineEvents();
-        const ssize_t n = ::read(line_.MasterFd(), buffer.data(), buffer.size());
+        NoteLineSettings();
+        const std::uint64_t nowUs = NowUs();
+        const std::size_t allowed = toBox_.Allowance(nowUs, buffer.size());
+        if (allowed == 0) {
+            return true;  // the wire is busy: the rest waits in the line
+        }
+        const ssize_t n = ::read(line_.MasterFd(), buffer.data(), allowed);
         if (n > 0) {
+            toBox_.Pass(nowUs, static_cast<std::size_t>(n));
             model_.Receive(buffer.data(), static_cast<std::size_t>(n), nowMs);
+            SaveNewImage();
             if (model_.WantsHangUp()) {
                 return true;  // a box going away takes nothing more off the line
             }
@@ -206,8 +240,14 @@ bool BoxServer::WriteToTool() {
                 return true;
             }
         }
-        const ssize_t n = ::write(line_.MasterFd(), pending_.data() + pendingSent_, pending_.size() - pendingSent_);
+        const std::uint64_t nowUs = NowUs();
+        const std::size_t allowed = toTool_.Allowance(nowUs, pending_.size() - pendingSent_);
+        if (allowed == 0) {
+            return true;
+        }
+        const ssize_t n = ::write(line_.MasterFd(), pending_.data() + pendingSent_, allowed);
         if (n > 0) {
+            toTool_.Pass(nowUs, static_cast<std::size_t>(n));
             pendingSent_ += static_cast<std::size_t>(n);
             if (pendingSent_ == pending_.size()) {
                 pending_.clear();
@@ -238,6 +278,39 @@ int BoxServer::PollTimeout(std::uint32_t nowMs) const {
 bool BoxServer::Finished() const {
     return options_.stopAfterDownloads > 0 && model_.EndedExchanges() >= options_.stopAfterDownloads &&
            pending_.empty() && !model_.HasOutput();
+}
+
+void BoxServer::NoteLineSettings() {
+    const auto settings = ReadLineSettings(line_.SlaveFd());
+    if (!settings || (!seenSettings_.empty() && seenSettings_.back() == *settings)) {
+        return;
+    }
+    seenSettings_.push_back(*settings);
+    Report("line " + settings->Text());
+    if (options_.paceAtLineRate) {
+        toBox_.SetRate(settings->BytesPerSecond());
+        toTool_.SetRate(settings->BytesPerSecond());
+    }
+}
+
+void BoxServer::SaveNewImage() {
+    if (options_.saveImagePath.empty() || model_.CompletedDownloads() == savedDownloads_) {
+        return;
+    }
+    savedDownloads_ = model_.CompletedDownloads();
+    const std::string path = ImagePathFor(options_.saveImagePath, savedDownloads_);
+    const auto& image = model_.LastImage();
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    file.close();
+    Report(file ? "image of " + std::to_string(image.size()) + " bytes saved to " + path
+                : "cannot save the image to " + path);
+}
+
+void BoxServer::Report(const std::string& message) const {
+    if (options_.report) {
+        options_.report(message);
+    }
 }
 
 }  // namespace kestrel::emulator

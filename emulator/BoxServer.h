@@ -1,10 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "emulator/BoxModel.h"
+#include "emulator/LinePacer.h"
+#include "emulator/LineSettings.h"
 #include "emulator/PseudoTerminal.h"
 
 namespace kestrel::emulator {
@@ -12,9 +15,16 @@ namespace kestrel::emulator {
 struct BoxServerOptions {
     // Where a symbolic link to the line's device is kept, pointing at the
     // current line also after a hang-up; empty: none.
-    std::string linkPath;
+    std::string linkPath{};
     // Run returns once this many downloads have ended; 0: only Stop ends it.
     int stopAfterDownloads = 0;
+    // Each image received whole is written here; a "%d" in it becomes the
+    // download's number, counted from 1. Empty: none kept.
+    std::string saveImagePath{};
+    // Bytes pass at the rate of the line settings the tool chose, both ways, as on a wire.
+    bool paceAtLineRate = false;
+    // Told of line settings when they change and of images saved, from Run's thread.
+    std::function<void(const std::string&)> report{};
 };
 
 // Serves a BoxModel on a pseudo-terminal: what the tool writes to the line goes
@@ -39,6 +49,8 @@ public:
 
     // Read only while Run is not running.
     const BoxModel& Model() const { return model_; }
+    // The line settings under which bytes arrived, each change once, in order.
+    const std::vector<LineSettings>& SeenLineSettings() const { return seenSettings_; }
     int Error() const { return error_; }
 
 private:
@@ -50,6 +62,9 @@ private:
     bool WriteToTool();
     int PollTimeout(std::uint32_t nowMs) const;
     bool Finished() const;
+    void NoteLineSettings();
+    void SaveNewImage();
+    void Report(const std::string& message) const;
 
     BoxModel model_;
     BoxServerOptions options_;
@@ -58,6 +73,10 @@ private:
     int watchFd_ = -1;                    // inotify: the tool opening the line
     std::vector<std::uint8_t> pending_;   // taken from the model, not yet on the line
     std::size_t pendingSent_ = 0;
+    std::vector<LineSettings> seenSettings_;
+    LinePacer toBox_;
+    LinePacer toTool_;
+    int savedDownloads_ = 0;
     bool linked_ = false;  // the link at linkPath is this server's, removed at the end
     int error_ = 0;
 };

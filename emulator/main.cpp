@@ -91,6 +91,11 @@ int main(int argc, char** argv) {
                    "Close the line at this stage (data: half-way through), as for --silent-at");
     app.add_option("--erase-ms", behaviour.eraseMs, "How long the erase takes");
     app.add_option("--data-idle-ms", behaviour.dataIdleMs, "Type 2: the data block ends after this idle time");
+    app.add_option("--save-image", options.saveImagePath,
+                   "Write each image received whole to this file; a %d in it becomes the download's number")
+        ->type_name("PATH");
+    app.add_flag("--pace", options.paceAtLineRate,
+                 "Pass bytes at the rate of the tool's line settings, as a real line would");
     CLI11_PARSE(app, argc, argv);
 
     behaviour.firmwareType = static_cast<std::uint8_t>(firmwareType);
@@ -98,6 +103,8 @@ int main(int argc, char** argv) {
         behaviour.readBack = readBack == "yes";
     }
 
+    // Line settings and saved images go to stderr: stdout carries only the device.
+    options.report = [](const std::string& message) { std::cerr << "kestrel-box: " << message << std::endl; };
     BoxServer server(BoxModel(behaviour), options);
     if (!server.Start()) {
         std::cerr << "kestrel-box: cannot create the line: " << std::strerror(server.Error()) << '\n';

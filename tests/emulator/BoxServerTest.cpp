@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -9,7 +11,10 @@
 #include <unistd.h>
 
 #include "emulator/BoxOptions.h"
+#include "emulator/LinePacer.h"
 #include "links/SerialLink.h"
+#include "session/DownloadWorkflow.h"
+#include "session/RecordingStatusList.h"
 
 namespace kestrel::emulator {
 namespace {
@@ -73,7 +78,7 @@ TEST(BoxServer, ServesADownloadThroughItsSymbolicLinkAndEndsAfterTheAskedCount) 
     image[3] = 0x02;
     image[1000] = 0x42;
     {
-        RunningBox box({.eraseMs = 50}, {linkPath, 1});
+        RunningBox box({.eraseMs = 50}, {.linkPath = linkPath, .stopAfterDownloads = 1});
         ASSERT_TRUE(box.started);
         SerialLink link;
         ASSERT_TRUE(link.Open(linkPath, 115200, 0, 2, 8)) << link.OpenError();
@@ -117,7 +122,7 @@ TEST(BoxServer, OpeningTheLineAgainAbandonsAnUnfinishedExchange) {
 
 TEST(BoxServer, AHangUpBreaksTheToolsLinkAndANewLineTakesItsPlace) {
     const std::string linkPath = "/tmp/kestrel-box-hangup-" + std::to_string(::getpid());
-    RunningBox box({.hangUpAt = BoxStage::Data}, {linkPath, 0});
+    RunningBox box({.hangUpAt = BoxStage::Data}, {.linkPath = linkPath});
     ASSERT_TRUE(box.started);
 
     SerialLink link;
@@ -140,6 +145,56 @@ TEST(BoxServer, AHangUpBreaksTheToolsLinkAndANewLineTakesItsPlace) {
     }
     ASSERT_TRUE(reopened);
     EXPECT_EQ(Exchange(link, {'*'}, 1), Bytes{0x01});
+}
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// A whole download by the tool's own workflow: the box sees the line settings
+// the tool chose for the file's kind, and keeps the image it received.
+TEST(BoxServer, SeesTheToolsLineSettingsAndSavesEachImage) {
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                      ("kestrel-box-save-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    Bytes binary(1000);
+    for (std::size_t i = 0; i < binary.size(); ++i) {
+        binary[i] = static_cast<std::uint8_t>(i * 7);
+    }
+    const std::string firmware = (dir / "image.bin").string();
+    std::ofstream(firmware, std::ios::binary).write(reinterpret_cast<const char*>(binary.data()), 1000);
+
+    std::vector<std::string> reports;
+    BoxServerOptions options{.saveImagePath = (dir / "received-%d.bin").string()};
+    options.report = [&reports](const std::string& message) { reports.push_back(message); };
+    RunningBox box({.firmwareType = 2, .dataIdleMs = 50}, std::move(options));
+    ASSERT_TRUE(box.started);
+    RecordingStatusList status;
+    EXPECT_EQ(RunDownload(box.server.DevicePath(), firmware, status), DownloadOutcome::Success);
+    box.server.Stop();
+    box.Join();
+
+    // The binary image goes at 38400 baud from its first byte on.
+    EXPECT_EQ(box.server.SeenLineSettings(),
+              (std::vector<LineSettings>{{.baudRate = 38400, .dataBits = 8, .parity = 'N', .stopBits = 2}}));
+    EXPECT_EQ(ReadFile((dir / "received-1.bin").string()), binary);
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[0], "line 38400 baud, 8N2");
+    std::filesystem::remove_all(dir);
+}
+
+TEST(LinePacer, BooksTheLineByteForByteAndSaysWhenItIsFreeAgain) {
+    LinePacer pacer;
+    EXPECT_EQ(pacer.Allowance(0, 5000), 5000u);  // unpaced: everything at once
+    pacer.SetRate(1000);                         // a byte a millisecond
+    EXPECT_EQ(pacer.Allowance(0, 5000), 5u);     // what fits into the next 5 ms
+    pacer.Pass(0, 5);
+    EXPECT_EQ(pacer.Allowance(0, 5000), 0u);
+    EXPECT_EQ(pacer.WaitMs(0), 1);
+    EXPECT_EQ(pacer.Allowance(1000, 5000), 1u);
+    // An idle line does not save up: after a pause only the next 5 ms are open again.
+    EXPECT_EQ(pacer.Allowance(60000, 5000), 5u);
 }
 
 TEST(BoxOptions, ReadsStagesAndByteLists) {
