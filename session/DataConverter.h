@@ -16,7 +16,7 @@
 
 namespace kestrel {
 
-// What a front end may set for one session beyond the Part-given fixed values.
+// What a front end may set for one session beyond the fixed values every session shares.
 struct SessionOptions {
     UsbDriver* usbDriver = nullptr;  // null: the system's driver
     Clock* clock = nullptr;          // null: the steady clock
@@ -40,12 +40,12 @@ public:
     static constexpr std::uint8_t kSourceMot = 1;
     static constexpr std::uint8_t kSourceBin = 2;
 
-    // Results of LoadSourceFile beyond the Part's -1 and -3.
+    // Results of LoadSourceFile beyond -1 (cannot open) and -3 (unknown kind).
     static constexpr int kSourceSizeRefused = -2;
-    // Results of FlashData beyond the Part's.
+    // Results of FlashData beyond the box's own refusals.
     static constexpr int kFlashBoxNotAnswering = -6;
     static constexpr int kFlashCancelled = -8;
-    // Results of VerifyData beyond the Part's -1.
+    // Results of VerifyData beyond -1 (a difference).
     static constexpr int kVerifyBoxNotAnswering = -2;
     static constexpr int kVerifyCancelled = -3;
     // What ReceiveByte returns instead of a byte when its wait ends without one.
