@@ -1,0 +1,41 @@
+#include "cli/ExitStatus.h"
+
+namespace kestrel::cli {
+
+ExitStatus ExitStatusOf(DownloadOutcome outcome) {
+    switch (outcome) {
+    case DownloadOutcome::Success:
+        return kExitSuccess;
+    case DownloadOutcome::LinkFailed:
+        return kExitLink;
+    case DownloadOutcome::FileFailed:
+        return kExitFile;
+    case DownloadOutcome::DataFailed:
+        return kExitData;
+    case DownloadOutcome::BoxRefused:
+        return kExitBoxRefused;
+    case DownloadOutcome::BoxSilent:
+        return kExitBoxSilent;
+    case DownloadOutcome::VerifyFailed:
+        return kExitVerify;
+    case DownloadOutcome::Cancelled:
+        return kExitCancelled;
+    }
+    return kExitData;
+}
+
+const char* ExitStatusHelp() {
+    return "Exit status:\n"
+           "  0  the box was flashed (\"FLASHING SUCCESSFULL\")\n"
+           "  1  --dump-image or --check: a stage failed, or --check found problems\n"
+           "  2  usage error\n"
+           "  3  link: unknown interface, or the port or USB device cannot be opened\n"
+           "  4  file: cannot be opened, too large or too short, or of an unknown kind\n"
+           "  5  data: a record the tool refuses, an address outside the window, out of memory\n"
+           "  6  box refused: another firmware type, or 'E' at a stage\n"
+           "  7  box not answering: silent past the time-out, or gone\n"
+           "  8  verify: the read-back differs from the image\n"
+           "  9  cancelled (SIGINT, SIGTERM)\n";
+}
+
+}  // namespace kestrel::cli

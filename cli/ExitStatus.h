@@ -1,0 +1,27 @@
+#pragma once
+
+#include "session/DownloadWorkflow.h"
+
+namespace kestrel::cli {
+
+// kestrel-flash's exit statuses: one per class of failure, so that a script
+// can tell a missing box from a bad file without reading the lines.
+enum ExitStatus : int {
+    kExitSuccess = 0,
+    kExitStageFailed = 1,  // --dump-image or --check: a stage failed, or --check found problems
+    kExitUsage = 2,
+    kExitLink = 3,
+    kExitFile = 4,
+    kExitData = 5,
+    kExitBoxRefused = 6,
+    kExitBoxSilent = 7,
+    kExitVerify = 8,
+    kExitCancelled = 9,
+};
+
+ExitStatus ExitStatusOf(DownloadOutcome outcome);
+
+// The table for --help, one line per status.
+const char* ExitStatusHelp();
+
+}  // namespace kestrel::cli
