@@ -93,8 +93,12 @@ std::vector<SRecordFinding> CheckSRecords(const std::uint8_t* source, std::uint3
             if (length > 0) {
                 ranges.push_back({address, address + length, lineNumber});
             }
-        } else if (type == '5' && bytes->size() >= 4) {
-            const std::uint32_t count = (std::uint32_t{(*bytes)[1]} << 8) | (*bytes)[2];
+        } else if (type == '5' && bytes->size() >= 3) {
+            // The count fills the address field, two bytes or three as writers choose.
+            std::uint32_t count = 0;
+            for (std::size_t i = 1; i + 1 < bytes->size(); ++i) {
+                count = (count << 8) | (*bytes)[i];
+            }
             if (count != ranges.size()) {
                 findings.push_back({lineNumber, "S5 counts " + std::to_string(count) + " data records, the file has " +
                                                     std::to_string(ranges.size())});
