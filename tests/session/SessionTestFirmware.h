@@ -1,0 +1,66 @@
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "support/SRecordWriter.h"
+
+// Firmware and the images the box should receive from it, built independently
+// of the readers and builders, for the session tests.
+namespace kestrel::testing {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint32_t kWindowStart = 0xE0000;
+constexpr std::uint32_t kWindowSize = 0x20000;
+constexpr std::size_t kSelfProgImageLength = 6 + kWindowSize;
+
+// The length field 0x00020000, each byte followed by its complement.
+const Bytes kLengthBytes = {0x00, 0xFF, 0x02, 0xFD, 0x00, 0xFF, 0x00, 0xFF};
+
+// Bytes in which no two neighbours and no early repeat agree, so that a shifted
+// or truncated copy never passes for the original.
+inline Bytes Pattern(std::size_t count, std::uint8_t seed) {
+    Bytes bytes(count);
+    std::uint32_t state = 0x9E3779B9u ^ seed;
+    for (auto& byte : bytes) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<std::uint8_t>(state >> 24);
+    }
+    return bytes;
+}
+
+inline Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+inline Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t to) {
+    return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.begin() + static_cast<std::ptrdiff_t>(to));
+}
+
+// A few blocks in the window, the first at its start.
+inline std::vector<FirmwareBlock> SampleBlocks() {
+    return {{kWindowStart, Pattern(300, 1)}, {0xF8000, Pattern(40, 2)}, {0xFFFF0, Pattern(16, 3)}};
+}
+
+// The self-programming image: head, then the window filled with 0xFF under the blocks.
+inline Bytes SelfProgImage(const std::vector<FirmwareBlock>& blocks) {
+    Bytes image(kSelfProgImageLength, 0xFF);
+    const Bytes head = {0x00, 0x01, 0x00, 0x02, 0x00, 0x00};
+    std::copy(head.begin(), head.end(), image.begin());
+    for (const auto& block : blocks) {
+        std::copy(block.bytes.begin(), block.bytes.end(), image.begin() + 6 + (block.address - kWindowStart));
+    }
+    return image;
+}
+
+// A binary image: its own 30-byte header, then `dataBytes` of data.
+inline Bytes BinImage(std::size_t dataBytes) { return Pattern(30 + dataBytes, 9); }
+
+}  // namespace kestrel::testing
