@@ -1,0 +1,114 @@
+// Arbitrary file contents under a ".mot" or ".bin" name, through the whole
+// preparation a download makes: load, analyse, build. Every run ends with an
+// image or with one "Error: " line, and a binary image is the file itself.
+//
+// Input: byte 0 picks the name, byte 1 how the rest is stretched (repeated up
+// to a length near the buffer limits, so that a short input reaches them), the
+// rest is the file content.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "builders/OutputDataSelfProg.h"
+#include "session/DataConverter.h"
+#include "session/PrepareImage.h"
+#include "session/RecordingStatusList.h"
+#include "tests/fuzz/FuzzCheck.h"
+
+namespace {
+
+using kestrel::DataConverter;
+using kestrel::DownloadOutcome;
+
+const char* const kNames[] = {"firmware.mot", "firmware.bin", "FIRMWARE.MOT", "image.Bin", "firmware.hex", "a.b"};
+
+// Lengths near the limits: the verify half, the output buffer, the source buffer.
+const std::uint32_t kStretchTargets[] = {29, 30, 31, 229375, 229376, 229377, 458752, 499999, 500000, 500001};
+
+std::filesystem::path& WorkDirectory() {
+    static std::filesystem::path directory;
+    return directory;
+}
+
+void RemoveWorkDirectory() {
+    std::error_code ignored;
+    std::filesystem::remove_all(WorkDirectory(), ignored);
+}
+
+std::vector<std::uint8_t> Content(std::uint8_t stretch, const std::uint8_t* data, std::size_t size) {
+    std::vector<std::uint8_t> content(data, data + size);
+    const std::size_t choice = stretch % 16;
+    if (choice >= sizeof kStretchTargets / sizeof kStretchTargets[0] || size == 0) {
+        return content;
+    }
+    content.resize(kStretchTargets[choice]);
+    for (std::size_t i = size; i < content.size(); ++i) {
+        content[i] = content[i % size];
+    }
+    return content;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-fuzz-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        std::perror("mkdtemp");
+        std::abort();
+    }
+    WorkDirectory() = pattern;
+    std::atexit(RemoveWorkDirectory);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 2) {
+        return -1;
+    }
+    const char* name = kNames[data[0] % (sizeof kNames / sizeof kNames[0])];
+    const auto content = Content(data[1], data + 2, size - 2);
+    const std::string path = (WorkDirectory() / name).string();
+    {
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"), std::fclose);
+        KESTREL_FUZZ_CHECK(file != nullptr);
+        KESTREL_FUZZ_CHECK(content.empty() || std::fwrite(content.data(), 1, content.size(), file.get()) == content.size());
+    }
+
+    kestrel::RecordingStatusList status;
+    auto session = std::make_unique<DataConverter>(status);
+    const DownloadOutcome outcome = kestrel::PrepareImage(*session, path, status);
+    std::filesystem::remove(path);
+
+    const auto lines = status.lines();
+    KESTREL_FUZZ_CHECK(!lines.empty() && lines.front() == "Loading sourcefile... ");
+    if (outcome != DownloadOutcome::Success) {
+        KESTREL_FUZZ_CHECK(outcome == DownloadOutcome::FileFailed || outcome == DownloadOutcome::DataFailed);
+        KESTREL_FUZZ_CHECK(lines.back().rfind("Error: ", 0) == 0);
+        // One error line, and it is the last.
+        for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+            KESTREL_FUZZ_CHECK(lines[i].rfind("Error: ", 0) != 0);
+        }
+        return 0;
+    }
+
+    KESTREL_FUZZ_CHECK(lines.back() == "Building output data... ");
+    KESTREL_FUZZ_CHECK(session->outputLength <= DataConverter::kOutputBufferSize);
+    if (session->sourceKind == DataConverter::kSourceMot) {
+        KESTREL_FUZZ_CHECK(session->outputLength == kestrel::OutputDataSelfProg::kImageLength);
+    } else {
+        // A binary image must fit below the verify buffer and be the file byte for byte.
+        KESTREL_FUZZ_CHECK(session->sourceKind == DataConverter::kSourceBin);
+        KESTREL_FUZZ_CHECK(session->outputLength == content.size());
+        KESTREL_FUZZ_CHECK(session->outputLength >= 30 && session->outputLength <= DataConverter::kVerifyBufferOffset);
+        KESTREL_FUZZ_CHECK(std::memcmp(session->OutputBuffer.data(), content.data(), content.size()) == 0);
+    }
+    return 0;
+}
