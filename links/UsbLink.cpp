@@ -5,7 +5,7 @@
 
 namespace kestrel {
 
-bool UsbLink::DevicesListed = false;
+std::atomic<bool> UsbLink::DevicesListed{false};
 
 UsbLink::~UsbLink() { Close(); }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -43,7 +44,8 @@ public:
 
     // Process-wide: set once the library has listed the devices, never cleared
     // except by tests that start a new simulated process.
-    static bool DevicesListed;
+    // Atomic: the boxes of a gang open their links on threads of their own.
+    static std::atomic<bool> DevicesListed;
     // Forgets the listing, as a new process would: for tests only.
     static void ForgetDeviceListing() { DevicesListed = false; }
 

@@ -193,6 +193,14 @@ int DataConverter::OpenInterface(const std::string& name, std::uint32_t baudRate
         usbLink = std::make_unique<UsbLink>(options_.usbDriver != nullptr ? *options_.usbDriver : SystemUsbDriver());
     }
     LinkKind = kLinkUsb;
+    if (!choice.usbSelector.empty()) {
+        // One named box only: a line with several boxes must never write into the wrong one.
+        if (OpenSelectedUsbDevice(choice.usbSelector, baudRate)) {
+            return 0;
+        }
+        statusList.AppendStatus("Error: cannot open Ixo Serial Device");
+        return -1;
+    }
     for (int index = 0; index < kUsbDeviceAttempts; ++index) {
         if (usbLink->Open(index, baudRate, 0, 2, 8)) {
             return 0;
@@ -200,6 +208,16 @@ int DataConverter::OpenInterface(const std::string& name, std::uint32_t baudRate
     }
     statusList.AppendStatus("Error: cannot open Ixo Serial Device");
     return -1;
+}
+
+bool DataConverter::OpenSelectedUsbDevice(const std::string& selector, std::uint32_t baudRate) {
+    UsbDriver& driver = options_.usbDriver != nullptr ? *options_.usbDriver : SystemUsbDriver();
+    std::vector<UsbDeviceInfo> devices;
+    if (driver.ListDevices(devices) != 0) {
+        devices.clear();  // a bare index still names its device
+    }
+    const int index = FindUsbDevice(selector, devices);
+    return index >= 0 && usbLink->Open(index, baudRate, 0, 2, 8);
 }
 
 bool DataConverter::SendBlock(const std::uint8_t* data, std::uint32_t count) {

@@ -24,6 +24,9 @@ struct SessionOptions {
     std::uint32_t answerTimeoutMs = 30000;
     // Polled in every wait and between blocks of the data; true ends the download.
     std::function<bool()> cancelRequested;
+    // Told of the image once it is built, before the handshake: a front end
+    // that reports what went into the box (size, digest, line rate) learns it here.
+    std::function<void(const std::uint8_t* image, std::uint32_t length, std::uint8_t sourceKind)> imageReady;
 };
 
 // The flashing session: everything one download needs, from the raw file bytes
@@ -95,6 +98,8 @@ public:
     std::uint8_t* VerifyBuffer() { return OutputBuffer.data() + kVerifyBufferOffset; }
 
 private:
+    // Opens the one USB device that a "USB:" selector names.
+    bool OpenSelectedUsbDevice(const std::string& selector, std::uint32_t baudRate);
     // The link that LinkKind names is absent, closed, or has failed since its open.
     bool LinkBroken() const;
     bool CancelRequested() const;

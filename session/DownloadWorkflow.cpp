@@ -1,5 +1,6 @@
 #include "session/DownloadWorkflow.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -37,6 +38,23 @@ DownloadOutcome VerifyOutcome(int result) {
     }
 }
 
+// The handshake and the read-back on a session whose link is open and image built.
+DownloadOutcome FlashAndVerify(DataConverter& session, StatusList& status) {
+    const int flashed = session.FlashData();
+    if (flashed < 0) {
+        return FlashOutcome(flashed);
+    }
+    if (flashed == 0) {
+        Announce(status, "Reading data... ");
+        const int verified = session.VerifyData();
+        if (verified != 0) {
+            return VerifyOutcome(verified);
+        }
+    }
+    status.AppendStatus("FLASHING SUCCESSFULL");
+    return DownloadOutcome::Success;
+}
+
 // The stages in their order. The session ends, and closes its link, when this returns or throws.
 DownloadOutcome RunStages(const std::string& linkName, const std::string& filePath, StatusList& status,
                           const SessionOptions& options) {
@@ -53,20 +71,30 @@ DownloadOutcome RunStages(const std::string& linkName, const std::string& filePa
     if (prepared != DownloadOutcome::Success) {
         return prepared;
     }
+    if (options.imageReady) {
+        options.imageReady(session->OutputBuffer.data(), session->outputLength, session->sourceKind);
+    }
+    return FlashAndVerify(*session, status);
+}
 
-    const int flashed = session->FlashData();
-    if (flashed < 0) {
-        return FlashOutcome(flashed);
+DownloadOutcome RunPreparedStages(const std::string& linkName, const std::uint8_t* image, std::uint32_t length,
+                                  std::uint8_t sourceKind, StatusList& status, const SessionOptions& options) {
+    auto session = std::make_unique<DataConverter>(status, options);
+    status.RepaintNow();
+    status.Clear();
+
+    Announce(status, "Opening interface... ");
+    if (session->OpenInterface(linkName, BaudRateForSource(sourceKind)) != 0) {
+        return DownloadOutcome::LinkFailed;
     }
-    if (flashed == 0) {
-        Announce(status, "Reading data... ");
-        const int verified = session->VerifyData();
-        if (verified != 0) {
-            return VerifyOutcome(verified);
-        }
+    if (length > session->OutputBuffer.size()) {
+        status.AppendStatus("Error: sourcefile too large");
+        return DownloadOutcome::DataFailed;
     }
-    status.AppendStatus("FLASHING SUCCESSFULL");
-    return DownloadOutcome::Success;
+    std::copy(image, image + length, session->OutputBuffer.begin());
+    session->outputLength = length;
+    session->sourceKind = sourceKind;
+    return FlashAndVerify(*session, status);
 }
 
 }  // namespace
@@ -80,6 +108,20 @@ DownloadOutcome RunDownload(const std::string& linkName, const std::string& file
         status.AppendStatus("Error: out of memory");
         return DownloadOutcome::DataFailed;
     }
+}
+
+DownloadOutcome FlashPreparedImage(const std::string& linkName, const std::uint8_t* image, std::uint32_t length,
+                                   std::uint8_t sourceKind, StatusList& status, const SessionOptions& options) {
+    try {
+        return RunPreparedStages(linkName, image, length, sourceKind, status, options);
+    } catch (const std::bad_alloc&) {
+        status.AppendStatus("Error: out of memory");
+        return DownloadOutcome::DataFailed;
+    }
+}
+
+std::uint32_t BaudRateForSource(std::uint8_t sourceKind) {
+    return sourceKind == DataConverter::kSourceBin ? 38400 : 115200;
 }
 
 }  // namespace kestrel

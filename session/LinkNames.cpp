@@ -48,6 +48,11 @@ LinkChoice ChooseLink(const std::string& name) {
         }
         return choice;
     }
+    if (name.size() > 4 && CompareIgnoringCase(name.substr(0, 4), "USB:") == 0) {
+        choice.kind = LinkChoice::Kind::Usb;
+        choice.usbSelector = name.substr(4);
+        return choice;
+    }
     const int compared = CompareIgnoringCase(name, "USB");
     if (compared == 0) {
         choice.kind = LinkChoice::Kind::Usb;
@@ -55,6 +60,27 @@ LinkChoice ChooseLink(const std::string& name) {
         choice.refusal = compared;
     }
     return choice;
+}
+
+int FindUsbDevice(const std::string& selector, const std::vector<UsbDeviceInfo>& devices) {
+    for (const auto& device : devices) {
+        if (!device.serialNumber.empty() && device.serialNumber == selector) {
+            return device.index;
+        }
+    }
+    // Indices of the few devices a bus carries: more digits than this are a serial number.
+    constexpr std::size_t kMaxIndexDigits = 3;
+    if (selector.empty() || selector.size() > kMaxIndexDigits) {
+        return -1;
+    }
+    int index = 0;
+    for (const char character : selector) {
+        if (character < '0' || character > '9') {
+            return -1;
+        }
+        index = index * 10 + (character - '0');
+    }
+    return index;
 }
 
 }  // namespace kestrel

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "links/UsbDriver.h"
 
 namespace kestrel {
 
@@ -14,13 +17,22 @@ struct LinkChoice {
     Kind kind = Kind::None;
     int port = 0;        // "COMn": port n
     std::string device;  // a device path instead of a port
+    // "USB:N" or "USB:SERIAL": the text after the colon, naming one device
+    // only; empty for "USB", which takes the first device that opens.
+    std::string usbSelector;
     // Non-zero when the name selects no usable link: 4 for a COM name whose
     // fourth character is not 1 to 8, else the comparison with "USB".
     int refusal = 0;
 };
 
 // "COMn" (any case; only the fourth character counts, so "COM12" is port 1),
-// a device path beginning with "/", or "USB" (any case).
+// a device path beginning with "/", "USB" (any case), or "USB:" followed by a
+// device index or serial number. "USB:" with nothing after it selects nothing.
 LinkChoice ChooseLink(const std::string& name);
+
+// The device index that a "USB:" selector names among `devices`: the device
+// whose serial number equals it (so that a box keeps its name wherever it is
+// plugged in), else the number itself when it is all digits; -1 when neither.
+int FindUsbDevice(const std::string& selector, const std::vector<UsbDeviceInfo>& devices);
 
 }  // namespace kestrel
