@@ -1,0 +1,158 @@
+#!/usr/bin/env bash
+# Installs the build with `cmake --install` into a staging tree and checks the
+# tree; runs the installed kestrel-flash from there (--version, and a download
+# of the installed demo firmware into the emulated box); then builds the
+# Debian package, checks its file list and control fields, unpacks it and
+# runs the packaged kestrel-flash the same way.
+# Usage: check-install.sh BUILD_DIR VERSION PROGRAM[,PROGRAM...] [KESTREL_FLASH]
+# Exits 77 (skipped) after the other checks when kestrel-flash is not built.
+set -uo pipefail
+
+build=$1
+version=$2
+IFS=, read -r -a programs <<<"$3"
+flash=${4:-}
+
+# The dialog prints its version without a display too.
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/kestrel-install.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+has_program() {
+  local p
+  for p in "${programs[@]}"; do [ "$p" = "$1" ] && return 0; done
+  return 1
+}
+
+have_flash=1
+if [ -z "$flash" ] || [ ! -x "$flash" ]; then
+  have_flash=0
+  echo "kestrel-flash is not built: checking the rest, then skipping"
+  programs=("${programs[@]/kestrel-flash/}")
+fi
+
+# Paths below the prefix /usr that the install must hold.
+expected=(lib/udev/rules.d/60-kestrel.rules
+          share/doc/kestrel-loader/examples/kestrel-demo.mot
+          share/doc/kestrel-loader/examples/kestrel-demo.bin)
+for p in "${programs[@]}"; do
+  [ -n "$p" ] && expected+=("bin/$p" "share/man/man1/$p.1.gz")
+done
+if has_program kestrel-loader; then
+  expected+=(share/applications/kestrel-loader.desktop)
+  for size in 16 32 48 64 128 256; do
+    expected+=("share/icons/hicolor/${size}x${size}/apps/kestrel-loader.png")
+  done
+fi
+
+# An emulated download with the kestrel-flash below ROOT and its demo file.
+run_flash() {
+  local root=$1 where=$2 out err status before=$failures
+  out=$work/$where.out
+  err=$work/$where.err
+  "$root/usr/bin/kestrel-flash" --version >"$out" 2>"$err"
+  status=$?
+  if [ $status -ne 0 ] || [ "$(cat "$out")" != "kestrel-flash $version" ]; then
+    fail "$where: kestrel-flash --version exited $status, printed: $(cat "$out" "$err")"
+  fi
+  timeout 120 "$root/usr/bin/kestrel-flash" --emulate \
+    "$root/usr/share/doc/kestrel-loader/examples/kestrel-demo.mot" >"$out" 2>"$err"
+  status=$?
+  if [ $status -ne 0 ]; then
+    fail "$where: emulated download exited $status; stdout:"$'\n'"$(cat "$out")"$'\n'"stderr: $(tail -5 "$err")"
+  elif [ "$(tail -n 1 "$out")" != "FLASHING SUCCESSFULL" ]; then
+    fail "$where: emulated download's last status line is '$(tail -n 1 "$out")'"
+  elif ! grep -qx 'Verify data...' "$out"; then
+    fail "$where: emulated download of the .mot file did no read-back"
+  elif [ $failures -eq $before ]; then
+    echo "$where: kestrel-flash --version and an emulated download passed"
+  fi
+}
+
+# 1. cmake --install into a staging DESTDIR.
+stage=$work/stage
+if ! DESTDIR=$stage cmake --install "$build" --prefix /usr >"$work/install.log" 2>&1; then
+  fail "cmake --install: $(tail -20 "$work/install.log")"
+  exit 1
+fi
+for path in "${expected[@]}"; do
+  [ -e "$stage/usr/$path" ] || fail "install: /usr/$path missing"
+done
+stray=$(cd "$stage" && find . -mindepth 1 -maxdepth 1 ! -name usr)
+[ -z "$stray" ] || fail "install: files outside /usr: $stray"
+for p in "${programs[@]}"; do
+  [ -n "$p" ] || continue
+  [ -x "$stage/usr/bin/$p" ] || fail "install: /usr/bin/$p is not executable"
+  gzip -t "$stage/usr/share/man/man1/$p.1.gz" 2>/dev/null || fail "install: $p.1.gz is no gzip file"
+done
+if has_program kestrel-box; then
+  "$stage/usr/bin/kestrel-box" --help >/dev/null 2>&1 || fail "install: kestrel-box --help failed"
+fi
+if has_program kestrel-loader; then
+  loader=$("$stage/usr/bin/kestrel-loader" --version 2>/dev/null)
+  [ "$loader" = "kestrel-loader $version" ] || fail "install: kestrel-loader --version printed '$loader'"
+fi
+echo "install: ${#expected[@]} expected files present under /usr"
+[ $have_flash -eq 1 ] && run_flash "$stage" install
+
+# 2. The Debian package.
+missing_tools=()
+for tool in cpack dpkg-deb dpkg-shlibdeps; do
+  command -v "$tool" >/dev/null 2>&1 || missing_tools+=("$tool")
+done
+if [ ${#missing_tools[@]} -gt 0 ]; then
+  echo "SKIPPED PART: the Debian package is not checked, ${missing_tools[*]} not found (scripts/install-deps)"
+else
+  if ! (cd "$build" && cpack -G DEB --config CPackConfig.cmake -B "$work/deb") >"$work/cpack.log" 2>&1; then
+    fail "cpack: $(tail -20 "$work/cpack.log")"
+  else
+    debs=("$work"/deb/*.deb)
+    deb=${debs[0]}
+    if [ ${#debs[@]} -ne 1 ] || [ ! -f "$deb" ]; then
+      fail "cpack made no single .deb: ${debs[*]}"
+    else
+      [ "$(basename "$deb")" = "kestrel-loader_${version}_$(dpkg --print-architecture).deb" ] ||
+        fail "package file name $(basename "$deb")"
+      listing=$(dpkg-deb -c "$deb" | awk '{print $6}')
+      for path in "${expected[@]}"; do
+        grep -qx "./usr/$path" <<<"$listing" || fail "package: /usr/$path missing"
+      done
+      outside=$(grep -vE '^\./(usr(/.*)?)?$' <<<"$listing")
+      [ -z "$outside" ] || fail "package: files outside /usr: $outside"
+
+      field() { dpkg-deb -f "$deb" "$1"; }
+      [ "$(field Package)" = kestrel-loader ] || fail "package: Package is '$(field Package)'"
+      [ "$(field Version)" = "$version" ] || fail "package: Version is '$(field Version)'"
+      [ "$(field Section)" = electronics ] || fail "package: Section is '$(field Section)'"
+      [ -n "$(field Maintainer)" ] || fail "package: no Maintainer"
+      [ -n "$(field Description)" ] || fail "package: no Description"
+      depends=$(field Depends)
+      for library in libc6 libstdc++6 libftdi1; do
+        grep -q "$library" <<<"$depends" || fail "package: Depends lacks $library: '$depends'"
+      done
+      if has_program kestrel-loader; then
+        grep -q libqt6widgets6 <<<"$depends" || fail "package: Depends lacks libqt6widgets6: '$depends'"
+      fi
+      echo "package: $(basename "$deb"), ${#expected[@]} expected files, Depends: $depends"
+
+      root=$work/unpacked
+      dpkg-deb -x "$deb" "$root" || fail "package: dpkg-deb -x failed"
+      [ $have_flash -eq 1 ] && run_flash "$root" package
+    fi
+  fi
+fi
+
+if [ $failures -ne 0 ]; then
+  exit 1
+fi
+if [ $have_flash -eq 0 ]; then
+  echo "SKIP: kestrel-flash is not built yet; its installed --version and emulated download were not run"
+  exit 77
+fi
+echo "PASS"

@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Checks the manual pages as they are installed (version filled in):
+#  - `mandoc -T lint -W warning` finds nothing at all;
+#  - each page has the sections NAME, SYNOPSIS, DESCRIPTION, OPTIONS,
+#    EXIT STATUS, FILES and EXAMPLES, and no @...@ placeholder is left;
+#  - every long option that the program prints in --help is in its page.
+# Usage: check-man-pages.sh MANDOC PAGE=PROGRAM...
+set -uo pipefail
+
+mandoc=$1
+shift
+if ! command -v "$mandoc" >/dev/null 2>&1; then
+  echo "FAIL: mandoc not found; scripts/install-deps installs it" >&2
+  exit 1
+fi
+if [ $# -eq 0 ]; then
+  echo "FAIL: no manual page to check" >&2
+  exit 1
+fi
+
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+for pair in "$@"; do
+  page=${pair%%=*}
+  program=${pair#*=}
+  name=$(basename "$page")
+
+  lint=$("$mandoc" -T lint -W warning "$page" 2>&1)
+  status=$?
+  if [ $status -ne 0 ] || [ -n "$lint" ]; then
+    fail "$name: mandoc lint (exit $status):"$'\n'"$lint"
+  fi
+
+  # The page as a reader sees it, without the overstriking of bold and underline.
+  text=$("$mandoc" -T ascii "$page" | sed 's/.\x08//g')
+  for section in NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" FILES EXAMPLES; do
+    grep -qx "$section" <<<"$text" || fail "$name: no section $section"
+  done
+  if grep -q '@[A-Z_]*@' "$page"; then
+    fail "$name: placeholder left: $(grep -o '@[A-Z_]*@' "$page" | head -1)"
+  fi
+
+  help=$("$program" --help 2>&1)
+  status=$?
+  if [ $status -ne 0 ] || [ -z "$help" ]; then
+    fail "$name: $program --help exited $status"
+    continue
+  fi
+  options=$(grep -oE -- '--[a-z][a-z0-9-]*' <<<"$help" | sort -u)
+  if [ -z "$options" ]; then
+    fail "$name: no long option found in $program --help"
+  fi
+  for option in $options; do
+    grep -qE -- "(^|[^a-z-])${option}([^a-z-]|$)" <<<"$text" || fail "$name: $option from --help is not documented"
+  done
+  # The emulator's scenarios, where --help lists them, comma-separated, after "SCENARIO ...:".
+  scenarios=$(grep -o 'SCENARIO[^:]*: [a-z0-9-]*, .*' <<<"$help" | sed 's/^[^:]*: //' | tr -s ', ' '\n\n')
+  for scenario in $scenarios; do
+    grep -qE -- "(^|[^a-z-])${scenario}([^a-z-]|$)" <<<"$text" || fail "$name: scenario $scenario is not documented"
+  done
+  # Exit statuses that --help lists under "Exit status:", each a tag of the page's EXIT STATUS.
+  codes=$(sed -n '/^Exit status:/,/^$/p' <<<"$help" | sed -nE 's/^ +([0-9]+) .*/\1/p')
+  exits=$(sed -n '/^EXIT STATUS$/,/^[A-Z][A-Z ]*$/p' <<<"$text" | sed -nE 's/^ +([0-9]+)( .*)?$/\1/p')
+  for code in $codes; do
+    grep -qx "$code" <<<"$exits" || fail "$name: exit status $code from --help is not in EXIT STATUS"
+  done
+  echo "$name: lint clean, sections present; documented: $(wc -w <<<"$options") options," \
+    "$(wc -w <<<"$scenarios") scenarios, $(wc -w <<<"$codes") exit statuses of --help"
+done
+
+[ $failures -eq 0 ]
