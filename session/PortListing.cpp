@@ -1,0 +1,174 @@
+#include "session/PortListing.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "links/SerialLink.h"
+#include "session/JsonLines.h"
+#include "session/LinkNames.h"
+
+namespace kestrel {
+
+namespace {
+
+std::string HexId(std::uint16_t id) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04x", id);
+    return text;
+}
+
+PortEntry FromSerial(const SerialPortInfo& info) {
+    PortEntry entry;
+    entry.kind = PortEntry::Kind::Serial;
+    entry.linkName = info.LinkName();
+    entry.devicePath = info.devicePath;
+    entry.byIdPath = info.byIdPath;
+    entry.vendorId = info.vendorId;
+    entry.productId = info.productId;
+    entry.manufacturer = info.manufacturer;
+    entry.description = info.product;
+    entry.serialNumber = info.serialNumber;
+    return entry;
+}
+
+PortEntry FromUsb(const UsbDeviceInfo& info) {
+    PortEntry entry;
+    entry.kind = PortEntry::Kind::Usb;
+    entry.linkName = "USB:" + (info.serialNumber.empty() ? std::to_string(info.index) : info.serialNumber);
+    entry.usbIndex = info.index;
+    if (info.vendorId != 0 || info.productId != 0) {
+        entry.vendorId = info.vendorId;
+        entry.productId = info.productId;
+    }
+    entry.description = info.description;
+    entry.serialNumber = info.serialNumber;
+    return entry;
+}
+
+// Both names of one device lead to the same file.
+bool SameDevice(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty()) {
+        return false;
+    }
+    if (a == b) {
+        return true;
+    }
+    std::error_code error;
+    const bool same = std::filesystem::equivalent(a, b, error);
+    return !error && same;
+}
+
+}  // namespace
+
+std::vector<PortEntry> ListPorts(const std::string& root, UsbDriver* usb) {
+    std::vector<PortEntry> ports;
+    for (const auto& info : ListSerialPorts(root)) {
+        ports.push_back(FromSerial(info));
+    }
+    std::vector<UsbDeviceInfo> devices;
+    if (usb != nullptr && usb->ListDevices(devices) == 0) {
+        for (const auto& info : devices) {
+            ports.push_back(FromUsb(info));
+        }
+    }
+    return ports;
+}
+
+std::string DescribeIdentity(const PortEntry& port) {
+    std::string text;
+    const auto add = [&text](const std::string& part, const char* separator = " ") {
+        if (!part.empty()) {
+            text += (text.empty() ? "" : separator) + part;
+        }
+    };
+    if (port.vendorId && port.productId) {
+        add("USB " + HexId(*port.vendorId) + ":" + HexId(*port.productId));
+    }
+    add(port.manufacturer);
+    add(port.description);
+    if (!port.serialNumber.empty()) {
+        add("serial " + port.serialNumber, text.empty() ? "" : ", ");
+    }
+    return text;
+}
+
+std::vector<std::string> PortListText(const std::vector<PortEntry>& ports) {
+    std::vector<std::string> lines;
+    for (const auto& port : ports) {
+        std::string line = port.linkName;
+        if (port.kind == PortEntry::Kind::Serial && port.linkName != port.devicePath) {
+            line += " (" + port.devicePath + ")";
+        }
+        if (port.kind == PortEntry::Kind::Usb) {
+            line += " (USB index " + std::to_string(port.usbIndex) + ")";
+        }
+        if (const std::string identity = DescribeIdentity(port); !identity.empty()) {
+            line += "  " + identity;
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::string> PortListJson(const std::vector<PortEntry>& ports) {
+    std::vector<std::string> lines;
+    for (const auto& port : ports) {
+        JsonObject object;
+        object.Add("event", "port").Add("link", port.linkName);
+        if (port.kind == PortEntry::Kind::Serial) {
+            object.Add("kind", "serial").Add("device", port.devicePath);
+            if (port.byIdPath.empty()) {
+                object.AddNull("byId");
+            } else {
+                object.Add("byId", port.byIdPath);
+            }
+        } else {
+            object.Add("kind", "usb").Add("index", std::int64_t{port.usbIndex});
+        }
+        if (port.vendorId && port.productId) {
+            object.Add("vendorId", HexId(*port.vendorId)).Add("productId", HexId(*port.productId));
+        } else {
+            object.AddNull("vendorId").AddNull("productId");
+        }
+        object.Add("manufacturer", port.manufacturer)
+            .Add("description", port.description)
+            .Add("serial", port.serialNumber);
+        lines.push_back(object.Text());
+    }
+    return lines;
+}
+
+std::optional<PortEntry> FindPort(const std::vector<PortEntry>& ports, const std::string& linkName) {
+    const LinkChoice choice = ChooseLink(linkName);
+    if (choice.kind == LinkChoice::Kind::Usb && !choice.usbSelector.empty()) {
+        std::vector<UsbDeviceInfo> devices;
+        for (const auto& port : ports) {
+            if (port.kind == PortEntry::Kind::Usb) {
+                UsbDeviceInfo device;
+                device.index = port.usbIndex;
+                device.serialNumber = port.serialNumber;
+                devices.push_back(device);
+            }
+        }
+        const int index = FindUsbDevice(choice.usbSelector, devices);
+        for (const auto& port : ports) {
+            if (port.kind == PortEntry::Kind::Usb && port.usbIndex == index) {
+                return port;
+            }
+        }
+        return std::nullopt;
+    }
+    if (choice.kind == LinkChoice::Kind::Serial && choice.refusal == 0) {
+        const std::string path = choice.device.empty() ? SerialLink::DeviceForPort(choice.port) : choice.device;
+        for (const auto& port : ports) {
+            if (port.kind == PortEntry::Kind::Serial &&
+                (SameDevice(path, port.devicePath) || SameDevice(path, port.byIdPath))) {
+                return port;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "links/SerialPortList.h"
+#include "links/UsbDriver.h"
+
+namespace kestrel {
+
+// One link a download could use: a serial device, or a USB box by its index.
+struct PortEntry {
+    enum class Kind { Serial, Usb };
+    Kind kind = Kind::Serial;
+    // What to give as the link name: the stable by-id path of a serial device,
+    // "USB:SERIAL" for a USB box with a serial number, else "USB:N".
+    std::string linkName;
+    std::string devicePath;  // serial only
+    std::string byIdPath;    // serial only, empty if none
+    int usbIndex = -1;       // USB only
+    std::optional<std::uint16_t> vendorId;
+    std::optional<std::uint16_t> productId;
+    std::string manufacturer;
+    std::string description;  // the USB product or the chip's description
+    std::string serialNumber;
+};
+
+// Every candidate link: the serial devices under `root` (see ListSerialPorts),
+// then the devices that `usb` lists, by index. A null driver or a failed
+// listing gives no USB entries.
+std::vector<PortEntry> ListPorts(const std::string& root, UsbDriver* usb);
+
+// One line per entry, for people: the link name first, then what is known of it.
+std::vector<std::string> PortListText(const std::vector<PortEntry>& ports);
+// One JSON object per entry, for scripts.
+std::vector<std::string> PortListJson(const std::vector<PortEntry>& ports);
+
+// The entry that `linkName` opens, if it is listed: by path (following the
+// by-id link) for a serial device, by index or serial number for "USB:".
+std::optional<PortEntry> FindPort(const std::vector<PortEntry>& ports, const std::string& linkName);
+// "USB 0403:6001 FTDI Kestrel box, serial A1" for reports; empty when nothing is known.
+std::string DescribeIdentity(const PortEntry& port);
+
+}  // namespace kestrel

@@ -1,0 +1,122 @@
+#include "session/SessionLog.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace kestrel {
+
+namespace {
+
+std::string UtcTimestamp(std::chrono::system_clock::time_point when) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count() % 1000;
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(millis < 0 ? 0 : millis));
+    return text;
+}
+
+std::string Offset(std::uint32_t ms) {
+    char text[24];
+    std::snprintf(text, sizeof text, "+%u.%03us", ms / 1000, ms % 1000);
+    return text;
+}
+
+std::string OrUnknown(const std::string& text) { return text.empty() ? "unknown" : text; }
+
+}  // namespace
+
+SessionLogRecorder::SessionLogRecorder(StatusList* inner, Clock& clock)
+    : inner_(inner), clock_(clock), startMs_(clock.TickMs()) {}
+
+void SessionLogRecorder::AppendStatus(const std::string& line) {
+    lines_.push_back({static_cast<std::uint32_t>(clock_.TickMs() - startMs_), line});
+    if (inner_ != nullptr) {
+        inner_->AppendStatus(line);
+    }
+}
+
+void SessionLogRecorder::Clear() {
+    // The workflow empties its list as it starts; the record keeps what came before all the same.
+    if (inner_ != nullptr) {
+        inner_->Clear();
+    }
+}
+
+void SessionLogRecorder::Progress(ProgressStage stage, std::uint32_t done, std::uint32_t total) {
+    if (inner_ != nullptr) {
+        inner_->Progress(stage, done, total);
+    }
+}
+
+void SessionLogRecorder::RepaintNow() {
+    if (inner_ != nullptr) {
+        inner_->RepaintNow();
+    }
+}
+
+void SessionLogRecorder::ApplyScrollRule() {
+    if (inner_ != nullptr) {
+        inner_->ApplyScrollRule();
+    }
+}
+
+std::string FormatSessionRecord(const SessionRecord& record) {
+    std::string text = "=== " + UtcTimestamp(record.started) + " Kestrel Loader " + record.toolVersion + "\n";
+    text += "port: " + record.port + "\n";
+    text += "identity: " + OrUnknown(record.portIdentity) + "\n";
+    text += "baud: " + (record.baudRate == 0 ? std::string("none") : std::to_string(record.baudRate)) + "\n";
+    text += "file: " + record.fileName + "\n";
+    if (record.imageSha256.empty()) {
+        text += "image: none\n";
+    } else {
+        text += "image: " + std::to_string(record.imageSize) + " bytes, sha256 " + record.imageSha256 + "\n";
+    }
+    for (const auto& line : record.lines) {
+        // Quoted, so that the status lines' trailing blanks stay visible.
+        text += "line " + Offset(line.atMs) + " \"" + line.text + "\"\n";
+    }
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f", record.seconds);
+    text += "result: " + record.outcome + ", exit " + std::to_string(record.exitStatus) + ", " + seconds + " s\n\n";
+    return text;
+}
+
+int AppendSessionRecord(const std::string& path, const SessionRecord& record) {
+    const std::string text = FormatSessionRecord(record);
+    // O_APPEND puts each write at the end, also for other processes on the same log;
+    // the lock keeps this process's boxes to one write at a time.
+    static std::mutex appending;
+    std::lock_guard lock(appending);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return errno;
+    }
+    std::size_t written = 0;
+    int error = 0;
+    while (written < text.size()) {
+        const ssize_t result = ::write(fd, text.data() + written, text.size() - written);
+        if (result < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            error = errno;
+            break;
+        }
+        written += static_cast<std::size_t>(result);
+    }
+    if (::close(fd) != 0 && error == 0) {
+        error = errno;
+    }
+    return error;
+}
+
+}  // namespace kestrel
