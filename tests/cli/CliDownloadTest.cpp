@@ -75,5 +75,31 @@ TEST(KestrelFlashDownload, APortHeldByAnotherProgramIsRefusedAndFreeAfterwards) 
     EXPECT_EQ(flashed.exitStatus, 0) << flashed.out;
 }
 
+// CI machines have no box: the real USB driver finds none and says so at once.
+TEST(KestrelFlashDownload, UsbWithoutABoxEndsAtTheOpenWithAHint) {
+    const auto run = RunProcess({kFlash, "-q", "-p", "USB", kSamples + "/kestrel-demo.mot"});
+    EXPECT_EQ(run.exitStatus, 3);
+    EXPECT_EQ(run.OutLines(), (std::vector<std::string>{"Opening interface... ", "Error: cannot open Ixo Serial Device"}));
+    EXPECT_LT(run.seconds, 5.0);
+    EXPECT_NE(run.err.find("kestrel-flash: "), std::string::npos) << run.err;
+}
+
+TEST(KestrelFlashDownload, EmulatedBoxesServeBothKindsOverEitherLink) {
+    for (const std::string scenario : {"--emulate", "--emulate=usb"}) {
+        for (const std::string file : {"kestrel-demo.mot", "kestrel-demo.bin"}) {
+            const auto run = RunProcess({kFlash, "-q", scenario, kSamples + "/" + file});
+            EXPECT_EQ(run.exitStatus, 0) << scenario << ' ' << file << '\n' << run.out;
+            EXPECT_EQ(run.LastOutLine(), "FLASHING SUCCESSFULL") << scenario << ' ' << file;
+        }
+    }
+    // A scenario's fault reaches the front end with its line and status.
+    const auto refused = RunProcess({kFlash, "-q", "--emulate=refuse-erase", kSamples + "/kestrel-demo.mot"});
+    EXPECT_EQ(refused.exitStatus, 6);
+    EXPECT_EQ(refused.LastOutLine().rfind("Error: ", 0), 0u) << refused.out;
+    const auto differs = RunProcess({kFlash, "-q", "--emulate=corrupt-read-back", kSamples + "/kestrel-demo.mot"});
+    EXPECT_EQ(differs.exitStatus, 8);
+    EXPECT_EQ(differs.LastOutLine(), "Error: data verify");
+}
+
 }  // namespace
 }  // namespace kestrel::testing
