@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace kestrel::testing {
+
+// A fresh directory for one test's files, removed with everything in it at the end.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-test-XXXXXX").string();
+        if (char* made = ::mkdtemp(pattern.data())) {
+            path_ = made;
+        }
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& Path() const { return path_; }
+
+    // Writes `bytes` to the file `name` in the directory and returns its path.
+    std::string Write(const std::string& name, const std::string& bytes) const {
+        const auto file = path_ / name;
+        std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        return file.string();
+    }
+    std::string Write(const std::string& name, const std::vector<std::uint8_t>& bytes) const {
+        return Write(name, std::string(bytes.begin(), bytes.end()));
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
+}  // namespace kestrel::testing
