@@ -4,7 +4,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps configure build test demo demo-gui bench clean
+.PHONY: all deps configure build test demo demo-gui bench package clean
 
 all: build
 
@@ -29,6 +29,11 @@ demo-gui: build
 
 bench: build
 	scripts/bench $(BUILD_DIR)
+
+# The Debian package kestrel-loader_<version>_<arch>.deb, in $(BUILD_DIR).
+# `make test` lints the manual pages and checks an install and this package.
+package: build
+	cmake --build $(BUILD_DIR) --target package
 
 clean:
 	rm -rf $(BUILD_DIR)
