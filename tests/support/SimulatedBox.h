@@ -16,6 +16,8 @@ namespace kestrel::testing {
 // One emulated box behind the simulated USB driver, on a manual clock, with the
 // status list a session reports to: a whole download runs in process, in no time.
 struct SimulatedBox {
+    static constexpr std::uint64_t kRunawayPolls = 100000;
+
     explicit SimulatedBox(emulator::BoxBehaviour behaviour = {}, std::uint32_t startMs = 0)
         : clock(startMs), driver(clock) {
         UsbLink::ForgetDeviceListing();
@@ -27,6 +29,10 @@ struct SimulatedBox {
         options.usbDriver = &driver;
         options.clock = &clock;
         options.answerTimeoutMs = answerTimeoutMs;
+        // A box that asks for the same block again and again is answered without
+        // limit, and on the manual clock no bound ever passes: after this many
+        // polls the download ends as cancelled, and the test fails instead of hanging.
+        options.cancelRequested = [polls = std::uint64_t{0}]() mutable { return ++polls > kRunawayPolls; };
         return options;
     }
     // A session whose USB link to the box is open at 115200 baud.
