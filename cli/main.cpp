@@ -15,6 +15,7 @@
 #include "cli/ConsoleStatusList.h"
 #include "cli/EmulatedBox.h"
 #include "cli/ExitStatus.h"
+#include "cli/LineFeatures.h"
 #include "cli/UsbHint.h"
 #include "readers/SRecordCheck.h"
 #include "session/DataConverter.h"
@@ -136,14 +137,16 @@ std::string ScenarioList() {
 
 int main(int argc, char** argv) {
     Options options;
+    LineOptions line;
     CLI::App app{"Flashes a firmware file (.mot S-records or a .bin image) into a Kestrel box.\n"
                  "Stdout carries the status lines of the download; progress and diagnostics go to stderr."};
     app.set_version_flag("--version", std::string("kestrel-flash ") + kToolVersion);
     app.footer(ExitStatusHelp());
-    app.add_option("FILE", options.file, "The firmware file: .mot or .bin")->required();
-    app.add_option("-p,--port", options.port,
-                   "The link: USB (the first box on USB), COM1..COM8, or a device path such as /dev/ttyUSB0")
-        ->capture_default_str();
+    auto* file = app.add_option("FILE", options.file, "The firmware file: .mot or .bin")->required();
+    app.add_option("-p,--port", line.ports,
+                   "The link: USB (the first box on USB), USB:N or USB:SERIAL (that box only), COM1..COM8, or a "
+                   "device path such as /dev/ttyUSB0; given again, the boxes are flashed at once")
+        ->default_str("USB");  // repeated: several boxes at once
     app.add_flag("--emulate{ok}", options.emulate,
                  "Flash into an emulated box in this process; --emulate=SCENARIO picks its behaviour: " +
                      ScenarioList())
@@ -162,6 +165,7 @@ int main(int argc, char** argv) {
     auto* check = app.add_flag("--check", options.check,
                                "Read and build FILE only, and report checksum mismatches, a wrong S5 count and "
                                "overlapping records on stderr");
+    AddLineOptions(app, file, line);
     dump->excludes("--emulate")->excludes("--port");
     check->excludes("--emulate")->excludes("--port");
     try {
@@ -171,8 +175,22 @@ int main(int argc, char** argv) {
         return status == 0 ? kExitSuccess : kExitUsage;
     }
 
+    if (!line.ports.empty()) {
+        options.port = line.ports.front();
+    }
+    if (line.listPorts) {
+        return ListPortsCommand(line);
+    }
     if (options.check || !options.dumpImage.empty()) {
         return Prepare(options);
+    }
+    if (WantsLineRun(line)) {
+        CancelOnInterrupt();
+        return RunLine(line, {.file = options.file,
+                              .emulate = options.emulate,
+                              .timeoutSeconds = options.timeoutSeconds,
+                              .quiet = options.quiet,
+                              .cancelRequested = [] { return cancelRequested.load(); }});
     }
     return Download(options);
 }

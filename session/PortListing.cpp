@@ -171,4 +171,28 @@ std::optional<PortEntry> FindPort(const std::vector<PortEntry>& ports, const std
     return std::nullopt;
 }
 
+bool LinkPresent(const std::string& linkName, UsbDriver& usb) {
+    const LinkChoice choice = ChooseLink(linkName);
+    if (choice.kind == LinkChoice::Kind::Serial) {
+        if (choice.refusal != 0) {
+            return false;
+        }
+        std::error_code error;
+        const std::string path = choice.device.empty() ? SerialLink::DeviceForPort(choice.port) : choice.device;
+        return std::filesystem::exists(path, error);
+    }
+    if (choice.kind != LinkChoice::Kind::Usb) {
+        return false;
+    }
+    std::vector<UsbDeviceInfo> devices;
+    if (usb.ListDevices(devices) != 0) {
+        return false;
+    }
+    if (choice.usbSelector.empty()) {
+        return !devices.empty();
+    }
+    const int index = FindUsbDevice(choice.usbSelector, devices);
+    return index >= 0 && static_cast<std::size_t>(index) < devices.size();
+}
+
 }  // namespace kestrel

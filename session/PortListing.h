@@ -40,6 +40,10 @@ std::vector<std::string> PortListJson(const std::vector<PortEntry>& ports);
 // The entry that `linkName` opens, if it is listed: by path (following the
 // by-id link) for a serial device, by index or serial number for "USB:".
 std::optional<PortEntry> FindPort(const std::vector<PortEntry>& ports, const std::string& linkName);
+// Whether the link that `linkName` names is there to be opened: its device
+// file exists, or `usb` lists the device (any device for a plain "USB").
+bool LinkPresent(const std::string& linkName, UsbDriver& usb);
+
 // "USB 0403:6001 FTDI Kestrel box, serial A1" for reports; empty when nothing is known.
 std::string DescribeIdentity(const PortEntry& port);
 

@@ -123,5 +123,20 @@ TEST(FindPort, EachNameOfALinkFindsItsEntryForTheIdentity) {
     }
 }
 
+TEST(LinkPresent, ADeviceFileOrAListedBoxIsThereAnythingElseIsNot) {
+    LineMachine machine;
+    EXPECT_TRUE(LinkPresent(machine.ByIdPath(), machine.driver));
+    EXPECT_FALSE(LinkPresent(machine.Root() + "dev/ttyUSB7", machine.driver));
+    EXPECT_TRUE(LinkPresent("USB", machine.driver));
+    EXPECT_TRUE(LinkPresent("USB:KST00001", machine.driver));
+    EXPECT_TRUE(LinkPresent("USB:1", machine.driver));
+    EXPECT_FALSE(LinkPresent("USB:2", machine.driver));
+    EXPECT_FALSE(LinkPresent("USB:KST00009", machine.driver));
+    EXPECT_FALSE(LinkPresent("LPT1", machine.driver));
+    EXPECT_FALSE(LinkPresent("COM9", machine.driver));
+    machine.driver.FailListing(true);
+    EXPECT_FALSE(LinkPresent("USB", machine.driver));
+}
+
 }  // namespace
 }  // namespace kestrel::testing

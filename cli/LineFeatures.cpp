@@ -1,0 +1,342 @@
+#include "cli/LineFeatures.h"
+
+#include <chrono>
+#include <cstring>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "cli/ConsoleStatusList.h"
+#include "cli/EmulatedBox.h"
+#include "cli/ExitStatus.h"
+#include "session/GangDownload.h"
+#include "session/JsonLines.h"
+#include "session/LinkNames.h"
+#include "session/PortListing.h"
+#include "session/SessionLog.h"
+#include "session/Sha256.h"
+#include "session/Version.h"
+
+namespace kestrel::cli {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A gang's lines on stdout, each led by its box's port, whole lines at a time.
+class PrefixedStatusList : public StatusList {
+public:
+    PrefixedStatusList(std::mutex& mutex, std::string port) : mutex_(mutex), port_(std::move(port)) {}
+    void AppendStatus(const std::string& line) override {
+        std::lock_guard lock(mutex_);
+        std::fprintf(stdout, "%s: %s\n", port_.c_str(), line.c_str());
+        std::fflush(stdout);
+    }
+    void Clear() override {}
+
+private:
+    std::mutex& mutex_;
+    std::string port_;
+};
+
+bool IsBinary(const std::string& path) {
+    return path.size() >= 4 && CompareIgnoringCase(path.substr(path.size() - 4), ".bin") == 0;
+}
+
+// One box of a round: its link, its driver and the lists its lines pass through.
+struct BoxReport {
+    std::string link;
+    UsbDriver* usbDriver = nullptr;
+    std::unique_ptr<StatusList> out;  // stdout: plain, prefixed or JSON
+    std::unique_ptr<SessionLogRecorder> recorder;
+    StatusList* top = nullptr;  // what the session reports to
+    std::chrono::system_clock::time_point started;
+};
+
+// Sleeps in steps until `ready` holds, the bound passes or the user cancels.
+bool WaitUntil(const std::function<bool()>& ready, double boundSeconds, const LineRequest& request) {
+    const auto start = Clock::now();
+    while (!ready()) {
+        if (request.cancelRequested && request.cancelRequested()) {
+            return false;
+        }
+        if (boundSeconds > 0 && std::chrono::duration<double>(Clock::now() - start).count() > boundSeconds) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    return true;
+}
+
+class LineRunner {
+public:
+    LineRunner(const LineOptions& line, const LineRequest& request) : line_(line), request_(request) {}
+
+    int Run() {
+        if (!SetUpBoxes()) {
+            return kExitLink;
+        }
+        int status = kExitSuccess;
+        for (int round = 1; line_.repeat == 0 || round <= line_.repeat; ++round) {
+            if (line_.wait && !WaitForBoxes(true)) {
+                return FirstFailure(status, Cancelled() ? kExitCancelled : kExitLink);
+            }
+            const int roundStatus = links_.size() == 1 ? RunSingle() : RunGang();
+            status = FirstFailure(status, roundStatus);
+            if (roundStatus == kExitCancelled || Cancelled()) {
+                return FirstFailure(status, kExitCancelled);
+            }
+            const bool more = line_.repeat == 0 || round < line_.repeat;
+            // The next round is for the next boxes: the flashed ones go first.
+            if (more && line_.wait && request_.emulate.empty() && !WaitForBoxes(false)) {
+                return FirstFailure(status, Cancelled() ? kExitCancelled : kExitLink);
+            }
+        }
+        return status;
+    }
+
+private:
+    static int FirstFailure(int sofar, int next) { return sofar != kExitSuccess ? sofar : next; }
+    bool Cancelled() const { return request_.cancelRequested && request_.cancelRequested(); }
+
+    UsbDriver& DriverFor(std::size_t box) {
+        return drivers_[box] != nullptr ? *drivers_[box] : SystemUsbDriver();
+    }
+
+    bool SetUpBoxes() {
+        links_ = line_.ports;
+        if (!request_.emulate.empty()) {
+            // One emulated box for each port asked for; its own link replaces the name.
+            const std::size_t count = links_.empty() ? 1 : links_.size();
+            links_.clear();
+            for (std::size_t i = 0; i < count; ++i) {
+                EmulatedScenario scenario = *FindScenario(request_.emulate);
+                if (IsBinary(request_.file) && scenario.behaviour.firmwareType == 1) {
+                    scenario.behaviour.firmwareType = 2;
+                }
+                auto box = std::make_unique<EmulatedBox>(scenario);
+                if (!box->Start()) {
+                    std::fprintf(stderr, "kestrel-flash: cannot start the emulated box: %s\n", box->Error().c_str());
+                    return false;
+                }
+                links_.push_back(box->LinkName());
+                drivers_.push_back(box->Driver());
+                emulated_.push_back(std::move(box));
+            }
+            return true;
+        }
+        if (line_.allUsb) {
+            std::vector<UsbDeviceInfo> devices;
+            if (SystemUsbDriver().ListDevices(devices) != 0 || devices.empty()) {
+                std::fprintf(stderr, "kestrel-flash: --all-usb: no USB box found\n");
+                return false;
+            }
+            for (const auto& device : devices) {
+                links_.push_back("USB:" +
+                                 (device.serialNumber.empty() ? std::to_string(device.index) : device.serialNumber));
+            }
+        }
+        if (links_.empty()) {
+            links_.push_back("USB");
+        }
+        drivers_.assign(links_.size(), nullptr);
+        return true;
+    }
+
+    bool WaitForBoxes(bool present) {
+        for (std::size_t i = 0; i < links_.size(); ++i) {
+            if (!request_.quiet) {
+                std::fprintf(stderr, "kestrel-flash: waiting for %s to be %s\n", links_[i].c_str(),
+                             present ? "attached" : "removed");
+            }
+            const auto ready = [&] { return LinkPresent(links_[i], DriverFor(i)) == present; };
+            if (!WaitUntil(ready, line_.waitTimeoutSeconds, request_)) {
+                std::fprintf(stderr, "kestrel-flash: %s: %s\n", links_[i].c_str(),
+                             Cancelled() ? "cancelled" : "not there in time");
+                return false;
+            }
+        }
+        return true;
+    }
+
+    BoxReport MakeReport(std::size_t box, bool prefixed) {
+        BoxReport report;
+        report.link = links_[box];
+        report.usbDriver = drivers_[box];
+        if (line_.json) {
+            report.out = std::make_unique<JsonLinesStatusList>(json_, nullptr, prefixed ? report.link : std::string());
+        } else if (prefixed) {
+            report.out = std::make_unique<PrefixedStatusList>(stdoutMutex_, report.link);
+        } else {
+            report.out = std::make_unique<ConsoleStatusList>(stdout, stderr, !request_.quiet);
+        }
+        report.top = report.out.get();
+        if (!line_.logFile.empty()) {
+            report.recorder = std::make_unique<SessionLogRecorder>(report.out.get());
+            report.top = report.recorder.get();
+        }
+        report.started = std::chrono::system_clock::now();
+        return report;
+    }
+
+    SessionOptions OptionsFor(std::size_t box) const {
+        SessionOptions options;
+        options.usbDriver = drivers_[box];
+        options.answerTimeoutMs = static_cast<std::uint32_t>(request_.timeoutSeconds * 1000.0 + 0.5);
+        options.cancelRequested = request_.cancelRequested;
+        return options;
+    }
+
+    // The result as JSON, and the record in the log.
+    void Finish(BoxReport& report, DownloadOutcome outcome, double seconds, const GangImage* image) {
+        const int exit = ExitStatusOf(outcome);
+        const std::string digest = image != nullptr ? image->sha256 : std::string();
+        if (line_.json) {
+            static_cast<JsonLinesStatusList&>(*report.out).Result(outcome, exit, digest, seconds);
+        }
+        if (report.recorder) {
+            SessionRecord record;
+            record.started = report.started;
+            record.toolVersion = kToolVersion;
+            record.port = report.link;
+            UsbDriver* listing = report.usbDriver != nullptr ? report.usbDriver : &SystemUsbDriver();
+            if (const auto port = FindPort(ListPorts("/", listing), report.link)) {
+                record.portIdentity = DescribeIdentity(*port);
+            }
+            record.fileName = request_.file;
+            if (image != nullptr) {
+                record.baudRate = BaudRateForSource(image->sourceKind);
+                record.imageSize = static_cast<std::uint32_t>(image->bytes.size());
+                record.imageSha256 = image->sha256;
+            }
+            record.lines = report.recorder->Lines();
+            record.outcome = OutcomeName(outcome);
+            record.exitStatus = exit;
+            record.seconds = seconds;
+            if (const int error = AppendSessionRecord(line_.logFile, record); error != 0) {
+                std::fprintf(stderr, "kestrel-flash: cannot write the log %s: %s\n", line_.logFile.c_str(),
+                             std::strerror(error));
+            }
+        }
+    }
+
+    int RunSingle() {
+        BoxReport report = MakeReport(0, false);
+        SessionOptions options = OptionsFor(0);
+        std::optional<GangImage> image;
+        options.imageReady = [&image](const std::uint8_t* bytes, std::uint32_t length, std::uint8_t kind) {
+            image.emplace();
+            image->bytes.assign(bytes, bytes + length);
+            image->sourceKind = kind;
+            image->sha256 = Sha256Hex(bytes, length);
+        };
+        const auto start = Clock::now();
+        const DownloadOutcome outcome = RunDownload(links_[0], request_.file, *report.top, options);
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        Finish(report, outcome, seconds, image ? &*image : nullptr);
+        return ExitStatusOf(outcome);
+    }
+
+    int RunGang() {
+        // Read and built once for all the boxes; its lines carry no port.
+        std::unique_ptr<StatusList> preparation;
+        if (line_.json) {
+            preparation = std::make_unique<JsonLinesStatusList>(json_, nullptr);
+        } else {
+            preparation = std::make_unique<ConsoleStatusList>(stdout, stderr, false);
+        }
+        GangImage image;
+        const DownloadOutcome prepared = PrepareGangImage(request_.file, *preparation, image);
+        if (prepared != DownloadOutcome::Success) {
+            if (line_.json) {
+                static_cast<JsonLinesStatusList&>(*preparation).Result(prepared, ExitStatusOf(prepared), "", 0);
+            }
+            return ExitStatusOf(prepared);
+        }
+
+        std::vector<BoxReport> reports;
+        std::vector<GangBox> boxes;
+        for (std::size_t i = 0; i < links_.size(); ++i) {
+            reports.push_back(MakeReport(i, true));
+            GangBox box;
+            box.linkName = links_[i];
+            box.status = reports.back().top;
+            box.options = OptionsFor(i);
+            boxes.push_back(std::move(box));
+        }
+        const auto results = RunGangDownload(image, boxes);
+
+        int status = kExitSuccess;
+        for (std::size_t i = 0; i < results.size(); ++i) {
+            const auto& result = results[i];
+            Finish(reports[i], result.outcome, result.seconds, &image);
+            status = FirstFailure(status, ExitStatusOf(result.outcome));
+            if (result.outcome == DownloadOutcome::Success) {
+                std::fprintf(stderr, "kestrel-flash: %s: flashed in %.2f s\n", result.linkName.c_str(),
+                             result.seconds);
+            } else {
+                std::fprintf(stderr, "kestrel-flash: %s: FAILED (%s) after %.2f s: %s\n", result.linkName.c_str(),
+                             OutcomeName(result.outcome), result.seconds, result.lastError.c_str());
+            }
+        }
+        return status;
+    }
+
+    const LineOptions& line_;
+    const LineRequest& request_;
+    std::vector<std::string> links_;
+    std::vector<UsbDriver*> drivers_;
+    std::vector<std::unique_ptr<EmulatedBox>> emulated_;
+    std::mutex stdoutMutex_;
+    JsonLineWriter json_{std::cout};
+};
+
+}  // namespace
+
+void AddLineOptions(CLI::App& app, CLI::Option* file, LineOptions& line) {
+    app.add_flag("--list-ports", line.listPorts,
+                 "List every serial device and USB box a download could use, then end; with --json as JSON lines");
+    app.add_flag("--json", line.json,
+                 "Stdout carries one JSON object per line: each status line, each progress step and the result");
+    app.add_option("--log", line.logFile, "Append a record of each download to this file")->type_name("FILE");
+    app.add_flag("--all-usb", line.allUsb, "Flash every USB box attached, all at once (each by its serial number)");
+    app.add_flag("--wait", line.wait, "Wait for each box to be attached before its download");
+    app.add_option("--wait-timeout", line.waitTimeoutSeconds, "Seconds --wait waits at most; 0: no bound")
+        ->check(CLI::Range(0.0, 86400.0));
+    app.add_option("--repeat", line.repeat,
+                   "Downloads one after another; with --wait each next round waits for the boxes to be "
+                   "removed and attached again; 0: until interrupted")
+        ->check(CLI::Range(0, 1000000));
+    // -p given again adds a box; each -p takes one name, so FILE after it stays FILE.
+    app.get_option("--port")->allow_extra_args(false);
+    // FILE is needed for everything but the port list.
+    file->required(false);
+    app.parse_complete_callback([file, &line] {
+        if (!line.listPorts && file->count() == 0) {
+            throw CLI::RequiredError(file->get_name());
+        }
+    });
+}
+
+bool WantsLineRun(const LineOptions& line) {
+    return line.ports.size() > 1 || line.json || !line.logFile.empty() || line.allUsb || line.wait ||
+           line.repeat != 1;
+}
+
+int ListPortsCommand(const LineOptions& line) {
+    const auto ports = ListPorts("/", &SystemUsbDriver());
+    for (const auto& text : line.json ? PortListJson(ports) : PortListText(ports)) {
+        std::fprintf(stdout, "%s\n", text.c_str());
+    }
+    return kExitSuccess;
+}
+
+int RunLine(const LineOptions& line, const LineRequest& request) {
+    LineRunner runner(line, request);
+    return runner.Run();
+}
+
+}  // namespace kestrel::cli

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+namespace kestrel::cli {
+
+// kestrel-flash's options for a production line: which boxes, how to report,
+// and how often.
+struct LineOptions {
+    std::vector<std::string> ports;  // -p, repeatable: several boxes flashed at once
+    bool listPorts = false;
+    bool json = false;
+    std::string logFile;
+    bool allUsb = false;
+    bool wait = false;
+    double waitTimeoutSeconds = 0;  // 0: no bound
+    int repeat = 1;                 // 0: until interrupted
+};
+
+// What the rest of the command line asks of the downloads.
+struct LineRequest {
+    std::string file;
+    std::string emulate;  // scenario name; empty: real boxes
+    double timeoutSeconds = 30;
+    bool quiet = false;
+    std::function<bool()> cancelRequested;
+};
+
+// Adds --list-ports, --json, --log, --all-usb, --wait, --wait-timeout and
+// --repeat, and makes FILE optional for --list-ports only.
+void AddLineOptions(CLI::App& app, CLI::Option* file, LineOptions& line);
+
+// True when the run needs more than one plain download.
+bool WantsLineRun(const LineOptions& line);
+
+// Every candidate link, as text or JSON lines on stdout; the exit status.
+int ListPortsCommand(const LineOptions& line);
+
+// The downloads: one box or a gang, once or repeatedly, with JSON lines and a
+// session log on request; the exit status (0 only when every download succeeded,
+// otherwise that of the first that failed).
+int RunLine(const LineOptions& line, const LineRequest& request);
+
+}  // namespace kestrel::cli
