@@ -1,0 +1,94 @@
+// Flashing several boxes at once must cost about as much time as one box: the
+// line rate, not the tool, is the limit. Four emulated boxes on serial lines
+// paced at 115200 baud, 8N2, against one alone; each paced download takes about 25 s.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+#include "emulator/BoxServer.h"
+#include "session/GangDownload.h"
+#include "session/RecordingStatusList.h"
+#include "support/SRecordWriter.h"
+
+namespace {
+
+using namespace kestrel;
+
+// A box on a pseudo-terminal whose bytes pass at the line rate, served on its own thread.
+struct PacedBox {
+    PacedBox() : server(emulator::BoxModel(), Options()) {
+        started = server.Start();
+        if (started) thread = std::thread([this] { server.Run(); });
+    }
+    ~PacedBox() {
+        server.Stop();
+        if (thread.joinable()) thread.join();
+    }
+    static emulator::BoxServerOptions Options() {
+        emulator::BoxServerOptions options;
+        options.paceAtLineRate = true;
+        return options;
+    }
+    emulator::BoxServer server;
+    bool started = false;
+    std::thread thread;
+};
+
+// Seconds until every box has been flashed and verified; negative when one failed.
+double FlashAtOnce(const GangImage& image, std::size_t count) {
+    std::vector<std::unique_ptr<PacedBox>> served;
+    std::vector<RecordingStatusList> lists(count);
+    std::vector<GangBox> boxes(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        served.push_back(std::make_unique<PacedBox>());
+        if (!served.back()->started) return -1;
+        boxes[i].linkName = served.back()->server.DevicePath();
+        boxes[i].status = &lists[i];
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const auto results = RunGangDownload(image, boxes);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    for (const auto& result : results) {
+        if (result.outcome != DownloadOutcome::Success) return -1;
+    }
+    return seconds;
+}
+
+void BM_FourBoxesAtOnceAgainstOne(benchmark::State& state) {
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("kestrel-gang-" + std::to_string(::getpid()) + ".mot")).string();
+    std::ofstream(path, std::ios::binary) << testing::WriteSRecordFile({{0xE0000, std::vector<std::uint8_t>(4096, 0x5A)}});
+    RecordingStatusList preparation;
+    GangImage image;
+    const DownloadOutcome prepared = PrepareGangImage(path, preparation, image);
+    std::filesystem::remove(path);
+    if (prepared != DownloadOutcome::Success) {
+        state.SkipWithError("the firmware was refused");
+        return;
+    }
+    for (auto _ : state) {
+        const double one = FlashAtOnce(image, 1);
+        const double four = FlashAtOnce(image, 4);
+        if (one <= 0 || four <= 0) {
+            state.SkipWithError("a download failed");
+            break;
+        }
+        state.SetIterationTime(four);
+        state.counters["one_box_s"] = one;
+        state.counters["four_boxes_s"] = four;
+        state.counters["ratio"] = four / one;  // goal: at most 1.05
+    }
+    state.counters["image_bytes"] = static_cast<double>(image.bytes.size());
+}
+BENCHMARK(BM_FourBoxesAtOnceAgainstOne)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+}  // namespace
