@@ -229,12 +229,17 @@ bool SerialLink::Write(const std::uint8_t* data, std::uint32_t count) {
 }
 
 std::int32_t SerialLink::Read(std::uint8_t* buffer, std::uint32_t count) {
+    return Read(buffer, count, UINT32_MAX);
+}
+
+std::int32_t SerialLink::Read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t maxWaitMs) {
     if (fd_ < 0 || broken_ || count == 0) {
         return 0;
     }
     // The count is returned as a signed number.
     count = std::min<std::uint32_t>(count, INT32_MAX);
-    const auto callDeadline = Steady::now() + BlockAllowance(count);
+    const auto callDeadline =
+        Steady::now() + std::min<Steady::duration>(BlockAllowance(count), std::chrono::milliseconds(maxWaitMs));
     auto deadline = callDeadline;
     std::uint32_t got = 0;
     bool lineTrouble = false;

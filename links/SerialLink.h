@@ -33,6 +33,10 @@ public:
     // new one, or 5 x count + 10 ms passed since the call, with the number of
     // bytes read. 0 at once when the link is closed or broken.
     std::int32_t Read(std::uint8_t* buffer, std::uint32_t count);
+    // The same, but returning after `maxWaitMs` at the latest: a caller that
+    // polls for a cancel or its own bound need not sit out a silent line's
+    // whole allowance of a large read.
+    std::int32_t Read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t maxWaitMs);
     // Blocks until what was written has left the device (the line has no flow
     // control, so this always ends). Harmless when closed.
     void WaitUntilSent();

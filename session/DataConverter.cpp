@@ -28,10 +28,6 @@ constexpr std::uint32_t kAttemptWaitMs = 15;
 constexpr std::uint32_t kBlockPiece = 4096;
 constexpr std::uint32_t kReadBackPiece = 1024;
 constexpr std::uint32_t kReadBackWaitMs = 100;
-// A serial read of a silent line lasts its whole allowance of 5 ms a byte and
-// 10 ms more: 18 bytes keep each attempt near kReadBackWaitMs, so that a cancel
-// or the answer bound is seen within a tenth of a second, not after 5 s.
-constexpr std::uint32_t kSerialReadBackPiece = 18;
 
 constexpr std::uint8_t kSyncRequest = 0x2A;
 constexpr std::uint8_t kTypeRefused = 0xFF;
@@ -242,8 +238,9 @@ bool DataConverter::SendByte(std::uint8_t value) {
 
 std::int32_t DataConverter::ReadAttempt(std::uint8_t* buffer, std::uint32_t count, std::uint32_t waitMs) {
     if (LinkKind == kLinkCom) {
-        // The serial link's own bounds: 5 ms a byte and 10 ms more, or 500 ms idle.
-        return serialLink ? serialLink->Read(buffer, count) : 0;
+        // The serial link's own bounds (5 ms a byte and 10 ms more, or 500 ms
+        // idle), cut to the attempt's wait as over USB.
+        return serialLink ? serialLink->Read(buffer, count, waitMs) : 0;
     }
     return usbLink ? usbLink->WaitRead(buffer, count, waitMs) : 0;
 }
@@ -448,8 +445,7 @@ int DataConverter::VerifyData() {
         if (waitEnd != 0) {
             break;
         }
-        const std::uint32_t piece =
-            std::min(LinkKind == kLinkCom ? kSerialReadBackPiece : kReadBackPiece, wanted - received);
+        const std::uint32_t piece = std::min(kReadBackPiece, wanted - received);
         const std::int32_t count = ReadAttempt(readBack + received, piece, kReadBackWaitMs);
         if (count > 0) {
             received += static_cast<std::uint32_t>(count);

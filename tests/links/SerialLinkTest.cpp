@@ -151,6 +151,17 @@ TEST_F(SerialLinkTest, ASilentLineEndsAReadAfterTheWholeAllowance) {
     EXPECT_EQ(link.Read(buffer, 20), 0);  // 5 x 20 + 10 ms: no interval runs before a first byte
     EXPECT_GE(MsSince(start), 110);
     EXPECT_FALSE(link.IsBroken());
+
+    // A caller's own cap cuts the 5130 ms allowance of a large read short,
+    // and takes what is there at once.
+    start = Steady::now();
+    Bytes large(1024);
+    EXPECT_EQ(link.Read(large.data(), 1024, 100), 0);
+    EXPECT_GE(MsSince(start), 100);
+    EXPECT_LT(MsSince(start), 2000);
+    BoxSends(Bytes(1024, 0x5A));
+    EXPECT_EQ(link.Read(large.data(), 1024, 100), 1024);
+    EXPECT_EQ(large[1023], 0x5A);
 }
 
 TEST_F(SerialLinkTest, AReadCollectsPiecesUntilTheCountOrHalfASecondAfterTheLastByte) {
