@@ -82,6 +82,8 @@ struct FaultCase {
     bool unplugged = false;
 };
 
+void PrintTo(const FaultCase& c, std::ostream* out) { *out << c.name; }
+
 class GangDownload : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(GangDownload, OneFaultyBoxEndsOnlyItsOwnDownload) {
