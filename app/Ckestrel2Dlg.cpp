@@ -1,15 +1,18 @@
 #include "app/Ckestrel2Dlg.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include <QAction>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
@@ -21,6 +24,7 @@
 #include "app/DialogUnits.h"
 #include "app/FirmwareFileDialog.h"
 #include "app/LinkChoices.h"
+#include "session/RecordedDownload.h"
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -60,6 +64,9 @@ Ckestrel2Dlg::Ckestrel2Dlg(const std::vector<SerialPortInfo>& serialPorts, QWidg
 
     aboutAction_ = new QAction(QString::fromUtf8("&Info über IXO V2718 Loader..."), this);
     connect(aboutAction_, &QAction::triggered, this, &Ckestrel2Dlg::OnAbout);
+    saveLogAction_ = new QAction(QStringLiteral("Save log..."), this);
+    saveLogAction_->setEnabled(false);
+    connect(saveLogAction_, &QAction::triggered, this, &Ckestrel2Dlg::OnSaveLog);
     // The first tab stop that can take the focus: the hidden "close" cannot.
     browseButton_->setFocus();
 }
@@ -230,7 +237,12 @@ void Ckestrel2Dlg::OnStartDownload() {
 
     auto cancel = std::make_shared<DownloadCancel>();
     downloadStatus_ = std::make_unique<QueuedStatusList>(*this, *status_, cancel);
-    download_.Start(runDownload_, linkName, filePath, *downloadStatus_, cancel,
+    saveLogAction_->setEnabled(false);
+    auto recorded = [this, run = runDownload_](const std::string& link, const std::string& file, StatusList& status,
+                                               const SessionOptions& options) {
+        return RunRecordedDownload(run, link, file, status, options, runningRecord_);
+    };
+    download_.Start(recorded, linkName, filePath, *downloadStatus_, cancel,
                     [this](std::optional<DownloadOutcome> outcome) {
                         QMetaObject::invokeMethod(
                             this, [this, outcome] { OnDownloadFinished(outcome); }, Qt::QueuedConnection);
@@ -241,6 +253,9 @@ void Ckestrel2Dlg::OnStartDownload() {
 void Ckestrel2Dlg::OnDownloadFinished(std::optional<DownloadOutcome> outcome) {
     download_.Join();
     lastOutcome_ = outcome;
+    // A download ended by an exception has no whole record to offer.
+    lastRecord_ = outcome ? std::optional(runningRecord_) : std::nullopt;
+    saveLogAction_->setEnabled(lastRecord_.has_value());
     SetInputsEnabled(true);
     startButton_->setEnabled(startWasEnabled_);
     emit DownloadEnded();
@@ -312,8 +327,25 @@ void Ckestrel2Dlg::contextMenuEvent(QContextMenuEvent* event) {
     // where the user can reach it.
     QMenu menu(this);
     menu.addAction(aboutAction_);
+    menu.addAction(saveLogAction_);
     menu.exec(event->globalPos());
 #endif
+}
+
+void Ckestrel2Dlg::OnSaveLog() {
+    if (!lastRecord_ || download_.Running()) {
+        return;
+    }
+    const QString path = chooseLogFile_ ? chooseLogFile_(this)
+                                        : QFileDialog::getSaveFileName(this, QStringLiteral("Save log"), QString(),
+                                                                       QStringLiteral("Log files (*.log);;All files (*)"));
+    if (path.isEmpty()) {
+        return;
+    }
+    if (const int error = AppendSessionRecord(ToNative(path), *lastRecord_); error != 0) {
+        QMessageBox::warning(this, QStringLiteral("Save log"),
+                             QStringLiteral("Cannot write %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(error))));
+    }
 }
 
 #ifdef Q_OS_WIN

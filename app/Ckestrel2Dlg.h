@@ -11,6 +11,7 @@
 #include "app/DownloadThread.h"
 #include "app/ListWidgetStatusList.h"
 #include "app/QueuedStatusList.h"
+#include "session/SessionLog.h"
 #include "links/SerialPortList.h"
 
 class QAction;
@@ -44,6 +45,8 @@ public:
     void SetFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
     void SetDownloadRunner(DownloadThread::Runner runner) { runDownload_ = std::move(runner); }
     void SetAboutRunner(AboutRunner runner) { runAbout_ = std::move(runner); }
+    // Where "Save log..." writes; returns an empty string on cancel.
+    void SetLogFileChooser(FileChooser chooser) { chooseLogFile_ = std::move(chooser); }
 
     // Selects the entry named `name` (case does not matter), or adds a device
     // path as a new entry; it stays selected when the window is shown. False
@@ -61,6 +64,9 @@ public:
     // The about entry, offered in the window menu or, where the window manager
     // owns that menu, in the dialog's context menu.
     QAction* AboutAction() const { return aboutAction_; }
+    // "Save log...": appends the record of the last download to a file; enabled
+    // once a download has ended and while none runs.
+    QAction* SaveLogAction() const { return saveLogAction_; }
 
     // A command of the window menu: true when the dialog handled it.
     bool OnSysCommand(unsigned command);
@@ -69,6 +75,7 @@ public slots:
     void OnBrowse();
     void OnStartDownload();
     void OnAbout();
+    void OnSaveLog();
 
 signals:
     void DownloadStarted();
@@ -108,8 +115,10 @@ private:
     QComboBox* linkDropDown_ = nullptr;
     QProgressBar* progressBar_ = nullptr;
     QAction* aboutAction_ = nullptr;
+    QAction* saveLogAction_ = nullptr;
 
     FileChooser chooseFile_;
+    FileChooser chooseLogFile_;
     DownloadThread::Runner runDownload_;
     AboutRunner runAbout_;
 
@@ -118,6 +127,8 @@ private:
     bool windowMenuReady_ = false;
     std::optional<int> pendingResult_;  // the window was asked to close during a download
     std::optional<DownloadOutcome> lastOutcome_;
+    SessionRecord runningRecord_;  // filled by the download's thread
+    std::optional<SessionRecord> lastRecord_;
     std::unique_ptr<ListWidgetStatusList> status_;
     std::unique_ptr<QueuedStatusList> downloadStatus_;
     DownloadThread download_;

@@ -11,7 +11,7 @@
 
 #include "cli/ConsoleStatusList.h"
 #include "cli/EmulatedBox.h"
-#include "cli/ExitStatus.h"
+#include "session/ExitStatus.h"
 #include "session/GangDownload.h"
 #include "session/JsonLines.h"
 #include "session/LinkNames.h"

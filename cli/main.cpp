@@ -14,7 +14,7 @@
 
 #include "cli/ConsoleStatusList.h"
 #include "cli/EmulatedBox.h"
-#include "cli/ExitStatus.h"
+#include "session/ExitStatus.h"
 #include "cli/LineFeatures.h"
 #include "cli/UsbHint.h"
 #include "readers/SRecordCheck.h"

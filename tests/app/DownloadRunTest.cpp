@@ -46,6 +46,7 @@ private slots:
     void ClosingDuringADownloadCancelsItAndThenCloses();
     void DestroyingTheWindowDuringARepaintDoesNotHang();
     void AnExceptionEndsTheRunWithAnErrorLine();
+    void SaveLogWritesTheRecordOfTheLastDownload();
 };
 
 void DownloadRunTest::InputsRestWhileTheDownloadRunsAndEachRunStartsEmpty() {
@@ -129,6 +130,48 @@ void DownloadRunTest::AnExceptionEndsTheRunWithAnErrorLine() {
     QCOMPARE(controls.Lines(), QStringList({"Opening interface... ", "Error: link vanished"}));
     QVERIFY(!dialog.LastOutcome().has_value());
     QVERIFY(controls.start->isEnabled());
+}
+
+void DownloadRunTest::SaveLogWritesTheRecordOfTheLastDownload() {
+    Ckestrel2Dlg dialog({}, nullptr);
+    DialogControls controls(dialog);
+    HeldDownload held;
+    auto heldRun = held.Runner();
+    // The image is announced as a session announces it once built.
+    dialog.SetDownloadRunner([&heldRun](const std::string& link, const std::string& file, StatusList& status,
+                                        const SessionOptions& options) {
+        const std::uint8_t image[] = {'a', 'b', 'c'};
+        options.imageReady(image, sizeof image, 1);
+        return heldRun(link, file, status, options);
+    });
+    QTemporaryDir dir;
+    const QString logPath = dir.filePath(QStringLiteral("kestrel.log"));
+    dialog.SetLogFileChooser([&logPath](QWidget*) { return logPath; });
+    dialog.PreselectFile("/tmp/kestrel-demo.mot");
+    dialog.show();
+    QSignalSpy ended(&dialog, &Ckestrel2Dlg::DownloadEnded);
+    QVERIFY(!dialog.SaveLogAction()->isEnabled());  // nothing to save yet
+
+    QTest::mouseClick(controls.start, Qt::LeftButton);
+    QTRY_COMPARE(controls.Lines(), QStringList("run 1"));
+    QVERIFY(!dialog.SaveLogAction()->isEnabled());  // not while the record is being written
+    held.release = true;
+    QVERIFY(ended.wait(5000));
+    QVERIFY(dialog.SaveLogAction()->isEnabled());
+    dialog.SaveLogAction()->trigger();
+    dialog.SaveLogAction()->trigger();  // a log grows by a record each time
+
+    QFile log(logPath);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(log.readAll());
+    QCOMPARE(text.count(QStringLiteral("=== ")), 2);
+    QVERIFY2(text.contains(QStringLiteral("port: USB\n")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("file: /tmp/kestrel-demo.mot\n")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral(
+                 "image: 3 bytes, sha256 ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\n")),
+             qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("\"run 1\"\n")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("result: success, exit 0, ")), qPrintable(text));
 }
 
 QTEST_MAIN(DownloadRunTest)

@@ -1,6 +1,6 @@
-#include "cli/ExitStatus.h"
+#include "session/ExitStatus.h"
 
-namespace kestrel::cli {
+namespace kestrel {
 
 ExitStatus ExitStatusOf(DownloadOutcome outcome) {
     switch (outcome) {
@@ -38,4 +38,4 @@ const char* ExitStatusHelp() {
            "  9  cancelled (SIGINT, SIGTERM)\n";
 }
 
-}  // namespace kestrel::cli
+}  // namespace kestrel

@@ -2,9 +2,10 @@
 
 #include "session/DownloadWorkflow.h"
 
-namespace kestrel::cli {
+namespace kestrel {
 
-// kestrel-flash's exit statuses: one per class of failure, so that a script
+// How a download ended, as a number: kestrel-flash's exit status, and the
+// class a session log records. One per class of failure, so that a script
 // can tell a missing box from a bad file without reading the lines.
 enum ExitStatus : int {
     kExitSuccess = 0,
@@ -24,4 +25,4 @@ ExitStatus ExitStatusOf(DownloadOutcome outcome);
 // The table for --help, one line per status.
 const char* ExitStatusHelp();
 
-}  // namespace kestrel::cli
+}  // namespace kestrel
