@@ -4,7 +4,9 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps configure build test demo demo-gui bench package clean
+ASAN_BUILD_DIR ?= build-asan
+
+.PHONY: all deps configure build test unit-tests sanitize demo demo-gui bench fuzz package clean
 
 all: build
 
@@ -17,8 +19,19 @@ configure: deps
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-test: build
+# Every test, then the core, command-line, emulator and fault tests and the
+# fuzz corpora again under AddressSanitizer and UndefinedBehaviorSanitizer.
+test: unit-tests sanitize
+
+unit-tests: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+sanitize: deps
+	scripts/sanitize-test $(ASAN_BUILD_DIR) $(JOBS)
+
+# libFuzzer runs of every fuzz target (FUZZ_SECONDS each, 600 by default).
+fuzz: deps
+	scripts/fuzz
 
 demo: build
 	scripts/demo $(BUILD_DIR)

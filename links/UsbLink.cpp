@@ -58,16 +58,20 @@ bool UsbLink::Open(std::int32_t index, std::uint32_t baudRate, std::uint8_t pari
     if (driver_.Open(index, handle) != 0) {
         return false;
     }
+    // Held as open from here on, so that a driver that throws while the line is
+    // set up still leaves a device that Close, and the destructor, release.
+    handle_ = handle;
+    open_ = true;
+    broken_ = false;
     // A device that opened but refused the settings would stay claimed by this
     // process and block every later attempt at it, so it is released at once.
     if (driver_.SetBaudRate(handle, baudRate) != 0 ||
         driver_.SetDataCharacteristics(handle, wordLength, stopBits, parity) != 0) {
+        open_ = false;
+        handle_ = kNoUsbHandle;
         Release(handle);
         return false;
     }
-    handle_ = handle;
-    open_ = true;
-    broken_ = false;
     return true;
 }
 
