@@ -13,7 +13,6 @@ class AboutBoxTest : public QObject {
     Q_OBJECT
 private slots:
     void TheContextMenuEntryOpensTheAboutBox();
-    void OnlyTheAboutCommandIsTaken();
 };
 
 void AboutBoxTest::TheContextMenuEntryOpensTheAboutBox() {
@@ -50,17 +49,6 @@ void AboutBoxTest::TheContextMenuEntryOpensTheAboutBox() {
     QCOMPARE(offered, QStringList({QString::fromUtf8("&Info \xC3\xBC" "ber IXO V2718 Loader..."), "Save log..."}));
     QTRY_COMPARE(seen, QStringList({"Info", "IXO V2718 Loader Version 1.0",
                                     QString("Kestrel Loader ") + kestrel::kToolVersion}));
-}
-
-void AboutBoxTest::OnlyTheAboutCommandIsTaken() {
-    Ckestrel2Dlg dialog({}, nullptr);
-    int opened = 0;
-    dialog.SetAboutRunner([&opened](CAboutDlg&) { ++opened; });
-    QVERIFY(dialog.OnSysCommand(0x0010));
-    QVERIFY(dialog.OnSysCommand(0x001F));  // the low four bits are the system's
-    QVERIFY(!dialog.OnSysCommand(0xF060));
-    QVERIFY(!dialog.OnSysCommand(0x0020));
-    QCOMPARE(opened, 2);
 }
 
 QTEST_MAIN(AboutBoxTest)

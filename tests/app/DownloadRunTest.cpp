@@ -42,59 +42,10 @@ struct HeldDownload {
 class DownloadRunTest : public QObject {
     Q_OBJECT
 private slots:
-    void InputsRestWhileTheDownloadRunsAndEachRunStartsEmpty();
-    void ClosingDuringADownloadCancelsItAndThenCloses();
     void DestroyingTheWindowDuringARepaintDoesNotHang();
     void AnExceptionEndsTheRunWithAnErrorLine();
     void SaveLogWritesTheRecordOfTheLastDownload();
 };
-
-void DownloadRunTest::InputsRestWhileTheDownloadRunsAndEachRunStartsEmpty() {
-    Ckestrel2Dlg dialog({}, nullptr);
-    DialogControls controls(dialog);
-    HeldDownload held;
-    dialog.SetDownloadRunner(held.Runner());
-    dialog.PreselectFile("/tmp/kestrel-demo.mot");
-    dialog.show();
-    QSignalSpy ended(&dialog, &Ckestrel2Dlg::DownloadEnded);
-
-    QTest::mouseClick(controls.start, Qt::LeftButton);
-    QTRY_COMPARE(controls.Lines(), QStringList("run 1"));
-    for (QWidget* input : controls.inputs) {
-        QVERIFY2(!input->isEnabled(), qPrintable(input->objectName()));
-    }
-    dialog.OnStartDownload();  // ignored while one runs
-    held.release = true;
-    QVERIFY(ended.wait(5000));
-    QCOMPARE(held.runs.load(), 1);
-    QCOMPARE(dialog.LastOutcome(), std::optional(DownloadOutcome::Success));
-    for (QWidget* input : controls.inputs) {
-        QVERIFY2(input->isEnabled(), qPrintable(input->objectName()));
-    }
-
-    QTest::mouseClick(controls.start, Qt::LeftButton);
-    QCOMPARE(controls.list->count(), 0);  // emptied at the press, before the download reports
-    QVERIFY(ended.wait(5000));
-    QCOMPARE(controls.Lines(), QStringList("run 2"));
-}
-
-void DownloadRunTest::ClosingDuringADownloadCancelsItAndThenCloses() {
-    Ckestrel2Dlg dialog({}, nullptr);
-    DialogControls controls(dialog);
-    HeldDownload held;
-    dialog.SetDownloadRunner(held.Runner());
-    dialog.PreselectFile("/tmp/kestrel-demo.mot");
-    QTimer::singleShot(0, &dialog, [&] {
-        QTest::mouseClick(controls.start, Qt::LeftButton);
-        QTimer::singleShot(20, &dialog, [&] {
-            dialog.close();
-            QVERIFY2(dialog.isVisible(), "the window waits for the download's end");
-        });
-    });
-    QCOMPARE(dialog.exec(), int(QDialog::Rejected));
-    QVERIFY(!dialog.DownloadRunning());
-    QCOMPARE(controls.Lines(), QStringList({"run 1", "Error: cancelled"}));
-}
 
 void DownloadRunTest::DestroyingTheWindowDuringARepaintDoesNotHang() {
     auto dialog = std::make_unique<Ckestrel2Dlg>(std::vector<kestrel::SerialPortInfo>{}, nullptr);

@@ -85,11 +85,14 @@ void EndToEndTest::FlashesTheBoxFromTheDialogTwice() {
                                "Reading data... ", "Verify data...", "FLASHING SUCCESSFULL"};
     for (int run = 1; run <= 2; ++run) {
         QTest::mouseClick(controls.start, Qt::LeftButton);
-        QVERIFY(!controls.start->isEnabled());
-        QVERIFY(!controls.link->isEnabled());
+        for (QWidget* input : controls.inputs) {
+            QVERIFY2(!input->isEnabled(), qPrintable(input->objectName()));
+        }
         QVERIFY(ended.wait(60000));
         QCOMPARE(controls.Lines(), expected);  // the second run starts from an empty list
-        QVERIFY(controls.start->isEnabled());
+        for (QWidget* input : controls.inputs) {
+            QVERIFY2(input->isEnabled(), qPrintable(input->objectName()));
+        }
         QCOMPARE(dialog.LastOutcome(), std::optional<DownloadOutcome>(DownloadOutcome::Success));
     }
     QCOMPARE(controls.progress->value(), controls.progress->maximum());

@@ -83,13 +83,6 @@ TEST(BoxModel, AnswersEachScenarioByteForByte) {
          {{{'*', 0xFE}, 0, {0x01}}, {kLength, 99, {'R'}}, {{}, 1, {'R'}}}, 0xFFFFFFC0u},
         {"type 2: the data ends after the idle time", {.firmwareType = 2, .dataIdleMs = 200},
          {{{'*', 0xFD}, 0, {0x02}}, {header, 0, {'R', 'R'}}, {half, 150, {}}, {half, 199, {}}, {{}, 1, {'N'}}}},
-        {"silent at sync", {.silentAt = BoxStage::Sync}, {{{'*', 0xFE}, 0, {}}, {kLength, 0, {}}}},
-        {"silent at length", {.silentAt = BoxStage::Length}, {{{'*', 0xFE}, 0, {0x01}}, {kLength, 0, {}}}},
-        {"silent at erase", {.silentAt = BoxStage::Erase}, {{{'*', 0xFE}, 0, {0x01}}, {kLength, 0, {'R'}}}},
-        {"silent at data", {.silentAt = BoxStage::Data},
-         {{{'*', 0xFE}, 0, {0x01}}, {kLength, 0, {'R', 'R'}}, {kImage, 0, {}}, {{'*'}, 0, {}}}},
-        {"silent at read-back", {.silentAt = BoxStage::ReadBack},
-         {{{'*', 0xFE}, 0, {0x01}}, {kLength, 0, {'R', 'R'}}, {kImage, 0, {'R'}}, {{'S', '*'}, 0, {}}}},
         {"no read-back asked for", {.readBack = false},
          {{{'*', 0xFE}, 0, {0x01}}, {kLength, 0, {'R', 'R'}}, {kImage, 0, {'N'}}}},
     };
@@ -104,75 +97,6 @@ TEST(BoxModel, AnswersEachScenarioByteForByte) {
             EXPECT_EQ(answer, step.answer) << "step " << i;
         }
     }
-}
-
-TEST(BoxModel, ServesATypeOneDownloadWithReadBackAndThenTheNext) {
-    Tool tool;
-    for (int download = 1; download <= 2; ++download) {
-        EXPECT_EQ(tool.Send({'*', 0xFE}), Bytes{0x01});
-        EXPECT_EQ(tool.Send(kLength), (Bytes{'R', 'R'}));
-        const Bytes answer = tool.Send(kImage);
-        ASSERT_EQ(answer.size(), 1 + kImage.size() - 6);
-        EXPECT_EQ(answer[0], 'R');
-        EXPECT_TRUE(std::equal(answer.begin() + 1, answer.end(), kImage.begin() + 6));
-        EXPECT_EQ(tool.Send({'S'}), Bytes{});
-
-        EXPECT_EQ(tool.box.CompletedDownloads(), download);
-        EXPECT_EQ(tool.box.EndedExchanges(), download);
-        EXPECT_EQ(tool.box.LastImage(), kImage);
-        EXPECT_EQ(tool.box.LastVerdict(), 'S');
-    }
-}
-
-TEST(BoxModel, SpoilsTheReadBackAsTheScenarioSays) {
-    const auto readBack = [](BoxBehaviour behaviour) {
-        Tool tool(behaviour);
-        tool.Send({'*', 0xFE});
-        tool.Send(kLength);
-        const Bytes answer = tool.Send(kImage);
-        return Bytes(answer.begin() + 1, answer.end());
-    };
-    const Bytes corrupted = readBack({.corruptReadBack = true});
-    ASSERT_EQ(corrupted.size(), kImage.size() - 6);
-    EXPECT_EQ(std::mismatch(corrupted.begin(), corrupted.end(), kImage.begin() + 6).first - corrupted.begin(),
-              static_cast<std::ptrdiff_t>(corrupted.size() / 2));
-    EXPECT_TRUE(std::equal(corrupted.begin() + corrupted.size() / 2 + 1, corrupted.end(),
-                           kImage.begin() + 6 + corrupted.size() / 2 + 1));
-
-    EXPECT_EQ(readBack({.shortReadBack = 10}).size(), kImage.size() - 6 - 10);
-
-    // Type 2 reads back from image byte 6 too, the header's last 24 bytes first.
-    Tool two({.firmwareType = 2, .readBack = true});
-    Bytes header(30);
-    for (std::size_t i = 0; i < header.size(); ++i) {
-        header[i] = static_cast<std::uint8_t>(i);
-    }
-    two.Send({'*', 0xFD});
-    two.Send(header);
-    two.Send({0x61, 0x62});
-    Bytes expected = {'R'};
-    expected.insert(expected.end(), header.begin() + 6, header.end());
-    expected.insert(expected.end(), {0x61, 0x62});
-    EXPECT_EQ(two.Wait(200), expected);
-    two.Send({'E'});
-    EXPECT_EQ(two.box.LastVerdict(), 'E');
-}
-
-TEST(BoxModel, HangsUpHalfWayThroughTheDataAndIsIdleAfterARestart) {
-    Tool tool({.hangUpAt = BoxStage::Data});
-    tool.Send({'*', 0xFE});
-    tool.Send(kLength);
-    const auto halfWay = static_cast<std::ptrdiff_t>(kImage.size() / 2);
-    tool.Send(Bytes(kImage.begin(), kImage.begin() + halfWay - 1));
-    EXPECT_FALSE(tool.box.WantsHangUp());
-    EXPECT_EQ(tool.Send(Bytes(kImage.begin() + halfWay - 1, kImage.end())), Bytes{});
-    EXPECT_TRUE(tool.box.WantsHangUp());
-    EXPECT_EQ(tool.box.CompletedDownloads(), 0);
-    EXPECT_EQ(tool.box.EndedExchanges(), 1);
-
-    tool.box.Restart();
-    EXPECT_FALSE(tool.box.WantsHangUp());
-    EXPECT_EQ(tool.Send({'*'}), Bytes{0x01});
 }
 
 TEST(BoxModel, AnswersTheSameWhetherBytesComeSinglyOrInOneBlock) {

@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "emulator/BoxOptions.h"
 #include "emulator/LinePacer.h"
 #include "links/SerialLink.h"
 #include "session/DownloadWorkflow.h"
@@ -102,51 +101,6 @@ TEST(BoxServer, ServesADownloadThroughItsSymbolicLinkAndEndsAfterTheAskedCount) 
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(linkPath)));
 }
 
-TEST(BoxServer, OpeningTheLineAgainAbandonsAnUnfinishedExchange) {
-    RunningBox box({});
-    ASSERT_TRUE(box.started);
-    SerialLink link;
-    ASSERT_TRUE(link.Open(box.server.DevicePath(), 115200, 0, 2, 8));
-    Bytes start = {'*', 0xFE};
-    start.insert(start.end(), kLengthBlock.begin(), kLengthBlock.end());
-    EXPECT_EQ(Exchange(link, start, 3), (Bytes{0x01, 'R', 'R'}));
-    Bytes part(500, 0x00);
-    EXPECT_TRUE(link.Write(part.data(), static_cast<std::uint32_t>(part.size())));
-    link.Close();
-
-    // A later download. Without the restart its '*' would be image data and go unanswered.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_TRUE(link.Open(box.server.DevicePath(), 38400, 0, 2, 8));
-    EXPECT_EQ(Exchange(link, {'*'}, 1), Bytes{0x01});
-}
-
-TEST(BoxServer, AHangUpBreaksTheToolsLinkAndANewLineTakesItsPlace) {
-    const std::string linkPath = "/tmp/kestrel-box-hangup-" + std::to_string(::getpid());
-    RunningBox box({.hangUpAt = BoxStage::Data}, {.linkPath = linkPath});
-    ASSERT_TRUE(box.started);
-
-    SerialLink link;
-    ASSERT_TRUE(link.Open(linkPath, 115200, 0, 2, 8));
-    Bytes start = {'*', 0xFE};
-    start.insert(start.end(), kLengthBlock.begin(), kLengthBlock.end());
-    EXPECT_EQ(Exchange(link, start, 3), (Bytes{0x01, 'R', 'R'}));
-    // Whether the write fails depends on how much of it the line buffers before the hang-up.
-    const Bytes image(0x20006, 0x33);
-    link.Write(image.data(), static_cast<std::uint32_t>(image.size()));
-    EXPECT_EQ(ReceiveByte(link), -1);
-    EXPECT_TRUE(link.IsBroken());
-    link.Close();
-
-    // The old line is gone with the hang-up; soon the link leads to a new one.
-    bool reopened = false;
-    for (int attempt = 0; attempt < 100 && !reopened; ++attempt) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        reopened = link.Open(linkPath, 115200, 0, 2, 8);
-    }
-    ASSERT_TRUE(reopened);
-    EXPECT_EQ(Exchange(link, {'*'}, 1), Bytes{0x01});
-}
-
 Bytes ReadFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
@@ -195,20 +149,6 @@ TEST(LinePacer, BooksTheLineByteForByteAndSaysWhenItIsFreeAgain) {
     EXPECT_EQ(pacer.Allowance(1000, 5000), 1u);
     // An idle line does not save up: after a pause only the next 5 ms are open again.
     EXPECT_EQ(pacer.Allowance(60000, 5000), 5u);
-}
-
-TEST(BoxOptions, ReadsStagesAndByteLists) {
-    EXPECT_EQ(ParseStage("Erase"), BoxStage::Erase);
-    EXPECT_EQ(ParseStage("header"), BoxStage::Length);
-    EXPECT_EQ(ParseStage("read-back"), BoxStage::ReadBack);
-    EXPECT_FALSE(ParseStage("flash"));
-
-    EXPECT_EQ(ParseBytes("2a,00"), (Bytes{0x2A, 0x00}));
-    EXPECT_EQ(ParseBytes(" 0x4E  FF "), (Bytes{0x4E, 0xFF}));
-    EXPECT_EQ(ParseBytes(""), Bytes{});
-    EXPECT_FALSE(ParseBytes("100"));
-    EXPECT_FALSE(ParseBytes("2g"));
-    EXPECT_FALSE(ParseBytes("0x"));
 }
 
 }  // namespace

@@ -27,13 +27,6 @@ protected:
 
     bool OpenBoxLine(UsbLink& link, std::int32_t index = 0) { return link.Open(index, 115200, 0, 2, 8); }
 
-    // A box that answers the sync request with a stray '*', a stray 0x00 and type 1.
-    std::size_t AddChattyBox() {
-        BoxBehaviour behaviour;
-        behaviour.strayBeforeType = {kSync, 0x00};
-        return driver.AddDevice({.behaviour = behaviour});
-    }
-
     void SendSync(UsbLink& link) {
         const std::uint8_t request = kSync;
         ASSERT_TRUE(link.Write(&request, 1));
@@ -96,15 +89,6 @@ TEST_F(UsbLinkTest, CloseOfANeverOpenedLinkSucceedsWithoutACall) {
     EXPECT_EQ(driver.Calls().close, 0);
 }
 
-TEST_F(UsbLinkTest, OpenSetsBaudRateThenWordLengthStopBitsAndParity) {
-    const auto slot = driver.AddDevice();
-    UsbLink link(driver);
-    ASSERT_TRUE(link.Open(0, 38400, 0, 2, 8));
-    EXPECT_TRUE(link.IsOpen());
-    EXPECT_EQ(driver.BaudRates(slot), std::vector<std::uint32_t>{38400});
-    EXPECT_EQ(driver.DataCharacteristics(slot), (SimulatedLineSettings{.wordLength = 8, .stopBits = 2, .parity = 0}));
-}
-
 TEST_F(UsbLinkTest, OpenOfAnOpenLinkClosesItFirst) {
     const auto slot = driver.AddDevice();
     UsbLink link(driver);
@@ -139,64 +123,7 @@ TEST_F(UsbLinkTest, DeviceThatRefusesALineSettingIsClosedAgain) {
     }
 }
 
-TEST_F(UsbLinkTest, DeviceThatRefusesSettingsAndCloseIsReleasedByTheNextClose) {
-    SimulatedUsbDevice device;
-    device.refuseBaudRate = true;
-    device.refuseClose = true;
-    const auto slot = driver.AddDevice(device);
-    UsbLink link(driver);
-    EXPECT_FALSE(OpenBoxLine(link));
-    EXPECT_FALSE(link.IsOpen());
-    EXPECT_TRUE(driver.IsOpen(slot));
-
-    EXPECT_FALSE(link.Close());
-    driver.Device(slot).refuseClose = false;
-    EXPECT_TRUE(link.Close());
-    EXPECT_FALSE(driver.IsOpen(slot));
-}
-
-TEST_F(UsbLinkTest, RefusedCloseKeepsTheLinkOpenAndBlocksTheReopen) {
-    const auto slot = driver.AddDevice();
-    UsbLink link(driver);
-    ASSERT_TRUE(OpenBoxLine(link));
-    driver.Device(slot).refuseClose = true;
-    EXPECT_FALSE(link.Close());
-    EXPECT_TRUE(link.IsOpen());
-    EXPECT_FALSE(OpenBoxLine(link));
-    EXPECT_TRUE(link.IsOpen());
-    EXPECT_EQ(driver.Calls().openIndices.size(), 1U);
-
-    driver.Device(slot).refuseClose = false;
-    EXPECT_TRUE(link.Close());
-    EXPECT_FALSE(link.IsOpen());
-    EXPECT_FALSE(driver.IsOpen(slot));
-}
-
-TEST_F(UsbLinkTest, DestroyingAnOpenLinkClosesTheDevice) {
-    const auto slot = driver.AddDevice();
-    {
-        UsbLink link(driver);
-        ASSERT_TRUE(OpenBoxLine(link));
-        EXPECT_TRUE(driver.IsOpen(slot));
-    }
-    EXPECT_FALSE(driver.IsOpen(slot));
-}
-
 // --- Writing ---
-
-TEST_F(UsbLinkTest, WriteHandsTheBytesToTheDeviceOnlyWhenOpen) {
-    const auto slot = driver.AddDevice();
-    UsbLink link(driver);
-    const std::array<std::uint8_t, 3> bytes{0x10, 0x20, 0x30};
-    EXPECT_FALSE(link.Write(bytes.data(), bytes.size()));
-    EXPECT_EQ(driver.Calls().write, 0);
-
-    ASSERT_TRUE(OpenBoxLine(link));
-    EXPECT_TRUE(link.Write(bytes.data(), bytes.size()));
-    EXPECT_TRUE(link.Write(bytes.data(), 0));
-    EXPECT_EQ(driver.Written(slot), std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
-    EXPECT_EQ(driver.Calls().write, 1);
-}
 
 // --- Reading ---
 
@@ -210,20 +137,6 @@ TEST_F(UsbLinkTest, ReadWithNothingWaitingReturnsAtOnceAndLeavesTheBuffer) {
     EXPECT_EQ(buffer, (std::array<std::uint8_t, 4>{0x77, 0x77, 0x77, 0x77}));
     EXPECT_EQ(driver.Calls().read, 0);
     EXPECT_EQ(clock.TickMs(), 1000U);
-}
-
-TEST_F(UsbLinkTest, ReadOfOneByteTakesTheWaitingBytesInOrder) {
-    AddChattyBox();
-    UsbLink link(driver);
-    ASSERT_TRUE(OpenBoxLine(link));
-    SendSync(link);
-    std::vector<std::uint8_t> got;
-    std::uint8_t byte = 0xEE;
-    while (link.Read(&byte, 1) == 1) {
-        got.push_back(byte);
-    }
-    EXPECT_EQ(got, (std::vector<std::uint8_t>{kSync, 0x00, 0x01}));
-    EXPECT_EQ(clock.TickMs(), 1000U) << "single bytes that are waiting need no wait";
 }
 
 TEST_F(UsbLinkTest, ReadOfMoreThanArrivesEndsWithinItsBound) {
@@ -251,58 +164,6 @@ TEST_F(UsbLinkTest, ReadOfMoreThanArrivesEndsWithinItsBound) {
     }
 }
 
-TEST_F(UsbLinkTest, ReadCollectsAnAnswerThatArrivesWithinTheBound) {
-    BoxBehaviour behaviour;
-    behaviour.eraseMs = 15;
-    driver.AddDevice({.behaviour = behaviour});
-    UsbLink link(driver);
-    ASSERT_TRUE(OpenBoxLine(link));
-    SendSync(link);
-    std::uint8_t type = 0;
-    ASSERT_EQ(link.Read(&type, 1), 1);
-    ASSERT_EQ(type, 0x01);
-    const std::array<std::uint8_t, 9> answerAndLength{0xFE, 0x00, 0xFF, 0x00, 0xFF, 0x01, 0xFE, 0x00, 0xFF};
-    ASSERT_TRUE(link.Write(answerAndLength.data(), answerAndLength.size()));
-
-    // 'R' for the length is there at once, 'R' for the erase 15 ms later.
-    const std::uint32_t before = clock.TickMs();
-    std::array<std::uint8_t, 2> answers{};
-    EXPECT_EQ(link.Read(answers.data(), 2), 2);
-    EXPECT_EQ(answers, (std::array<std::uint8_t, 2>{'R', 'R'}));
-    EXPECT_EQ(clock.TickMs() - before, 15U);
-}
-
-TEST_F(UsbLinkTest, WaitReadBlocksUpToItsTimeOut) {
-    AddChattyBox();
-    UsbLink link(driver);
-    ASSERT_TRUE(OpenBoxLine(link));
-    std::uint8_t byte = 0x77;
-    EXPECT_EQ(link.WaitRead(&byte, 1, 250), 0);
-    EXPECT_EQ(byte, 0x77);
-    EXPECT_EQ(clock.TickMs(), 1250U);
-
-    SendSync(link);
-    std::array<std::uint8_t, 3> bytes{};
-    EXPECT_EQ(link.WaitRead(bytes.data(), 3, 250), 3);
-    EXPECT_EQ(bytes, (std::array<std::uint8_t, 3>{kSync, 0x00, 0x01}));
-    EXPECT_EQ(clock.TickMs(), 1250U) << "bytes already there end the wait";
-    EXPECT_FALSE(link.IsBroken());
-}
-
-TEST_F(UsbLinkTest, PrepareForSyncDropsWhatWaits) {
-    AddChattyBox();
-    UsbLink link(driver);
-    link.PrepareForSync();
-    EXPECT_EQ(driver.Calls().prepareForSync, 0) << "a closed link makes no call";
-
-    ASSERT_TRUE(OpenBoxLine(link));
-    SendSync(link);
-    link.PrepareForSync();
-    std::uint8_t byte = 0;
-    EXPECT_EQ(link.Read(&byte, 1), 0);
-    EXPECT_EQ(driver.Calls().prepareForSync, 1);
-}
-
 // --- A device that goes away ---
 
 TEST_F(UsbLinkTest, HungUpDeviceBreaksTheLinkUntilItIsOpenedAgain) {
@@ -323,22 +184,6 @@ TEST_F(UsbLinkTest, HungUpDeviceBreaksTheLinkUntilItIsOpenedAgain) {
     ASSERT_TRUE(OpenBoxLine(link));
     EXPECT_FALSE(link.IsBroken());
     EXPECT_TRUE(link.Write(&byte, 1));
-}
-
-TEST_F(UsbLinkTest, UnpluggedDeviceBreaksWaitingReadsAndWrites) {
-    const auto slot = driver.AddDevice();
-    UsbLink link(driver);
-    ASSERT_TRUE(OpenBoxLine(link));
-    driver.Device(slot).present = false;
-    std::uint8_t byte = 0;
-    EXPECT_EQ(link.WaitRead(&byte, 1, 100), 0);
-    EXPECT_TRUE(link.IsBroken());
-
-    EXPECT_FALSE(link.Write(&byte, 1));
-    EXPECT_TRUE(link.Close());
-
-    EXPECT_FALSE(OpenBoxLine(link)) << "nothing is attached any more";
-    EXPECT_EQ(driver.LastOpenProblem(), UsbOpenProblem::NoDevice);
 }
 
 }  // namespace
