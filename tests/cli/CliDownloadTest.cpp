@@ -2,23 +2,15 @@
 // with a box on a serial port would run it.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 
 #include "BoxProcess.h"
+#include "CliPaths.h"
 
 namespace kestrel::testing {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-const std::string kFlash = KESTREL_FLASH;
-const std::string kSamples = KESTREL_SAMPLES_DIR;
-
-Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
 
 Bytes DumpedImage(const TempDir& dir, const std::string& firmware) {
     const std::string out = (dir.Path() / "dumped.img").string();

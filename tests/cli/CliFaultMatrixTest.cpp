@@ -7,14 +7,13 @@
 #include <sys/stat.h>
 
 #include <cstdio>
-#include <fstream>
 
 #include "BoxProcess.h"
+#include "CliPaths.h"
 
 namespace kestrel::testing {
 namespace {
 
-const std::string kFlash = KESTREL_FLASH;
 const std::string kMot = std::string(KESTREL_SAMPLES_DIR) + "/kestrel-demo.mot";
 constexpr double kTimeoutSeconds = 0.5;
 constexpr double kSyncBoundSeconds = 20;

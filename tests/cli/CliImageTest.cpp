@@ -1,10 +1,9 @@
 // kestrel-flash --dump-image and --check, run as a script would run them.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <map>
 
+#include "CliPaths.h"
 #include "RunProcess.h"
 #include "support/SRecordWriter.h"
 #include "support/TempDir.h"
@@ -14,13 +13,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-const std::string kFlash = KESTREL_FLASH;
-const std::string kSamples = KESTREL_SAMPLES_DIR;
-
-Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
 
 // The image of a .mot file, built here without the tool's code: the six head
 // bytes, then the window 0xE0000..0xFFFFF filled with 0xFF under the S2 data.
