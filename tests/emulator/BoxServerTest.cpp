@@ -82,8 +82,8 @@ TEST(BoxServer, ServesADownloadThroughItsSymbolicLinkAndEndsAfterTheAskedCount) 
         SerialLink link;
         ASSERT_TRUE(link.Open(linkPath, 115200, 0, 2, 8)) << link.OpenError();
         EXPECT_EQ(Exchange(link, {'*'}, 1), Bytes{0x01});
-        Bytes length = {0xFE};
-        length.insert(length.end(), kLengthBlock.begin(), kLengthBlock.end());
+        Bytes length = kLengthBlock;
+        length.insert(length.begin(), 0xFE);
         EXPECT_EQ(Exchange(link, length, 2), (Bytes{'R', 'R'}));  // the second after the erase's 50 ms
         EXPECT_EQ(Exchange(link, image, 1), Bytes{'R'});
         // The read-back as the tool takes it, in one read.
