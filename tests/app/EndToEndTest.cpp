@@ -85,6 +85,7 @@ void EndToEndTest::FlashesTheBoxFromTheDialogTwice() {
                                "Reading data... ", "Verify data...", "FLASHING SUCCESSFULL"};
     for (int run = 1; run <= 2; ++run) {
         QTest::mouseClick(controls.start, Qt::LeftButton);
+        QCOMPARE(controls.list->count(), 0);  // emptied at the press, before the download reports
         for (QWidget* input : controls.inputs) {
             QVERIFY2(!input->isEnabled(), qPrintable(input->objectName()));
         }
