@@ -31,12 +31,19 @@ struct BoxProcess {
     BackgroundProcess process;
 };
 
-// The port is free: another program opens it at once.
-inline bool PortOpensAgain(const std::string& path) {
-    SerialLink link;
-    const bool opened = link.Open(path, 115200, 0, 2, 8);
-    link.Close();
-    return opened;
+// The port is free: another program opens it at once. After a hang-up the box
+// makes a new line and points its link there, which takes it a moment:
+// `newLineMs` allows for that.
+inline bool PortOpensAgain(const std::string& path, int newLineMs = 0) {
+    for (int waited = 0;; waited += 20) {
+        SerialLink link;
+        const bool opened = link.Open(path, 115200, 0, 2, 8);
+        link.Close();
+        if (opened || waited >= newLineMs) {
+            return opened;
+        }
+        ::usleep(20000);
+    }
 }
 
 // The terminal settings of the device as any program finds them.
