@@ -81,7 +81,9 @@ public:
         }
         int status = kExitSuccess;
         for (int round = 1; line_.repeat == 0 || round <= line_.repeat; ++round) {
-            if (line_.wait && !WaitForBoxes(true)) {
+            // --all-usb takes the boxes attached now, so a station can swap in new ones.
+            const bool ready = ListsAllUsb() ? FindAllUsb() : !line_.wait || WaitForBoxes(true);
+            if (!ready) {
                 return FirstFailure(status, Cancelled() ? kExitCancelled : kExitLink);
             }
             const int roundStatus = links_.size() == 1 ? RunSingle() : RunGang();
@@ -102,9 +104,9 @@ private:
     static int FirstFailure(int sofar, int next) { return sofar != kExitSuccess ? sofar : next; }
     bool Cancelled() const { return request_.cancelRequested && request_.cancelRequested(); }
 
-    UsbDriver& DriverFor(std::size_t box) {
-        return drivers_[box] != nullptr ? *drivers_[box] : SystemUsbDriver();
-    }
+    bool ListsAllUsb() const { return line_.allUsb && request_.emulate.empty(); }
+    UsbDriver& Usb() const { return request_.usbDriver != nullptr ? *request_.usbDriver : SystemUsbDriver(); }
+    UsbDriver& DriverFor(std::size_t box) const { return drivers_[box] != nullptr ? *drivers_[box] : Usb(); }
 
     bool SetUpBoxes() {
         links_ = line_.ports;
@@ -128,21 +130,35 @@ private:
             }
             return true;
         }
-        if (line_.allUsb) {
-            std::vector<UsbDeviceInfo> devices;
-            if (SystemUsbDriver().ListDevices(devices) != 0 || devices.empty()) {
-                std::fprintf(stderr, "kestrel-flash: --all-usb: no USB box found\n");
-                return false;
-            }
-            for (const auto& device : devices) {
-                links_.push_back("USB:" +
-                                 (device.serialNumber.empty() ? std::to_string(device.index) : device.serialNumber));
-            }
-        }
-        if (links_.empty()) {
+        if (links_.empty() && !line_.allUsb) {
             links_.push_back("USB");
         }
-        drivers_.assign(links_.size(), nullptr);
+        drivers_.assign(links_.size(), request_.usbDriver);
+        return true;
+    }
+
+    // Every USB box attached, each by its serial number; with --wait the first
+    // one to be attached is waited for.
+    bool FindAllUsb() {
+        std::vector<UsbDeviceInfo> devices;
+        const auto found = [&] {
+            devices.clear();
+            return Usb().ListDevices(devices) == 0 && !devices.empty();
+        };
+        if (line_.wait && !request_.quiet) {
+            std::fprintf(stderr, "kestrel-flash: waiting for a USB box to be attached\n");
+        }
+        if (!(line_.wait ? WaitUntil(found, line_.waitTimeoutSeconds, request_) : found())) {
+            std::fprintf(stderr, "kestrel-flash: --all-usb: %s\n",
+                         Cancelled() ? "cancelled" : "no USB box found");
+            return false;
+        }
+        links_.clear();
+        for (const auto& device : devices) {
+            links_.push_back("USB:" +
+                             (device.serialNumber.empty() ? std::to_string(device.index) : device.serialNumber));
+        }
+        drivers_.assign(links_.size(), request_.usbDriver);
         return true;
     }
 
@@ -202,8 +218,8 @@ private:
             record.started = report.started;
             record.toolVersion = kToolVersion;
             record.port = report.link;
-            UsbDriver* listing = report.usbDriver != nullptr ? report.usbDriver : &SystemUsbDriver();
-            if (const auto port = FindPort(ListPorts("/", listing), report.link)) {
+            UsbDriver& listing = report.usbDriver != nullptr ? *report.usbDriver : Usb();
+            if (const auto port = FindPort(ListPorts("/", &listing), report.link)) {
                 record.portIdentity = DescribeIdentity(*port);
             }
             record.fileName = request_.file;

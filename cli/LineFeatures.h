@@ -6,6 +6,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "links/UsbDriver.h"
+
 namespace kestrel::cli {
 
 // kestrel-flash's options for a production line: which boxes, how to report,
@@ -28,6 +30,7 @@ struct LineRequest {
     double timeoutSeconds = 30;
     bool quiet = false;
     std::function<bool()> cancelRequested;
+    UsbDriver* usbDriver = nullptr;  // the USB boxes' driver; null: the system's
 };
 
 // Adds --list-ports, --json, --log, --all-usb, --wait, --wait-timeout and

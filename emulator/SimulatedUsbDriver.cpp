@@ -43,6 +43,11 @@ BoxModel& SimulatedUsbDriver::Model(std::size_t slot) {
     return At(slot).model;
 }
 
+void SimulatedUsbDriver::SetPresent(std::size_t slot, bool present) {
+    std::lock_guard lock(mutex_);
+    At(slot).setup.present = present;
+}
+
 bool SimulatedUsbDriver::IsOpen(std::size_t slot) const {
     std::lock_guard lock(mutex_);
     return At(slot).open;

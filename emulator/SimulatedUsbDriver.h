@@ -76,6 +76,9 @@ public:
     SimulatedUsbDevice& Device(std::size_t slot);
     BoxModel& Model(std::size_t slot);
 
+    // Plugs a device in or out; unlike a change through Device(), safe while
+    // another thread uses the driver.
+    void SetPresent(std::size_t slot, bool present);
     bool IsOpen(std::size_t slot) const;
     // Baud rates the device accepted, in order, over all its opens.
     std::vector<std::uint32_t> BaudRates(std::size_t slot) const;

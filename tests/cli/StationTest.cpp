@@ -1,0 +1,103 @@
+// A flashing station run in process: --all-usb over simulated USB boxes that
+// the test plugs in and out while kestrel-flash's rounds go on.
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <future>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "CliPaths.h"
+#include "cli/LineFeatures.h"
+#include "emulator/SimulatedUsbDriver.h"
+#include "session/ExitStatus.h"
+
+namespace kestrel::testing {
+namespace {
+
+using emulator::SimulatedUsbDevice;
+using emulator::SimulatedUsbDriver;
+
+SimulatedUsbDevice Box(const std::string& serial) {
+    SimulatedUsbDevice device;
+    device.serialNumber = serial;
+    return device;
+}
+
+// Polls until `done` holds; false after 10 s.
+bool Eventually(const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+struct Station {
+    SimulatedUsbDriver driver{SteadyClock()};
+    std::atomic<bool> stop{false};
+    cli::LineOptions line;
+    cli::LineRequest request;
+
+    Station() {
+        line.allUsb = true;
+        request.file = kSamples + "/kestrel-demo.mot";
+        request.quiet = true;
+        request.timeoutSeconds = 5;
+        request.usbDriver = &driver;
+        request.cancelRequested = [this] { return stop.load(); };
+    }
+    // The tool told the box in `slot` that its read-back matched, and let it go.
+    bool Flashed(std::size_t slot) {
+        const auto written = driver.Written(slot);
+        return !driver.IsOpen(slot) && !written.empty() && written.back() == 'S';
+    }
+};
+
+TEST(Station, AllUsbFlashesEveryAttachedBoxAtOnce) {
+    Station station;
+    station.driver.AddDevice(Box("KST-A"));
+    station.driver.AddDevice(Box("KST-B"));
+    EXPECT_EQ(cli::RunLine(station.line, station.request), kExitSuccess);
+    for (std::size_t slot : {0u, 1u}) {
+        EXPECT_EQ(station.driver.Model(slot).CompletedDownloads(), 1) << slot;
+        EXPECT_EQ(station.driver.Model(slot).LastVerdict(), 'S') << slot;
+    }
+}
+
+TEST(Station, AllUsbWithoutABoxFailsAtTheLink) {
+    Station station;
+    EXPECT_EQ(cli::RunLine(station.line, station.request), kExitLink);
+    station.line.wait = true;
+    station.line.waitTimeoutSeconds = 0.3;
+    EXPECT_EQ(cli::RunLine(station.line, station.request), kExitLink);
+}
+
+// A technician swaps boxes: each round flashes whichever box is attached now,
+// also one that was not there when the run began, until interrupted.
+TEST(Station, RepeatWithWaitFlashesEachBoxSwappedIn) {
+    Station station;
+    station.line.wait = true;
+    station.line.repeat = 0;
+    auto run = std::async(std::launch::async, [&] { return cli::RunLine(station.line, station.request); });
+
+    ASSERT_TRUE(Eventually([&] { return station.driver.Calls().listDevices > 0; }));  // found no box yet
+    const std::size_t first = station.driver.AddDevice(Box("KST-A"));
+    ASSERT_TRUE(Eventually([&] { return station.Flashed(first); }));
+    station.driver.SetPresent(first, false);
+    const std::size_t second = station.driver.AddDevice(Box("KST-B"));
+    ASSERT_TRUE(Eventually([&] { return station.Flashed(second); }));
+    station.stop = true;
+
+    ASSERT_EQ(run.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(run.get(), kExitCancelled);
+    for (std::size_t slot : {first, second}) {
+        EXPECT_EQ(station.driver.Model(slot).CompletedDownloads(), 1) << slot;
+        EXPECT_EQ(station.driver.Model(slot).LastVerdict(), 'S') << slot;
+    }
+}
+
+}  // namespace
+}  // namespace kestrel::testing
