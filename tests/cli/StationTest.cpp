@@ -99,5 +99,26 @@ TEST(Station, RepeatWithWaitFlashesEachBoxSwappedIn) {
     }
 }
 
+// A named box is flashed again each time it comes back, for as many rounds as asked.
+TEST(Station, RepeatWithWaitReflashesANamedBoxEachTimeItIsAttached) {
+    Station station;
+    station.line.allUsb = false;
+    station.line.ports = {"USB:KST-A"};
+    station.line.wait = true;
+    station.line.repeat = 2;
+    auto run = std::async(std::launch::async, [&] { return cli::RunLine(station.line, station.request); });
+
+    const std::size_t box = station.driver.AddDevice(Box("KST-A"));
+    ASSERT_TRUE(Eventually([&] { return station.Flashed(box); }));
+    station.driver.SetPresent(box, false);
+    const int looked = station.driver.Calls().listDevices;
+    ASSERT_TRUE(Eventually([&] { return station.driver.Calls().listDevices > looked; }));  // seen gone
+    station.driver.SetPresent(box, true);
+
+    ASSERT_EQ(run.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(run.get(), kExitSuccess);
+    EXPECT_EQ(station.driver.Model(box).CompletedDownloads(), 2);
+}
+
 }  // namespace
 }  // namespace kestrel::testing
