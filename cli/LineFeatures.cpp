@@ -54,6 +54,7 @@ struct BoxReport {
     std::unique_ptr<SessionLogRecorder> recorder;
     StatusList* top = nullptr;  // what the session reports to
     std::chrono::system_clock::time_point started;
+    std::optional<int> openedUsbIndex;  // set by the session's thread, read after it ended
 };
 
 // Sleeps in steps until `ready` holds, the bound passes or the user cancels.
@@ -198,8 +199,9 @@ private:
         return report;
     }
 
-    SessionOptions OptionsFor(std::size_t box) const {
+    SessionOptions OptionsFor(std::size_t box, BoxReport& report) const {
         SessionOptions options;
+        options.usbDeviceOpened = [&report](int index) { report.openedUsbIndex = index; };
         options.usbDriver = drivers_[box];
         options.answerTimeoutMs = static_cast<std::uint32_t>(request_.timeoutSeconds * 1000.0 + 0.5);
         options.cancelRequested = request_.cancelRequested;
@@ -219,9 +221,7 @@ private:
             record.toolVersion = kToolVersion;
             record.port = report.link;
             UsbDriver& listing = report.usbDriver != nullptr ? *report.usbDriver : Usb();
-            if (const auto port = FindPort(ListPorts("/", &listing), report.link)) {
-                record.portIdentity = DescribeIdentity(*port);
-            }
+            record.portIdentity = IdentityOfLink(report.link, report.openedUsbIndex, listing);
             record.fileName = request_.file;
             if (image != nullptr) {
                 record.baudRate = BaudRateForSource(image->sourceKind);
@@ -241,7 +241,7 @@ private:
 
     int RunSingle() {
         BoxReport report = MakeReport(0, false);
-        SessionOptions options = OptionsFor(0);
+        SessionOptions options = OptionsFor(0, report);
         std::optional<GangImage> image;
         options.imageReady = [&image](const std::uint8_t* bytes, std::uint32_t length, std::uint8_t kind) {
             image.emplace();
@@ -274,13 +274,15 @@ private:
         }
 
         std::vector<BoxReport> reports;
-        std::vector<GangBox> boxes;
         for (std::size_t i = 0; i < links_.size(); ++i) {
             reports.push_back(MakeReport(i, true));
+        }
+        std::vector<GangBox> boxes;
+        for (std::size_t i = 0; i < links_.size(); ++i) {
             GangBox box;
             box.linkName = links_[i];
-            box.status = reports.back().top;
-            box.options = OptionsFor(i);
+            box.status = reports[i].top;
+            box.options = OptionsFor(i, reports[i]);
             boxes.push_back(std::move(box));
         }
         const auto results = RunGangDownload(image, boxes);

@@ -191,7 +191,8 @@ int DataConverter::OpenInterface(const std::string& name, std::uint32_t baudRate
     LinkKind = kLinkUsb;
     if (!choice.usbSelector.empty()) {
         // One named box only: a line with several boxes must never write into the wrong one.
-        if (OpenSelectedUsbDevice(choice.usbSelector, baudRate)) {
+        if (const int index = OpenSelectedUsbDevice(choice.usbSelector, baudRate); index >= 0) {
+            ReportUsbDeviceOpened(index);
             return 0;
         }
         statusList.AppendStatus("Error: cannot open Ixo Serial Device");
@@ -199,6 +200,7 @@ int DataConverter::OpenInterface(const std::string& name, std::uint32_t baudRate
     }
     for (int index = 0; index < kUsbDeviceAttempts; ++index) {
         if (usbLink->Open(index, baudRate, 0, 2, 8)) {
+            ReportUsbDeviceOpened(index);
             return 0;
         }
     }
@@ -206,14 +208,20 @@ int DataConverter::OpenInterface(const std::string& name, std::uint32_t baudRate
     return -1;
 }
 
-bool DataConverter::OpenSelectedUsbDevice(const std::string& selector, std::uint32_t baudRate) {
+void DataConverter::ReportUsbDeviceOpened(int index) {
+    if (options_.usbDeviceOpened) {
+        options_.usbDeviceOpened(index);
+    }
+}
+
+int DataConverter::OpenSelectedUsbDevice(const std::string& selector, std::uint32_t baudRate) {
     UsbDriver& driver = options_.usbDriver != nullptr ? *options_.usbDriver : SystemUsbDriver();
     std::vector<UsbDeviceInfo> devices;
     if (driver.ListDevices(devices) != 0) {
         devices.clear();  // a bare index still names its device
     }
     const int index = FindUsbDevice(selector, devices);
-    return index >= 0 && usbLink->Open(index, baudRate, 0, 2, 8);
+    return index >= 0 && usbLink->Open(index, baudRate, 0, 2, 8) ? index : -1;
 }
 
 bool DataConverter::SendBlock(const std::uint8_t* data, std::uint32_t count) {

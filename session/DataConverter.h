@@ -27,6 +27,9 @@ struct SessionOptions {
     // Told of the image once it is built, before the handshake: a front end
     // that reports what went into the box (size, digest, line rate) learns it here.
     std::function<void(const std::uint8_t* image, std::uint32_t length, std::uint8_t sourceKind)> imageReady;
+    // Told the index of the USB device that opened: a plain "USB" does not say
+    // which box it was, and a record of the download should.
+    std::function<void(int index)> usbDeviceOpened;
 };
 
 // The flashing session: everything one download needs, from the raw file bytes
@@ -98,8 +101,9 @@ public:
     std::uint8_t* VerifyBuffer() { return OutputBuffer.data() + kVerifyBufferOffset; }
 
 private:
-    // Opens the one USB device that a "USB:" selector names.
-    bool OpenSelectedUsbDevice(const std::string& selector, std::uint32_t baudRate);
+    // Opens the one USB device that a "USB:" selector names; its index, or -1.
+    int OpenSelectedUsbDevice(const std::string& selector, std::uint32_t baudRate);
+    void ReportUsbDeviceOpened(int index);
     // The link that LinkKind names is absent, closed, or has failed since its open.
     bool LinkBroken() const;
     bool CancelRequested() const;

@@ -93,6 +93,12 @@ std::string DescribeIdentity(const PortEntry& port) {
     return text;
 }
 
+std::string IdentityOfLink(const std::string& linkName, std::optional<int> openedUsbIndex, UsbDriver& usb) {
+    const std::string opened = openedUsbIndex ? "USB:" + std::to_string(*openedUsbIndex) : linkName;
+    const auto port = FindPort(ListPorts("/", &usb), opened);
+    return port ? DescribeIdentity(*port) : std::string();
+}
+
 std::vector<std::string> PortListText(const std::vector<PortEntry>& ports) {
     std::vector<std::string> lines;
     for (const auto& port : ports) {

@@ -46,5 +46,8 @@ bool LinkPresent(const std::string& linkName, UsbDriver& usb);
 
 // "USB 0403:6001 FTDI Kestrel box, serial A1" for reports; empty when nothing is known.
 std::string DescribeIdentity(const PortEntry& port);
+// The identity of the box a download used: that of `linkName`, or of the USB
+// device index that opened when one did (a plain "USB" names no box).
+std::string IdentityOfLink(const std::string& linkName, std::optional<int> openedUsbIndex, UsbDriver& usb);
 
 }  // namespace kestrel

@@ -1,6 +1,7 @@
 #include "session/RecordedDownload.h"
 
 #include <chrono>
+#include <optional>
 
 #include "links/UsbDriver.h"
 #include "session/ExitStatus.h"
@@ -30,6 +31,15 @@ DownloadOutcome RunRecordedDownload(const DownloadRunner& run, const std::string
         }
     };
 
+    std::optional<int> openedUsbIndex;
+    auto passOnOpened = std::move(options.usbDeviceOpened);
+    options.usbDeviceOpened = [&openedUsbIndex, &passOnOpened](int index) {
+        openedUsbIndex = index;
+        if (passOnOpened) {
+            passOnOpened(index);
+        }
+    };
+
     SessionLogRecorder recorder(&status);
     const auto start = std::chrono::steady_clock::now();
     const DownloadOutcome outcome = run(linkName, filePath, recorder, options);
@@ -39,9 +49,7 @@ DownloadOutcome RunRecordedDownload(const DownloadRunner& run, const std::string
     record.outcome = OutcomeName(outcome);
     record.exitStatus = ExitStatusOf(outcome);
     UsbDriver* listing = usb != nullptr ? usb : options.usbDriver != nullptr ? options.usbDriver : &SystemUsbDriver();
-    if (const auto port = FindPort(ListPorts("/", listing), linkName)) {
-        record.portIdentity = DescribeIdentity(*port);
-    }
+    record.portIdentity = IdentityOfLink(linkName, openedUsbIndex, *listing);
     return outcome;
 }
 

@@ -12,6 +12,7 @@
 #include "cli/LineFeatures.h"
 #include "emulator/SimulatedUsbDriver.h"
 #include "session/ExitStatus.h"
+#include "support/TempDir.h"
 
 namespace kestrel::testing {
 namespace {
@@ -118,6 +119,24 @@ TEST(Station, RepeatWithWaitReflashesANamedBoxEachTimeItIsAttached) {
     ASSERT_EQ(run.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(run.get(), kExitSuccess);
     EXPECT_EQ(station.driver.Model(box).CompletedDownloads(), 2);
+}
+
+// A plain "USB" tries the boxes in turn: the log names the one that took the download.
+TEST(Station, LogNamesTheBoxThatAPlainUsbOpened) {
+    Station station;
+    station.line.allUsb = false;
+    station.line.ports = {"USB"};
+    TempDir dir;
+    station.line.logFile = (dir.Path() / "station.log").string();
+    SimulatedUsbDevice refusing = Box("KST-A");
+    refusing.refuseOpen = true;
+    station.driver.AddDevice(refusing);
+    station.driver.AddDevice(Box("KST-B"));
+
+    ASSERT_EQ(cli::RunLine(station.line, station.request), kExitSuccess);
+    const auto log = ReadFile(station.line.logFile);
+    const std::string text(log.begin(), log.end());
+    EXPECT_NE(text.find("identity: USB 0403:6001 Kestrel box, serial KST-B\n"), std::string::npos) << text;
 }
 
 }  // namespace
