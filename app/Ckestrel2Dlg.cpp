@@ -45,9 +45,11 @@ std::string ToNative(const QString& text) { return QFile::encodeName(text).toStd
 
 }  // namespace
 
-Ckestrel2Dlg::Ckestrel2Dlg(QWidget* parent) : Ckestrel2Dlg(ListSerialPorts(), parent) {}
+Ckestrel2Dlg::Ckestrel2Dlg(QWidget* parent)
+    : Ckestrel2Dlg(ListSerialPorts(), parent, ListUsbBoxes(SystemUsbDriver())) {}
 
-Ckestrel2Dlg::Ckestrel2Dlg(const std::vector<SerialPortInfo>& serialPorts, QWidget* parent)
+Ckestrel2Dlg::Ckestrel2Dlg(const std::vector<SerialPortInfo>& serialPorts, QWidget* parent,
+                           const std::vector<UsbDeviceInfo>& usbBoxes)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       icon_(ApplicationIcon()),
@@ -57,7 +59,7 @@ Ckestrel2Dlg::Ckestrel2Dlg(const std::vector<SerialPortInfo>& serialPorts, QWidg
     setFont(DialogTemplateFont(font()));
     setWindowTitle(QStringLiteral("IXO V2718 Loader v1.1"));
     setWindowIcon(icon_);
-    CreateControls(serialPorts);
+    CreateControls(serialPorts, usbBoxes);
     SetTabOrder();
     LayOutControls();
     status_ = std::make_unique<ListWidgetStatusList>(*statusList_, *progressBar_);
@@ -78,7 +80,8 @@ Ckestrel2Dlg::~Ckestrel2Dlg() {
     download_.Join();
 }
 
-void Ckestrel2Dlg::CreateControls(const std::vector<SerialPortInfo>& serialPorts) {
+void Ckestrel2Dlg::CreateControls(const std::vector<SerialPortInfo>& serialPorts,
+                                  const std::vector<UsbDeviceInfo>& usbBoxes) {
     // In template order, which is also the order of the focus chain.
     closeButton_ = new QPushButton(QStringLiteral("close"), this);
     closeButton_->setObjectName(QStringLiteral("closeButton"));
@@ -121,7 +124,7 @@ void Ckestrel2Dlg::CreateControls(const std::vector<SerialPortInfo>& serialPorts
     linkDropDown_ = new QComboBox(this);
     linkDropDown_->setObjectName(QStringLiteral("linkDropDown"));
     linkDropDown_->setEditable(false);
-    for (const auto& choices : {FixedLinkChoices(), DiscoveredLinkChoices(serialPorts)}) {
+    for (const auto& choices : {FixedLinkChoices(), UsbBoxChoices(usbBoxes), DiscoveredLinkChoices(serialPorts)}) {
         for (const auto& choice : choices) {
             linkDropDown_->addItem(choice.text, choice.linkName);
             if (!choice.toolTip.isEmpty()) {

@@ -13,6 +13,7 @@
 #include "app/QueuedStatusList.h"
 #include "session/SessionLog.h"
 #include "links/SerialPortList.h"
+#include "links/UsbDriver.h"
 
 class QAction;
 class QComboBox;
@@ -36,9 +37,10 @@ public:
     using FileChooser = std::function<QString(QWidget* parent)>;
     using AboutRunner = std::function<void(CAboutDlg& about)>;
 
-    // Offers the serial devices found on this machine after the fixed entries.
+    // Offers the USB boxes and serial devices found on this machine after the fixed entries.
     explicit Ckestrel2Dlg(QWidget* parent = nullptr);
-    Ckestrel2Dlg(const std::vector<SerialPortInfo>& serialPorts, QWidget* parent);
+    Ckestrel2Dlg(const std::vector<SerialPortInfo>& serialPorts, QWidget* parent,
+                 const std::vector<UsbDeviceInfo>& usbBoxes = {});
     ~Ckestrel2Dlg() override;
 
     // Replaceable, so that tests need neither a file dialog nor a box.
@@ -95,7 +97,7 @@ public:
     void done(int result) override;
 
 private:
-    void CreateControls(const std::vector<SerialPortInfo>& serialPorts);
+    void CreateControls(const std::vector<SerialPortInfo>& serialPorts, const std::vector<UsbDeviceInfo>& usbBoxes);
     void SetTabOrder();
     void LayOutControls();
     void SetInputsEnabled(bool enabled);

@@ -33,6 +33,28 @@ QList<LinkChoice> DiscoveredLinkChoices(const std::vector<SerialPortInfo>& ports
     return choices;
 }
 
+QList<LinkChoice> UsbBoxChoices(const std::vector<UsbDeviceInfo>& boxes) {
+    QList<LinkChoice> choices;
+    for (const auto& box : boxes) {
+        const QString serial = FromLocal(box.serialNumber);
+        const QString name = QStringLiteral("USB:") + (serial.isEmpty() ? QString::number(box.index) : serial);
+        QString tip = box.description.empty() ? QStringLiteral("USB box") : FromLocal(box.description);
+        if (!serial.isEmpty()) {
+            tip += QStringLiteral(" (serial ") + serial + QLatin1Char(')');
+        }
+        choices.append({name, name, tip + QStringLiteral(", USB device %1").arg(box.index)});
+    }
+    return choices;
+}
+
+std::vector<UsbDeviceInfo> ListUsbBoxes(UsbDriver& driver) {
+    std::vector<UsbDeviceInfo> boxes;
+    if (driver.ListDevices(boxes) != 0) {
+        boxes.clear();  // no USB entries rather than no dialog
+    }
+    return boxes;
+}
+
 QString DescribePort(const SerialPortInfo& port) {
     QStringList who;
     if (!port.manufacturer.empty()) {

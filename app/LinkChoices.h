@@ -6,6 +6,7 @@
 #include <QString>
 
 #include "links/SerialPortList.h"
+#include "links/UsbDriver.h"
 
 namespace kestrel {
 
@@ -22,6 +23,11 @@ QList<LinkChoice> FixedLinkChoices();
 // The USB serial devices and modems among `ports`, by their stable names where
 // they have one. The built-in ports are left out: COM1 to COM8 stand for them.
 QList<LinkChoice> DiscoveredLinkChoices(const std::vector<SerialPortInfo>& ports);
+
+// The USB boxes that `driver` lists, each by its serial number (by its index
+// when it has none), so that a download opens that box and no other.
+QList<LinkChoice> UsbBoxChoices(const std::vector<UsbDeviceInfo>& boxes);
+std::vector<UsbDeviceInfo> ListUsbBoxes(UsbDriver& driver);
 
 // "FTDI Kestrel Box (0403:6001, serial A1) on /dev/ttyUSB0", as much as is known.
 QString DescribePort(const SerialPortInfo& port);

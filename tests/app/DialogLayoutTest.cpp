@@ -15,6 +15,7 @@ private slots:
     void StartsAsTheTemplateSays();
     void PlacesControlsByDialogUnitsAtAnyFont();
     void TabsThroughTheTemplatesStops();
+    void OffersTheBoxesAndDevicesFoundAfterTheFixedEntries();
 };
 
 void DialogLayoutTest::StartsAsTheTemplateSays() {
@@ -75,6 +76,28 @@ void DialogLayoutTest::TabsThroughTheTemplatesStops() {
     QCOMPARE(tabs(3), (QList<QWidget*>{controls.path, controls.link, controls.browse}));
     dialog.PreselectFile("/tmp/any.mot");
     QCOMPARE(tabs(4), (QList<QWidget*>{controls.path, controls.start, controls.link, controls.browse}));
+}
+
+void DialogLayoutTest::OffersTheBoxesAndDevicesFoundAfterTheFixedEntries() {
+    kestrel::SerialPortInfo builtin;  // COM1 to COM8 stand for it
+    builtin.devicePath = "/dev/ttyS0";
+    kestrel::SerialPortInfo adapter;
+    adapter.kind = kestrel::SerialPortKind::UsbSerial;
+    adapter.devicePath = "/dev/ttyUSB0";
+    adapter.byIdPath = "/dev/serial/by-id/usb-FTDI_X-if00-port0";
+    const std::vector<kestrel::UsbDeviceInfo> boxes{{0, "Kestrel box", "KST-A", 0x0403, 0x6001},
+                                                    {1, "", "", 0x0403, 0x6001}};
+    Ckestrel2Dlg dialog({builtin, adapter}, nullptr, boxes);
+    DialogControls controls(dialog);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+
+    const QStringList found{"USB:KST-A", "USB:1", "/dev/serial/by-id/usb-FTDI_X-if00-port0"};
+    QCOMPARE(Entries(*controls.link), kFixedEntries + found);
+    QCOMPARE(dialog.LinkName(), QString("USB"));
+    controls.link->setCurrentIndex(9);
+    QCOMPARE(dialog.LinkName(), QString("USB:KST-A"));
+    QCOMPARE(controls.link->toolTip(), QString("Kestrel box (serial KST-A), USB device 0"));
 }
 
 QTEST_MAIN(DialogLayoutTest)
