@@ -31,7 +31,6 @@ struct DialogControls {
     }
 
     kestrel::Ckestrel2Dlg& dialog;
-    QPushButton* close = Find<QPushButton>("closeButton");
     QPushButton* browse = Find<QPushButton>("browseButton");
     QLineEdit* path = Find<QLineEdit>("pathEdit");
     QPushButton* start = Find<QPushButton>("startButton");

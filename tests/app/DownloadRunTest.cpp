@@ -1,12 +1,17 @@
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QtTest>
 
 #include "DialogTestSupport.h"
+#include "emulator/BoxServer.h"
+#include "links/SerialLink.h"
 
 using kestrel::Ckestrel2Dlg;
 using kestrel::DownloadOutcome;
@@ -15,26 +20,40 @@ using kestrel::StatusList;
 
 namespace {
 
-// A download that reports a line, then holds until released or cancelled,
-// polling as the session does.
-struct HeldDownload {
-    std::atomic<bool> release{false};
-    std::atomic<int> runs{0};
-
-    kestrel::DownloadThread::Runner Runner() {
-        return [this](const std::string&, const std::string&, StatusList& status, const SessionOptions& options) {
-            status.AppendStatus("run " + std::to_string(++runs));
-            status.RepaintNow();
-            while (!release) {
-                if (options.cancelRequested()) {
-                    status.AppendStatus("Error: cancelled");
-                    return DownloadOutcome::Cancelled;
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            }
-            return DownloadOutcome::Success;
-        };
+// Notes how many lines the list held when it was last painted.
+struct PaintWatcher : QObject {
+    explicit PaintWatcher(QListWidget& watched) : list(watched) { list.viewport()->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            linesAtLastPaint = list.count();
+        }
+        return false;
     }
+    QListWidget& list;
+    std::atomic<int> linesAtLastPaint{-1};
+};
+
+const QString kFirmware = QStringLiteral(KESTREL_SAMPLES_DIR "/kestrel-demo.mot");
+
+// The emulated box on a pseudo-terminal, served on its own thread until stopped or,
+// if asked for, until that many downloads have ended.
+struct RunningBox {
+    explicit RunningBox(kestrel::emulator::BoxBehaviour behaviour, int stopAfterDownloads = 0)
+        : server(kestrel::emulator::BoxModel(behaviour), {.stopAfterDownloads = stopAfterDownloads}) {
+        if (server.Start()) {
+            thread = std::thread([this] { server.Run(); });
+        }
+    }
+    ~RunningBox() {
+        server.Stop();
+        if (thread.joinable()) {
+            thread.join();
+        }
+    }
+    QString Device() const { return QString::fromStdString(server.DevicePath()); }
+
+    kestrel::emulator::BoxServer server;
+    std::thread thread;
 };
 
 }  // namespace
@@ -42,58 +61,99 @@ struct HeldDownload {
 class DownloadRunTest : public QObject {
     Q_OBJECT
 private slots:
-    void DestroyingTheWindowDuringARepaintDoesNotHang();
-    void AnExceptionEndsTheRunWithAnErrorLine();
-    void SaveLogWritesTheRecordOfTheLastDownload();
+    void ScrollRuleKeepsTheThreeNewestLinesFirstInView();
+    void ThreadCallsArriveInOrderRepaintWaitsForThePaintAndClosingEndsTheWait();
+    void SaveLogWritesTheRecordOfTheLastDownloadAndAnExceptionLeavesNone();
+    void FlashesTheBoxFromTheDialogTwice();
+    void ClosingDuringADownloadCancelsItAndFreesThePort();
 };
 
-void DownloadRunTest::DestroyingTheWindowDuringARepaintDoesNotHang() {
+void DownloadRunTest::ScrollRuleKeepsTheThreeNewestLinesFirstInView() {
+    // A list of three whole lines, so that no request is cut short by its end.
+    QListWidget list;
+    QProgressBar bar;
+    list.addItem("probe");
+    const int lineHeight = list.visualItemRect(list.item(0)).height();
+    list.clear();
+    list.resize(200, 3 * lineHeight + 2 * list.frameWidth() + lineHeight / 2);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    kestrel::ListWidgetStatusList status(list, bar);
+    const auto topVisibleLine = [&list] { return list.indexAt(QPoint(2, 2)).row(); };
+    int lines = 0;
+    for (const auto& [count, top] : QList<QPair<int, int>>{{1, 0}, {2, 0}, {3, 0}, {4, 1}, {10, 7}}) {
+        while (lines < count) {
+            status.AppendStatus("line " + std::to_string(lines++));
+        }
+        QCOMPARE(topVisibleLine(), top);
+    }
+    list.verticalScrollBar()->setValue(0);  // the user scrolled away; the rule alone brings it back
+    status.ApplyScrollRule();
+    QCOMPARE(topVisibleLine(), 7);
+}
+
+void DownloadRunTest::ThreadCallsArriveInOrderRepaintWaitsForThePaintAndClosingEndsTheWait() {
     auto dialog = std::make_unique<Ckestrel2Dlg>(std::vector<kestrel::SerialPortInfo>{}, nullptr);
-    std::atomic<int> repaints{0};
-    dialog->SetDownloadRunner(
-        [&repaints](const std::string&, const std::string&, StatusList& status, const SessionOptions& options) {
-            while (!options.cancelRequested()) {
+    DialogControls controls(*dialog);
+    PaintWatcher watcher(*controls.list);
+    constexpr int kLines = 200;
+    std::vector<int> paintedAtRepaint;
+    std::atomic<bool> written{false};
+    dialog->SetDownloadRunner([&](const std::string&, const std::string&, StatusList& status,
+                                  const SessionOptions& options) {
+        for (int i = 0; i < kLines; ++i) {
+            status.AppendStatus(std::to_string(i));
+            status.Progress(kestrel::ProgressStage::ReadingBack, static_cast<std::uint32_t>(i + 1), 2 * kLines);
+            if (i % 50 == 0) {
                 status.RepaintNow();
-                ++repaints;
+                paintedAtRepaint.push_back(watcher.linesAtLastPaint);
             }
-            return DownloadOutcome::Cancelled;
-        });
+        }
+        written = true;
+        while (!options.cancelRequested()) {
+            status.RepaintNow();
+        }
+        return DownloadOutcome::Cancelled;
+    });
     dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
     dialog->OnStartDownload();
-    QTRY_VERIFY(repaints.load() > 3);
-    // The download now waits for a paint this thread will never serve; a hang
-    // here ends in ctest's time-out.
+    QTRY_VERIFY(written.load());
+    QStringList expected;
+    for (int i = 0; i < kLines; ++i) {
+        expected << QString::number(i);
+    }
+    QTRY_COMPARE(controls.Lines(), expected);
+    // Each repaint returned only once the list was painted with its newest line.
+    QCOMPARE(paintedAtRepaint, (std::vector<int>{1, 51, 101, 151}));
+    QTRY_COMPARE(controls.progress->text(), QString("Reading data 50%"));
+    // The download now waits for a paint this thread will never serve: the
+    // window's cancel has to end that wait, or this hangs until ctest's time-out.
     dialog.reset();
 }
 
-void DownloadRunTest::AnExceptionEndsTheRunWithAnErrorLine() {
+// The first run is saved; the second ends by an exception, which leaves no record.
+void DownloadRunTest::SaveLogWritesTheRecordOfTheLastDownloadAndAnExceptionLeavesNone() {
     Ckestrel2Dlg dialog({}, nullptr);
     DialogControls controls(dialog);
-    dialog.SetDownloadRunner(
-        [](const std::string&, const std::string&, StatusList& status, const SessionOptions&) -> DownloadOutcome {
+    std::atomic<bool> release{false};
+    std::atomic<int> runs{0};
+    // The image is announced as a session announces it once built; the run then
+    // holds until released, polling as the session does.
+    dialog.SetDownloadRunner([&](const std::string&, const std::string&, StatusList& status,
+                                 const SessionOptions& options) {
+        if (++runs == 2) {
             status.AppendStatus("Opening interface... ");
             throw std::runtime_error("link vanished");
-        });
-    dialog.PreselectFile("/tmp/kestrel-demo.mot");
-    QSignalSpy ended(&dialog, &Ckestrel2Dlg::DownloadEnded);
-    dialog.OnStartDownload();
-    QVERIFY(ended.wait(5000));
-    QCOMPARE(controls.Lines(), QStringList({"Opening interface... ", "Error: link vanished"}));
-    QVERIFY(!dialog.LastOutcome().has_value());
-    QVERIFY(controls.start->isEnabled());
-}
-
-void DownloadRunTest::SaveLogWritesTheRecordOfTheLastDownload() {
-    Ckestrel2Dlg dialog({}, nullptr);
-    DialogControls controls(dialog);
-    HeldDownload held;
-    auto heldRun = held.Runner();
-    // The image is announced as a session announces it once built.
-    dialog.SetDownloadRunner([&heldRun](const std::string& link, const std::string& file, StatusList& status,
-                                        const SessionOptions& options) {
+        }
         const std::uint8_t image[] = {'a', 'b', 'c'};
         options.imageReady(image, sizeof image, 1);
-        return heldRun(link, file, status, options);
+        status.AppendStatus("run 1");
+        status.RepaintNow();
+        while (!release && !options.cancelRequested()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return release ? DownloadOutcome::Success : DownloadOutcome::Cancelled;
     });
     QTemporaryDir dir;
     const QString logPath = dir.filePath(QStringLiteral("kestrel.log"));
@@ -106,7 +166,7 @@ void DownloadRunTest::SaveLogWritesTheRecordOfTheLastDownload() {
     QTest::mouseClick(controls.start, Qt::LeftButton);
     QTRY_COMPARE(controls.Lines(), QStringList("run 1"));
     QVERIFY(!dialog.SaveLogAction()->isEnabled());  // not while the record is being written
-    held.release = true;
+    release = true;
     QVERIFY(ended.wait(5000));
     QVERIFY(dialog.SaveLogAction()->isEnabled());
     dialog.SaveLogAction()->trigger();
@@ -116,13 +176,82 @@ void DownloadRunTest::SaveLogWritesTheRecordOfTheLastDownload() {
     QVERIFY(log.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(log.readAll());
     QCOMPARE(text.count(QStringLiteral("=== ")), 2);
-    QVERIFY2(text.contains(QStringLiteral("port: USB\n")), qPrintable(text));
-    QVERIFY2(text.contains(QStringLiteral("file: /tmp/kestrel-demo.mot\n")), qPrintable(text));
-    QVERIFY2(text.contains(QStringLiteral(
-                 "image: 3 bytes, sha256 ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\n")),
-             qPrintable(text));
-    QVERIFY2(text.contains(QStringLiteral("\"run 1\"\n")), qPrintable(text));
-    QVERIFY2(text.contains(QStringLiteral("result: success, exit 0, ")), qPrintable(text));
+    for (const char* line : {"port: USB\n", "file: /tmp/kestrel-demo.mot\n", "\"run 1\"\n",
+                             "image: 3 bytes, sha256 ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\n",
+                             "result: success, exit 0, "}) {
+        QVERIFY2(text.contains(QString::fromLatin1(line)), qPrintable(line + ("\nnot in\n" + text)));
+    }
+
+    QTest::mouseClick(controls.start, Qt::LeftButton);
+    QVERIFY(ended.wait(5000));
+    QCOMPARE(controls.Lines(), QStringList({"Opening interface... ", "Error: link vanished"}));
+    QVERIFY(!dialog.LastOutcome().has_value());
+    QVERIFY(controls.start->isEnabled());
+    QVERIFY(!dialog.SaveLogAction()->isEnabled());
+}
+
+void DownloadRunTest::FlashesTheBoxFromTheDialogTwice() {
+    RunningBox box({}, 2);
+    QVERIFY(box.thread.joinable());
+
+    Ckestrel2Dlg dialog({}, nullptr);
+    DialogControls controls(dialog);
+    QVERIFY(dialog.PreselectPort(box.Device()));
+    dialog.PreselectFile(kFirmware);
+    dialog.show();
+    QSignalSpy ended(&dialog, &Ckestrel2Dlg::DownloadEnded);
+    const QStringList expected{"Opening interface... ", "Loading sourcefile... ", "Analysing sourcefile... ",
+                               "270 lines interpreted", "Building output data... ", "Waiting for synchronising ... ",
+                               "Writing datalength... ", "Erasing flash... ", "Writing data... ",
+                               "Reading data... ", "Verify data...", "FLASHING SUCCESSFULL"};
+    for (int run = 1; run <= 2; ++run) {
+        QTest::mouseClick(controls.start, Qt::LeftButton);
+        QCOMPARE(controls.list->count(), 0);  // emptied at the press, before the download reports
+        for (QWidget* input : controls.inputs) {
+            QVERIFY2(!input->isEnabled(), qPrintable(input->objectName()));
+        }
+        QVERIFY(ended.wait(60000));
+        QCOMPARE(controls.Lines(), expected);  // the second run starts from an empty list
+        for (QWidget* input : controls.inputs) {
+            QVERIFY2(input->isEnabled(), qPrintable(input->objectName()));
+        }
+        QCOMPARE(dialog.LastOutcome(), std::optional<DownloadOutcome>(DownloadOutcome::Success));
+    }
+    QCOMPARE(controls.progress->value(), controls.progress->maximum());
+    box.thread.join();  // the box has seen both downloads to their verdicts
+    const auto& model = box.server.Model();
+    QCOMPARE(model.CompletedDownloads(), 2);
+    QCOMPARE(model.LastVerdict(), std::uint8_t('S'));
+}
+
+void DownloadRunTest::ClosingDuringADownloadCancelsItAndFreesThePort() {
+    RunningBox box({.eraseMs = 60000});
+    QVERIFY(box.thread.joinable());
+
+    Ckestrel2Dlg dialog({}, nullptr);
+    DialogControls controls(dialog);
+    QVERIFY(dialog.PreselectPort(box.Device()));
+    dialog.PreselectFile(kFirmware);
+    QTimer::singleShot(0, &dialog, [&] { QTest::mouseClick(controls.start, Qt::LeftButton); });
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, &dialog, [&] {
+        if (controls.Lines().contains("Erasing flash... ")) {
+            watch.stop();
+            dialog.close();
+        }
+    });
+    watch.start(10);
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    dialog.exec();
+
+    QVERIFY2(sinceStart.elapsed() < 30000, "the cancel ended the erase wait");
+    QVERIFY(!dialog.DownloadRunning());
+    QCOMPARE(dialog.LastOutcome(), std::optional<DownloadOutcome>(DownloadOutcome::Cancelled));
+    QVERIFY(!controls.Lines().contains("FLASHING SUCCESSFULL"));
+
+    kestrel::SerialLink link;
+    QVERIFY2(link.Open(box.Device().toStdString(), 115200, 0, 2, 8), "the dialog's link was closed");
 }
 
 QTEST_MAIN(DownloadRunTest)

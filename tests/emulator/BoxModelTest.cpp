@@ -12,7 +12,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 const Bytes kLength = {0x00, 0xFF, 0x02, 0xFD, 0x00, 0xFF, 0x00, 0xFF};  // 0x00020000, each byte with its complement
 
-Bytes Image() {
+const Bytes kImage = [] {
     Bytes image(0x20006, 0xFF);
     image[1] = 0x01;
     image[3] = 0x02;
@@ -20,8 +20,7 @@ Bytes Image() {
         image[i] = static_cast<std::uint8_t>(i);
     }
     return image;
-}
-const Bytes kImage = Image();
+}();
 
 // The tool's side of the exchange, with its own clock.
 struct Tool {
@@ -47,17 +46,8 @@ struct Tool {
 };
 
 // One step of a scenario: what the tool sends (or how long it waits), and the box's whole answer.
-struct Step {
-    Bytes send;
-    std::uint32_t waitMs;
-    Bytes answer;
-};
-struct Scenario {
-    std::string name;
-    BoxBehaviour behaviour;
-    std::vector<Step> steps;
-    std::uint32_t startMs = 0;
-};
+struct Step { Bytes send; std::uint32_t waitMs; Bytes answer; };
+struct Scenario { std::string name; BoxBehaviour behaviour; std::vector<Step> steps; std::uint32_t startMs = 0; };
 
 TEST(BoxModel, AnswersEachScenarioByteForByte) {
     Bytes garbled = kLength;

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <array>
+#include <chrono>
 #include <cstdint>
-#include <memory>
+#include <thread>
 #include <vector>
 
 #include "emulator/SimulatedUsbDriver.h"
@@ -12,12 +12,11 @@
 namespace kestrel {
 namespace {
 
-using emulator::BoxBehaviour;
-using emulator::SimulatedLineSettings;
-using emulator::SimulatedUsbDevice;
 using emulator::SimulatedUsbDriver;
 
 constexpr std::uint8_t kSync = 0x2A;
+
+bool OpenBoxLine(UsbLink& link, std::int32_t index = 0) { return link.Open(index, 115200, 0, 2, 8); }
 
 // Each test is a new process as far as the device listing goes.
 class UsbLinkTest : public ::testing::Test {
@@ -25,33 +24,13 @@ protected:
     void SetUp() override { UsbLink::ForgetDeviceListing(); }
     void TearDown() override { UsbLink::ForgetDeviceListing(); }
 
-    bool OpenBoxLine(UsbLink& link, std::int32_t index = 0) { return link.Open(index, 115200, 0, 2, 8); }
-
-    void SendSync(UsbLink& link) {
-        const std::uint8_t request = kSync;
-        ASSERT_TRUE(link.Write(&request, 1));
-    }
-
     ManualClock clock{1000};
     SimulatedUsbDriver driver{clock};
 };
 
-// --- Listing the devices ---
-
-TEST_F(UsbLinkTest, NoDeviceAttachedListsSuccessfullyButOpenFails) {
-    UsbLink link(driver);
-    EXPECT_EQ(link.CountDevices(), 0);
-    EXPECT_FALSE(OpenBoxLine(link));
-    EXPECT_TRUE(UsbLink::DevicesListed);
-    EXPECT_FALSE(link.IsOpen());
-    const auto calls = driver.Calls();
-    EXPECT_EQ(calls.listDevices, 1);
-    EXPECT_EQ(calls.openIndices, std::vector<int>{0});
-    EXPECT_EQ(driver.LastOpenProblem(), UsbOpenProblem::NoDevice);
-}
-
-TEST_F(UsbLinkTest, FailedListingPreventsTheOpenAndIsRetriedByTheNextOpen) {
-    driver.AddDevice();
+// A failed listing blocks the open and is retried by the next; one that succeeded,
+// even with no device attached, is not done again in this process.
+TEST_F(UsbLinkTest, DevicesAreListedUntilOneListingSucceedsThenNeverAgain) {
     driver.FailListing(true);
     UsbLink link(driver);
     EXPECT_EQ(link.CountDevices(), -1);
@@ -60,100 +39,67 @@ TEST_F(UsbLinkTest, FailedListingPreventsTheOpenAndIsRetriedByTheNextOpen) {
     EXPECT_TRUE(driver.Calls().openIndices.empty());
 
     driver.FailListing(false);
-    EXPECT_TRUE(OpenBoxLine(link));
+    EXPECT_EQ(link.CountDevices(), 0);
+    EXPECT_FALSE(OpenBoxLine(link));
     EXPECT_TRUE(UsbLink::DevicesListed);
-    EXPECT_EQ(driver.Calls().listDevices, 1);
+    EXPECT_FALSE(link.IsOpen());
     EXPECT_EQ(driver.Calls().openIndices, std::vector<int>{0});
-}
+    EXPECT_EQ(driver.LastOpenProblem(), UsbOpenProblem::NoDevice);
+    const auto listed = driver.Calls();
+    EXPECT_EQ(listed.listDevices, 1);
 
-TEST_F(UsbLinkTest, DevicesAreListedOncePerProcessAcrossDownloads) {
     driver.AddDevice();
     for (int download = 0; download < 3; ++download) {
-        UsbLink link(driver);
-        EXPECT_FALSE(link.Open(5, 115200, 0, 2, 8));
-        EXPECT_TRUE(OpenBoxLine(link));
-        EXPECT_TRUE(link.Close());
+        UsbLink next(driver);
+        EXPECT_FALSE(OpenBoxLine(next, 5));
+        EXPECT_TRUE(OpenBoxLine(next));
+        EXPECT_TRUE(next.Close());
     }
-    const auto calls = driver.Calls();
-    EXPECT_EQ(calls.countDevices, 1);
-    EXPECT_EQ(calls.listDevices, 1);
-    EXPECT_EQ(calls.openIndices, (std::vector<int>{5, 0, 5, 0, 5, 0}));
+    EXPECT_EQ(driver.Calls().countDevices, listed.countDevices);
+    EXPECT_EQ(driver.Calls().listDevices, 1);
+    EXPECT_EQ(driver.Calls().openIndices, (std::vector<int>{0, 5, 0, 5, 0, 5, 0}));
 }
 
-// --- Opening and closing ---
-
-TEST_F(UsbLinkTest, CloseOfANeverOpenedLinkSucceedsWithoutACall) {
-    driver.AddDevice();
+TEST_F(UsbLinkTest, EveryOpenThatFailsOrIsReplacedReleasesItsDevice) {
+    driver.Device(driver.AddDevice()).refuseBaudRate = true;
+    driver.Device(driver.AddDevice()).refuseDataCharacteristics = true;
     UsbLink link(driver);
     EXPECT_TRUE(link.Close());
-    EXPECT_EQ(driver.Calls().close, 0);
-}
-
-TEST_F(UsbLinkTest, OpenOfAnOpenLinkClosesItFirst) {
-    const auto slot = driver.AddDevice();
-    UsbLink link(driver);
-    ASSERT_TRUE(OpenBoxLine(link));
-    // The simulated device refuses a second open while it is open, so this
-    // succeeds only when the link let go of it first.
-    ASSERT_TRUE(link.Open(0, 38400, 0, 2, 8));
-    EXPECT_EQ(driver.Calls().close, 1);
-    EXPECT_EQ(driver.BaudRates(slot), (std::vector<std::uint32_t>{115200, 38400}));
-    EXPECT_TRUE(link.Close());
-    EXPECT_FALSE(driver.IsOpen(slot));
-}
-
-TEST_F(UsbLinkTest, DeviceThatRefusesALineSettingIsClosedAgain) {
-    for (const bool refuseBaudRate : {true, false}) {
-        SCOPED_TRACE(refuseBaudRate ? "baud rate refused" : "data characteristics refused");
-        SimulatedUsbDriver localDriver(clock);
-        SimulatedUsbDevice device;
-        device.refuseBaudRate = refuseBaudRate;
-        device.refuseDataCharacteristics = !refuseBaudRate;
-        const auto slot = localDriver.AddDevice(device);
-        UsbLink link(localDriver);
-        EXPECT_FALSE(OpenBoxLine(link));
+    EXPECT_EQ(driver.Calls().close, 0) << "a link never opened has nothing to close";
+    for (const int index : {0, 1}) {
+        EXPECT_FALSE(OpenBoxLine(link, index));
         EXPECT_FALSE(link.IsOpen());
-        EXPECT_FALSE(localDriver.IsOpen(slot));
-        EXPECT_EQ(localDriver.Calls().close, 1);
-
-        // The device is free for the next attempt once it takes the settings.
-        localDriver.Device(slot).refuseBaudRate = false;
-        localDriver.Device(slot).refuseDataCharacteristics = false;
-        EXPECT_TRUE(OpenBoxLine(link));
+        EXPECT_FALSE(driver.IsOpen(index)) << "a device that refused a setting is closed again";
     }
-}
-
-// --- Writing ---
-
-// --- Reading ---
-
-TEST_F(UsbLinkTest, ReadWithNothingWaitingReturnsAtOnceAndLeavesTheBuffer) {
-    driver.AddDevice();
-    UsbLink link(driver);
+    EXPECT_EQ(driver.Calls().close, 2);
+    driver.Device(0).refuseBaudRate = false;
     ASSERT_TRUE(OpenBoxLine(link));
-    std::array<std::uint8_t, 4> buffer{0x77, 0x77, 0x77, 0x77};
-    EXPECT_EQ(link.Read(buffer.data(), 1), 0);
-    EXPECT_EQ(link.Read(buffer.data(), 4), 0);
-    EXPECT_EQ(buffer, (std::array<std::uint8_t, 4>{0x77, 0x77, 0x77, 0x77}));
-    EXPECT_EQ(driver.Calls().read, 0);
-    EXPECT_EQ(clock.TickMs(), 1000U);
+    // The simulated device refuses a second open while open: this succeeds only
+    // when the link let go of it first.
+    ASSERT_TRUE(link.Open(0, 38400, 0, 2, 8));
+    EXPECT_EQ(driver.Calls().close, 3);
+    EXPECT_EQ(driver.BaudRates(0), (std::vector<std::uint32_t>{115200, 38400}));
+    EXPECT_TRUE(link.Close());
+    EXPECT_FALSE(driver.IsOpen(0));
 }
 
-TEST_F(UsbLinkTest, ReadOfMoreThanArrivesEndsWithinItsBound) {
+TEST_F(UsbLinkTest, ReadReturnsAtOnceWhenNothingWaitsAndOtherwiseWithinItsBound) {
     // Started just before the millisecond count wraps, so the bound must be taken unsigned.
     for (const std::uint32_t startMs : {1000U, 0xFFFFFFF0U}) {
         for (const std::uint32_t count : {10U, 1000U}) {
-            SCOPED_TRACE(testing::Message() << "start " << startMs << ", count " << count);
+            SCOPED_TRACE(::testing::Message() << "start " << startMs << ", count " << count);
             ManualClock localClock(startMs);
-            SimulatedUsbDriver localDriver(localClock);
-            BoxBehaviour behaviour;
-            behaviour.strayBeforeType = {kSync, 0x00};
-            localDriver.AddDevice({.behaviour = behaviour});
-            UsbLink link(localDriver);
+            SimulatedUsbDriver local(localClock);
+            local.AddDevice({.behaviour = {.strayBeforeType = {kSync, 0x00}}});
+            UsbLink link(local);
             ASSERT_TRUE(OpenBoxLine(link));
-            SendSync(link);
-
             std::vector<std::uint8_t> buffer(count, 0xEE);
+            EXPECT_EQ(link.Read(buffer.data(), count), 0);
+            EXPECT_EQ(buffer, std::vector<std::uint8_t>(count, 0xEE));
+            EXPECT_EQ(local.Calls().read, 0);
+            EXPECT_EQ(localClock.TickMs(), startMs) << "an empty queue is not waited on";
+
+            ASSERT_TRUE(link.Write(&kSync, 1));
             EXPECT_EQ(link.Read(buffer.data(), count), 3);
             EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + 4),
                       (std::vector<std::uint8_t>{kSync, 0x00, 0x01, 0xEE}));
@@ -164,15 +110,11 @@ TEST_F(UsbLinkTest, ReadOfMoreThanArrivesEndsWithinItsBound) {
     }
 }
 
-// --- A device that goes away ---
-
 TEST_F(UsbLinkTest, HungUpDeviceBreaksTheLinkUntilItIsOpenedAgain) {
-    BoxBehaviour behaviour;
-    behaviour.hangUpAt = emulator::BoxStage::Sync;
-    const auto slot = driver.AddDevice({.behaviour = behaviour});
+    const auto slot = driver.AddDevice({.behaviour = {.hangUpAt = emulator::BoxStage::Sync}});
     UsbLink link(driver);
     ASSERT_TRUE(OpenBoxLine(link));
-    SendSync(link);
+    ASSERT_TRUE(link.Write(&kSync, 1));
 
     std::uint8_t byte = 0;
     EXPECT_EQ(link.Read(&byte, 1), 0);
@@ -184,6 +126,30 @@ TEST_F(UsbLinkTest, HungUpDeviceBreaksTheLinkUntilItIsOpenedAgain) {
     ASSERT_TRUE(OpenBoxLine(link));
     EXPECT_FALSE(link.IsBroken());
     EXPECT_TRUE(link.Write(&byte, 1));
+}
+
+// The simulated driver stands in for real devices in real time too (station and
+// gang tests): a read waiting there must wake up when another thread writes.
+TEST(SimulatedUsbDriverTest, RealTimeReadWakesUpWhenTheBoxIsWrittenTo) {
+    SimulatedUsbDriver driver(SteadyClock());
+    const auto slot = driver.AddDevice();
+    UsbHandle handle = kNoUsbHandle;
+    ASSERT_EQ(driver.Open(0, handle), 0);
+    std::thread writer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::uint32_t written = 0;
+        EXPECT_EQ(driver.Write(handle, &kSync, 1, written), 0);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    std::uint8_t answer = 0;
+    std::uint32_t received = 0;
+    EXPECT_EQ(driver.Read(handle, &answer, 1, received, 20000), 0);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    writer.join();
+    EXPECT_EQ(received, 1U);
+    EXPECT_EQ(answer, 0x01);
+    EXPECT_LT(waited, std::chrono::seconds(10)) << "without the wake-up the read sleeps its whole 20 s";
+    EXPECT_EQ(driver.Written(slot), std::vector<std::uint8_t>{kSync});
 }
 
 }  // namespace

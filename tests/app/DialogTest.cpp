@@ -1,0 +1,174 @@
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include "DialogTestSupport.h"
+#include "app/CAboutDlg.h"
+#include "app/CommandLine.h"
+#include "app/DialogTemplate.h"
+#include "app/DialogUnits.h"
+#include "session/Version.h"
+
+using kestrel::CAboutDlg;
+using kestrel::Ckestrel2Dlg;
+using kestrel::DialogUnitsToPixels;
+namespace dt = kestrel::dialog_template;
+
+class DialogTest : public QObject {
+    Q_OBJECT
+private slots:
+    void StartsAsTheTemplateSays();
+    void PlacesControlsByDialogUnitsAtAnyFont();
+    void CommandLineBrowseAndTypingChooseWhatRuns();
+    void TheContextMenuEntryOpensTheAboutBox();
+};
+
+// With the USB boxes and serial devices found offered after the fixed entries.
+void DialogTest::StartsAsTheTemplateSays() {
+    kestrel::SerialPortInfo builtin, adapter;
+    builtin.devicePath = "/dev/ttyS0";  // COM1 to COM8 stand for it
+    adapter.kind = kestrel::SerialPortKind::UsbSerial;
+    adapter.devicePath = "/dev/ttyUSB0";
+    adapter.byIdPath = "/dev/serial/by-id/usb-FTDI_X-if00-port0";
+    Ckestrel2Dlg dialog({builtin, adapter}, nullptr,
+                        {{0, "Kestrel box", "KST-A", 0x0403, 0x6001}, {1, "", "", 0x0403, 0x6001}});
+    DialogControls controls(dialog);
+    controls.link->setCurrentIndex(4);  // shown, the dialog selects "USB" whatever was chosen
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+
+    QCOMPARE(dialog.windowTitle(), QString("IXO V2718 Loader v1.1"));
+    QCOMPARE(Entries(*controls.link),
+             kFixedEntries + QStringList({"USB:KST-A", "USB:1", "/dev/serial/by-id/usb-FTDI_X-if00-port0"}));
+    QCOMPARE(dialog.LinkName(), QString("USB"));
+    QVERIFY(!controls.start->isEnabled() && controls.browse->isEnabled());
+    QVERIFY(controls.path->text().isEmpty() && controls.list->count() == 0);
+    QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
+
+    QCOMPARE(QApplication::focusWidget(), controls.browse);
+    const auto tabs = [](int count) {
+        QList<QWidget*> visited;
+        for (int i = 0; i < count; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            visited << QApplication::focusWidget();
+        }
+        return visited;
+    };
+    // Hidden "close" and disabled "Start download" are passed over.
+    QCOMPARE(tabs(3), (QList<QWidget*>{controls.path, controls.link, controls.browse}));
+    dialog.PreselectFile("/tmp/any.mot");
+    QCOMPARE(tabs(4), (QList<QWidget*>{controls.path, controls.start, controls.link, controls.browse}));
+
+    controls.link->setCurrentIndex(9);
+    QCOMPARE(dialog.LinkName(), QString("USB:KST-A"));
+    QCOMPARE(controls.link->toolTip(), QString("Kestrel box (serial KST-A), USB device 0"));
+    dialog.hide();
+    dialog.show();
+    QCOMPARE(dialog.LinkName(), QString("USB"));
+}
+
+void DialogTest::PlacesControlsByDialogUnitsAtAnyFont() {
+    Ckestrel2Dlg dialog({}, nullptr);
+    DialogControls controls(dialog);
+    for (const int pointSize : {8, 14}) {
+        QFont font = dialog.font();
+        font.setPointSize(pointSize);
+        dialog.setFont(font);
+        const kestrel::DialogBaseUnits base = kestrel::MeasureDialogFont(dialog.font());
+        QCOMPARE(controls.path->geometry(), DialogUnitsToPixels(dt::kPathField, base));
+        QCOMPARE(controls.browse->geometry(), DialogUnitsToPixels(dt::kBrowseButton, base));
+        QCOMPARE(controls.start->geometry(), DialogUnitsToPixels(dt::kStartButton, base));
+        QCOMPARE(controls.list->geometry(), DialogUnitsToPixels(dt::kStatusList, base));
+        QCOMPARE(controls.link->pos(), DialogUnitsToPixels(dt::kLinkDropDown, base).topLeft());
+        QCOMPARE(dialog.size(), DialogUnitsToPixels(dt::kMainClientWithProgress, base));
+        // The added bar is below the list and inside the window.
+        QVERIFY(controls.progress->geometry().top() > controls.list->geometry().bottom());
+        QVERIFY(dialog.rect().contains(controls.progress->geometry()));
+    }
+}
+
+// The command line, a browse and typing each choose what the next run opens.
+void DialogTest::CommandLineBrowseAndTypingChooseWhatRuns() {
+    const auto parsed = kestrel::ParseCommandLine({"kestrel-loader", "--port", "/dev/pts/7", "fw/demo.mot"});
+    QVERIFY(parsed.error.isEmpty());
+    QCOMPARE(parsed.file, QDir::current().absoluteFilePath("fw/demo.mot"));
+    QVERIFY(!kestrel::ParseCommandLine({"kestrel-loader", "a.mot", "b.bin"}).error.isEmpty());
+
+    Ckestrel2Dlg dialog({}, nullptr);
+    DialogControls controls(dialog);
+    QString answer;
+    QString ran;
+    dialog.SetFileChooser([&answer](QWidget*) { return answer; });
+    dialog.SetDownloadRunner([&ran](const std::string& link, const std::string& file, kestrel::StatusList&,
+                                    const kestrel::SessionOptions&) {
+        ran = QString::fromStdString(link + " " + file);
+        return kestrel::DownloadOutcome::Success;
+    });
+    QVERIFY(dialog.PreselectPort("com3"));
+    dialog.show();
+    QCOMPARE(dialog.LinkName(), QString("COM3"));  // also when shown
+    QVERIFY(!dialog.PreselectPort("COM9"));
+    QVERIFY(dialog.PreselectPort(parsed.port));
+    QVERIFY(dialog.PreselectPort(parsed.port));  // added once only
+    QCOMPARE(Entries(*controls.link), kFixedEntries + QStringList("/dev/pts/7"));
+    dialog.hide();
+    dialog.show();
+    QCOMPARE(dialog.LinkName(), QString("/dev/pts/7"));
+
+    QTest::keyClicks(controls.path, "/typed/by/hand.bin");
+    QVERIFY2(!controls.start->isEnabled(), "typing does not enable the download");
+    QTest::mouseClick(controls.browse, Qt::LeftButton);  // cancelled
+    QCOMPARE(controls.path->text(), QString("/typed/by/hand.bin"));
+    QVERIFY(!controls.start->isEnabled());
+    answer = "/data/kestrel-demo.mot";
+    QTest::mouseClick(controls.browse, Qt::LeftButton);
+    QCOMPARE(controls.path->text(), answer);
+    QVERIFY(controls.start->isEnabled());
+    dialog.PreselectFile(parsed.file);
+    QCOMPARE(dialog.FilePath(), parsed.file);
+
+    controls.path->clear();
+    QTest::keyClicks(controls.path, "/typed/over/it.mot");
+    QSignalSpy ended(&dialog, &Ckestrel2Dlg::DownloadEnded);
+    QTest::mouseClick(controls.start, Qt::LeftButton);
+    QVERIFY(ended.wait(5000));
+    QCOMPARE(ran, QString("/dev/pts/7 /typed/over/it.mot"));
+}
+
+void DialogTest::TheContextMenuEntryOpensTheAboutBox() {
+    Ckestrel2Dlg dialog({}, nullptr);
+    QStringList seen;
+    // The about box really runs; from inside its loop, note what it shows and press OK.
+    dialog.SetAboutRunner([&seen](CAboutDlg& about) {
+        QTimer::singleShot(0, &about, [&about, &seen] {
+            seen << about.windowTitle() << about.findChild<QLabel*>("aboutTitle")->text()
+                 << about.findChild<QLabel*>("aboutVersion")->text();
+            QVERIFY(QApplication::activeModalWidget() == &about);
+            QTest::mouseClick(about.findChild<QPushButton*>("aboutOk"), Qt::LeftButton);
+        });
+        QCOMPARE(about.exec(), int(QDialog::Accepted));
+    });
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+
+    QStringList offered;
+    QTimer::singleShot(0, &dialog, [&offered] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QVERIFY(menu != nullptr);
+        for (QAction* action : menu->actions()) {
+            offered << action->text();
+        }
+        menu->actions().first()->trigger();
+        menu->close();
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), dialog.mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(&dialog, &event);
+
+    QCOMPARE(offered, QStringList({QString::fromUtf8("&Info \xC3\xBC" "ber IXO V2718 Loader..."), "Save log..."}));
+    QTRY_COMPARE(seen, QStringList({"Info", "IXO V2718 Loader Version 1.0",
+                                    QString("Kestrel Loader ") + kestrel::kToolVersion}));
+}
+
+QTEST_MAIN(DialogTest)
+#include "DialogTest.moc"
