@@ -25,30 +25,23 @@ RecordList Records(std::initializer_list<std::uint32_t> lengths) {
     return list;
 }
 
-TEST(OutputDataBinTest, ConcatenatesTheRecordsInListOrder) {
-    struct Case {
-        std::initializer_list<std::uint32_t> lengths;
-        std::uint32_t total;
-    };
-    for (const Case& c : {Case{{}, 0}, Case{{256, 256, 10}, 522}, Case{{3, 0, 1}, 4}}) {
+TEST(OutputDataBinTest, ConcatenatesTheRecordsInListOrderWithinTheCapacity) {
+    struct Case { std::initializer_list<std::uint32_t> lengths; std::uint32_t total, capacity; int result; };
+    for (const Case& c : {Case{{}, 0, 600, 0}, Case{{256, 256, 10}, 522, 600, 0}, Case{{3, 0, 1}, 4, 600, 0},
+                          Case{{256, 256, 10}, 522, 522, 0},
+                          Case{{256, 256, 10}, 522, 521, OutputData::kImageTooLarge}}) {
+        SCOPED_TRACE(::testing::Message() << c.total << " bytes into " << c.capacity);
         std::vector<std::uint8_t> image(600, 0xA5);
         std::uint32_t length = 12345;
-        EXPECT_EQ(OutputDataBin().BuildOutput(Records(c.lengths), image.data(), length, 600), 0);
-        ASSERT_EQ(length, c.total);
-        for (std::uint32_t i = 0; i < c.total; ++i) ASSERT_EQ(image[i], static_cast<std::uint8_t>(i)) << i;
-        EXPECT_TRUE(std::all_of(image.begin() + c.total, image.end(), [](auto b) { return b == 0xA5; }));
+        EXPECT_EQ(OutputDataBin().BuildOutput(Records(c.lengths), image.data(), length, c.capacity), c.result);
+        if (c.result == 0) {
+            ASSERT_EQ(length, c.total);
+            for (std::uint32_t i = 0; i < c.total; ++i) ASSERT_EQ(image[i], static_cast<std::uint8_t>(i)) << i;
+        }
+        // Nothing past the image, nor past the capacity when it is refused.
+        const std::uint32_t end = c.result == 0 ? c.total : c.capacity;
+        EXPECT_TRUE(std::all_of(image.begin() + end, image.end(), [](auto b) { return b == 0xA5; }));
     }
-}
-
-TEST(OutputDataBinTest, ImageMustFitTheCapacity) {
-    const auto records = Records({256, 256, 10});
-    std::vector<std::uint8_t> image(600, 0xA5);
-    std::uint32_t length = 0;
-    EXPECT_EQ(OutputDataBin().BuildOutput(records, image.data(), length, 521), OutputData::kImageTooLarge);
-    EXPECT_TRUE(std::all_of(image.begin() + 521, image.end(), [](auto b) { return b == 0xA5; }))
-        << "nothing is written past the capacity";
-    EXPECT_EQ(OutputDataBin().BuildOutput(records, image.data(), length, 522), 0);
-    EXPECT_EQ(length, 522U);
 }
 
 }  // namespace

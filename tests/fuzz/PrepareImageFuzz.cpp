@@ -7,12 +7,12 @@
 // rest is the file content.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,15 +33,19 @@ const char* const kNames[] = {"firmware.mot", "firmware.bin", "FIRMWARE.MOT", "i
 // Lengths near the limits: the verify half, the output buffer, the source buffer.
 const std::uint32_t kStretchTargets[] = {29, 30, 31, 229375, 229376, 229377, 458752, 499999, 500000, 500001};
 
-std::filesystem::path& WorkDirectory() {
-    static std::filesystem::path directory;
-    return directory;
-}
-
-void RemoveWorkDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(WorkDirectory(), ignored);
-}
+// A private directory for the files, made on the first input and removed at exit.
+struct WorkDirectory {
+    WorkDirectory() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-fuzz-XXXXXX").string();
+        KESTREL_FUZZ_CHECK(::mkdtemp(pattern.data()) != nullptr);
+        path = pattern;
+    }
+    ~WorkDirectory() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    std::filesystem::path path;
+};
 
 std::vector<std::uint8_t> Content(std::uint8_t stretch, const std::uint8_t* data, std::size_t size) {
     std::vector<std::uint8_t> content(data, data + size);
@@ -58,28 +62,18 @@ std::vector<std::uint8_t> Content(std::uint8_t stretch, const std::uint8_t* data
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-fuzz-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        std::perror("mkdtemp");
-        std::abort();
-    }
-    WorkDirectory() = pattern;
-    std::atexit(RemoveWorkDirectory);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) {
         return -1;
     }
     const char* name = kNames[data[0] % (sizeof kNames / sizeof kNames[0])];
     const auto content = Content(data[1], data + 2, size - 2);
-    const std::string path = (WorkDirectory() / name).string();
+    static const WorkDirectory directory;
+    const std::string path = (directory.path / name).string();
     {
-        std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"), std::fclose);
-        KESTREL_FUZZ_CHECK(file != nullptr);
-        KESTREL_FUZZ_CHECK(content.empty() || std::fwrite(content.data(), 1, content.size(), file.get()) == content.size());
+        std::ofstream file(path, std::ios::binary);
+        file.write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
+        KESTREL_FUZZ_CHECK(file.good());
     }
 
     kestrel::RecordingStatusList status;
@@ -91,11 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     KESTREL_FUZZ_CHECK(!lines.empty() && lines.front() == "Loading sourcefile... ");
     if (outcome != DownloadOutcome::Success) {
         KESTREL_FUZZ_CHECK(outcome == DownloadOutcome::FileFailed || outcome == DownloadOutcome::DataFailed);
-        KESTREL_FUZZ_CHECK(lines.back().rfind("Error: ", 0) == 0);
         // One error line, and it is the last.
-        for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
-            KESTREL_FUZZ_CHECK(lines[i].rfind("Error: ", 0) != 0);
-        }
+        const auto isError = [](const std::string& line) { return line.rfind("Error: ", 0) == 0; };
+        KESTREL_FUZZ_CHECK(isError(lines.back()) && std::count_if(lines.begin(), lines.end(), isError) == 1);
         return 0;
     }
 

@@ -8,40 +8,25 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <string>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
-extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** argv);
 
-namespace {
-
-std::vector<std::filesystem::path> Inputs(int argc, char** argv) {
+int main(int argc, char** argv) {
     std::vector<std::filesystem::path> inputs;
     for (int i = 1; i < argc; ++i) {
-        const std::filesystem::path named(argv[i]);
-        if (std::filesystem::is_directory(named)) {
-            for (const auto& entry : std::filesystem::directory_iterator(named)) {
-                if (entry.is_regular_file()) {
-                    inputs.push_back(entry.path());
-                }
+        if (!std::filesystem::is_directory(argv[i])) {
+            inputs.emplace_back(argv[i]);
+            continue;
+        }
+        for (const auto& entry : std::filesystem::directory_iterator(argv[i])) {
+            if (entry.is_regular_file()) {
+                inputs.push_back(entry.path());
             }
-        } else {
-            inputs.push_back(named);
         }
     }
     // A fixed order, so that a failure replays the same way on every machine.
     std::sort(inputs.begin(), inputs.end());
-    return inputs;
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (LLVMFuzzerInitialize != nullptr) {
-        LLVMFuzzerInitialize(&argc, &argv);
-    }
-    const auto inputs = Inputs(argc, argv);
     for (const auto& path : inputs) {
         std::ifstream file(path, std::ios::binary);
         if (!file) {

@@ -1,6 +1,7 @@
 // Arbitrary bytes as S-record text: the reader, the file check and the
 // self-programming builder must neither read nor write outside their buffers,
 // and a built image must hold exactly what the records say, later records winning.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -18,15 +19,12 @@ using kestrel::OutputDataSelfProg;
 
 void CheckImage(const kestrel::RecordList& records, const std::uint8_t* image) {
     // The image as the records describe it, placed one after the other.
-    std::vector<std::uint8_t> expected(OutputDataSelfProg::kImageLength, 0xFF);
-    const std::uint8_t head[] = {0x00, 0x01, 0x00, 0x02, 0x00, 0x00};
-    std::memcpy(expected.data(), head, sizeof head);
+    std::vector<std::uint8_t> expected = {0x00, 0x01, 0x00, 0x02, 0x00, 0x00};
+    expected.resize(OutputDataSelfProg::kImageLength, 0xFF);
     for (std::size_t i = 0; i < records.size(); ++i) {
         const auto& record = records.at(i);
-        for (std::uint32_t j = 0; j < record.length; ++j) {
-            expected[record.address - OutputDataSelfProg::kWindowStart + OutputDataSelfProg::kHeadLength + j] =
-                record.data[j];
-        }
+        const std::uint32_t at = record.address - OutputDataSelfProg::kWindowStart + OutputDataSelfProg::kHeadLength;
+        std::copy_n(record.data.begin(), record.length, expected.begin() + at);
     }
     KESTREL_FUZZ_CHECK(std::memcmp(expected.data(), image, expected.size()) == 0);
 }

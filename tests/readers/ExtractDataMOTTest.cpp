@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "readers/ExtractDataMOT.h"
@@ -14,142 +16,81 @@ using testing::S2Line;
 using testing::SRecordStyle;
 using Bytes = std::vector<std::uint8_t>;
 
-struct Reading {
-    int result = 0;
-    RecordList records;
-    ExtractFailure failure;
-};
+struct Reading { int result = 0; RecordList records; ExtractFailure failure; };
 
-Reading Read(const std::string& text) {
-    Reading reading;
-    // Exactly the text's bytes, no terminator behind them.
+// Exactly the text's bytes, no terminator behind them, of which the reader is given `length`.
+Reading Read(const std::string& text, std::size_t length = std::string::npos) {
     const Bytes source(text.begin(), text.end());
-    reading.result = ExtractDataMOT().extract(source.data(), reading.records,
-                                              static_cast<std::uint32_t>(source.size()), &reading.failure);
-    return reading;
+    Reading r;
+    r.result = ExtractDataMOT().extract(source.data(), r.records,
+                                        static_cast<std::uint32_t>(std::min(length, source.size())), &r.failure);
+    return r;
 }
-
-Bytes Data(const DataRecord& record) { return Bytes(record.data.begin(), record.data.begin() + record.length); }
 
 const std::string kS0 = "S00600004844521B\r\n";
 const std::string kS5 = "S5030002FA\r\n";
 const std::string kS8 = "S804000000FB\r\n";
 
-TEST(HexPairToByteTest, DigitsOfEitherCase) {
-    struct Case {
-        char high, low;
-        std::uint8_t value;
-    };
-    for (const Case& c : {Case{'0', '0', 0x00}, Case{'9', '9', 0x99}, Case{'1', 'F', 0x1F}, Case{'1', 'f', 0x1F},
-                          Case{'A', 'b', 0xAB}, Case{'f', 'F', 0xFF}, Case{'c', '3', 0xC3}, Case{' ', '5', 0x05}}) {
-        EXPECT_EQ(hexPairToByte(c.high, c.low), c.value) << c.high << c.low;
+TEST(HexPairToByteTest, DigitsOfEitherCaseOthersAsZero) {
+    for (const auto& [pair, value] : std::vector<std::pair<std::string, int>>{
+             {"00", 0x00}, {"99", 0x99}, {"1F", 0x1F}, {"1f", 0x1F}, {"Ab", 0xAB}, {"fF", 0xFF}, {" 5", 0x05}}) {
+        EXPECT_EQ(hexPairToByte(pair[0], pair[1]), value) << pair;
     }
 }
 
-TEST(ExtractDataMOTTest, TypicalFileGivesItsRecordsInFileOrder) {
-    const auto r = Read(kS0 + S2Line(0xE0010, {1, 2, 3}) + S2Line(0xE0000, {0xAA, 0x55}) + kS5 + kS8);
-    EXPECT_EQ(r.result, 5);
-    EXPECT_EQ(r.failure.kind, ExtractFailure::Kind::None);
-    ASSERT_EQ(r.records.size(), 2U);
-    EXPECT_EQ(r.records.at(0).address, 0xE0010U);
-    EXPECT_EQ(Data(r.records.at(0)), (Bytes{1, 2, 3}));
-    EXPECT_EQ(r.records.at(1).address, 0xE0000U);
-    EXPECT_EQ(Data(r.records.at(1)), (Bytes{0xAA, 0x55}));
-}
-
-TEST(ExtractDataMOTTest, ByteCountDecidesTheLength) {
-    Bytes sixteen(16);
-    for (std::size_t i = 0; i < sixteen.size(); ++i) sixteen[i] = static_cast<std::uint8_t>(0xF0 + i);
-    const auto r = Read(S2Line(0x123456, sixteen) + S2Line(0xFFFFFF, {}) + S2Line(0xE0000, Bytes(251, 0x5A)));
-    EXPECT_EQ(r.result, 3);
-    ASSERT_EQ(r.records.size(), 3U);
-    EXPECT_EQ(r.records.at(0).address, 0x123456U);
-    EXPECT_EQ(Data(r.records.at(0)), sixteen);
-    // Byte count 04: no data, still a record.
-    EXPECT_EQ(r.records.at(1).address, 0xFFFFFFU);
-    EXPECT_EQ(r.records.at(1).length, 0U);
-    // Byte count FF: the longest line, 514 characters.
-    EXPECT_EQ(r.records.at(2).length, 251U);
-    EXPECT_EQ(Data(r.records.at(2)), Bytes(251, 0x5A));
-}
-
-TEST(ExtractDataMOTTest, ChecksumAndTrailingCharactersAreNotLookedAt) {
-    const Bytes expected{0x11, 0x22, 0x33, 0x44};
-    for (const std::string& line : {std::string("S2080E0000112233449F\r\n"), std::string("S2080E000011223344ZZ\r\n"),
-                                    std::string("S2080E00001122334400 trailing\r\n")}) {
-        const auto r = Read(line);
-        EXPECT_EQ(r.result, 1) << line;
-        ASSERT_EQ(r.records.size(), 1U) << line;
-        EXPECT_EQ(r.records.at(0).address, 0xE0000U);
-        EXPECT_EQ(Data(r.records.at(0)), expected) << line;
-    }
-}
-
-TEST(ExtractDataMOTTest, LowerCaseHexReadsAsUpperCase) {
-    const Bytes data{0xAB, 0xCD, 0xEF, 0x0F};
-    const auto upper = Read(S2Line(0xABCDEF, data));
-    const auto lower = Read(S2Line(0xABCDEF, data, SRecordStyle{.lowerCase = true}));
-    ASSERT_EQ(lower.records.size(), 1U);
-    EXPECT_EQ(lower.records.at(0).address, upper.records.at(0).address);
-    EXPECT_EQ(Data(lower.records.at(0)), data);
-}
-
-TEST(ExtractDataMOTTest, ContiguousAndOverlappingLinesStaySeparate) {
-    const auto r = Read(S2Line(0xE0000, {1, 2}) + S2Line(0xE0002, {3, 4}) + S2Line(0xE0001, {9}));
-    ASSERT_EQ(r.records.size(), 3U);
-    EXPECT_EQ(r.records.at(1).address, 0xE0002U);
-    EXPECT_EQ(Data(r.records.at(1)), (Bytes{3, 4}));
-    EXPECT_EQ(r.records.at(2).address, 0xE0001U);
-}
-
-TEST(ExtractDataMOTTest, NothingAfterTheEndLineIsReadOrCounted) {
-    const auto r = Read(kS0 + S2Line(0xE0000, {1}) + kS8 + S2Line(0xE0001, {2}) + "S9030000FC\r\ngarbage");
-    EXPECT_EQ(r.result, 3);
-    EXPECT_EQ(r.records.size(), 1U);
-    EXPECT_EQ(r.failure.kind, ExtractFailure::Kind::None);
-}
-
-TEST(ExtractDataMOTTest, ReadsOnlyUpToTheGivenLength) {
-    const std::string text = S2Line(0xE0000, {1}) + "S9030000FC\r\n";
-    const Bytes source(text.begin(), text.end());
-    RecordList records;
-    const auto firstLine = static_cast<std::uint32_t>(text.find('\n') + 1);
-    EXPECT_EQ(ExtractDataMOT().extract(source.data(), records, firstLine), 1);
-    EXPECT_EQ(records.size(), 1U);
-}
-
-TEST(ExtractDataMOTTest, EmptySourceGivesNothing) {
-    const auto r = Read("");
-    EXPECT_EQ(r.result, 0);
-    EXPECT_EQ(r.records.size(), 0U);
-}
-
-// Line ends other than CR LF, blank lines and a last line without an end.
-TEST(ExtractDataMOTTest, LineEndsAndBlankLines) {
-    const Bytes data{0xDE, 0xAD};
+TEST(ExtractDataMOTTest, AcceptedFilesGiveTheirLineCountAndRecordsInFileOrder) {
+    using Expected = std::pair<std::uint32_t, Bytes>;  // address and data
+    const Bytes sixteen{0xF0, 0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9, 0xFA, 0xFB, 0xFC, 0xFD, 0xFE, 0xFF};
+    const Bytes dead{0xDE, 0xAD};
+    const auto deads = [&dead](std::size_t n) { return std::vector<Expected>(n, Expected{0xE0000, dead}); };
+    const std::string lf = S2Line(0xE0000, dead, SRecordStyle{.lineEnd = "\n"});
+    const std::string crlf = S2Line(0xE0000, dead);
+    const std::string bare = crlf.substr(0, crlf.size() - 2);
+    const std::string one = S2Line(0xE0000, {1});
+    const Bytes four{0x11, 0x22, 0x33, 0x44};
     struct Case {
         const char* name;
         std::string text;
         int lines;
-        std::size_t records;
+        std::vector<Expected> records;
+        std::size_t length = std::string::npos;
     };
-    const std::string lf = S2Line(0xE0000, data, SRecordStyle{.lineEnd = "\n"});
-    const std::string crlf = S2Line(0xE0000, data);
-    const std::string bare = crlf.substr(0, crlf.size() - 2);
-    for (const Case& c : {
-             Case{"LF only", lf + lf + "S804000000FB\n", 3, 2},
-             Case{"no end on the last line", crlf + bare, 2, 2},
-             Case{"LF and no end on the last line", lf + bare, 2, 2},
-             Case{"blank lines counted", "\r\n" + crlf + "\r\n\r\n" + crlf, 5, 2},
-             Case{"blank LF lines counted", "\n" + lf + "\n" + lf, 4, 2},
-             Case{"mixed line ends", crlf + lf + crlf, 3, 3},
-         }) {
-        const auto r = Read(c.text);
-        EXPECT_EQ(r.result, c.lines) << c.name;
-        EXPECT_EQ(r.failure.kind, ExtractFailure::Kind::None) << c.name;
-        ASSERT_EQ(r.records.size(), c.records) << c.name;
-        for (std::size_t i = 0; i < r.records.size(); ++i) {
-            EXPECT_EQ(Data(r.records.at(i)), data) << c.name << " record " << i;
+    const Case cases[] = {
+        {"typical file", kS0 + S2Line(0xE0010, {1, 2, 3}) + S2Line(0xE0000, {0xAA, 0x55}) + kS5 + kS8, 5,
+         {{0xE0010, {1, 2, 3}}, {0xE0000, {0xAA, 0x55}}}},
+        // Byte count 14, 04 (no data, still a record) and FF (the longest line, 514 characters).
+        {"byte counts", S2Line(0x123456, sixteen) + S2Line(0xFFFFFF, {}) + S2Line(0xE0000, Bytes(251, 0x5A)), 3,
+         {{0x123456, sixteen}, {0xFFFFFF, {}}, {0xE0000, Bytes(251, 0x5A)}}},
+        {"lower-case hex", S2Line(0xABCDEF, {0xAB, 0xCD, 0xEF, 0x0F}, SRecordStyle{.lowerCase = true}), 1,
+         {{0xABCDEF, {0xAB, 0xCD, 0xEF, 0x0F}}}},
+        {"wrong checksum", "S2080E0000112233449F\r\n", 1, {{0xE0000, four}}},
+        {"checksum not hex", "S2080E000011223344ZZ\r\n", 1, {{0xE0000, four}}},
+        {"trailing characters", "S2080E00001122334400 trailing\r\n", 1, {{0xE0000, four}}},
+        {"contiguous and overlapping lines stay separate", S2Line(0xE0000, {1, 2}) + S2Line(0xE0002, {3, 4}) +
+             S2Line(0xE0001, {9}), 3, {{0xE0000, {1, 2}}, {0xE0002, {3, 4}}, {0xE0001, {9}}}},
+        {"nothing after the end line", kS0 + one + kS8 + S2Line(0xE0001, {2}) + "S9030000FC\r\ngarbage", 3,
+         {{0xE0000, {1}}}},
+        {"only up to the given length", one + "S9030000FC\r\n", 1, {{0xE0000, {1}}}, one.size()},
+        {"empty", "", 0, {}},
+        {"longest S0 line", "S0" + std::string(512, '0') + "\r\n" + kS8, 2, {}},
+        {"LF only", lf + lf + "S804000000FB\n", 3, deads(2)},
+        {"no end on the last line", crlf + bare, 2, deads(2)},
+        {"LF and no end on the last line", lf + bare, 2, deads(2)},
+        {"blank lines counted", "\r\n" + crlf + "\r\n\r\n" + crlf, 5, deads(2)},
+        {"blank LF lines counted", "\n" + lf + "\n" + lf, 4, deads(2)},
+        {"mixed line ends", crlf + lf + crlf, 3, deads(3)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto r = Read(c.text, c.length);
+        EXPECT_EQ(r.result, c.lines);
+        EXPECT_EQ(r.failure.kind, ExtractFailure::Kind::None);
+        ASSERT_EQ(r.records.size(), c.records.size());
+        for (std::size_t i = 0; i < c.records.size(); ++i) {
+            const DataRecord& record = r.records.at(i);
+            EXPECT_EQ(record.address, c.records[i].first) << "record " << i;
+            EXPECT_EQ(Bytes(record.data.begin(), record.data.begin() + record.length), c.records[i].second)
+                << "record " << i;
         }
     }
 }
@@ -157,47 +98,30 @@ TEST(ExtractDataMOTTest, LineEndsAndBlankLines) {
 TEST(ExtractDataMOTTest, RefusedLinesNameTheirKindAndLine) {
     using Kind = ExtractFailure::Kind;
     const std::string good = S2Line(0xE0000, {1, 2, 3, 4});  // "S2080E0000" + 4 bytes + checksum: 20 characters
-    const std::string noChecksum = good.substr(0, 18) + "\r\n";
-    struct Case {
-        const char* name;
-        std::string text;
-        int result;
-        Kind kind;
-        std::uint32_t line;
-    };
+    struct Case { const char* name; std::string text; Kind kind; std::uint32_t line; };
     for (const Case& c : {
-             Case{"S1", kS0 + good + "S1030000FC\r\n", ExtractData::kUnsupportedRecordType, Kind::UnsupportedRecordType, 3},
-             Case{"S3", "S30500E000001A\r\n", ExtractData::kUnsupportedRecordType, Kind::UnsupportedRecordType, 1},
-             Case{"S7", good + "S70500000000FA\r\n", ExtractData::kUnsupportedRecordType, Kind::UnsupportedRecordType, 2},
-             Case{"S9", good + good + "S9030000FC\r\n", ExtractData::kUnsupportedRecordType, Kind::UnsupportedRecordType, 3},
-             Case{"not a digit", "SX0300\r\n", ExtractData::kUnsupportedRecordType, Kind::UnsupportedRecordType, 1},
-             Case{"after blank lines", "\r\n\n" + good + "S4030000FC\n", ExtractData::kUnsupportedRecordType,
-                  Kind::UnsupportedRecordType, 4},
-             Case{"S2 without its checksum", good + noChecksum, ExtractData::kMalformedRecord, Kind::MalformedRecord, 2},
-             Case{"S2 cut in its data", "S2080E00001122\r\n", ExtractData::kMalformedRecord, Kind::MalformedRecord, 1},
-             Case{"S2 last line cut", good + "S2080E0000112233", ExtractData::kMalformedRecord, Kind::MalformedRecord, 2},
-             Case{"S2 byte count 03", "S2030E0000EE\r\n", ExtractData::kMalformedRecord, Kind::MalformedRecord, 1},
-             Case{"S2 byte count 00", "S2000E0000EE\r\n", ExtractData::kMalformedRecord, Kind::MalformedRecord, 1},
-             Case{"S2 without a count", "S2\r\n", ExtractData::kMalformedRecord, Kind::MalformedRecord, 1},
-             Case{"one character", good + "S\r\n", ExtractData::kMalformedRecord, Kind::MalformedRecord, 2},
-             Case{"515 characters", good + "S0" + std::string(513, '0') + "\r\n", ExtractData::kMalformedRecord,
-                  Kind::MalformedRecord, 2},
+             Case{"S1", kS0 + good + "S1030000FC\r\n", Kind::UnsupportedRecordType, 3},
+             Case{"S3", "S30500E000001A\r\n", Kind::UnsupportedRecordType, 1},
+             Case{"S7", good + "S70500000000FA\r\n", Kind::UnsupportedRecordType, 2},
+             Case{"S9", good + good + "S9030000FC\r\n", Kind::UnsupportedRecordType, 3},
+             Case{"not a digit", "SX0300\r\n", Kind::UnsupportedRecordType, 1},
+             Case{"after blank lines", "\r\n\n" + good + "S4030000FC\n", Kind::UnsupportedRecordType, 4},
+             Case{"S2 without its checksum", good + good.substr(0, 18) + "\r\n", Kind::MalformedRecord, 2},
+             Case{"S2 cut in its data", "S2080E00001122\r\n", Kind::MalformedRecord, 1},
+             Case{"S2 last line cut", good + "S2080E0000112233", Kind::MalformedRecord, 2},
+             Case{"S2 byte count 03", "S2030E0000EE\r\n", Kind::MalformedRecord, 1},
+             Case{"S2 byte count 00", "S2000E0000EE\r\n", Kind::MalformedRecord, 1},
+             Case{"S2 without a count", "S2\r\n", Kind::MalformedRecord, 1},
+             Case{"one character", good + "S\r\n", Kind::MalformedRecord, 2},
+             Case{"515 characters", good + "S0" + std::string(513, '0') + "\r\n", Kind::MalformedRecord, 2},
          }) {
+        SCOPED_TRACE(c.name);
         const auto r = Read(c.text);
-        EXPECT_EQ(r.result, c.result) << c.name;
-        EXPECT_EQ(r.failure.kind, c.kind) << c.name;
-        EXPECT_EQ(r.failure.line, c.line) << c.name;
+        EXPECT_EQ(r.result, c.kind == Kind::MalformedRecord ? ExtractData::kMalformedRecord
+                                                            : ExtractData::kUnsupportedRecordType);
+        EXPECT_EQ(r.failure.kind, c.kind);
+        EXPECT_EQ(r.failure.line, c.line);
     }
-}
-
-TEST(ExtractDataMOTTest, LongestLinesAreAccepted) {
-    // 514 characters, as "S2" with byte count 255; an S0 line of that length as well.
-    const std::string longest = S2Line(0xE0000, Bytes(251, 0x01));
-    ASSERT_EQ(longest.size(), 516U);
-    const auto r = Read(longest + "S0" + std::string(512, '0') + "\r\n" + kS8);
-    EXPECT_EQ(r.result, 3);
-    EXPECT_EQ(r.failure.kind, ExtractFailure::Kind::None);
-    EXPECT_EQ(r.records.size(), 1U);
 }
 
 }  // namespace
