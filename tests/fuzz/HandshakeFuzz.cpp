@@ -48,7 +48,13 @@ using kestrel::UsbStatus;
 class ScriptedBox final : public kestrel::UsbDriver {
 public:
     ScriptedBox(kestrel::ManualClock& clock, const std::uint8_t* script, std::size_t size)
-        : clock_(clock), at_(script), end_(script + size) {}
+        : clock_(clock), at_(script), end_(script + size), lastActivityMs_(clock.TickMs()) {}
+
+    // The longest time the tool waited with no byte sent or received, up to now.
+    std::uint32_t LongestSilenceMs() {
+        NoteActivity(false);
+        return longestSilenceMs_;
+    }
 
     // What a faithful box sends back: the image bytes that follow its head.
     void SetReadBack(const std::uint8_t* bytes, std::uint32_t count) {
@@ -114,6 +120,7 @@ public:
             --written;
         }
         written_.insert(written_.end(), data, data + written);
+        NoteActivity(written > 0);
         return 0;
     }
 
@@ -131,6 +138,7 @@ public:
                     taken_.push_back(received_.front());
                     received_.pop_front();
                 }
+                NoteActivity(received > 0);
                 if (received == count) {
                     return 0;
                 }
@@ -138,6 +146,7 @@ public:
             }
             const std::uint32_t elapsed = clock_.TickMs() - startMs;
             if (elapsed >= timeoutMs) {
+                NoteActivity(false);
                 return 0;
             }
             std::uint32_t waitMs = timeoutMs - elapsed;
@@ -166,6 +175,13 @@ private:
     bool Mine(UsbHandle handle) const { return handle == kHandle && open_; }
     UsbStatus Check(UsbHandle handle, bool needsDevice) const {
         return !Mine(handle) ? kBadHandle : needsDevice && gone_ ? kDeviceGone : 0;
+    }
+    void NoteActivity(bool active) {
+        const std::uint32_t nowMs = clock_.TickMs();
+        longestSilenceMs_ = std::max(longestSilenceMs_, nowMs - lastActivityMs_);
+        if (active) {
+            lastActivityMs_ = nowMs;
+        }
     }
     bool Readable() const { return !received_.empty() && clock_.TickMs() - pauseFromMs_ >= pauseMs_; }
     std::uint8_t Next() { return at_ < end_ ? *at_++ : 0; }
@@ -237,6 +253,8 @@ private:
     const std::uint8_t* readBack_ = nullptr;
     std::uint32_t readBackCount_ = 0;
     std::uint32_t readBackAt_ = 0;
+    std::uint32_t lastActivityMs_;
+    std::uint32_t longestSilenceMs_ = 0;
     bool open_ = false;
     bool gone_ = false;
     bool failNextWrite_ = false;
@@ -375,5 +393,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const int verified = session->VerifyData();
         CheckVerify(box, *session, verified, status.lines().back(), cancelled, writtenBefore, takenBefore);
     }
+    // No wait outlasts its bound: the synchronisation's, or the answer bound after it,
+    // give or take one receive attempt.
+    KESTREL_FUZZ_CHECK(box.LongestSilenceMs() <= std::max(DataConverter::kSyncTimeoutMs, options.answerTimeoutMs) + 250);
     return 0;
 }
