@@ -2,73 +2,55 @@
 // session log, and waiting for a box, as a line's script runs it.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <map>
-#include <string>
-#include <vector>
 
-#include "BoxProcess.h"
+#include "CliSupport.h"
 #include "line/JsonCheck.h"
 #include "session/Sha256.h"
 
 namespace kestrel::testing {
 namespace {
 
-const std::string kFlash = KESTREL_FLASH;
-const std::string kMot = std::string(KESTREL_SAMPLES_DIR) + "/kestrel-demo.mot";
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+std::string Sha256Of(const std::string& bytes) {
+    return Sha256Hex(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
 
 std::string DumpedImageDigest(const TempDir& dir) {
     const std::string out = (dir.Path() / "dumped.img").string();
-    EXPECT_EQ(RunProcess({kFlash, "--dump-image", out, kMot}).exitStatus, 0);
-    const std::string image = ReadText(out);
-    return Sha256Hex(reinterpret_cast<const std::uint8_t*>(image.data()), image.size());
+    EXPECT_EQ(Flash({"--dump-image", out, kMot}).exitStatus, 0);
+    return Sha256Of(ReadFile(out));
 }
 
 TEST(KestrelFlashLine, TwoBoxesAtOnceOneRefusingEachLinePrefixedAndTheFirstFailureIsTheStatus) {
     BoxProcess good;
     BoxProcess refusing({"--refuse-at", "erase"});
-    const auto run = RunProcess({kFlash, "-q", "-p", good.linkPath, "-p", refusing.linkPath, kMot});
+    const auto run = Flash({"-q", "-p", good.linkPath, "-p", refusing.linkPath, kMot});
     EXPECT_EQ(run.exitStatus, 6) << run.out << run.err;
 
-    std::map<std::string, std::vector<std::string>> byBox;
-    std::vector<std::string> shared;
+    std::map<std::string, Lines> byBox;  // "" for the lines of no box
     for (const auto& line : run.OutLines()) {
-        bool prefixed = false;
+        std::string box;
         for (const auto& link : {good.linkPath, refusing.linkPath}) {
-            if (line.rfind(link + ": ", 0) == 0) {
-                byBox[link].push_back(line.substr(link.size() + 2));
-                prefixed = true;
-            }
+            if (line.rfind(link + ": ", 0) == 0) box = link;
         }
-        if (!prefixed) shared.push_back(line);
+        byBox[box].push_back(box.empty() ? line : line.substr(box.size() + 2));
     }
     // The file is read and built once, before any box is opened.
-    EXPECT_EQ(shared, (std::vector<std::string>{"Loading sourcefile... ", "Analysing sourcefile... ",
-                                                "270 lines interpreted", "Building output data... "}));
+    EXPECT_EQ(byBox[""], kPrepared);
     ASSERT_FALSE(byBox[good.linkPath].empty());
     EXPECT_EQ(byBox[good.linkPath].front(), "Opening interface... ");
     EXPECT_EQ(byBox[good.linkPath].back(), "FLASHING SUCCESSFULL");
     EXPECT_EQ(byBox[refusing.linkPath],
-              (std::vector<std::string>{"Opening interface... ", "Waiting for synchronising ... ",
-                                        "Writing datalength... ", "Erasing flash... ", "Error: cannot erase flash"}));
+              (Lines{"Opening interface... ", "Waiting for synchronising ... ", "Writing datalength... ",
+                     "Erasing flash... ", "Error: cannot erase flash"}));
     EXPECT_NE(run.err.find(refusing.linkPath + ": FAILED (box-refused)"), std::string::npos) << run.err;
-
-    const std::string image = ReadText(good.SavedImage(1));
-    EXPECT_EQ(Sha256Hex(reinterpret_cast<const std::uint8_t*>(image.data()), image.size()),
-              DumpedImageDigest(good.dir));
+    EXPECT_EQ(Sha256Of(good.SavedImage(1)), DumpedImageDigest(good.dir));
 }
 
 TEST(KestrelFlashLine, JsonLinesAndTheLogTellEachEmulatedBoxsResultWithTheImagesDigest) {
     TempDir dir;
     const std::string log = (dir.Path() / "line.log").string();
-    const auto run =
-        RunProcess({kFlash, "--emulate", "-p", "a", "-p", "b", "-p", "c", "--json", "--log", log, kMot});
+    const auto run = Flash({"--emulate", "-p", "a", "-p", "b", "-p", "c", "--json", "--log", log, kMot});
     EXPECT_EQ(run.exitStatus, 0) << run.err;
 
     const std::string digest = DumpedImageDigest(dir);
@@ -90,7 +72,7 @@ TEST(KestrelFlashLine, JsonLinesAndTheLogTellEachEmulatedBoxsResultWithTheImages
     EXPECT_EQ(lastLine[""], "Building output data... ");
     EXPECT_EQ(lastLine.size(), 4u);  // the shared preparation and three boxes
 
-    const std::string text = ReadText(log);
+    const std::string text = ReadFile(log);
     std::size_t records = 0;
     for (std::size_t at = text.find("=== "); at != std::string::npos; at = text.find("\n=== ", at + 1)) ++records;
     EXPECT_EQ(records, 3u) << text;
@@ -101,21 +83,20 @@ TEST(KestrelFlashLine, JsonLinesAndTheLogTellEachEmulatedBoxsResultWithTheImages
 TEST(KestrelFlashLine, WaitingForABoxThatNeverComesEndsAsALinkFailureAndPortListNeedsNoFile) {
     TempDir dir;
     const std::string missing = (dir.Path() / "box-not-plugged").string();
-    const auto waited = RunProcess({kFlash, "-p", missing, "--wait", "--wait-timeout", "0.5", kMot});
+    const auto waited = Flash({"-p", missing, "--wait", "--wait-timeout", "0.5", kMot});
     EXPECT_EQ(waited.exitStatus, 3);
     EXPECT_EQ(waited.out, "");  // no download was begun
     EXPECT_NE(waited.err.find(missing + ": not there in time"), std::string::npos) << waited.err;
 
     // A box that is there already is flashed without delay.
     BoxProcess box;
-    const auto found = RunProcess({kFlash, "-q", "-p", box.linkPath, "--wait", "--repeat", "1", kMot});
+    const auto found = Flash({"-q", "-p", box.linkPath, "--wait", "--repeat", "1", kMot});
     EXPECT_EQ(found.exitStatus, 0) << found.err;
     EXPECT_EQ(found.LastOutLine(), "FLASHING SUCCESSFULL");
 
-    const auto listed = RunProcess({kFlash, "--list-ports", "--json"});
+    const auto listed = Flash({"--list-ports", "--json"});
     EXPECT_EQ(listed.exitStatus, 0);
     for (const auto& line : listed.OutLines()) EXPECT_TRUE(JsonCheck::Parse(line).has_value()) << line;
-    EXPECT_EQ(RunProcess({kFlash, "--json"}).exitStatus, 2);  // a download needs its FILE
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -8,51 +9,42 @@
 namespace kestrel::cli {
 namespace {
 
-std::string Contents(std::FILE* file) {
-    std::rewind(file);
-    std::string text;
-    for (int c; (c = std::fgetc(file)) != EOF;) {
-        text += static_cast<char>(c);
+// What a list wrote into its two files, lines and progress, with `verbose` set or not.
+template <typename Feed>
+std::pair<std::string, std::string> Written(bool verbose, Feed feed) {
+    std::FILE* files[2] = {std::tmpfile(), std::tmpfile()};
+    {
+        ConsoleStatusList status(files[0], files[1], verbose);
+        feed(status);
     }
-    return text;
+    std::string texts[2];
+    for (int i = 0; i < 2; ++i) {
+        std::rewind(files[i]);
+        for (int c; (c = std::fgetc(files[i])) != EOF;) texts[i] += static_cast<char>(c);
+        std::fclose(files[i]);
+    }
+    return {texts[0], texts[1]};
 }
 
-TEST(ConsoleStatusList, LinesGoOutExactlyAndProgressIntoAFileOnlyAtEachTenth) {
-    std::FILE* lines = std::tmpfile();
-    std::FILE* progress = std::tmpfile();
-    {
-        ConsoleStatusList status(lines, progress, true);
+TEST(ConsoleStatusList, LinesGoOutExactlyAndProgressIntoAFileOnlyAtEachTenthAndNotWhenQuiet) {
+    const auto [lines, shown] = Written(true, [](ConsoleStatusList& status) {
         status.AppendStatus("Writing data... ");
         for (std::uint32_t done = 0; done <= 131078; done += 1024) {
             status.Progress(ProgressStage::WritingData, done, 131078);
         }
         status.Progress(ProgressStage::WritingData, 131078, 131078);
         status.AppendStatus("Reading data... ");
-    }
-    EXPECT_EQ(Contents(lines), "Writing data... \nReading data... \n");
-    const std::string shown = Contents(progress);
-    int shownLines = 0;
-    for (char c : shown) {
-        shownLines += c == '\n';
-    }
-    EXPECT_EQ(shownLines, 11);  // 0 %, every tenth, 100 %
+    });
+    EXPECT_EQ(lines, "Writing data... \nReading data... \n");
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), 11);  // 0 %, every tenth, 100 %
     EXPECT_EQ(shown.find('\r'), std::string::npos);  // no redrawing into a file
     EXPECT_NE(shown.find("Writing data 131078/131078 bytes 100%"), std::string::npos) << shown;
-    std::fclose(lines);
-    std::fclose(progress);
+
+    const auto quiet = Written(false, [](ConsoleStatusList& s) { s.Progress(ProgressStage::ReadingBack, 10, 100); });
+    EXPECT_EQ(quiet.second, "");
 }
 
-TEST(ConsoleStatusList, QuietShowsNoProgressAndARateNeedsTimeBehindIt) {
-    std::FILE* lines = std::tmpfile();
-    std::FILE* progress = std::tmpfile();
-    {
-        ConsoleStatusList status(lines, progress, false);
-        status.Progress(ProgressStage::ReadingBack, 10, 100);
-    }
-    EXPECT_EQ(Contents(progress), "");
-    std::fclose(lines);
-    std::fclose(progress);
-
+TEST(ConsoleStatusList, ARateNeedsTimeBehindIt) {
     EXPECT_EQ(ConsoleStatusList::ProgressText(ProgressStage::ReadingBack, 0, 131072, 0.0),
               "Reading back 0/131072 bytes   0%");
     // Half done in 6 s: 10.9 kB/s, another 6 s to go.

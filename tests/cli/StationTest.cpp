@@ -1,30 +1,21 @@
 // A flashing station run in process: --all-usb over simulated USB boxes that
 // the test plugs in and out while kestrel-flash's rounds go on.
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <future>
 #include <thread>
 
 #include <gtest/gtest.h>
 
-#include "CliPaths.h"
+#include "CliSupport.h"
 #include "cli/LineFeatures.h"
 #include "emulator/SimulatedUsbDriver.h"
 #include "session/ExitStatus.h"
-#include "support/TempDir.h"
 
 namespace kestrel::testing {
 namespace {
 
 using emulator::SimulatedUsbDevice;
-using emulator::SimulatedUsbDriver;
-
-SimulatedUsbDevice Box(const std::string& serial) {
-    SimulatedUsbDevice device;
-    device.serialNumber = serial;
-    return device;
-}
 
 // Polls until `done` holds; false after 10 s.
 bool Eventually(const std::function<bool()>& done) {
@@ -37,43 +28,45 @@ bool Eventually(const std::function<bool()>& done) {
 }
 
 struct Station {
-    SimulatedUsbDriver driver{SteadyClock()};
-    std::atomic<bool> stop{false};
-    cli::LineOptions line;
-    cli::LineRequest request;
-
     Station() {
         line.allUsb = true;
-        request.file = kSamples + "/kestrel-demo.mot";
+        request.file = kMot;
         request.quiet = true;
         request.timeoutSeconds = 5;
         request.usbDriver = &driver;
         request.cancelRequested = [this] { return stop.load(); };
+    }
+    std::size_t Plug(const std::string& serial, bool refuseOpen = false) {
+        return driver.AddDevice(SimulatedUsbDevice{.behaviour = {}, .refuseOpen = refuseOpen, .serialNumber = serial});
     }
     // The tool told the box in `slot` that its read-back matched, and let it go.
     bool Flashed(std::size_t slot) {
         const auto written = driver.Written(slot);
         return !driver.IsOpen(slot) && !written.empty() && written.back() == 'S';
     }
+    void ExpectFlashed(std::size_t slot, int times) {
+        EXPECT_EQ(driver.Model(slot).CompletedDownloads(), times) << slot;
+        EXPECT_EQ(driver.Model(slot).LastVerdict(), 'S') << slot;
+    }
+
+    emulator::SimulatedUsbDriver driver{SteadyClock()};
+    std::atomic<bool> stop{false};
+    cli::LineOptions line;
+    cli::LineRequest request;
 };
 
-TEST(Station, AllUsbFlashesEveryAttachedBoxAtOnce) {
-    Station station;
-    station.driver.AddDevice(Box("KST-A"));
-    station.driver.AddDevice(Box("KST-B"));
-    EXPECT_EQ(cli::RunLine(station.line, station.request), kExitSuccess);
-    for (std::size_t slot : {0u, 1u}) {
-        EXPECT_EQ(station.driver.Model(slot).CompletedDownloads(), 1) << slot;
-        EXPECT_EQ(station.driver.Model(slot).LastVerdict(), 'S') << slot;
-    }
-}
-
-TEST(Station, AllUsbWithoutABoxFailsAtTheLink) {
+TEST(Station, AllUsbFailsAtTheLinkWithoutABoxAndFlashesEveryAttachedBoxAtOnce) {
     Station station;
     EXPECT_EQ(cli::RunLine(station.line, station.request), kExitLink);
     station.line.wait = true;
     station.line.waitTimeoutSeconds = 0.3;
     EXPECT_EQ(cli::RunLine(station.line, station.request), kExitLink);
+
+    station.Plug("KST-A");
+    station.Plug("KST-B");
+    EXPECT_EQ(cli::RunLine(station.line, station.request), kExitSuccess);
+    station.ExpectFlashed(0, 1);
+    station.ExpectFlashed(1, 1);
 }
 
 // A technician swaps boxes: each round flashes whichever box is attached now,
@@ -85,19 +78,17 @@ TEST(Station, RepeatWithWaitFlashesEachBoxSwappedIn) {
     auto run = std::async(std::launch::async, [&] { return cli::RunLine(station.line, station.request); });
 
     ASSERT_TRUE(Eventually([&] { return station.driver.Calls().listDevices > 0; }));  // found no box yet
-    const std::size_t first = station.driver.AddDevice(Box("KST-A"));
+    const std::size_t first = station.Plug("KST-A");
     ASSERT_TRUE(Eventually([&] { return station.Flashed(first); }));
     station.driver.SetPresent(first, false);
-    const std::size_t second = station.driver.AddDevice(Box("KST-B"));
+    const std::size_t second = station.Plug("KST-B");
     ASSERT_TRUE(Eventually([&] { return station.Flashed(second); }));
     station.stop = true;
 
     ASSERT_EQ(run.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(run.get(), kExitCancelled);
-    for (std::size_t slot : {first, second}) {
-        EXPECT_EQ(station.driver.Model(slot).CompletedDownloads(), 1) << slot;
-        EXPECT_EQ(station.driver.Model(slot).LastVerdict(), 'S') << slot;
-    }
+    station.ExpectFlashed(first, 1);
+    station.ExpectFlashed(second, 1);
 }
 
 // A named box is flashed again each time it comes back, for as many rounds as asked.
@@ -109,7 +100,7 @@ TEST(Station, RepeatWithWaitReflashesANamedBoxEachTimeItIsAttached) {
     station.line.repeat = 2;
     auto run = std::async(std::launch::async, [&] { return cli::RunLine(station.line, station.request); });
 
-    const std::size_t box = station.driver.AddDevice(Box("KST-A"));
+    const std::size_t box = station.Plug("KST-A");
     ASSERT_TRUE(Eventually([&] { return station.Flashed(box); }));
     station.driver.SetPresent(box, false);
     const int looked = station.driver.Calls().listDevices;
@@ -118,7 +109,7 @@ TEST(Station, RepeatWithWaitReflashesANamedBoxEachTimeItIsAttached) {
 
     ASSERT_EQ(run.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(run.get(), kExitSuccess);
-    EXPECT_EQ(station.driver.Model(box).CompletedDownloads(), 2);
+    station.ExpectFlashed(box, 2);
 }
 
 // A plain "USB" tries the boxes in turn: the log names the one that took the download.
@@ -128,14 +119,10 @@ TEST(Station, LogNamesTheBoxThatAPlainUsbOpened) {
     station.line.ports = {"USB"};
     TempDir dir;
     station.line.logFile = (dir.Path() / "station.log").string();
-    SimulatedUsbDevice refusing = Box("KST-A");
-    refusing.refuseOpen = true;
-    station.driver.AddDevice(refusing);
-    station.driver.AddDevice(Box("KST-B"));
-
+    station.Plug("KST-A", true);
+    station.Plug("KST-B");
     ASSERT_EQ(cli::RunLine(station.line, station.request), kExitSuccess);
-    const auto log = ReadFile(station.line.logFile);
-    const std::string text(log.begin(), log.end());
+    const std::string text = ReadFile(station.line.logFile);
     EXPECT_NE(text.find("identity: USB 0403:6001 Kestrel box, serial KST-B\n"), std::string::npos) << text;
 }
 

@@ -1,0 +1,172 @@
+// The links a line can name: the ports listed from the machine, and the USB
+// boxes by "USB:N" (index) or "USB:SERIAL" (the chip's serial number), never
+// falling back to another box.
+#include "LineTestSupport.h"
+#include "session/DownloadWorkflow.h"
+#include "session/PortListing.h"
+
+namespace kestrel::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using emulator::SimulatedUsbDevice;
+
+// A machine with a USB serial converter (with its by-id name and identity),
+// a built-in UART, and two boxes on the USB chip's own driver.
+struct LineMachine {
+    LineMachine() {
+        const std::string usb = "sys/devices/pci0/usb1/1-1/";
+        for (const auto& [file, text] : std::vector<std::pair<std::string, std::string>>{
+                 {usb + "idVendor", "0403\n"}, {usb + "idProduct", "6001\n"}, {usb + "manufacturer", "FTDI\n"},
+                 {usb + "product", "FT232R USB UART\n"}, {usb + "serial", "A50285BI\n"},
+                 {usb + "1-1:1.0/ttyUSB0/x", ""}, {"sys/devices/platform/serial8250/x", ""},
+                 {"sys/class/tty/ttyS0/type", "4\n"}, {"dev/ttyUSB0", ""}, {"dev/ttyS0", ""}}) {
+            fs::create_directories(fs::path(Path(file)).parent_path());
+            tree.Write(file, text);
+        }
+        for (const auto& [link, target] : std::vector<std::pair<std::string, std::string>>{
+                 {"sys/class/tty/ttyUSB0/device", Path(usb + "1-1:1.0/ttyUSB0")},
+                 {"sys/class/tty/ttyS0/device", Path("sys/devices/platform/serial8250")},
+                 {"dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "../../ttyUSB0"}}) {
+            fs::create_directories(fs::path(Path(link)).parent_path());
+            fs::create_directory_symlink(target, Path(link));
+        }
+        driver.AddDevice(SimulatedUsbDevice{.behaviour = {}, .serialNumber = "KST00001"});
+        driver.AddDevice(SimulatedUsbDevice{.behaviour = {}, .serialNumber = ""});
+    }
+    std::string Path(const std::string& relative) const { return (tree.Path() / relative).string(); }
+
+    TempDir tree;
+    std::string root = Path("");
+    std::string byId = Path("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    std::string dev = fs::path(root).lexically_normal().string() + "dev/";
+    ManualClock clock;
+    emulator::SimulatedUsbDriver driver{clock};
+};
+
+TEST(ListPorts, SerialDevicesThenUsbBoxesAsTextAndJsonAndNoUsbBoxesWithoutAListing) {
+    LineMachine machine;
+    const auto ports = ListPorts(machine.root, &machine.driver);
+    const Lines text = {
+        machine.byId + " (" + machine.dev + "ttyUSB0)  USB 0403:6001 FTDI FT232R USB UART, serial A50285BI",
+        machine.dev + "ttyS0",
+        "USB:KST00001 (USB index 0)  USB 0403:6001 Kestrel box, serial KST00001",
+        "USB:1 (USB index 1)  USB 0403:6001 Kestrel box",
+    };
+    EXPECT_EQ(PortListText(ports), text);
+
+    std::vector<JsonFields> objects;
+    for (const auto& line : PortListJson(ports)) {
+        const auto fields = JsonCheck::Parse(line);
+        ASSERT_TRUE(fields.has_value()) << line;
+        objects.push_back(*fields);
+    }
+    ASSERT_EQ(objects.size(), 4u);
+    const std::vector<std::tuple<std::size_t, std::string, std::string>> expected = {
+        {0, "kind", "serial"}, {0, "link", machine.byId}, {0, "device", machine.dev + "ttyUSB0"},
+        {0, "vendorId", "0403"}, {0, "serial", "A50285BI"}, {2, "kind", "usb"}, {2, "link", "USB:KST00001"},
+        {3, "link", "USB:1"}, {3, "description", "Kestrel box"}};
+    for (const auto& [i, key, value] : expected) EXPECT_EQ(objects[i].at(key).text, value) << i << key;
+    EXPECT_EQ(objects[1].at("byId").type, JsonValue::Type::Null);
+    EXPECT_EQ(objects[1].at("vendorId").type, JsonValue::Type::Null);
+    EXPECT_DOUBLE_EQ(objects[2].at("index").number, 0);
+
+    EXPECT_EQ(ListPorts(machine.root, nullptr).size(), 2u);
+    machine.driver.FailListing(true);
+    const auto serialOnly = ListPorts(machine.root, &machine.driver);
+    ASSERT_EQ(serialOnly.size(), 2u);
+    EXPECT_EQ(serialOnly[1].kind, PortEntry::Kind::Serial);
+}
+
+TEST(FindPort, EachNameOfALinkFindsItsEntryAndIsPresentOnlyWhenItIsThere) {
+    LineMachine machine;
+    const auto ports = ListPorts(machine.root, &machine.driver);
+    const std::string converter = "USB 0403:6001 FTDI FT232R USB UART, serial A50285BI";
+    const std::string box = "USB 0403:6001 Kestrel box, serial KST00001";
+    struct Case {
+        std::string name;
+        std::string identity;  // empty: not found
+        bool present;
+    };
+    const std::vector<Case> cases = {
+        {machine.byId, converter, true},
+        {machine.dev + "ttyUSB0", converter, true},
+        {"USB:KST00001", box, true},
+        {"usb:KST00001", box, true},
+        {"USB:0", box, true},
+        {"USB:1", "USB 0403:6001 Kestrel box", true},
+        {"USB", "", true},  // any box will do, none in particular
+        {"USB:2", "", false},
+        {"USB:KST00009", "", false},
+        {"USB:", "", false},
+        {"USBX:1", "", false},
+        {machine.dev + "ttyUSB7", "", false},
+        {"LPT1", "", false},
+        {"COM9", "", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto found = FindPort(ports, c.name);
+        EXPECT_EQ(found ? DescribeIdentity(*found) : "", c.identity);
+        EXPECT_EQ(LinkPresent(c.name, machine.driver), c.present);
+    }
+    machine.driver.FailListing(true);
+    EXPECT_FALSE(LinkPresent("USB", machine.driver));
+}
+
+// Boxes KST-A, KST-B and one whose serial number "1" reads like an index.
+struct ThreeBoxes : SimulatedBox {
+    ThreeBoxes() {
+        driver.Device(slot).serialNumber = "KST-A";
+        driver.AddDevice(SimulatedUsbDevice{.behaviour = {}, .serialNumber = "KST-B"});
+        driver.AddDevice(SimulatedUsbDevice{.behaviour = {}, .serialNumber = "1"});
+    }
+    std::vector<bool> OpenSlots() const { return {driver.IsOpen(0), driver.IsOpen(1), driver.IsOpen(2)}; }
+};
+
+TEST(OpenInterface, AnIndexOrSerialOpensThatDeviceOnlyAndAMissingOrRefusingOneIsAnError) {
+    struct Case {
+        std::string name;
+        bool firstUnplugged;
+        bool secondRefuses;
+        std::vector<int> attempts;
+        std::vector<bool> open;  // none: an error
+    };
+    const std::vector<Case> cases = {
+        {"USB:0", false, false, {0}, {true, false, false}},
+        {"usb:KST-B", false, false, {1}, {false, true, false}},
+        {"USB:1", false, false, {2}, {false, false, true}},      // a serial number wins over an index
+        {"USB:KST-B", true, false, {0}, {false, true, false}},   // KST-A unplugged: KST-B is index 0 now
+        {"USB:KST-Z", false, false, {}, {false, false, false}},  // no such serial: nothing is opened at all
+        {"USB:kst-a", false, false, {}, {false, false, false}},  // serial numbers keep their case
+        {"USB:0x", false, false, {}, {false, false, false}},
+        {"USB:5", false, false, {5}, {false, false, false}},     // an index past the listing is still tried
+        {"USB:KST-B", false, true, {1}, {false, false, false}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name + (c.firstUnplugged ? " unplugged" : "") + (c.secondRefuses ? " refuses" : ""));
+        ThreeBoxes boxes;
+        boxes.driver.Device(0).present = !c.firstUnplugged;
+        boxes.driver.Device(1).refuseOpen = c.secondRefuses;
+        DataConverter session(boxes.status, boxes.Options());
+        const bool opens = c.open != std::vector<bool>(3, false);
+        EXPECT_EQ(session.OpenInterface(c.name, 115200), opens ? 0 : -1);
+        EXPECT_EQ(boxes.OpenSlots(), c.open);
+        EXPECT_EQ(boxes.driver.Calls().openIndices, c.attempts);
+        EXPECT_EQ(boxes.status.lines(), opens ? Lines{} : Lines{"Error: cannot open Ixo Serial Device"});
+    }
+}
+
+TEST(RunDownload, ABinaryImageReopensTheNamedBoxAt38400) {
+    LineFirmware firmware;
+    ThreeBoxes boxes;
+    boxes.driver.Model(1) = emulator::BoxModel(emulator::BoxBehaviour{.firmwareType = 2});
+    EXPECT_EQ(RunDownload("USB:KST-B", firmware.bin, boxes.status, boxes.Options()), DownloadOutcome::Success);
+    EXPECT_EQ(boxes.driver.BaudRates(1), (std::vector<std::uint32_t>{115200, 38400}));
+    EXPECT_TRUE(boxes.driver.BaudRates(0).empty());
+    EXPECT_TRUE(boxes.driver.BaudRates(2).empty());
+    EXPECT_EQ(boxes.driver.Model(1).LastImage(), firmware.binImage);
+}
+
+}  // namespace
+}  // namespace kestrel::testing
