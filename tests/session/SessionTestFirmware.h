@@ -14,10 +14,9 @@
 namespace kestrel::testing {
 
 using Bytes = std::vector<std::uint8_t>;
+using Lines = std::vector<std::string>;
 
 constexpr std::uint32_t kWindowStart = 0xE0000;
-constexpr std::uint32_t kWindowSize = 0x20000;
-constexpr std::size_t kSelfProgImageLength = 6 + kWindowSize;
 
 // The length field 0x00020000, each byte followed by its complement.
 const Bytes kLengthBytes = {0x00, 0xFF, 0x02, 0xFD, 0x00, 0xFF, 0x00, 0xFF};
@@ -34,8 +33,9 @@ inline Bytes Pattern(std::size_t count, std::uint8_t seed) {
     return bytes;
 }
 
-inline Bytes Concat(std::initializer_list<Bytes> parts) {
-    Bytes all;
+template <class T>
+std::vector<T> Concat(std::initializer_list<std::vector<T>> parts) {
+    std::vector<T> all;
     for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
     return all;
 }
@@ -49,11 +49,10 @@ inline std::vector<FirmwareBlock> SampleBlocks() {
     return {{kWindowStart, Pattern(300, 1)}, {0xF8000, Pattern(40, 2)}, {0xFFFF0, Pattern(16, 3)}};
 }
 
-// The self-programming image: head, then the window filled with 0xFF under the blocks.
+// The self-programming image: a 6-byte head, then the 128 KB window filled
+// with 0xFF under the blocks.
 inline Bytes SelfProgImage(const std::vector<FirmwareBlock>& blocks) {
-    Bytes image(kSelfProgImageLength, 0xFF);
-    const Bytes head = {0x00, 0x01, 0x00, 0x02, 0x00, 0x00};
-    std::copy(head.begin(), head.end(), image.begin());
+    Bytes image = Concat({{0x00, 0x01, 0x00, 0x02, 0x00, 0x00}, Bytes(0x20000, 0xFF)});
     for (const auto& block : blocks) {
         std::copy(block.bytes.begin(), block.bytes.end(), image.begin() + 6 + (block.address - kWindowStart));
     }
