@@ -168,8 +168,7 @@ void Ckestrel2Dlg::LayOutControls() {
     place(startLabel_, dt::kStartLabel);
     place(progressBar_, dt::kProgressBar);
 
-    picture_->setPixmap(
-        DialogPicture().scaled(picture_->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    picture_->setPixmap(DialogPicture().scaled(picture_->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
 
     // The template's height is that of the open list; closed, a drop-down is
     // as high as its font needs, and the open list shows what fits below it.
@@ -339,15 +338,17 @@ void Ckestrel2Dlg::OnSaveLog() {
     if (!lastRecord_ || download_.Running()) {
         return;
     }
-    const QString path = chooseLogFile_ ? chooseLogFile_(this)
-                                        : QFileDialog::getSaveFileName(this, QStringLiteral("Save log"), QString(),
-                                                                       QStringLiteral("Log files (*.log);;All files (*)"));
+    const QString path = chooseLogFile_
+                             ? chooseLogFile_(this)
+                             : QFileDialog::getSaveFileName(this, QStringLiteral("Save log"), QString(),
+                                                            QStringLiteral("Log files (*.log);;All files (*)"));
     if (path.isEmpty()) {
         return;
     }
     if (const int error = AppendSessionRecord(ToNative(path), *lastRecord_); error != 0) {
-        QMessageBox::warning(this, QStringLiteral("Save log"),
-                             QStringLiteral("Cannot write %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(error))));
+        QMessageBox::warning(
+            this, QStringLiteral("Save log"),
+            QStringLiteral("Cannot write %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(error))));
     }
 }
 

@@ -11,9 +11,9 @@
 #include "app/DownloadThread.h"
 #include "app/ListWidgetStatusList.h"
 #include "app/QueuedStatusList.h"
-#include "session/SessionLog.h"
 #include "links/SerialPortList.h"
 #include "links/UsbDriver.h"
+#include "session/SessionLog.h"
 
 class QAction;
 class QComboBox;

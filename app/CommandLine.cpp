@@ -7,13 +7,12 @@ namespace kestrel {
 
 CommandLine ParseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Writes firmware into the flash of the Kestrel programming box."));
+    parser.setApplicationDescription(QStringLiteral("Writes firmware into the flash of the Kestrel programming box."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
-    const QCommandLineOption portOption(
-        QStringLiteral("port"), QStringLiteral("Select the link: USB, COM1 to COM8, or a serial device path."),
-        QStringLiteral("NAME"));
+    const QCommandLineOption portOption(QStringLiteral("port"),
+                                        QStringLiteral("Select the link: USB, COM1 to COM8, or a serial device path."),
+                                        QStringLiteral("NAME"));
     parser.addOption(portOption);
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Firmware file (.mot or .bin) to load."),
                                  QStringLiteral("[FILE]"));

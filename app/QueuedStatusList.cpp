@@ -8,9 +8,7 @@ namespace kestrel {
 QueuedStatusList::QueuedStatusList(QObject& context, StatusList& target, std::shared_ptr<DownloadCancel> cancel)
     : context_(context), target_(target), cancel_(std::move(cancel)) {}
 
-bool QueuedStatusList::OnTargetThread() const {
-    return QThread::currentThread() == context_.thread();
-}
+bool QueuedStatusList::OnTargetThread() const { return QThread::currentThread() == context_.thread(); }
 
 template <typename Call>
 void QueuedStatusList::Hand(Call&& call) {

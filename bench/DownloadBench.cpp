@@ -52,7 +52,8 @@ public:
     }
     ~FirmwareFile() {
         std::error_code ignored;
-        if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
+        if (!dir_.empty())
+            std::filesystem::remove_all(dir_, ignored);
     }
     const std::string& Path() const { return path_; }
 
@@ -93,13 +94,17 @@ bool Pass(int from, int to, const std::uint8_t* data, std::size_t count, std::ui
         }
         if (sent < count && (fds[1].revents & POLLOUT) != 0) {
             const ssize_t wrote = ::write(from, data + sent, count - sent);
-            if (wrote < 0 && errno != EAGAIN) return false;
-            if (wrote > 0) sent += static_cast<std::size_t>(wrote);
+            if (wrote < 0 && errno != EAGAIN)
+                return false;
+            if (wrote > 0)
+                sent += static_cast<std::size_t>(wrote);
         }
         if ((fds[0].revents & POLLIN) != 0) {
             const ssize_t got = ::read(to, sink + received, count - received);
-            if (got < 0 && errno != EAGAIN) return false;
-            if (got > 0) received += static_cast<std::size_t>(got);
+            if (got < 0 && errno != EAGAIN)
+                return false;
+            if (got > 0)
+                received += static_cast<std::size_t>(got);
         }
     }
     return true;

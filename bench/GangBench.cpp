@@ -27,11 +27,13 @@ using namespace kestrel;
 struct PacedBox {
     PacedBox() : server(emulator::BoxModel(), Options()) {
         started = server.Start();
-        if (started) thread = std::thread([this] { server.Run(); });
+        if (started)
+            thread = std::thread([this] { server.Run(); });
     }
     ~PacedBox() {
         server.Stop();
-        if (thread.joinable()) thread.join();
+        if (thread.joinable())
+            thread.join();
     }
     static emulator::BoxServerOptions Options() {
         emulator::BoxServerOptions options;
@@ -50,7 +52,8 @@ double FlashAtOnce(const GangImage& image, std::size_t count) {
     std::vector<GangBox> boxes(count);
     for (std::size_t i = 0; i < count; ++i) {
         served.push_back(std::make_unique<PacedBox>());
-        if (!served.back()->started) return -1;
+        if (!served.back()->started)
+            return -1;
         boxes[i].linkName = served.back()->server.DevicePath();
         boxes[i].status = &lists[i];
     }
@@ -58,7 +61,8 @@ double FlashAtOnce(const GangImage& image, std::size_t count) {
     const auto results = RunGangDownload(image, boxes);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     for (const auto& result : results) {
-        if (result.outcome != DownloadOutcome::Success) return -1;
+        if (result.outcome != DownloadOutcome::Success)
+            return -1;
     }
     return seconds;
 }
@@ -66,7 +70,8 @@ double FlashAtOnce(const GangImage& image, std::size_t count) {
 void BM_FourBoxesAtOnceAgainstOne(benchmark::State& state) {
     const std::string path =
         (std::filesystem::temp_directory_path() / ("kestrel-gang-" + std::to_string(::getpid()) + ".mot")).string();
-    std::ofstream(path, std::ios::binary) << testing::WriteSRecordFile({{0xE0000, std::vector<std::uint8_t>(4096, 0x5A)}});
+    std::ofstream(path, std::ios::binary)
+        << testing::WriteSRecordFile({{0xE0000, std::vector<std::uint8_t>(4096, 0x5A)}});
     RecordingStatusList preparation;
     GangImage image;
     const DownloadOutcome prepared = PrepareGangImage(path, preparation, image);

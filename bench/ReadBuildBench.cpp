@@ -19,7 +19,8 @@ using kestrel::DataConverter;
 std::vector<std::uint8_t> RandomBytes(std::size_t count) {
     std::mt19937 random(7);
     std::vector<std::uint8_t> bytes(count);
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
+    for (auto& b : bytes)
+        b = static_cast<std::uint8_t>(random());
     return bytes;
 }
 
@@ -40,8 +41,8 @@ void ReadAndBuild(benchmark::State& state, const std::uint8_t* source, std::uint
         Builder builder;
         std::uint32_t outputLength = 0;
         const int lines = reader.extract(source, records, length);
-        const int built = builder.BuildOutput(records, image.data(), outputLength,
-                                              static_cast<std::uint32_t>(image.size()));
+        const int built =
+            builder.BuildOutput(records, image.data(), outputLength, static_cast<std::uint32_t>(image.size()));
         if (lines <= 0 || built != 0) {
             state.SkipWithError("the source was refused");
             break;

@@ -1,8 +1,8 @@
 #include "cli/LineFeatures.h"
 
 #include <chrono>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -150,8 +150,7 @@ private:
             std::fprintf(stderr, "kestrel-flash: waiting for a USB box to be attached\n");
         }
         if (!(line_.wait ? WaitUntil(found, line_.waitTimeoutSeconds, request_) : found())) {
-            std::fprintf(stderr, "kestrel-flash: --all-usb: %s\n",
-                         Cancelled() ? "cancelled" : "no USB box found");
+            std::fprintf(stderr, "kestrel-flash: --all-usb: %s\n", Cancelled() ? "cancelled" : "no USB box found");
             return false;
         }
         links_.clear();
@@ -293,8 +292,7 @@ private:
             Finish(reports[i], result.outcome, result.seconds, &image);
             status = FirstFailure(status, ExitStatusOf(result.outcome));
             if (result.outcome == DownloadOutcome::Success) {
-                std::fprintf(stderr, "kestrel-flash: %s: flashed in %.2f s\n", result.linkName.c_str(),
-                             result.seconds);
+                std::fprintf(stderr, "kestrel-flash: %s: flashed in %.2f s\n", result.linkName.c_str(), result.seconds);
             } else {
                 std::fprintf(stderr, "kestrel-flash: %s: FAILED (%s) after %.2f s: %s\n", result.linkName.c_str(),
                              OutcomeName(result.outcome), result.seconds, result.lastError.c_str());
@@ -340,8 +338,7 @@ void AddLineOptions(CLI::App& app, CLI::Option* file, LineOptions& line) {
 }
 
 bool WantsLineRun(const LineOptions& line) {
-    return line.ports.size() > 1 || line.json || !line.logFile.empty() || line.allUsb || line.wait ||
-           line.repeat != 1;
+    return line.ports.size() > 1 || line.json || !line.logFile.empty() || line.allUsb || line.wait || line.repeat != 1;
 }
 
 int ListPortsCommand(const LineOptions& line) {

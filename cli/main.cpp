@@ -14,14 +14,14 @@
 
 #include "cli/ConsoleStatusList.h"
 #include "cli/EmulatedBox.h"
-#include "session/ExitStatus.h"
 #include "cli/LineFeatures.h"
 #include "cli/UsbHint.h"
 #include "readers/SRecordCheck.h"
 #include "session/DataConverter.h"
 #include "session/DownloadWorkflow.h"
-#include "session/PrintingStatusList.h"
+#include "session/ExitStatus.h"
 #include "session/PrepareImage.h"
+#include "session/PrintingStatusList.h"
 #include "session/Version.h"
 
 namespace {
@@ -112,8 +112,7 @@ int Download(const Options& options) {
         linkName = box->LinkName();
         session.usbDriver = box->Driver();
         if (!options.quiet) {
-            std::fprintf(stderr, "kestrel-flash: emulated box (%s) on %s\n", options.emulate.c_str(),
-                         linkName.c_str());
+            std::fprintf(stderr, "kestrel-flash: emulated box (%s) on %s\n", options.emulate.c_str(), linkName.c_str());
         }
     }
 
@@ -138,8 +137,9 @@ std::string ScenarioList() {
 int main(int argc, char** argv) {
     Options options;
     LineOptions line;
-    CLI::App app{"Flashes a firmware file (.mot S-records or a .bin image) into a Kestrel box.\n"
-                 "Stdout carries the status lines of the download; progress and diagnostics go to stderr."};
+    CLI::App app{
+        "Flashes a firmware file (.mot S-records or a .bin image) into a Kestrel box.\n"
+        "Stdout carries the status lines of the download; progress and diagnostics go to stderr."};
     app.set_version_flag("--version", std::string("kestrel-flash ") + kToolVersion);
     app.footer(ExitStatusHelp());
     auto* file = app.add_option("FILE", options.file, "The firmware file: .mot or .bin")->required();
@@ -147,12 +147,13 @@ int main(int argc, char** argv) {
                    "The link: USB (the first box on USB), USB:N or USB:SERIAL (that box only), COM1..COM8, or a "
                    "device path such as /dev/ttyUSB0; given again, the boxes are flashed at once")
         ->default_str("USB");  // repeated: several boxes at once
-    app.add_flag("--emulate{ok}", options.emulate,
-                 "Flash into an emulated box in this process; --emulate=SCENARIO picks its behaviour: " +
-                     ScenarioList())
+    app.add_flag(
+           "--emulate{ok}", options.emulate,
+           "Flash into an emulated box in this process; --emulate=SCENARIO picks its behaviour: " + ScenarioList())
         ->type_name("[=SCENARIO]")
         ->check([](const std::string& name) {
-            return FindScenario(name) ? std::string() : "unknown scenario: " + name + " (one of " + ScenarioList() + ")";
+            return FindScenario(name) ? std::string()
+                                      : "unknown scenario: " + name + " (one of " + ScenarioList() + ")";
         });
     app.add_option("--timeout", options.timeoutSeconds,
                    "Seconds the box may stay silent after the synchronisation before the download ends")

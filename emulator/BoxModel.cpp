@@ -243,7 +243,9 @@ struct BoxModel::Impl {
                     StartSync();
                 }
                 break;
-            case Phase::Typing: TypeAnswer(value); break;
+            case Phase::Typing:
+                TypeAnswer(value);
+                break;
             case Phase::Length:
                 block.push_back(value);
                 if (block.size() == kLengthBlockSize) {
@@ -256,7 +258,9 @@ struct BoxModel::Impl {
                     HeaderComplete(now);
                 }
                 break;
-            case Phase::Data: DataByte(value, now); break;
+            case Phase::Data:
+                DataByte(value, now);
+                break;
             case Phase::Verdict:
                 if (value == kMatched || value == kFailed) {
                     lastVerdict = value;
@@ -267,7 +271,8 @@ struct BoxModel::Impl {
                 break;
             case Phase::Erasing:  // busy: what arrives now is lost
             case Phase::Silent:
-            case Phase::HungUp: break;
+            case Phase::HungUp:
+                break;
         }
     }
 

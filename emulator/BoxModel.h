@@ -13,19 +13,19 @@ enum class BoxStage { Sync, Length, Erase, Data, ReadBack };
 
 // How the emulated box answers. The defaults answer every download correctly.
 struct BoxBehaviour {
-    std::uint8_t firmwareType = 1;                // announced in answer to '*'
-    std::vector<std::uint8_t> strayBeforeType{};  // sent before the type byte
-    int retriesAfterLength = 0;                   // '*' answers to the length or header before 'R'
-    int unexpectedAfterLength = 0;                // 0x00 answers to the length or header before 'R'
-    std::optional<BoxStage> refuseAt{};           // 'E' at Length (or header), Erase or Data
+    std::uint8_t firmwareType = 1;                 // announced in answer to '*'
+    std::vector<std::uint8_t> strayBeforeType{};   // sent before the type byte
+    int retriesAfterLength = 0;                    // '*' answers to the length or header before 'R'
+    int unexpectedAfterLength = 0;                 // 0x00 answers to the length or header before 'R'
+    std::optional<BoxStage> refuseAt{};            // 'E' at Length (or header), Erase or Data
     std::vector<std::uint8_t> strayDuringErase{};  // sent before the erase answer
-    std::optional<bool> readBack{};               // 'R' (read-back) or 'N' after the data; unset: type 1 yes, type 2 no
-    bool corruptReadBack = false;                 // one byte of the read-back differs
-    std::uint32_t shortReadBack = 0;              // bytes left off the end of the read-back
-    std::optional<BoxStage> silentAt{};           // stops answering from that stage on
-    std::optional<BoxStage> hangUpAt{};           // closes the line at that stage (Data: half-way; type 2: first byte)
-    std::uint32_t eraseMs = 0;                    // how long the erase takes
-    std::uint32_t dataIdleMs = 200;               // type 2: the data block ends after this idle time
+    std::optional<bool> readBack{};      // 'R' (read-back) or 'N' after the data; unset: type 1 yes, type 2 no
+    bool corruptReadBack = false;        // one byte of the read-back differs
+    std::uint32_t shortReadBack = 0;     // bytes left off the end of the read-back
+    std::optional<BoxStage> silentAt{};  // stops answering from that stage on
+    std::optional<BoxStage> hangUpAt{};  // closes the line at that stage (Data: half-way; type 2: first byte)
+    std::uint32_t eraseMs = 0;           // how long the erase takes
+    std::uint32_t dataIdleMs = 200;      // type 2: the data block ends after this idle time
 };
 
 // A pure, byte-driven model of the box: bytes in, bytes out, time passed in.

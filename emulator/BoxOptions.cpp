@@ -11,11 +11,16 @@ std::optional<BoxStage> ParseStage(const std::string& word) {
     std::string lower = word;
     std::transform(lower.begin(), lower.end(), lower.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (lower == "sync") return BoxStage::Sync;
-    if (lower == "length" || lower == "header") return BoxStage::Length;
-    if (lower == "erase") return BoxStage::Erase;
-    if (lower == "data") return BoxStage::Data;
-    if (lower == "read-back" || lower == "readback") return BoxStage::ReadBack;
+    if (lower == "sync")
+        return BoxStage::Sync;
+    if (lower == "length" || lower == "header")
+        return BoxStage::Length;
+    if (lower == "erase")
+        return BoxStage::Erase;
+    if (lower == "data")
+        return BoxStage::Data;
+    if (lower == "read-back" || lower == "readback")
+        return BoxStage::ReadBack;
     return std::nullopt;
 }
 

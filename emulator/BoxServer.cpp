@@ -22,9 +22,7 @@ std::uint64_t NowUs() {
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(since).count());
 }
 
-std::uint32_t NowMs() {
-    return static_cast<std::uint32_t>(NowUs() / 1000);
-}
+std::uint32_t NowMs() { return static_cast<std::uint32_t>(NowUs() / 1000); }
 
 std::string ImagePathFor(const std::string& pattern, int download) {
     const std::size_t at = pattern.find("%d");
@@ -62,9 +60,7 @@ bool BoxServer::Start() {
     return OpenLine();
 }
 
-std::string BoxServer::DevicePath() const {
-    return options_.linkPath.empty() ? line_.SlavePath() : options_.linkPath;
-}
+std::string BoxServer::DevicePath() const { return options_.linkPath.empty() ? line_.SlavePath() : options_.linkPath; }
 
 bool BoxServer::OpenLine() {
     if (!line_.Create()) {

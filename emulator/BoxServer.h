@@ -70,8 +70,8 @@ private:
     BoxServerOptions options_;
     PseudoTerminal line_;
     int stopPipe_[2] = {-1, -1};
-    int watchFd_ = -1;                    // inotify: the tool opening the line
-    std::vector<std::uint8_t> pending_;   // taken from the model, not yet on the line
+    int watchFd_ = -1;                   // inotify: the tool opening the line
+    std::vector<std::uint8_t> pending_;  // taken from the model, not yet on the line
     std::size_t pendingSent_ = 0;
     std::vector<LineSettings> seenSettings_;
     LinePacer toBox_;

@@ -213,8 +213,8 @@ UsbStatus SimulatedUsbDriver::SetBaudRate(UsbHandle handle, std::uint32_t baudRa
     return 0;
 }
 
-UsbStatus SimulatedUsbDriver::SetDataCharacteristics(UsbHandle handle, std::uint8_t wordLength,
-                                                     std::uint8_t stopBits, std::uint8_t parity) {
+UsbStatus SimulatedUsbDriver::SetDataCharacteristics(UsbHandle handle, std::uint8_t wordLength, std::uint8_t stopBits,
+                                                     std::uint8_t parity) {
     std::lock_guard lock(mutex_);
     ++calls_.setDataCharacteristics;
     Slot* slot = Find(handle);
@@ -249,8 +249,8 @@ UsbStatus SimulatedUsbDriver::Write(UsbHandle handle, const std::uint8_t* data, 
     return 0;
 }
 
-UsbStatus SimulatedUsbDriver::Read(UsbHandle handle, std::uint8_t* buffer, std::uint32_t count,
-                                   std::uint32_t& received, std::uint32_t timeoutMs) {
+UsbStatus SimulatedUsbDriver::Read(UsbHandle handle, std::uint8_t* buffer, std::uint32_t count, std::uint32_t& received,
+                                   std::uint32_t timeoutMs) {
     std::unique_lock lock(mutex_);
     ++calls_.read;
     received = 0;

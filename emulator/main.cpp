@@ -40,8 +40,7 @@ void AddStageOption(CLI::App& app, const std::string& name, std::optional<kestre
         ->type_name("STAGE");
 }
 
-void AddBytesOption(CLI::App& app, const std::string& name, std::vector<std::uint8_t>& bytes,
-                    const std::string& help) {
+void AddBytesOption(CLI::App& app, const std::string& name, std::vector<std::uint8_t>& bytes, const std::string& help) {
     app.add_option_function<std::string>(
            name,
            [&bytes, name](const std::string& text) {
@@ -65,8 +64,9 @@ int main(int argc, char** argv) {
     int firmwareType = behaviour.firmwareType;
     std::string readBack;
 
-    CLI::App app{"Emulates a Kestrel box on a pseudo-terminal. Prints the device to open, then serves downloads "
-                 "until interrupted."};
+    CLI::App app{
+        "Emulates a Kestrel box on a pseudo-terminal. Prints the device to open, then serves downloads "
+        "until interrupted."};
     app.add_option("--link", options.linkPath, "Keep a symbolic link to the device at this path")->type_name("PATH");
     app.add_option("--downloads", options.stopAfterDownloads, "Exit after this many downloads have ended")
         ->check(CLI::NonNegativeNumber);
@@ -75,8 +75,7 @@ int main(int argc, char** argv) {
     AddBytesOption(app, "--stray-before-type", behaviour.strayBeforeType, "Bytes sent before the type byte");
     app.add_option("--retries", behaviour.retriesAfterLength, "'*' answers to the length or header before 'R'")
         ->check(CLI::NonNegativeNumber);
-    app.add_option("--unexpected", behaviour.unexpectedAfterLength,
-                   "0x00 answers to the length or header before 'R'")
+    app.add_option("--unexpected", behaviour.unexpectedAfterLength, "0x00 answers to the length or header before 'R'")
         ->check(CLI::NonNegativeNumber);
     AddStageOption(app, "--refuse-at", behaviour.refuseAt, "Answer 'E' at this stage: length (or header), erase, data",
                    true);

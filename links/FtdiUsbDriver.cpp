@@ -92,8 +92,7 @@ class MonotonicClock : public Clock {
 public:
     std::uint32_t TickMs() override {
         const auto sinceStart = std::chrono::steady_clock::now().time_since_epoch();
-        return static_cast<std::uint32_t>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count());
+        return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count());
     }
 };
 

@@ -31,8 +31,7 @@ public:
     UsbStatus SetBaudRate(UsbHandle handle, std::uint32_t baudRate) override;
     UsbStatus SetDataCharacteristics(UsbHandle handle, std::uint8_t wordLength, std::uint8_t stopBits,
                                      std::uint8_t parity) override;
-    UsbStatus Write(UsbHandle handle, const std::uint8_t* data, std::uint32_t count,
-                    std::uint32_t& written) override;
+    UsbStatus Write(UsbHandle handle, const std::uint8_t* data, std::uint32_t count, std::uint32_t& written) override;
     UsbStatus Read(UsbHandle handle, std::uint8_t* buffer, std::uint32_t count, std::uint32_t& received,
                    std::uint32_t timeoutMs) override;
     UsbStatus QueueStatus(UsbHandle handle, std::uint32_t& waiting) override;

@@ -17,11 +17,16 @@ constexpr std::array<std::pair<std::uint32_t, speed_t>, 23> kSpeeds{{
 
 std::optional<tcflag_t> CharacterSize(std::uint8_t byteSize) {
     switch (byteSize) {
-        case 5: return CS5;
-        case 6: return CS6;
-        case 7: return CS7;
-        case 8: return CS8;
-        default: return std::nullopt;
+        case 5:
+            return CS5;
+        case 6:
+            return CS6;
+        case 7:
+            return CS7;
+        case 8:
+            return CS8;
+        default:
+            return std::nullopt;
     }
 }
 

@@ -49,8 +49,8 @@ short WaitFor(int fd, short events, Steady::time_point deadline) {
 
 bool SameLine(const termios& applied, const termios& wanted) {
     constexpr tcflag_t framing = CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS;
-    return (applied.c_cflag & framing) == (wanted.c_cflag & framing) &&
-           cfgetospeed(&applied) == cfgetospeed(&wanted) && cfgetispeed(&applied) == cfgetispeed(&wanted);
+    return (applied.c_cflag & framing) == (wanted.c_cflag & framing) && cfgetospeed(&applied) == cfgetospeed(&wanted) &&
+           cfgetispeed(&applied) == cfgetispeed(&wanted);
 }
 
 // DTR held off and RTS held on, as the box expects. A pseudo-terminal has no
@@ -86,8 +86,8 @@ bool SerialLink::Open(int port, std::uint32_t baudRate, std::uint8_t parity, std
     return Open(device, baudRate, parity, stopBits, byteSize);
 }
 
-bool SerialLink::Open(const std::string& device, std::uint32_t baudRate, std::uint8_t parity,
-                      std::uint8_t stopBits, std::uint8_t byteSize) {
+bool SerialLink::Open(const std::string& device, std::uint32_t baudRate, std::uint8_t parity, std::uint8_t stopBits,
+                      std::uint8_t byteSize) {
     Close();
     broken_ = false;
 
@@ -228,9 +228,7 @@ bool SerialLink::Write(const std::uint8_t* data, std::uint32_t count) {
     return true;
 }
 
-std::int32_t SerialLink::Read(std::uint8_t* buffer, std::uint32_t count) {
-    return Read(buffer, count, UINT32_MAX);
-}
+std::int32_t SerialLink::Read(std::uint8_t* buffer, std::uint32_t count) { return Read(buffer, count, UINT32_MAX); }
 
 std::int32_t SerialLink::Read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t maxWaitMs) {
     if (fd_ < 0 || broken_ || count == 0) {

@@ -118,8 +118,7 @@ std::int32_t UsbLink::Read(std::uint8_t* buffer, std::uint32_t count) {
     // Bytes are waiting, but a longer answer may still be on its way; the read
     // ends at the serial link's bounds instead of waiting for `count` without end.
     Clock& clock = driver_.TimeBase();
-    const std::uint64_t wholeBound =
-        std::uint64_t{kReadMsPerByte} * count + kReadExtraMs;
+    const std::uint64_t wholeBound = std::uint64_t{kReadMsPerByte} * count + kReadExtraMs;
     const std::uint32_t totalMs =
         static_cast<std::uint32_t>(std::min<std::uint64_t>(wholeBound, std::numeric_limits<std::uint32_t>::max()));
     const std::uint32_t startMs = clock.TickMs();

@@ -82,32 +82,32 @@ int ExtractDataMOT::extract(const std::uint8_t* source, RecordList& records, std
         }
 
         switch (line.text[1]) {
-        case '0':
-        case '5':
-            break;
-        case '8':
-            return linesRead;
-        case '2': {
-            if (line.length < 4) {
-                return refuse(ExtractFailure::Kind::MalformedRecord, linesRead);
+            case '0':
+            case '5':
+                break;
+            case '8':
+                return linesRead;
+            case '2': {
+                if (line.length < 4) {
+                    return refuse(ExtractFailure::Kind::MalformedRecord, linesRead);
+                }
+                const std::uint32_t byteCount = hexPairToByte(line.text[2], line.text[3]);
+                if (byteCount < kS2FixedBytes || line.length < 4 + 2 * byteCount) {
+                    return refuse(ExtractFailure::Kind::MalformedRecord, linesRead);
+                }
+                const char* digits = line.text;
+                working.address = (static_cast<std::uint32_t>(hexPairToByte(digits[4], digits[5])) << 16) |
+                                  (static_cast<std::uint32_t>(hexPairToByte(digits[6], digits[7])) << 8) |
+                                  hexPairToByte(digits[8], digits[9]);
+                working.length = byteCount - kS2FixedBytes;
+                for (std::uint32_t i = 0; i < working.length; ++i) {
+                    working.data[i] = hexPairToByte(digits[10 + 2 * i], digits[11 + 2 * i]);
+                }
+                records.append(working);
+                break;
             }
-            const std::uint32_t byteCount = hexPairToByte(line.text[2], line.text[3]);
-            if (byteCount < kS2FixedBytes || line.length < 4 + 2 * byteCount) {
-                return refuse(ExtractFailure::Kind::MalformedRecord, linesRead);
-            }
-            const char* digits = line.text;
-            working.address = (static_cast<std::uint32_t>(hexPairToByte(digits[4], digits[5])) << 16) |
-                              (static_cast<std::uint32_t>(hexPairToByte(digits[6], digits[7])) << 8) |
-                              hexPairToByte(digits[8], digits[9]);
-            working.length = byteCount - kS2FixedBytes;
-            for (std::uint32_t i = 0; i < working.length; ++i) {
-                working.data[i] = hexPairToByte(digits[10 + 2 * i], digits[11 + 2 * i]);
-            }
-            records.append(working);
-            break;
-        }
-        default:
-            return refuse(ExtractFailure::Kind::UnsupportedRecordType, linesRead);
+            default:
+                return refuse(ExtractFailure::Kind::UnsupportedRecordType, linesRead);
         }
     }
     return linesRead;

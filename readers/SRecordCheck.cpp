@@ -17,9 +17,7 @@ std::string Hex(std::uint32_t value, int digits) {
     return text;
 }
 
-bool IsHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
+bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
 
 struct DataRange {
     std::uint32_t start;
@@ -83,8 +81,8 @@ std::vector<SRecordFinding> CheckSRecords(const std::uint8_t* source, std::uint3
         }
         const std::uint8_t expected = static_cast<std::uint8_t>(~sum);
         if (bytes->back() != expected) {
-            findings.push_back({lineNumber, "checksum " + Hex(bytes->back(), 2) + ", the record's bytes give " +
-                                                Hex(expected, 2)});
+            findings.push_back(
+                {lineNumber, "checksum " + Hex(bytes->back(), 2) + ", the record's bytes give " + Hex(expected, 2)});
         }
         if (type == '2' && bytes->size() >= 5) {
             const std::uint32_t address =

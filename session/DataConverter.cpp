@@ -140,17 +140,17 @@ int DataConverter::BuildOutputData() {
     }
     const int result = builder->BuildOutput(records, OutputBuffer.data(), outputLength, kOutputBufferSize);
     switch (result) {
-    case 0:
-        break;
-    case OutputData::kAddressOutsideWindow:
-        statusList.AppendStatus("Error: address outside 0xE0000..0xFFFFF");
-        break;
-    case OutputData::kImageTooLarge:
-        statusList.AppendStatus("Error: sourcefile too large");
-        break;
-    default:
-        statusList.AppendStatus("Error: startaddress is not 0xE0000");
-        break;
+        case 0:
+            break;
+        case OutputData::kAddressOutsideWindow:
+            statusList.AppendStatus("Error: address outside 0xE0000..0xFFFFF");
+            break;
+        case OutputData::kImageTooLarge:
+            statusList.AppendStatus("Error: sourcefile too large");
+            break;
+        default:
+            statusList.AppendStatus("Error: startaddress is not 0xE0000");
+            break;
     }
     return result;
 }
@@ -240,9 +240,7 @@ bool DataConverter::SendBlock(const std::uint8_t* data, std::uint32_t count) {
     return sent;
 }
 
-bool DataConverter::SendByte(std::uint8_t value) {
-    return SendBlock(&value, 1);
-}
+bool DataConverter::SendByte(std::uint8_t value) { return SendBlock(&value, 1); }
 
 std::int32_t DataConverter::ReadAttempt(std::uint8_t* buffer, std::uint32_t count, std::uint32_t waitMs) {
     if (LinkKind == kLinkCom) {
@@ -349,15 +347,15 @@ int DataConverter::FlashData() {
             return ReportWaitEnd(answer, kFlashBoxNotAnswering, kFlashCancelled);
         }
         switch (answer) {
-        case kAnswerFailed:
-            statusList.AppendStatus("Error: Cannot program");
-            return -4;
-        case kAnswerAccepted:
-            return 0;
-        case kAnswerNoReadBack:
-            return 1;
-        default:
-            break;  // not an answer to the data: wait for the next byte
+            case kAnswerFailed:
+                statusList.AppendStatus("Error: Cannot program");
+                return -4;
+            case kAnswerAccepted:
+                return 0;
+            case kAnswerNoReadBack:
+                return 1;
+            default:
+                break;  // not an answer to the data: wait for the next byte
         }
     }
 }
@@ -487,13 +485,9 @@ bool DataConverter::LinkBroken() const {
     return !usbLink || !usbLink->IsOpen() || usbLink->IsBroken();
 }
 
-bool DataConverter::CancelRequested() const {
-    return options_.cancelRequested && options_.cancelRequested();
-}
+bool DataConverter::CancelRequested() const { return options_.cancelRequested && options_.cancelRequested(); }
 
-void DataConverter::NoteActivity() {
-    lastActivityMs_ = clock_.TickMs();
-}
+void DataConverter::NoteActivity() { lastActivityMs_ = clock_.TickMs(); }
 
 bool DataConverter::AnswerBoundPassed() {
     return static_cast<std::uint32_t>(clock_.TickMs() - lastActivityMs_) > options_.answerTimeoutMs;

@@ -17,24 +17,24 @@ void Announce(StatusList& status, const std::string& line) {
 
 DownloadOutcome FlashOutcome(int result) {
     switch (result) {
-    case -5:
-    case DataConverter::kFlashBoxNotAnswering:
-        return DownloadOutcome::BoxSilent;
-    case DataConverter::kFlashCancelled:
-        return DownloadOutcome::Cancelled;
-    default:
-        return DownloadOutcome::BoxRefused;  // wrong type, refused length, erase or data
+        case -5:
+        case DataConverter::kFlashBoxNotAnswering:
+            return DownloadOutcome::BoxSilent;
+        case DataConverter::kFlashCancelled:
+            return DownloadOutcome::Cancelled;
+        default:
+            return DownloadOutcome::BoxRefused;  // wrong type, refused length, erase or data
     }
 }
 
 DownloadOutcome VerifyOutcome(int result) {
     switch (result) {
-    case DataConverter::kVerifyBoxNotAnswering:
-        return DownloadOutcome::BoxSilent;
-    case DataConverter::kVerifyCancelled:
-        return DownloadOutcome::Cancelled;
-    default:
-        return DownloadOutcome::VerifyFailed;
+        case DataConverter::kVerifyBoxNotAnswering:
+            return DownloadOutcome::BoxSilent;
+        case DataConverter::kVerifyCancelled:
+            return DownloadOutcome::Cancelled;
+        default:
+            return DownloadOutcome::VerifyFailed;
     }
 }
 

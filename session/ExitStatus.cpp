@@ -4,22 +4,22 @@ namespace kestrel {
 
 ExitStatus ExitStatusOf(DownloadOutcome outcome) {
     switch (outcome) {
-    case DownloadOutcome::Success:
-        return kExitSuccess;
-    case DownloadOutcome::LinkFailed:
-        return kExitLink;
-    case DownloadOutcome::FileFailed:
-        return kExitFile;
-    case DownloadOutcome::DataFailed:
-        return kExitData;
-    case DownloadOutcome::BoxRefused:
-        return kExitBoxRefused;
-    case DownloadOutcome::BoxSilent:
-        return kExitBoxSilent;
-    case DownloadOutcome::VerifyFailed:
-        return kExitVerify;
-    case DownloadOutcome::Cancelled:
-        return kExitCancelled;
+        case DownloadOutcome::Success:
+            return kExitSuccess;
+        case DownloadOutcome::LinkFailed:
+            return kExitLink;
+        case DownloadOutcome::FileFailed:
+            return kExitFile;
+        case DownloadOutcome::DataFailed:
+            return kExitData;
+        case DownloadOutcome::BoxRefused:
+            return kExitBoxRefused;
+        case DownloadOutcome::BoxSilent:
+            return kExitBoxSilent;
+        case DownloadOutcome::VerifyFailed:
+            return kExitVerify;
+        case DownloadOutcome::Cancelled:
+            return kExitCancelled;
     }
     return kExitData;
 }

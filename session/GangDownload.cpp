@@ -59,9 +59,9 @@ void FlashOneBox(const GangImage& image, const GangBox& box, GangBoxResult& resu
     LastErrorTap status(box.status);
     result.linkName = box.linkName;
     try {
-        result.outcome = FlashPreparedImage(box.linkName, image.bytes.data(),
-                                            static_cast<std::uint32_t>(image.bytes.size()), image.sourceKind,
-                                            status, box.options);
+        result.outcome =
+            FlashPreparedImage(box.linkName, image.bytes.data(), static_cast<std::uint32_t>(image.bytes.size()),
+                               image.sourceKind, status, box.options);
     } catch (const std::exception&) {
         // Nothing may leave the box's thread: the others would go down with it.
         status.AppendStatus("Error: internal failure");

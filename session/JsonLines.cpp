@@ -46,9 +46,7 @@ void AppendUnicodeEscape(std::string& out, unsigned code) {
     out += kDigits[code & 0x0F];
 }
 
-const char* StageName(ProgressStage stage) {
-    return stage == ProgressStage::WritingData ? "writing" : "reading-back";
-}
+const char* StageName(ProgressStage stage) { return stage == ProgressStage::WritingData ? "writing" : "reading-back"; }
 
 }  // namespace
 
@@ -67,18 +65,28 @@ std::string JsonString(const std::string& text) {
             continue;
         }
         switch (byte) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (byte < 0x20 || byte == 0x7F) {
-                AppendUnicodeEscape(out, byte);
-            } else {
-                out += static_cast<char>(byte);
-            }
-            break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (byte < 0x20 || byte == 0x7F) {
+                    AppendUnicodeEscape(out, byte);
+                } else {
+                    out += static_cast<char>(byte);
+                }
+                break;
         }
         ++i;
     }
@@ -133,14 +141,22 @@ void JsonLineWriter::WriteLine(const std::string& line) {
 
 const char* OutcomeName(DownloadOutcome outcome) {
     switch (outcome) {
-    case DownloadOutcome::Success: return "success";
-    case DownloadOutcome::LinkFailed: return "link-failed";
-    case DownloadOutcome::FileFailed: return "file-failed";
-    case DownloadOutcome::DataFailed: return "data-failed";
-    case DownloadOutcome::BoxRefused: return "box-refused";
-    case DownloadOutcome::BoxSilent: return "box-silent";
-    case DownloadOutcome::VerifyFailed: return "verify-failed";
-    case DownloadOutcome::Cancelled: return "cancelled";
+        case DownloadOutcome::Success:
+            return "success";
+        case DownloadOutcome::LinkFailed:
+            return "link-failed";
+        case DownloadOutcome::FileFailed:
+            return "file-failed";
+        case DownloadOutcome::DataFailed:
+            return "data-failed";
+        case DownloadOutcome::BoxRefused:
+            return "box-refused";
+        case DownloadOutcome::BoxSilent:
+            return "box-silent";
+        case DownloadOutcome::VerifyFailed:
+            return "verify-failed";
+        case DownloadOutcome::Cancelled:
+            return "cancelled";
     }
     return "unknown";
 }

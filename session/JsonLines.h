@@ -54,8 +54,7 @@ const char* OutcomeName(DownloadOutcome outcome);
 class JsonLinesStatusList : public StatusList {
 public:
     // `inner` (may be null) receives every call as well.
-    JsonLinesStatusList(JsonLineWriter& writer, StatusList* inner, std::string port = {},
-                        Clock& clock = SteadyClock());
+    JsonLinesStatusList(JsonLineWriter& writer, StatusList* inner, std::string port = {}, Clock& clock = SteadyClock());
 
     void AppendStatus(const std::string& line) override;
     void Clear() override;

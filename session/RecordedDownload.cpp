@@ -12,9 +12,8 @@
 
 namespace kestrel {
 
-DownloadOutcome RunRecordedDownload(const DownloadRunner& run, const std::string& linkName,
-                                    const std::string& filePath, StatusList& status, SessionOptions options,
-                                    SessionRecord& record, UsbDriver* usb) {
+DownloadOutcome RunRecordedDownload(const DownloadRunner& run, const std::string& linkName, const std::string& filePath,
+                                    StatusList& status, SessionOptions options, SessionRecord& record, UsbDriver* usb) {
     record = SessionRecord{};
     record.started = std::chrono::system_clock::now();
     record.toolVersion = kToolVersion;

@@ -18,8 +18,8 @@ using DownloadRunner = std::function<DownloadOutcome(const std::string& linkName
 // keeps of it: the port and its identity, the image's size and digest, every
 // status line with its time, the result. `status` sees every call as without
 // the record. The port is looked up in the listing of `usb` (null: the system's).
-DownloadOutcome RunRecordedDownload(const DownloadRunner& run, const std::string& linkName,
-                                    const std::string& filePath, StatusList& status, SessionOptions options,
-                                    SessionRecord& record, UsbDriver* usb = nullptr);
+DownloadOutcome RunRecordedDownload(const DownloadRunner& run, const std::string& linkName, const std::string& filePath,
+                                    StatusList& status, SessionOptions options, SessionRecord& record,
+                                    UsbDriver* usb = nullptr);
 
 }  // namespace kestrel

@@ -21,7 +21,7 @@ struct SessionRecord {
     std::chrono::system_clock::time_point started{};
     std::string toolVersion;
     std::string port;
-    std::string portIdentity;  // USB identity of the port, empty if unknown
+    std::string portIdentity;    // USB identity of the port, empty if unknown
     std::uint32_t baudRate = 0;  // 0: no image was built, so no line rate was chosen
     std::string fileName;
     std::uint32_t imageSize = 0;

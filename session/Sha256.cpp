@@ -22,9 +22,7 @@ constexpr std::array<std::uint32_t, 8> kInitialState{
     0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19,
 };
 
-constexpr std::uint32_t RotateRight(std::uint32_t value, int bits) {
-    return (value >> bits) | (value << (32 - bits));
-}
+constexpr std::uint32_t RotateRight(std::uint32_t value, int bits) { return (value >> bits) | (value << (32 - bits)); }
 
 }  // namespace
 

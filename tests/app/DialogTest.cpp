@@ -100,11 +100,11 @@ void DialogTest::CommandLineBrowseAndTypingChooseWhatRuns() {
     QString answer;
     QString ran;
     dialog.SetFileChooser([&answer](QWidget*) { return answer; });
-    dialog.SetDownloadRunner([&ran](const std::string& link, const std::string& file, kestrel::StatusList&,
-                                    const kestrel::SessionOptions&) {
-        ran = QString::fromStdString(link + " " + file);
-        return kestrel::DownloadOutcome::Success;
-    });
+    dialog.SetDownloadRunner(
+        [&ran](const std::string& link, const std::string& file, kestrel::StatusList&, const kestrel::SessionOptions&) {
+            ran = QString::fromStdString(link + " " + file);
+            return kestrel::DownloadOutcome::Success;
+        });
     QVERIFY(dialog.PreselectPort("com3"));
     dialog.show();
     QCOMPARE(dialog.LinkName(), QString("COM3"));  // also when shown
@@ -165,7 +165,9 @@ void DialogTest::TheContextMenuEntryOpensTheAboutBox() {
     QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), dialog.mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(&dialog, &event);
 
-    QCOMPARE(offered, QStringList({QString::fromUtf8("&Info \xC3\xBC" "ber IXO V2718 Loader..."), "Save log..."}));
+    QCOMPARE(offered, QStringList({QString::fromUtf8("&Info \xC3\xBC"
+                                                     "ber IXO V2718 Loader..."),
+                                   "Save log..."}));
     QTRY_COMPARE(seen, QStringList({"Info", "IXO V2718 Loader Version 1.0",
                                     QString("Kestrel Loader ") + kestrel::kToolVersion}));
 }

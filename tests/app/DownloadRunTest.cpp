@@ -99,22 +99,22 @@ void DownloadRunTest::ThreadCallsArriveInOrderRepaintWaitsForThePaintAndClosingE
     constexpr int kLines = 200;
     std::vector<int> paintedAtRepaint;
     std::atomic<bool> written{false};
-    dialog->SetDownloadRunner([&](const std::string&, const std::string&, StatusList& status,
-                                  const SessionOptions& options) {
-        for (int i = 0; i < kLines; ++i) {
-            status.AppendStatus(std::to_string(i));
-            status.Progress(kestrel::ProgressStage::ReadingBack, static_cast<std::uint32_t>(i + 1), 2 * kLines);
-            if (i % 50 == 0) {
-                status.RepaintNow();
-                paintedAtRepaint.push_back(watcher.linesAtLastPaint);
+    dialog->SetDownloadRunner(
+        [&](const std::string&, const std::string&, StatusList& status, const SessionOptions& options) {
+            for (int i = 0; i < kLines; ++i) {
+                status.AppendStatus(std::to_string(i));
+                status.Progress(kestrel::ProgressStage::ReadingBack, static_cast<std::uint32_t>(i + 1), 2 * kLines);
+                if (i % 50 == 0) {
+                    status.RepaintNow();
+                    paintedAtRepaint.push_back(watcher.linesAtLastPaint);
+                }
             }
-        }
-        written = true;
-        while (!options.cancelRequested()) {
-            status.RepaintNow();
-        }
-        return DownloadOutcome::Cancelled;
-    });
+            written = true;
+            while (!options.cancelRequested()) {
+                status.RepaintNow();
+            }
+            return DownloadOutcome::Cancelled;
+        });
     dialog->show();
     QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
     dialog->OnStartDownload();
@@ -140,21 +140,21 @@ void DownloadRunTest::SaveLogWritesTheRecordOfTheLastDownloadAndAnExceptionLeave
     std::atomic<int> runs{0};
     // The image is announced as a session announces it once built; the run then
     // holds until released, polling as the session does.
-    dialog.SetDownloadRunner([&](const std::string&, const std::string&, StatusList& status,
-                                 const SessionOptions& options) {
-        if (++runs == 2) {
-            status.AppendStatus("Opening interface... ");
-            throw std::runtime_error("link vanished");
-        }
-        const std::uint8_t image[] = {'a', 'b', 'c'};
-        options.imageReady(image, sizeof image, 1);
-        status.AppendStatus("run 1");
-        status.RepaintNow();
-        while (!release && !options.cancelRequested()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return release ? DownloadOutcome::Success : DownloadOutcome::Cancelled;
-    });
+    dialog.SetDownloadRunner(
+        [&](const std::string&, const std::string&, StatusList& status, const SessionOptions& options) {
+            if (++runs == 2) {
+                status.AppendStatus("Opening interface... ");
+                throw std::runtime_error("link vanished");
+            }
+            const std::uint8_t image[] = {'a', 'b', 'c'};
+            options.imageReady(image, sizeof image, 1);
+            status.AppendStatus("run 1");
+            status.RepaintNow();
+            while (!release && !options.cancelRequested()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+            return release ? DownloadOutcome::Success : DownloadOutcome::Cancelled;
+        });
     QTemporaryDir dir;
     const QString logPath = dir.filePath(QStringLiteral("kestrel.log"));
     dialog.SetLogFileChooser([&logPath](QWidget*) { return logPath; });
@@ -176,9 +176,10 @@ void DownloadRunTest::SaveLogWritesTheRecordOfTheLastDownloadAndAnExceptionLeave
     QVERIFY(log.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(log.readAll());
     QCOMPARE(text.count(QStringLiteral("=== ")), 2);
-    for (const char* line : {"port: USB\n", "file: /tmp/kestrel-demo.mot\n", "\"run 1\"\n",
-                             "image: 3 bytes, sha256 ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\n",
-                             "result: success, exit 0, "}) {
+    for (const char* line :
+         {"port: USB\n", "file: /tmp/kestrel-demo.mot\n", "\"run 1\"\n",
+          "image: 3 bytes, sha256 ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\n",
+          "result: success, exit 0, "}) {
         QVERIFY2(text.contains(QString::fromLatin1(line)), qPrintable(line + ("\nnot in\n" + text)));
     }
 
@@ -200,10 +201,10 @@ void DownloadRunTest::FlashesTheBoxFromTheDialogTwice() {
     dialog.PreselectFile(kFirmware);
     dialog.show();
     QSignalSpy ended(&dialog, &Ckestrel2Dlg::DownloadEnded);
-    const QStringList expected{"Opening interface... ", "Loading sourcefile... ", "Analysing sourcefile... ",
-                               "270 lines interpreted", "Building output data... ", "Waiting for synchronising ... ",
-                               "Writing datalength... ", "Erasing flash... ", "Writing data... ",
-                               "Reading data... ", "Verify data...", "FLASHING SUCCESSFULL"};
+    const QStringList expected{"Opening interface... ",  "Loading sourcefile... ",   "Analysing sourcefile... ",
+                               "270 lines interpreted",  "Building output data... ", "Waiting for synchronising ... ",
+                               "Writing datalength... ", "Erasing flash... ",        "Writing data... ",
+                               "Reading data... ",       "Verify data...",           "FLASHING SUCCESSFULL"};
     for (int run = 1; run <= 2; ++run) {
         QTest::mouseClick(controls.start, Qt::LeftButton);
         QCOMPARE(controls.list->count(), 0);  // emptied at the press, before the download reports

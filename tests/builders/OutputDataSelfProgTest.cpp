@@ -16,7 +16,10 @@ constexpr std::uint32_t kImage = OutputDataSelfProg::kImageLength;
 constexpr std::uint32_t kMargin = 64;
 constexpr std::uint8_t kGuard = 0xA5;
 
-struct Placed { std::uint32_t address, length; std::uint8_t first; };  // data: first, first + 1, ...
+struct Placed {
+    std::uint32_t address, length;
+    std::uint8_t first;
+};  // data: first, first + 1, ...
 
 // The head, then 0xFF over the whole window.
 const Bytes kHeadAndFill = [] {
@@ -39,7 +42,8 @@ struct Build {
             DataRecord record;
             record.address = p.address;
             record.length = p.length;
-            for (std::uint32_t i = 0; i < p.length; ++i) record.data[i] = static_cast<std::uint8_t>(p.first + i);
+            for (std::uint32_t i = 0; i < p.length; ++i)
+                record.data[i] = static_cast<std::uint8_t>(p.first + i);
             records.append(record);
         }
         Bytes buffer(kMargin + kImage + kMargin, kGuard);
@@ -56,19 +60,26 @@ struct Build {
 };
 
 TEST(OutputDataSelfProgTest, RecordsLandAtTheirWindowOffsetsLaterOnTop) {
-    struct Case { const char* name; std::vector<Placed> records; std::vector<std::pair<std::uint32_t, Bytes>> at; };
+    struct Case {
+        const char* name;
+        std::vector<Placed> records;
+        std::vector<std::pair<std::uint32_t, Bytes>> at;
+    };
     for (const Case& c : {
              Case{"empty list", {}, {}},
              // The last record ends on the window's last byte.
-             Case{"window edges", {{0xE0000, 16, 0x10}, {0xF0000, 3, 0x40}, {0xFFFF0, 16, 0x80}},
+             Case{"window edges",
+                  {{0xE0000, 16, 0x10}, {0xF0000, 3, 0x40}, {0xFFFF0, 16, 0x80}},
                   {{6, Ascending(0x10, 16)}, {0x10006, {0x40, 0x41, 0x42}}, {131062, Ascending(0x80, 16)}}},
              // The second record also writes 0xE0000 itself; the third falls back below the second.
-             Case{"later wins", {{0xE0000, 8, 0x00}, {0xE0000, 2, 0x70}, {0xE0004, 1, 0x90}},
+             Case{"later wins",
+                  {{0xE0000, 8, 0x00}, {0xE0000, 2, 0x70}, {0xE0004, 1, 0x90}},
                   {{6, {0x70, 0x71, 0x02, 0x03, 0x90, 0x05, 0x06, 0x07}}}},
          }) {
         SCOPED_TRACE(c.name);
         Bytes expected = kHeadAndFill;
-        for (const auto& [offset, bytes] : c.at) std::copy(bytes.begin(), bytes.end(), expected.begin() + offset);
+        for (const auto& [offset, bytes] : c.at)
+            std::copy(bytes.begin(), bytes.end(), expected.begin() + offset);
         const Build b(c.records);
         EXPECT_EQ(b.result, 0);
         EXPECT_EQ(b.length, kImage);
@@ -79,7 +90,12 @@ TEST(OutputDataSelfProgTest, RecordsLandAtTheirWindowOffsetsLaterOnTop) {
 
 TEST(OutputDataSelfProgTest, RefusalsKeepWithinTheImage) {
     // `kept`: how many leading bytes must still be head and fill.
-    struct Case { std::vector<Placed> records; int result; std::uint32_t kept; std::uint32_t capacity = kImage; };
+    struct Case {
+        std::vector<Placed> records;
+        int result;
+        std::uint32_t kept;
+        std::uint32_t capacity = kImage;
+    };
     std::vector<Case> cases;
     for (std::uint32_t address : {0xE0001U, 0xDFFFFU, 0x0U, 0xF0000U})
         cases.push_back({{{address, 16, 0x33}, {0xE0000, 4, 0x44}}, OutputData::kStartAddressWrong, kImage});

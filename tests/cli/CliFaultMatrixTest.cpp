@@ -43,15 +43,15 @@ TEST_P(FaultMatrix, EndsWithItsErrorLineWithinItsBoundAndFreesThePort) {
     const Fault& f = GetParam();
     BoxProcess box(f.box);
     ASSERT_FALSE(box.device.empty());
-    const std::string port = f.port == Port::Link         ? box.linkPath
-                             : f.port == Port::Device      ? box.device
-                             : f.port == Port::Missing     ? "/dev/ttyKestrelMissing0"
-                             : f.port == Port::DevNull     ? "/dev/null"
-                                                           : box.dir.Write("not-a-terminal", std::string("x"));
+    const std::string port = f.port == Port::Link      ? box.linkPath
+                             : f.port == Port::Device  ? box.device
+                             : f.port == Port::Missing ? "/dev/ttyKestrelMissing0"
+                             : f.port == Port::DevNull ? "/dev/null"
+                                                       : box.dir.Write("not-a-terminal", std::string("x"));
     const auto before = TerminalSettings(box.linkPath);
     ASSERT_TRUE(before.has_value());
-    ProcessOptions options{.deadline = std::chrono::seconds(60), .runAs = {}, .signalAfter = f.signalAfter,
-                           .signalToSend = f.signal};
+    ProcessOptions options{
+        .deadline = std::chrono::seconds(60), .runAs = {}, .signalAfter = f.signalAfter, .signalToSend = f.signal};
     SerialLink holder;
     const bool chmodded = f.access == Access::Forbidden && ::geteuid() != 0;
     if (f.access == Access::Held) {
@@ -63,7 +63,8 @@ TEST_P(FaultMatrix, EndsWithItsErrorLineWithinItsBoundAndFreesThePort) {
     }
     const auto run = Flash({"-q", "--timeout", f.timeout, "-p", port, kMot}, options);
     holder.Close();
-    if (chmodded) ::chmod(box.device.c_str(), 0620);
+    if (chmodded)
+        ::chmod(box.device.c_str(), 0620);
     if (run.exitStatus == 126) {
         GTEST_SKIP() << "cannot switch to an unprivileged user here";
     }
@@ -102,28 +103,57 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{"silent at erase", {"--silent-at", "erase"}, 7, kSilent, 0.5 + kSlack, "0.5"},
         Fault{"silent at data", {"--silent-at", "data"}, 7, kSilent, 0.5 + kSlack, "0.5"},
         Fault{"silent at read-back", {"--silent-at", "read-back"}, 7, kSilent, 0.5 + kSlack, "0.5"},
-        Fault{.row = "held by another program", .exitStatus = 3, .lastLine = kNoPort, .boundSeconds = kSlack,
+        Fault{.row = "held by another program",
+              .exitStatus = 3,
+              .lastLine = kNoPort,
+              .boundSeconds = kSlack,
               .access = Access::Held},
-        Fault{.row = "no permission", .exitStatus = 3, .lastLine = kNoPort, .boundSeconds = kSlack,
-              .port = Port::Device, .access = Access::Forbidden},
-        Fault{.row = "no such device", .exitStatus = 3, .lastLine = kNoPort, .boundSeconds = kSlack,
+        Fault{.row = "no permission",
+              .exitStatus = 3,
+              .lastLine = kNoPort,
+              .boundSeconds = kSlack,
+              .port = Port::Device,
+              .access = Access::Forbidden},
+        Fault{.row = "no such device",
+              .exitStatus = 3,
+              .lastLine = kNoPort,
+              .boundSeconds = kSlack,
               .port = Port::Missing},
         Fault{.row = "/dev/null", .exitStatus = 3, .lastLine = kNoPort, .boundSeconds = kSlack, .port = Port::DevNull},
-        Fault{.row = "a regular file", .exitStatus = 3, .lastLine = kNoPort, .boundSeconds = kSlack,
+        Fault{.row = "a regular file",
+              .exitStatus = 3,
+              .lastLine = kNoPort,
+              .boundSeconds = kSlack,
               .port = Port::RegularFile},
         // Paced at the line rate, the data block takes 11 s: a signal lands in it.
-        Fault{.row = "SIGINT in the data", .box = {"--pace"}, .exitStatus = 9, .lastLine = kCancelled,
-              .boundSeconds = kSlack, .signal = SIGINT, .signalAfter = "Writing data... \n"},
-        Fault{.row = "SIGTERM in the data", .box = {"--pace"}, .exitStatus = 9, .lastLine = kCancelled,
-              .boundSeconds = kSlack, .signal = SIGTERM, .signalAfter = "Writing data... \n"},
+        Fault{.row = "SIGINT in the data",
+              .box = {"--pace"},
+              .exitStatus = 9,
+              .lastLine = kCancelled,
+              .boundSeconds = kSlack,
+              .signal = SIGINT,
+              .signalAfter = "Writing data... \n"},
+        Fault{.row = "SIGTERM in the data",
+              .box = {"--pace"},
+              .exitStatus = 9,
+              .lastLine = kCancelled,
+              .boundSeconds = kSlack,
+              .signal = SIGTERM,
+              .signalAfter = "Writing data... \n"},
         // In a silent read-back under the default bound, a cancel is seen within one
         // short read attempt, not after a read of a whole piece has timed out.
-        Fault{.row = "SIGINT in the read-back", .box = {"--silent-at", "read-back"}, .exitStatus = 9,
-              .lastLine = kCancelled, .boundSeconds = 2, .signal = SIGINT, .signalAfter = "Reading data... \n"}),
+        Fault{.row = "SIGINT in the read-back",
+              .box = {"--silent-at", "read-back"},
+              .exitStatus = 9,
+              .lastLine = kCancelled,
+              .boundSeconds = 2,
+              .signal = SIGINT,
+              .signalAfter = "Reading data... \n"}),
     [](const ::testing::TestParamInfo<Fault>& row) {
         std::string name = row.param.row;
         for (char& c : name) {
-            if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+            if (!std::isalnum(static_cast<unsigned char>(c)))
+                c = '_';
         }
         return name;
     });

@@ -17,7 +17,8 @@ std::string ReferenceImage(const std::string& motText) {
     image.replace(0, 6, std::string("\x00\x01\x00\x02\x00\x00", 6));
     std::istringstream in(motText);
     for (std::string line; std::getline(in, line);) {
-        if (line.rfind("S2", 0) != 0) continue;
+        if (line.rfind("S2", 0) != 0)
+            continue;
         auto byteAt = [&](std::size_t i) { return std::stoul(line.substr(2 + 2 * i, 2), nullptr, 16); };
         const std::size_t address = (byteAt(1) << 16) | (byteAt(2) << 8) | byteAt(3);
         for (std::size_t i = 0; i + 4 < byteAt(0); ++i) {

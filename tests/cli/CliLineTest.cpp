@@ -31,7 +31,8 @@ TEST(KestrelFlashLine, TwoBoxesAtOnceOneRefusingEachLinePrefixedAndTheFirstFailu
     for (const auto& line : run.OutLines()) {
         std::string box;
         for (const auto& link : {good.linkPath, refusing.linkPath}) {
-            if (line.rfind(link + ": ", 0) == 0) box = link;
+            if (line.rfind(link + ": ", 0) == 0)
+                box = link;
         }
         byBox[box].push_back(box.empty() ? line : line.substr(box.size() + 2));
     }
@@ -60,8 +61,10 @@ TEST(KestrelFlashLine, JsonLinesAndTheLogTellEachEmulatedBoxsResultWithTheImages
         const auto fields = JsonCheck::Parse(line);
         ASSERT_TRUE(fields.has_value()) << line;
         const std::string port = fields->count("port") ? fields->at("port").text : "";
-        if (fields->at("event").text == "status") lastLine[port] = fields->at("line").text;
-        if (fields->at("event").text != "result") continue;
+        if (fields->at("event").text == "status")
+            lastLine[port] = fields->at("line").text;
+        if (fields->at("event").text != "result")
+            continue;
         ++results;
         EXPECT_FALSE(port.empty());
         EXPECT_EQ(fields->at("outcome").text, "success");
@@ -74,7 +77,8 @@ TEST(KestrelFlashLine, JsonLinesAndTheLogTellEachEmulatedBoxsResultWithTheImages
 
     const std::string text = ReadFile(log);
     std::size_t records = 0;
-    for (std::size_t at = text.find("=== "); at != std::string::npos; at = text.find("\n=== ", at + 1)) ++records;
+    for (std::size_t at = text.find("=== "); at != std::string::npos; at = text.find("\n=== ", at + 1))
+        ++records;
     EXPECT_EQ(records, 3u) << text;
     EXPECT_NE(text.find("image: 131078 bytes, sha256 " + digest), std::string::npos) << text;
     EXPECT_NE(text.find("result: success, exit 0"), std::string::npos) << text;
@@ -96,7 +100,8 @@ TEST(KestrelFlashLine, WaitingForABoxThatNeverComesEndsAsALinkFailureAndPortList
 
     const auto listed = Flash({"--list-ports", "--json"});
     EXPECT_EQ(listed.exitStatus, 0);
-    for (const auto& line : listed.OutLines()) EXPECT_TRUE(JsonCheck::Parse(line).has_value()) << line;
+    for (const auto& line : listed.OutLines())
+        EXPECT_TRUE(JsonCheck::Parse(line).has_value()) << line;
 }
 
 }  // namespace

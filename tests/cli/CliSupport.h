@@ -40,7 +40,7 @@ inline std::string ReadFile(const std::string& path) {
 }
 
 struct ProcessResult {
-    int exitStatus = -1;  // -1 when it did not exit by itself
+    int exitStatus = -1;    // -1 when it did not exit by itself
     bool timedOut = false;  // killed at the deadline
     std::string out;
     std::string err;
@@ -49,7 +49,8 @@ struct ProcessResult {
     Lines OutLines() const {
         Lines lines;
         std::istringstream in(out);
-        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
         return lines;
     }
     std::string LastOutLine() const {
@@ -75,9 +76,11 @@ inline pid_t Spawn(const Lines& argv, int& out, const std::string& errPath, std:
     if (pid == 0) {
         ::dup2(pipe[1], STDOUT_FILENO);
         ::dup2(::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644), STDERR_FILENO);
-        if (runAs && (::setgroups(0, nullptr) != 0 || ::setgid(*runAs) != 0 || ::setuid(*runAs) != 0)) ::_exit(126);
+        if (runAs && (::setgroups(0, nullptr) != 0 || ::setgid(*runAs) != 0 || ::setuid(*runAs) != 0))
+            ::_exit(126);
         std::vector<char*> args;
-        for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+        for (const auto& arg : argv)
+            args.push_back(const_cast<char*>(arg.c_str()));
         args.push_back(nullptr);
         ::execv(args[0], args.data());
         ::_exit(127);
@@ -91,7 +94,8 @@ inline pid_t Spawn(const Lines& argv, int& out, const std::string& errPath, std:
 inline bool Drain(int fd, std::string& into) {
     char buffer[4096];
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n > 0) into.append(buffer, static_cast<std::size_t>(n));
+    if (n > 0)
+        into.append(buffer, static_cast<std::size_t>(n));
     return n > 0 || (n < 0 && errno == EINTR);
 }
 
@@ -122,7 +126,8 @@ inline ProcessResult Flash(const Lines& args, const ProcessOptions& options = {}
             result.timedOut = true;
             break;
         }
-        if (::poll(&fd, 1, static_cast<int>(left.count())) > 0 && !Drain(out, result.out)) break;
+        if (::poll(&fd, 1, static_cast<int>(left.count())) > 0 && !Drain(out, result.out))
+            break;
         if (!signalled && result.out.find(options.signalAfter) != std::string::npos) {
             ::kill(pid, options.signalToSend);
             signalled = true;
@@ -185,7 +190,8 @@ inline bool PortOpensAgain(const std::string& path, int newLineMs = 0) {
         SerialLink link;
         const bool opened = link.Open(path, 115200, 0, 2, 8);
         link.Close();
-        if (opened || waited >= newLineMs) return opened;
+        if (opened || waited >= newLineMs)
+            return opened;
         ::usleep(20000);
     }
 }
@@ -193,7 +199,8 @@ inline bool PortOpensAgain(const std::string& path, int newLineMs = 0) {
 // The terminal settings of the device as any program finds them.
 inline std::optional<termios> TerminalSettings(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
+    if (fd < 0)
+        return std::nullopt;
     termios settings{};
     const bool read = ::tcgetattr(fd, &settings) == 0;
     ::close(fd);

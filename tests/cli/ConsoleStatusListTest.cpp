@@ -20,7 +20,8 @@ std::pair<std::string, std::string> Written(bool verbose, Feed feed) {
     std::string texts[2];
     for (int i = 0; i < 2; ++i) {
         std::rewind(files[i]);
-        for (int c; (c = std::fgetc(files[i])) != EOF;) texts[i] += static_cast<char>(c);
+        for (int c; (c = std::fgetc(files[i])) != EOF;)
+            texts[i] += static_cast<char>(c);
         std::fclose(files[i]);
     }
     return {texts[0], texts[1]};
@@ -37,7 +38,7 @@ TEST(ConsoleStatusList, LinesGoOutExactlyAndProgressIntoAFileOnlyAtEachTenthAndN
     });
     EXPECT_EQ(lines, "Writing data... \nReading data... \n");
     EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), 11);  // 0 %, every tenth, 100 %
-    EXPECT_EQ(shown.find('\r'), std::string::npos);  // no redrawing into a file
+    EXPECT_EQ(shown.find('\r'), std::string::npos);               // no redrawing into a file
     EXPECT_NE(shown.find("Writing data 131078/131078 bytes 100%"), std::string::npos) << shown;
 
     const auto quiet = Written(false, [](ConsoleStatusList& s) { s.Progress(ProgressStage::ReadingBack, 10, 100); });

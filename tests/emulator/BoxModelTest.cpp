@@ -46,8 +46,17 @@ struct Tool {
 };
 
 // One step of a scenario: what the tool sends (or how long it waits), and the box's whole answer.
-struct Step { Bytes send; std::uint32_t waitMs; Bytes answer; };
-struct Scenario { std::string name; BoxBehaviour behaviour; std::vector<Step> steps; std::uint32_t startMs = 0; };
+struct Step {
+    Bytes send;
+    std::uint32_t waitMs;
+    Bytes answer;
+};
+struct Scenario {
+    std::string name;
+    BoxBehaviour behaviour;
+    std::vector<Step> steps;
+    std::uint32_t startMs = 0;
+};
 
 TEST(BoxModel, AnswersEachScenarioByteForByte) {
     Bytes garbled = kLength;
@@ -57,23 +66,38 @@ TEST(BoxModel, AnswersEachScenarioByteForByte) {
     const Bytes half(500, 0x5A);
 
     const std::vector<Scenario> scenarios = {
-        {"stray bytes, a refused type, a second sync", {.strayBeforeType = {0x2A, 0x00}},
-         {{{0x00, 0x13, 0xFE}, 0, {}}, {{'*'}, 0, {0x2A, 0x00, 0x01}}, {{0xFF}, 0, {}}, {{'*'}, 0, {0x2A, 0x00, 0x01}}}},
-        {"retries, an unexpected answer, a garbled length", {.retriesAfterLength = 2, .unexpectedAfterLength = 1},
-         {{{'*', 0xFE}, 0, {0x01}}, {kLength, 0, {'*'}}, {kLength, 0, {'*'}}, {kLength, 0, {0x00}},
-          {garbled, 0, {'*'}}, {kLength, 0, {'R', 'R'}}}},
+        {"stray bytes, a refused type, a second sync",
+         {.strayBeforeType = {0x2A, 0x00}},
+         {{{0x00, 0x13, 0xFE}, 0, {}},
+          {{'*'}, 0, {0x2A, 0x00, 0x01}},
+          {{0xFF}, 0, {}},
+          {{'*'}, 0, {0x2A, 0x00, 0x01}}}},
+        {"retries, an unexpected answer, a garbled length",
+         {.retriesAfterLength = 2, .unexpectedAfterLength = 1},
+         {{{'*', 0xFE}, 0, {0x01}},
+          {kLength, 0, {'*'}},
+          {kLength, 0, {'*'}},
+          {kLength, 0, {0x00}},
+          {garbled, 0, {'*'}},
+          {kLength, 0, {'R', 'R'}}}},
         {"a length beyond the flash", {}, {{{'*', 0xFE}, 0, {0x01}}, {tooLong, 0, {'E'}}, {{'*'}, 0, {0x01}}}},
         {"refused length", {.refuseAt = BoxStage::Length}, {{{'*', 0xFE}, 0, {0x01}}, {kLength, 0, {'E'}}}},
         {"refused erase", {.refuseAt = BoxStage::Erase}, {{{'*', 0xFE}, 0, {0x01}}, {kLength, 0, {'R', 'E'}}}},
-        {"refused data", {.refuseAt = BoxStage::Data},
+        {"refused data",
+         {.refuseAt = BoxStage::Data},
          {{{'*', 0xFE}, 0, {0x01}}, {kLength, 0, {'R', 'R'}}, {kImage, 0, {'E'}}, {{'*'}, 0, {0x01}}}},
-        {"a slow erase with stray bytes, deaf while busy", {.strayDuringErase = {'*', 'N'}, .eraseMs = 3000},
+        {"a slow erase with stray bytes, deaf while busy",
+         {.strayDuringErase = {'*', 'N'}, .eraseMs = 3000},
          {{{'*', 0xFE}, 0, {0x01}}, {kLength, 0, {'R', '*', 'N'}}, {{0x52}, 2999, {}}, {{}, 1, {'R'}}}},
-        {"the erase across the wrap of the clock", {.eraseMs = 100},
-         {{{'*', 0xFE}, 0, {0x01}}, {kLength, 99, {'R'}}, {{}, 1, {'R'}}}, 0xFFFFFFC0u},
-        {"type 2: the data ends after the idle time", {.firmwareType = 2, .dataIdleMs = 200},
+        {"the erase across the wrap of the clock",
+         {.eraseMs = 100},
+         {{{'*', 0xFE}, 0, {0x01}}, {kLength, 99, {'R'}}, {{}, 1, {'R'}}},
+         0xFFFFFFC0u},
+        {"type 2: the data ends after the idle time",
+         {.firmwareType = 2, .dataIdleMs = 200},
          {{{'*', 0xFD}, 0, {0x02}}, {header, 0, {'R', 'R'}}, {half, 150, {}}, {half, 199, {}}, {{}, 1, {'N'}}}},
-        {"no read-back asked for", {.readBack = false},
+        {"no read-back asked for",
+         {.readBack = false},
          {{{'*', 0xFE}, 0, {0x01}}, {kLength, 0, {'R', 'R'}}, {kImage, 0, {'N'}}}},
     };
     for (const Scenario& scenario : scenarios) {

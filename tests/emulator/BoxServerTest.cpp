@@ -29,7 +29,12 @@ Bytes ReadFile(const std::string& path) {
 // the box sees the line settings the tool chose for the file's kind, saves the
 // image it received, and ends after the one download asked for.
 TEST(BoxServer, ServesADownloadAtTheLineSettingsTheToolChoseForTheFile) {
-    struct Row { std::string file; BoxBehaviour behaviour; std::uint32_t baudRate; std::uint8_t verdictAfterReadBack; };
+    struct Row {
+        std::string file;
+        BoxBehaviour behaviour;
+        std::uint32_t baudRate;
+        std::uint8_t verdictAfterReadBack;
+    };
     const std::vector<Row> rows{{"kestrel-demo.mot", {.eraseMs = 50}, 115200, 'S'},
                                 {"kestrel-demo.bin", {.firmwareType = 2, .dataIdleMs = 50}, 38400, 0}};
     for (const Row& row : rows) {

@@ -30,8 +30,12 @@ public:
     UsbStatus ListDevices(std::vector<UsbDeviceInfo>& devices) override {
         return Paused([&] { return inner_.ListDevices(devices); });
     }
-    UsbStatus Open(int index, UsbHandle& handle) override { return Paused([&] { return inner_.Open(index, handle); }); }
-    UsbStatus Close(UsbHandle handle) override { return Paused([&] { return inner_.Close(handle); }); }
+    UsbStatus Open(int index, UsbHandle& handle) override {
+        return Paused([&] { return inner_.Open(index, handle); });
+    }
+    UsbStatus Close(UsbHandle handle) override {
+        return Paused([&] { return inner_.Close(handle); });
+    }
     UsbStatus SetBaudRate(UsbHandle handle, std::uint32_t baudRate) override {
         return Paused([&] { return inner_.SetBaudRate(handle, baudRate); });
     }
@@ -39,8 +43,7 @@ public:
                                      std::uint8_t parity) override {
         return Paused([&] { return inner_.SetDataCharacteristics(handle, wordLength, stopBits, parity); });
     }
-    UsbStatus Write(UsbHandle handle, const std::uint8_t* data, std::uint32_t count,
-                    std::uint32_t& written) override {
+    UsbStatus Write(UsbHandle handle, const std::uint8_t* data, std::uint32_t count, std::uint32_t& written) override {
         return Paused([&] { return inner_.Write(handle, data, count, written); });
     }
     UsbStatus Read(UsbHandle handle, std::uint8_t* buffer, std::uint32_t count, std::uint32_t& received,

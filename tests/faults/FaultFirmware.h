@@ -14,7 +14,8 @@ struct FaultFirmware {
     using Bytes = std::vector<std::uint8_t>;
     static Bytes Image() {
         Bytes image(700);
-        for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7 + 3);
+        for (std::size_t i = 0; i < image.size(); ++i)
+            image[i] = static_cast<std::uint8_t>(i * 7 + 3);
         return image;
     }
 

@@ -29,7 +29,8 @@ struct ProcessResources {
 
 inline std::size_t CountEntries(const char* directory) {
     std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(directory)) ++count;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(directory))
+        ++count;
     return count;
 }
 

@@ -79,15 +79,16 @@ TEST(Soak, AThousandDownloadsLeaveNoDescriptorThreadOrHeapBehind) {
         const auto& list = i % 2 == 0 ? successes : failures;
         if (!Download(list[(i / 2) % list.size()])) {
             ++wrong;
-            ADD_FAILURE() << "download " << i << " (" << (i % 2 == 0 ? "success " : "failure ")
-                          << (i / 2) % list.size() << ") ended otherwise";
+            ADD_FAILURE() << "download " << i << " (" << (i % 2 == 0 ? "success " : "failure ") << (i / 2) % list.size()
+                          << ") ended otherwise";
         }
     }
     const ProcessResources after = MeasureProcess();
-    std::printf("before: %zu descriptors, %zu threads, %zu heap bytes\nafter:  %zu descriptors, %zu threads, "
-                "%zu heap bytes\n",
-                before.openDescriptors, before.threads, before.heapBytes, after.openDescriptors, after.threads,
-                after.heapBytes);
+    std::printf(
+        "before: %zu descriptors, %zu threads, %zu heap bytes\nafter:  %zu descriptors, %zu threads, "
+        "%zu heap bytes\n",
+        before.openDescriptors, before.threads, before.heapBytes, after.openDescriptors, after.threads,
+        after.heapBytes);
     EXPECT_EQ(after.openDescriptors, before.openDescriptors);
     EXPECT_EQ(after.threads, before.threads);
     // A leak of a single small block per download would show as 16 KB or more.

@@ -199,39 +199,39 @@ private:
         static constexpr std::uint32_t kAnswerPausesMs[4] = {0, 10, 1000, 25000};
         const std::uint32_t a = event >> 3;
         switch (event & 0x07) {
-        case 0:
-            for (std::uint32_t i = 0; i <= a % 8 && at_ < end_; ++i) {
-                received_.push_back(Next());
+            case 0:
+                for (std::uint32_t i = 0; i <= a % 8 && at_ < end_; ++i) {
+                    received_.push_back(Next());
+                }
+                break;
+            case 1:
+            case 3: {
+                // A pause adds to what is left of the one running.
+                const std::uint32_t nowMs = clock_.TickMs();
+                const std::uint32_t elapsed = nowMs - pauseFromMs_;
+                const std::uint32_t left = elapsed < pauseMs_ ? pauseMs_ - elapsed : 0;
+                pauseFromMs_ = nowMs;
+                pauseMs_ = left + ((event & 0x07) == 1 ? a * 1000 : kAnswerPausesMs[a / 8]);
+                if ((event & 0x07) == 3) {
+                    received_.push_back(kCommonAnswers[a % 8]);
+                }
+                break;
             }
-            break;
-        case 1:
-        case 3: {
-            // A pause adds to what is left of the one running.
-            const std::uint32_t nowMs = clock_.TickMs();
-            const std::uint32_t elapsed = nowMs - pauseFromMs_;
-            const std::uint32_t left = elapsed < pauseMs_ ? pauseMs_ - elapsed : 0;
-            pauseFromMs_ = nowMs;
-            pauseMs_ = left + ((event & 0x07) == 1 ? a * 1000 : kAnswerPausesMs[a / 8]);
-            if ((event & 0x07) == 3) {
-                received_.push_back(kCommonAnswers[a % 8]);
-            }
-            break;
-        }
-        case 2:
-            QueueReadBack(a == 31 ? readBackCount_ : (a + 1) * 2048);
-            break;
-        case 4:
-            QueueReadBack(readBackCount_, true, Next() * 997u);
-            break;
-        case 5:
-            gone_ = true;
-            break;
-        case 6:
-            (a % 2 == 0 ? failNextWrite_ : shortNextWrite_) = true;
-            break;
-        default:
-            QueueReadBack(a + 1);
-            break;
+            case 2:
+                QueueReadBack(a == 31 ? readBackCount_ : (a + 1) * 2048);
+                break;
+            case 4:
+                QueueReadBack(readBackCount_, true, Next() * 997u);
+                break;
+            case 5:
+                gone_ = true;
+                break;
+            case 6:
+                (a % 2 == 0 ? failNextWrite_ : shortNextWrite_) = true;
+                break;
+            default:
+                QueueReadBack(a + 1);
+                break;
         }
     }
 
@@ -286,9 +286,12 @@ void BuildImage(DataConverter& session, const std::uint8_t* data) {
 
 // The last line FlashData leaves for each result it may give.
 const std::map<int, std::string> kFlashLines = {
-    {0, "Writing data... "},           {1, "Writing data... "},
-    {-1, "Error: cannot erase flash"}, {-3, "Error: Cannot program"},
-    {-4, "Error: Cannot program"},     {-5, "Error: synchronize timeout"},
+    {0, "Writing data... "},
+    {1, "Writing data... "},
+    {-1, "Error: cannot erase flash"},
+    {-3, "Error: Cannot program"},
+    {-4, "Error: Cannot program"},
+    {-5, "Error: synchronize timeout"},
     {DataConverter::kFlashBoxNotAnswering, "Error: box not answering"},
     {-7, "Error: Wrong firmware type"},
     {DataConverter::kFlashCancelled, "Error: download cancelled"},
@@ -318,27 +321,28 @@ void CheckVerify(const ScriptedBox& box, const DataConverter& session, int verif
     const auto& taken = box.Taken();
     const std::uint32_t expected = session.outputLength > 6 ? session.outputLength - 6 : 0;
     // The tool read back exactly the image, byte for byte.
-    const bool readImage = taken.size() - takenBefore == expected &&
-                           std::equal(taken.begin() + static_cast<std::ptrdiff_t>(takenBefore), taken.end(),
-                                      session.OutputBuffer.begin() + 6);
+    const bool readImage =
+        taken.size() - takenBefore == expected && std::equal(taken.begin() + static_cast<std::ptrdiff_t>(takenBefore),
+                                                             taken.end(), session.OutputBuffer.begin() + 6);
     switch (verified) {
-    case 0:
-        // A changed byte never passes, nor does a read-back of the wrong length.
-        KESTREL_FUZZ_CHECK(lastLine == "Verify data..." && readImage);
-        KESTREL_FUZZ_CHECK(written.size() == writtenBefore + 1 && written.back() == 0x53);
-        break;
-    case -1:
-        KESTREL_FUZZ_CHECK(lastLine == "Error: data verify");
-        KESTREL_FUZZ_CHECK(box.WriteFaultInjected() || (written.size() == writtenBefore + 1 && written.back() == 0x45));
-        break;
-    case DataConverter::kVerifyBoxNotAnswering:
-        KESTREL_FUZZ_CHECK(lastLine == "Error: box not answering");
-        break;
-    case DataConverter::kVerifyCancelled:
-        KESTREL_FUZZ_CHECK(lastLine == "Error: download cancelled" && cancelled);
-        break;
-    default:
-        KESTREL_FUZZ_CHECK(!"VerifyData gave an unknown result");
+        case 0:
+            // A changed byte never passes, nor does a read-back of the wrong length.
+            KESTREL_FUZZ_CHECK(lastLine == "Verify data..." && readImage);
+            KESTREL_FUZZ_CHECK(written.size() == writtenBefore + 1 && written.back() == 0x53);
+            break;
+        case -1:
+            KESTREL_FUZZ_CHECK(lastLine == "Error: data verify");
+            KESTREL_FUZZ_CHECK(box.WriteFaultInjected() ||
+                               (written.size() == writtenBefore + 1 && written.back() == 0x45));
+            break;
+        case DataConverter::kVerifyBoxNotAnswering:
+            KESTREL_FUZZ_CHECK(lastLine == "Error: box not answering");
+            break;
+        case DataConverter::kVerifyCancelled:
+            KESTREL_FUZZ_CHECK(lastLine == "Error: download cancelled" && cancelled);
+            break;
+        default:
+            KESTREL_FUZZ_CHECK(!"VerifyData gave an unknown result");
     }
     // The whole image read back with the box still there: it must pass.
     if (readImage && !cancelled && !box.WriteFaultInjected() && !box.Unplugged()) {
@@ -395,6 +399,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // No wait outlasts its bound: the synchronisation's, or the answer bound after it,
     // give or take one receive attempt.
-    KESTREL_FUZZ_CHECK(box.LongestSilenceMs() <= std::max(DataConverter::kSyncTimeoutMs, options.answerTimeoutMs) + 250);
+    KESTREL_FUZZ_CHECK(box.LongestSilenceMs() <=
+                       std::max(DataConverter::kSyncTimeoutMs, options.answerTimeoutMs) + 250);
     return 0;
 }

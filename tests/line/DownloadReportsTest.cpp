@@ -1,7 +1,7 @@
 // What a download reports for a line's records: JSON lines, the session log
 // and the image's digest.
-#include <chrono>
 #include <cctype>
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -18,7 +18,8 @@ std::vector<JsonFields> ParseAll(const std::string& text) {
     for (const auto& line : SplitLines(text)) {
         const auto fields = JsonCheck::Parse(line);
         EXPECT_TRUE(fields.has_value()) << "not one JSON object: " << line;
-        if (fields) objects.push_back(*fields);
+        if (fields)
+            objects.push_back(*fields);
     }
     return objects;
 }
@@ -32,7 +33,8 @@ TEST(Sha256, KnownVectors) {
          "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
         {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
     };
-    for (const auto& [text, digest] : vectors) EXPECT_EQ(Sha256Of(Bytes(text.begin(), text.end())), digest);
+    for (const auto& [text, digest] : vectors)
+        EXPECT_EQ(Sha256Of(Bytes(text.begin(), text.end())), digest);
 }
 
 TEST(JsonString, EscapesWhatJsonForbidsAndReadsBackAsTheSameBytes) {
@@ -42,12 +44,17 @@ TEST(JsonString, EscapesWhatJsonForbidsAndReadsBackAsTheSameBytes) {
         {"a\nb\tc\rd", "\"a\\nb\\tc\\rd\""},
         {std::string("\x01\x1f\x7f", 3), "\"\\u0001\\u001f\\u007f\""},
         {std::string("\0", 1), "\"\\u0000\""},
-        {"Info \xc3\xbc" "ber", "\"Info \xc3\xbc" "ber\""},         // valid UTF-8 stays
-        {"\xfc" "ber", "\"\\u00fcber\""},                                // a Latin-1 byte
-        {"\xc0\x80", "\"\\u00c0\\u0080\""},                              // overlong form
-        {"\xed\xa0\x80", "\"\\u00ed\\u00a0\\u0080\""},                   // a surrogate
-        {"\xe2\x82", "\"\\u00e2\\u0082\""},                              // cut short
-        {"\xf0\x9f\x98\x80", "\"\xf0\x9f\x98\x80\""},                    // four bytes
+        {"Info \xc3\xbc"
+         "ber",
+         "\"Info \xc3\xbc"
+         "ber\""},  // valid UTF-8 stays
+        {"\xfc"
+         "ber",
+         "\"\\u00fcber\""},                             // a Latin-1 byte
+        {"\xc0\x80", "\"\\u00c0\\u0080\""},             // overlong form
+        {"\xed\xa0\x80", "\"\\u00ed\\u00a0\\u0080\""},  // a surrogate
+        {"\xe2\x82", "\"\\u00e2\\u0082\""},             // cut short
+        {"\xf0\x9f\x98\x80", "\"\xf0\x9f\x98\x80\""},   // four bytes
     };
     for (const auto& [text, literal] : cases) {
         SCOPED_TRACE(literal);
@@ -77,14 +84,16 @@ TEST(JsonLinesStatusList, RateAndTimeLeftFollowTheClockFromTheStageStartAndAResu
     const std::vector<std::tuple<std::size_t, std::string, double>> numbers = {
         {1, "t", 0.5},    {1, "done", 250}, {1, "rate", 500}, {1, "left", 1.5},
         {2, "rate", 500}, {2, "left", 0},   {3, "t", 2.0},    {4, "exit", 8}};
-    for (const auto& [i, key, value] : numbers) EXPECT_DOUBLE_EQ(objects[i].at(key).number, value) << i << key;
+    for (const auto& [i, key, value] : numbers)
+        EXPECT_DOUBLE_EQ(objects[i].at(key).number, value) << i << key;
     for (const auto& [i, key] : {std::pair{0, "rate"}, {0, "left"}, {3, "rate"}, {4, "sha256"}}) {
         EXPECT_EQ(objects[i].at(key).type, JsonValue::Type::Null) << i << key;
     }
     EXPECT_EQ(objects[0].at("event").text, "progress");
     EXPECT_EQ(objects[3].at("stage").text, "reading-back");
     EXPECT_EQ(objects[4].at("outcome").text, "verify-failed");
-    for (const auto& object : objects) EXPECT_EQ(object.at("port").text, "/dev/ttyUSB0");
+    for (const auto& object : objects)
+        EXPECT_EQ(object.at("port").text, "/dev/ttyUSB0");
 }
 
 // One download as a front end reports it: JSON lines, over a log recorder,
@@ -156,7 +165,8 @@ TEST(JsonLinesStatusList, AWholeDownloadGivesItsStatusLinesInOrderWithProgressAn
 // `text` with every digit shown as '#': a date or a time compares by its form.
 std::string Form(std::string text) {
     for (char& c : text) {
-        if (std::isdigit(static_cast<unsigned char>(c))) c = '#';
+        if (std::isdigit(static_cast<unsigned char>(c)))
+            c = '#';
     }
     return text;
 }
@@ -175,7 +185,8 @@ TEST(SessionLog, RecordsOfDownloadsAreAppendedWithEveryLineInOrder) {
     const std::string head = "=== ####-##-##T##:##:##.###Z ";
     std::vector<std::size_t> heads;
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].rfind("=== ", 0) != 0) continue;
+        if (lines[i].rfind("=== ", 0) != 0)
+            continue;
         heads.push_back(i);
         EXPECT_EQ(Form(lines[i].substr(0, head.size())), head) << lines[i];
         EXPECT_EQ(lines[i].substr(std::min(head.size(), lines[i].size())),

@@ -28,7 +28,8 @@ struct FourBoxes {
         links = {"USB:KST-A", unplugged ? "USB:KST-B" : "USB:1"};
         for (std::size_t i = 0; i < 2; ++i) {
             served[i] = std::make_unique<emulator::BoxServer>(emulator::BoxModel(of(2 + i)));
-            if (served[i]->Start()) threads[i] = std::thread([server = served[i].get()] { server->Run(); });
+            if (served[i]->Start())
+                threads[i] = std::thread([server = served[i].get()] { server->Run(); });
             links.push_back(served[i]->DevicePath());
         }
     }
@@ -37,7 +38,8 @@ struct FourBoxes {
     void Finish() {
         for (std::size_t i = 0; i < 2; ++i) {
             served[i]->Stop();
-            if (threads[i].joinable()) threads[i].join();
+            if (threads[i].joinable())
+                threads[i].join();
         }
     }
     // What box `box` received whole, once every download has ended.
@@ -74,7 +76,8 @@ TEST_P(GangDownload, OneFaultyBoxEndsOnlyItsOwnDownload) {
     ASSERT_EQ(image.bytes, firmware.motImage);
 
     FourBoxes line(c.faulty, c.behaviour, c.unplugged);
-    for (std::size_t i = 0; i < 2; ++i) ASSERT_TRUE(line.threads[i].joinable()) << line.served[i]->Error();
+    for (std::size_t i = 0; i < 2; ++i)
+        ASSERT_TRUE(line.threads[i].joinable()) << line.served[i]->Error();
 
     // Every box reports into one JSON stream as well as its own list.
     std::ostringstream json;
@@ -91,9 +94,10 @@ TEST_P(GangDownload, OneFaultyBoxEndsOnlyItsOwnDownload) {
     }
     const auto results = RunGangDownload(image, boxes);
 
-    const Lines flashed = {"Opening interface... ", "Waiting for synchronising ... ", "Writing datalength... ",
-                           "Erasing flash... ", "Writing data... ", "Reading data... ", "Verify data...",
-                           "FLASHING SUCCESSFULL"};
+    const Lines flashed = {"Opening interface... ",  "Waiting for synchronising ... ",
+                           "Writing datalength... ", "Erasing flash... ",
+                           "Writing data... ",       "Reading data... ",
+                           "Verify data...",         "FLASHING SUCCESSFULL"};
     ASSERT_EQ(results.size(), 4u);
     for (std::size_t i = 0; i < 4; ++i) {
         SCOPED_TRACE("box " + std::to_string(i) + " on " + line.links[i]);
@@ -117,9 +121,11 @@ TEST_P(GangDownload, OneFaultyBoxEndsOnlyItsOwnDownload) {
     for (const auto& text : SplitLines(json.str())) {
         const auto fields = JsonCheck::Parse(text);
         ASSERT_TRUE(fields.has_value()) << text;
-        if (fields->at("event").text == "status") streamed[fields->at("port").text].push_back(fields->at("line").text);
+        if (fields->at("event").text == "status")
+            streamed[fields->at("port").text].push_back(fields->at("line").text);
     }
-    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(streamed[line.links[i]], lists[i].lines());
+    for (std::size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(streamed[line.links[i]], lists[i].lines());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -127,16 +133,31 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FaultCase{"UsbBoxUnplugged", 0, {}, Outcome::LinkFailed, "Error: cannot open Ixo Serial Device", true},
         FaultCase{"UsbBoxOfTheOtherType", 0, {.firmwareType = 2}, Outcome::BoxRefused, "Error: Wrong firmware type"},
-        FaultCase{"UsbBoxRefusesTheErase", 1, {.refuseAt = BoxStage::Erase}, Outcome::BoxRefused,
+        FaultCase{"UsbBoxRefusesTheErase",
+                  1,
+                  {.refuseAt = BoxStage::Erase},
+                  Outcome::BoxRefused,
                   "Error: cannot erase flash"},
-        FaultCase{"UsbBoxSilentDuringTheData", 1, {.silentAt = BoxStage::Data}, Outcome::BoxSilent,
+        FaultCase{"UsbBoxSilentDuringTheData",
+                  1,
+                  {.silentAt = BoxStage::Data},
+                  Outcome::BoxSilent,
                   "Error: box not answering"},
-        FaultCase{"SerialBoxHangsUpInTheData", 2, {.hangUpAt = BoxStage::Data}, Outcome::BoxSilent,
+        FaultCase{"SerialBoxHangsUpInTheData",
+                  2,
+                  {.hangUpAt = BoxStage::Data},
+                  Outcome::BoxSilent,
                   "Error: box not answering"},
-        FaultCase{"SerialBoxRefusesTheLength", 2, {.refuseAt = BoxStage::Length}, Outcome::BoxRefused,
+        FaultCase{"SerialBoxRefusesTheLength",
+                  2,
+                  {.refuseAt = BoxStage::Length},
+                  Outcome::BoxRefused,
                   "Error: Cannot program"},
         FaultCase{"SerialBoxReadsBackWrong", 3, {.corruptReadBack = true}, Outcome::VerifyFailed, "Error: data verify"},
-        FaultCase{"SerialBoxSilentAtTheReadBack", 3, {.silentAt = BoxStage::ReadBack}, Outcome::BoxSilent,
+        FaultCase{"SerialBoxSilentAtTheReadBack",
+                  3,
+                  {.silentAt = BoxStage::ReadBack},
+                  Outcome::BoxSilent,
                   "Error: box not answering"}),
     [](const ::testing::TestParamInfo<FaultCase>& param) { return std::string(param.param.name); });
 

@@ -26,7 +26,8 @@ public:
     static std::optional<JsonFields> Parse(const std::string& line) {
         JsonCheck check(line);
         JsonFields fields;
-        if (!check.Mark('{')) return std::nullopt;
+        if (!check.Mark('{'))
+            return std::nullopt;
         for (bool first = true; !check.Mark('}'); first = false) {
             std::string key;
             JsonValue value;
@@ -36,7 +37,8 @@ public:
             }
         }
         check.Blanks();
-        if (check.at_ != line.size()) return std::nullopt;
+        if (check.at_ != line.size())
+            return std::nullopt;
         return fields;
     }
 
@@ -60,23 +62,30 @@ private:
         value.type = JsonValue::Type::Number;
         const std::size_t start = at_;
         Take('-');
-        if (!Take('0') && Digits() == 0) return false;
-        if (Take('.') && Digits() == 0) return false;
+        if (!Take('0') && Digits() == 0)
+            return false;
+        if (Take('.') && Digits() == 0)
+            return false;
         if (Take('e') || Take('E')) {
-            if (!Take('+')) Take('-');
-            if (Digits() == 0) return false;
+            if (!Take('+'))
+                Take('-');
+            if (Digits() == 0)
+                return false;
         }
         value.number = std::strtod(text_.substr(start, at_ - start).c_str(), nullptr);
         return true;
     }
 
     bool String(std::string& out) {
-        if (!Mark('"')) return false;
+        if (!Mark('"'))
+            return false;
         const std::string plain = "\"\\/bfnrt", decoded = "\"\\/\b\f\n\r\t", hex = "0123456789abcdef";
         while (at_ < text_.size()) {
             const auto c = static_cast<unsigned char>(text_[at_++]);
-            if (c == '"') return true;
-            if (c < 0x20 || (c == '\\' && at_ >= text_.size())) return false;
+            if (c == '"')
+                return true;
+            if (c < 0x20 || (c == '\\' && at_ >= text_.size()))
+                return false;
             if (c != '\\') {
                 out += static_cast<char>(c);
                 continue;
@@ -86,16 +95,19 @@ private:
                 out += decoded[at];
                 continue;
             }
-            if (escape != 'u' || at_ + 4 > text_.size()) return false;
+            if (escape != 'u' || at_ + 4 > text_.size())
+                return false;
             unsigned code = 0;
             for (int i = 0; i < 4; ++i) {
                 const char h = text_[at_++];
                 const auto digit = hex.find(h >= 'A' && h <= 'F' ? static_cast<char>(h - 'A' + 'a') : h);
-                if (digit == std::string::npos) return false;
+                if (digit == std::string::npos)
+                    return false;
                 code = code << 4 | static_cast<unsigned>(digit);
             }
             // The tool escapes single bytes only; they come back as those bytes.
-            if (code > 0xFF) return false;
+            if (code > 0xFF)
+                return false;
             out += static_cast<char>(code);
         }
         return false;
@@ -103,13 +115,18 @@ private:
 
     std::size_t Digits() {
         const std::size_t start = at_;
-        while (at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '9') ++at_;
+        while (at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '9')
+            ++at_;
         return at_ - start;
     }
-    void Blanks() { while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t')) ++at_; }
+    void Blanks() {
+        while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t'))
+            ++at_;
+    }
     char Peek() const { return at_ < text_.size() ? text_[at_] : '\0'; }
     bool Take(char c) {
-        if (Peek() != c || at_ >= text_.size()) return false;
+        if (Peek() != c || at_ >= text_.size())
+            return false;
         ++at_;
         return true;
     }

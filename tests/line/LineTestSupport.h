@@ -21,7 +21,8 @@ using Lines = std::vector<std::string>;
 inline Lines SplitLines(const std::string& text) {
     Lines lines;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
     return lines;
 }
 

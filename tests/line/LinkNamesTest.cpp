@@ -16,11 +16,17 @@ using emulator::SimulatedUsbDevice;
 struct LineMachine {
     LineMachine() {
         const std::string usb = "sys/devices/pci0/usb1/1-1/";
-        for (const auto& [file, text] : std::vector<std::pair<std::string, std::string>>{
-                 {usb + "idVendor", "0403\n"}, {usb + "idProduct", "6001\n"}, {usb + "manufacturer", "FTDI\n"},
-                 {usb + "product", "FT232R USB UART\n"}, {usb + "serial", "A50285BI\n"},
-                 {usb + "1-1:1.0/ttyUSB0/x", ""}, {"sys/devices/platform/serial8250/x", ""},
-                 {"sys/class/tty/ttyS0/type", "4\n"}, {"dev/ttyUSB0", ""}, {"dev/ttyS0", ""}}) {
+        for (const auto& [file, text] :
+             std::vector<std::pair<std::string, std::string>>{{usb + "idVendor", "0403\n"},
+                                                              {usb + "idProduct", "6001\n"},
+                                                              {usb + "manufacturer", "FTDI\n"},
+                                                              {usb + "product", "FT232R USB UART\n"},
+                                                              {usb + "serial", "A50285BI\n"},
+                                                              {usb + "1-1:1.0/ttyUSB0/x", ""},
+                                                              {"sys/devices/platform/serial8250/x", ""},
+                                                              {"sys/class/tty/ttyS0/type", "4\n"},
+                                                              {"dev/ttyUSB0", ""},
+                                                              {"dev/ttyS0", ""}}) {
             fs::create_directories(fs::path(Path(file)).parent_path());
             tree.Write(file, text);
         }
@@ -63,10 +69,11 @@ TEST(ListPorts, SerialDevicesThenUsbBoxesAsTextAndJsonAndNoUsbBoxesWithoutAListi
     }
     ASSERT_EQ(objects.size(), 4u);
     const std::vector<std::tuple<std::size_t, std::string, std::string>> expected = {
-        {0, "kind", "serial"}, {0, "link", machine.byId}, {0, "device", machine.dev + "ttyUSB0"},
-        {0, "vendorId", "0403"}, {0, "serial", "A50285BI"}, {2, "kind", "usb"}, {2, "link", "USB:KST00001"},
-        {3, "link", "USB:1"}, {3, "description", "Kestrel box"}};
-    for (const auto& [i, key, value] : expected) EXPECT_EQ(objects[i].at(key).text, value) << i << key;
+        {0, "kind", "serial"},       {0, "link", machine.byId}, {0, "device", machine.dev + "ttyUSB0"},
+        {0, "vendorId", "0403"},     {0, "serial", "A50285BI"}, {2, "kind", "usb"},
+        {2, "link", "USB:KST00001"}, {3, "link", "USB:1"},      {3, "description", "Kestrel box"}};
+    for (const auto& [i, key, value] : expected)
+        EXPECT_EQ(objects[i].at(key).text, value) << i << key;
     EXPECT_EQ(objects[1].at("byId").type, JsonValue::Type::Null);
     EXPECT_EQ(objects[1].at("vendorId").type, JsonValue::Type::Null);
     EXPECT_DOUBLE_EQ(objects[2].at("index").number, 0);
@@ -140,7 +147,7 @@ TEST(OpenInterface, AnIndexOrSerialOpensThatDeviceOnlyAndAMissingOrRefusingOneIs
         {"USB:KST-Z", false, false, {}, {false, false, false}},  // no such serial: nothing is opened at all
         {"USB:kst-a", false, false, {}, {false, false, false}},  // serial numbers keep their case
         {"USB:0x", false, false, {}, {false, false, false}},
-        {"USB:5", false, false, {5}, {false, false, false}},     // an index past the listing is still tried
+        {"USB:5", false, false, {5}, {false, false, false}},  // an index past the listing is still tried
         {"USB:KST-B", false, true, {1}, {false, false, false}},
     };
     for (const auto& c : cases) {

@@ -42,7 +42,7 @@ protected:
     Bytes BoxReceives(std::size_t expected) {
         Bytes got(expected);
         std::size_t have = 0;
-        for (pollfd entry{line.MasterFd(), POLLIN, 0}; have < expected && ::poll(&entry, 1, 1000) > 0;) {
+        for (pollfd entry{line.MasterFd(), POLLIN, 0}; have<expected&& ::poll(&entry, 1, 1000)> 0;) {
             const ssize_t n = ::read(line.MasterFd(), got.data() + have, expected - have);
             have += n > 0 ? static_cast<std::size_t>(n) : 0;
         }
@@ -89,7 +89,8 @@ TEST_F(SerialLinkTest, OpensARawExclusiveLineAndCloseRestoresTheSettingsAsFound)
 
 TEST_F(SerialLinkTest, FailedOpensLeaveNothingOpenAndTheLineAsItWas) {
     const auto descriptors = [] {
-        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator{});
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                             std::filesystem::directory_iterator{});
     };
     const auto before = descriptors();
     EXPECT_FALSE(link.Open("/dev/kestrel-no-such-port", 115200, 0, 2, 8));

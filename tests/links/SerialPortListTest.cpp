@@ -28,8 +28,11 @@ struct FakeMachine {
     }
     // A USB device directory with its identity, and a tty `depth` levels below it.
     void UsbTty(const std::string& tty, const std::string& device, int depth, const std::string& vendor) const {
-        for (const auto& [file, text] : {std::pair{"idVendor", vendor}, {"idProduct", "6001"},
-                                         {"manufacturer", "FTDI"}, {"product", "Kestrel Box"}, {"serial", "A1"}}) {
+        for (const auto& [file, text] : {std::pair{"idVendor", vendor},
+                                         {"idProduct", "6001"},
+                                         {"manufacturer", "FTDI"},
+                                         {"product", "Kestrel Box"},
+                                         {"serial", "A1"}}) {
             Write(device + "/" + file, text + "\n");
         }
         std::string below = device;
@@ -46,8 +49,8 @@ struct FakeMachine {
 TEST(SerialPortList, FindsUsbThenModemThenRealBuiltinPortsWithTheirNamesAndIdentity) {
     EXPECT_TRUE(ListSerialPorts("/nonexistent/kestrel-tree").empty());
     FakeMachine machine;
-    for (const char* name : {"ttyUSB10", "ttyUSB2", "ttyUSB0", "ttyACM0", "ttyS0", "ttyS1", "ttyS2", "ttyS3",
-                             "tty1", "ttyUSB", "ttyUSBx", "console"}) {
+    for (const char* name : {"ttyUSB10", "ttyUSB2", "ttyUSB0", "ttyACM0", "ttyS0", "ttyS1", "ttyS2", "ttyS3", "tty1",
+                             "ttyUSB", "ttyUSBx", "console"}) {
         machine.Write(std::string("dev/") + name);
     }
     // ttyS0 has a UART; ttyS1's slot found none (type 0); ttyS2 has no device;
@@ -72,7 +75,12 @@ TEST(SerialPortList, FindsUsbThenModemThenRealBuiltinPortsWithTheirNamesAndIdent
     machine.Link("dev/serial/by-id/usb-stale", "../../../elsewhere/ttyUSB2");
 
     using Id = std::optional<std::uint16_t>;
-    struct Row { std::string dev; SerialPortKind kind; std::string name; Id vendor, product; };
+    struct Row {
+        std::string dev;
+        SerialPortKind kind;
+        std::string name;
+        Id vendor, product;
+    };
     using enum SerialPortKind;
     const std::vector<Row> expected{
         {"ttyUSB0", UsbSerial, "serial/by-id/usb-FTDI_Kestrel_A1-if00-port0", 0x0403, 0x6001},

@@ -16,7 +16,11 @@ using testing::S2Line;
 using testing::SRecordStyle;
 using Bytes = std::vector<std::uint8_t>;
 
-struct Reading { int result = 0; RecordList records; ExtractFailure failure; };
+struct Reading {
+    int result = 0;
+    RecordList records;
+    ExtractFailure failure;
+};
 
 // Exactly the text's bytes, no terminator behind them, of which the reader is given `length`.
 Reading Read(const std::string& text, std::size_t length = std::string::npos) {
@@ -56,19 +60,29 @@ TEST(ExtractDataMOTTest, AcceptedFilesGiveTheirLineCountAndRecordsInFileOrder) {
         std::size_t length = std::string::npos;
     };
     const Case cases[] = {
-        {"typical file", kS0 + S2Line(0xE0010, {1, 2, 3}) + S2Line(0xE0000, {0xAA, 0x55}) + kS5 + kS8, 5,
+        {"typical file",
+         kS0 + S2Line(0xE0010, {1, 2, 3}) + S2Line(0xE0000, {0xAA, 0x55}) + kS5 + kS8,
+         5,
          {{0xE0010, {1, 2, 3}}, {0xE0000, {0xAA, 0x55}}}},
         // Byte count 14, 04 (no data, still a record) and FF (the longest line, 514 characters).
-        {"byte counts", S2Line(0x123456, sixteen) + S2Line(0xFFFFFF, {}) + S2Line(0xE0000, Bytes(251, 0x5A)), 3,
+        {"byte counts",
+         S2Line(0x123456, sixteen) + S2Line(0xFFFFFF, {}) + S2Line(0xE0000, Bytes(251, 0x5A)),
+         3,
          {{0x123456, sixteen}, {0xFFFFFF, {}}, {0xE0000, Bytes(251, 0x5A)}}},
-        {"lower-case hex", S2Line(0xABCDEF, {0xAB, 0xCD, 0xEF, 0x0F}, SRecordStyle{.lowerCase = true}), 1,
+        {"lower-case hex",
+         S2Line(0xABCDEF, {0xAB, 0xCD, 0xEF, 0x0F}, SRecordStyle{.lowerCase = true}),
+         1,
          {{0xABCDEF, {0xAB, 0xCD, 0xEF, 0x0F}}}},
         {"wrong checksum", "S2080E0000112233449F\r\n", 1, {{0xE0000, four}}},
         {"checksum not hex", "S2080E000011223344ZZ\r\n", 1, {{0xE0000, four}}},
         {"trailing characters", "S2080E00001122334400 trailing\r\n", 1, {{0xE0000, four}}},
-        {"contiguous and overlapping lines stay separate", S2Line(0xE0000, {1, 2}) + S2Line(0xE0002, {3, 4}) +
-             S2Line(0xE0001, {9}), 3, {{0xE0000, {1, 2}}, {0xE0002, {3, 4}}, {0xE0001, {9}}}},
-        {"nothing after the end line", kS0 + one + kS8 + S2Line(0xE0001, {2}) + "S9030000FC\r\ngarbage", 3,
+        {"contiguous and overlapping lines stay separate",
+         S2Line(0xE0000, {1, 2}) + S2Line(0xE0002, {3, 4}) + S2Line(0xE0001, {9}),
+         3,
+         {{0xE0000, {1, 2}}, {0xE0002, {3, 4}}, {0xE0001, {9}}}},
+        {"nothing after the end line",
+         kS0 + one + kS8 + S2Line(0xE0001, {2}) + "S9030000FC\r\ngarbage",
+         3,
          {{0xE0000, {1}}}},
         {"only up to the given length", one + "S9030000FC\r\n", 1, {{0xE0000, {1}}}, one.size()},
         {"empty", "", 0, {}},
@@ -98,7 +112,12 @@ TEST(ExtractDataMOTTest, AcceptedFilesGiveTheirLineCountAndRecordsInFileOrder) {
 TEST(ExtractDataMOTTest, RefusedLinesNameTheirKindAndLine) {
     using Kind = ExtractFailure::Kind;
     const std::string good = S2Line(0xE0000, {1, 2, 3, 4});  // "S2080E0000" + 4 bytes + checksum: 20 characters
-    struct Case { const char* name; std::string text; Kind kind; std::uint32_t line; };
+    struct Case {
+        const char* name;
+        std::string text;
+        Kind kind;
+        std::uint32_t line;
+    };
     for (const Case& c : {
              Case{"S1", kS0 + good + "S1030000FC\r\n", Kind::UnsupportedRecordType, 3},
              Case{"S3", "S30500E000001A\r\n", Kind::UnsupportedRecordType, 1},

@@ -44,7 +44,8 @@ Firmware RandomFirmware(std::mt19937& random) {
             address = kWindowEnd - length;  // up to the last byte of the window
         }
         FirmwareBlock block{address, Bytes(length)};
-        for (auto& byte : block.bytes) byte = static_cast<std::uint8_t>(pick(0, 255));
+        for (auto& byte : block.bytes)
+            byte = static_cast<std::uint8_t>(pick(0, 255));
         firmware.blocks.push_back(std::move(block));
     }
     // 251 data bytes fill an S2 line's byte count of 255.

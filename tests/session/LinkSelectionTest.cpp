@@ -16,8 +16,10 @@ using Lines = std::vector<std::string>;
 // The link kind, then each link the session holds and whether it is open.
 std::string LinkState(const DataConverter& session) {
     std::string state = std::to_string(session.LinkKind);
-    if (session.serialLink) state += session.serialLink->IsOpen() ? " serial open" : " serial";
-    if (session.usbLink) state += session.usbLink->IsOpen() ? " usb open" : " usb";
+    if (session.serialLink)
+        state += session.serialLink->IsOpen() ? " serial open" : " serial";
+    if (session.usbLink)
+        state += session.usbLink->IsOpen() ? " usb open" : " usb";
     return state;
 }
 

@@ -26,7 +26,7 @@ TEST(PrepareImage, EachFileGivesItsReaderLinesAndImage) {
     TempDir dir;
     std::filesystem::create_directory(dir.Path() / "folder.mot");
     const std::string mot = WriteSRecordFile(SampleBlocks());  // S0, 13 S2 lines, S5, S8
-    const Bytes binBytes = BinImage(500);  // 256 + 256 + 18 bytes
+    const Bytes binBytes = BinImage(500);                      // 256 + 256 + 18 bytes
     const std::string bin(binBytes.begin(), binBytes.end());
     const std::uint8_t four[] = {0x11, 0x22, 0x33, 0x44};
     const std::string s0 = SRecordLine('0', 0, nullptr, 0);
@@ -47,30 +47,50 @@ TEST(PrepareImage, EachFileGivesItsReaderLinesAndImage) {
     const std::vector<Case> cases = {
         {"FIRMWARE.MOT", mot, DownloadOutcome::Success, motDone, 1, motImage},
         {"firmware.Mot", mot, DownloadOutcome::Success, motDone, 1, motImage},
-        {"x.BIN", bin, DownloadOutcome::Success, {kLoading, kAnalysing, "3 lines interpreted", kBuilding}, 2,
-         binBytes},
+        {"x.BIN", bin, DownloadOutcome::Success, {kLoading, kAnalysing, "3 lines interpreted", kBuilding}, 2, binBytes},
         {"firmware.hex", mot, DownloadOutcome::FileFailed, unknown, 0, {}},
         {"firmware.mot.txt", mot, DownloadOutcome::FileFailed, unknown, 0, {}},
         {"firmwaremot", mot, DownloadOutcome::FileFailed, unknown, 0, {}},
         {"mot", mot, DownloadOutcome::FileFailed, unknown, 0, {}},
         {"missing.mot", std::nullopt, DownloadOutcome::FileFailed, cannotOpen, 0, {}},
         {"folder.mot", std::nullopt, DownloadOutcome::FileFailed, cannotOpen, 0, {}},
-        {"empty.mot", "", DownloadOutcome::Success, {kLoading, kAnalysing, "0 lines interpreted", kBuilding}, 1,
+        {"empty.mot",
+         "",
+         DownloadOutcome::Success,
+         {kLoading, kAnalysing, "0 lines interpreted", kBuilding},
+         1,
          SelfProgImage({})},
-        {"s1.mot", s0 + first + SRecordLine('1', 0x1000, four, 4) + s8, DownloadOutcome::DataFailed,
-         {kLoading, kAnalysing, "Error: unsupported record type in line 3"}, 1, {}},
-        {"cut.mot", s0 + first.substr(0, 12) + "\r\n" + s8, DownloadOutcome::DataFailed,
-         {kLoading, kAnalysing, "Error: malformed record in line 2"}, 1, {}},
-        {"misplaced.mot", s0 + SRecordLine('2', kWindowStart + 1, four, 4) + s8, DownloadOutcome::DataFailed,
-         {kLoading, kAnalysing, "3 lines interpreted", kBuilding, "Error: startaddress is not 0xE0000"}, 1, {}},
-        {"above.mot", s0 + first + SRecordLine('2', 0xFFFFE, four, 4) + s8, DownloadOutcome::DataFailed,
-         {kLoading, kAnalysing, "4 lines interpreted", kBuilding, "Error: address outside 0xE0000..0xFFFFF"}, 1, {}},
+        {"s1.mot",
+         s0 + first + SRecordLine('1', 0x1000, four, 4) + s8,
+         DownloadOutcome::DataFailed,
+         {kLoading, kAnalysing, "Error: unsupported record type in line 3"},
+         1,
+         {}},
+        {"cut.mot",
+         s0 + first.substr(0, 12) + "\r\n" + s8,
+         DownloadOutcome::DataFailed,
+         {kLoading, kAnalysing, "Error: malformed record in line 2"},
+         1,
+         {}},
+        {"misplaced.mot",
+         s0 + SRecordLine('2', kWindowStart + 1, four, 4) + s8,
+         DownloadOutcome::DataFailed,
+         {kLoading, kAnalysing, "3 lines interpreted", kBuilding, "Error: startaddress is not 0xE0000"},
+         1,
+         {}},
+        {"above.mot",
+         s0 + first + SRecordLine('2', 0xFFFFE, four, 4) + s8,
+         DownloadOutcome::DataFailed,
+         {kLoading, kAnalysing, "4 lines interpreted", kBuilding, "Error: address outside 0xE0000..0xFFFFF"},
+         1,
+         {}},
     };
     const auto before = std::filesystem::current_path();
     std::filesystem::current_path(dir.Path());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
-        if (c.content) dir.Write(c.file, *c.content);
+        if (c.content)
+            dir.Write(c.file, *c.content);
         RecordingStatusList status;
         auto session = std::make_unique<DataConverter>(status);
         EXPECT_EQ(PrepareImage(*session, c.file, status), c.outcome);

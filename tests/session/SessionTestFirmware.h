@@ -36,7 +36,8 @@ inline Bytes Pattern(std::size_t count, std::uint8_t seed) {
 template <class T>
 std::vector<T> Concat(std::initializer_list<std::vector<T>> parts) {
     std::vector<T> all;
-    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    for (const auto& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
     return all;
 }
 

@@ -64,8 +64,8 @@ inline std::string WriteSRecordFile(const std::vector<FirmwareBlock>& blocks, st
     for (const auto& block : blocks) {
         for (std::size_t at = 0; at < block.bytes.size(); at += bytesPerLine) {
             const std::size_t count = std::min(bytesPerLine, block.bytes.size() - at);
-            text += SRecordLine('2', block.address + static_cast<std::uint32_t>(at), block.bytes.data() + at, count,
-                                style);
+            text +=
+                SRecordLine('2', block.address + static_cast<std::uint32_t>(at), block.bytes.data() + at, count, style);
             ++dataLines;
         }
     }
