@@ -23,8 +23,8 @@
 #include "app/DialogTemplate.h"
 #include "app/DialogUnits.h"
 #include "app/FirmwareFileDialog.h"
-#include "app/LinkChoices.h"
-#include "session/RecordedDownload.h"
+#include "app/LinkMenuEntries.h"
+#include "station/RecordedDownload.h"
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -124,7 +124,8 @@ void Ckestrel2Dlg::CreateControls(const std::vector<SerialPortInfo>& serialPorts
     linkDropDown_ = new QComboBox(this);
     linkDropDown_->setObjectName(QStringLiteral("linkDropDown"));
     linkDropDown_->setEditable(false);
-    for (const auto& choices : {FixedLinkChoices(), UsbBoxChoices(usbBoxes), DiscoveredLinkChoices(serialPorts)}) {
+    for (const auto& choices :
+         {FixedLinkMenuEntries(), UsbBoxMenuEntries(usbBoxes), DiscoveredLinkMenuEntries(serialPorts)}) {
         for (const auto& choice : choices) {
             linkDropDown_->addItem(choice.text, choice.linkName);
             if (!choice.toolTip.isEmpty()) {

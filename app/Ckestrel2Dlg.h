@@ -13,7 +13,7 @@
 #include "app/QueuedStatusList.h"
 #include "links/SerialPortList.h"
 #include "links/UsbDriver.h"
-#include "session/SessionLog.h"
+#include "station/SessionLog.h"
 
 class QAction;
 class QComboBox;

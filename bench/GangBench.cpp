@@ -15,8 +15,8 @@
 #include <unistd.h>
 
 #include "emulator/BoxServer.h"
-#include "session/GangDownload.h"
 #include "session/RecordingStatusList.h"
+#include "station/GangDownload.h"
 #include "support/SRecordWriter.h"
 
 namespace {

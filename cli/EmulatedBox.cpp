@@ -3,7 +3,7 @@
 #include <cstring>
 #include <utility>
 
-#include "session/Clock.h"
+#include "links/Clock.h"
 
 namespace kestrel::cli {
 

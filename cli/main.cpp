@@ -14,7 +14,7 @@
 
 #include "cli/ConsoleStatusList.h"
 #include "cli/EmulatedBox.h"
-#include "cli/LineFeatures.h"
+#include "cli/StationRun.h"
 #include "cli/UsbHint.h"
 #include "readers/SRecordCheck.h"
 #include "session/DataConverter.h"
@@ -136,14 +136,14 @@ std::string ScenarioList() {
 
 int main(int argc, char** argv) {
     Options options;
-    LineOptions line;
+    StationOptions station;
     CLI::App app{
         "Flashes a firmware file (.mot S-records or a .bin image) into a Kestrel box.\n"
         "Stdout carries the status lines of the download; progress and diagnostics go to stderr."};
     app.set_version_flag("--version", std::string("kestrel-flash ") + kToolVersion);
     app.footer(ExitStatusHelp());
     auto* file = app.add_option("FILE", options.file, "The firmware file: .mot or .bin")->required();
-    app.add_option("-p,--port", line.ports,
+    app.add_option("-p,--port", station.ports,
                    "The link: USB (the first box on USB), USB:N or USB:SERIAL (that box only), COM1..COM8, or a "
                    "device path such as /dev/ttyUSB0; given again, the boxes are flashed at once")
         ->default_str("USB");  // repeated: several boxes at once
@@ -166,7 +166,7 @@ int main(int argc, char** argv) {
     auto* check = app.add_flag("--check", options.check,
                                "Read and build FILE only, and report checksum mismatches, a wrong S5 count and "
                                "overlapping records on stderr");
-    AddLineOptions(app, file, line);
+    AddStationOptions(app, file, station);
     dump->excludes("--emulate")->excludes("--port");
     check->excludes("--emulate")->excludes("--port");
     try {
@@ -176,22 +176,22 @@ int main(int argc, char** argv) {
         return status == 0 ? kExitSuccess : kExitUsage;
     }
 
-    if (!line.ports.empty()) {
-        options.port = line.ports.front();
+    if (!station.ports.empty()) {
+        options.port = station.ports.front();
     }
-    if (line.listPorts) {
-        return ListPortsCommand(line);
+    if (station.listPorts) {
+        return ListPortsCommand(station);
     }
     if (options.check || !options.dumpImage.empty()) {
         return Prepare(options);
     }
-    if (WantsLineRun(line)) {
+    if (WantsStationRun(station)) {
         CancelOnInterrupt();
-        return RunLine(line, {.file = options.file,
-                              .emulate = options.emulate,
-                              .timeoutSeconds = options.timeoutSeconds,
-                              .quiet = options.quiet,
-                              .cancelRequested = [] { return cancelRequested.load(); }});
+        return RunStation(station, {.file = options.file,
+                                    .emulate = options.emulate,
+                                    .timeoutSeconds = options.timeoutSeconds,
+                                    .quiet = options.quiet,
+                                    .cancelRequested = [] { return cancelRequested.load(); }});
     }
     return Download(options);
 }

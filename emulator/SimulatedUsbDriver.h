@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "emulator/BoxModel.h"
+#include "links/Clock.h"
 #include "links/UsbDriver.h"
-#include "session/Clock.h"
 
 namespace kestrel::emulator {
 

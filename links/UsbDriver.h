@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "session/Clock.h"
+#include "links/Clock.h"
 
 namespace kestrel {
 

@@ -7,11 +7,11 @@
 #include <string>
 
 #include "builders/OutputData.h"
+#include "links/Clock.h"
 #include "links/SerialLink.h"
 #include "links/UsbLink.h"
 #include "readers/ExtractData.h"
 #include "readers/RecordList.h"
-#include "session/Clock.h"
 #include "session/StatusList.h"
 
 namespace kestrel {

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "CliSupport.h"
-#include "cli/LineFeatures.h"
+#include "cli/StationRun.h"
 #include "emulator/SimulatedUsbDriver.h"
 #include "session/ExitStatus.h"
 
@@ -52,20 +52,20 @@ struct Station {
 
     emulator::SimulatedUsbDriver driver{SteadyClock()};
     std::atomic<bool> stop{false};
-    cli::LineOptions line;
-    cli::LineRequest request;
+    cli::StationOptions line;
+    cli::StationRequest request;
 };
 
 TEST(Station, AllUsbFailsAtTheLinkWithoutABoxAndFlashesEveryAttachedBoxAtOnce) {
     Station station;
-    EXPECT_EQ(cli::RunLine(station.line, station.request), kExitLink);
+    EXPECT_EQ(cli::RunStation(station.line, station.request), kExitLink);
     station.line.wait = true;
     station.line.waitTimeoutSeconds = 0.3;
-    EXPECT_EQ(cli::RunLine(station.line, station.request), kExitLink);
+    EXPECT_EQ(cli::RunStation(station.line, station.request), kExitLink);
 
     station.Plug("KST-A");
     station.Plug("KST-B");
-    EXPECT_EQ(cli::RunLine(station.line, station.request), kExitSuccess);
+    EXPECT_EQ(cli::RunStation(station.line, station.request), kExitSuccess);
     station.ExpectFlashed(0, 1);
     station.ExpectFlashed(1, 1);
 }
@@ -76,7 +76,7 @@ TEST(Station, RepeatWithWaitFlashesEachBoxSwappedIn) {
     Station station;
     station.line.wait = true;
     station.line.repeat = 0;
-    auto run = std::async(std::launch::async, [&] { return cli::RunLine(station.line, station.request); });
+    auto run = std::async(std::launch::async, [&] { return cli::RunStation(station.line, station.request); });
 
     ASSERT_TRUE(Eventually([&] { return station.driver.Calls().listDevices > 0; }));  // found no box yet
     const std::size_t first = station.Plug("KST-A");
@@ -99,7 +99,7 @@ TEST(Station, RepeatWithWaitReflashesANamedBoxEachTimeItIsAttached) {
     station.line.ports = {"USB:KST-A"};
     station.line.wait = true;
     station.line.repeat = 2;
-    auto run = std::async(std::launch::async, [&] { return cli::RunLine(station.line, station.request); });
+    auto run = std::async(std::launch::async, [&] { return cli::RunStation(station.line, station.request); });
 
     const std::size_t box = station.Plug("KST-A");
     ASSERT_TRUE(Eventually([&] { return station.Flashed(box); }));
@@ -122,7 +122,7 @@ TEST(Station, LogNamesTheBoxThatAPlainUsbOpened) {
     station.line.logFile = (dir.Path() / "station.log").string();
     station.Plug("KST-A", true);
     station.Plug("KST-B");
-    ASSERT_EQ(cli::RunLine(station.line, station.request), kExitSuccess);
+    ASSERT_EQ(cli::RunStation(station.line, station.request), kExitSuccess);
     const std::string text = ReadFile(station.line.logFile);
     EXPECT_NE(text.find("identity: USB 0403:6001 Kestrel box, serial KST-B\n"), std::string::npos) << text;
 }

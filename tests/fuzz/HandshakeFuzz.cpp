@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "builders/OutputDataSelfProg.h"
+#include "links/Clock.h"
 #include "links/UsbDriver.h"
-#include "session/Clock.h"
 #include "session/DataConverter.h"
 #include "session/RecordingStatusList.h"
 #include "tests/fuzz/FuzzCheck.h"

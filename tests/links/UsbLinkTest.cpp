@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "emulator/SimulatedUsbDriver.h"
+#include "links/Clock.h"
 #include "links/UsbLink.h"
-#include "session/Clock.h"
 
 namespace kestrel {
 namespace {

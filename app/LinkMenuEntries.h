@@ -11,22 +11,22 @@
 namespace kestrel {
 
 // One entry of the link drop-down: what it shows, what a download opens.
-struct LinkChoice {
+struct LinkMenuEntry {
     QString text;
     QString linkName;
     QString toolTip;
 };
 
 // "USB" and "COM1" to "COM8", in this order.
-QList<LinkChoice> FixedLinkChoices();
+QList<LinkMenuEntry> FixedLinkMenuEntries();
 
 // The USB serial devices and modems among `ports`, by their stable names where
 // they have one. The built-in ports are left out: COM1 to COM8 stand for them.
-QList<LinkChoice> DiscoveredLinkChoices(const std::vector<SerialPortInfo>& ports);
+QList<LinkMenuEntry> DiscoveredLinkMenuEntries(const std::vector<SerialPortInfo>& ports);
 
 // The USB boxes that `driver` lists, each by its serial number (by its index
 // when it has none), so that a download opens that box and no other.
-QList<LinkChoice> UsbBoxChoices(const std::vector<UsbDeviceInfo>& boxes);
+QList<LinkMenuEntry> UsbBoxMenuEntries(const std::vector<UsbDeviceInfo>& boxes);
 std::vector<UsbDeviceInfo> ListUsbBoxes(UsbDriver& driver);
 
 // "FTDI Kestrel Box (0403:6001, serial A1) on /dev/ttyUSB0", as much as is known.

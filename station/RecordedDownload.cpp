@@ -1,14 +1,14 @@
-#include "session/RecordedDownload.h"
+#include "station/RecordedDownload.h"
 
 #include <chrono>
 #include <optional>
 
 #include "links/UsbDriver.h"
 #include "session/ExitStatus.h"
-#include "session/JsonLines.h"
-#include "session/PortListing.h"
-#include "session/Sha256.h"
 #include "session/Version.h"
+#include "station/JsonLines.h"
+#include "station/PortListing.h"
+#include "station/Sha256.h"
 
 namespace kestrel {
 

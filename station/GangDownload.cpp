@@ -1,4 +1,4 @@
-#include "session/GangDownload.h"
+#include "station/GangDownload.h"
 
 #include <chrono>
 #include <exception>
@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "session/PrepareImage.h"
-#include "session/Sha256.h"
+#include "station/Sha256.h"
 
 namespace kestrel {
 

@@ -1,4 +1,4 @@
-#include "app/LinkChoices.h"
+#include "app/LinkMenuEntries.h"
 
 #include <QStringList>
 
@@ -12,8 +12,8 @@ QString HexId(std::uint16_t id) { return QStringLiteral("%1").arg(id, 4, 16, QLa
 
 }  // namespace
 
-QList<LinkChoice> FixedLinkChoices() {
-    QList<LinkChoice> choices{{QStringLiteral("USB"), QStringLiteral("USB"), QString()}};
+QList<LinkMenuEntry> FixedLinkMenuEntries() {
+    QList<LinkMenuEntry> choices{{QStringLiteral("USB"), QStringLiteral("USB"), QString()}};
     for (int port = 1; port <= 8; ++port) {
         const QString name = QStringLiteral("COM%1").arg(port);
         choices.append({name, name, QString()});
@@ -21,8 +21,8 @@ QList<LinkChoice> FixedLinkChoices() {
     return choices;
 }
 
-QList<LinkChoice> DiscoveredLinkChoices(const std::vector<SerialPortInfo>& ports) {
-    QList<LinkChoice> choices;
+QList<LinkMenuEntry> DiscoveredLinkMenuEntries(const std::vector<SerialPortInfo>& ports) {
+    QList<LinkMenuEntry> choices;
     for (const auto& port : ports) {
         if (port.kind == SerialPortKind::Builtin) {
             continue;
@@ -33,8 +33,8 @@ QList<LinkChoice> DiscoveredLinkChoices(const std::vector<SerialPortInfo>& ports
     return choices;
 }
 
-QList<LinkChoice> UsbBoxChoices(const std::vector<UsbDeviceInfo>& boxes) {
-    QList<LinkChoice> choices;
+QList<LinkMenuEntry> UsbBoxMenuEntries(const std::vector<UsbDeviceInfo>& boxes) {
+    QList<LinkMenuEntry> choices;
     for (const auto& box : boxes) {
         const QString serial = FromLocal(box.serialNumber);
         const QString name = QStringLiteral("USB:") + (serial.isEmpty() ? QString::number(box.index) : serial);

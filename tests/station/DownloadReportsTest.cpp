@@ -6,9 +6,9 @@
 #include <iterator>
 #include <map>
 
-#include "LineTestSupport.h"
-#include "session/SessionLog.h"
+#include "StationTestSupport.h"
 #include "session/Version.h"
+#include "station/SessionLog.h"
 
 namespace kestrel::testing {
 namespace {
@@ -128,7 +128,7 @@ struct ReportedDownload {
 };
 
 TEST(JsonLinesStatusList, AWholeDownloadGivesItsStatusLinesInOrderWithProgressAndTheResult) {
-    LineFirmware firmware;
+    StationFirmware firmware;
     const ReportedDownload run(firmware.mot);
     ASSERT_EQ(run.outcome, DownloadOutcome::Success);
     const auto objects = ParseAll(run.out.str());
@@ -172,7 +172,7 @@ std::string Form(std::string text) {
 }
 
 TEST(SessionLog, RecordsOfDownloadsAreAppendedWithEveryLineInOrder) {
-    LineFirmware firmware;
+    StationFirmware firmware;
     const std::string log = firmware.Path("line.log");
     const ReportedDownload flashed(firmware.mot);
     ASSERT_EQ(flashed.record.outcome, "success");

@@ -1,4 +1,4 @@
-#include "session/SessionLog.h"
+#include "station/SessionLog.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "session/JsonLines.h"
+#include "station/JsonLines.h"
 
 #include <charconv>
 #include <cmath>

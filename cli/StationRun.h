@@ -12,7 +12,7 @@ namespace kestrel::cli {
 
 // kestrel-flash's options for a production line: which boxes, how to report,
 // and how often.
-struct LineOptions {
+struct StationOptions {
     std::vector<std::string> ports;  // -p, repeatable: several boxes flashed at once
     bool listPorts = false;
     bool json = false;
@@ -24,7 +24,7 @@ struct LineOptions {
 };
 
 // What the rest of the command line asks of the downloads.
-struct LineRequest {
+struct StationRequest {
     std::string file;
     std::string emulate;  // scenario name; empty: real boxes
     double timeoutSeconds = 30;
@@ -35,17 +35,17 @@ struct LineRequest {
 
 // Adds --list-ports, --json, --log, --all-usb, --wait, --wait-timeout and
 // --repeat, and makes FILE optional for --list-ports only.
-void AddLineOptions(CLI::App& app, CLI::Option* file, LineOptions& line);
+void AddStationOptions(CLI::App& app, CLI::Option* file, StationOptions& station);
 
 // True when the run needs more than one plain download.
-bool WantsLineRun(const LineOptions& line);
+bool WantsStationRun(const StationOptions& station);
 
 // Every candidate link, as text or JSON lines on stdout; the exit status.
-int ListPortsCommand(const LineOptions& line);
+int ListPortsCommand(const StationOptions& station);
 
 // The downloads: one box or a gang, once or repeatedly, with JSON lines and a
 // session log on request; the exit status (0 only when every download succeeded,
 // otherwise that of the first that failed).
-int RunLine(const LineOptions& line, const LineRequest& request);
+int RunStation(const StationOptions& station, const StationRequest& request);
 
 }  // namespace kestrel::cli

@@ -1,4 +1,4 @@
-#include "session/Clock.h"
+#include "links/Clock.h"
 
 #include <chrono>
 

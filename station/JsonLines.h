@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string>
 
-#include "session/Clock.h"
+#include "links/Clock.h"
 #include "session/DownloadWorkflow.h"
 #include "session/StatusList.h"
 

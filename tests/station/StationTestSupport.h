@@ -7,10 +7,10 @@
 #include <gtest/gtest.h>
 
 #include "JsonCheck.h"
-#include "session/JsonLines.h"
 #include "session/RecordingStatusList.h"
 #include "session/SessionTestFirmware.h"
-#include "session/Sha256.h"
+#include "station/JsonLines.h"
+#include "station/Sha256.h"
 #include "support/SimulatedBox.h"
 #include "support/TempDir.h"
 
@@ -29,7 +29,7 @@ inline Lines SplitLines(const std::string& text) {
 inline std::string Sha256Of(const Bytes& bytes) { return Sha256Hex(bytes.data(), bytes.size()); }
 
 // Firmware files for the line's tests and the images a box must receive from them.
-struct LineFirmware {
+struct StationFirmware {
     TempDir dir;
     Bytes motImage = SelfProgImage(SampleBlocks());
     Bytes binImage = BinImage(500);

@@ -1,10 +1,10 @@
-#include "session/GangDownload.h"
+#include "station/GangDownload.h"
 
 #include <map>
 #include <memory>
 #include <thread>
 
-#include "LineTestSupport.h"
+#include "StationTestSupport.h"
 #include "emulator/BoxServer.h"
 
 namespace kestrel::testing {
@@ -69,7 +69,7 @@ class GangDownload : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(GangDownload, OneFaultyBoxEndsOnlyItsOwnDownload) {
     const FaultCase& c = GetParam();
-    LineFirmware firmware;
+    StationFirmware firmware;
     RecordingStatusList preparation;
     GangImage image;
     ASSERT_EQ(PrepareGangImage(firmware.mot, preparation, image), DownloadOutcome::Success);
@@ -162,7 +162,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<FaultCase>& param) { return std::string(param.param.name); });
 
 TEST(GangDownloadImage, ABinaryImageGoesStraightAt38400) {
-    LineFirmware firmware;
+    StationFirmware firmware;
     RecordingStatusList status;
     GangImage image;
     ASSERT_EQ(PrepareGangImage(firmware.bin, status, image), DownloadOutcome::Success);

@@ -1,12 +1,12 @@
-#include "session/PortListing.h"
+#include "station/PortListing.h"
 
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
 
 #include "links/SerialLink.h"
-#include "session/JsonLines.h"
 #include "session/LinkNames.h"
+#include "station/JsonLines.h"
 
 namespace kestrel {
 

@@ -1,4 +1,4 @@
-#include "cli/LineFeatures.h"
+#include "cli/StationRun.h"
 
 #include <chrono>
 #include <cstdio>
@@ -12,13 +12,13 @@
 #include "cli/ConsoleStatusList.h"
 #include "cli/EmulatedBox.h"
 #include "session/ExitStatus.h"
-#include "session/GangDownload.h"
-#include "session/JsonLines.h"
 #include "session/LinkNames.h"
-#include "session/PortListing.h"
-#include "session/SessionLog.h"
-#include "session/Sha256.h"
 #include "session/Version.h"
+#include "station/GangDownload.h"
+#include "station/JsonLines.h"
+#include "station/PortListing.h"
+#include "station/SessionLog.h"
+#include "station/Sha256.h"
 
 namespace kestrel::cli {
 
@@ -58,7 +58,7 @@ struct BoxReport {
 };
 
 // Sleeps in steps until `ready` holds, the bound passes or the user cancels.
-bool WaitUntil(const std::function<bool()>& ready, double boundSeconds, const LineRequest& request) {
+bool WaitUntil(const std::function<bool()>& ready, double boundSeconds, const StationRequest& request) {
     const auto start = Clock::now();
     while (!ready()) {
         if (request.cancelRequested && request.cancelRequested()) {
@@ -72,18 +72,19 @@ bool WaitUntil(const std::function<bool()>& ready, double boundSeconds, const Li
     return true;
 }
 
-class LineRunner {
+class StationRunner {
 public:
-    LineRunner(const LineOptions& line, const LineRequest& request) : line_(line), request_(request) {}
+    StationRunner(const StationOptions& station, const StationRequest& request)
+        : station_(station), request_(request) {}
 
     int Run() {
         if (!SetUpBoxes()) {
             return kExitLink;
         }
         int status = kExitSuccess;
-        for (int round = 1; line_.repeat == 0 || round <= line_.repeat; ++round) {
+        for (int round = 1; station_.repeat == 0 || round <= station_.repeat; ++round) {
             // --all-usb takes the boxes attached now, so a station can swap in new ones.
-            const bool ready = ListsAllUsb() ? FindAllUsb() : !line_.wait || WaitForBoxes(true);
+            const bool ready = ListsAllUsb() ? FindAllUsb() : !station_.wait || WaitForBoxes(true);
             if (!ready) {
                 return FirstFailure(status, Cancelled() ? kExitCancelled : kExitLink);
             }
@@ -92,9 +93,9 @@ public:
             if (roundStatus == kExitCancelled || Cancelled()) {
                 return FirstFailure(status, kExitCancelled);
             }
-            const bool more = line_.repeat == 0 || round < line_.repeat;
+            const bool more = station_.repeat == 0 || round < station_.repeat;
             // The next round is for the next boxes: the flashed ones go first.
-            if (more && line_.wait && request_.emulate.empty() && !WaitForBoxes(false)) {
+            if (more && station_.wait && request_.emulate.empty() && !WaitForBoxes(false)) {
                 return FirstFailure(status, Cancelled() ? kExitCancelled : kExitLink);
             }
         }
@@ -105,12 +106,12 @@ private:
     static int FirstFailure(int sofar, int next) { return sofar != kExitSuccess ? sofar : next; }
     bool Cancelled() const { return request_.cancelRequested && request_.cancelRequested(); }
 
-    bool ListsAllUsb() const { return line_.allUsb && request_.emulate.empty(); }
+    bool ListsAllUsb() const { return station_.allUsb && request_.emulate.empty(); }
     UsbDriver& Usb() const { return request_.usbDriver != nullptr ? *request_.usbDriver : SystemUsbDriver(); }
     UsbDriver& DriverFor(std::size_t box) const { return drivers_[box] != nullptr ? *drivers_[box] : Usb(); }
 
     bool SetUpBoxes() {
-        links_ = line_.ports;
+        links_ = station_.ports;
         if (!request_.emulate.empty()) {
             // One emulated box for each port asked for; its own link replaces the name.
             const std::size_t count = links_.empty() ? 1 : links_.size();
@@ -131,7 +132,7 @@ private:
             }
             return true;
         }
-        if (links_.empty() && !line_.allUsb) {
+        if (links_.empty() && !station_.allUsb) {
             links_.push_back("USB");
         }
         drivers_.assign(links_.size(), request_.usbDriver);
@@ -146,10 +147,10 @@ private:
             devices.clear();
             return Usb().ListDevices(devices) == 0 && !devices.empty();
         };
-        if (line_.wait && !request_.quiet) {
+        if (station_.wait && !request_.quiet) {
             std::fprintf(stderr, "kestrel-flash: waiting for a USB box to be attached\n");
         }
-        if (!(line_.wait ? WaitUntil(found, line_.waitTimeoutSeconds, request_) : found())) {
+        if (!(station_.wait ? WaitUntil(found, station_.waitTimeoutSeconds, request_) : found())) {
             std::fprintf(stderr, "kestrel-flash: --all-usb: %s\n", Cancelled() ? "cancelled" : "no USB box found");
             return false;
         }
@@ -169,7 +170,7 @@ private:
                              present ? "attached" : "removed");
             }
             const auto ready = [&] { return LinkPresent(links_[i], DriverFor(i)) == present; };
-            if (!WaitUntil(ready, line_.waitTimeoutSeconds, request_)) {
+            if (!WaitUntil(ready, station_.waitTimeoutSeconds, request_)) {
                 std::fprintf(stderr, "kestrel-flash: %s: %s\n", links_[i].c_str(),
                              Cancelled() ? "cancelled" : "not there in time");
                 return false;
@@ -182,7 +183,7 @@ private:
         BoxReport report;
         report.link = links_[box];
         report.usbDriver = drivers_[box];
-        if (line_.json) {
+        if (station_.json) {
             report.out = std::make_unique<JsonLinesStatusList>(json_, nullptr, prefixed ? report.link : std::string());
         } else if (prefixed) {
             report.out = std::make_unique<PrefixedStatusList>(stdoutMutex_, report.link);
@@ -190,7 +191,7 @@ private:
             report.out = std::make_unique<ConsoleStatusList>(stdout, stderr, !request_.quiet);
         }
         report.top = report.out.get();
-        if (!line_.logFile.empty()) {
+        if (!station_.logFile.empty()) {
             report.recorder = std::make_unique<SessionLogRecorder>(report.out.get());
             report.top = report.recorder.get();
         }
@@ -211,7 +212,7 @@ private:
     void Finish(BoxReport& report, DownloadOutcome outcome, double seconds, const GangImage* image) {
         const int exit = ExitStatusOf(outcome);
         const std::string digest = image != nullptr ? image->sha256 : std::string();
-        if (line_.json) {
+        if (station_.json) {
             static_cast<JsonLinesStatusList&>(*report.out).Result(outcome, exit, digest, seconds);
         }
         if (report.recorder) {
@@ -231,8 +232,8 @@ private:
             record.outcome = OutcomeName(outcome);
             record.exitStatus = exit;
             record.seconds = seconds;
-            if (const int error = AppendSessionRecord(line_.logFile, record); error != 0) {
-                std::fprintf(stderr, "kestrel-flash: cannot write the log %s: %s\n", line_.logFile.c_str(),
+            if (const int error = AppendSessionRecord(station_.logFile, record); error != 0) {
+                std::fprintf(stderr, "kestrel-flash: cannot write the log %s: %s\n", station_.logFile.c_str(),
                              std::strerror(error));
             }
         }
@@ -258,7 +259,7 @@ private:
     int RunGang() {
         // Read and built once for all the boxes; its lines carry no port.
         std::unique_ptr<StatusList> preparation;
-        if (line_.json) {
+        if (station_.json) {
             preparation = std::make_unique<JsonLinesStatusList>(json_, nullptr);
         } else {
             preparation = std::make_unique<ConsoleStatusList>(stdout, stderr, false);
@@ -266,7 +267,7 @@ private:
         GangImage image;
         const DownloadOutcome prepared = PrepareGangImage(request_.file, *preparation, image);
         if (prepared != DownloadOutcome::Success) {
-            if (line_.json) {
+            if (station_.json) {
                 static_cast<JsonLinesStatusList&>(*preparation).Result(prepared, ExitStatusOf(prepared), "", 0);
             }
             return ExitStatusOf(prepared);
@@ -301,8 +302,8 @@ private:
         return status;
     }
 
-    const LineOptions& line_;
-    const LineRequest& request_;
+    const StationOptions& station_;
+    const StationRequest& request_;
     std::vector<std::string> links_;
     std::vector<UsbDriver*> drivers_;
     std::vector<std::unique_ptr<EmulatedBox>> emulated_;
@@ -312,17 +313,17 @@ private:
 
 }  // namespace
 
-void AddLineOptions(CLI::App& app, CLI::Option* file, LineOptions& line) {
-    app.add_flag("--list-ports", line.listPorts,
+void AddStationOptions(CLI::App& app, CLI::Option* file, StationOptions& station) {
+    app.add_flag("--list-ports", station.listPorts,
                  "List every serial device and USB box a download could use, then end; with --json as JSON lines");
-    app.add_flag("--json", line.json,
+    app.add_flag("--json", station.json,
                  "Stdout carries one JSON object per line: each status line, each progress step and the result");
-    app.add_option("--log", line.logFile, "Append a record of each download to this file")->type_name("FILE");
-    app.add_flag("--all-usb", line.allUsb, "Flash every USB box attached, all at once (each by its serial number)");
-    app.add_flag("--wait", line.wait, "Wait for each box to be attached before its download");
-    app.add_option("--wait-timeout", line.waitTimeoutSeconds, "Seconds --wait waits at most; 0: no bound")
+    app.add_option("--log", station.logFile, "Append a record of each download to this file")->type_name("FILE");
+    app.add_flag("--all-usb", station.allUsb, "Flash every USB box attached, all at once (each by its serial number)");
+    app.add_flag("--wait", station.wait, "Wait for each box to be attached before its download");
+    app.add_option("--wait-timeout", station.waitTimeoutSeconds, "Seconds --wait waits at most; 0: no bound")
         ->check(CLI::Range(0.0, 86400.0));
-    app.add_option("--repeat", line.repeat,
+    app.add_option("--repeat", station.repeat,
                    "Downloads one after another; with --wait each next round waits for the boxes to be "
                    "removed and attached again; 0: until interrupted")
         ->check(CLI::Range(0, 1000000));
@@ -330,27 +331,28 @@ void AddLineOptions(CLI::App& app, CLI::Option* file, LineOptions& line) {
     app.get_option("--port")->allow_extra_args(false);
     // FILE is needed for everything but the port list.
     file->required(false);
-    app.parse_complete_callback([file, &line] {
-        if (!line.listPorts && file->count() == 0) {
+    app.parse_complete_callback([file, &station] {
+        if (!station.listPorts && file->count() == 0) {
             throw CLI::RequiredError(file->get_name());
         }
     });
 }
 
-bool WantsLineRun(const LineOptions& line) {
-    return line.ports.size() > 1 || line.json || !line.logFile.empty() || line.allUsb || line.wait || line.repeat != 1;
+bool WantsStationRun(const StationOptions& station) {
+    return station.ports.size() > 1 || station.json || !station.logFile.empty() || station.allUsb || station.wait ||
+           station.repeat != 1;
 }
 
-int ListPortsCommand(const LineOptions& line) {
+int ListPortsCommand(const StationOptions& station) {
     const auto ports = ListPorts("/", &SystemUsbDriver());
-    for (const auto& text : line.json ? PortListJson(ports) : PortListText(ports)) {
+    for (const auto& text : station.json ? PortListJson(ports) : PortListText(ports)) {
         std::fprintf(stdout, "%s\n", text.c_str());
     }
     return kExitSuccess;
 }
 
-int RunLine(const LineOptions& line, const LineRequest& request) {
-    LineRunner runner(line, request);
+int RunStation(const StationOptions& station, const StationRequest& request) {
+    StationRunner runner(station, request);
     return runner.Run();
 }
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "session/DownloadWorkflow.h"
-#include "session/SessionLog.h"
+#include "station/SessionLog.h"
 
 namespace kestrel {
 

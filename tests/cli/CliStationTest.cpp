@@ -5,8 +5,8 @@
 #include <map>
 
 #include "CliSupport.h"
-#include "line/JsonCheck.h"
-#include "session/Sha256.h"
+#include "station/JsonCheck.h"
+#include "station/Sha256.h"
 
 namespace kestrel::testing {
 namespace {

@@ -1,9 +1,9 @@
 // The links a line can name: the ports listed from the machine, and the USB
 // boxes by "USB:N" (index) or "USB:SERIAL" (the chip's serial number), never
 // falling back to another box.
-#include "LineTestSupport.h"
+#include "StationTestSupport.h"
 #include "session/DownloadWorkflow.h"
-#include "session/PortListing.h"
+#include "station/PortListing.h"
 
 namespace kestrel::testing {
 namespace {
@@ -13,8 +13,8 @@ using emulator::SimulatedUsbDevice;
 
 // A machine with a USB serial converter (with its by-id name and identity),
 // a built-in UART, and two boxes on the USB chip's own driver.
-struct LineMachine {
-    LineMachine() {
+struct StationMachine {
+    StationMachine() {
         const std::string usb = "sys/devices/pci0/usb1/1-1/";
         for (const auto& [file, text] :
              std::vector<std::pair<std::string, std::string>>{{usb + "idVendor", "0403\n"},
@@ -51,7 +51,7 @@ struct LineMachine {
 };
 
 TEST(ListPorts, SerialDevicesThenUsbBoxesAsTextAndJsonAndNoUsbBoxesWithoutAListing) {
-    LineMachine machine;
+    StationMachine machine;
     const auto ports = ListPorts(machine.root, &machine.driver);
     const Lines text = {
         machine.byId + " (" + machine.dev + "ttyUSB0)  USB 0403:6001 FTDI FT232R USB UART, serial A50285BI",
@@ -86,7 +86,7 @@ TEST(ListPorts, SerialDevicesThenUsbBoxesAsTextAndJsonAndNoUsbBoxesWithoutAListi
 }
 
 TEST(FindPort, EachNameOfALinkFindsItsEntryAndIsPresentOnlyWhenItIsThere) {
-    LineMachine machine;
+    StationMachine machine;
     const auto ports = ListPorts(machine.root, &machine.driver);
     const std::string converter = "USB 0403:6001 FTDI FT232R USB UART, serial A50285BI";
     const std::string box = "USB 0403:6001 Kestrel box, serial KST00001";
@@ -165,7 +165,7 @@ TEST(OpenInterface, AnIndexOrSerialOpensThatDeviceOnlyAndAMissingOrRefusingOneIs
 }
 
 TEST(RunDownload, ABinaryImageReopensTheNamedBoxAt38400) {
-    LineFirmware firmware;
+    StationFirmware firmware;
     ThreeBoxes boxes;
     boxes.driver.Model(1) = emulator::BoxModel(emulator::BoxBehaviour{.firmwareType = 2});
     EXPECT_EQ(RunDownload("USB:KST-B", firmware.bin, boxes.status, boxes.Options()), DownloadOutcome::Success);

@@ -1,4 +1,4 @@
-#include "session/Sha256.h"
+#include "station/Sha256.h"
 
 #include <algorithm>
 #include <cstring>

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "session/Clock.h"
+#include "links/Clock.h"
 #include "session/StatusList.h"
 
 namespace kestrel {
