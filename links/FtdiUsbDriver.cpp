@@ -205,7 +205,13 @@ UsbStatus FtdiUsbDriver::Open(int index, UsbHandle& handle) {
     }
     // ftdi_usb_open_dev dereferences the device without a check.
     if (index < 0 || entry == nullptr || entry->dev == nullptr) {
-        return fail(UsbOpenProblem::NoDevice, kNoSuchDevice);
+        // The link tries the indices in turn: one past the attached devices must
+        // not hide why an attached one would not open (permission, in use).
+        std::lock_guard lock(mutex_);
+        const bool keep = index > 0 && listing.found > 0 && lastOpenProblem_ != UsbOpenProblem::None &&
+                          lastOpenProblem_ != UsbOpenProblem::NoDevice;
+        lastOpenProblem_ = keep ? lastOpenProblem_ : UsbOpenProblem::NoDevice;
+        return kNoSuchDevice;
     }
 
     // The device belongs to the listing's libusb context, so that context
@@ -356,9 +362,10 @@ UsbStatus FtdiUsbDriver::PrepareForSync(UsbHandle handle) {
         return kBadHandle;
     }
     device->readAhead.clear();
-    // tciflush drops the chip's receive buffer and libftdi1's own; the older
-    // purge calls are deprecated and name the directions the other way round.
-    return ftdi_tciflush(device->context.get());
+    // libftdi1 1.5 and the chip vendor name the two purge requests the other way
+    // round, so flushing "input" alone may leave stale answers in the chip. Nothing
+    // waits to go out before a sync request: flushing both sides is safe either way.
+    return ftdi_tcioflush(device->context.get());
 }
 
 UsbOpenProblem FtdiUsbDriver::LastOpenProblem() const {
