@@ -62,7 +62,8 @@ namespace {
 using kestrel::emulator::BoxBehaviour;
 using kestrel::emulator::BoxModel;
 using kestrel::emulator::BoxStage;
-using Micros = std::uint64_t;
+using Nanos = std::uint64_t;
+constexpr Nanos kMs = 1000000;
 using Lock = std::unique_lock<std::mutex>;
 
 constexpr std::size_t kPacket = 64;  // two status bytes and up to 62 data bytes
@@ -72,10 +73,10 @@ constexpr std::size_t kRxBuffer = 256;
 constexpr unsigned char kReadEndpoint = 0x81;
 constexpr unsigned char kWriteEndpoint = 0x02;
 
-Micros Now() {
+Nanos Now() {
     static const auto start = std::chrono::steady_clock::now();
-    return static_cast<Micros>(
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count());
+    return static_cast<Nanos>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count());
 }
 
 std::string Env(const char* name) {
@@ -153,19 +154,19 @@ struct Box {
     int latencyMs = 16;
     bool rxPurged = false;
 
-    std::deque<std::pair<Micros, std::uint8_t>> toBox;  // each byte with the time it reaches the box
-    Micros txFreeAt = 0;
-    std::deque<std::pair<Micros, std::uint8_t>> toChip;  // the box's answers, each with its arrival
-    Micros rxFreeAt = 0;
+    std::deque<std::pair<Nanos, std::uint8_t>> toBox;  // each byte with the time it reaches the box
+    Nanos txFreeAt = 0;
+    std::deque<std::pair<Nanos, std::uint8_t>> toChip;  // the box's answers, each with its arrival
+    Nanos rxFreeAt = 0;
     std::deque<std::uint8_t> rxBuffer;  // arrived in the chip, not yet sent to the host
-    Micros lastPacketAt = 0;
+    Nanos lastPacketAt = 0;
     int syncs = 0;
     int savedDownloads = 0;
     std::size_t overrun = 0;
 
-    Micros ByteUs() const {
+    Nanos ByteNs() const {
         const double bitsPerByte = 1 + bits + (parity != 0 ? 1 : 0) + (stop == 0 ? 1 : stop == 1 ? 1.5 : 2);
-        return static_cast<Micros>(bitsPerByte * 1e6 / baud + 0.5);
+        return static_cast<Nanos>(bitsPerByte * 1e9 / baud + 0.5);
     }
     std::string Line() const {
         static const char kParity[] = "NOEMS";
@@ -215,17 +216,17 @@ struct Model {
         changed.notify_all();
     }
 
-    void TakeAnswers(Box& box, Micros at) {
+    void TakeAnswers(Box& box, Nanos at) {
         std::uint8_t chunk[256];
         while (const std::size_t n = box.model.TakeOutput(chunk, sizeof chunk)) {
             for (std::size_t i = 0; i < n; ++i) {
-                box.rxFreeAt = paced ? std::max(box.rxFreeAt, at) + box.ByteUs() : at;
+                box.rxFreeAt = paced ? std::max(box.rxFreeAt, at) + box.ByteNs() : at;
                 box.toChip.emplace_back(box.rxFreeAt, chunk[i]);
             }
         }
     }
 
-    void Deliver(Box& box, const std::vector<std::uint8_t>& bytes, Micros at) {
+    void Deliver(Box& box, const std::vector<std::uint8_t>& bytes, Nanos at) {
         const bool idle = box.syncs <= box.model.EndedExchanges();
         if (idle && std::find(bytes.begin(), bytes.end(), 0x2A) != bytes.end()) {
             box.syncs = box.model.EndedExchanges() + 1;
@@ -234,27 +235,27 @@ struct Model {
                             (box.rxPurged ? " purged" : " unpurged"));
             box.rxPurged = false;
         }
-        box.model.Receive(bytes.data(), bytes.size(), static_cast<std::uint32_t>(at / 1000));
+        box.model.Receive(bytes.data(), bytes.size(), static_cast<std::uint32_t>(at / kMs));
         TakeAnswers(box, at);
     }
 
     // Lets the line and the box catch up with `now`.
-    void Advance(Box& box, Micros now) {
+    void Advance(Box& box, Nanos now) {
         while (!box.gone && !box.toBox.empty() && box.toBox.front().first <= now) {
             // One delivery per millisecond of the box's clock.
-            const Micros ms = box.toBox.front().first / 1000;
+            const Nanos ms = box.toBox.front().first / kMs;
             std::vector<std::uint8_t> bytes;
-            while (!box.toBox.empty() && box.toBox.front().first <= now && box.toBox.front().first / 1000 == ms) {
+            while (!box.toBox.empty() && box.toBox.front().first <= now && box.toBox.front().first / kMs == ms) {
                 bytes.push_back(box.toBox.front().second);
                 box.toBox.pop_front();
             }
-            Deliver(box, bytes, ms * 1000);
+            Deliver(box, bytes, ms * kMs);
             if (box.model.WantsHangUp())
                 Vanish(box);
         }
         if (box.gone)
             return;
-        box.model.Advance(static_cast<std::uint32_t>(now / 1000));
+        box.model.Advance(static_cast<std::uint32_t>(now / kMs));
         TakeAnswers(box, now);
         if (box.model.WantsHangUp())
             return Vanish(box);
@@ -281,39 +282,45 @@ struct Model {
         }
     }
 
-    // The next moment at which something on the line or in the box changes.
-    Micros NextEvent(const Box& box, Micros limit) const {
-        Micros next = limit;
-        if (!box.toBox.empty())
-            next = std::min(next, box.toBox.front().first);
-        if (!box.toChip.empty())
-            next = std::min(next, box.toChip.front().first);
+    // When a reader waiting for a packet has to look again: the answer byte that
+    // fills a packet lands, or the box acts on its own (an erase ends).
+    Nanos NextPacket(const Box& box, Nanos limit) const {
+        Nanos next = limit;
+        const std::size_t missing = kPacketData - std::min(kPacketData, box.rxBuffer.size());
+        if (missing > 0 && box.toChip.size() >= missing)
+            next = std::min(next, box.toChip[missing - 1].first);
         if (const auto deadline = box.model.NextDeadline())
-            next = std::min(next, Micros{*deadline} * 1000 + 1000);
+            next = std::min(next, Nanos{*deadline} * kMs + kMs);
         return next;
     }
 
-    void WaitUntil(Lock& lock, Micros at) {
-        const Micros now = Now();
+    void WaitUntil(Lock& lock, Nanos at) {
+        const Nanos now = Now();
         if (at > now)
-            changed.wait_for(lock, std::chrono::microseconds(at - now));
+            changed.wait_for(lock, std::chrono::nanoseconds(at - now));
     }
 
-    int Write(Lock& lock, Box& box, const unsigned char* data, int length, int* actual, Micros deadline) {
+    // The chip takes a 64-byte packet whenever its transmit buffer has room for it.
+    int Write(Lock& lock, Box& box, const unsigned char* data, int length, int* actual, Nanos deadline) {
         int accepted = 0;
-        for (;;) {
-            const Micros now = Now();
+        while (accepted < length) {
+            const Nanos now = Now();
             Advance(box, now);
             if (box.gone)
                 break;
-            while (accepted < length && (!paced || box.toBox.size() < kTxBuffer)) {
-                box.txFreeAt = paced ? std::max(box.txFreeAt, now) + box.ByteUs() : now;
-                box.toBox.emplace_back(box.txFreeAt, data[accepted++]);
+            const std::size_t packet = std::min(kPacket, static_cast<std::size_t>(length - accepted));
+            if (!paced || box.toBox.size() + packet <= kTxBuffer) {
+                const std::size_t n = paced ? packet : static_cast<std::size_t>(length - accepted);
+                for (std::size_t i = 0; i < n; ++i) {
+                    box.txFreeAt = paced ? std::max(box.txFreeAt, now) + box.ByteNs() : now;
+                    box.toBox.emplace_back(box.txFreeAt, data[accepted++]);
+                }
+                Advance(box, now);
+                continue;
             }
-            Advance(box, now);
-            if (accepted == length || now >= deadline || box.gone)
+            if (now >= deadline)
                 break;
-            WaitUntil(lock, std::min(deadline, box.toBox.front().first));
+            WaitUntil(lock, std::min(deadline, box.toBox[box.toBox.size() + packet - kTxBuffer - 1].first));
         }
         *actual = accepted;
         return box.gone ? LIBUSB_ERROR_NO_DEVICE : accepted == length ? 0 : LIBUSB_ERROR_TIMEOUT;
@@ -322,14 +329,14 @@ struct Model {
     // Packets as the chip sends them: full ones at once, a short one (down to
     // the two status bytes alone) when the latency timer runs out; a short
     // packet ends the transfer.
-    int Read(Lock& lock, Box& box, unsigned char* data, int length, int* actual, Micros deadline) {
+    int Read(Lock& lock, Box& box, unsigned char* data, int length, int* actual, Nanos deadline) {
         int received = 0;
         while (length - received >= 2) {
-            Micros now = Now();
+            Nanos now = Now();
             Advance(box, now);
-            const Micros latencyEnd = box.lastPacketAt + static_cast<Micros>(box.latencyMs) * 1000;
+            const Nanos latencyEnd = box.lastPacketAt + static_cast<Nanos>(box.latencyMs) * kMs;
             while (!box.gone && box.rxBuffer.size() < kPacketData && now < latencyEnd && now < deadline) {
-                WaitUntil(lock, NextEvent(box, std::min(latencyEnd, deadline)));
+                WaitUntil(lock, NextPacket(box, std::min(latencyEnd, deadline)));
                 now = Now();
                 Advance(box, now);
             }
@@ -357,7 +364,7 @@ struct Model {
         *actual = 0;
         if (box.gone)
             return LIBUSB_ERROR_NO_DEVICE;
-        const Micros deadline = timeoutMs == 0 ? ~Micros{0} : Now() + Micros{timeoutMs} * 1000;
+        const Nanos deadline = timeoutMs == 0 ? ~Nanos{0} : Now() + Nanos{timeoutMs} * kMs;
         if (endpoint == kWriteEndpoint)
             return Write(lock, box, data, length, actual, deadline);
         if (endpoint == kReadEndpoint)
