@@ -161,6 +161,9 @@ UsbStatus FtdiUsbDriver::ListDevices(std::vector<UsbDeviceInfo>& devices) {
     if (const UsbStatus status = ListingStatus(listing); status != 0) {
         return status;
     }
+    // A box named by its serial is found only if its strings can be read: when
+    // they cannot, why not is what the user needs to hear, as after an open.
+    UsbOpenProblem problem = listing.found == 0 ? UsbOpenProblem::NoDevice : UsbOpenProblem::None;
     int index = 0;
     for (ftdi_device_list* entry = listing.list.get(); entry != nullptr; entry = entry->next, ++index) {
         UsbDeviceInfo info;
@@ -174,15 +177,23 @@ UsbStatus FtdiUsbDriver::ListDevices(std::vector<UsbDeviceInfo>& devices) {
         // empty, which must not fail the listing and hide the real open problem.
         std::array<char, 64> description{};
         std::array<char, 64> serial{};
-        if (ftdi_usb_get_strings(listing.context.get(), entry->dev, nullptr, 0, description.data(),
-                                 static_cast<int>(description.size()), serial.data(),
-                                 static_cast<int>(serial.size())) == 0) {
+        const int read =
+            ftdi_usb_get_strings(listing.context.get(), entry->dev, nullptr, 0, description.data(),
+                                 static_cast<int>(description.size()), serial.data(), static_cast<int>(serial.size()));
+        if (read == 0) {
             description.back() = '\0';
             serial.back() = '\0';
             info.description = description.data();
             info.serialNumber = serial.data();
+        } else if (read == -4) {  // libusb_open() failed; other statuses are about the strings themselves
+            const UsbOpenProblem why = DiagnoseFailedOpen(entry->dev);
+            problem = why == UsbOpenProblem::AccessDenied || why == UsbOpenProblem::Busy ? why : problem;
         }
         devices.push_back(std::move(info));
+    }
+    if (problem != UsbOpenProblem::None) {
+        std::lock_guard lock(mutex_);
+        lastOpenProblem_ = problem;
     }
     return 0;
 }

@@ -125,20 +125,21 @@ TEST(Ft232rDriverTest, PicksTheBoxesByIndexOrSerialAndFlashesAGang) {
 TEST(Ft232rDriverTest, AVanishedRefusedOrBusyDeviceEndsWithItsErrorAndIsFreed) {
     constexpr double kAnswerBoundSeconds = 1;
     const struct {
-        std::string scenario, lastLine, hint;
+        std::string scenario, port, lastLine, hint;
     } cases[] = {
-        {"unplug-at-sync", "Error: ", ""},
-        {"unplug-at-length", "Error: ", ""},
-        {"unplug-at-erase", "Error: ", ""},
-        {"unplug-at-data", "Error: ", ""},
-        {"unplug-at-read-back", "Error: ", ""},
-        {"access-denied", "Error: cannot open Ixo Serial Device", "this user may not open it"},
-        {"busy", "Error: cannot open Ixo Serial Device", "in use by another program"},
+        {"unplug-at-sync", "USB", "Error: ", ""},
+        {"unplug-at-length", "USB", "Error: ", ""},
+        {"unplug-at-erase", "USB", "Error: ", ""},
+        {"unplug-at-data", "USB", "Error: ", ""},
+        {"unplug-at-read-back", "USB", "Error: ", ""},
+        {"access-denied", "USB", "Error: cannot open Ixo Serial Device", "this user may not open it"},
+        {"access-denied", "USB:KST-A", "Error: cannot open Ixo Serial Device", "this user may not open it"},
+        {"busy", "USB", "Error: cannot open Ixo Serial Device", "in use by another program"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.scenario);
+        SCOPED_TRACE(c.scenario + " " + c.port);
         const UsbBoxes boxes("KST-A", c.scenario);
-        const ProcessResult result = Flash({"-q", "-p", "USB", "--timeout", "1", kMot});
+        const ProcessResult result = Flash({"-q", "-p", c.port, "--timeout", "1", kMot});
         EXPECT_FALSE(result.timedOut);
         EXPECT_NE(result.exitStatus, 0);
         // Process start and the model's latency on a busy machine get a few seconds beyond the bound.
