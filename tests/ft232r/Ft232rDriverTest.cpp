@@ -1,5 +1,6 @@
 // kestrel-flash over USB through the real libftdi1 and FtdiUsbDriver, into FT232R
 // chips modelled at the libusb level by a library preloaded into the process.
+#include <ftdi.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -153,6 +154,24 @@ TEST(Ft232rDriverTest, AVanishedRefusedOrBusyDeviceEndsWithItsErrorAndIsFreed) {
         const bool unplugged = std::find(record.begin(), record.end(), "unplugged") != record.end();
         EXPECT_EQ(unplugged, c.scenario.rfind("unplug", 0) == 0);
     }
+}
+
+// The model is linked into this program ahead of libusb: libftdi1's asynchronous
+// calls, which the driver does not use, reach it as they would reach a chip.
+TEST(Ft232rDriverTest, AnswersLibftdiAsynchronousTransfers) {
+    const UsbBoxes boxes("KST-A");
+    std::unique_ptr<ftdi_context, void (*)(ftdi_context*)> ftdi(ftdi_new(), ftdi_free);
+    ASSERT_EQ(ftdi_usb_open_desc(ftdi.get(), 0x0403, 0x6001, nullptr, "KST-A"), 0);
+    unsigned char sync = 0x2A;
+    unsigned char answer = 0;
+    EXPECT_EQ(ftdi_transfer_data_done(ftdi_write_data_submit(ftdi.get(), &sync, 1)), 1);
+    EXPECT_EQ(ftdi_transfer_data_done(ftdi_read_data_submit(ftdi.get(), &answer, 1)), 1);
+    EXPECT_EQ(answer, 0x01);  // the box's firmware type
+    timeval wait{0, 1000};
+    ftdi_transfer_data_cancel(ftdi_read_data_submit(ftdi.get(), &answer, 1), &wait);  // nothing more comes
+    EXPECT_EQ(boxes.Syncs("KST-A").size(), 1U);
+    ftdi_usb_close(ftdi.get());
+    EXPECT_TRUE(boxes.AllClosed("KST-A"));
 }
 
 }  // namespace
