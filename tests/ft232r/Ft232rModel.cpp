@@ -581,8 +581,15 @@ int LIBUSB_CALL libusb_claim_interface(libusb_device_handle* handle, int interfa
     if (locked.model.scenario.busy)
         return LIBUSB_ERROR_BUSY;
     handle->claimed = true;
-    // A new user of the line: the box forgets a half-done exchange.
+    // A new user of the line: the box forgets a half-done exchange, and the
+    // record shows what this user sets, not what an earlier one left.
     box.model.Restart();
+    box.baud = 9600;
+    box.bits = 8;
+    box.parity = box.stop = 0;
+    box.flow = box.dtr = box.rts = "-";
+    box.latencyMs = 16;
+    box.rxPurged = false;
     box.lastPacketAt = Now();
     locked.model.Record(box, "claim");
     return 0;
