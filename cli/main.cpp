@@ -99,12 +99,7 @@ int Download(const Options& options) {
     std::string linkName = options.port;
     std::unique_ptr<EmulatedBox> box;
     if (!options.emulate.empty()) {
-        EmulatedScenario scenario = *FindScenario(options.emulate);
-        // A binary image is firmware of type 2: the box that takes it announces so.
-        if (!IsMot(options.file) && scenario.behaviour.firmwareType == 1) {
-            scenario.behaviour.firmwareType = 2;
-        }
-        box = std::make_unique<EmulatedBox>(scenario);
+        box = std::make_unique<EmulatedBox>(*emulator::FindScenario(options.emulate), options.file);
         if (!box->Start()) {
             std::fprintf(stderr, "kestrel-flash: cannot start the emulated box: %s\n", box->Error().c_str());
             return kExitLink;
@@ -124,14 +119,6 @@ int Download(const Options& options) {
     return ExitStatusOf(outcome);
 }
 
-std::string ScenarioList() {
-    std::string list;
-    for (const auto& name : ScenarioNames()) {
-        list += (list.empty() ? "" : ", ") + name;
-    }
-    return list;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -147,13 +134,14 @@ int main(int argc, char** argv) {
                    "The link: USB (the first box on USB), USB:N or USB:SERIAL (that box only), COM1..COM8, or a "
                    "device path such as /dev/ttyUSB0; given again, the boxes are flashed at once")
         ->default_str("USB");  // repeated: several boxes at once
-    app.add_flag(
-           "--emulate{ok}", options.emulate,
-           "Flash into an emulated box in this process; --emulate=SCENARIO picks its behaviour: " + ScenarioList())
+    app.add_flag("--emulate{ok}", options.emulate,
+                 "Flash into an emulated box in this process; --emulate=SCENARIO picks its behaviour: " +
+                     emulator::ScenarioList())
         ->type_name("[=SCENARIO]")
         ->check([](const std::string& name) {
-            return FindScenario(name) ? std::string()
-                                      : "unknown scenario: " + name + " (one of " + ScenarioList() + ")";
+            return emulator::FindScenario(name)
+                       ? std::string()
+                       : "unknown scenario: " + name + " (one of " + emulator::ScenarioList() + ")";
         });
     app.add_option("--timeout", options.timeoutSeconds,
                    "Seconds the box may stay silent after the synchronisation before the download ends")
