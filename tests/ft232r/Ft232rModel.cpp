@@ -43,7 +43,7 @@
 #include <vector>
 
 #include "emulator/BoxModel.h"
-#include "emulator/BoxOptions.h"
+#include "emulator/BoxScenarios.h"
 
 struct libusb_context {
     int unused = 0;
@@ -98,41 +98,21 @@ struct Scenario {
 };
 
 Scenario ParseScenario(const std::string& name) {
+    using namespace kestrel::emulator;
     Scenario s;
-    BoxBehaviour& b = s.behaviour;
-    const auto stageAfter = [&name](const std::string& prefix) -> std::optional<BoxStage> {
-        return name.rfind(prefix, 0) == 0 ? kestrel::emulator::ParseStage(name.substr(prefix.size())) : std::nullopt;
-    };
-    if (name == "type2") {
-        b.firmwareType = 2;
-    } else if (name == "wrong-type") {
-        b.firmwareType = 7;
-    } else if (name == "stray-bytes") {
-        b.strayBeforeType = {0x00, 0x55};
-        b.retriesAfterLength = 2;
-        b.unexpectedAfterLength = 1;
-        b.strayDuringErase = {0x00};
-    } else if (name == "no-read-back") {
-        b.readBack = false;
-    } else if (name == "corrupt-read-back") {
-        b.corruptReadBack = true;
-    } else if (name == "short-read-back") {
-        b.shortReadBack = 100;
-    } else if (name == "slow-erase") {
-        b.eraseMs = 3000;
-    } else if (name == "access-denied") {
+    const std::string unplugAt = "unplug-at-";
+    std::optional<BoxStage> unplugStage;
+    if (name.rfind(unplugAt, 0) == 0)
+        unplugStage = ParseStage(name.substr(unplugAt.size()));
+    if (name == "access-denied") {
         s.accessDenied = true;
     } else if (name == "busy") {
         s.busy = true;
-    } else if (auto refuse = stageAfter("refuse-")) {
-        b.refuseAt = refuse;
-    } else if (auto silent = stageAfter("silent-")) {
-        b.silentAt = silent;
-    } else if (auto hangUp = stageAfter("hang-up-")) {
-        b.hangUpAt = hangUp;
-    } else if (auto unplug = stageAfter("unplug-at-")) {
-        b.hangUpAt = unplug;
-    } else if (!name.empty() && name != "ok") {
+    } else if (unplugStage) {
+        s.behaviour.hangUpAt = unplugStage;  // over USB the line's end is the device's
+    } else if (const auto named = FindScenario(name.empty() ? "ok" : name)) {
+        s.behaviour = named->behaviour;
+    } else {
         std::fprintf(stderr, "kestrel-ft232r: unknown scenario %s\n", name.c_str());
     }
     return s;
