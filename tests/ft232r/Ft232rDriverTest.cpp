@@ -16,8 +16,9 @@ namespace {
 // Boxes on USB for the processes this test starts, with their records and images in a TempDir.
 class UsbBoxes {
 public:
-    explicit UsbBoxes(const std::string& serials, const std::string& scenario = "") {
+    explicit UsbBoxes(const std::string& serials, const std::string& scenario = "", bool paced = false) {
         Set("LD_PRELOAD", KESTREL_FT232R_MODEL);
+        Set("KESTREL_FT232R_PACE", paced ? "1" : "0");
         Set("KESTREL_FT232R_BOXES", serials);
         Set("KESTREL_FT232R_SCENARIO", scenario);
         Set("KESTREL_FT232R_RECORD", (dir_.Path() / "%s.rec").string());
@@ -79,11 +80,15 @@ std::string Sync(const std::string& baud) {
 }
 
 TEST(Ft232rDriverTest, FlashesBothSamplesWithTheBoxLineSettings) {
-    const struct { std::string file, scenario, baud; } cases[] = {{kMot, "", "115385"}, {kBin, "type2", "38400"}};
+    // The binary image also at the line's own pace: about 1.2 s at 38400 baud.
+    const struct {
+        std::string file, scenario, baud;
+        bool paced;
+    } cases[] = {{kMot, "", "115385", false}, {kBin, "type2", "38400", false}, {kBin, "type2", "38400", true}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.file);
+        SCOPED_TRACE(c.file + (c.paced ? " paced" : ""));
         const std::string expected = Dumped(c.file);
-        const UsbBoxes boxes("KST-A", c.scenario);
+        const UsbBoxes boxes("KST-A", c.scenario, c.paced);
         const ProcessResult result = Flash({"-q", "-p", "USB", c.file});
         EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
         EXPECT_EQ(result.LastOutLine(), "FLASHING SUCCESSFULL");
