@@ -100,16 +100,20 @@ struct Scenario {
 // The kestrel-box scenarios, plus what only a USB device can do: vanish, refuse
 // its opener, or be claimed by another program.
 Scenario ParseScenario(const std::string& name) {
+    using namespace kestrel::emulator;
     Scenario s;
-    const std::string unplugPrefix = "unplug-at-";
+    const std::string unplugAt = "unplug-at-";
+    std::optional<BoxStage> unplugStage;
+    if (name.rfind(unplugAt, 0) == 0)
+        unplugStage = ParseStage(name.substr(unplugAt.size()));
     if (name == "access-denied") {
         s.accessDenied = true;
     } else if (name == "busy") {
         s.busy = true;
-    } else if (name.rfind(unplugPrefix, 0) == 0) {
-        s.behaviour.hangUpAt = kestrel::emulator::ParseStage(name.substr(unplugPrefix.size()));
-    } else if (const auto known = kestrel::emulator::FindScenario(name.empty() ? "ok" : name)) {
-        s.behaviour = known->behaviour;
+    } else if (unplugStage) {
+        s.behaviour.hangUpAt = unplugStage;  // over USB the line's end is the device's
+    } else if (const auto named = FindScenario(name.empty() ? "ok" : name)) {
+        s.behaviour = named->behaviour;
     } else {
         std::fprintf(stderr, "kestrel-ft232r: unknown scenario %s\n", name.c_str());
     }
@@ -559,8 +563,15 @@ int LIBUSB_CALL libusb_claim_interface(libusb_device_handle* handle, int interfa
     if (locked.model.scenario.busy)
         return LIBUSB_ERROR_BUSY;
     handle->claimed = true;
-    // A new user of the line: the box forgets a half-done exchange.
+    // A new user of the line: the box forgets a half-done exchange, and the
+    // record shows what this user sets, not what an earlier one left.
     box.model.Restart();
+    box.baud = 9600;
+    box.bits = 8;
+    box.parity = box.stop = 0;
+    box.flow = box.dtr = box.rts = "-";
+    box.latencyMs = 16;
+    box.rxPurged = false;
     box.lastPacketAt = Now();
     locked.model.Record(box, "claim");
     return 0;
