@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "FailingAllocator.h"
-#include "FaultFirmware.h"
 #include "ProcessResources.h"
 #include "session/DownloadWorkflow.h"
 #include "station/GangDownload.h"
+#include "support/Firmware.h"
 #include "support/SimulatedBox.h"
 
 // Memory that runs out anywhere in the tool during a download: each of its
@@ -168,7 +168,7 @@ bool SweepAllocations(const std::string& file, emulator::BoxBehaviour behaviour,
 }
 
 TEST(OutOfMemory, AnyAllocationOfAnSRecordOrBinaryOrGangDownloadMayFail) {
-    const FaultFirmware files;
+    const FirmwareFiles files;
     EXPECT_TRUE(SweepAllocations(files.mot, {}));
     EXPECT_TRUE(SweepAllocations(files.bin, {.firmwareType = 2}));
     SweepAllocations(files.mot, {}, 3);
@@ -185,7 +185,7 @@ public:
 };
 
 TEST(OutOfMemory, InTheDriverWhileTheLineIsSetUpTheDeviceIsReleased) {
-    const FaultFirmware files;
+    const FirmwareFiles files;
     SimulatedBox box;
     OutOfMemoryInTheSettings driver(box.driver);
     SessionOptions options = box.Options(3000);

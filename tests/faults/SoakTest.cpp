@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "FaultFirmware.h"
 #include "ProcessResources.h"
 #include "session/DownloadWorkflow.h"
+#include "support/Firmware.h"
 #include "support/SimulatedBox.h"
 
 // A thousand downloads in one process, success and every kind of failure in
@@ -40,7 +40,7 @@ bool Download(const Scenario& scenario) {
 }
 
 TEST(Soak, AThousandDownloadsLeaveNoDescriptorThreadOrHeapBehind) {
-    const FaultFirmware f;
+    const FirmwareFiles f;
     using O = DownloadOutcome;
     const std::string notAnswering = "Error: box not answering", cannotProgram = "Error: Cannot program";
     const std::vector<Scenario> successes = {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "SessionTestFirmware.h"
+#include "support/Firmware.h"
 #include "support/SimulatedBox.h"
 
 // FlashData and VerifyData against the emulated box, byte for byte: every

@@ -59,7 +59,7 @@ class GangDownload : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(GangDownload, OneFaultyBoxEndsOnlyItsOwnDownload) {
     const FaultCase& c = GetParam();
-    StationFirmware firmware;
+    FirmwareFiles firmware;
     RecordingStatusList preparation;
     GangImage image;
     ASSERT_EQ(PrepareGangImage(firmware.mot, preparation, image), DownloadOutcome::Success);
@@ -152,7 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<FaultCase>& param) { return std::string(param.param.name); });
 
 TEST(GangDownloadImage, ABinaryImageGoesStraightAt38400) {
-    StationFirmware firmware;
+    FirmwareFiles firmware;
     RecordingStatusList status;
     GangImage image;
     ASSERT_EQ(PrepareGangImage(firmware.bin, status, image), DownloadOutcome::Success);
