@@ -31,7 +31,7 @@ bool Download(const Scenario& scenario) {
     SimulatedBox box(scenario.behaviour);
     SessionOptions options = box.Options(3000);
     if (scenario.cancelDuringErase) {
-        options.cancelRequested = [&box] { return box.clock.TickMs() > 1000; };
+        options.cancelRequested = box.Bounded([&box] { return box.clock.TickMs() > 1000; });
     }
     const DownloadOutcome outcome = RunDownload(scenario.link, scenario.file, box.status, options);
     const auto lines = box.status.lines();
