@@ -123,11 +123,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FaultCase{"UsbBoxUnplugged", 0, {}, Outcome::LinkFailed, "Error: cannot open Ixo Serial Device", true},
         FaultCase{"UsbBoxOfTheOtherType", 0, {.firmwareType = 2}, Outcome::BoxRefused, "Error: Wrong firmware type"},
-        FaultCase{"UsbBoxRefusesTheErase",
-                  1,
-                  {.refuseAt = BoxStage::Erase},
-                  Outcome::BoxRefused,
-                  "Error: cannot erase flash"},
         FaultCase{"UsbBoxSilentDuringTheData",
                   1,
                   {.silentAt = BoxStage::Data},
