@@ -1,6 +1,7 @@
 #include "emulator/ServedBox.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
@@ -65,6 +66,17 @@ TEST(BoxServer, ServesADownloadAtTheLineSettingsTheToolChoseForTheFile) {
             EXPECT_FALSE(second.Start()) << taken;
             EXPECT_EQ(second.Error(), EEXIST);
         }
+        // A tool killed while it held the line exclusively leaves the flag on:
+        // the box clears it once the tool side has closed, or the next open fails.
+        const int killed = ::open(linkPath.c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_EQ(::ioctl(killed, TIOCEXCL), 0);
+        ::close(killed);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const int probe = ::open(linkPath.c_str(), O_RDWR | O_NOCTTY);
+        int exclusive = -1;
+        EXPECT_EQ(::ioctl(probe, TIOCGEXCL, &exclusive), 0);
+        EXPECT_EQ(exclusive, 0);
+        ::close(probe);
         std::jthread intruder([&linkPath] {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
             const int fd = ::open(linkPath.c_str(), O_RDWR | O_NOCTTY);
