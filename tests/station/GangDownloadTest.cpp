@@ -154,20 +154,14 @@ TEST(GangDownloadImage, ABinaryImageGoesStraightAt38400) {
     EXPECT_EQ(image.sourceKind, DataConverter::kSourceBin);
     EXPECT_EQ(image.sha256, Sha256Of(firmware.binImage));
 
-    ManualClock clock;
-    emulator::SimulatedUsbDriver driver(clock);
-    UsbLink::ForgetDeviceListing();
-    driver.AddDevice(emulator::SimulatedUsbDevice{.behaviour = {.firmwareType = 2}});
-    RecordingStatusList boxStatus;
-    GangBox box{.linkName = "USB:0", .status = &boxStatus, .options = {}};
-    box.options.usbDriver = &driver;
-    box.options.clock = &clock;
-    const auto results = RunGangDownload(image, {box});
+    SimulatedBox box({.firmwareType = 2});
+    const auto results =
+        RunGangDownload(image, {{.linkName = "USB:0", .status = &box.status, .options = box.Options()}});
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0].outcome, DownloadOutcome::Success);
     // Opened once, straight at the binary image's rate: no reopen without a file to load.
-    EXPECT_EQ(driver.BaudRates(0), std::vector<std::uint32_t>{38400});
-    EXPECT_EQ(driver.Model(0).LastImage(), firmware.binImage);
+    EXPECT_EQ(box.driver.BaudRates(0), std::vector<std::uint32_t>{38400});
+    EXPECT_EQ(box.Model().LastImage(), firmware.binImage);
 }
 
 }  // namespace
