@@ -13,6 +13,7 @@
 #include "cli/EmulatedBox.h"
 #include "session/ExitStatus.h"
 #include "session/LinkNames.h"
+#include "session/SourceKind.h"
 #include "session/Version.h"
 #include "station/GangDownload.h"
 #include "station/JsonLines.h"
@@ -41,10 +42,6 @@ private:
     std::mutex& mutex_;
     std::string port_;
 };
-
-bool IsBinary(const std::string& path) {
-    return path.size() >= 4 && CompareIgnoringCase(path.substr(path.size() - 4), ".bin") == 0;
-}
 
 // One box of a round: its link, its driver and the lists its lines pass through.
 struct BoxReport {
@@ -118,7 +115,7 @@ private:
             links_.clear();
             for (std::size_t i = 0; i < count; ++i) {
                 EmulatedScenario scenario = *FindScenario(request_.emulate);
-                if (IsBinary(request_.file) && scenario.behaviour.firmwareType == 1) {
+                if (SourceKindOf(request_.file) == kSourceKindBin && scenario.behaviour.firmwareType == 1) {
                     scenario.behaviour.firmwareType = 2;
                 }
                 auto box = std::make_unique<EmulatedBox>(scenario);
@@ -156,8 +153,7 @@ private:
         }
         links_.clear();
         for (const auto& device : devices) {
-            links_.push_back("USB:" +
-                             (device.serialNumber.empty() ? std::to_string(device.index) : device.serialNumber));
+            links_.push_back(UsbLinkName(device));
         }
         drivers_.assign(links_.size(), request_.usbDriver);
         return true;
