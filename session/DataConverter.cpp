@@ -46,7 +46,9 @@ const char* const kCancelledLine = "Error: download cancelled";
 DataConverter::DataConverter(StatusList& status, SessionOptions options)
     : statusList(status),
       options_(std::move(options)),
-      clock_(options_.clock != nullptr ? *options_.clock : SteadyClock()) {}
+      clock_(options_.clock != nullptr ? *options_.clock : SteadyClock()) {
+    std::fill_n(OutputBuffer.begin(), kBinHeaderLength, 0);
+}
 
 DataConverter::~DataConverter() {
     if (serialLink) {

@@ -114,8 +114,12 @@ public:
     std::uint32_t sourceLength = 0;
     std::uint32_t outputLength = 0;
     std::uint8_t LinkKind = 0;
-    std::array<std::uint8_t, kSourceBufferSize> SourceBuffer{};
-    std::array<std::uint8_t, kOutputBufferSize> OutputBuffer{};
+    // Not zeroed as a whole: a download writes only the pages it uses, and
+    // every byte is read only after it was written (the file's bytes up to
+    // sourceLength, the image up to outputLength, what the box read back). The
+    // head of the image is zeroed, as the exchange reads it from a short image too.
+    std::array<std::uint8_t, kSourceBufferSize> SourceBuffer;
+    std::array<std::uint8_t, kOutputBufferSize> OutputBuffer;
     std::string interfaceName;
     RecordList records;
     std::uint8_t sourceKind = 0;
