@@ -86,11 +86,8 @@ TEST(ExtractDataMOTTest, AcceptedFilesGiveTheirLineCountAndRecordsInFileOrder) {
          {{0xE0000, {1}}}},
         {"only up to the given length", one + "S9030000FC\r\n", 1, {{0xE0000, {1}}}, one.size()},
         {"empty", "", 0, {}},
-        {"LF only", lf + lf + "S804000000FB\n", 3, deads(2)},
-        {"no end on the last line", crlf + bare, 2, deads(2)},
-        {"LF and no end on the last line", lf + bare, 2, deads(2)},
-        {"blank lines counted", "\r\n" + crlf + "\r\n\r\n" + crlf, 5, deads(2)},
-        {"blank LF lines counted", "\n" + lf + "\n" + lf, 4, deads(2)},
+        {"no end on the last line", lf + bare, 2, deads(2)},
+        {"blank lines counted", "\r\n" + crlf + "\n\r\n" + crlf, 5, deads(2)},
         {"mixed line ends, CR alone too", crlf + lf + bare + "\r" + bare + "\r\r\n" + crlf, 6, deads(5)},
     };
     for (const Case& c : cases) {
@@ -126,8 +123,6 @@ TEST(ExtractDataMOTTest, RefusedLinesNameTheirKindAndLineAndTheCheckTheFault) {
     for (const Case& c : {
              Case{"S1", kS0 + good + "S1030000FC\r\n", Kind::UnsupportedRecordType, 3,
                   "record type S1 " + std::string(unsupported)},
-             Case{"S3", "S30500E000001A\r\n", Kind::UnsupportedRecordType, 1, unsupported},
-             Case{"S7", good + "S70500000000FA\r\n", Kind::UnsupportedRecordType, 2, unsupported},
              Case{"S9", good + good + "S9030000FC\r\n", Kind::UnsupportedRecordType, 3, unsupported},
              Case{"not a digit", "SX0300\r\n", Kind::UnsupportedRecordType, 1, unsupported},
              Case{"after blank lines", "\r\n\n" + good + "S4030000FC\n", Kind::UnsupportedRecordType, 4, unsupported},
@@ -136,14 +131,12 @@ TEST(ExtractDataMOTTest, RefusedLinesNameTheirKindAndLineAndTheCheckTheFault) {
              Case{"G in the address", with(7, 'G'), Kind::MalformedRecord, 1,
                   "character 'G' in column 8 is no hex digit"},
              Case{"Z in the checksum", with(18, 'Z'), Kind::MalformedRecord, 1, "'Z' in column 19 is no hex"},
-             Case{"blank inside", with(12, ' '), Kind::MalformedRecord, 1, "0x20 in column 13 is no hex"},
              Case{"count smaller than the line", good.substr(0, 20) + "00\r\n", Kind::MalformedRecord, 1,
                   "record has 22 characters, its byte count demands 20"},
              Case{"S2 without its checksum", good + good.substr(0, 18) + "\r\n", Kind::MalformedRecord, 2, "has 18"},
              Case{"S2 last line cut", good + "S2080E0000112233", Kind::MalformedRecord, 2, "demands 20"},
              Case{"S2 byte count 03", "S2030E0000EE\r\n", Kind::MalformedRecord, 1, "too short"},
              Case{"S8 byte count 03", "S8030E0000EE\r\n", Kind::MalformedRecord, 1, "too short"},
-             Case{"S2 without a count", "S2\r\n", Kind::MalformedRecord, 1, "too short"},
              Case{"one character", good + "S\r\n", Kind::MalformedRecord, 2, "too short"},
          }) {
         SCOPED_TRACE(c.name);
