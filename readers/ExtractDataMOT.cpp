@@ -39,9 +39,10 @@ int ExtractDataMOT::extract(const std::uint8_t* source, RecordList& records, std
     };
 
     // Counting the lines first costs less than growing the list: a full
-    // window is four thousand records of 264 bytes and more. A file of blank
-    // lines holds no records, however many lines it has.
-    const std::uint32_t lineCount = SRecordLineSplitter::CountLines(source, sourceLength);
+    // window is four thousand records of 264 bytes and more. Reserving more
+    // than is used costs address space only, no memory. A file of blank lines
+    // holds no records, however many lines it has.
+    const std::uint32_t lineCount = SRecordLineSplitter::MaxLines(source, sourceLength);
     records.reserve(records.size() + std::min(lineCount, sourceLength / kShortestDataLine + 1));
 
     SRecordLineSplitter lines(source, sourceLength);

@@ -1,5 +1,6 @@
 #include "readers/SRecordLines.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace kestrel {
@@ -48,33 +49,35 @@ bool SRecordLineSplitter::Next(SRecordLine& line) {
     if (position_ >= length_) {
         return false;
     }
-    const char* start = text_ + position_;
-    const std::uint32_t left = length_ - position_;
-    const void* lf = std::memchr(start, '\n', left);
-    const std::uint32_t lfAt = lf != nullptr ? static_cast<std::uint32_t>(static_cast<const char*>(lf) - start) : left;
-    const void* cr = std::memchr(start, '\r', lfAt);
-    std::uint32_t end = lfAt;
-    std::uint32_t next = lf != nullptr ? lfAt + 1 : left;
-    if (cr != nullptr) {
-        // A CR ends the line whether an LF follows it or not.
-        end = static_cast<std::uint32_t>(static_cast<const char*>(cr) - start);
-        next = lf != nullptr && end + 1 == lfAt ? lfAt + 1 : end + 1;
+    // The next LF is looked for once and kept: a file of CR line ends has none,
+    // and looking through the rest of the file for each line would take time
+    // that grows with the square of its length.
+    if (!lfSearched_ || nextLf_ < position_) {
+        const void* lf = std::memchr(text_ + position_, '\n', length_ - position_);
+        nextLf_ = lf != nullptr ? static_cast<std::uint32_t>(static_cast<const char*>(lf) - text_) : length_;
+        lfSearched_ = true;
     }
-    while (end > 0 && IsBlank(start[end - 1])) {
+    std::uint32_t end = nextLf_;
+    std::uint32_t next = nextLf_ + 1;
+    // A CR ends the line whether an LF follows it or not.
+    if (const void* cr = std::memchr(text_ + position_, '\r', nextLf_ - position_); cr != nullptr) {
+        end = static_cast<std::uint32_t>(static_cast<const char*>(cr) - text_);
+        next = end + 1 == nextLf_ ? nextLf_ + 1 : end + 1;
+    }
+    const std::uint32_t start = position_;
+    while (end > start && IsBlank(text_[end - 1])) {
         --end;
     }
-    position_ += next;
-    line.text = std::string_view(start, end);
+    position_ = next < length_ ? next : length_;
+    line.text = std::string_view(text_ + start, end - start);
     line.number = ++linesRead_;
     return true;
 }
 
-std::uint32_t SRecordLineSplitter::CountLines(const std::uint8_t* source, std::uint32_t length) {
-    SRecordLineSplitter splitter(source, length);
-    SRecordLine line;
-    while (splitter.Next(line)) {
-    }
-    return splitter.LinesRead();
+std::uint32_t SRecordLineSplitter::MaxLines(const std::uint8_t* source, std::uint32_t length) {
+    // Every line but the last ends in an LF or a CR (a CR LF counts twice here).
+    const auto ends = std::count(source, source + length, '\n') + std::count(source, source + length, '\r');
+    return static_cast<std::uint32_t>(ends) + 1;
 }
 
 SRecordForm ReadSRecordLine(std::string_view line, SRecordBytes& out) {

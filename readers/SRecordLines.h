@@ -26,14 +26,17 @@ public:
     bool Next(SRecordLine& line);
     // Lines handed out so far.
     std::uint32_t LinesRead() const { return linesRead_; }
-    // Lines in the whole text, counted without handing them out.
-    static std::uint32_t CountLines(const std::uint8_t* source, std::uint32_t length);
+    // At least as many as the lines in the whole text, counted in one quick
+    // pass without cutting them (a file of CR LF ends counts each line twice).
+    static std::uint32_t MaxLines(const std::uint8_t* source, std::uint32_t length);
 
 private:
     const char* text_;
     std::uint32_t length_;
     std::uint32_t position_ = 0;
     std::uint32_t linesRead_ = 0;
+    std::uint32_t nextLf_ = 0;  // where the next LF stands, or length_ when none is left
+    bool lfSearched_ = false;
 };
 
 // What a line is, judged by its form before anything acts on its type.
