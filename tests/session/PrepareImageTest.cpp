@@ -32,8 +32,9 @@ TEST(PrepareImage, EachFileGivesItsReaderLinesAndImage) {
     TempDir dir;
     std::filesystem::create_directory(dir.Path() / "folder.mot");
     ASSERT_EQ(::mkfifo((dir.Path() / "pipe.mot").c_str(), 0600), 0);
-    const std::string mot = WriteSRecordFile(SampleBlocks());  // S0, 13 S2 lines, S5, S8
-    const Bytes binBytes = BinImage(500);                      // 256 + 256 + 18 bytes
+    std::filesystem::create_symlink("FIRMWARE.MOT", dir.Path() / "link.mot");  // written by its row
+    const std::string mot = WriteSRecordFile(SampleBlocks());                  // S0, 13 S2 lines, S5, S8
+    const Bytes binBytes = BinImage(500);                                      // 256 + 256 + 18 bytes
     const std::string bin(binBytes.begin(), binBytes.end());
     const std::uint8_t four[] = {0x11, 0x22, 0x33, 0x44};
     const std::string s0 = SRecordLine('0', 0, nullptr, 0);
@@ -55,6 +56,7 @@ TEST(PrepareImage, EachFileGivesItsReaderLinesAndImage) {
     const std::vector<Case> cases = {
         {"FIRMWARE.MOT", mot, DownloadOutcome::Success, motDone, 1, motImage},
         {"firmware.Mot", mot, DownloadOutcome::Success, motDone, 1, motImage},
+        {"link.mot", std::nullopt, DownloadOutcome::Success, motDone, 1, motImage},
         {"x.BIN", bin, DownloadOutcome::Success, {kLoading, kAnalysing, "3 lines interpreted", kBuilding}, 2, binBytes},
         {"firmware.hex", mot, DownloadOutcome::FileFailed, unknown, 0, {}},
         {"firmware.mot.txt", mot, DownloadOutcome::FileFailed, unknown, 0, {}},
