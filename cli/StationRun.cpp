@@ -13,6 +13,7 @@
 #include "cli/EmulatedBox.h"
 #include "session/ExitStatus.h"
 #include "session/LinkNames.h"
+#include "session/SourceKind.h"
 #include "session/Version.h"
 #include "station/GangDownload.h"
 #include "station/JsonLines.h"
@@ -148,8 +149,7 @@ private:
         }
         links_.clear();
         for (const auto& device : devices) {
-            links_.push_back("USB:" +
-                             (device.serialNumber.empty() ? std::to_string(device.index) : device.serialNumber));
+            links_.push_back(UsbLinkName(device));
         }
         drivers_.assign(links_.size(), request_.usbDriver);
         return true;

@@ -22,6 +22,7 @@
 #include "session/ExitStatus.h"
 #include "session/PrepareImage.h"
 #include "session/PrintingStatusList.h"
+#include "session/SourceKind.h"
 #include "session/Version.h"
 
 namespace {
@@ -53,17 +54,6 @@ struct Options {
     bool check = false;
 };
 
-bool IsMot(const std::string& path) {
-    if (path.size() < 4) {
-        return false;
-    }
-    std::string extension = path.substr(path.size() - 4);
-    for (char& c : extension) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return extension == ".mot";
-}
-
 // --dump-image and --check: the preparation stages only, no link.
 int Prepare(const Options& options) {
     PrintingStatusList status(stdout);
@@ -80,7 +70,7 @@ int Prepare(const Options& options) {
             return kExitStageFailed;
         }
     }
-    if (!options.check || !IsMot(options.file)) {
+    if (!options.check || SourceKindOf(options.file) != kSourceKindMot) {
         return kExitSuccess;
     }
     const auto findings = CheckSRecords(session->SourceBuffer.data(), session->sourceLength);

@@ -5,6 +5,8 @@
 #include <charconv>
 #include <string_view>
 
+#include "session/SourceKind.h"
+
 namespace kestrel::emulator {
 
 namespace {
@@ -144,8 +146,7 @@ std::string ScenarioList() {
 }
 
 BoxBehaviour BehaviourForFile(BoxBehaviour behaviour, const std::string& file) {
-    const bool binary = file.size() >= 4 && Lower(file.substr(file.size() - 4)) == ".bin";
-    if (binary && behaviour.firmwareType == 1) {
+    if (SourceKindOf(file) == kSourceKindBin && behaviour.firmwareType == kSourceKindMot) {
         behaviour.firmwareType = 2;
     }
     return behaviour;

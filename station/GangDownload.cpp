@@ -5,6 +5,7 @@
 #include <new>
 #include <thread>
 
+#include "session/ForwardingStatusList.h"
 #include "session/PrepareImage.h"
 #include "station/Sha256.h"
 
@@ -13,43 +14,20 @@ namespace kestrel {
 namespace {
 
 // Passes every call on and remembers the last error line, for the box's result.
-class LastErrorTap : public StatusList {
+class LastErrorTap : public ForwardingStatusList {
 public:
-    explicit LastErrorTap(StatusList* inner) : inner_(inner) {}
+    explicit LastErrorTap(StatusList* inner) : ForwardingStatusList(inner) {}
 
     void AppendStatus(const std::string& line) override {
         if (line.rfind("Error: ", 0) == 0) {
             lastError_ = line;
         }
-        if (inner_ != nullptr) {
-            inner_->AppendStatus(line);
-        }
-    }
-    void Clear() override {
-        if (inner_ != nullptr) {
-            inner_->Clear();
-        }
-    }
-    void Progress(ProgressStage stage, std::uint32_t done, std::uint32_t total) override {
-        if (inner_ != nullptr) {
-            inner_->Progress(stage, done, total);
-        }
-    }
-    void RepaintNow() override {
-        if (inner_ != nullptr) {
-            inner_->RepaintNow();
-        }
-    }
-    void ApplyScrollRule() override {
-        if (inner_ != nullptr) {
-            inner_->ApplyScrollRule();
-        }
+        ForwardingStatusList::AppendStatus(line);
     }
 
     const std::string& LastError() const { return lastError_; }
 
 private:
-    StatusList* inner_;
     std::string lastError_;
 };
 

@@ -35,7 +35,7 @@ PortEntry FromSerial(const SerialPortInfo& info) {
 PortEntry FromUsb(const UsbDeviceInfo& info) {
     PortEntry entry;
     entry.kind = PortEntry::Kind::Usb;
-    entry.linkName = "USB:" + (info.serialNumber.empty() ? std::to_string(info.index) : info.serialNumber);
+    entry.linkName = UsbLinkName(info);
     entry.usbIndex = info.index;
     if (info.vendorId != 0 || info.productId != 0) {
         entry.vendorId = info.vendorId;

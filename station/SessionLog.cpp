@@ -34,38 +34,11 @@ std::string OrUnknown(const std::string& text) { return text.empty() ? "unknown"
 }  // namespace
 
 SessionLogRecorder::SessionLogRecorder(StatusList* inner, Clock& clock)
-    : inner_(inner), clock_(clock), startMs_(clock.TickMs()) {}
+    : ForwardingStatusList(inner), clock_(clock), startMs_(clock.TickMs()) {}
 
 void SessionLogRecorder::AppendStatus(const std::string& line) {
     lines_.push_back({static_cast<std::uint32_t>(clock_.TickMs() - startMs_), line});
-    if (inner_ != nullptr) {
-        inner_->AppendStatus(line);
-    }
-}
-
-void SessionLogRecorder::Clear() {
-    // The workflow empties its list as it starts; the record keeps what came before all the same.
-    if (inner_ != nullptr) {
-        inner_->Clear();
-    }
-}
-
-void SessionLogRecorder::Progress(ProgressStage stage, std::uint32_t done, std::uint32_t total) {
-    if (inner_ != nullptr) {
-        inner_->Progress(stage, done, total);
-    }
-}
-
-void SessionLogRecorder::RepaintNow() {
-    if (inner_ != nullptr) {
-        inner_->RepaintNow();
-    }
-}
-
-void SessionLogRecorder::ApplyScrollRule() {
-    if (inner_ != nullptr) {
-        inner_->ApplyScrollRule();
-    }
+    ForwardingStatusList::AppendStatus(line);
 }
 
 std::string FormatSessionRecord(const SessionRecord& record) {

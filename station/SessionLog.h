@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "links/Clock.h"
-#include "session/StatusList.h"
+#include "session/ForwardingStatusList.h"
 
 namespace kestrel {
 
@@ -33,21 +33,17 @@ struct SessionRecord {
 };
 
 // Keeps every status line with its time for the record, and passes every
-// call on to `inner` (may be null).
-class SessionLogRecorder : public StatusList {
+// call on to `inner` (may be null). The workflow empties its list as it
+// starts; the record keeps what came before all the same.
+class SessionLogRecorder : public ForwardingStatusList {
 public:
     explicit SessionLogRecorder(StatusList* inner, Clock& clock = SteadyClock());
 
     void AppendStatus(const std::string& line) override;
-    void Clear() override;
-    void Progress(ProgressStage stage, std::uint32_t done, std::uint32_t total) override;
-    void RepaintNow() override;
-    void ApplyScrollRule() override;
 
     const std::vector<TimedLine>& Lines() const { return lines_; }
 
 private:
-    StatusList* inner_;
     Clock& clock_;
     std::uint32_t startMs_;
     std::vector<TimedLine> lines_;

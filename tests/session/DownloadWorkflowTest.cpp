@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "emulator/ServedBox.h"
 #include "session/DownloadWorkflow.h"
+#include "session/ForwardingStatusList.h"
 #include "support/Firmware.h"
 #include "support/SimulatedBox.h"
 
@@ -29,7 +32,7 @@ const Lines kBinFlashed = {kWaiting, "Writing header... ", "Erasing flash... ", 
 
 struct Firmware : FirmwareFiles {
     std::string largest = dir.Write("largest.bin", BinImage(229376 - 30));
-    std::string unsupported = dir.Write("s1.mot", SRecordLine('0', 0, nullptr, 0) + SRecordLine('1', 0, nullptr, 0));
+    std::string noData = dir.Write("header.mot", SRecordLine('0', 0, nullptr, 0) + SRecordLine('8', 0, nullptr, 0));
 };
 
 TEST(RunDownload, EachOutcomeWithItsLines) {
@@ -87,12 +90,12 @@ TEST(RunDownload, EachOutcomeWithItsLines) {
          {},
          O::FileFailed,
          {kOpening, kLoading, "Error: cannot open sourcefile"}},
-        {"unsupported record type",
+        {"no data record",
          "USB",
-         files.unsupported,
+         files.noData,
          {},
          O::DataFailed,
-         {kOpening, kLoading, kAnalysing, "Error: unsupported record type in line 2"}},
+         {kOpening, kLoading, kAnalysing, "2 lines interpreted", kBuilding, "Error: no data in sourcefile"}},
         {"first record not at 0xE0000",
          "USB",
          files.misplaced,
@@ -146,6 +149,30 @@ TEST(RunDownload, EachOutcomeWithItsLines) {
         const bool built = c.outcome != O::LinkFailed && c.outcome != O::FileFailed && c.outcome != O::DataFailed;
         EXPECT_EQ(box.Written().empty(), !built) << "nothing goes to the box before the image is built";
     }
+}
+
+// A list that adds to a download's report passes every call on, the progress and paint requests too.
+TEST(ForwardingStatusList, PassesEveryCallOnToTheListBehindIt) {
+    struct Calls : RecordingStatusList {
+        void Progress(ProgressStage, std::uint32_t done, std::uint32_t) override {
+            AppendStatus("progress " + std::to_string(done));
+        }
+        void RepaintNow() override { AppendStatus("repaint"); }
+        void ApplyScrollRule() override { AppendStatus("scroll"); }
+    };
+    Firmware files;
+    Calls direct, behind;
+    ForwardingStatusList forwarded(&behind), toNothing(nullptr);
+    for (StatusList* status : {static_cast<StatusList*>(&direct), static_cast<StatusList*>(&forwarded),
+                               static_cast<StatusList*>(&toNothing)}) {
+        SimulatedBox box;
+        EXPECT_EQ(RunDownload("USB", files.mot, *status, box.Options()), O::Success);
+    }
+    const auto lines = direct.lines();
+    for (const std::string call : {"progress 0", "repaint", "scroll"}) {
+        EXPECT_NE(std::find(lines.begin(), lines.end(), call), lines.end()) << call;
+    }
+    EXPECT_EQ(behind.lines(), lines);
 }
 
 // A box behind a pseudo-terminal, served on its own thread in real time.
