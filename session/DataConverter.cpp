@@ -1,6 +1,7 @@
 #include "session/DataConverter.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -60,6 +61,7 @@ DataConverter::~DataConverter() {
 int DataConverter::LoadSourceFile(const std::string& path) {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
     if (!file) {
+        ReportOpenFailed(errno);
         statusList.AppendStatus("Error: cannot open sourcefile");
         return -1;
     }
@@ -68,6 +70,7 @@ int DataConverter::LoadSourceFile(const std::string& path) {
     const bool tooLarge = count == SourceBuffer.size() && std::fgetc(file.get()) != EOF;
     // A directory opens, but reading it fails: the user named no firmware file.
     if (std::ferror(file.get()) != 0) {
+        ReportOpenFailed(errno);
         statusList.AppendStatus("Error: cannot open sourcefile");
         return -1;
     }
@@ -175,6 +178,7 @@ int DataConverter::OpenInterface(const std::string& name, std::uint32_t baudRate
         if (opened) {
             return 0;
         }
+        ReportOpenFailed(serialLink->OpenError());
         statusList.AppendStatus("Error: cannot open comport");
         return -1;
     }
@@ -206,6 +210,12 @@ int DataConverter::OpenInterface(const std::string& name, std::uint32_t baudRate
     }
     statusList.AppendStatus("Error: cannot open Ixo Serial Device");
     return -1;
+}
+
+void DataConverter::ReportOpenFailed(int error) {
+    if (options_.openFailed) {
+        options_.openFailed(error);
+    }
 }
 
 void DataConverter::ReportUsbDeviceOpened(int index) {

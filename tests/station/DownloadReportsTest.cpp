@@ -234,8 +234,10 @@ TEST(SessionLog, LineTimesCountFromTheRecordersStartAndAnUnwritableLogGivesItsEr
     EXPECT_EQ(recorder.Lines()[1].atMs, 12595u);
     SessionRecord record;
     record.lines = recorder.Lines();
+    record.port = "/dev/a\tb\x1b\x7f";  // control characters cannot forge or hide a line
     const std::string text = FormatSessionRecord(record);
     EXPECT_NE(text.find("line +12.595s \"FLASHING SUCCESSFULL\"\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("port: /dev/a\\tb\\x1B\\x7F\n"), std::string::npos) << text;
 
     TempDir dir;
     EXPECT_EQ(AppendSessionRecord((dir.Path() / "no-such-dir/line.log").string(), record), ENOENT);
