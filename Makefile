@@ -2,11 +2,13 @@
 # Debian 12 machine: both install what is missing first.
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
-CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTREL_WERROR=ON
+DEBUG_BUILD_DIR ?= build-debug
+DEBUG_CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Debug -DKESTREL_LTO=ON -DKESTREL_WERROR=ON -DKESTREL_BUILD_BENCH=OFF -DKESTREL_FUZZ=OFF
 
 ASAN_BUILD_DIR ?= build-asan
 
-.PHONY: all deps configure build test unit-tests sanitize demo demo-gui bench fuzz package clean
+.PHONY: all deps configure build test unit-tests debug-tests sanitize demo demo-gui bench fuzz package clean
 
 all: build
 
@@ -19,12 +21,19 @@ configure: deps
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-# Every test, then the core, command-line, emulator and fault tests and the
-# fuzz corpora again under AddressSanitizer and UndefinedBehaviorSanitizer.
-test: unit-tests sanitize
+# Every test; then every test again in a Debug build linked with link-time
+# optimisation, which refuses two types of one name; then the core, command-line,
+# emulator and fault tests and the fuzz corpora again under AddressSanitizer
+# and UndefinedBehaviorSanitizer.
+test: unit-tests debug-tests sanitize
 
 unit-tests: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+debug-tests: deps
+	cmake -S . -B $(DEBUG_BUILD_DIR) -G Ninja $(DEBUG_CMAKE_FLAGS)
+	cmake --build $(DEBUG_BUILD_DIR) -j $(JOBS)
+	cd $(DEBUG_BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
 sanitize: deps
 	scripts/sanitize-test $(ASAN_BUILD_DIR) $(JOBS)
@@ -49,4 +58,4 @@ package: build
 	cmake --build $(BUILD_DIR) --target package
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(DEBUG_BUILD_DIR) $(ASAN_BUILD_DIR)

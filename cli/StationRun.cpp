@@ -43,10 +43,6 @@ private:
     std::string port_;
 };
 
-bool IsBinary(const std::string& path) {
-    return path.size() >= 4 && CompareIgnoringCase(path.substr(path.size() - 4), ".bin") == 0;
-}
-
 // One box of a round: its link, its driver and the lists its lines pass through.
 struct BoxReport {
     std::string link;
@@ -123,11 +119,7 @@ private:
             const std::size_t count = links_.empty() ? 1 : links_.size();
             links_.clear();
             for (std::size_t i = 0; i < count; ++i) {
-                EmulatedScenario scenario = *FindScenario(request_.emulate);
-                if (IsBinary(request_.file) && scenario.behaviour.firmwareType == 1) {
-                    scenario.behaviour.firmwareType = 2;
-                }
-                auto box = std::make_unique<EmulatedBox>(scenario);
+                auto box = std::make_unique<EmulatedBox>(*emulator::FindScenario(request_.emulate), request_.file);
                 if (!box->Start()) {
                     std::fprintf(stderr, "kestrel-flash: cannot start the emulated box: %s\n", box->Error().c_str());
                     return false;

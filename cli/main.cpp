@@ -127,14 +127,6 @@ int Prepare(const Options& options) {
     return kExitSuccess;
 }
 
-std::string ScenarioList() {
-    std::string list;
-    for (const auto& name : ScenarioNames()) {
-        list += (list.empty() ? "" : ", ") + name;
-    }
-    return list;
-}
-
 // An empty value names nothing (an unset shell variable gives one): refused
 // before anything is opened, rather than read as a default.
 const CLI::Validator kNotEmpty([](const std::string& value) { return value.empty() ? "an empty value" : ""; }, "",
@@ -164,13 +156,14 @@ int main(int argc, char** argv) {
                        "or a device path such as /dev/ttyUSB0; given again, the boxes are flashed at once")
             ->default_str("USB");  // repeated: several boxes at once
     auto* emulate =
-        app.add_flag(
-               "--emulate{ok}", options.emulate,
-               "Flash into an emulated box in this process; --emulate=SCENARIO picks its behaviour: " + ScenarioList())
+        app.add_flag("--emulate{ok}", options.emulate,
+                     "Flash into an emulated box in this process; --emulate=SCENARIO picks its behaviour: " +
+                         emulator::ScenarioList())
             ->type_name("[=SCENARIO]")
             ->check([](const std::string& name) {
-                return FindScenario(name) ? std::string()
-                                          : "unknown scenario: " + name + " (one of " + ScenarioList() + ")";
+                return emulator::FindScenario(name)
+                           ? std::string()
+                           : "unknown scenario: " + name + " (one of " + emulator::ScenarioList() + ")";
             });
     app.add_option("--timeout", options.timeoutSeconds,
                    "Seconds the box may stay silent after the synchronisation before the download ends")

@@ -38,7 +38,9 @@ struct GangBoxResult {
 
 // Flashes `image` into every box at once, one session and one link per box, on
 // a thread of its own; returns when all have ended, one result per box in
-// their order. A box that fails, hangs up or falls silent ends only its own download.
+// their order. A box that fails, hangs up or falls silent ends only its own
+// download; so does memory running out once the boxes have begun (that box
+// ends with "Error: out of memory"). Throws std::bad_alloc only before any box is touched.
 std::vector<GangBoxResult> RunGangDownload(const GangImage& image, const std::vector<GangBox>& boxes);
 
 }  // namespace kestrel

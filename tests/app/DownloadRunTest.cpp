@@ -10,7 +10,7 @@
 #include <QtTest>
 
 #include "DialogTestSupport.h"
-#include "emulator/BoxServer.h"
+#include "emulator/ServedBox.h"
 #include "links/SerialLink.h"
 
 using kestrel::Ckestrel2Dlg;
@@ -35,25 +35,14 @@ struct PaintWatcher : QObject {
 
 const QString kFirmware = QStringLiteral(KESTREL_SAMPLES_DIR "/kestrel-demo.mot");
 
-// The emulated box on a pseudo-terminal, served on its own thread until stopped or,
-// if asked for, until that many downloads have ended.
-struct RunningBox {
+// The emulated box on a pseudo-terminal, served on its own thread until the end
+// of the test or, if asked for, until that many downloads have ended. It hangs
+// up after 30 s, so that a broken download fails the test instead of hanging it.
+struct RunningBox : kestrel::emulator::ServedBox {
     explicit RunningBox(kestrel::emulator::BoxBehaviour behaviour, int stopAfterDownloads = 0)
-        : server(kestrel::emulator::BoxModel(behaviour), {.stopAfterDownloads = stopAfterDownloads}) {
-        if (server.Start()) {
-            thread = std::thread([this] { server.Run(); });
-        }
-    }
-    ~RunningBox() {
-        server.Stop();
-        if (thread.joinable()) {
-            thread.join();
-        }
-    }
-    QString Device() const { return QString::fromStdString(server.DevicePath()); }
-
-    kestrel::emulator::BoxServer server;
-    std::thread thread;
+        : ServedBox(kestrel::emulator::BoxModel(behaviour),
+                    {.stopAfterDownloads = stopAfterDownloads, .giveUpAfterMs = 30000}) {}
+    QString Device() const { return QString::fromStdString(DevicePath()); }
 };
 
 }  // namespace
@@ -193,7 +182,7 @@ void DownloadRunTest::SaveLogWritesTheRecordOfTheLastDownloadAndAnExceptionLeave
 
 void DownloadRunTest::FlashesTheBoxFromTheDialogTwice() {
     RunningBox box({}, 2);
-    QVERIFY(box.thread.joinable());
+    QVERIFY(box.Started());
 
     Ckestrel2Dlg dialog({}, nullptr);
     DialogControls controls(dialog);
@@ -219,15 +208,15 @@ void DownloadRunTest::FlashesTheBoxFromTheDialogTwice() {
         QCOMPARE(dialog.LastOutcome(), std::optional<DownloadOutcome>(DownloadOutcome::Success));
     }
     QCOMPARE(controls.progress->value(), controls.progress->maximum());
-    box.thread.join();  // the box has seen both downloads to their verdicts
-    const auto& model = box.server.Model();
+    QCOMPARE(box.Wait(), 0);  // the box has seen both downloads to their verdicts
+    const auto& model = box.Server().Model();
     QCOMPARE(model.CompletedDownloads(), 2);
     QCOMPARE(model.LastVerdict(), std::uint8_t('S'));
 }
 
 void DownloadRunTest::ClosingDuringADownloadCancelsItAndFreesThePort() {
     RunningBox box({.eraseMs = 60000});
-    QVERIFY(box.thread.joinable());
+    QVERIFY(box.Started());
 
     Ckestrel2Dlg dialog({}, nullptr);
     DialogControls controls(dialog);

@@ -1,6 +1,9 @@
-#include "emulator/BoxServer.h"
+#include "emulator/ServedBox.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -19,6 +22,9 @@ namespace kestrel::emulator {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// A box that never ends its serving hangs up after this long, and the test fails instead of hanging.
+constexpr std::uint32_t kGiveUpMs = 20000;
 
 Bytes ReadFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
@@ -42,23 +48,20 @@ TEST(BoxServer, ServesADownloadAtTheLineSettingsTheToolChoseForTheFile) {
         const testing::TempDir dir;
         const std::string linkPath = (dir.Path() / "box").string();
         std::vector<std::string> reports;
-        std::optional<BoxServer> server;
-        server.emplace(BoxModel(row.behaviour),
-                       BoxServerOptions{.linkPath = linkPath,
-                                        .stopAfterDownloads = 1,
-                                        .saveImagePath = (dir.Path() / "received-%d.bin").string(),
-                                        .report = [&reports](const std::string& text) { reports.push_back(text); }});
-        ASSERT_TRUE(server->Start()) << server->Error();
-        int result = -1;
-        std::thread serving([&] { result = server->Run(); });
+        std::optional<ServedBox> box;
+        box.emplace(BoxModel(row.behaviour),
+                    BoxServerOptions{.linkPath = linkPath,
+                                     .stopAfterDownloads = 1,
+                                     .saveImagePath = (dir.Path() / "received-%d.bin").string(),
+                                     .giveUpAfterMs = kGiveUpMs,
+                                     .report = [&reports](const std::string& text) { reports.push_back(text); }});
+        ASSERT_TRUE(box->Started()) << box->Error();
         RecordingStatusList status;
         const auto outcome = RunDownload(linkPath, std::string(KESTREL_SAMPLES_DIR) + "/" + row.file, status);
-        if (outcome != DownloadOutcome::Success) {
-            server->Stop();
-        }
-        serving.join();  // otherwise no Stop: the download asked for ends the run
         EXPECT_EQ(outcome, DownloadOutcome::Success);
-        EXPECT_EQ(result, 0);
+        // The download asked for ends the serving, a box that miscounts it its give-up time.
+        EXPECT_EQ(outcome == DownloadOutcome::Success ? box->Wait() : box->Stop(), 0);
+        const BoxServer* server = &box->Server();
 
         // The first bytes came under the tool's settings; the last may come after
         // the tool's close restored the line's own.
@@ -77,9 +80,47 @@ TEST(BoxServer, ServesADownloadAtTheLineSettingsTheToolChoseForTheFile) {
         if (row.verdictAfterReadBack == 0) {
             EXPECT_EQ(image, ReadFile(std::string(KESTREL_SAMPLES_DIR) + "/" + row.file)) << "a binary goes as it is";
         }
-        server.reset();
+        box.reset();
         EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(linkPath)));
     }
+}
+
+// As root a second opener passes the tool's exclusive lock; its open and close
+// must leave the running download alone (the box starts afresh only once the
+// tool side has closed), and it ends in time however the box is broken.
+TEST(BoxServer, ASecondOpenerDuringADownloadLeavesItAlone) {
+    ServedBox box(BoxModel({.eraseMs = 1500}), {.stopAfterDownloads = 1, .giveUpAfterMs = kGiveUpMs});
+    ASSERT_TRUE(box.Started()) << box.Error();
+    std::jthread intruder([&box] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));  // into the erase
+        const int fd = ::open(box.DevicePath().c_str(), O_RDWR | O_NOCTTY);
+        if (fd >= 0)
+            ::close(fd);
+    });
+    RecordingStatusList status;
+    SessionOptions options;
+    options.answerTimeoutMs = 3000;
+    EXPECT_EQ(RunDownload(box.DevicePath(), std::string(KESTREL_SAMPLES_DIR) + "/kestrel-demo.mot", status, options),
+              DownloadOutcome::Success);
+    EXPECT_EQ(box.Wait(), 0);
+    EXPECT_EQ(box.Server().Model().LastVerdict(), 'S');
+}
+
+// The link goes only where nothing is: a user's file and another box's link stay as they are.
+TEST(BoxServer, NeverReplacesAFileItDidNotMake) {
+    const testing::TempDir dir;
+    const std::string file = dir.Write("firmware.mot", std::string("mine"));
+    const std::string otherLink = (dir.Path() / "box").string();
+    ServedBox other(BoxModel(), {.linkPath = otherLink});
+    ASSERT_TRUE(other.Started()) << other.Error();
+    const auto otherDevice = std::filesystem::read_symlink(otherLink);
+    for (const std::string& path : {file, otherLink}) {
+        BoxServer server(BoxModel(), {.linkPath = path});
+        EXPECT_FALSE(server.Start()) << path;
+        EXPECT_EQ(server.Error(), EEXIST);
+    }
+    EXPECT_EQ(ReadFile(file), Bytes({'m', 'i', 'n', 'e'}));
+    EXPECT_EQ(std::filesystem::read_symlink(otherLink), otherDevice);
 }
 
 TEST(LinePacer, BooksTheLineByteForByteAndSaysWhenItIsFreeAgain) {

@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
 #include "SessionTestFirmware.h"
-#include "emulator/BoxServer.h"
+#include "emulator/ServedBox.h"
 #include "session/DownloadWorkflow.h"
 #include "support/SimulatedBox.h"
 #include "support/TempDir.h"
@@ -163,23 +161,17 @@ TEST(RunDownload, OverASerialLineThePortIsFreeAfterEachDownload) {
          {std::tuple{BoxBehaviour{}, O::Success, "FLASHING SUCCESSFULL"},
           std::tuple{BoxBehaviour{.silentAt = BoxStage::Length}, O::BoxSilent, "Error: box not answering"}}) {
         SCOPED_TRACE(lastLine);
-        emulator::BoxServer server{emulator::BoxModel(behaviour)};
-        ASSERT_TRUE(server.Start()) << server.Error();
-        std::thread serving([&server] { server.Run(); });
+        // A box that asks for the length again without end is answered without end:
+        // its hang-up at the give-up time ends the download, and the test fails instead of hanging.
+        emulator::ServedBox box{emulator::BoxModel(behaviour), {.giveUpAfterMs = 10000}};
+        ASSERT_TRUE(box.Started()) << box.Error();
         SessionOptions options;
         options.answerTimeoutMs = 300;
-        // A box that asks for the length again without end is answered without end:
-        // the test fails then instead of hanging.
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        options.cancelRequested = [giveUp] { return std::chrono::steady_clock::now() > giveUp; };
         RecordingStatusList status;
-        EXPECT_EQ(RunDownload(server.DevicePath(), files.mot, status, options), outcome);
+        EXPECT_EQ(RunDownload(box.DevicePath(), files.mot, status, options), outcome);
         EXPECT_EQ(status.lines().empty() ? "" : status.lines().back(), lastLine);
         SerialLink again;
-        EXPECT_TRUE(again.Open(server.DevicePath(), 115200, 0, 2, 8)) << "errno " << again.OpenError();
-        again.Close();
-        server.Stop();
-        serving.join();
+        EXPECT_TRUE(again.Open(box.DevicePath(), 115200, 0, 2, 8)) << "errno " << again.OpenError();
     }
 }
 

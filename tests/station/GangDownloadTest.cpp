@@ -2,10 +2,9 @@
 
 #include <map>
 #include <memory>
-#include <thread>
 
 #include "StationTestSupport.h"
-#include "emulator/BoxServer.h"
+#include "emulator/ServedBox.h"
 
 namespace kestrel::testing {
 namespace {
@@ -27,30 +26,21 @@ struct FourBoxes {
         driver.Device(0).present = !unplugged;
         links = {"USB:KST-A", unplugged ? "USB:KST-B" : "USB:1"};
         for (std::size_t i = 0; i < 2; ++i) {
-            served[i] = std::make_unique<emulator::BoxServer>(emulator::BoxModel(of(2 + i)));
-            if (served[i]->Start())
-                threads[i] = std::thread([server = served[i].get()] { server->Run(); });
+            served[i] = std::make_unique<emulator::ServedBox>(emulator::BoxModel(of(2 + i)),
+                                                              emulator::BoxServerOptions{.giveUpAfterMs = 20000});
             links.push_back(served[i]->DevicePath());
         }
     }
-    ~FourBoxes() { Finish(); }
-    // Ends the serving, after which the served boxes' models may be read.
-    void Finish() {
-        for (std::size_t i = 0; i < 2; ++i) {
-            served[i]->Stop();
-            if (threads[i].joinable())
-                threads[i].join();
-        }
-    }
-    // What box `box` received whole, once every download has ended.
+    // What box `box` received whole, once every download has ended: a served box stops then.
     Bytes Received(std::size_t box) {
-        Finish();
-        return box < 2 ? driver.Model(box).LastImage() : served[box - 2]->Model().LastImage();
+        if (box < 2)
+            return driver.Model(box).LastImage();
+        served[box - 2]->Stop();
+        return served[box - 2]->Server().Model().LastImage();
     }
 
     emulator::SimulatedUsbDriver driver{SteadyClock()};
-    std::unique_ptr<emulator::BoxServer> served[2];
-    std::thread threads[2];
+    std::unique_ptr<emulator::ServedBox> served[2];
     Lines links;
 };
 
@@ -77,7 +67,7 @@ TEST_P(GangDownload, OneFaultyBoxEndsOnlyItsOwnDownload) {
 
     FourBoxes line(c.faulty, c.behaviour, c.unplugged);
     for (std::size_t i = 0; i < 2; ++i)
-        ASSERT_TRUE(line.threads[i].joinable()) << line.served[i]->Error();
+        ASSERT_TRUE(line.served[i]->Started()) << line.served[i]->Error();
 
     // Every box reports into one JSON stream as well as its own list.
     std::ostringstream json;
