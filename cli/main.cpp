@@ -185,7 +185,8 @@ int main(int argc, char** argv) {
     port->excludes(emulate);  // the emulated box brings its own link
     // A dry run opens no link: what only a download uses means nothing to it.
     for (auto* dryRun : {dump, check}) {
-        for (const char* name : {"--port", "--emulate", "--json", "--log", "--all-usb", "--wait", "--repeat"}) {
+        for (const char* name :
+             {"--port", "--emulate", "--timeout", "--json", "--log", "--all-usb", "--wait", "--repeat"}) {
             dryRun->excludes(name);
         }
     }

@@ -149,8 +149,8 @@ int AppendWhole(const std::string& path, const std::string& text) {
         written += static_cast<std::size_t>(result);
     }
     // Half a record would read as a whole one with its end missing: it goes.
-    if (error != 0 && written > 0 && sized) {
-        (void)::ftruncate(fd, before.st_size);
+    if (error != 0 && written > 0 && sized && ::ftruncate(fd, before.st_size) != 0) {
+        error = errno;  // the failed write's reason would hide that the file keeps half a record
     }
     if (::close(fd) != 0 && error == 0) {
         error = errno;

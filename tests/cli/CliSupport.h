@@ -17,6 +17,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "links/SerialLink.h"
@@ -74,7 +75,8 @@ struct ProcessOptions {
 // and its stderr into the file `errPath`.
 inline pid_t Spawn(const Lines& argv, int& out, const std::string& errPath, const ProcessOptions& options = {}) {
     int pipe[2];
-    ::pipe2(pipe, O_CLOEXEC);
+    if (::pipe2(pipe, O_CLOEXEC) != 0)
+        throw std::system_error(errno, std::generic_category(), "pipe2");
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(pipe[1], STDOUT_FILENO);
