@@ -270,7 +270,13 @@ private:
         }
         SessionLogRecorder prepared(preparation.get());
         GangImage image;
-        const DownloadOutcome outcome = PrepareGangImage(request_.file, prepared, image);
+        SessionOptions reading;
+        int openError = 0;
+        reading.openFailed = [&openError](int error) { openError = error; };
+        const DownloadOutcome outcome = PrepareGangImage(request_.file, prepared, image, reading);
+        if (openError != 0) {
+            std::fprintf(stderr, "kestrel-flash: %s: %s\n", request_.file.c_str(), std::strerror(openError));
+        }
         for (auto& report : reports) {
             if (report.record) {
                 report.record->NoteEarlierLines(prepared.Lines());

@@ -70,6 +70,7 @@ TEST(KestrelFlashImage, RefusalsUsageErrorsLostOutputAndInformationHaveTheirOwnS
         {{"--dump-image", out, unsupported}, 1, "\nError: unsupported record type in line 2\n"},
         {{"--dump-image", out, "/nonexistent/a.mot"}, 1, "\nError: cannot open sourcefile\n", noFile},
         {{"-q", "--emulate", "/nonexistent/a.mot"}, 4, "Error: cannot open sourcefile\n", noFile},
+        {{"-p", "/dev/null", "-p", port, "/nonexistent/a.mot"}, 4, "Error: cannot open sourcefile\n", noFile},
         {{}, 2, "FILE is required"},
         {{"--json"}, 2, "FILE is required"},  // also for JSON lines
         {{"--no-such-option", "a.mot"}, 2, "--no-such-option"},
