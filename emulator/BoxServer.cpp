@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -220,8 +221,10 @@ void BoxServer::HandleLineEvents() {
                 openedAfresh = openedAfresh || openers_ == 0;
                 ++openers_;
             }
-            if ((event->mask & IN_CLOSE) != 0 && openers_ > 0) {
-                --openers_;
+            if ((event->mask & IN_CLOSE) != 0 && openers_ > 0 && --openers_ == 0) {
+                // A tool killed while it held the line exclusively leaves the flag
+                // on this side's terminal, and every later open but root's fails.
+                ::ioctl(line_.SlaveFd(), TIOCNXCL);
             }
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
         }

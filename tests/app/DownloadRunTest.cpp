@@ -38,12 +38,9 @@ const QString kFirmware = QStringLiteral(KESTREL_SAMPLES_DIR "/kestrel-demo.mot"
 // The emulated box on a pseudo-terminal, served on its own thread until the end
 // of the test or, if asked for, until that many downloads have ended. It hangs
 // up after 30 s, so that a broken download fails the test instead of hanging it.
-struct RunningBox : kestrel::emulator::ServedBox {
-    explicit RunningBox(kestrel::emulator::BoxBehaviour behaviour, int stopAfterDownloads = 0)
-        : ServedBox(kestrel::emulator::BoxModel(behaviour),
-                    {.stopAfterDownloads = stopAfterDownloads, .giveUpAfterMs = 30000}) {}
-    QString Device() const { return QString::fromStdString(DevicePath()); }
-};
+using kestrel::emulator::BoxModel;
+using kestrel::emulator::ServedBox;
+constexpr std::uint32_t kGiveUpMs = 30000;
 
 }  // namespace
 
@@ -181,12 +178,12 @@ void DownloadRunTest::SaveLogWritesTheRecordOfTheLastDownloadAndAnExceptionLeave
 }
 
 void DownloadRunTest::FlashesTheBoxFromTheDialogTwice() {
-    RunningBox box({}, 2);
+    ServedBox box(BoxModel(), {.stopAfterDownloads = 2, .giveUpAfterMs = kGiveUpMs});
     QVERIFY(box.Started());
 
     Ckestrel2Dlg dialog({}, nullptr);
     DialogControls controls(dialog);
-    QVERIFY(dialog.PreselectPort(box.Device()));
+    QVERIFY(dialog.PreselectPort(QString::fromStdString(box.DevicePath())));
     dialog.PreselectFile(kFirmware);
     dialog.show();
     QSignalSpy ended(&dialog, &Ckestrel2Dlg::DownloadEnded);
@@ -215,12 +212,12 @@ void DownloadRunTest::FlashesTheBoxFromTheDialogTwice() {
 }
 
 void DownloadRunTest::ClosingDuringADownloadCancelsItAndFreesThePort() {
-    RunningBox box({.eraseMs = 60000});
+    ServedBox box(BoxModel({.eraseMs = 60000}), {.giveUpAfterMs = kGiveUpMs});
     QVERIFY(box.Started());
 
     Ckestrel2Dlg dialog({}, nullptr);
     DialogControls controls(dialog);
-    QVERIFY(dialog.PreselectPort(box.Device()));
+    QVERIFY(dialog.PreselectPort(QString::fromStdString(box.DevicePath())));
     dialog.PreselectFile(kFirmware);
     QTimer::singleShot(0, &dialog, [&] { QTest::mouseClick(controls.start, Qt::LeftButton); });
     QTimer watch;
@@ -241,7 +238,7 @@ void DownloadRunTest::ClosingDuringADownloadCancelsItAndFreesThePort() {
     QVERIFY(!controls.Lines().contains("FLASHING SUCCESSFULL"));
 
     kestrel::SerialLink link;
-    QVERIFY2(link.Open(box.Device().toStdString(), 115200, 0, 2, 8), "the dialog's link was closed");
+    QVERIFY2(link.Open(box.DevicePath(), 115200, 0, 2, 8), "the dialog's link was closed");
 }
 
 QTEST_MAIN(DownloadRunTest)

@@ -63,7 +63,7 @@ struct Station {
     std::future<int> run;  // last: it ends before the rest goes
 };
 
-TEST(Station, AllUsbFailsAtTheLinkWithoutABoxAndFlashesEveryAttachedBoxAtOnce) {
+TEST(Station, AllUsbFailsAtTheLinkWithoutABoxAndFlashesEveryAttachedBoxAtOnceAndAnEmulatedBoxEveryRound) {
     Station station;
     EXPECT_EQ(cli::RunStation(station.line, station.request), kExitLink);
     station.line.wait = true;
@@ -82,6 +82,12 @@ TEST(Station, AllUsbFailsAtTheLinkWithoutABoxAndFlashesEveryAttachedBoxAtOnce) {
     const auto opened = station.driver.Calls().openIndices.size();
     EXPECT_EQ(cli::RunStation(station.line, station.request), kExitUsage);
     EXPECT_EQ(station.driver.Calls().openIndices.size(), opened);
+
+    // The in-process box serves every round, not only the first.
+    cli::StationOptions rounds;
+    rounds.repeat = 3;
+    station.request.emulate = "ok";
+    EXPECT_EQ(cli::RunStation(rounds, station.request), kExitSuccess);
 }
 
 // A technician swaps boxes: each round flashes whichever box is attached now,
@@ -125,15 +131,6 @@ TEST(Station, RepeatWithWaitReflashesANamedBoxEachTimeItIsAttached) {
     ASSERT_EQ(station.run.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(station.run.get(), kExitSuccess);
     station.ExpectFlashed(box, 2);
-}
-
-// The in-process box serves every round, not only the first.
-TEST(Station, EveryRoundOfARepeatedEmulatedRunIsFlashed) {
-    Station station;
-    station.line.allUsb = false;
-    station.line.repeat = 3;
-    station.request.emulate = "ok";
-    EXPECT_EQ(cli::RunStation(station.line, station.request), kExitSuccess);
 }
 
 // A plain "USB" tries the boxes in turn: the log names the one that took the download.

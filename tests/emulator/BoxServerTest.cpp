@@ -1,6 +1,7 @@
 #include "emulator/ServedBox.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
@@ -33,7 +34,10 @@ Bytes ReadFile(const std::string& path) {
 
 // Whole downloads by the tool's own workflow through the server's symbolic link:
 // the box sees the line settings the tool chose for the file's kind, saves the
-// image it received, and ends after the one download asked for.
+// image it received, and ends after the one download asked for. Its link is its
+// own: it replaces neither another box's nor a user's file. A second opener
+// during the erase (as root it passes the tool's exclusive lock) leaves the
+// download alone: the box starts afresh only after the tool side has closed.
 TEST(BoxServer, ServesADownloadAtTheLineSettingsTheToolChoseForTheFile) {
     struct Row {
         std::string file;
@@ -41,8 +45,8 @@ TEST(BoxServer, ServesADownloadAtTheLineSettingsTheToolChoseForTheFile) {
         std::uint32_t baudRate;
         std::uint8_t verdictAfterReadBack;
     };
-    const std::vector<Row> rows{{"kestrel-demo.mot", {.eraseMs = 50}, 115200, 'S'},
-                                {"kestrel-demo.bin", {.firmwareType = 2, .dataIdleMs = 50}, 38400, 0}};
+    const std::vector<Row> rows{{"kestrel-demo.mot", {.eraseMs = 800}, 115200, 'S'},
+                                {"kestrel-demo.bin", {.firmwareType = 2, .eraseMs = 800, .dataIdleMs = 50}, 38400, 0}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.file);
         const testing::TempDir dir;
@@ -56,8 +60,33 @@ TEST(BoxServer, ServesADownloadAtTheLineSettingsTheToolChoseForTheFile) {
                                      .giveUpAfterMs = kGiveUpMs,
                                      .report = [&reports](const std::string& text) { reports.push_back(text); }});
         ASSERT_TRUE(box->Started()) << box->Error();
+        const std::string userFile = dir.Write("mine.txt", std::string("mine"));
+        for (const std::string& taken : {linkPath, userFile}) {
+            BoxServer second(BoxModel(), {.linkPath = taken});
+            EXPECT_FALSE(second.Start()) << taken;
+            EXPECT_EQ(second.Error(), EEXIST);
+        }
+        // A tool killed while it held the line exclusively leaves the flag on:
+        // the box clears it once the tool side has closed, or the next open fails.
+        const int killed = ::open(linkPath.c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_EQ(::ioctl(killed, TIOCEXCL), 0);
+        ::close(killed);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const int probe = ::open(linkPath.c_str(), O_RDWR | O_NOCTTY);
+        int exclusive = -1;
+        EXPECT_EQ(::ioctl(probe, TIOCGEXCL, &exclusive), 0);
+        EXPECT_EQ(exclusive, 0);
+        ::close(probe);
+        std::jthread intruder([&linkPath] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            const int fd = ::open(linkPath.c_str(), O_RDWR | O_NOCTTY);
+            if (fd >= 0)
+                ::close(fd);
+        });
         RecordingStatusList status;
-        const auto outcome = RunDownload(linkPath, std::string(KESTREL_SAMPLES_DIR) + "/" + row.file, status);
+        SessionOptions options;
+        options.answerTimeoutMs = 3000;
+        const auto outcome = RunDownload(linkPath, std::string(KESTREL_SAMPLES_DIR) + "/" + row.file, status, options);
         EXPECT_EQ(outcome, DownloadOutcome::Success);
         // The download asked for ends the serving, a box that miscounts it its give-up time.
         EXPECT_EQ(outcome == DownloadOutcome::Success ? box->Wait() : box->Stop(), 0);
@@ -82,45 +111,8 @@ TEST(BoxServer, ServesADownloadAtTheLineSettingsTheToolChoseForTheFile) {
         }
         box.reset();
         EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(linkPath)));
+        EXPECT_EQ(ReadFile(userFile), Bytes({'m', 'i', 'n', 'e'}));
     }
-}
-
-// As root a second opener passes the tool's exclusive lock; its open and close
-// must leave the running download alone (the box starts afresh only once the
-// tool side has closed), and it ends in time however the box is broken.
-TEST(BoxServer, ASecondOpenerDuringADownloadLeavesItAlone) {
-    ServedBox box(BoxModel({.eraseMs = 1500}), {.stopAfterDownloads = 1, .giveUpAfterMs = kGiveUpMs});
-    ASSERT_TRUE(box.Started()) << box.Error();
-    std::jthread intruder([&box] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));  // into the erase
-        const int fd = ::open(box.DevicePath().c_str(), O_RDWR | O_NOCTTY);
-        if (fd >= 0)
-            ::close(fd);
-    });
-    RecordingStatusList status;
-    SessionOptions options;
-    options.answerTimeoutMs = 3000;
-    EXPECT_EQ(RunDownload(box.DevicePath(), std::string(KESTREL_SAMPLES_DIR) + "/kestrel-demo.mot", status, options),
-              DownloadOutcome::Success);
-    EXPECT_EQ(box.Wait(), 0);
-    EXPECT_EQ(box.Server().Model().LastVerdict(), 'S');
-}
-
-// The link goes only where nothing is: a user's file and another box's link stay as they are.
-TEST(BoxServer, NeverReplacesAFileItDidNotMake) {
-    const testing::TempDir dir;
-    const std::string file = dir.Write("firmware.mot", std::string("mine"));
-    const std::string otherLink = (dir.Path() / "box").string();
-    ServedBox other(BoxModel(), {.linkPath = otherLink});
-    ASSERT_TRUE(other.Started()) << other.Error();
-    const auto otherDevice = std::filesystem::read_symlink(otherLink);
-    for (const std::string& path : {file, otherLink}) {
-        BoxServer server(BoxModel(), {.linkPath = path});
-        EXPECT_FALSE(server.Start()) << path;
-        EXPECT_EQ(server.Error(), EEXIST);
-    }
-    EXPECT_EQ(ReadFile(file), Bytes({'m', 'i', 'n', 'e'}));
-    EXPECT_EQ(std::filesystem::read_symlink(otherLink), otherDevice);
 }
 
 TEST(LinePacer, BooksTheLineByteForByteAndSaysWhenItIsFreeAgain) {

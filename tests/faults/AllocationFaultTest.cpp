@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "FailingAllocator.h"
-#include "FaultFirmware.h"
 #include "ProcessResources.h"
 #include "session/DownloadWorkflow.h"
 #include "station/GangDownload.h"
+#include "support/Firmware.h"
 #include "support/SimulatedBox.h"
 
 // Memory that runs out anywhere in the tool during a download: each of its
@@ -76,29 +76,15 @@ struct BoxEnd {
 };
 
 // One download of `file` into `count` boxes with the nth allocation armed: a
-// plain download for one box (on the box's manual clock), a gang download of
-// the image built beforehand for more. Every box's device must be closed after.
+// plain download for one box, on a manual clock; for more, a gang download of
+// the image built beforehand, in real time (a manual clock is no thread's to
+// share). Every box's device must be closed after.
 std::vector<BoxEnd> RunArmed(const std::string& file, const emulator::BoxBehaviour& behaviour, std::size_t count,
                              std::size_t nth, bool& failed) {
-    std::vector<BoxEnd> ends(count);
-    if (count == 1) {
-        SimulatedBox box(behaviour);
-        PausingUsbDriver driver(box.driver);
-        SessionOptions options = box.Options(3000);
-        options.usbDriver = &driver;
-        FailNthAllocation(nth);
-        ends[0].outcome = RunDownload("USB", file, box.status, options);
-        failed = AllocationFailed();
-        FailNthAllocation(0);
-        ends[0].lines = box.status.lines();
-        EXPECT_FALSE(box.driver.IsOpen(box.slot));
-        return ends;
-    }
-    emulator::SimulatedUsbDriver simulated(SteadyClock());
+    ManualClock manual;
+    emulator::SimulatedUsbDriver simulated(count == 1 ? static_cast<Clock&>(manual) : SteadyClock());
     PausingUsbDriver driver(simulated);
-    RecordingStatusList preparation;
-    GangImage image;
-    EXPECT_EQ(PrepareGangImage(file, preparation, image), DownloadOutcome::Success);
+    UsbLink::ForgetDeviceListing();
     std::vector<RecordingStatusList> lists(count);
     std::vector<GangBox> boxes(count);
     for (std::size_t i = 0; i < count; ++i) {
@@ -107,11 +93,19 @@ std::vector<BoxEnd> RunArmed(const std::string& file, const emulator::BoxBehavio
         boxes[i].options.usbDriver = &driver;
         boxes[i].options.answerTimeoutMs = 3000;
     }
+    boxes[0].options.clock = &manual;
+    boxes[0].options.cancelRequested = SimulatedBox::Bounded();
+    GangImage image;
+    EXPECT_TRUE(count == 1 || PrepareGangImage(file, lists[0], image) == DownloadOutcome::Success);
+    lists[0].Clear();
+    std::vector<BoxEnd> ends(count);
     FailNthAllocation(nth);
     try {
-        const auto results = RunGangDownload(image, boxes);
-        for (std::size_t i = 0; i < count; ++i)
-            ends[i].outcome = results[i].outcome;
+        if (count == 1)
+            ends[0].outcome = RunDownload(boxes[0].linkName, file, lists[0], boxes[0].options);
+        else
+            for (std::size_t i = 0; const auto& result : RunGangDownload(image, boxes))
+                ends[i++].outcome = result.outcome;
     } catch (const std::bad_alloc&) {
         // Only before any box was touched: each is left as it was.
         for (std::size_t i = 0; i < count; ++i)
@@ -168,7 +162,7 @@ bool SweepAllocations(const std::string& file, emulator::BoxBehaviour behaviour,
 }
 
 TEST(OutOfMemory, AnyAllocationOfAnSRecordOrBinaryOrGangDownloadMayFail) {
-    const FaultFirmware files;
+    const FirmwareFiles files;
     EXPECT_TRUE(SweepAllocations(files.mot, {}));
     EXPECT_TRUE(SweepAllocations(files.bin, {.firmwareType = 2}));
     SweepAllocations(files.mot, {}, 3);
@@ -185,7 +179,7 @@ public:
 };
 
 TEST(OutOfMemory, InTheDriverWhileTheLineIsSetUpTheDeviceIsReleased) {
-    const FaultFirmware files;
+    const FirmwareFiles files;
     SimulatedBox box;
     OutOfMemoryInTheSettings driver(box.driver);
     SessionOptions options = box.Options(3000);

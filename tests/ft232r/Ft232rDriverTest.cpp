@@ -1,5 +1,6 @@
 // kestrel-flash over USB through the real libftdi1 and FtdiUsbDriver, into FT232R
 // chips modelled at the libusb level by a library preloaded into the process.
+#include <ftdi.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,8 +16,9 @@ namespace {
 // Boxes on USB for the processes this test starts, with their records and images in a TempDir.
 class UsbBoxes {
 public:
-    explicit UsbBoxes(const std::string& serials, const std::string& scenario = "") {
+    explicit UsbBoxes(const std::string& serials, const std::string& scenario = "", bool paced = false) {
         Set("LD_PRELOAD", KESTREL_FT232R_MODEL);
+        Set("KESTREL_FT232R_PACE", paced ? "1" : "0");
         Set("KESTREL_FT232R_BOXES", serials);
         Set("KESTREL_FT232R_SCENARIO", scenario);
         Set("KESTREL_FT232R_RECORD", (dir_.Path() / "%s.rec").string());
@@ -78,11 +80,15 @@ std::string Sync(const std::string& baud) {
 }
 
 TEST(Ft232rDriverTest, FlashesBothSamplesWithTheBoxLineSettings) {
-    const struct { std::string file, scenario, baud; } cases[] = {{kMot, "", "115385"}, {kBin, "type2", "38400"}};
+    // The binary image also at the line's own pace: about 1.2 s at 38400 baud.
+    const struct {
+        std::string file, scenario, baud;
+        bool paced;
+    } cases[] = {{kMot, "", "115385", false}, {kBin, "type2", "38400", false}, {kBin, "type2", "38400", true}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.file);
+        SCOPED_TRACE(c.file + (c.paced ? " paced" : ""));
         const std::string expected = Dumped(c.file);
-        const UsbBoxes boxes("KST-A", c.scenario);
+        const UsbBoxes boxes("KST-A", c.scenario, c.paced);
         const ProcessResult result = Flash({"-q", "-p", "USB", c.file});
         EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
         EXPECT_EQ(result.LastOutLine(), "FLASHING SUCCESSFULL");
@@ -153,6 +159,24 @@ TEST(Ft232rDriverTest, AVanishedRefusedOrBusyDeviceEndsWithItsErrorAndIsFreed) {
         const bool unplugged = std::find(record.begin(), record.end(), "unplugged") != record.end();
         EXPECT_EQ(unplugged, c.scenario.rfind("unplug", 0) == 0);
     }
+}
+
+// The model is linked into this program ahead of libusb: libftdi1's asynchronous
+// calls, which the driver does not use, reach it as they would reach a chip.
+TEST(Ft232rDriverTest, AnswersLibftdiAsynchronousTransfers) {
+    const UsbBoxes boxes("KST-A");
+    std::unique_ptr<ftdi_context, void (*)(ftdi_context*)> ftdi(ftdi_new(), ftdi_free);
+    ASSERT_EQ(ftdi_usb_open_desc(ftdi.get(), 0x0403, 0x6001, nullptr, "KST-A"), 0);
+    unsigned char sync = 0x2A;
+    unsigned char answer = 0;
+    EXPECT_EQ(ftdi_transfer_data_done(ftdi_write_data_submit(ftdi.get(), &sync, 1)), 1);
+    EXPECT_EQ(ftdi_transfer_data_done(ftdi_read_data_submit(ftdi.get(), &answer, 1)), 1);
+    EXPECT_EQ(answer, 0x01);  // the box's firmware type
+    timeval wait{0, 1000};
+    ftdi_transfer_data_cancel(ftdi_read_data_submit(ftdi.get(), &answer, 1), &wait);  // nothing more comes
+    EXPECT_EQ(boxes.Syncs("KST-A").size(), 1U);
+    ftdi_usb_close(ftdi.get());
+    EXPECT_TRUE(boxes.AllClosed("KST-A"));
 }
 
 }  // namespace

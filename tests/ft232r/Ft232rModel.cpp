@@ -43,7 +43,7 @@
 #include <vector>
 
 #include "emulator/BoxModel.h"
-#include "emulator/BoxOptions.h"
+#include "emulator/BoxScenarios.h"
 
 struct libusb_context {
     int unused = 0;
@@ -97,42 +97,24 @@ struct Scenario {
     bool busy = false;
 };
 
+// The kestrel-box scenarios, plus what only a USB device can do: vanish, refuse
+// its opener, or be claimed by another program.
 Scenario ParseScenario(const std::string& name) {
+    using namespace kestrel::emulator;
     Scenario s;
-    BoxBehaviour& b = s.behaviour;
-    const auto stageAfter = [&name](const std::string& prefix) -> std::optional<BoxStage> {
-        return name.rfind(prefix, 0) == 0 ? kestrel::emulator::ParseStage(name.substr(prefix.size())) : std::nullopt;
-    };
-    if (name == "type2") {
-        b.firmwareType = 2;
-    } else if (name == "wrong-type") {
-        b.firmwareType = 7;
-    } else if (name == "stray-bytes") {
-        b.strayBeforeType = {0x00, 0x55};
-        b.retriesAfterLength = 2;
-        b.unexpectedAfterLength = 1;
-        b.strayDuringErase = {0x00};
-    } else if (name == "no-read-back") {
-        b.readBack = false;
-    } else if (name == "corrupt-read-back") {
-        b.corruptReadBack = true;
-    } else if (name == "short-read-back") {
-        b.shortReadBack = 100;
-    } else if (name == "slow-erase") {
-        b.eraseMs = 3000;
-    } else if (name == "access-denied") {
+    const std::string unplugAt = "unplug-at-";
+    std::optional<BoxStage> unplugStage;
+    if (name.rfind(unplugAt, 0) == 0)
+        unplugStage = ParseStage(name.substr(unplugAt.size()));
+    if (name == "access-denied") {
         s.accessDenied = true;
     } else if (name == "busy") {
         s.busy = true;
-    } else if (auto refuse = stageAfter("refuse-")) {
-        b.refuseAt = refuse;
-    } else if (auto silent = stageAfter("silent-")) {
-        b.silentAt = silent;
-    } else if (auto hangUp = stageAfter("hang-up-")) {
-        b.hangUpAt = hangUp;
-    } else if (auto unplug = stageAfter("unplug-at-")) {
-        b.hangUpAt = unplug;
-    } else if (!name.empty() && name != "ok") {
+    } else if (unplugStage) {
+        s.behaviour.hangUpAt = unplugStage;  // over USB the line's end is the device's
+    } else if (const auto named = FindScenario(name.empty() ? "ok" : name)) {
+        s.behaviour = named->behaviour;
+    } else {
         std::fprintf(stderr, "kestrel-ft232r: unknown scenario %s\n", name.c_str());
     }
     return s;
@@ -581,8 +563,15 @@ int LIBUSB_CALL libusb_claim_interface(libusb_device_handle* handle, int interfa
     if (locked.model.scenario.busy)
         return LIBUSB_ERROR_BUSY;
     handle->claimed = true;
-    // A new user of the line: the box forgets a half-done exchange.
+    // A new user of the line: the box forgets a half-done exchange, and the
+    // record shows what this user sets, not what an earlier one left.
     box.model.Restart();
+    box.baud = 9600;
+    box.bits = 8;
+    box.parity = box.stop = 0;
+    box.flow = box.dtr = box.rts = "-";
+    box.latencyMs = 16;
+    box.rxPurged = false;
     box.lastPacketAt = Now();
     locked.model.Record(box, "claim");
     return 0;

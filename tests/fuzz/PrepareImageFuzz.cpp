@@ -5,8 +5,6 @@
 // Input: byte 0 picks the name, byte 1 how the rest is stretched (repeated up
 // to a length near the buffer limits, so that a short input reaches them), the
 // rest is the file content.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +20,7 @@
 #include "session/PrepareImage.h"
 #include "session/RecordingStatusList.h"
 #include "tests/fuzz/FuzzCheck.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -32,20 +31,6 @@ const char* const kNames[] = {"firmware.mot", "firmware.bin", "FIRMWARE.MOT", "i
 
 // Lengths near the limits: the verify half, the output buffer, the source buffer.
 const std::uint32_t kStretchTargets[] = {29, 30, 31, 229375, 229376, 229377, 458752, 499999, 500000, 500001};
-
-// A private directory for the files, made on the first input and removed at exit.
-struct WorkDirectory {
-    WorkDirectory() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-fuzz-XXXXXX").string();
-        KESTREL_FUZZ_CHECK(::mkdtemp(pattern.data()) != nullptr);
-        path = pattern;
-    }
-    ~WorkDirectory() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    std::filesystem::path path;
-};
 
 std::vector<std::uint8_t> Content(std::uint8_t stretch, const std::uint8_t* data, std::size_t size) {
     std::vector<std::uint8_t> content(data, data + size);
@@ -68,8 +53,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const char* name = kNames[data[0] % (sizeof kNames / sizeof kNames[0])];
     const auto content = Content(data[1], data + 2, size - 2);
-    static const WorkDirectory directory;
-    const std::string path = (directory.path / name).string();
+    // A private directory for the files, made on the first input and removed at exit.
+    static const kestrel::testing::TempDir directory;
+    KESTREL_FUZZ_CHECK(!directory.Path().empty());
+    const std::string path = (directory.Path() / name).string();
     {
         std::ofstream file(path, std::ios::binary);
         file.write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));

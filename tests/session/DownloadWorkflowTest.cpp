@@ -4,11 +4,10 @@
 #include <tuple>
 #include <vector>
 
-#include "SessionTestFirmware.h"
 #include "emulator/ServedBox.h"
 #include "session/DownloadWorkflow.h"
+#include "support/Firmware.h"
 #include "support/SimulatedBox.h"
-#include "support/TempDir.h"
 
 // Whole downloads: every outcome with every line the user sees, and the link
 // free again afterwards whatever the outcome.
@@ -28,14 +27,9 @@ const Lines kPrepared = {kOpening, kLoading, kAnalysing, "16 lines interpreted",
 const Lines kFlashed = {kWaiting, "Writing datalength... ", "Erasing flash... ", "Writing data... "};
 const Lines kBinFlashed = {kWaiting, "Writing header... ", "Erasing flash... ", "Writing data... "};
 
-struct Firmware {
-    TempDir dir;
-    std::string mot = dir.Write("firmware.mot", WriteSRecordFile(SampleBlocks()));
-    std::string bin = dir.Write("image.bin", BinImage(500));  // 256 + 256 + 18 bytes
+struct Firmware : FirmwareFiles {
     std::string largest = dir.Write("largest.bin", BinImage(229376 - 30));
-    std::string misplaced = dir.Write("misplaced.mot", WriteSRecordFile({{kWindowStart + 0x100, Pattern(64, 5)}}));
     std::string unsupported = dir.Write("s1.mot", SRecordLine('0', 0, nullptr, 0) + SRecordLine('1', 0, nullptr, 0));
-    std::string missing = (dir.Path() / "missing.mot").string();
 };
 
 TEST(RunDownload, EachOutcomeWithItsLines) {

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "SessionTestFirmware.h"
 #include "session/PrepareImage.h"
 #include "session/RecordingStatusList.h"
+#include "support/Firmware.h"
 #include "support/SimulatedBox.h"
 #include "support/TempDir.h"
 

@@ -115,7 +115,7 @@ struct ReportedDownload {
 };
 
 TEST(JsonLinesStatusList, AWholeDownloadGivesItsStatusLinesInOrderWithProgressAndTheResult) {
-    StationFirmware firmware;
+    FirmwareFiles firmware;
     const ReportedDownload run(firmware.mot);
     ASSERT_EQ(run.outcome, DownloadOutcome::Success);
     const auto objects = ParseAll(run.out.str());
@@ -159,7 +159,7 @@ std::string Form(std::string text) {
 }
 
 TEST(SessionLog, RecordsOfDownloadsAreAppendedWithEveryLineInOrder) {
-    StationFirmware firmware;
+    FirmwareFiles firmware;
     const std::string log = firmware.Path("line.log");
     const ReportedDownload flashed(firmware.mot);
     ASSERT_EQ(flashed.record.outcome, "success");

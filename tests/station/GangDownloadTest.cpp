@@ -59,7 +59,7 @@ class GangDownload : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(GangDownload, OneFaultyBoxEndsOnlyItsOwnDownload) {
     const FaultCase& c = GetParam();
-    StationFirmware firmware;
+    FirmwareFiles firmware;
     RecordingStatusList preparation;
     GangImage image;
     ASSERT_EQ(PrepareGangImage(firmware.mot, preparation, image), DownloadOutcome::Success);
@@ -123,11 +123,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FaultCase{"UsbBoxUnplugged", 0, {}, Outcome::LinkFailed, "Error: cannot open Ixo Serial Device", true},
         FaultCase{"UsbBoxOfTheOtherType", 0, {.firmwareType = 2}, Outcome::BoxRefused, "Error: Wrong firmware type"},
-        FaultCase{"UsbBoxRefusesTheErase",
-                  1,
-                  {.refuseAt = BoxStage::Erase},
-                  Outcome::BoxRefused,
-                  "Error: cannot erase flash"},
         FaultCase{"UsbBoxSilentDuringTheData",
                   1,
                   {.silentAt = BoxStage::Data},
@@ -152,27 +147,21 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<FaultCase>& param) { return std::string(param.param.name); });
 
 TEST(GangDownloadImage, ABinaryImageGoesStraightAt38400) {
-    StationFirmware firmware;
+    FirmwareFiles firmware;
     RecordingStatusList status;
     GangImage image;
     ASSERT_EQ(PrepareGangImage(firmware.bin, status, image), DownloadOutcome::Success);
     EXPECT_EQ(image.sourceKind, DataConverter::kSourceBin);
     EXPECT_EQ(image.sha256, Sha256Of(firmware.binImage));
 
-    ManualClock clock;
-    emulator::SimulatedUsbDriver driver(clock);
-    UsbLink::ForgetDeviceListing();
-    driver.AddDevice(emulator::SimulatedUsbDevice{.behaviour = {.firmwareType = 2}});
-    RecordingStatusList boxStatus;
-    GangBox box{.linkName = "USB:0", .status = &boxStatus, .options = {}};
-    box.options.usbDriver = &driver;
-    box.options.clock = &clock;
-    const auto results = RunGangDownload(image, {box});
+    SimulatedBox box({.firmwareType = 2});
+    const auto results =
+        RunGangDownload(image, {{.linkName = "USB:0", .status = &box.status, .options = box.Options()}});
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0].outcome, DownloadOutcome::Success);
     // Opened once, straight at the binary image's rate: no reopen without a file to load.
-    EXPECT_EQ(driver.BaudRates(0), std::vector<std::uint32_t>{38400});
-    EXPECT_EQ(driver.Model(0).LastImage(), firmware.binImage);
+    EXPECT_EQ(box.driver.BaudRates(0), std::vector<std::uint32_t>{38400});
+    EXPECT_EQ(box.Model().LastImage(), firmware.binImage);
 }
 
 }  // namespace
