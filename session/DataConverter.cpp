@@ -1,6 +1,7 @@
 #include "session/DataConverter.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -65,9 +66,7 @@ int DataConverter::LoadSourceFile(const std::string& path) {
             break;
         case SourceFileRead::CannotOpen:
             statusList.AppendStatus("Error: cannot open sourcefile");
-            if (options_.sourceOpenFailed) {
-                options_.sourceOpenFailed(sourceOpenError);
-            }
+            ReportOpenFailed(sourceOpenError);
             return kSourceCannotOpen;
         case SourceFileRead::TooLarge:
             statusList.AppendStatus("Error: sourcefile too large");
@@ -186,6 +185,7 @@ int DataConverter::OpenInterface(const std::string& name, std::uint32_t baudRate
         if (opened) {
             return 0;
         }
+        ReportOpenFailed(serialLink->OpenError());
         statusList.AppendStatus("Error: cannot open comport");
         return kInterfaceOpenFailed;
     }
@@ -217,6 +217,12 @@ int DataConverter::OpenInterface(const std::string& name, std::uint32_t baudRate
     }
     statusList.AppendStatus("Error: cannot open Ixo Serial Device");
     return kInterfaceOpenFailed;
+}
+
+void DataConverter::ReportOpenFailed(int error) {
+    if (options_.openFailed) {
+        options_.openFailed(error);
+    }
 }
 
 void DataConverter::ReportUsbDeviceOpened(int index) {

@@ -31,9 +31,9 @@ struct SessionOptions {
     // Told the index of the USB device that opened: a plain "USB" does not say
     // which box it was, and a record of the download should.
     std::function<void(int index)> usbDeviceOpened;
-    // Told the system's reason (an errno value) when the firmware file cannot
-    // be opened: the status line says what failed, this says why.
-    std::function<void(int error)> sourceOpenFailed;
+    // Told the system's error number when the source file or the serial port
+    // cannot be opened: the status line says what failed, a user needs to know why.
+    std::function<void(int error)> openFailed;
 };
 
 // The flashing session: everything one download needs, from the raw file bytes
@@ -132,6 +132,7 @@ private:
     // Opens the one USB device that a "USB:" selector names; its index, or -1.
     int OpenSelectedUsbDevice(const std::string& selector, std::uint32_t baudRate);
     void ReportUsbDeviceOpened(int index);
+    void ReportOpenFailed(int error);
     // The link that LinkKind names is absent, closed, or has failed since its open.
     bool LinkBroken() const;
     bool CancelRequested() const;

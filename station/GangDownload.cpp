@@ -63,9 +63,10 @@ void FlashOneBox(const GangImage& image, const GangBox& box, GangBoxResult& resu
 
 }  // namespace
 
-DownloadOutcome PrepareGangImage(const std::string& filePath, StatusList& status, GangImage& image) {
+DownloadOutcome PrepareGangImage(const std::string& filePath, StatusList& status, GangImage& image,
+                                 const SessionOptions& options) {
     // About 1 MiB of buffers: on the heap. No link: nothing is reopened for a binary image.
-    auto session = std::make_unique<DataConverter>(status);
+    auto session = std::make_unique<DataConverter>(status, options);
     const DownloadOutcome prepared = PrepareImage(*session, filePath, status);
     if (prepared != DownloadOutcome::Success) {
         return prepared;

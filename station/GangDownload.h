@@ -19,7 +19,9 @@ struct GangImage {
 
 // Reads and builds `filePath` as a download does, without a link, announcing
 // the stages on `status`. On success `image` holds the image.
-DownloadOutcome PrepareGangImage(const std::string& filePath, StatusList& status, GangImage& image);
+// `options` reach the session that reads the file (its openFailed hook, say).
+DownloadOutcome PrepareGangImage(const std::string& filePath, StatusList& status, GangImage& image,
+                                 const SessionOptions& options = {});
 
 // One box of the gang. `status` receives that box's lines only, from the box's
 // own thread; it must outlive the gang run.

@@ -49,14 +49,22 @@ private:
     std::vector<TimedLine> lines_;
 };
 
-// The record as text: a head line with the UTC start time and tool version,
-// one "key: value" line per field, each status line with its offset, the result,
-// and an empty line that ends the record.
+// The record as text, control characters in its fields escaped (\n, \x1B): a head line with the UTC start time and tool
+// version, one "key: value" line per field, each status line with its offset, the result, and an empty line that ends
+// the record.
 std::string FormatSessionRecord(const SessionRecord& record);
 
 // Appends the record to the file at `path`, creating it if need be, in one
-// write so that records of boxes flashed at once never interleave. 0, or the
-// errno of the failure.
+// write so that records of boxes flashed at once never interleave. A record is
+// written whole or not at all: after a short write the file is cut back to
+// its size before. 0, or the errno of the failure.
 int AppendSessionRecord(const std::string& path, const SessionRecord& record);
+
+// Whether a record could be appended to `path`: opens it as AppendSessionRecord
+// does (creating it), writing nothing. 0, or the errno of the failure.
+int CheckSessionLog(const std::string& path);
+
+// Appends `text` to the file at `path` as AppendSessionRecord does.
+int AppendWhole(const std::string& path, const std::string& text);
 
 }  // namespace kestrel

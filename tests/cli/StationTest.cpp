@@ -76,6 +76,13 @@ TEST(Station, AllUsbFailsAtTheLinkWithoutABoxAndFlashesEveryAttachedBoxAtOnceAnd
     station.ExpectFlashed(0, 1);
     station.ExpectFlashed(1, 1);
 
+    // One box by its serial number and by its index is one port given twice: no box is opened.
+    station.line = cli::StationOptions();
+    station.line.ports = {"USB:KST-B", "USB:0", "usb:1"};
+    const auto opened = station.driver.Calls().openIndices.size();
+    EXPECT_EQ(cli::RunStation(station.line, station.request), kExitUsage);
+    EXPECT_EQ(station.driver.Calls().openIndices.size(), opened);
+
     // The in-process box serves every round, not only the first.
     cli::StationOptions rounds;
     rounds.repeat = 3;

@@ -105,7 +105,7 @@ TEST(PrepareImage, EachFileGivesItsReaderLinesAndImage) {
         RecordingStatusList status;
         int reported = 0;
         SessionOptions options;
-        options.sourceOpenFailed = [&reported](int error) { reported = error; };
+        options.openFailed = [&reported](int error) { reported = error; };
         auto session = std::make_unique<DataConverter>(status, options);
         // Should the FIFO block, a writer that comes and goes releases it, and the lines tell.
         std::jthread release;
