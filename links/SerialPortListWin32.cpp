@@ -159,8 +159,23 @@ std::vector<SerialPortInfo> ListSerialPorts(const std::string& /*root*/) {
 
 bool SerialDevicePresent(const std::string& device) {
     const std::string name = PortName(device);
+    if (name.empty()) {
+        return false;
+    }
     wchar_t target[1024];
-    return !name.empty() && ::QueryDosDeviceW(WideFromUtf8(name).c_str(), target, 1024) != 0;
+    if (::QueryDosDeviceW(WideFromUtf8(name).c_str(), target, 1024) != 0) {
+        return true;
+    }
+    // Not every system names every port there (Wine names only the ports it
+    // found at start); a port that opens, or is held by another program, is there.
+    const std::wstring path = WideFromUtf8("\\\\.\\" + name);
+    HANDLE handle = ::CreateFileW(path.c_str(), 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(handle);
+        return true;
+    }
+    const DWORD error = ::GetLastError();
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_BUSY;
 }
 
 bool SameSerialDevice(const std::string& a, const std::string& b) {
