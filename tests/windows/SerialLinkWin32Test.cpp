@@ -24,7 +24,8 @@ TEST(SerialLinkWin32, PortsOpenByTheirDeviceNameAndThatNameSelectsTheDevice) {
     EXPECT_EQ(choice.refusal, 0);
 }
 
-// Settings the line cannot take are refused before any port is touched.
+// Settings the line cannot take are refused before any device is opened (the
+// name is of no device at all, which would fail differently).
 TEST(SerialLinkWin32, RefusesLineCodesAPortCannotTake) {
     const struct {
         std::uint32_t baudRate;
@@ -32,7 +33,7 @@ TEST(SerialLinkWin32, RefusesLineCodesAPortCannotTake) {
     } rows[] = {{115200, 5, 2, 8}, {115200, 0, 3, 8}, {115200, 0, 2, 9}, {115200, 0, 2, 4}, {0, 0, 2, 8}};
     for (const auto& row : rows) {
         SerialLink link;
-        EXPECT_FALSE(link.Open("\\\\.\\COM41", row.baudRate, row.parity, row.stopBits, row.byteSize));
+        EXPECT_FALSE(link.Open("\\\\.\\KestrelNoSuchPort", row.baudRate, row.parity, row.stopBits, row.byteSize));
         EXPECT_EQ(link.OpenError(), EINVAL);
         EXPECT_FALSE(link.IsOpen());
     }
