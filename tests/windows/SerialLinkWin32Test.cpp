@@ -4,6 +4,7 @@
 #include <string>
 
 #include "links/SerialLink.h"
+#include "links/SerialPortList.h"
 #include "session/LinkNames.h"
 
 namespace kestrel {
@@ -17,6 +18,14 @@ TEST(SerialLinkWin32, PortsOpenByTheirDeviceNameAndThatNameSelectsTheDevice) {
     } rows[] = {{1, "\\\\.\\COM1"}, {12, "\\\\.\\COM12"}, {0, ""}, {-3, ""}};
     for (const auto& row : rows) {
         EXPECT_EQ(SerialLink::DeviceForPort(row.port), row.device) << row.port;
+    }
+    // The listing names ports "COM12"; the link opens "\\.\COM12": one port.
+    const struct {
+        const char *a, *b;
+        bool same;
+    } names[] = {{"COM12", "\\\\.\\COM12", true}, {"com12", "COM12", true}, {"COM1", "COM12", false}, {"", "", false}};
+    for (const auto& row : names) {
+        EXPECT_EQ(SameSerialDevice(row.a, row.b), row.same) << row.a << " " << row.b;
     }
     const LinkChoice choice = ChooseLink("\\\\.\\COM12");
     EXPECT_EQ(choice.kind, LinkChoice::Kind::Serial);
