@@ -7,8 +7,9 @@ DEBUG_BUILD_DIR ?= build-debug
 DEBUG_CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Debug -DKESTREL_LTO=ON -DKESTREL_WERROR=ON -DKESTREL_BUILD_BENCH=OFF -DKESTREL_FUZZ=OFF
 
 ASAN_BUILD_DIR ?= build-asan
+WIN_BUILD_DIR ?= build-win
 
-.PHONY: all deps configure build test unit-tests debug-tests sanitize demo demo-gui bench fuzz package clean
+.PHONY: all deps configure build test unit-tests debug-tests sanitize windows windows-test demo demo-gui bench fuzz package clean
 
 all: build
 
@@ -24,8 +25,9 @@ build: configure
 # Every test; then every test again in a Debug build linked with link-time
 # optimisation, which refuses two types of one name; then the core, command-line,
 # emulator and fault tests and the fuzz corpora again under AddressSanitizer
-# and UndefinedBehaviorSanitizer.
-test: unit-tests debug-tests sanitize
+# and UndefinedBehaviorSanitizer; then the Windows programs, cross-built and
+# tested under Wine.
+test: unit-tests debug-tests sanitize windows-test
 
 unit-tests: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
@@ -37,6 +39,17 @@ debug-tests: deps
 
 sanitize: deps
 	scripts/sanitize-test $(ASAN_BUILD_DIR) $(JOBS)
+
+# The Windows programs, cross-built with mingw-w64 into $(WIN_BUILD_DIR), and
+# $(WIN_BUILD_DIR)/kestrel-loader-<version>-win64.zip with them.
+windows:
+	scripts/install-deps windows
+	cmake -S . -B $(WIN_BUILD_DIR) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(WIN_BUILD_DIR) -j $(JOBS)
+
+# The Windows programs under Wine, against the native box emulator.
+windows-test: windows build
+	scripts/windows-test $(WIN_BUILD_DIR) $(BUILD_DIR)
 
 # libFuzzer runs of every fuzz target (FUZZ_SECONDS each, 600 by default).
 fuzz: deps
@@ -58,4 +71,4 @@ package: build
 	cmake --build $(BUILD_DIR) --target package
 
 clean:
-	rm -rf $(BUILD_DIR) $(DEBUG_BUILD_DIR) $(ASAN_BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(DEBUG_BUILD_DIR) $(ASAN_BUILD_DIR) $(WIN_BUILD_DIR)

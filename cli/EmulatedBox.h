@@ -4,18 +4,20 @@
 #include <string>
 
 #include "emulator/BoxScenarios.h"
-#include "emulator/ServedBox.h"
 #include "emulator/SimulatedUsbDriver.h"
 
 namespace kestrel::cli {
 
 // An emulated box inside this process for a --emulate run: on a
 // pseudo-terminal, served on its own thread for every download of the run
-// until the box is destroyed, or behind the simulated USB driver.
+// until the box is destroyed, or behind the simulated USB driver. Where the
+// system has no pseudo-terminals (Windows) every scenario runs behind the
+// simulated USB driver.
 class EmulatedBox {
 public:
     // The scenario's box as it takes `file`: a ".bin" file makes it a box of type 2.
     EmulatedBox(const emulator::BoxScenario& scenario, const std::string& file);
+    ~EmulatedBox();
     EmulatedBox(const EmulatedBox&) = delete;
     EmulatedBox& operator=(const EmulatedBox&) = delete;
 
@@ -28,9 +30,14 @@ public:
     const std::string& Error() const { return error_; }
 
 private:
+    // The box on a serial line of the platform's own, and what serves it.
+    struct Line;
+    bool StartOverUsb();
+    bool StartOnLine();
+
     emulator::BoxBehaviour behaviour_;
     bool overUsb_;
-    std::unique_ptr<emulator::ServedBox> served_;
+    std::unique_ptr<Line> line_;
     std::unique_ptr<emulator::SimulatedUsbDriver> driver_;
     std::string linkName_;
     std::string error_;

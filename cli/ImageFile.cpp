@@ -7,12 +7,14 @@
 #include <random>
 #include <system_error>
 
+#include "links/FileOpen.h"
+
 namespace kestrel::cli {
 
 std::string WriteFileWhole(const std::string& path, const std::uint8_t* data, std::size_t size) {
     const std::string partial = path + ".partial-" + std::to_string(std::random_device{}());
     // "x": never through a file some other program put there.
-    std::FILE* file = std::fopen(partial.c_str(), "wbx");
+    std::FILE* file = OpenFile(partial, "wbx");
     if (file == nullptr) {
         return std::strerror(errno);
     }
@@ -25,10 +27,11 @@ std::string WriteFileWhole(const std::string& path, const std::uint8_t* data, st
     }
     std::error_code renamed;
     if (error == 0) {
-        std::filesystem::rename(partial, path, renamed);
+        std::filesystem::rename(PathFromUtf8(partial), PathFromUtf8(path), renamed);
     }
     if (error != 0 || renamed) {
-        std::remove(partial.c_str());
+        std::error_code ignored;
+        std::filesystem::remove(PathFromUtf8(partial), ignored);
         return error != 0 ? std::strerror(error) : renamed.message();
     }
     return {};
@@ -36,7 +39,7 @@ std::string WriteFileWhole(const std::string& path, const std::uint8_t* data, st
 
 bool SameFile(const std::string& left, const std::string& right) {
     std::error_code error;
-    return std::filesystem::equivalent(left, right, error) && !error;
+    return std::filesystem::equivalent(PathFromUtf8(left), PathFromUtf8(right), error) && !error;
 }
 
 }  // namespace kestrel::cli

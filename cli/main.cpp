@@ -1,8 +1,5 @@
 // kestrel-flash: flashes a firmware file into a Kestrel box from the command
 // line, on the same core as the dialog; also dumps and checks images.
-#include <fcntl.h>
-#include <signal.h>
-
 #include <atomic>
 #include <cerrno>
 #include <cmath>
@@ -14,9 +11,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/Arguments.h"
 #include "cli/ConsoleStatusList.h"
 #include "cli/EmulatedBox.h"
 #include "cli/ImageFile.h"
+#include "cli/Signals.h"
 #include "cli/StationRun.h"
 #include "readers/SRecordCheck.h"
 #include "session/DataConverter.h"
@@ -33,33 +32,6 @@ using namespace kestrel;
 using namespace kestrel::cli;
 
 std::atomic<bool> cancelRequested{false};
-
-extern "C" void CancelOnSignal(int) { cancelRequested = true; }
-
-// Without SA_RESTART, so that a wait in the device returns at once and the
-// session sees the request on its next check. A closed terminal (SIGHUP)
-// cancels like SIGINT; a reader of stdout that went away (SIGPIPE) must not end
-// a download half-way: its lines are lost, which the exit status says.
-void CancelOnInterrupt() {
-    struct sigaction action {};
-    action.sa_handler = CancelOnSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
-    ::signal(SIGPIPE, SIG_IGN);
-}
-
-// A closed standard stream would lend its number to the next file opened, the
-// port or the log, which would then receive the lines meant for the stream: it
-// is held by /dev/null, read-only, so that writing to it still fails.
-void HoldClosedStandardStreams() {
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
-            ::open("/dev/null", O_RDONLY);
-        }
-    }
-}
 
 // A status or JSON line that stdout did not take is lost to the script reading
 // them: a success becomes a failure of its own class.
@@ -145,14 +117,15 @@ int main(int argc, char** argv) {
     CLI::App app{
         "Flashes a firmware file (.mot S-records or a .bin image) into a Kestrel box.\n"
         "Stdout carries the status lines of the download; progress and diagnostics go to stderr."};
+    // Options are written alike on every system: on Windows "/path" stays a file.
+    app.allow_windows_style_options(false);
     app.set_version_flag("--version", std::string("kestrel-flash ") + kToolVersion);
     app.footer(ExitStatusHelp());
     auto* file = app.add_option("FILE", options.file, "The firmware file: .mot or .bin")->required();
-    auto* port =
-        app.add_option("-p,--port", station.ports,
-                       "The link: USB (the first box on USB), USB:N or USB:SERIAL (that box only), COM1..COM8, "
-                       "or a device path such as /dev/ttyUSB0; given again, the boxes are flashed at once")
-            ->default_str("USB");  // repeated: several boxes at once
+    auto* port = app.add_option("-p,--port", station.ports,
+                                "The link: USB (the first box on USB), USB:N or USB:SERIAL (that box only), COMn, or "
+                                "a device path such as /dev/ttyUSB0; given again, the boxes are flashed at once")
+                     ->default_str("USB");  // repeated: several boxes at once
     auto* emulate =
         app.add_flag("--emulate{ok}", options.emulate,
                      "Flash into an emulated box in this process; --emulate=SCENARIO picks its behaviour: " +
@@ -193,7 +166,8 @@ int main(int argc, char** argv) {
         app.get_option("--list-ports")->excludes(name);
     }
     try {
-        app.parse(argc, argv);
+        Utf8Arguments arguments(argc, argv);
+        app.parse(arguments.Count(), arguments.Values());
         if (!options.dumpImage.empty() && SameFile(options.dumpImage, options.file)) {
             throw CLI::ValidationError("--dump-image", "OUT is the firmware file itself");
         }
@@ -202,7 +176,7 @@ int main(int argc, char** argv) {
         return status == 0 ? kExitSuccess : kExitUsage;
     }
 
-    CancelOnInterrupt();
+    CancelOnInterrupt(cancelRequested);
     if (station.listPorts) {
         return WithOutputChecked(ListPortsCommand(station));
     }

@@ -26,8 +26,9 @@ struct LinkChoice {
 };
 
 // "COMn" (any case; n a decimal number from 1 without leading zeros, so "COM12"
-// is port 12 and "COM0", "COM01" or "COM1X" select nothing),
-// a device path beginning with "/", "USB" (any case), or "USB:" followed by a
+// is port 12 and "COM0", "COM01" or "COM1X" select nothing), a device path
+// beginning with "/" or a Windows device name beginning with "\\.\", "USB"
+// (any case), or "USB:" followed by a
 // device index or serial number. "USB:" with nothing after it selects nothing.
 LinkChoice ChooseLink(const std::string& name);
 

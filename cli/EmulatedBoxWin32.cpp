@@ -1,0 +1,12 @@
+#include "cli/EmulatedBox.h"
+
+namespace kestrel::cli {
+
+// No pseudo-terminals here: nothing serves a line.
+struct EmulatedBox::Line {};
+
+EmulatedBox::~EmulatedBox() = default;
+
+bool EmulatedBox::Start() { return StartOverUsb(); }
+
+}  // namespace kestrel::cli
