@@ -4,9 +4,6 @@
 
 namespace kestrel::cli {
 
-EmulatedBox::EmulatedBox(const emulator::BoxScenario& scenario, const std::string& file)
-    : behaviour_(emulator::BehaviourForFile(scenario.behaviour, file)), overUsb_(scenario.overUsb) {}
-
 bool EmulatedBox::StartOverUsb() {
     driver_ = std::make_unique<emulator::SimulatedUsbDriver>(SteadyClock());
     driver_->AddDevice(emulator::SimulatedUsbDevice{.behaviour = behaviour_});

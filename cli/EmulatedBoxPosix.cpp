@@ -9,6 +9,9 @@ struct EmulatedBox::Line {
     std::unique_ptr<emulator::ServedBox> served;
 };
 
+EmulatedBox::EmulatedBox(const emulator::BoxScenario& scenario, const std::string& file)
+    : behaviour_(emulator::BehaviourForFile(scenario.behaviour, file)), overUsb_(scenario.overUsb) {}
+
 EmulatedBox::~EmulatedBox() = default;
 
 bool EmulatedBox::Start() { return overUsb_ ? StartOverUsb() : StartOnLine(); }

@@ -2,7 +2,10 @@
 
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
+#include "links/FileOpen.h"
 #include "links/SerialLink.h"
 #include "session/LinkNames.h"
 #include "station/JsonLines.h"
@@ -207,13 +210,13 @@ std::string PortKey(const std::string& linkName, UsbDriver& usb, std::vector<Usb
         }
         return index >= 0 ? "usb#" + std::to_string(index) : "usb:" + selector;
     }
-    if (choice.kind == LinkChoice::Kind::Serial && choice.device.empty()) {
-        return "com" + std::to_string(choice.port);
-    }
     if (choice.kind == LinkChoice::Kind::Serial) {
+        // COM1 and /dev/ttyS0, or a device and a link to it, are one port.
+        const std::string device = choice.device.empty() ? SerialLink::DeviceForPort(choice.port) : choice.device;
         std::error_code error;
-        const auto resolved = std::filesystem::canonical(choice.device, error);
-        return "device:" + (error ? choice.device : resolved.string());
+        const auto resolved = std::filesystem::canonical(PathFromUtf8(device), error);
+        const std::u8string utf8 = resolved.u8string();
+        return "device:" + (error ? device : std::string(utf8.begin(), utf8.end()));
     }
     return {};  // no port: the download says so
 }
