@@ -50,18 +50,13 @@ struct ScriptedBox final : kestrel::UsbDriver {
     ScriptedBox(kestrel::ManualClock& manualClock, const std::uint8_t* script, std::size_t size)
         : clock(manualClock), at(script), end(script + size), lastActivityMs(manualClock.TickMs()) {}
 
-    // The one device is index 0, handle 1; the link is the only caller, so handles go unchecked.
-    UsbStatus CountDevices(std::uint32_t& count) override {
-        count = 1;
-        return 0;
-    }
-    UsbStatus ListDevices(std::vector<kestrel::UsbDeviceInfo>& devices) override {
-        devices.resize(1);
-        return 0;
-    }
-    UsbStatus Open(int index, UsbHandle& handle) override {
+    // One device, opened at the first index tried; the link is the only caller, so
+    // handles go unchecked, and it only needs the listing to succeed.
+    UsbStatus CountDevices(std::uint32_t&) override { return 0; }
+    UsbStatus ListDevices(std::vector<kestrel::UsbDeviceInfo>&) override { return 0; }
+    UsbStatus Open(int, UsbHandle& handle) override {
         handle = 1;
-        return index == 0 ? 0 : kRefused;
+        return 0;
     }
     UsbStatus Close(UsbHandle) override { return 0; }
     UsbStatus SetBaudRate(UsbHandle, std::uint32_t) override { return 0; }
@@ -204,25 +199,6 @@ struct ScriptedBox final : kestrel::UsbDriver {
     std::vector<std::uint8_t> sent, taken;  // every byte the tool wrote, and read
 };
 
-// A self-programming image built from no records, or a binary one of the
-// length that bytes 2-3 ask for, short ones too: the exchange must cope with
-// fewer bytes than a header. A pattern instead of the builder's 0xFF, so that
-// a shifted read-back differs.
-void BuildImage(DataConverter& session, const std::uint8_t* data) {
-    session.sourceKind = (data[0] & 0x01) != 0 ? DataConverter::kSourceBin : DataConverter::kSourceMot;
-    if (session.sourceKind == DataConverter::kSourceMot) {
-        KESTREL_FUZZ_CHECK(kestrel::OutputDataSelfProg().BuildOutput(session.records, session.OutputBuffer.data(),
-                                                                     session.outputLength,
-                                                                     DataConverter::kOutputBufferSize) == 0);
-    } else {
-        const std::uint32_t length = (std::uint32_t{data[2]} << 8) | data[3];
-        session.outputLength = length < 64 ? length : std::min(length * 7, DataConverter::kOutputBufferSize);
-    }
-    for (std::uint32_t i = 6; i < session.outputLength; ++i) {
-        session.OutputBuffer[i] = static_cast<std::uint8_t>(i * 31 + (i >> 8));
-    }
-}
-
 // The last line FlashData leaves for each result it may give.
 const std::map<int, std::string> kFlashLines = {{0, "Writing data... "},
                                                 {1, "Writing data... "},
@@ -259,7 +235,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto session = std::make_unique<DataConverter>(status, options);
     kestrel::UsbLink::ForgetDeviceListing();
     KESTREL_FUZZ_CHECK(session->OpenInterface("USB", 115200) == 0);
-    BuildImage(*session, data);
+    // A self-programming image built from no records, or a binary one of the
+    // length that bytes 2-3 ask for, short ones too: the exchange must cope with
+    // fewer bytes than a header. A pattern instead of the builder's 0xFF, so that
+    // a shifted read-back differs.
+    session->sourceKind = (data[0] & 0x01) != 0 ? DataConverter::kSourceBin : DataConverter::kSourceMot;
+    const std::uint32_t binLength = (std::uint32_t{data[2]} << 8) | data[3];
+    session->outputLength = binLength < 64 ? binLength : std::min(binLength * 7, DataConverter::kOutputBufferSize);
+    if (session->sourceKind == DataConverter::kSourceMot) {
+        KESTREL_FUZZ_CHECK(kestrel::OutputDataSelfProg().BuildOutput(session->records, session->OutputBuffer.data(),
+                                                                     session->outputLength,
+                                                                     DataConverter::kOutputBufferSize) == 0);
+    }
+    for (std::uint32_t i = 6; i < session->outputLength; ++i) {
+        session->OutputBuffer[i] = static_cast<std::uint8_t>(i * 31 + (i >> 8));
+    }
     const std::uint8_t* image = session->OutputBuffer.data();
     box.readBack = image + 6;
     box.readBackCount = session->outputLength > 6 ? session->outputLength - 6 : 0;
