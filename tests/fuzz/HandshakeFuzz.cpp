@@ -8,6 +8,7 @@
 // cancel, bits 4-7 the clock's start), byte 1 when to cancel, bytes 2-3 the
 // length of a binary image; the rest is the box's script (see ScriptedBox).
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -255,7 +256,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     box.readBackCount = session->outputLength > 6 ? session->outputLength - 6 : 0;
     status.Clear();
 
+    const auto flashStart = std::chrono::steady_clock::now();
     const int flashed = session->FlashData();
+    const auto flashMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - flashStart);
     const auto lines = status.lines();
     KESTREL_FUZZ_CHECK(kFlashLines.count(flashed) == 1 && lines.back() == kFlashLines.at(flashed));
     KESTREL_FUZZ_CHECK(lines.front() == "Waiting for synchronising ... ");
@@ -272,6 +276,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const std::uint32_t head = mot ? 8 : 30, offset = mot ? 0 : 30;
             const std::uint32_t block = session->outputLength > offset ? session->outputLength - offset : 0;
             KESTREL_FUZZ_CHECK(sent.size() >= 2 + head + block && (sent.size() - 2 - block) % head == 0);
+            // The box takes a header one byte at a time, each 1 ms or more after the one before.
+            KESTREL_FUZZ_CHECK(mot || flashMs.count() >= static_cast<long long>(sent.size() - 2 - block));
             KESTREL_FUZZ_CHECK(sent[1] == (session->sourceKind ^ 0xFF));
             KESTREL_FUZZ_CHECK(std::equal(sent.end() - block, sent.end(), image + offset));
         }
