@@ -8,6 +8,7 @@
 #include "emulator/SimulatedUsbDriver.h"
 #include "links/Clock.h"
 #include "links/UsbLink.h"
+#include "support/SimulatedBox.h"
 
 namespace kestrel {
 namespace {
@@ -104,20 +105,18 @@ TEST_F(UsbLinkTest, ReadReturnsAtOnceWhenNothingWaitsAndOtherwiseAtItsBound) {
     for (const std::uint32_t startMs : {1000U, 0xFFFFFFF0U}) {
         for (const std::uint32_t count : {10U, 1000U}) {
             SCOPED_TRACE(::testing::Message() << "start " << startMs << ", count " << count);
-            ManualClock localClock(startMs);
-            SimulatedUsbDriver local(localClock);
-            local.AddDevice({.behaviour = {.strayBeforeType = {kSync, 0x00}}});
-            UsbLink link(local);
+            testing::SimulatedBox box({.strayBeforeType = {kSync, 0x00}}, startMs);
+            UsbLink link(box.driver);
             ASSERT_TRUE(OpenBoxLine(link));
             Bytes buffer(count, 0xEE);
             EXPECT_EQ(link.Read(buffer.data(), count), 0);
-            EXPECT_EQ(local.Calls().read, 0);
-            EXPECT_EQ(localClock.TickMs(), startMs);
+            EXPECT_EQ(box.driver.Calls().read, 0);
+            EXPECT_EQ(box.clock.TickMs(), startMs);
 
             ASSERT_TRUE(link.Write(&kSync, 1));
             EXPECT_EQ(link.Read(buffer.data(), count), 3);
             EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 4), (Bytes{kSync, 0x00, 0x01, 0xEE}));
-            EXPECT_EQ(localClock.TickMs() - startMs, std::min(5 * count + 10, 500U));
+            EXPECT_EQ(box.clock.TickMs() - startMs, std::min(5 * count + 10, 500U));
         }
     }
 }
