@@ -2,22 +2,19 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
-#include "emulator/BoxServer.h"
 #include "emulator/PseudoTerminal.h"
+#include "emulator/ServedBox.h"
 #include "session/DownloadWorkflow.h"
 #include "session/RecordingStatusList.h"
 #include "support/SRecordWriter.h"
+#include "support/TempDir.h"
 
 // What the tool itself adds to a download: a whole ".mot" image flashed and read
 // back into an unpaced box on a pseudo-terminal, against the time the same bytes
@@ -39,46 +36,22 @@ std::vector<std::uint8_t> Firmware() {
     return bytes;
 }
 
-// The firmware file, written once into a directory of its own and removed at exit.
-class FirmwareFile {
-public:
-    FirmwareFile() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            dir_ = pattern;
-            path_ = (dir_ / "full-window.mot").string();
-            std::ofstream(path_, std::ios::binary) << kestrel::testing::WriteSRecordFile({{kWindowStart, Firmware()}});
-        }
-    }
-    ~FirmwareFile() {
-        std::error_code ignored;
-        if (!dir_.empty())
-            std::filesystem::remove_all(dir_, ignored);
-    }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::filesystem::path dir_;
-    std::string path_;
-};
-
 void BM_DownloadWithReadBackThroughPty(benchmark::State& state) {
-    FirmwareFile file;
-    kestrel::emulator::BoxServer server{kestrel::emulator::BoxModel()};
-    if (file.Path().empty() || !server.Start()) {
+    const kestrel::testing::TempDir dir;
+    const std::string file =
+        dir.Write("full-window.mot", kestrel::testing::WriteSRecordFile({{kWindowStart, Firmware()}}));
+    kestrel::emulator::ServedBox box{kestrel::emulator::BoxModel()};
+    if (dir.Path().empty() || !box.Started()) {
         state.SkipWithError("no firmware file or no pseudo-terminal");
         return;
     }
-    std::thread serving([&server] { server.Run(); });
     for (auto _ : state) {
         kestrel::RecordingStatusList status;
-        if (kestrel::RunDownload(server.DevicePath(), file.Path(), status) != kestrel::DownloadOutcome::Success) {
+        if (kestrel::RunDownload(box.DevicePath(), file, status) != kestrel::DownloadOutcome::Success) {
             state.SkipWithError(status.lines().empty() ? "download failed" : status.lines().back().c_str());
             break;
         }
     }
-    server.Stop();
-    serving.join();
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * (kImageLength + kReadBackLength));
 }
 BENCHMARK(BM_DownloadWithReadBackThroughPty)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -5,56 +5,32 @@
 
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include <unistd.h>
-
-#include "emulator/BoxServer.h"
+#include "emulator/ServedBox.h"
 #include "session/RecordingStatusList.h"
 #include "station/GangDownload.h"
 #include "support/SRecordWriter.h"
+#include "support/TempDir.h"
 
 namespace {
 
 using namespace kestrel;
 
-// A box on a pseudo-terminal whose bytes pass at the line rate, served on its own thread.
-struct PacedBox {
-    PacedBox() : server(emulator::BoxModel(), Options()) {
-        started = server.Start();
-        if (started)
-            thread = std::thread([this] { server.Run(); });
-    }
-    ~PacedBox() {
-        server.Stop();
-        if (thread.joinable())
-            thread.join();
-    }
-    static emulator::BoxServerOptions Options() {
-        emulator::BoxServerOptions options;
-        options.paceAtLineRate = true;
-        return options;
-    }
-    emulator::BoxServer server;
-    bool started = false;
-    std::thread thread;
-};
-
 // Seconds until every box has been flashed and verified; negative when one failed.
 double FlashAtOnce(const GangImage& image, std::size_t count) {
-    std::vector<std::unique_ptr<PacedBox>> served;
+    // Boxes whose bytes pass at the line rate, each served on its own thread.
+    std::vector<std::unique_ptr<emulator::ServedBox>> served;
     std::vector<RecordingStatusList> lists(count);
     std::vector<GangBox> boxes(count);
     for (std::size_t i = 0; i < count; ++i) {
-        served.push_back(std::make_unique<PacedBox>());
-        if (!served.back()->started)
+        served.push_back(std::make_unique<emulator::ServedBox>(emulator::BoxModel(),
+                                                               emulator::BoxServerOptions{.paceAtLineRate = true}));
+        if (!served.back()->Started())
             return -1;
-        boxes[i].linkName = served.back()->server.DevicePath();
+        boxes[i].linkName = served.back()->DevicePath();
         boxes[i].status = &lists[i];
     }
     const auto start = std::chrono::steady_clock::now();
@@ -68,14 +44,12 @@ double FlashAtOnce(const GangImage& image, std::size_t count) {
 }
 
 void BM_FourBoxesAtOnceAgainstOne(benchmark::State& state) {
+    const testing::TempDir dir;
     const std::string path =
-        (std::filesystem::temp_directory_path() / ("kestrel-gang-" + std::to_string(::getpid()) + ".mot")).string();
-    std::ofstream(path, std::ios::binary)
-        << testing::WriteSRecordFile({{0xE0000, std::vector<std::uint8_t>(4096, 0x5A)}});
+        dir.Write("gang.mot", testing::WriteSRecordFile({{0xE0000, std::vector<std::uint8_t>(4096, 0x5A)}}));
     RecordingStatusList preparation;
     GangImage image;
     const DownloadOutcome prepared = PrepareGangImage(path, preparation, image);
-    std::filesystem::remove(path);
     if (prepared != DownloadOutcome::Success) {
         state.SkipWithError("the firmware was refused");
         return;

@@ -1,33 +1,21 @@
 #pragma once
 
 #include <memory>
-#include <optional>
 #include <string>
-#include <thread>
-#include <vector>
 
-#include "emulator/BoxModel.h"
-#include "emulator/BoxServer.h"
+#include "emulator/BoxScenarios.h"
+#include "emulator/ServedBox.h"
 #include "emulator/SimulatedUsbDriver.h"
 
 namespace kestrel::cli {
 
-// The box a --emulate run flashes into, by the scenario's name.
-struct EmulatedScenario {
-    emulator::BoxBehaviour behaviour;
-    bool overUsb = false;  // the simulated USB device instead of a pseudo-terminal
-};
-
-std::optional<EmulatedScenario> FindScenario(const std::string& name);
-// Every scenario name, in the order --help lists them.
-const std::vector<std::string>& ScenarioNames();
-
-// An emulated box inside this process, serving one download: on a
-// pseudo-terminal, served by its own thread, or behind the simulated USB driver.
+// An emulated box inside this process for a --emulate run: on a
+// pseudo-terminal, served on its own thread for every download of the run
+// until the box is destroyed, or behind the simulated USB driver.
 class EmulatedBox {
 public:
-    explicit EmulatedBox(const EmulatedScenario& scenario);
-    ~EmulatedBox();
+    // The scenario's box as it takes `file`: a ".bin" file makes it a box of type 2.
+    EmulatedBox(const emulator::BoxScenario& scenario, const std::string& file);
     EmulatedBox(const EmulatedBox&) = delete;
     EmulatedBox& operator=(const EmulatedBox&) = delete;
 
@@ -40,10 +28,10 @@ public:
     const std::string& Error() const { return error_; }
 
 private:
-    EmulatedScenario scenario_;
-    std::unique_ptr<emulator::BoxServer> server_;
+    emulator::BoxBehaviour behaviour_;
+    bool overUsb_;
+    std::unique_ptr<emulator::ServedBox> served_;
     std::unique_ptr<emulator::SimulatedUsbDriver> driver_;
-    std::thread serving_;
     std::string linkName_;
     std::string error_;
 };

@@ -6,17 +6,19 @@
 #include <iostream>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <thread>
 
 #include "cli/ConsoleStatusList.h"
 #include "cli/EmulatedBox.h"
+#include "cli/UsbHint.h"
 #include "session/ExitStatus.h"
 #include "session/LinkNames.h"
+#include "session/SourceKind.h"
 #include "session/Version.h"
 #include "station/GangDownload.h"
 #include "station/JsonLines.h"
 #include "station/PortListing.h"
+#include "station/RecordedDownload.h"
 #include "station/SessionLog.h"
 #include "station/Sha256.h"
 
@@ -42,19 +44,14 @@ private:
     std::string port_;
 };
 
-bool IsBinary(const std::string& path) {
-    return path.size() >= 4 && CompareIgnoringCase(path.substr(path.size() - 4), ".bin") == 0;
-}
-
 // One box of a round: its link, its driver and the lists its lines pass through.
 struct BoxReport {
     std::string link;
     UsbDriver* usbDriver = nullptr;
-    std::unique_ptr<StatusList> out;  // stdout: plain, prefixed or JSON
-    std::unique_ptr<SessionLogRecorder> recorder;
-    StatusList* top = nullptr;  // what the session reports to
-    std::chrono::system_clock::time_point started;
-    std::optional<int> openedUsbIndex;  // set by the session's thread, read after it ended
+    std::unique_ptr<StatusList> out;               // stdout: plain, prefixed or JSON
+    std::unique_ptr<SessionRecordBuilder> record;  // with --log
+    StatusList* top = nullptr;                     // what the session reports to
+    int openError = 0;                             // why the port or the file did not open
 };
 
 // Sleeps in steps until `ready` holds, the bound passes or the user cancels.
@@ -77,7 +74,14 @@ public:
     StationRunner(const StationOptions& station, const StationRequest& request)
         : station_(station), request_(request) {}
 
+    // An exit status of the downloads; a record lost from the log turns a success into a failure.
     int Run() {
+        const int status = RunRounds();
+        return status == kExitSuccess && logFailed_ ? kExitOutput : status;
+    }
+
+private:
+    int RunRounds() {
         if (!SetUpBoxes()) {
             return kExitLink;
         }
@@ -102,7 +106,6 @@ public:
         return status;
     }
 
-private:
     static int FirstFailure(int sofar, int next) { return sofar != kExitSuccess ? sofar : next; }
     bool Cancelled() const { return request_.cancelRequested && request_.cancelRequested(); }
 
@@ -117,17 +120,17 @@ private:
             const std::size_t count = links_.empty() ? 1 : links_.size();
             links_.clear();
             for (std::size_t i = 0; i < count; ++i) {
-                EmulatedScenario scenario = *FindScenario(request_.emulate);
-                if (IsBinary(request_.file) && scenario.behaviour.firmwareType == 1) {
-                    scenario.behaviour.firmwareType = 2;
-                }
-                auto box = std::make_unique<EmulatedBox>(scenario);
+                auto box = std::make_unique<EmulatedBox>(*emulator::FindScenario(request_.emulate), request_.file);
                 if (!box->Start()) {
                     std::fprintf(stderr, "kestrel-flash: cannot start the emulated box: %s\n", box->Error().c_str());
                     return false;
                 }
                 links_.push_back(box->LinkName());
                 drivers_.push_back(box->Driver());
+                if (!request_.quiet) {
+                    std::fprintf(stderr, "kestrel-flash: emulated box (%s) on %s\n", request_.emulate.c_str(),
+                                 links_.back().c_str());
+                }
                 emulated_.push_back(std::move(box));
             }
             return true;
@@ -156,8 +159,7 @@ private:
         }
         links_.clear();
         for (const auto& device : devices) {
-            links_.push_back("USB:" +
-                             (device.serialNumber.empty() ? std::to_string(device.index) : device.serialNumber));
+            links_.push_back(UsbLinkName(device));
         }
         drivers_.assign(links_.size(), request_.usbDriver);
         return true;
@@ -192,97 +194,117 @@ private:
         }
         report.top = report.out.get();
         if (!station_.logFile.empty()) {
-            report.recorder = std::make_unique<SessionLogRecorder>(report.out.get());
-            report.top = report.recorder.get();
+            report.record = std::make_unique<SessionRecordBuilder>(report.link, request_.file, report.out.get());
+            report.top = &report.record->Status();
         }
-        report.started = std::chrono::system_clock::now();
         return report;
     }
 
     SessionOptions OptionsFor(std::size_t box, BoxReport& report) const {
         SessionOptions options;
-        options.usbDeviceOpened = [&report](int index) { report.openedUsbIndex = index; };
         options.usbDriver = drivers_[box];
         options.answerTimeoutMs = static_cast<std::uint32_t>(request_.timeoutSeconds * 1000.0 + 0.5);
         options.cancelRequested = request_.cancelRequested;
-        return options;
+        options.openFailed = [&report](int error) { report.openError = error; };
+        return report.record ? report.record->Hooked(std::move(options)) : options;
     }
 
     // The result as JSON, and the record in the log.
-    void Finish(BoxReport& report, DownloadOutcome outcome, double seconds, const GangImage* image) {
-        const int exit = ExitStatusOf(outcome);
-        const std::string digest = image != nullptr ? image->sha256 : std::string();
+    void Finish(BoxReport& report, DownloadOutcome outcome, double seconds, const std::string& digest) {
         if (station_.json) {
-            static_cast<JsonLinesStatusList&>(*report.out).Result(outcome, exit, digest, seconds);
+            static_cast<JsonLinesStatusList&>(*report.out).Result(outcome, ExitStatusOf(outcome), digest, seconds);
         }
-        if (report.recorder) {
-            SessionRecord record;
-            record.started = report.started;
-            record.toolVersion = kToolVersion;
-            record.port = report.link;
+        if (report.record) {
             UsbDriver& listing = report.usbDriver != nullptr ? *report.usbDriver : Usb();
-            record.portIdentity = IdentityOfLink(report.link, report.openedUsbIndex, listing);
-            record.fileName = request_.file;
-            if (image != nullptr) {
-                record.baudRate = BaudRateForSource(image->sourceKind);
-                record.imageSize = static_cast<std::uint32_t>(image->bytes.size());
-                record.imageSha256 = image->sha256;
-            }
-            record.lines = report.recorder->Lines();
-            record.outcome = OutcomeName(outcome);
-            record.exitStatus = exit;
-            record.seconds = seconds;
-            if (const int error = AppendSessionRecord(station_.logFile, record); error != 0) {
-                std::fprintf(stderr, "kestrel-flash: cannot write the log %s: %s\n", station_.logFile.c_str(),
-                             std::strerror(error));
-            }
+            WriteRecord(report.record->Finish(outcome, seconds, listing));
+        }
+    }
+
+    void WriteRecord(const SessionRecord& record) {
+        if (const int error = AppendSessionRecord(station_.logFile, record); error != 0) {
+            std::fprintf(stderr, "kestrel-flash: cannot write the log %s: %s\n", station_.logFile.c_str(),
+                         std::strerror(error));
+            logFailed_ = true;
         }
     }
 
     int RunSingle() {
         BoxReport report = MakeReport(0, false);
+        std::string digest;
         SessionOptions options = OptionsFor(0, report);
-        std::optional<GangImage> image;
-        options.imageReady = [&image](const std::uint8_t* bytes, std::uint32_t length, std::uint8_t kind) {
-            image.emplace();
-            image->bytes.assign(bytes, bytes + length);
-            image->sourceKind = kind;
-            image->sha256 = Sha256Hex(bytes, length);
-        };
+        if (station_.json) {
+            options.imageReady = [&digest, passOn = std::move(options.imageReady)](
+                                     const std::uint8_t* bytes, std::uint32_t length, std::uint8_t kind) {
+                digest = Sha256Hex(bytes, length);
+                if (passOn) {
+                    passOn(bytes, length, kind);
+                }
+            };
+        }
         const auto start = Clock::now();
         const DownloadOutcome outcome = RunDownload(links_[0], request_.file, *report.top, options);
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        Finish(report, outcome, seconds, image ? &*image : nullptr);
+        if (report.openError != 0) {
+            const std::string& what = outcome == DownloadOutcome::FileFailed ? request_.file : links_[0];
+            std::fprintf(stderr, "kestrel-flash: %s: %s\n", what.c_str(), std::strerror(report.openError));
+        }
+        if (outcome == DownloadOutcome::LinkFailed && report.usbDriver == nullptr && request_.usbDriver == nullptr) {
+            PrintUsbHint(links_[0], stderr);
+        }
+        Finish(report, outcome, seconds, digest);
         return ExitStatusOf(outcome);
     }
 
     int RunGang() {
-        // Read and built once for all the boxes; its lines carry no port.
+        std::vector<BoxReport> reports;
+        for (std::size_t i = 0; i < links_.size(); ++i) {
+            reports.push_back(MakeReport(i, true));
+        }
+        // Read and built once for all the boxes; its lines carry no port, and
+        // every box's record keeps them.
         std::unique_ptr<StatusList> preparation;
         if (station_.json) {
             preparation = std::make_unique<JsonLinesStatusList>(json_, nullptr);
         } else {
             preparation = std::make_unique<ConsoleStatusList>(stdout, stderr, false);
         }
+        SessionLogRecorder prepared(preparation.get());
         GangImage image;
-        const DownloadOutcome prepared = PrepareGangImage(request_.file, *preparation, image);
-        if (prepared != DownloadOutcome::Success) {
-            if (station_.json) {
-                static_cast<JsonLinesStatusList&>(*preparation).Result(prepared, ExitStatusOf(prepared), "", 0);
+        SessionOptions reading;
+        int openError = 0;
+        reading.openFailed = [&openError](int error) { openError = error; };
+        const DownloadOutcome outcome = PrepareGangImage(request_.file, prepared, image, reading);
+        if (openError != 0) {
+            std::fprintf(stderr, "kestrel-flash: %s: %s\n", request_.file.c_str(), std::strerror(openError));
+        }
+        for (auto& report : reports) {
+            if (report.record) {
+                report.record->NoteEarlierLines(prepared.Lines());
             }
-            return ExitStatusOf(prepared);
+        }
+        if (outcome != DownloadOutcome::Success) {
+            if (station_.json) {
+                static_cast<JsonLinesStatusList&>(*preparation).Result(outcome, ExitStatusOf(outcome), "", 0);
+            }
+            // No box was touched, yet each had its download refused: the log says so for each.
+            for (auto& report : reports) {
+                if (report.record) {
+                    WriteRecord(report.record->Finish(outcome, 0, report.usbDriver ? *report.usbDriver : Usb()));
+                }
+            }
+            return ExitStatusOf(outcome);
         }
 
-        std::vector<BoxReport> reports;
-        for (std::size_t i = 0; i < links_.size(); ++i) {
-            reports.push_back(MakeReport(i, true));
-        }
         std::vector<GangBox> boxes;
         for (std::size_t i = 0; i < links_.size(); ++i) {
             GangBox box;
             box.linkName = links_[i];
             box.status = reports[i].top;
             box.options = OptionsFor(i, reports[i]);
+            if (reports[i].record) {
+                reports[i].record->NoteImage(static_cast<std::uint32_t>(image.bytes.size()), image.sourceKind,
+                                             image.sha256);
+            }
             boxes.push_back(std::move(box));
         }
         const auto results = RunGangDownload(image, boxes);
@@ -290,13 +312,15 @@ private:
         int status = kExitSuccess;
         for (std::size_t i = 0; i < results.size(); ++i) {
             const auto& result = results[i];
-            Finish(reports[i], result.outcome, result.seconds, &image);
+            Finish(reports[i], result.outcome, result.seconds, image.sha256);
             status = FirstFailure(status, ExitStatusOf(result.outcome));
             if (result.outcome == DownloadOutcome::Success) {
                 std::fprintf(stderr, "kestrel-flash: %s: flashed in %.2f s\n", result.linkName.c_str(), result.seconds);
             } else {
-                std::fprintf(stderr, "kestrel-flash: %s: FAILED (%s) after %.2f s: %s\n", result.linkName.c_str(),
-                             OutcomeName(result.outcome), result.seconds, result.lastError.c_str());
+                const int why = reports[i].openError;
+                std::fprintf(stderr, "kestrel-flash: %s: FAILED (%s) after %.2f s: %s%s%s%s\n", result.linkName.c_str(),
+                             OutcomeName(result.outcome), result.seconds, result.lastError.c_str(),
+                             why != 0 ? " (" : "", why != 0 ? std::strerror(why) : "", why != 0 ? ")" : "");
             }
         }
         return status;
@@ -308,6 +332,7 @@ private:
     std::vector<UsbDriver*> drivers_;
     std::vector<std::unique_ptr<EmulatedBox>> emulated_;
     std::mutex stdoutMutex_;
+    bool logFailed_ = false;  // a record could not be written
     JsonLineWriter json_{std::cout};
 };
 
@@ -322,7 +347,8 @@ void AddStationOptions(CLI::App& app, CLI::Option* file, StationOptions& station
     app.add_flag("--all-usb", station.allUsb, "Flash every USB box attached, all at once (each by its serial number)");
     app.add_flag("--wait", station.wait, "Wait for each box to be attached before its download");
     app.add_option("--wait-timeout", station.waitTimeoutSeconds, "Seconds --wait waits at most; 0: no bound")
-        ->check(CLI::Range(0.0, 86400.0));
+        ->check(CLI::Range(0.0, 86400.0))
+        ->needs("--wait");
     app.add_option("--repeat", station.repeat,
                    "Downloads one after another; with --wait each next round waits for the boxes to be "
                    "removed and attached again; 0: until interrupted")
@@ -335,12 +361,10 @@ void AddStationOptions(CLI::App& app, CLI::Option* file, StationOptions& station
         if (!station.listPorts && file->count() == 0) {
             throw CLI::RequiredError(file->get_name());
         }
+        if (station.listPorts && file->count() != 0) {
+            throw CLI::ExcludesError(file->get_name(), "--list-ports");
+        }
     });
-}
-
-bool WantsStationRun(const StationOptions& station) {
-    return station.ports.size() > 1 || station.json || !station.logFile.empty() || station.allUsb || station.wait ||
-           station.repeat != 1;
 }
 
 int ListPortsCommand(const StationOptions& station) {
@@ -352,6 +376,22 @@ int ListPortsCommand(const StationOptions& station) {
 }
 
 int RunStation(const StationOptions& station, const StationRequest& request) {
+    // Before any box is touched: a download whose record cannot be kept is not begun.
+    if (!station.logFile.empty()) {
+        if (const int error = CheckSessionLog(station.logFile); error != 0) {
+            std::fprintf(stderr, "kestrel-flash: cannot write the log %s: %s\n", station.logFile.c_str(),
+                         std::strerror(error));
+            return kExitUsage;
+        }
+    }
+    if (request.emulate.empty()) {
+        if (const std::string twice =
+                PortGivenTwice(station.ports, request.usbDriver ? *request.usbDriver : SystemUsbDriver());
+            !twice.empty()) {
+            std::fprintf(stderr, "kestrel-flash: %s\n", twice.c_str());
+            return kExitUsage;
+        }
+    }
     StationRunner runner(station, request);
     return runner.Run();
 }

@@ -37,15 +37,13 @@ struct StationRequest {
 // --repeat, and makes FILE optional for --list-ports only.
 void AddStationOptions(CLI::App& app, CLI::Option* file, StationOptions& station);
 
-// True when the run needs more than one plain download.
-bool WantsStationRun(const StationOptions& station);
-
 // Every candidate link, as text or JSON lines on stdout; the exit status.
 int ListPortsCommand(const StationOptions& station);
 
 // The downloads: one box or a gang, once or repeatedly, with JSON lines and a
-// session log on request; the exit status (0 only when every download succeeded,
-// otherwise that of the first that failed).
+// session log on request; the exit status (0 only when every download succeeded
+// and every record was written, otherwise that of the first that failed). A
+// log that cannot be written or a port given twice is refused as a usage error.
 int RunStation(const StationOptions& station, const StationRequest& request);
 
 }  // namespace kestrel::cli

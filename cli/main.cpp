@@ -1,11 +1,13 @@
 // kestrel-flash: flashes a firmware file into a Kestrel box from the command
 // line, on the same core as the dialog; also dumps and checks images.
+#include <fcntl.h>
 #include <signal.h>
 
 #include <atomic>
-#include <cctype>
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -14,14 +16,15 @@
 
 #include "cli/ConsoleStatusList.h"
 #include "cli/EmulatedBox.h"
+#include "cli/ImageFile.h"
 #include "cli/StationRun.h"
-#include "cli/UsbHint.h"
 #include "readers/SRecordCheck.h"
 #include "session/DataConverter.h"
 #include "session/DownloadWorkflow.h"
 #include "session/ExitStatus.h"
 #include "session/PrepareImage.h"
 #include "session/PrintingStatusList.h"
+#include "session/SourceKind.h"
 #include "session/Version.h"
 
 namespace {
@@ -34,18 +37,44 @@ std::atomic<bool> cancelRequested{false};
 extern "C" void CancelOnSignal(int) { cancelRequested = true; }
 
 // Without SA_RESTART, so that a wait in the device returns at once and the
-// session sees the request on its next check.
+// session sees the request on its next check. A closed terminal (SIGHUP)
+// cancels like SIGINT; a reader of stdout that went away (SIGPIPE) must not end
+// a download half-way: its lines are lost, which the exit status says.
 void CancelOnInterrupt() {
     struct sigaction action {};
     action.sa_handler = CancelOnSignal;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
+// A closed standard stream would lend its number to the next file opened, the
+// port or the log, which would then receive the lines meant for the stream: it
+// is held by /dev/null, read-only, so that writing to it still fails.
+void HoldClosedStandardStreams() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            ::open("/dev/null", O_RDONLY);
+        }
+    }
+}
+
+// A status or JSON line that stdout did not take is lost to the script reading
+// them: a success becomes a failure of its own class.
+int WithOutputChecked(int status) {
+    std::cout.flush();
+    const bool lost = std::fflush(stdout) != 0 || std::ferror(stdout) != 0 || !std::cout.good();
+    if (lost && status == kExitSuccess) {
+        std::fprintf(stderr, "kestrel-flash: not every line could be written to stdout\n");
+        return kExitOutput;
+    }
+    return status;
 }
 
 struct Options {
     std::string file;
-    std::string port = "USB";
     std::string emulate;  // scenario name; empty: a real box
     double timeoutSeconds = 30;
     bool quiet = false;
@@ -53,88 +82,64 @@ struct Options {
     bool check = false;
 };
 
-bool IsMot(const std::string& path) {
-    if (path.size() < 4) {
-        return false;
+// The S-record check of --check, on stderr; true when it found nothing.
+bool ReportCheck(const Options& options, const DataConverter& session) {
+    if (!options.check || SourceKindOf(options.file) != kSourceKindMot) {
+        return true;
     }
-    std::string extension = path.substr(path.size() - 4);
-    for (char& c : extension) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return extension == ".mot";
-}
-
-// --dump-image and --check: the preparation stages only, no link.
-int Prepare(const Options& options) {
-    PrintingStatusList status(stdout);
-    auto session = std::make_unique<DataConverter>(status);
-    if (PrepareImage(*session, options.file, status) != DownloadOutcome::Success) {
-        return kExitStageFailed;
-    }
-    if (!options.dumpImage.empty()) {
-        std::ofstream out(options.dumpImage, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(session->OutputBuffer.data()), session->outputLength);
-        out.close();
-        if (!out) {
-            std::fprintf(stderr, "kestrel-flash: cannot write %s\n", options.dumpImage.c_str());
-            return kExitStageFailed;
-        }
-    }
-    if (!options.check || !IsMot(options.file)) {
-        return kExitSuccess;
-    }
-    const auto findings = CheckSRecords(session->SourceBuffer.data(), session->sourceLength);
+    const auto findings = CheckSRecords(session.SourceBuffer.data(), session.sourceLength);
     for (const auto& finding : findings) {
         std::fprintf(stderr, "%s:%u: %s\n", options.file.c_str(), finding.line, finding.text.c_str());
     }
-    return findings.empty() ? kExitSuccess : kExitStageFailed;
+    return findings.empty();
 }
 
-int Download(const Options& options) {
-    ConsoleStatusList status(stdout, stderr, !options.quiet);
-    SessionOptions session;
-    session.answerTimeoutMs = static_cast<std::uint32_t>(options.timeoutSeconds * 1000.0 + 0.5);
-    session.cancelRequested = [] { return cancelRequested.load(); };
-
-    std::string linkName = options.port;
-    std::unique_ptr<EmulatedBox> box;
-    if (!options.emulate.empty()) {
-        EmulatedScenario scenario = *FindScenario(options.emulate);
-        // A binary image is firmware of type 2: the box that takes it announces so.
-        if (!IsMot(options.file) && scenario.behaviour.firmwareType == 1) {
-            scenario.behaviour.firmwareType = 2;
+// --dump-image and --check: the preparation stages only, no link. A check
+// that finds problems writes no image; a file the reader refuses is still
+// checked, so that --check names every fault and not only the first.
+int Prepare(const Options& options) {
+    PrintingStatusList status(stdout);
+    int openError = 0;
+    SessionOptions noLink;
+    noLink.openFailed = [&openError](int error) { openError = error; };
+    auto session = std::make_unique<DataConverter>(status, noLink);
+    if (PrepareImage(*session, options.file, status) != DownloadOutcome::Success) {
+        if (openError != 0) {
+            std::fprintf(stderr, "kestrel-flash: %s: %s\n", options.file.c_str(), std::strerror(openError));
+        } else {
+            ReportCheck(options, *session);
         }
-        box = std::make_unique<EmulatedBox>(scenario);
-        if (!box->Start()) {
-            std::fprintf(stderr, "kestrel-flash: cannot start the emulated box: %s\n", box->Error().c_str());
-            return kExitLink;
-        }
-        linkName = box->LinkName();
-        session.usbDriver = box->Driver();
-        if (!options.quiet) {
-            std::fprintf(stderr, "kestrel-flash: emulated box (%s) on %s\n", options.emulate.c_str(), linkName.c_str());
+        return kExitStageFailed;
+    }
+    if (!ReportCheck(options, *session)) {
+        return kExitStageFailed;
+    }
+    if (!options.dumpImage.empty()) {
+        const std::string error =
+            WriteFileWhole(options.dumpImage, session->OutputBuffer.data(), session->outputLength);
+        if (!error.empty()) {
+            std::fprintf(stderr, "kestrel-flash: cannot write %s: %s\n", options.dumpImage.c_str(), error.c_str());
+            return kExitStageFailed;
         }
     }
-
-    CancelOnInterrupt();
-    const DownloadOutcome outcome = RunDownload(linkName, options.file, status, session);
-    if (outcome == DownloadOutcome::LinkFailed && session.usbDriver == nullptr) {
-        PrintUsbHint(linkName, stderr);
-    }
-    return ExitStatusOf(outcome);
+    return kExitSuccess;
 }
 
-std::string ScenarioList() {
-    std::string list;
-    for (const auto& name : ScenarioNames()) {
-        list += (list.empty() ? "" : ", ") + name;
-    }
-    return list;
-}
+// An empty value names nothing (an unset shell variable gives one): refused
+// before anything is opened, rather than read as a default.
+const CLI::Validator kNotEmpty([](const std::string& value) { return value.empty() ? "an empty value" : ""; }, "",
+                               "NOT EMPTY");
+
+const CLI::Validator kFinite(
+    [](const std::string& value) {
+        return std::isfinite(std::strtod(value.c_str(), nullptr)) ? std::string() : "not a finite number: " + value;
+    },
+    "", "FINITE");
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    HoldClosedStandardStreams();
     Options options;
     StationOptions station;
     CLI::App app{
@@ -143,20 +148,24 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", std::string("kestrel-flash ") + kToolVersion);
     app.footer(ExitStatusHelp());
     auto* file = app.add_option("FILE", options.file, "The firmware file: .mot or .bin")->required();
-    app.add_option("-p,--port", station.ports,
-                   "The link: USB (the first box on USB), USB:N or USB:SERIAL (that box only), COM1..COM8, or a "
-                   "device path such as /dev/ttyUSB0; given again, the boxes are flashed at once")
-        ->default_str("USB");  // repeated: several boxes at once
-    app.add_flag(
-           "--emulate{ok}", options.emulate,
-           "Flash into an emulated box in this process; --emulate=SCENARIO picks its behaviour: " + ScenarioList())
-        ->type_name("[=SCENARIO]")
-        ->check([](const std::string& name) {
-            return FindScenario(name) ? std::string()
-                                      : "unknown scenario: " + name + " (one of " + ScenarioList() + ")";
-        });
+    auto* port =
+        app.add_option("-p,--port", station.ports,
+                       "The link: USB (the first box on USB), USB:N or USB:SERIAL (that box only), COM1..COM8, "
+                       "or a device path such as /dev/ttyUSB0; given again, the boxes are flashed at once")
+            ->default_str("USB");  // repeated: several boxes at once
+    auto* emulate =
+        app.add_flag("--emulate{ok}", options.emulate,
+                     "Flash into an emulated box in this process; --emulate=SCENARIO picks its behaviour: " +
+                         emulator::ScenarioList())
+            ->type_name("[=SCENARIO]")
+            ->check([](const std::string& name) {
+                return emulator::FindScenario(name)
+                           ? std::string()
+                           : "unknown scenario: " + name + " (one of " + emulator::ScenarioList() + ")";
+            });
     app.add_option("--timeout", options.timeoutSeconds,
                    "Seconds the box may stay silent after the synchronisation before the download ends")
+        ->check(kFinite)
         ->check(CLI::Range(0.1, 3600.0))
         ->capture_default_str();
     app.add_flag("-q,--quiet", options.quiet, "No progress on stderr");
@@ -165,33 +174,44 @@ int main(int argc, char** argv) {
                      ->type_name("OUT");
     auto* check = app.add_flag("--check", options.check,
                                "Read and build FILE only, and report checksum mismatches, a wrong S5 count and "
-                               "overlapping records on stderr");
+                               "overlapping records on stderr; an image is written only when none is found");
     AddStationOptions(app, file, station);
-    dump->excludes("--emulate")->excludes("--port");
-    check->excludes("--emulate")->excludes("--port");
+    for (auto* option : {file, port, dump, app.get_option("--log")}) {
+        option->check(kNotEmpty);
+    }
+    app.get_option("--wait-timeout")->check(kFinite);
+    port->excludes(emulate);  // the emulated box brings its own link
+    // A dry run opens no link: what only a download uses means nothing to it.
+    for (auto* dryRun : {dump, check}) {
+        for (const char* name :
+             {"--port", "--emulate", "--timeout", "--json", "--log", "--all-usb", "--wait", "--repeat"}) {
+            dryRun->excludes(name);
+        }
+    }
+    for (const char* name : {"--port", "--emulate", "--timeout", "--log", "--all-usb", "--wait", "--repeat",
+                             "--dump-image", "--check", "--quiet"}) {
+        app.get_option("--list-ports")->excludes(name);
+    }
     try {
         app.parse(argc, argv);
+        if (!options.dumpImage.empty() && SameFile(options.dumpImage, options.file)) {
+            throw CLI::ValidationError("--dump-image", "OUT is the firmware file itself");
+        }
     } catch (const CLI::ParseError& error) {
         const int status = app.exit(error);
         return status == 0 ? kExitSuccess : kExitUsage;
     }
 
-    if (!station.ports.empty()) {
-        options.port = station.ports.front();
-    }
+    CancelOnInterrupt();
     if (station.listPorts) {
-        return ListPortsCommand(station);
+        return WithOutputChecked(ListPortsCommand(station));
     }
     if (options.check || !options.dumpImage.empty()) {
-        return Prepare(options);
+        return WithOutputChecked(Prepare(options));
     }
-    if (WantsStationRun(station)) {
-        CancelOnInterrupt();
-        return RunStation(station, {.file = options.file,
-                                    .emulate = options.emulate,
-                                    .timeoutSeconds = options.timeoutSeconds,
-                                    .quiet = options.quiet,
-                                    .cancelRequested = [] { return cancelRequested.load(); }});
-    }
-    return Download(options);
+    return WithOutputChecked(RunStation(station, {.file = options.file,
+                                                  .emulate = options.emulate,
+                                                  .timeoutSeconds = options.timeoutSeconds,
+                                                  .quiet = options.quiet,
+                                                  .cancelRequested = [] { return cancelRequested.load(); }}));
 }

@@ -29,6 +29,18 @@ if(TARGET kestrel-loader)
 endif()
 
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/60-kestrel.rules DESTINATION ${KESTREL_UDEV_RULES_DIR})
+
+# What Debian asks of every package's documents: the licence in its
+# machine-readable copyright file, and the changelog, compressed.
+set(KESTREL_CHANGELOG ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
+add_custom_command(OUTPUT ${KESTREL_CHANGELOG}
+  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/packaging/debian/changelog ${CMAKE_BINARY_DIR}/packaging/changelog
+  COMMAND gzip -9nf ${CMAKE_BINARY_DIR}/packaging/changelog
+  DEPENDS ${CMAKE_SOURCE_DIR}/packaging/debian/changelog
+  COMMENT "Compressing the Debian changelog"
+  VERBATIM)
+add_custom_target(kestrel-changelog ALL DEPENDS ${KESTREL_CHANGELOG})
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/debian/copyright ${KESTREL_CHANGELOG} DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${CMAKE_SOURCE_DIR}/samples/kestrel-demo.mot ${CMAKE_SOURCE_DIR}/samples/kestrel-demo.bin
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 

@@ -6,10 +6,13 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <optional>
+#include <string>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -34,6 +37,13 @@ std::string ImagePathFor(const std::string& pattern, int download) {
 
 constexpr std::size_t kChunk = 4096;
 
+// Where the symbolic link at `path` points; empty when it is no symbolic link.
+std::string LinkTarget(const std::string& path) {
+    std::array<char, 4096> target{};
+    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size() - 1);
+    return n > 0 ? std::string(target.data(), static_cast<std::size_t>(n)) : std::string();
+}
+
 }  // namespace
 
 BoxServer::BoxServer(BoxModel model, BoxServerOptions options)
@@ -47,7 +57,8 @@ BoxServer::~BoxServer() {
             fd = -1;
         }
     }
-    if (linked_) {
+    // Only while it is still this server's own: someone may have put another file there since.
+    if (!linkedTo_.empty() && LinkTarget(options_.linkPath) == linkedTo_) {
         ::unlink(options_.linkPath.c_str());
     }
 }
@@ -67,8 +78,9 @@ bool BoxServer::OpenLine() {
         error_ = line_.Error();
         return false;
     }
+    openers_ = 0;
     watchFd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (watchFd_ < 0 || ::inotify_add_watch(watchFd_, line_.SlavePath().c_str(), IN_OPEN) < 0) {
+    if (watchFd_ < 0 || ::inotify_add_watch(watchFd_, line_.SlavePath().c_str(), IN_OPEN | IN_CLOSE) < 0) {
         error_ = errno;
         CloseLine();
         return false;
@@ -95,14 +107,33 @@ bool BoxServer::PointLink() {
     if (options_.linkPath.empty()) {
         return true;
     }
-    // Replaced in one step, so that a tool opening it never finds it missing.
-    const std::string fresh = options_.linkPath + ".new";
-    ::unlink(fresh.c_str());
-    if (::symlink(line_.SlavePath().c_str(), fresh.c_str()) != 0 ||
-        ::rename(fresh.c_str(), options_.linkPath.c_str()) != 0) {
+    const std::string& path = options_.linkPath;
+    const std::string& device = line_.SlavePath();
+    if (linkedTo_.empty()) {
+        // Made only where nothing is: fails with EEXIST over any file, another box's link included.
+        if (::symlink(device.c_str(), path.c_str()) != 0) {
+            return false;
+        }
+        linkedTo_ = device;
+        return true;
+    }
+    // After a hang-up, while the link is still this server's: replaced in one
+    // step, so that a tool opening it never finds it missing.
+    if (LinkTarget(path) != linkedTo_) {
+        errno = EEXIST;
         return false;
     }
-    linked_ = true;
+    const std::string fresh = path + "." + std::to_string(::getpid()) + ".new";
+    if (::symlink(device.c_str(), fresh.c_str()) != 0) {
+        return false;
+    }
+    if (::rename(fresh.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(fresh.c_str());
+        errno = error;
+        return false;
+    }
+    linkedTo_ = device;
     return true;
 }
 
@@ -115,8 +146,13 @@ int BoxServer::Run() {
     if (!line_.IsOpen() || stopPipe_[0] < 0) {
         return error_ = EBADF;
     }
+    const std::uint32_t giveUpAt = NowMs() + options_.giveUpAfterMs;
     for (;;) {
         const std::uint32_t now = NowMs();
+        if (options_.giveUpAfterMs > 0 && static_cast<std::int32_t>(now - giveUpAt) >= 0) {
+            CloseLine();
+            return error_ = ETIMEDOUT;
+        }
         model_.Advance(now);
         SaveNewImage();
         if (!WriteToTool()) {
@@ -141,7 +177,7 @@ int BoxServer::Run() {
             {watchFd_, POLLIN, 0},
             {line_.MasterFd(), static_cast<short>((mayRead ? POLLIN : 0) | (mayWrite ? POLLOUT : 0)), 0},
         }};
-        int timeout = PollTimeout(now);
+        int timeout = PollTimeout(now, giveUpAt);
         const auto wakeFor = [&timeout](int ms) { timeout = timeout < 0 ? ms : std::min(timeout, ms); };
         if (!mayRead) {
             wakeFor(toBox_.WaitMs(nowUs));
@@ -173,18 +209,32 @@ int BoxServer::Run() {
 
 void BoxServer::HandleLineEvents() {
     alignas(inotify_event) std::array<char, 4096> events;
-    bool opened = false;
+    bool openedAfresh = false;
     ssize_t n;
     while ((n = ::read(watchFd_, events.data(), events.size())) > 0) {
         for (ssize_t at = 0; at < n;) {
             const auto* event = reinterpret_cast<const inotify_event*>(events.data() + at);
-            opened = opened || (event->mask & IN_OPEN) != 0;
+            if ((event->mask & IN_Q_OVERFLOW) != 0) {
+                openers_ = 0;  // the count is lost: the next open starts afresh
+            }
+            if ((event->mask & IN_OPEN) != 0) {
+                openedAfresh = openedAfresh || openers_ == 0;
+                ++openers_;
+            }
+            if ((event->mask & IN_CLOSE) != 0 && openers_ > 0 && --openers_ == 0) {
+                // A tool killed while it held the line exclusively leaves the flag
+                // on this side's terminal, and every later open but root's fails.
+                ::ioctl(line_.SlaveFd(), TIOCNXCL);
+            }
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
         }
     }
-    if (opened) {
-        // A new opener starts from the beginning: nothing of an abandoned
-        // exchange, neither in the model nor still unread on the line, reaches it.
+    // A second opener while the tool's download runs (root passes the tool's
+    // exclusive lock) must not reset it: only an open after the tool side has
+    // closed starts the box from the beginning.
+    if (openedAfresh) {
+        // Nothing of an abandoned exchange, neither in the model nor still
+        // unread on the line, reaches the new opener.
         model_.Restart();
         pending_.clear();
         pendingSent_ = 0;
@@ -262,8 +312,11 @@ bool BoxServer::WriteToTool() {
     }
 }
 
-int BoxServer::PollTimeout(std::uint32_t nowMs) const {
-    const auto deadline = model_.NextDeadline();
+int BoxServer::PollTimeout(std::uint32_t nowMs, std::uint32_t giveUpAtMs) const {
+    std::optional<std::uint32_t> deadline = model_.NextDeadline();
+    if (options_.giveUpAfterMs > 0 && (!deadline || static_cast<std::int32_t>(giveUpAtMs - *deadline) < 0)) {
+        deadline = giveUpAtMs;
+    }
     if (!deadline) {
         return -1;
     }

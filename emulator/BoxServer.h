@@ -14,7 +14,8 @@ namespace kestrel::emulator {
 
 struct BoxServerOptions {
     // Where a symbolic link to the line's device is kept, pointing at the
-    // current line also after a hang-up; empty: none.
+    // current line also after a hang-up; empty: none. Start refuses (EEXIST) a
+    // path that exists already: another box's link or a user's file stays as it is.
     std::string linkPath{};
     // Run returns once this many downloads have ended; 0: only Stop ends it.
     int stopAfterDownloads = 0;
@@ -23,6 +24,9 @@ struct BoxServerOptions {
     std::string saveImagePath{};
     // Bytes pass at the rate of the line settings the tool chose, both ways, as on a wire.
     bool paceAtLineRate = false;
+    // Run gives up after this long: it hangs the line up, so that a tool still
+    // waiting on it sees the end at once, and returns ETIMEDOUT. 0: no bound.
+    std::uint32_t giveUpAfterMs = 0;
     // Told of line settings when they change and of images saved, from Run's thread.
     std::function<void(const std::string&)> report{};
 };
@@ -60,7 +64,7 @@ private:
     void HandleLineEvents();
     bool ReadFromTool(std::uint32_t nowMs);
     bool WriteToTool();
-    int PollTimeout(std::uint32_t nowMs) const;
+    int PollTimeout(std::uint32_t nowMs, std::uint32_t giveUpAtMs) const;
     bool Finished() const;
     void NoteLineSettings();
     void SaveNewImage();
@@ -70,14 +74,15 @@ private:
     BoxServerOptions options_;
     PseudoTerminal line_;
     int stopPipe_[2] = {-1, -1};
-    int watchFd_ = -1;                   // inotify: the tool opening the line
+    int watchFd_ = -1;                   // inotify: the tool opening and closing the line
+    int openers_ = 0;                    // descriptors of the line open on the tool side
     std::vector<std::uint8_t> pending_;  // taken from the model, not yet on the line
     std::size_t pendingSent_ = 0;
     std::vector<LineSettings> seenSettings_;
     LinePacer toBox_;
     LinePacer toTool_;
     int savedDownloads_ = 0;
-    bool linked_ = false;  // the link at linkPath is this server's, removed at the end
+    std::string linkedTo_;  // where this server's link at linkPath points; empty: none made
     int error_ = 0;
 };
 

@@ -1,5 +1,6 @@
 // kestrel-box: an emulated Kestrel box on a pseudo-terminal, for trying the
 // tool and its scenarios without the hardware.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -7,7 +8,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "emulator/BoxOptions.h"
+#include "emulator/BoxScenarios.h"
 #include "emulator/BoxServer.h"
 
 namespace {
@@ -23,7 +24,6 @@ extern "C" void StopOnSignal(int) {
 // A CLI11 check and conversion for options that take a stage word.
 void AddStageOption(CLI::App& app, const std::string& name, std::optional<kestrel::emulator::BoxStage>& stage,
                     const std::string& help, bool refusable = false) {
-    using kestrel::emulator::BoxStage;
     app.add_option_function<std::string>(
            name,
            [&stage, name, refusable](const std::string& word) {
@@ -31,12 +31,11 @@ void AddStageOption(CLI::App& app, const std::string& name, std::optional<kestre
                if (!stage) {
                    throw CLI::ValidationError(name, "not a stage: " + word);
                }
-               // The box answers with a refusal only where it answers at all.
-               if (refusable && *stage != BoxStage::Length && *stage != BoxStage::Erase && *stage != BoxStage::Data) {
-                   throw CLI::ValidationError(name, "the box refuses only the length or header, erase or data");
+               if (refusable && !kestrel::emulator::Refusable(*stage)) {
+                   throw CLI::ValidationError(name, "the box refuses only at " + kestrel::emulator::StageList(true));
                }
            },
-           help)
+           help + ": " + kestrel::emulator::StageList(refusable))
         ->type_name("STAGE");
 }
 
@@ -67,7 +66,9 @@ int main(int argc, char** argv) {
     CLI::App app{
         "Emulates a Kestrel box on a pseudo-terminal. Prints the device to open, then serves downloads "
         "until interrupted."};
-    app.add_option("--link", options.linkPath, "Keep a symbolic link to the device at this path")->type_name("PATH");
+    app.add_option("--link", options.linkPath,
+                   "Keep a symbolic link to the device at this path, which must not exist yet; removed at the end")
+        ->type_name("PATH");
     app.add_option("--downloads", options.stopAfterDownloads, "Exit after this many downloads have ended")
         ->check(CLI::NonNegativeNumber);
     app.add_option("--type", firmwareType, "Firmware type announced in answer to the sync request")
@@ -77,17 +78,14 @@ int main(int argc, char** argv) {
         ->check(CLI::NonNegativeNumber);
     app.add_option("--unexpected", behaviour.unexpectedAfterLength, "0x00 answers to the length or header before 'R'")
         ->check(CLI::NonNegativeNumber);
-    AddStageOption(app, "--refuse-at", behaviour.refuseAt, "Answer 'E' at this stage: length (or header), erase, data",
-                   true);
+    AddStageOption(app, "--refuse-at", behaviour.refuseAt, "Answer 'E' at this stage", true);
     AddBytesOption(app, "--stray-during-erase", behaviour.strayDuringErase, "Bytes sent before the erase answer");
     app.add_option("--read-back", readBack, "Ask for a read-back after the data (default: type 1 yes, type 2 no)")
         ->check(CLI::IsMember({"yes", "no"}));
     app.add_flag("--corrupt-read-back", behaviour.corruptReadBack, "One byte of the read-back differs");
     app.add_option("--short-read-back", behaviour.shortReadBack, "Bytes left off the end of the read-back");
-    AddStageOption(app, "--silent-at", behaviour.silentAt,
-                   "Stop answering from this stage on: sync, length (or header), erase, data, read-back");
-    AddStageOption(app, "--hang-up-at", behaviour.hangUpAt,
-                   "Close the line at this stage (data: half-way through), as for --silent-at");
+    AddStageOption(app, "--silent-at", behaviour.silentAt, "Stop answering from this stage on");
+    AddStageOption(app, "--hang-up-at", behaviour.hangUpAt, "Close the line at this stage (data: half-way through)");
     app.add_option("--erase-ms", behaviour.eraseMs, "How long the erase takes");
     app.add_option("--data-idle-ms", behaviour.dataIdleMs, "Type 2: the data block ends after this idle time");
     app.add_option("--save-image", options.saveImagePath,
@@ -106,7 +104,12 @@ int main(int argc, char** argv) {
     options.report = [](const std::string& message) { std::cerr << "kestrel-box: " << message << std::endl; };
     BoxServer server(BoxModel(behaviour), options);
     if (!server.Start()) {
-        std::cerr << "kestrel-box: cannot create the line: " << std::strerror(server.Error()) << '\n';
+        if (server.Error() == EEXIST) {
+            std::cerr << "kestrel-box: " << options.linkPath
+                      << " exists already and is not this box's: not replaced (remove it or choose another --link)\n";
+        } else {
+            std::cerr << "kestrel-box: cannot create the line: " << std::strerror(server.Error()) << '\n';
+        }
         return 1;
     }
     runningServer = &server;

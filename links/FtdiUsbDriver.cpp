@@ -161,6 +161,9 @@ UsbStatus FtdiUsbDriver::ListDevices(std::vector<UsbDeviceInfo>& devices) {
     if (const UsbStatus status = ListingStatus(listing); status != 0) {
         return status;
     }
+    // A box named by its serial is found only if its strings can be read: when
+    // they cannot, why not is what the user needs to hear, as after an open.
+    UsbOpenProblem problem = listing.found == 0 ? UsbOpenProblem::NoDevice : UsbOpenProblem::None;
     int index = 0;
     for (ftdi_device_list* entry = listing.list.get(); entry != nullptr; entry = entry->next, ++index) {
         UsbDeviceInfo info;
@@ -174,15 +177,23 @@ UsbStatus FtdiUsbDriver::ListDevices(std::vector<UsbDeviceInfo>& devices) {
         // empty, which must not fail the listing and hide the real open problem.
         std::array<char, 64> description{};
         std::array<char, 64> serial{};
-        if (ftdi_usb_get_strings(listing.context.get(), entry->dev, nullptr, 0, description.data(),
-                                 static_cast<int>(description.size()), serial.data(),
-                                 static_cast<int>(serial.size())) == 0) {
+        const int read =
+            ftdi_usb_get_strings(listing.context.get(), entry->dev, nullptr, 0, description.data(),
+                                 static_cast<int>(description.size()), serial.data(), static_cast<int>(serial.size()));
+        if (read == 0) {
             description.back() = '\0';
             serial.back() = '\0';
             info.description = description.data();
             info.serialNumber = serial.data();
+        } else if (read == -4) {  // libusb_open() failed; other statuses are about the strings themselves
+            const UsbOpenProblem why = DiagnoseFailedOpen(entry->dev);
+            problem = why == UsbOpenProblem::AccessDenied || why == UsbOpenProblem::Busy ? why : problem;
         }
         devices.push_back(std::move(info));
+    }
+    if (problem != UsbOpenProblem::None) {
+        std::lock_guard lock(mutex_);
+        lastOpenProblem_ = problem;
     }
     return 0;
 }
@@ -205,7 +216,13 @@ UsbStatus FtdiUsbDriver::Open(int index, UsbHandle& handle) {
     }
     // ftdi_usb_open_dev dereferences the device without a check.
     if (index < 0 || entry == nullptr || entry->dev == nullptr) {
-        return fail(UsbOpenProblem::NoDevice, kNoSuchDevice);
+        // The link tries the indices in turn: one past the attached devices must
+        // not hide why an attached one would not open (permission, in use).
+        std::lock_guard lock(mutex_);
+        const bool keep = index > 0 && listing.found > 0 && lastOpenProblem_ != UsbOpenProblem::None &&
+                          lastOpenProblem_ != UsbOpenProblem::NoDevice;
+        lastOpenProblem_ = keep ? lastOpenProblem_ : UsbOpenProblem::NoDevice;
+        return kNoSuchDevice;
     }
 
     // The device belongs to the listing's libusb context, so that context
@@ -356,9 +373,10 @@ UsbStatus FtdiUsbDriver::PrepareForSync(UsbHandle handle) {
         return kBadHandle;
     }
     device->readAhead.clear();
-    // tciflush drops the chip's receive buffer and libftdi1's own; the older
-    // purge calls are deprecated and name the directions the other way round.
-    return ftdi_tciflush(device->context.get());
+    // libftdi1 1.5 and the chip vendor name the two purge requests the other way
+    // round, so flushing "input" alone may leave stale answers in the chip. Nothing
+    // waits to go out before a sync request: flushing both sides is safe either way.
+    return ftdi_tcioflush(device->context.get());
 }
 
 UsbOpenProblem FtdiUsbDriver::LastOpenProblem() const {

@@ -7,7 +7,7 @@ namespace kestrel {
 
 // One contiguous run of firmware bytes and the target address of its first byte.
 // Only the first `length` bytes of `data` carry meaning.
-class DataRecord {
+class DataRecord final {
 public:
     static constexpr std::uint32_t kCapacity = 256;
 

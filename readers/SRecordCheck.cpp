@@ -5,7 +5,7 @@
 #include <optional>
 #include <string_view>
 
-#include "readers/ExtractDataMOT.h"
+#include "readers/SRecordLines.h"
 
 namespace kestrel {
 
@@ -17,31 +17,36 @@ std::string Hex(std::uint32_t value, int digits) {
     return text;
 }
 
-bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
-
 struct DataRange {
     std::uint32_t start;
     std::uint32_t end;  // one past the last byte
     std::uint32_t line;
 };
 
-// One line's bytes after the type: count, address, data, checksum. Empty when
-// the line is not well-formed hex of the length its count demands.
-std::optional<std::vector<std::uint8_t>> LineBytes(std::string_view line) {
-    if (line.size() < 4 || (line.size() - 2) % 2 != 0) {
-        return std::nullopt;
+std::string CharacterName(char character) {
+    const auto code = static_cast<unsigned char>(character);
+    if (code > 0x20 && code < 0x7F) {
+        return std::string("'") + character + "'";
     }
-    std::vector<std::uint8_t> bytes;
-    for (std::size_t i = 2; i + 1 < line.size(); i += 2) {
-        if (!IsHexDigit(line[i]) || !IsHexDigit(line[i + 1])) {
-            return std::nullopt;
-        }
-        bytes.push_back(hexPairToByte(line[i], line[i + 1]));
+    return Hex(code, 2);
+}
+
+// What is wrong with the form of a line the reader refuses, in the user's words.
+std::string FormFault(SRecordForm form, std::string_view line, const SRecordBytes& bytes) {
+    switch (form) {
+        case SRecordForm::NotARecord:
+            return "no S-record: the line starts with " + CharacterName(line[0]);
+        case SRecordForm::UnsupportedType:
+            return std::string("record type S") + line[1] + " is not supported";
+        case SRecordForm::TooShort:
+            return "record too short to hold its address and checksum";
+        case SRecordForm::NotHexDigit:
+            return "character " + CharacterName(line[bytes.faultColumn - 1]) + " in column " +
+                   std::to_string(bytes.faultColumn) + " is no hex digit";
+        default:
+            return "record has " + std::to_string(line.size()) + " characters, its byte count demands " +
+                   std::to_string(bytes.demandedLength);
     }
-    if (bytes.size() != static_cast<std::size_t>(bytes[0]) + 1) {
-        return std::nullopt;
-    }
-    return bytes;
 }
 
 }  // namespace
@@ -49,61 +54,65 @@ std::optional<std::vector<std::uint8_t>> LineBytes(std::string_view line) {
 std::vector<SRecordFinding> CheckSRecords(const std::uint8_t* source, std::uint32_t sourceLength) {
     std::vector<SRecordFinding> findings;
     std::vector<DataRange> ranges;
-    const std::string_view text(reinterpret_cast<const char*>(source), sourceLength);
+    bool ended = false;
 
-    std::uint32_t lineNumber = 0;
-    std::size_t position = 0;
-    while (position < text.size()) {
-        std::size_t end = text.find('\n', position);
-        if (end == std::string_view::npos) {
-            end = text.size();
-        }
-        std::string_view line = text.substr(position, end - position);
-        position = end + 1;
-        ++lineNumber;
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-        }
-        if (line.size() < 2 || line[0] != 'S') {
+    SRecordLineSplitter lines(source, sourceLength);
+    SRecordLine line;
+    SRecordBytes record;
+    while (!ended && lines.Next(line)) {
+        const SRecordForm form = ReadSRecordLine(line.text, record);
+        if (form == SRecordForm::Blank) {
             continue;
         }
-        const char type = line[1];
-        const auto bytes = LineBytes(line);
-        if (!bytes) {
-            if (type == '0' || type == '2' || type == '5' || type == '8') {
-                findings.push_back({lineNumber, "record does not match its byte count"});
-            }
+        if (form != SRecordForm::Record) {
+            findings.push_back({line.number, FormFault(form, line.text, record)});
             continue;
         }
+        const std::uint8_t* bytes = record.bytes.data();
+        const std::uint32_t last = record.size - 1;  // the checksum
         unsigned sum = 0;
-        for (std::size_t i = 0; i + 1 < bytes->size(); ++i) {
-            sum += (*bytes)[i];
+        for (std::uint32_t i = 0; i < last; ++i) {
+            sum += bytes[i];
         }
-        const std::uint8_t expected = static_cast<std::uint8_t>(~sum);
-        if (bytes->back() != expected) {
+        const auto expected = static_cast<std::uint8_t>(~sum);
+        if (bytes[last] != expected) {
             findings.push_back(
-                {lineNumber, "checksum " + Hex(bytes->back(), 2) + ", the record's bytes give " + Hex(expected, 2)});
+                {line.number, "checksum " + Hex(bytes[last], 2) + ", the record's bytes give " + Hex(expected, 2)});
         }
-        if (type == '2' && bytes->size() >= 5) {
-            const std::uint32_t address =
-                (std::uint32_t{(*bytes)[1]} << 16) | (std::uint32_t{(*bytes)[2]} << 8) | (*bytes)[3];
-            const auto length = static_cast<std::uint32_t>(bytes->size() - 5);
-            if (length > 0) {
-                ranges.push_back({address, address + length, lineNumber});
+        switch (line.text[1]) {
+            case '2': {
+                const std::uint32_t address =
+                    (std::uint32_t{bytes[1]} << 16) | (std::uint32_t{bytes[2]} << 8) | bytes[3];
+                const std::uint32_t length = record.size - 5;
+                if (length > 0) {
+                    ranges.push_back({address, address + length, line.number});
+                }
+                break;
             }
-        } else if (type == '5' && bytes->size() >= 3) {
-            // The count fills the address field, two bytes or three as writers choose.
-            std::uint32_t count = 0;
-            for (std::size_t i = 1; i + 1 < bytes->size(); ++i) {
-                count = (count << 8) | (*bytes)[i];
+            case '5': {
+                // The count fills the address field, two bytes or three as writers choose.
+                std::uint32_t count = 0;
+                for (std::uint32_t i = 1; i < last; ++i) {
+                    count = (count << 8) | bytes[i];
+                }
+                if (count != ranges.size()) {
+                    findings.push_back({line.number, "S5 counts " + std::to_string(count) +
+                                                         " data records, the file has " +
+                                                         std::to_string(ranges.size())});
+                }
+                break;
             }
-            if (count != ranges.size()) {
-                findings.push_back({lineNumber, "S5 counts " + std::to_string(count) + " data records, the file has " +
-                                                    std::to_string(ranges.size())});
-            }
-        } else if (type == '8') {
-            break;  // the reader stops here too
+            case '8':
+                ended = true;  // the reader stops here too
+                break;
+            default:
+                break;
         }
+    }
+    if (!ended) {
+        // Every writer ends its file with S8: without one, the end is likely missing.
+        findings.push_back(
+            {std::max<std::uint32_t>(lines.LinesRead(), 1), "no S8 end record: the file is probably truncated"});
     }
 
     // Overlaps: each record against the furthest end of the records below it.

@@ -1,8 +1,8 @@
 #include "session/DataConverter.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <memory>
 #include <thread>
 
@@ -11,6 +11,7 @@
 #include "readers/ExtractDataBin.h"
 #include "readers/ExtractDataMOT.h"
 #include "session/LinkNames.h"
+#include "session/SourceFile.h"
 
 namespace kestrel {
 
@@ -46,7 +47,9 @@ const char* const kCancelledLine = "Error: download cancelled";
 DataConverter::DataConverter(StatusList& status, SessionOptions options)
     : statusList(status),
       options_(std::move(options)),
-      clock_(options_.clock != nullptr ? *options_.clock : SteadyClock()) {}
+      clock_(options_.clock != nullptr ? *options_.clock : SteadyClock()) {
+    std::fill_n(OutputBuffer.begin(), kBinHeaderLength, 0);
+}
 
 DataConverter::~DataConverter() {
     if (serialLink) {
@@ -58,35 +61,28 @@ DataConverter::~DataConverter() {
 }
 
 int DataConverter::LoadSourceFile(const std::string& path) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-    if (!file) {
-        statusList.AppendStatus("Error: cannot open sourcefile");
-        return -1;
+    switch (ReadSourceFile(path, SourceBuffer.data(), kSourceBufferSize, sourceLength, sourceOpenError)) {
+        case SourceFileRead::Read:
+            break;
+        case SourceFileRead::CannotOpen:
+            statusList.AppendStatus("Error: cannot open sourcefile");
+            ReportOpenFailed(sourceOpenError);
+            return kSourceCannotOpen;
+        case SourceFileRead::TooLarge:
+            statusList.AppendStatus("Error: sourcefile too large");
+            return kSourceSizeRefused;
     }
-    const std::size_t count = std::fread(SourceBuffer.data(), 1, SourceBuffer.size(), file.get());
-    // One byte more than the buffer holds tells a file that does not fit.
-    const bool tooLarge = count == SourceBuffer.size() && std::fgetc(file.get()) != EOF;
-    // A directory opens, but reading it fails: the user named no firmware file.
-    if (std::ferror(file.get()) != 0) {
-        statusList.AppendStatus("Error: cannot open sourcefile");
-        return -1;
-    }
-    if (tooLarge) {
-        statusList.AppendStatus("Error: sourcefile too large");
-        return kSourceSizeRefused;
-    }
-    sourceLength = static_cast<std::uint32_t>(count);
 
-    const std::string extension = path.size() >= 4 ? path.substr(path.size() - 4) : std::string();
-    if (CompareIgnoringCase(extension, ".mot") == 0) {
+    const std::uint8_t kind = SourceKindOf(path);
+    if (kind == kSourceMot) {
         sourceKind = kSourceMot;
         reader = std::make_unique<ExtractDataMOT>();
         builder = std::make_unique<OutputDataSelfProg>();
         return 0;
     }
-    if (CompareIgnoringCase(extension, ".bin") != 0) {
+    if (kind != kSourceBin) {
         statusList.AppendStatus("Error: unknown sourcefile");
-        return -3;
+        return kSourceUnknownKind;
     }
     // A binary image is read back whole into the upper half of the output
     // buffer, and the box takes its first 30 bytes as the header.
@@ -102,7 +98,7 @@ int DataConverter::LoadSourceFile(const std::string& path) {
     reader = std::make_unique<ExtractDataBin>();
     builder = std::make_unique<OutputDataBin>();
 
-    // Binary images go at 38400 baud: the link opened before is opened again.
+    // Binary images go at their own line rate: the link opened before is opened again.
     // Without a link (an image built for a file only) there is nothing to reopen.
     if (!serialLink && !usbLink) {
         return 0;
@@ -115,7 +111,7 @@ int DataConverter::LoadSourceFile(const std::string& path) {
     }
     const std::string name = interfaceName;
     // The handshake must not run on a link that failed to reopen: its line is appended.
-    return OpenInterface(name, 38400) == 0 ? 0 : -1;
+    return OpenInterface(name, BaudRateForSource(kSourceBin)) == 0 ? 0 : kSourceReopenFailed;
 }
 
 int DataConverter::AnalyseSourceFile() {
@@ -136,7 +132,20 @@ int DataConverter::AnalyseSourceFile() {
 int DataConverter::BuildOutputData() {
     if (!builder) {
         statusList.AppendStatus("Error: unknown sourcefile");
-        return -3;
+        return kSourceUnknownKind;
+    }
+    // An image of nothing but 0xFF would erase the box and call it a success.
+    const auto carriesData = [this] {
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            if (records.at(i).length > 0) {
+                return true;
+            }
+        }
+        return false;
+    };
+    if (sourceKind == kSourceMot && !carriesData()) {
+        statusList.AppendStatus("Error: no data in sourcefile");
+        return kBuildNoData;
     }
     const int result = builder->BuildOutput(records, OutputBuffer.data(), outputLength, kOutputBufferSize);
     switch (result) {
@@ -170,13 +179,15 @@ int DataConverter::OpenInterface(const std::string& name, std::uint32_t baudRate
             statusList.AppendStatus("Error: unknown interface");
             return choice.refusal;
         }
-        const bool opened = choice.device.empty() ? serialLink->Open(choice.port, baudRate, 0, 2, 8)
-                                                  : serialLink->Open(choice.device, baudRate, 0, 2, 8);
+        const bool opened = choice.device.empty()
+                                ? serialLink->Open(choice.port, baudRate, kParityNone, kTwoStopBits, kByteSize)
+                                : serialLink->Open(choice.device, baudRate, kParityNone, kTwoStopBits, kByteSize);
         if (opened) {
             return 0;
         }
+        ReportOpenFailed(serialLink->OpenError());
         statusList.AppendStatus("Error: cannot open comport");
-        return -1;
+        return kInterfaceOpenFailed;
     }
     if (choice.kind == LinkChoice::Kind::None) {
         statusList.AppendStatus("Error: unknown interface");
@@ -196,16 +207,22 @@ int DataConverter::OpenInterface(const std::string& name, std::uint32_t baudRate
             return 0;
         }
         statusList.AppendStatus("Error: cannot open Ixo Serial Device");
-        return -1;
+        return kInterfaceOpenFailed;
     }
     for (int index = 0; index < kUsbDeviceAttempts; ++index) {
-        if (usbLink->Open(index, baudRate, 0, 2, 8)) {
+        if (usbLink->Open(index, baudRate, kParityNone, kTwoStopBits, kByteSize)) {
             ReportUsbDeviceOpened(index);
             return 0;
         }
     }
     statusList.AppendStatus("Error: cannot open Ixo Serial Device");
-    return -1;
+    return kInterfaceOpenFailed;
+}
+
+void DataConverter::ReportOpenFailed(int error) {
+    if (options_.openFailed) {
+        options_.openFailed(error);
+    }
 }
 
 void DataConverter::ReportUsbDeviceOpened(int index) {
@@ -221,7 +238,7 @@ int DataConverter::OpenSelectedUsbDevice(const std::string& selector, std::uint3
         devices.clear();  // a bare index still names its device
     }
     const int index = FindUsbDevice(selector, devices);
-    return index >= 0 && usbLink->Open(index, baudRate, 0, 2, 8) ? index : -1;
+    return index >= 0 && usbLink->Open(index, baudRate, kParityNone, kTwoStopBits, kByteSize) ? index : -1;
 }
 
 bool DataConverter::SendBlock(const std::uint8_t* data, std::uint32_t count) {
@@ -298,7 +315,7 @@ int DataConverter::FlashData() {
         // The bound is tested before the byte is looked at: a type that comes late is not taken.
         if (static_cast<std::uint32_t>(clock_.TickMs() - start) > kSyncTimeoutMs) {
             statusList.AppendStatus("Error: synchronize timeout");
-            return -5;
+            return kFlashSyncTimeout;
         }
         if (answer == kSourceMot || answer == kSourceBin) {
             firmwareType = answer;
@@ -310,7 +327,7 @@ int DataConverter::FlashData() {
     if (firmwareType != sourceKind) {
         SendByte(kTypeRefused);
         statusList.AppendStatus("Error: Wrong firmware type");
-        return -7;
+        return kFlashWrongType;
     }
     if (!SendByte(static_cast<std::uint8_t>(firmwareType ^ 0xFF))) {
         return ReportWaitEnd(kLinkLost, kFlashBoxNotAnswering, kFlashCancelled);
@@ -329,7 +346,7 @@ int DataConverter::FlashData() {
         }
         if (answer == kAnswerFailed) {
             statusList.AppendStatus("Error: cannot erase flash");
-            return -1;
+            return kFlashEraseFailed;
         }
         if (answer == kAnswerAccepted) {
             break;
@@ -349,7 +366,7 @@ int DataConverter::FlashData() {
         switch (answer) {
             case kAnswerFailed:
                 statusList.AppendStatus("Error: Cannot program");
-                return -4;
+                return kFlashDataRefused;
             case kAnswerAccepted:
                 return 0;
             case kAnswerNoReadBack:
@@ -376,7 +393,7 @@ int DataConverter::SendLengthOrHeader(std::uint8_t firmwareType) {
         }
         if (answer == kAnswerFailed) {
             statusList.AppendStatus("Error: Cannot program");
-            return -3;
+            return kFlashHeadRefused;
         }
         if (answer == kAnswerRetry) {
             statusList.AppendStatus("retry");
@@ -470,7 +487,7 @@ int DataConverter::VerifyData() {
     if (!complete || !std::equal(readBack, readBack + received, OutputBuffer.data() + kReadBackSkip)) {
         SendByte(kVerdictDiffered);
         statusList.AppendStatus("Error: data verify");
-        return -1;
+        return kVerifyDiffered;
     }
     if (!SendByte(kVerdictMatched)) {
         return ReportWaitEnd(kLinkLost, kVerifyBoxNotAnswering, kVerifyCancelled);

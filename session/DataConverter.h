@@ -12,6 +12,7 @@
 #include "links/UsbLink.h"
 #include "readers/ExtractData.h"
 #include "readers/RecordList.h"
+#include "session/SourceKind.h"
 #include "session/StatusList.h"
 
 namespace kestrel {
@@ -30,6 +31,9 @@ struct SessionOptions {
     // Told the index of the USB device that opened: a plain "USB" does not say
     // which box it was, and a record of the download should.
     std::function<void(int index)> usbDeviceOpened;
+    // Told the system's error number when the source file or the serial port
+    // cannot be opened: the status line says what failed, a user needs to know why.
+    std::function<void(int error)> openFailed;
 };
 
 // The flashing session: everything one download needs, from the raw file bytes
@@ -43,15 +47,33 @@ public:
 
     static constexpr std::uint8_t kLinkUsb = 1;
     static constexpr std::uint8_t kLinkCom = 2;
-    static constexpr std::uint8_t kSourceMot = 1;
-    static constexpr std::uint8_t kSourceBin = 2;
+    static constexpr std::uint8_t kSourceMot = kSourceKindMot;
+    static constexpr std::uint8_t kSourceBin = kSourceKindBin;
 
-    // Results of LoadSourceFile beyond -1 (cannot open) and -3 (unknown kind).
+    // The line's framing, the same on every link: no parity, two stop bits, eight data bits.
+    static constexpr std::uint8_t kParityNone = 0;
+    static constexpr std::uint8_t kTwoStopBits = 2;
+    static constexpr std::uint8_t kByteSize = 8;
+
+    // OpenInterface's result when the chosen link does not open.
+    static constexpr int kInterfaceOpenFailed = -1;
+    // Results of LoadSourceFile.
+    static constexpr int kSourceCannotOpen = -1;
     static constexpr int kSourceSizeRefused = -2;
-    // Results of FlashData beyond the box's own refusals.
+    static constexpr int kSourceUnknownKind = -3;
+    static constexpr int kSourceReopenFailed = -4;  // the link, opened again for a binary image
+    // Results of BuildOutputData beyond the builder's own.
+    static constexpr int kBuildNoData = -4;  // an S-record source without a data byte
+    // Results of FlashData.
+    static constexpr int kFlashEraseFailed = -1;
+    static constexpr int kFlashHeadRefused = -3;  // the length field or the header
+    static constexpr int kFlashDataRefused = -4;
+    static constexpr int kFlashSyncTimeout = -5;
     static constexpr int kFlashBoxNotAnswering = -6;
+    static constexpr int kFlashWrongType = -7;
     static constexpr int kFlashCancelled = -8;
-    // Results of VerifyData beyond -1 (a difference).
+    // Results of VerifyData.
+    static constexpr int kVerifyDiffered = -1;
     static constexpr int kVerifyBoxNotAnswering = -2;
     static constexpr int kVerifyCancelled = -3;
     // What ReceiveByte returns instead of a byte when its wait ends without one.
@@ -92,11 +114,17 @@ public:
     std::uint32_t sourceLength = 0;
     std::uint32_t outputLength = 0;
     std::uint8_t LinkKind = 0;
-    std::array<std::uint8_t, kSourceBufferSize> SourceBuffer{};
-    std::array<std::uint8_t, kOutputBufferSize> OutputBuffer{};
+    // Not zeroed as a whole: a download writes only the pages it uses, and
+    // every byte is read only after it was written (the file's bytes up to
+    // sourceLength, the image up to outputLength, what the box read back). The
+    // head of the image is zeroed, as the exchange reads it from a short image too.
+    std::array<std::uint8_t, kSourceBufferSize> SourceBuffer;
+    std::array<std::uint8_t, kOutputBufferSize> OutputBuffer;
     std::string interfaceName;
     RecordList records;
     std::uint8_t sourceKind = 0;
+    // The system's reason (errno) when LoadSourceFile could not open the file; 0 otherwise.
+    int sourceOpenError = 0;
 
     std::uint8_t* VerifyBuffer() { return OutputBuffer.data() + kVerifyBufferOffset; }
 
@@ -104,6 +132,7 @@ private:
     // Opens the one USB device that a "USB:" selector names; its index, or -1.
     int OpenSelectedUsbDevice(const std::string& selector, std::uint32_t baudRate);
     void ReportUsbDeviceOpened(int index);
+    void ReportOpenFailed(int error);
     // The link that LinkKind names is absent, closed, or has failed since its open.
     bool LinkBroken() const;
     bool CancelRequested() const;

@@ -17,7 +17,7 @@ void Announce(StatusList& status, const std::string& line) {
 
 DownloadOutcome FlashOutcome(int result) {
     switch (result) {
-        case -5:
+        case DataConverter::kFlashSyncTimeout:
         case DataConverter::kFlashBoxNotAnswering:
             return DownloadOutcome::BoxSilent;
         case DataConverter::kFlashCancelled:
@@ -64,7 +64,9 @@ DownloadOutcome RunStages(const std::string& linkName, const std::string& filePa
     status.Clear();
 
     Announce(status, "Opening interface... ");
-    if (session->OpenInterface(linkName, 115200) != 0) {
+    // The file's kind is not known yet: the link opens at the S-record rate,
+    // and loading a binary image opens it again at its own.
+    if (session->OpenInterface(linkName, BaudRateForSource(kSourceKindMot)) != 0) {
         return DownloadOutcome::LinkFailed;
     }
     const DownloadOutcome prepared = PrepareImage(*session, filePath, status);
@@ -118,10 +120,6 @@ DownloadOutcome FlashPreparedImage(const std::string& linkName, const std::uint8
         status.AppendStatus("Error: out of memory");
         return DownloadOutcome::DataFailed;
     }
-}
-
-std::uint32_t BaudRateForSource(std::uint8_t sourceKind) {
-    return sourceKind == DataConverter::kSourceBin ? 38400 : 115200;
 }
 
 }  // namespace kestrel

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "session/DataConverter.h"
+#include "session/SourceKind.h"
 #include "session/StatusList.h"
 
 namespace kestrel {
@@ -33,8 +34,5 @@ DownloadOutcome RunDownload(const std::string& linkName, const std::string& file
 // or kSourceBin.
 DownloadOutcome FlashPreparedImage(const std::string& linkName, const std::uint8_t* image, std::uint32_t length,
                                    std::uint8_t sourceKind, StatusList& status, const SessionOptions& options = {});
-
-// The line rate a session uses for an image of `sourceKind`.
-std::uint32_t BaudRateForSource(std::uint8_t sourceKind);
 
 }  // namespace kestrel

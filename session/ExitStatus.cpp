@@ -35,7 +35,8 @@ const char* ExitStatusHelp() {
            "  6  box refused: another firmware type, or 'E' at a stage\n"
            "  7  box not answering: silent past the time-out, or gone\n"
            "  8  verify: the read-back differs from the image\n"
-           "  9  cancelled (SIGINT, SIGTERM)\n";
+           "  9  cancelled (SIGINT, SIGTERM, SIGHUP)\n"
+           " 10  output: the download succeeded, but a status line, JSON line or log record could not be written\n";
 }
 
 }  // namespace kestrel

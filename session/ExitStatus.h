@@ -18,6 +18,9 @@ enum ExitStatus : int {
     kExitBoxSilent = 7,
     kExitVerify = 8,
     kExitCancelled = 9,
+    // The download succeeded, but a status line, JSON line or log record could
+    // not be written: a script or log no longer shows what happened.
+    kExitOutput = 10,
 };
 
 ExitStatus ExitStatusOf(DownloadOutcome outcome);

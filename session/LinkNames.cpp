@@ -11,7 +11,25 @@ int Folded(char character) {
     return (code >= 'A' && code <= 'Z') ? code - 'A' + 'a' : code;
 }
 
-constexpr int kBadComDigit = 4;
+constexpr int kBadComNumber = 4;
+
+// The port number in the digits after "COM": a decimal number from 1, without
+// leading zeros, so that each port has one name. 0 for anything else.
+int ComPortNumber(const std::string& digits) {
+    // Nine digits keep the number within an int.
+    constexpr std::size_t kMaxDigits = 9;
+    if (digits.empty() || digits.size() > kMaxDigits || digits.front() == '0') {
+        return 0;
+    }
+    int port = 0;
+    for (const char character : digits) {
+        if (character < '0' || character > '9') {
+            return 0;
+        }
+        port = port * 10 + (character - '0');
+    }
+    return port;
+}
 
 }  // namespace
 
@@ -38,13 +56,11 @@ LinkChoice ChooseLink(const std::string& name) {
     }
     if (name.size() >= 3 && CompareIgnoringCase(name.substr(0, 3), "COM") == 0) {
         choice.kind = LinkChoice::Kind::Serial;
-        // A missing fourth character reads as the terminator and fails like any non-digit.
-        const char fourth = name.size() > 3 ? name[3] : '\0';
-        const auto digit = static_cast<std::uint8_t>(fourth - '0');
-        if (digit < 1 || digit > 8) {
-            choice.refusal = kBadComDigit;
+        const int port = ComPortNumber(name.substr(3));
+        if (port == 0) {
+            choice.refusal = kBadComNumber;
         } else {
-            choice.port = digit;
+            choice.port = port;
         }
         return choice;
     }
@@ -60,6 +76,10 @@ LinkChoice ChooseLink(const std::string& name) {
         choice.refusal = compared;
     }
     return choice;
+}
+
+std::string UsbLinkName(const UsbDeviceInfo& device) {
+    return "USB:" + (device.serialNumber.empty() ? std::to_string(device.index) : device.serialNumber);
 }
 
 int FindUsbDevice(const std::string& selector, const std::vector<UsbDeviceInfo>& devices) {

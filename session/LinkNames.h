@@ -20,15 +20,21 @@ struct LinkChoice {
     // "USB:N" or "USB:SERIAL": the text after the colon, naming one device
     // only; empty for "USB", which takes the first device that opens.
     std::string usbSelector;
-    // Non-zero when the name selects no usable link: 4 for a COM name whose
-    // fourth character is not 1 to 8, else the comparison with "USB".
+    // Non-zero when the name selects no usable link: 4 for a COM name without
+    // a port number, else the comparison with "USB".
     int refusal = 0;
 };
 
-// "COMn" (any case; only the fourth character counts, so "COM12" is port 1),
+// "COMn" (any case; n a decimal number from 1 without leading zeros, so "COM12"
+// is port 12 and "COM0", "COM01" or "COM1X" select nothing),
 // a device path beginning with "/", "USB" (any case), or "USB:" followed by a
 // device index or serial number. "USB:" with nothing after it selects nothing.
 LinkChoice ChooseLink(const std::string& name);
+
+// The name that selects `device` and no other: "USB:" and its serial number,
+// so that a box keeps its name wherever it is plugged in, or "USB:" and its
+// index when it has no serial number.
+std::string UsbLinkName(const UsbDeviceInfo& device);
 
 // The device index that a "USB:" selector names among `devices`: the device
 // whose serial number equals it (so that a box keeps its name wherever it is

@@ -15,9 +15,9 @@ void Announce(StatusList& status, const std::string& line) {
 
 DownloadOutcome PrepareImage(DataConverter& session, const std::string& filePath, StatusList& status) {
     Announce(status, "Loading sourcefile... ");
-    if (session.LoadSourceFile(filePath) != 0) {
-        // The kind is set only once the file itself was accepted.
-        return session.sourceKind != 0 ? DownloadOutcome::LinkFailed : DownloadOutcome::FileFailed;
+    const int loaded = session.LoadSourceFile(filePath);
+    if (loaded != 0) {
+        return loaded == DataConverter::kSourceReopenFailed ? DownloadOutcome::LinkFailed : DownloadOutcome::FileFailed;
     }
 
     Announce(status, "Analysing sourcefile... ");

@@ -1,11 +1,11 @@
 #include "station/GangDownload.h"
 
 #include <chrono>
-#include <exception>
 #include <memory>
-#include <system_error>
+#include <new>
 #include <thread>
 
+#include "session/ForwardingStatusList.h"
 #include "session/PrepareImage.h"
 #include "station/Sha256.h"
 
@@ -14,68 +14,59 @@ namespace kestrel {
 namespace {
 
 // Passes every call on and remembers the last error line, for the box's result.
-class LastErrorTap : public StatusList {
+class LastErrorTap : public ForwardingStatusList {
 public:
-    explicit LastErrorTap(StatusList* inner) : inner_(inner) {}
+    explicit LastErrorTap(StatusList* inner) : ForwardingStatusList(inner) {}
 
     void AppendStatus(const std::string& line) override {
         if (line.rfind("Error: ", 0) == 0) {
             lastError_ = line;
         }
-        if (inner_ != nullptr) {
-            inner_->AppendStatus(line);
-        }
-    }
-    void Clear() override {
-        if (inner_ != nullptr) {
-            inner_->Clear();
-        }
-    }
-    void Progress(ProgressStage stage, std::uint32_t done, std::uint32_t total) override {
-        if (inner_ != nullptr) {
-            inner_->Progress(stage, done, total);
-        }
-    }
-    void RepaintNow() override {
-        if (inner_ != nullptr) {
-            inner_->RepaintNow();
-        }
-    }
-    void ApplyScrollRule() override {
-        if (inner_ != nullptr) {
-            inner_->ApplyScrollRule();
-        }
+        ForwardingStatusList::AppendStatus(line);
     }
 
     const std::string& LastError() const { return lastError_; }
 
 private:
-    StatusList* inner_;
     std::string lastError_;
 };
 
-void FlashOneBox(const GangImage& image, const GangBox& box, GangBoxResult& result) {
+// The box's download ends on `line` instead of its own result.
+void EndOn(const char* line, LastErrorTap& status, GangBoxResult& result) noexcept {
+    result.outcome = DownloadOutcome::DataFailed;
+    try {
+        status.AppendStatus(line);
+        result.lastError = line;
+    } catch (...) {
+        // Not even the line could be had: the outcome alone tells of the failure.
+    }
+}
+
+// The whole body inside its try: nothing may leave a box's thread, or the
+// process would go down with every other box's download.
+void FlashOneBox(const GangImage& image, const GangBox& box, GangBoxResult& result) noexcept {
     const auto start = std::chrono::steady_clock::now();
     LastErrorTap status(box.status);
-    result.linkName = box.linkName;
     try {
+        result.linkName = box.linkName;
         result.outcome =
             FlashPreparedImage(box.linkName, image.bytes.data(), static_cast<std::uint32_t>(image.bytes.size()),
                                image.sourceKind, status, box.options);
-    } catch (const std::exception&) {
-        // Nothing may leave the box's thread: the others would go down with it.
-        status.AppendStatus("Error: internal failure");
-        result.outcome = DownloadOutcome::DataFailed;
+        result.lastError = result.outcome == DownloadOutcome::Success ? std::string() : status.LastError();
+    } catch (const std::bad_alloc&) {
+        EndOn("Error: out of memory", status, result);
+    } catch (...) {
+        EndOn("Error: internal failure", status, result);
     }
-    result.lastError = result.outcome == DownloadOutcome::Success ? std::string() : status.LastError();
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 }  // namespace
 
-DownloadOutcome PrepareGangImage(const std::string& filePath, StatusList& status, GangImage& image) {
+DownloadOutcome PrepareGangImage(const std::string& filePath, StatusList& status, GangImage& image,
+                                 const SessionOptions& options) {
     // About 1 MiB of buffers: on the heap. No link: nothing is reopened for a binary image.
-    auto session = std::make_unique<DataConverter>(status);
+    auto session = std::make_unique<DataConverter>(status, options);
     const DownloadOutcome prepared = PrepareImage(*session, filePath, status);
     if (prepared != DownloadOutcome::Success) {
         return prepared;
@@ -88,20 +79,21 @@ DownloadOutcome PrepareGangImage(const std::string& filePath, StatusList& status
 }
 
 std::vector<GangBoxResult> RunGangDownload(const GangImage& image, const std::vector<GangBox>& boxes) {
+    // Both taken before any box is touched: without them nothing has begun.
     std::vector<GangBoxResult> results(boxes.size());
-    std::vector<std::thread> threads;
+    std::vector<std::jthread> threads;
     threads.reserve(boxes.size());
     for (std::size_t i = 0; i < boxes.size(); ++i) {
         try {
             threads.emplace_back(FlashOneBox, std::cref(image), std::cref(boxes[i]), std::ref(results[i]));
-        } catch (const std::system_error&) {
-            // No thread to be had: this box waits its turn here, the others run on.
+        } catch (...) {
+            // No thread to be had (none left, or no memory for one): this box
+            // waits its turn here, the others run on. Those already running
+            // are joined below whatever happens.
             FlashOneBox(image, boxes[i], results[i]);
         }
     }
-    for (auto& thread : threads) {
-        thread.join();
-    }
+    threads.clear();  // joins every box's thread before the results go out
     return results;
 }
 

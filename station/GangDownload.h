@@ -19,7 +19,9 @@ struct GangImage {
 
 // Reads and builds `filePath` as a download does, without a link, announcing
 // the stages on `status`. On success `image` holds the image.
-DownloadOutcome PrepareGangImage(const std::string& filePath, StatusList& status, GangImage& image);
+// `options` reach the session that reads the file (its openFailed hook, say).
+DownloadOutcome PrepareGangImage(const std::string& filePath, StatusList& status, GangImage& image,
+                                 const SessionOptions& options = {});
 
 // One box of the gang. `status` receives that box's lines only, from the box's
 // own thread; it must outlive the gang run.
@@ -38,7 +40,9 @@ struct GangBoxResult {
 
 // Flashes `image` into every box at once, one session and one link per box, on
 // a thread of its own; returns when all have ended, one result per box in
-// their order. A box that fails, hangs up or falls silent ends only its own download.
+// their order. A box that fails, hangs up or falls silent ends only its own
+// download; so does memory running out once the boxes have begun (that box
+// ends with "Error: out of memory"). Throws std::bad_alloc only before any box is touched.
 std::vector<GangBoxResult> RunGangDownload(const GangImage& image, const std::vector<GangBox>& boxes);
 
 }  // namespace kestrel

@@ -162,7 +162,7 @@ const char* OutcomeName(DownloadOutcome outcome) {
 }
 
 JsonLinesStatusList::JsonLinesStatusList(JsonLineWriter& writer, StatusList* inner, std::string port, Clock& clock)
-    : writer_(writer), inner_(inner), port_(std::move(port)), clock_(clock), startMs_(clock.TickMs()) {}
+    : ForwardingStatusList(inner), writer_(writer), port_(std::move(port)), clock_(clock), startMs_(clock.TickMs()) {}
 
 JsonObject JsonLinesStatusList::Event(const char* name) {
     JsonObject object;
@@ -176,15 +176,7 @@ JsonObject JsonLinesStatusList::Event(const char* name) {
 
 void JsonLinesStatusList::AppendStatus(const std::string& line) {
     writer_.WriteLine(Event("status").Add("line", line).Text());
-    if (inner_ != nullptr) {
-        inner_->AppendStatus(line);
-    }
-}
-
-void JsonLinesStatusList::Clear() {
-    if (inner_ != nullptr) {
-        inner_->Clear();
-    }
+    ForwardingStatusList::AppendStatus(line);
 }
 
 void JsonLinesStatusList::Progress(ProgressStage stage, std::uint32_t done, std::uint32_t total) {
@@ -204,21 +196,7 @@ void JsonLinesStatusList::Progress(ProgressStage stage, std::uint32_t done, std:
         object.AddNull("rate").AddNull("left");
     }
     writer_.WriteLine(object.Text());
-    if (inner_ != nullptr) {
-        inner_->Progress(stage, done, total);
-    }
-}
-
-void JsonLinesStatusList::RepaintNow() {
-    if (inner_ != nullptr) {
-        inner_->RepaintNow();
-    }
-}
-
-void JsonLinesStatusList::ApplyScrollRule() {
-    if (inner_ != nullptr) {
-        inner_->ApplyScrollRule();
-    }
+    ForwardingStatusList::Progress(stage, done, total);
 }
 
 void JsonLinesStatusList::Result(DownloadOutcome outcome, int exitStatus, const std::string& imageSha256,

@@ -8,7 +8,7 @@
 
 #include "links/Clock.h"
 #include "session/DownloadWorkflow.h"
-#include "session/StatusList.h"
+#include "session/ForwardingStatusList.h"
 
 namespace kestrel {
 
@@ -51,16 +51,13 @@ const char* OutcomeName(DownloadOutcome outcome);
 // ("event":"status"), each progress step ("progress": stage, bytes done, total,
 // rate in bytes a second, seconds left) and, at the end, the result. Every
 // object carries "port" when one is given and "t", the seconds since the list was made.
-class JsonLinesStatusList : public StatusList {
+class JsonLinesStatusList : public ForwardingStatusList {
 public:
     // `inner` (may be null) receives every call as well.
     JsonLinesStatusList(JsonLineWriter& writer, StatusList* inner, std::string port = {}, Clock& clock = SteadyClock());
 
     void AppendStatus(const std::string& line) override;
-    void Clear() override;
     void Progress(ProgressStage stage, std::uint32_t done, std::uint32_t total) override;
-    void RepaintNow() override;
-    void ApplyScrollRule() override;
 
     // "event":"result" with the outcome, the exit status the front end gives
     // it, the image's SHA-256 (null when no image was built) and the seconds taken.
@@ -70,7 +67,6 @@ private:
     JsonObject Event(const char* name);
 
     JsonLineWriter& writer_;
-    StatusList* inner_;
     std::string port_;
     Clock& clock_;
     std::uint32_t startMs_;

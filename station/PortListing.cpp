@@ -1,5 +1,6 @@
 #include "station/PortListing.h"
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -35,7 +36,7 @@ PortEntry FromSerial(const SerialPortInfo& info) {
 PortEntry FromUsb(const UsbDeviceInfo& info) {
     PortEntry entry;
     entry.kind = PortEntry::Kind::Usb;
-    entry.linkName = "USB:" + (info.serialNumber.empty() ? std::to_string(info.index) : info.serialNumber);
+    entry.linkName = UsbLinkName(info);
     entry.usbIndex = info.index;
     if (info.vendorId != 0 || info.productId != 0) {
         entry.vendorId = info.vendorId;
@@ -199,6 +200,58 @@ bool LinkPresent(const std::string& linkName, UsbDriver& usb) {
     }
     const int index = FindUsbDevice(choice.usbSelector, devices);
     return index >= 0 && static_cast<std::size_t>(index) < devices.size();
+}
+
+namespace {
+
+// What a link name opens, as one text for each port however it is named.
+std::string PortKey(const std::string& linkName, UsbDriver& usb, std::vector<UsbDeviceInfo>& devices, bool& listed) {
+    const LinkChoice choice = ChooseLink(linkName);
+    if (choice.kind == LinkChoice::Kind::Usb) {
+        if (choice.usbSelector.empty()) {
+            return "usb";
+        }
+        if (!listed) {
+            listed = true;
+            if (usb.ListDevices(devices) != 0) {
+                devices.clear();
+            }
+        }
+        const int index = FindUsbDevice(choice.usbSelector, devices);
+        std::string selector = choice.usbSelector;
+        for (char& c : selector) {
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+        return index >= 0 ? "usb#" + std::to_string(index) : "usb:" + selector;
+    }
+    if (choice.kind == LinkChoice::Kind::Serial && choice.device.empty()) {
+        return "com" + std::to_string(choice.port);
+    }
+    if (choice.kind == LinkChoice::Kind::Serial) {
+        std::error_code error;
+        const auto resolved = std::filesystem::canonical(choice.device, error);
+        return "device:" + (error ? choice.device : resolved.string());
+    }
+    return {};  // no port: the download says so
+}
+
+}  // namespace
+
+std::string PortGivenTwice(const std::vector<std::string>& linkNames, UsbDriver& usb) {
+    std::vector<UsbDeviceInfo> devices;
+    bool listed = false;
+    std::vector<std::pair<std::string, std::string>> seen;  // key, name
+    for (const auto& name : linkNames) {
+        const std::string key = PortKey(name, usb, devices, listed);
+        for (const auto& [earlierKey, earlierName] : seen) {
+            if (!key.empty() && key == earlierKey) {
+                return "the port " + earlierName + " is given twice" +
+                       (name == earlierName ? std::string() : " (again as " + name + ")");
+            }
+        }
+        seen.emplace_back(key, name);
+    }
+    return {};
 }
 
 }  // namespace kestrel

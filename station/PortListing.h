@@ -44,6 +44,12 @@ std::optional<PortEntry> FindPort(const std::vector<PortEntry>& ports, const std
 // file exists, or `usb` lists the device (any device for a plain "USB").
 bool LinkPresent(const std::string& linkName, UsbDriver& usb);
 
+// Empty when every name in `linkNames` names another port; else a sentence
+// naming the port given twice: the same name in any case, the same device
+// through a link, or the same USB box by its index and its serial number (as
+// `usb` lists it).
+std::string PortGivenTwice(const std::vector<std::string>& linkNames, UsbDriver& usb);
+
 // "USB 0403:6001 FTDI Kestrel box, serial A1" for reports; empty when nothing is known.
 std::string DescribeIdentity(const PortEntry& port);
 // The identity of the box a download used: that of `linkName`, or of the USB

@@ -1,7 +1,8 @@
 #include "station/RecordedDownload.h"
 
 #include <chrono>
-#include <optional>
+#include <filesystem>
+#include <system_error>
 
 #include "links/UsbDriver.h"
 #include "session/ExitStatus.h"
@@ -12,43 +13,71 @@
 
 namespace kestrel {
 
-DownloadOutcome RunRecordedDownload(const DownloadRunner& run, const std::string& linkName, const std::string& filePath,
-                                    StatusList& status, SessionOptions options, SessionRecord& record, UsbDriver* usb) {
-    record = SessionRecord{};
-    record.started = std::chrono::system_clock::now();
-    record.toolVersion = kToolVersion;
-    record.port = linkName;
-    record.fileName = filePath;
+namespace {
 
-    auto passOn = std::move(options.imageReady);
-    options.imageReady = [&record, &passOn](const std::uint8_t* image, std::uint32_t length, std::uint8_t kind) {
-        record.baudRate = BaudRateForSource(kind);
-        record.imageSize = length;
-        record.imageSha256 = Sha256Hex(image, length);
+// The record must name the file wherever the log is read later.
+std::string AbsolutePath(const std::string& path) {
+    std::error_code error;
+    const auto absolute = std::filesystem::absolute(path, error);
+    return error || path.empty() ? path : absolute.lexically_normal().string();
+}
+
+}  // namespace
+
+SessionRecordBuilder::SessionRecordBuilder(const std::string& linkName, const std::string& filePath, StatusList* status)
+    : recorder_(status) {
+    record_.started = std::chrono::system_clock::now();
+    record_.toolVersion = kToolVersion;
+    record_.port = linkName;
+    record_.fileName = AbsolutePath(filePath);
+}
+
+SessionOptions SessionRecordBuilder::Hooked(SessionOptions options) {
+    options.imageReady = [this, passOn = std::move(options.imageReady)](const std::uint8_t* image, std::uint32_t length,
+                                                                        std::uint8_t kind) {
+        NoteImage(length, kind, Sha256Hex(image, length));
         if (passOn) {
             passOn(image, length, kind);
         }
     };
-
-    std::optional<int> openedUsbIndex;
-    auto passOnOpened = std::move(options.usbDeviceOpened);
-    options.usbDeviceOpened = [&openedUsbIndex, &passOnOpened](int index) {
-        openedUsbIndex = index;
-        if (passOnOpened) {
-            passOnOpened(index);
+    options.usbDeviceOpened = [this, passOn = std::move(options.usbDeviceOpened)](int index) {
+        openedUsbIndex_ = index;
+        if (passOn) {
+            passOn(index);
         }
     };
+    return options;
+}
 
-    SessionLogRecorder recorder(&status);
-    const auto start = std::chrono::steady_clock::now();
-    const DownloadOutcome outcome = run(linkName, filePath, recorder, options);
-    record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+void SessionRecordBuilder::NoteImage(std::uint32_t size, std::uint8_t sourceKind, const std::string& sha256) {
+    record_.baudRate = BaudRateForSource(sourceKind);
+    record_.imageSize = size;
+    record_.imageSha256 = sha256;
+}
 
-    record.lines = recorder.Lines();
+void SessionRecordBuilder::NoteEarlierLines(const std::vector<TimedLine>& lines) {
+    earlierLines_.insert(earlierLines_.end(), lines.begin(), lines.end());
+}
+
+SessionRecord SessionRecordBuilder::Finish(DownloadOutcome outcome, double seconds, UsbDriver& usb) {
+    SessionRecord record = record_;
+    record.lines = earlierLines_;
+    record.lines.insert(record.lines.end(), recorder_.Lines().begin(), recorder_.Lines().end());
     record.outcome = OutcomeName(outcome);
     record.exitStatus = ExitStatusOf(outcome);
-    UsbDriver* listing = usb != nullptr ? usb : options.usbDriver != nullptr ? options.usbDriver : &SystemUsbDriver();
-    record.portIdentity = IdentityOfLink(linkName, openedUsbIndex, *listing);
+    record.seconds = seconds;
+    record.portIdentity = IdentityOfLink(record.port, openedUsbIndex_, usb);
+    return record;
+}
+
+DownloadOutcome RunRecordedDownload(const DownloadRunner& run, const std::string& linkName, const std::string& filePath,
+                                    StatusList& status, SessionOptions options, SessionRecord& record, UsbDriver* usb) {
+    UsbDriver& listing = usb != nullptr ? *usb : options.usbDriver != nullptr ? *options.usbDriver : SystemUsbDriver();
+    SessionRecordBuilder builder(linkName, filePath, &status);
+    const auto start = std::chrono::steady_clock::now();
+    const DownloadOutcome outcome = run(linkName, filePath, builder.Status(), builder.Hooked(std::move(options)));
+    record = builder.Finish(outcome, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                            listing);
     return outcome;
 }
 

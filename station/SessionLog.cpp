@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kestrel {
@@ -31,49 +32,45 @@ std::string Offset(std::uint32_t ms) {
 
 std::string OrUnknown(const std::string& text) { return text.empty() ? "unknown" : text; }
 
+// A field may carry any byte a file or device name can: a newline would forge a
+// line of the record, an ESC would drive the terminal of whoever reads the log.
+std::string Escaped(const std::string& text) {
+    std::string escaped;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            escaped += c;
+        } else if (c == '\n') {
+            escaped += "\\n";
+        } else if (c == '\r') {
+            escaped += "\\r";
+        } else if (c == '\t') {
+            escaped += "\\t";
+        } else {
+            char code[8];
+            std::snprintf(code, sizeof code, "\\x%02X", byte);
+            escaped += code;
+        }
+    }
+    return escaped;
+}
+
 }  // namespace
 
 SessionLogRecorder::SessionLogRecorder(StatusList* inner, Clock& clock)
-    : inner_(inner), clock_(clock), startMs_(clock.TickMs()) {}
+    : ForwardingStatusList(inner), clock_(clock), startMs_(clock.TickMs()) {}
 
 void SessionLogRecorder::AppendStatus(const std::string& line) {
     lines_.push_back({static_cast<std::uint32_t>(clock_.TickMs() - startMs_), line});
-    if (inner_ != nullptr) {
-        inner_->AppendStatus(line);
-    }
-}
-
-void SessionLogRecorder::Clear() {
-    // The workflow empties its list as it starts; the record keeps what came before all the same.
-    if (inner_ != nullptr) {
-        inner_->Clear();
-    }
-}
-
-void SessionLogRecorder::Progress(ProgressStage stage, std::uint32_t done, std::uint32_t total) {
-    if (inner_ != nullptr) {
-        inner_->Progress(stage, done, total);
-    }
-}
-
-void SessionLogRecorder::RepaintNow() {
-    if (inner_ != nullptr) {
-        inner_->RepaintNow();
-    }
-}
-
-void SessionLogRecorder::ApplyScrollRule() {
-    if (inner_ != nullptr) {
-        inner_->ApplyScrollRule();
-    }
+    ForwardingStatusList::AppendStatus(line);
 }
 
 std::string FormatSessionRecord(const SessionRecord& record) {
-    std::string text = "=== " + UtcTimestamp(record.started) + " Kestrel Loader " + record.toolVersion + "\n";
-    text += "port: " + record.port + "\n";
-    text += "identity: " + OrUnknown(record.portIdentity) + "\n";
+    std::string text = "=== " + UtcTimestamp(record.started) + " Kestrel Loader " + Escaped(record.toolVersion) + "\n";
+    text += "port: " + Escaped(record.port) + "\n";
+    text += "identity: " + Escaped(OrUnknown(record.portIdentity)) + "\n";
     text += "baud: " + (record.baudRate == 0 ? std::string("none") : std::to_string(record.baudRate)) + "\n";
-    text += "file: " + record.fileName + "\n";
+    text += "file: " + Escaped(record.fileName) + "\n";
     if (record.imageSha256.empty()) {
         text += "image: none\n";
     } else {
@@ -81,16 +78,26 @@ std::string FormatSessionRecord(const SessionRecord& record) {
     }
     for (const auto& line : record.lines) {
         // Quoted, so that the status lines' trailing blanks stay visible.
-        text += "line " + Offset(line.atMs) + " \"" + line.text + "\"\n";
+        text += "line " + Offset(line.atMs) + " \"" + Escaped(line.text) + "\"\n";
     }
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.3f", record.seconds);
-    text += "result: " + record.outcome + ", exit " + std::to_string(record.exitStatus) + ", " + seconds + " s\n\n";
+    text += "result: " + Escaped(record.outcome) + ", exit " + std::to_string(record.exitStatus) + ", " + seconds +
+            " s\n\n";
     return text;
 }
 
 int AppendSessionRecord(const std::string& path, const SessionRecord& record) {
-    const std::string text = FormatSessionRecord(record);
+    return AppendWhole(path, FormatSessionRecord(record));
+}
+
+int CheckSessionLog(const std::string& path) {
+    // Opened for appending as a record will be, and nothing written.
+    return AppendWhole(path, std::string());
+}
+
+// The raw append: one record whole, or the file as it was.
+int AppendWhole(const std::string& path, const std::string& text) {
     // O_APPEND puts each write at the end, also for other processes on the same log;
     // the lock keeps this process's boxes to one write at a time.
     static std::mutex appending;
@@ -99,6 +106,8 @@ int AppendSessionRecord(const std::string& path, const SessionRecord& record) {
     if (fd < 0) {
         return errno;
     }
+    struct stat before {};
+    const bool sized = ::fstat(fd, &before) == 0;
     std::size_t written = 0;
     int error = 0;
     while (written < text.size()) {
@@ -111,6 +120,10 @@ int AppendSessionRecord(const std::string& path, const SessionRecord& record) {
             break;
         }
         written += static_cast<std::size_t>(result);
+    }
+    // Half a record would read as a whole one with its end missing: it goes.
+    if (error != 0 && written > 0 && sized && ::ftruncate(fd, before.st_size) != 0) {
+        error = errno;  // the failed write's reason would hide that the file keeps half a record
     }
     if (::close(fd) != 0 && error == 0) {
         error = errno;

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "links/Clock.h"
-#include "session/StatusList.h"
+#include "session/ForwardingStatusList.h"
 
 namespace kestrel {
 
@@ -33,34 +33,38 @@ struct SessionRecord {
 };
 
 // Keeps every status line with its time for the record, and passes every
-// call on to `inner` (may be null).
-class SessionLogRecorder : public StatusList {
+// call on to `inner` (may be null). The workflow empties its list as it
+// starts; the record keeps what came before all the same.
+class SessionLogRecorder : public ForwardingStatusList {
 public:
     explicit SessionLogRecorder(StatusList* inner, Clock& clock = SteadyClock());
 
     void AppendStatus(const std::string& line) override;
-    void Clear() override;
-    void Progress(ProgressStage stage, std::uint32_t done, std::uint32_t total) override;
-    void RepaintNow() override;
-    void ApplyScrollRule() override;
 
     const std::vector<TimedLine>& Lines() const { return lines_; }
 
 private:
-    StatusList* inner_;
     Clock& clock_;
     std::uint32_t startMs_;
     std::vector<TimedLine> lines_;
 };
 
-// The record as text: a head line with the UTC start time and tool version,
-// one "key: value" line per field, each status line with its offset, the result,
-// and an empty line that ends the record.
+// The record as text, control characters in its fields escaped (\n, \x1B): a head line with the UTC start time and tool
+// version, one "key: value" line per field, each status line with its offset, the result, and an empty line that ends
+// the record.
 std::string FormatSessionRecord(const SessionRecord& record);
 
 // Appends the record to the file at `path`, creating it if need be, in one
-// write so that records of boxes flashed at once never interleave. 0, or the
-// errno of the failure.
+// write so that records of boxes flashed at once never interleave. A record is
+// written whole or not at all: after a short write the file is cut back to
+// its size before. 0, or the errno of the failure.
 int AppendSessionRecord(const std::string& path, const SessionRecord& record);
+
+// Whether a record could be appended to `path`: opens it as AppendSessionRecord
+// does (creating it), writing nothing. 0, or the errno of the failure.
+int CheckSessionLog(const std::string& path);
+
+// Appends `text` to the file at `path` as AppendSessionRecord does.
+int AppendWhole(const std::string& path, const std::string& text);
 
 }  // namespace kestrel

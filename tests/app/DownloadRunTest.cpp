@@ -10,7 +10,7 @@
 #include <QtTest>
 
 #include "DialogTestSupport.h"
-#include "emulator/BoxServer.h"
+#include "emulator/ServedBox.h"
 #include "links/SerialLink.h"
 
 using kestrel::Ckestrel2Dlg;
@@ -35,26 +35,12 @@ struct PaintWatcher : QObject {
 
 const QString kFirmware = QStringLiteral(KESTREL_SAMPLES_DIR "/kestrel-demo.mot");
 
-// The emulated box on a pseudo-terminal, served on its own thread until stopped or,
-// if asked for, until that many downloads have ended.
-struct RunningBox {
-    explicit RunningBox(kestrel::emulator::BoxBehaviour behaviour, int stopAfterDownloads = 0)
-        : server(kestrel::emulator::BoxModel(behaviour), {.stopAfterDownloads = stopAfterDownloads}) {
-        if (server.Start()) {
-            thread = std::thread([this] { server.Run(); });
-        }
-    }
-    ~RunningBox() {
-        server.Stop();
-        if (thread.joinable()) {
-            thread.join();
-        }
-    }
-    QString Device() const { return QString::fromStdString(server.DevicePath()); }
-
-    kestrel::emulator::BoxServer server;
-    std::thread thread;
-};
+// The emulated box on a pseudo-terminal, served on its own thread until the end
+// of the test or, if asked for, until that many downloads have ended. It hangs
+// up after 30 s, so that a broken download fails the test instead of hanging it.
+using kestrel::emulator::BoxModel;
+using kestrel::emulator::ServedBox;
+constexpr std::uint32_t kGiveUpMs = 30000;
 
 }  // namespace
 
@@ -192,12 +178,12 @@ void DownloadRunTest::SaveLogWritesTheRecordOfTheLastDownloadAndAnExceptionLeave
 }
 
 void DownloadRunTest::FlashesTheBoxFromTheDialogTwice() {
-    RunningBox box({}, 2);
-    QVERIFY(box.thread.joinable());
+    ServedBox box(BoxModel(), {.stopAfterDownloads = 2, .giveUpAfterMs = kGiveUpMs});
+    QVERIFY(box.Started());
 
     Ckestrel2Dlg dialog({}, nullptr);
     DialogControls controls(dialog);
-    QVERIFY(dialog.PreselectPort(box.Device()));
+    QVERIFY(dialog.PreselectPort(QString::fromStdString(box.DevicePath())));
     dialog.PreselectFile(kFirmware);
     dialog.show();
     QSignalSpy ended(&dialog, &Ckestrel2Dlg::DownloadEnded);
@@ -219,19 +205,19 @@ void DownloadRunTest::FlashesTheBoxFromTheDialogTwice() {
         QCOMPARE(dialog.LastOutcome(), std::optional<DownloadOutcome>(DownloadOutcome::Success));
     }
     QCOMPARE(controls.progress->value(), controls.progress->maximum());
-    box.thread.join();  // the box has seen both downloads to their verdicts
-    const auto& model = box.server.Model();
+    QCOMPARE(box.Wait(), 0);  // the box has seen both downloads to their verdicts
+    const auto& model = box.Server().Model();
     QCOMPARE(model.CompletedDownloads(), 2);
     QCOMPARE(model.LastVerdict(), std::uint8_t('S'));
 }
 
 void DownloadRunTest::ClosingDuringADownloadCancelsItAndFreesThePort() {
-    RunningBox box({.eraseMs = 60000});
-    QVERIFY(box.thread.joinable());
+    ServedBox box(BoxModel({.eraseMs = 60000}), {.giveUpAfterMs = kGiveUpMs});
+    QVERIFY(box.Started());
 
     Ckestrel2Dlg dialog({}, nullptr);
     DialogControls controls(dialog);
-    QVERIFY(dialog.PreselectPort(box.Device()));
+    QVERIFY(dialog.PreselectPort(QString::fromStdString(box.DevicePath())));
     dialog.PreselectFile(kFirmware);
     QTimer::singleShot(0, &dialog, [&] { QTest::mouseClick(controls.start, Qt::LeftButton); });
     QTimer watch;
@@ -252,7 +238,7 @@ void DownloadRunTest::ClosingDuringADownloadCancelsItAndFreesThePort() {
     QVERIFY(!controls.Lines().contains("FLASHING SUCCESSFULL"));
 
     kestrel::SerialLink link;
-    QVERIFY2(link.Open(box.Device().toStdString(), 115200, 0, 2, 8), "the dialog's link was closed");
+    QVERIFY2(link.Open(box.DevicePath(), 115200, 0, 2, 8), "the dialog's link was closed");
 }
 
 QTEST_MAIN(DownloadRunTest)

@@ -10,6 +10,13 @@ namespace {
 TEST(KestrelFlashDownload, FlashesBothKindsIntoTheBoxAtTheirLineSettings) {
     BoxProcess box;
     ASSERT_FALSE(box.device.empty());
+    // A second box refuses to take the first one's link over; the download below goes to the first.
+    int out = -1;
+    const std::string secondErr = (box.dir.Path() / "second.err").string();
+    const pid_t second = Spawn({KESTREL_BOX, "--link", box.linkPath}, out, secondErr);
+    EXPECT_EQ(ExitStatusOf(second), 1);
+    ::close(out);
+    EXPECT_NE(ReadFile(secondErr).find(box.linkPath + " exists already"), std::string::npos) << ReadFile(secondErr);
     const auto motRun = Flash({"-q", "-p", box.linkPath, kMot});
     EXPECT_EQ(motRun.exitStatus, 0) << motRun.out << motRun.err;
     Lines flashed = {"Opening interface... "};

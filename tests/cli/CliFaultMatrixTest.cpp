@@ -33,6 +33,7 @@ struct Fault {
     Access access = Access::Free;
     int signal = 0;  // sent once stdout shows `signalAfter`
     std::string signalAfter{};
+    std::string reason{};  // the system's, on stderr after the port's name
 };
 
 void PrintTo(const Fault& fault, std::ostream* out) { *out << fault.row; }
@@ -79,6 +80,7 @@ TEST_P(FaultMatrix, EndsWithItsErrorLineWithinItsBoundAndFreesThePort) {
     EXPECT_TRUE(portFree);
     if (f.lastLine == kNoPort) {
         EXPECT_EQ(run.OutLines(), (Lines{"Opening interface... ", kNoPort}));
+        EXPECT_NE(run.err.find("kestrel-flash: " + port + ": " + f.reason + "\n"), std::string::npos) << run.err;
     }
     if (f.signal != 0) {  // the terminal is left as it was found
         const auto after = TerminalSettings(box.linkPath);
@@ -107,24 +109,33 @@ INSTANTIATE_TEST_SUITE_P(
               .exitStatus = 3,
               .lastLine = kNoPort,
               .boundSeconds = kSlack,
-              .access = Access::Held},
+              .access = Access::Held,
+              .reason = "Device or resource busy"},
         Fault{.row = "no permission",
               .exitStatus = 3,
               .lastLine = kNoPort,
               .boundSeconds = kSlack,
               .port = Port::Device,
-              .access = Access::Forbidden},
+              .access = Access::Forbidden,
+              .reason = "Permission denied"},
         Fault{.row = "no such device",
               .exitStatus = 3,
               .lastLine = kNoPort,
               .boundSeconds = kSlack,
-              .port = Port::Missing},
-        Fault{.row = "/dev/null", .exitStatus = 3, .lastLine = kNoPort, .boundSeconds = kSlack, .port = Port::DevNull},
+              .port = Port::Missing,
+              .reason = "No such file or directory"},
+        Fault{.row = "/dev/null",
+              .exitStatus = 3,
+              .lastLine = kNoPort,
+              .boundSeconds = kSlack,
+              .port = Port::DevNull,
+              .reason = "Inappropriate ioctl for device"},
         Fault{.row = "a regular file",
               .exitStatus = 3,
               .lastLine = kNoPort,
               .boundSeconds = kSlack,
-              .port = Port::RegularFile},
+              .port = Port::RegularFile,
+              .reason = "Inappropriate ioctl for device"},
         // Paced at the line rate, the data block takes 11 s: a signal lands in it.
         Fault{.row = "SIGINT in the data",
               .box = {"--pace"},
@@ -132,6 +143,13 @@ INSTANTIATE_TEST_SUITE_P(
               .lastLine = kCancelled,
               .boundSeconds = kSlack,
               .signal = SIGINT,
+              .signalAfter = "Writing data... \n"},
+        Fault{.row = "SIGHUP in the data",  // the terminal or the ssh session closed
+              .box = {"--pace"},
+              .exitStatus = 9,
+              .lastLine = kCancelled,
+              .boundSeconds = kSlack,
+              .signal = SIGHUP,
               .signalAfter = "Writing data... \n"},
         Fault{.row = "SIGTERM in the data",
               .box = {"--pace"},

@@ -2,6 +2,7 @@
 // session log, and waiting for a box, as a line's script runs it.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 
 #include "CliSupport.h"
@@ -48,10 +49,11 @@ TEST(KestrelFlashLine, TwoBoxesAtOnceOneRefusingEachLinePrefixedAndTheFirstFailu
     EXPECT_EQ(Sha256Of(good.SavedImage(1)), DumpedImageDigest(good.dir));
 }
 
-TEST(KestrelFlashLine, JsonLinesAndTheLogTellEachEmulatedBoxsResultWithTheImagesDigest) {
+TEST(KestrelFlashLine, JsonLinesAndTheLogTellEachBoxsResultWithTheImagesDigestAlsoForARefusedFile) {
+    BoxProcess boxes[2];
     TempDir dir;
     const std::string log = (dir.Path() / "line.log").string();
-    const auto run = Flash({"--emulate", "-p", "a", "-p", "b", "-p", "c", "--json", "--log", log, kMot});
+    const auto run = Flash({"-p", boxes[0].linkPath, "-p", boxes[1].linkPath, "--json", "--log", log, kMot});
     EXPECT_EQ(run.exitStatus, 0) << run.err;
 
     const std::string digest = DumpedImageDigest(dir);
@@ -71,17 +73,30 @@ TEST(KestrelFlashLine, JsonLinesAndTheLogTellEachEmulatedBoxsResultWithTheImages
         EXPECT_DOUBLE_EQ(fields->at("exit").number, 0);
         EXPECT_EQ(fields->at("sha256").text, digest);
     }
-    EXPECT_EQ(results, 3);
+    EXPECT_EQ(results, 2);
     EXPECT_EQ(lastLine[""], "Building output data... ");
-    EXPECT_EQ(lastLine.size(), 4u);  // the shared preparation and three boxes
+    EXPECT_EQ(lastLine.size(), 3u);  // the shared preparation and two boxes
 
+    // A file refused before any box was touched: each box still gets its record,
+    // the file by its absolute path, its control characters escaped.
+    const auto refusedFile = dir.Path() / "no\nsuch\x1b[2J.mot";
+    const auto refused = Flash({"-q", "-p", boxes[0].linkPath, "-p", boxes[1].linkPath, "--log", log,
+                                std::filesystem::relative(refusedFile).string()});
+    EXPECT_EQ(refused.exitStatus, 4);
     const std::string text = ReadFile(log);
-    std::size_t records = 0;
-    for (std::size_t at = text.find("=== "); at != std::string::npos; at = text.find("\n=== ", at + 1))
-        ++records;
-    EXPECT_EQ(records, 3u) << text;
-    EXPECT_NE(text.find("image: 131078 bytes, sha256 " + digest), std::string::npos) << text;
-    EXPECT_NE(text.find("result: success, exit 0"), std::string::npos) << text;
+    const auto count = [&text](const std::string& part) {
+        std::size_t found = 0;
+        for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+            ++found;
+        return found;
+    };
+    EXPECT_EQ(count("=== "), 4u) << text;
+    EXPECT_EQ(count("image: 131078 bytes, sha256 " + digest), 2u) << text;
+    EXPECT_EQ(count("\"Building output data... \""), 2u) << text;  // the shared preparation in each record
+    EXPECT_EQ(count("result: success, exit 0"), 2u) << text;
+    EXPECT_EQ(count("file: " + (dir.Path() / "no\\nsuch\\x1B[2J.mot").string() + "\n"), 2u) << text;
+    EXPECT_EQ(count("\"Error: cannot open sourcefile\""), 2u) << text;
+    EXPECT_EQ(count("result: file-failed, exit 4"), 2u) << text;
 }
 
 TEST(KestrelFlashLine, WaitingForABoxThatNeverComesEndsAsALinkFailureAndPortListNeedsNoFile) {

@@ -5,6 +5,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "links/SerialLink.h"
@@ -65,18 +67,27 @@ struct ProcessOptions {
     // Sent once the process has written `signalAfter` to stdout.
     std::string signalAfter{};
     int signalToSend = 0;
+    std::optional<int> stdoutTo{};          // stdout on this descriptor instead of the pipe; -1: closed
+    std::optional<rlim_t> fileSizeLimit{};  // the most a file may grow to, as on a full disk
 };
 
 // Starts `argv` (argv[0] a path) with its stdout on a pipe, read from `out`,
 // and its stderr into the file `errPath`.
-inline pid_t Spawn(const Lines& argv, int& out, const std::string& errPath, std::optional<uid_t> runAs = {}) {
+inline pid_t Spawn(const Lines& argv, int& out, const std::string& errPath, const ProcessOptions& options = {}) {
     int pipe[2];
-    ::pipe2(pipe, O_CLOEXEC);
+    if (::pipe2(pipe, O_CLOEXEC) != 0)
+        throw std::system_error(errno, std::generic_category(), "pipe2");
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(pipe[1], STDOUT_FILENO);
         ::dup2(::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644), STDERR_FILENO);
+        const auto& runAs = options.runAs;
         if (runAs && (::setgroups(0, nullptr) != 0 || ::setgid(*runAs) != 0 || ::setuid(*runAs) != 0))
+            ::_exit(126);
+        if (options.stdoutTo)
+            *options.stdoutTo < 0 ? ::close(STDOUT_FILENO) : ::dup2(*options.stdoutTo, STDOUT_FILENO);
+        if (const rlimit limit{options.fileSizeLimit.value_or(0), options.fileSizeLimit.value_or(0)};
+            options.fileSizeLimit && (::signal(SIGXFSZ, SIG_IGN) == SIG_ERR || ::setrlimit(RLIMIT_FSIZE, &limit) != 0))
             ::_exit(126);
         std::vector<char*> args;
         for (const auto& arg : argv)
@@ -116,7 +127,7 @@ inline ProcessResult Flash(const Lines& args, const ProcessOptions& options = {}
     ProcessResult result;
     int out = -1;
     const auto start = Clock::now();
-    const pid_t pid = Spawn(argv, out, errPath, options.runAs);
+    const pid_t pid = Spawn(argv, out, errPath, options);
     bool signalled = options.signalAfter.empty();
     for (pollfd fd{out, POLLIN, 0};;) {
         const auto left =

@@ -37,6 +37,12 @@ struct Station {
         request.usbDriver = &driver;
         request.cancelRequested = [this] { return stop.load(); };
     }
+    // A run still going at the end of the test, after a failed assertion, is
+    // cancelled: the future's destructor would otherwise wait for it for ever.
+    ~Station() { stop = true; }
+    void Start() {
+        run = std::async(std::launch::async, [this] { return cli::RunStation(line, request); });
+    }
     std::size_t Plug(const std::string& serial, bool refuseOpen = false) {
         return driver.AddDevice(SimulatedUsbDevice{.behaviour = {}, .refuseOpen = refuseOpen, .serialNumber = serial});
     }
@@ -54,9 +60,10 @@ struct Station {
     std::atomic<bool> stop{false};
     cli::StationOptions line;
     cli::StationRequest request;
+    std::future<int> run;  // last: it ends before the rest goes
 };
 
-TEST(Station, AllUsbFailsAtTheLinkWithoutABoxAndFlashesEveryAttachedBoxAtOnce) {
+TEST(Station, AllUsbFailsAtTheLinkWithoutABoxAndFlashesEveryAttachedBoxAtOnceAndAnEmulatedBoxEveryRound) {
     Station station;
     EXPECT_EQ(cli::RunStation(station.line, station.request), kExitLink);
     station.line.wait = true;
@@ -68,6 +75,19 @@ TEST(Station, AllUsbFailsAtTheLinkWithoutABoxAndFlashesEveryAttachedBoxAtOnce) {
     EXPECT_EQ(cli::RunStation(station.line, station.request), kExitSuccess);
     station.ExpectFlashed(0, 1);
     station.ExpectFlashed(1, 1);
+
+    // One box by its serial number and by its index is one port given twice: no box is opened.
+    station.line = cli::StationOptions();
+    station.line.ports = {"USB:KST-B", "USB:0", "usb:1"};
+    const auto opened = station.driver.Calls().openIndices.size();
+    EXPECT_EQ(cli::RunStation(station.line, station.request), kExitUsage);
+    EXPECT_EQ(station.driver.Calls().openIndices.size(), opened);
+
+    // The in-process box serves every round, not only the first.
+    cli::StationOptions rounds;
+    rounds.repeat = 3;
+    station.request.emulate = "ok";
+    EXPECT_EQ(cli::RunStation(rounds, station.request), kExitSuccess);
 }
 
 // A technician swaps boxes: each round flashes whichever box is attached now,
@@ -76,7 +96,7 @@ TEST(Station, RepeatWithWaitFlashesEachBoxSwappedIn) {
     Station station;
     station.line.wait = true;
     station.line.repeat = 0;
-    auto run = std::async(std::launch::async, [&] { return cli::RunStation(station.line, station.request); });
+    station.Start();
 
     ASSERT_TRUE(Eventually([&] { return station.driver.Calls().listDevices > 0; }));  // found no box yet
     const std::size_t first = station.Plug("KST-A");
@@ -86,8 +106,8 @@ TEST(Station, RepeatWithWaitFlashesEachBoxSwappedIn) {
     ASSERT_TRUE(Eventually([&] { return station.Flashed(second); }));
     station.stop = true;
 
-    ASSERT_EQ(run.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    EXPECT_EQ(run.get(), kExitCancelled);
+    ASSERT_EQ(station.run.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(station.run.get(), kExitCancelled);
     station.ExpectFlashed(first, 1);
     station.ExpectFlashed(second, 1);
 }
@@ -99,7 +119,7 @@ TEST(Station, RepeatWithWaitReflashesANamedBoxEachTimeItIsAttached) {
     station.line.ports = {"USB:KST-A"};
     station.line.wait = true;
     station.line.repeat = 2;
-    auto run = std::async(std::launch::async, [&] { return cli::RunStation(station.line, station.request); });
+    station.Start();
 
     const std::size_t box = station.Plug("KST-A");
     ASSERT_TRUE(Eventually([&] { return station.Flashed(box); }));
@@ -108,8 +128,8 @@ TEST(Station, RepeatWithWaitReflashesANamedBoxEachTimeItIsAttached) {
     ASSERT_TRUE(Eventually([&] { return station.driver.Calls().listDevices > looked; }));  // seen gone
     station.driver.SetPresent(box, true);
 
-    ASSERT_EQ(run.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    EXPECT_EQ(run.get(), kExitSuccess);
+    ASSERT_EQ(station.run.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(station.run.get(), kExitSuccess);
     station.ExpectFlashed(box, 2);
 }
 

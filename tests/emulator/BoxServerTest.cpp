@@ -1,6 +1,10 @@
-#include "emulator/BoxServer.h"
+#include "emulator/ServedBox.h"
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -20,6 +24,9 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// A box that never ends its serving hangs up after this long, and the test fails instead of hanging.
+constexpr std::uint32_t kGiveUpMs = 20000;
+
 Bytes ReadFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
@@ -27,7 +34,10 @@ Bytes ReadFile(const std::string& path) {
 
 // Whole downloads by the tool's own workflow through the server's symbolic link:
 // the box sees the line settings the tool chose for the file's kind, saves the
-// image it received, and ends after the one download asked for.
+// image it received, and ends after the one download asked for. Its link is its
+// own: it replaces neither another box's nor a user's file. A second opener
+// during the erase (as root it passes the tool's exclusive lock) leaves the
+// download alone: the box starts afresh only after the tool side has closed.
 TEST(BoxServer, ServesADownloadAtTheLineSettingsTheToolChoseForTheFile) {
     struct Row {
         std::string file;
@@ -35,30 +45,52 @@ TEST(BoxServer, ServesADownloadAtTheLineSettingsTheToolChoseForTheFile) {
         std::uint32_t baudRate;
         std::uint8_t verdictAfterReadBack;
     };
-    const std::vector<Row> rows{{"kestrel-demo.mot", {.eraseMs = 50}, 115200, 'S'},
-                                {"kestrel-demo.bin", {.firmwareType = 2, .dataIdleMs = 50}, 38400, 0}};
+    const std::vector<Row> rows{{"kestrel-demo.mot", {.eraseMs = 800}, 115200, 'S'},
+                                {"kestrel-demo.bin", {.firmwareType = 2, .eraseMs = 800, .dataIdleMs = 50}, 38400, 0}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.file);
         const testing::TempDir dir;
         const std::string linkPath = (dir.Path() / "box").string();
         std::vector<std::string> reports;
-        std::optional<BoxServer> server;
-        server.emplace(BoxModel(row.behaviour),
-                       BoxServerOptions{.linkPath = linkPath,
-                                        .stopAfterDownloads = 1,
-                                        .saveImagePath = (dir.Path() / "received-%d.bin").string(),
-                                        .report = [&reports](const std::string& text) { reports.push_back(text); }});
-        ASSERT_TRUE(server->Start()) << server->Error();
-        int result = -1;
-        std::thread serving([&] { result = server->Run(); });
-        RecordingStatusList status;
-        const auto outcome = RunDownload(linkPath, std::string(KESTREL_SAMPLES_DIR) + "/" + row.file, status);
-        if (outcome != DownloadOutcome::Success) {
-            server->Stop();
+        std::optional<ServedBox> box;
+        box.emplace(BoxModel(row.behaviour),
+                    BoxServerOptions{.linkPath = linkPath,
+                                     .stopAfterDownloads = 1,
+                                     .saveImagePath = (dir.Path() / "received-%d.bin").string(),
+                                     .giveUpAfterMs = kGiveUpMs,
+                                     .report = [&reports](const std::string& text) { reports.push_back(text); }});
+        ASSERT_TRUE(box->Started()) << box->Error();
+        const std::string userFile = dir.Write("mine.txt", std::string("mine"));
+        for (const std::string& taken : {linkPath, userFile}) {
+            BoxServer second(BoxModel(), {.linkPath = taken});
+            EXPECT_FALSE(second.Start()) << taken;
+            EXPECT_EQ(second.Error(), EEXIST);
         }
-        serving.join();  // otherwise no Stop: the download asked for ends the run
+        // A tool killed while it held the line exclusively leaves the flag on:
+        // the box clears it once the tool side has closed, or the next open fails.
+        const int killed = ::open(linkPath.c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_EQ(::ioctl(killed, TIOCEXCL), 0);
+        ::close(killed);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const int probe = ::open(linkPath.c_str(), O_RDWR | O_NOCTTY);
+        int exclusive = -1;
+        EXPECT_EQ(::ioctl(probe, TIOCGEXCL, &exclusive), 0);
+        EXPECT_EQ(exclusive, 0);
+        ::close(probe);
+        std::jthread intruder([&linkPath] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            const int fd = ::open(linkPath.c_str(), O_RDWR | O_NOCTTY);
+            if (fd >= 0)
+                ::close(fd);
+        });
+        RecordingStatusList status;
+        SessionOptions options;
+        options.answerTimeoutMs = 3000;
+        const auto outcome = RunDownload(linkPath, std::string(KESTREL_SAMPLES_DIR) + "/" + row.file, status, options);
         EXPECT_EQ(outcome, DownloadOutcome::Success);
-        EXPECT_EQ(result, 0);
+        // The download asked for ends the serving, a box that miscounts it its give-up time.
+        EXPECT_EQ(outcome == DownloadOutcome::Success ? box->Wait() : box->Stop(), 0);
+        const BoxServer* server = &box->Server();
 
         // The first bytes came under the tool's settings; the last may come after
         // the tool's close restored the line's own.
@@ -77,8 +109,9 @@ TEST(BoxServer, ServesADownloadAtTheLineSettingsTheToolChoseForTheFile) {
         if (row.verdictAfterReadBack == 0) {
             EXPECT_EQ(image, ReadFile(std::string(KESTREL_SAMPLES_DIR) + "/" + row.file)) << "a binary goes as it is";
         }
-        server.reset();
+        box.reset();
         EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(linkPath)));
+        EXPECT_EQ(ReadFile(userFile), Bytes({'m', 'i', 'n', 'e'}));
     }
 }
 

@@ -7,9 +7,10 @@
 #include <vector>
 
 #include "FailingAllocator.h"
-#include "FaultFirmware.h"
 #include "ProcessResources.h"
 #include "session/DownloadWorkflow.h"
+#include "station/GangDownload.h"
+#include "support/Firmware.h"
 #include "support/SimulatedBox.h"
 
 // Memory that runs out anywhere in the tool during a download: each of its
@@ -69,56 +70,102 @@ private:
     UsbDriver& inner_;
 };
 
-// Sweeps the allocations of one download; returns whether one of them failed
-// while the records grew (the line before the error is the analysis').
-bool SweepAllocations(const std::string& file, emulator::BoxBehaviour behaviour) {
-    SCOPED_TRACE(file);
-    {
-        // Whatever the process sets up once is set up before the heap is watched.
-        SimulatedBox box(behaviour);
-        EXPECT_EQ(RunDownload("USB", file, box.status, box.Options(3000)), DownloadOutcome::Success);
+struct BoxEnd {
+    DownloadOutcome outcome = DownloadOutcome::Cancelled;
+    std::vector<std::string> lines;
+};
+
+// One download of `file` into `count` boxes with the nth allocation armed: a
+// plain download for one box, on a manual clock; for more, a gang download of
+// the image built beforehand, in real time (a manual clock is no thread's to
+// share). Every box's device must be closed after.
+std::vector<BoxEnd> RunArmed(const std::string& file, const emulator::BoxBehaviour& behaviour, std::size_t count,
+                             std::size_t nth, bool& failed) {
+    ManualClock manual;
+    emulator::SimulatedUsbDriver simulated(count == 1 ? static_cast<Clock&>(manual) : SteadyClock());
+    PausingUsbDriver driver(simulated);
+    UsbLink::ForgetDeviceListing();
+    std::vector<RecordingStatusList> lists(count);
+    std::vector<GangBox> boxes(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        simulated.AddDevice(emulator::SimulatedUsbDevice{.behaviour = behaviour});
+        boxes[i] = {.linkName = "USB:" + std::to_string(i), .status = &lists[i], .options = {}};
+        boxes[i].options.usbDriver = &driver;
+        boxes[i].options.answerTimeoutMs = 3000;
     }
+    boxes[0].options.clock = &manual;
+    boxes[0].options.cancelRequested = SimulatedBox::Bounded();
+    GangImage image;
+    EXPECT_TRUE(count == 1 || PrepareGangImage(file, lists[0], image) == DownloadOutcome::Success);
+    lists[0].Clear();
+    std::vector<BoxEnd> ends(count);
+    FailNthAllocation(nth);
+    try {
+        if (count == 1)
+            ends[0].outcome = RunDownload(boxes[0].linkName, file, lists[0], boxes[0].options);
+        else
+            for (std::size_t i = 0; const auto& result : RunGangDownload(image, boxes))
+                ends[i++].outcome = result.outcome;
+    } catch (const std::bad_alloc&) {
+        // Only before any box was touched: each is left as it was.
+        for (std::size_t i = 0; i < count; ++i)
+            EXPECT_TRUE(lists[i].lines().empty() && simulated.Written(i).empty());
+        ends.clear();
+    }
+    failed = AllocationFailed();
+    FailNthAllocation(0);
+    for (std::size_t i = 0; i < ends.size(); ++i) {
+        ends[i].lines = lists[i].lines();
+        EXPECT_FALSE(simulated.IsOpen(i));
+    }
+    return ends;
+}
+
+// Sweeps the allocations of one download into `count` boxes; returns whether
+// one of them failed while the records grew (the line before the error is the analysis').
+bool SweepAllocations(const std::string& file, emulator::BoxBehaviour behaviour, std::size_t count = 1) {
+    SCOPED_TRACE(file + " into " + std::to_string(count) + " box(es)");
+    bool failed = false;
+    // Whatever the process sets up once is set up before the heap is watched.
+    for (const auto& end : RunArmed(file, behaviour, count, 0, failed))
+        EXPECT_EQ(end.outcome, DownloadOutcome::Success);
     bool failedWhileRecordsGrew = false;
     for (std::size_t nth = 1;; ++nth) {
         SCOPED_TRACE("allocation " + std::to_string(nth));
         const std::size_t heapBefore = MeasureProcess().heapBytes;
-        std::vector<std::string> lines;
-        DownloadOutcome outcome;
-        bool failed = false;
-        {
-            SimulatedBox box(behaviour);
-            PausingUsbDriver driver(box.driver);
-            SessionOptions options = box.Options(3000);
-            options.usbDriver = &driver;
-            FailNthAllocation(nth);
-            outcome = RunDownload("USB", file, box.status, options);
-            failed = AllocationFailed();
-            FailNthAllocation(0);
-            lines = box.status.lines();
-            EXPECT_FALSE(box.driver.IsOpen(box.slot));
+        auto ends = RunArmed(file, behaviour, count, nth, failed);
+        // Each box ends with its line: flashed, or out of memory (one box at most).
+        std::size_t outOfMemory = 0;
+        for (const auto& end : ends) {
+            const std::string last = end.lines.empty() ? "(none)" : end.lines.back();
+            if (end.outcome == DownloadOutcome::Success && last == "FLASHING SUCCESSFULL")
+                continue;
+            if (end.outcome != DownloadOutcome::DataFailed || last != "Error: out of memory") {
+                ADD_FAILURE() << "last line " << last;
+                return failedWhileRecordsGrew;
+            }
+            ++outOfMemory;
+            failedWhileRecordsGrew |=
+                end.lines.size() >= 2 && end.lines[end.lines.size() - 2] == "Analysing sourcefile... ";
         }
         if (!failed) {
             // More allocations armed than the download makes: it went through untouched.
-            EXPECT_EQ(outcome, DownloadOutcome::Success);
-            EXPECT_TRUE(!lines.empty() && lines.back() == "FLASHING SUCCESSFULL");
+            EXPECT_EQ(outOfMemory, 0u);
             EXPECT_GT(nth - 1, 10u) << "allocations that failed";
             return failedWhileRecordsGrew;
         }
-        EXPECT_EQ(outcome, DownloadOutcome::DataFailed);
-        if (lines.empty() || lines.back() != "Error: out of memory") {
-            ADD_FAILURE() << "last line " << (lines.empty() ? std::string("(none)") : lines.back());
-            return failedWhileRecordsGrew;
-        }
-        failedWhileRecordsGrew |= lines.size() >= 2 && lines[lines.size() - 2] == "Analysing sourcefile... ";
-        std::vector<std::string>().swap(lines);
+        EXPECT_LE(outOfMemory, 1u);
+        EXPECT_TRUE(count > 1 || outOfMemory == 1) << "a failed allocation goes unreported";
+        std::vector<BoxEnd>().swap(ends);
         EXPECT_LE(MeasureProcess().heapBytes, heapBefore) << "leaked";
     }
 }
 
-TEST(OutOfMemory, AnyAllocationOfAnSRecordOrBinaryDownloadMayFail) {
-    const FaultFirmware files;
+TEST(OutOfMemory, AnyAllocationOfAnSRecordOrBinaryOrGangDownloadMayFail) {
+    const FirmwareFiles files;
     EXPECT_TRUE(SweepAllocations(files.mot, {}));
     EXPECT_TRUE(SweepAllocations(files.bin, {.firmwareType = 2}));
+    SweepAllocations(files.mot, {}, 3);
 }
 
 // A driver that runs out of memory while it sets the line up, after the device
@@ -132,7 +179,7 @@ public:
 };
 
 TEST(OutOfMemory, InTheDriverWhileTheLineIsSetUpTheDeviceIsReleased) {
-    const FaultFirmware files;
+    const FirmwareFiles files;
     SimulatedBox box;
     OutOfMemoryInTheSettings driver(box.driver);
     SessionOptions options = box.Options(3000);

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "FaultFirmware.h"
 #include "ProcessResources.h"
 #include "session/DownloadWorkflow.h"
+#include "support/Firmware.h"
 #include "support/SimulatedBox.h"
 
 // A thousand downloads in one process, success and every kind of failure in
@@ -31,7 +31,7 @@ bool Download(const Scenario& scenario) {
     SimulatedBox box(scenario.behaviour);
     SessionOptions options = box.Options(3000);
     if (scenario.cancelDuringErase) {
-        options.cancelRequested = [&box] { return box.clock.TickMs() > 1000; };
+        options.cancelRequested = box.Bounded([&box] { return box.clock.TickMs() > 1000; });
     }
     const DownloadOutcome outcome = RunDownload(scenario.link, scenario.file, box.status, options);
     const auto lines = box.status.lines();
@@ -40,7 +40,7 @@ bool Download(const Scenario& scenario) {
 }
 
 TEST(Soak, AThousandDownloadsLeaveNoDescriptorThreadOrHeapBehind) {
-    const FaultFirmware f;
+    const FirmwareFiles f;
     using O = DownloadOutcome;
     const std::string notAnswering = "Error: box not answering", cannotProgram = "Error: Cannot program";
     const std::vector<Scenario> successes = {

@@ -35,6 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             content[i] = content[i % (size - 2)];
     }
     static const kestrel::testing::TempDir directory;  // made on the first input, removed at exit
+    KESTREL_FUZZ_CHECK(!directory.Path().empty());
     const std::string path = directory.Write(kNames[data[0] % std::size(kNames)], content);
 
     kestrel::RecordingStatusList status;

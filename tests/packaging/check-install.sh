@@ -2,8 +2,9 @@
 # Installs the build with `cmake --install` into a staging tree and checks the
 # tree; runs the installed kestrel-flash from there (--version, and a download
 # of the installed demo firmware into the emulated box); then builds the
-# Debian package, checks its file list and control fields, unpacks it and
-# runs the packaged kestrel-flash the same way.
+# Debian package, checks its file list and control fields, has lintian check
+# it (no error, no warning), unpacks it and runs the packaged kestrel-flash the
+# same way.
 # Usage: check-install.sh BUILD_DIR VERSION PROGRAM[,PROGRAM...] [KESTREL_FLASH]
 # Exits 77 (skipped) after the other checks when kestrel-flash is not built.
 set -uo pipefail
@@ -39,6 +40,8 @@ fi
 
 # Paths below the prefix /usr that the install must hold.
 expected=(lib/udev/rules.d/60-kestrel.rules
+          share/doc/kestrel-loader/copyright
+          share/doc/kestrel-loader/changelog.gz
           share/doc/kestrel-loader/examples/kestrel-demo.mot
           share/doc/kestrel-loader/examples/kestrel-demo.bin)
 for p in "${programs[@]}"; do
@@ -140,6 +143,15 @@ else
         grep -q libqt6widgets6 <<<"$depends" || fail "package: Depends lacks libqt6widgets6: '$depends'"
       fi
       echo "package: $(basename "$deb"), ${#expected[@]} expected files, Depends: $depends"
+
+      # Debian's own checks of a package: no error and no warning.
+      if ! command -v lintian >/dev/null 2>&1; then
+        fail "package: lintian not found (scripts/install-deps installs it)"
+      else
+        findings=$(lintian --tag-display-limit 0 "$deb" 2>&1 | grep -E '^[EW]: ')
+        [ -z "$findings" ] || fail "package: lintian:"$'\n'"$findings"
+        [ -n "$findings" ] || echo "package: lintian finds no error and no warning"
+      fi
 
       root=$work/unpacked
       dpkg-deb -x "$deb" "$root" || fail "package: dpkg-deb -x failed"

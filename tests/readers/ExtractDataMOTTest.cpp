@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "readers/ExtractDataMOT.h"
+#include "readers/SRecordCheck.h"
 #include "support/SRecordWriter.h"
 
 namespace kestrel {
@@ -69,13 +70,12 @@ TEST(ExtractDataMOTTest, AcceptedFilesGiveTheirLineCountAndRecordsInFileOrder) {
          S2Line(0x123456, sixteen) + S2Line(0xFFFFFF, {}) + S2Line(0xE0000, Bytes(251, 0x5A)),
          3,
          {{0x123456, sixteen}, {0xFFFFFF, {}}, {0xE0000, Bytes(251, 0x5A)}}},
-        {"lower-case hex",
-         S2Line(0xABCDEF, {0xAB, 0xCD, 0xEF, 0x0F}, SRecordStyle{.lowerCase = true}),
+        {"lower case, the S too",
+         "s" + S2Line(0xABCDEF, {0xAB, 0xCD, 0xEF, 0x0F}, SRecordStyle{.lowerCase = true}).substr(1),
          1,
          {{0xABCDEF, {0xAB, 0xCD, 0xEF, 0x0F}}}},
         {"wrong checksum", "S2080E0000112233449F\r\n", 1, {{0xE0000, four}}},
-        {"checksum not hex", "S2080E000011223344ZZ\r\n", 1, {{0xE0000, four}}},
-        {"trailing characters", "S2080E00001122334400 trailing\r\n", 1, {{0xE0000, four}}},
+        {"trailing blanks", S2Line(0xE0000, dead, SRecordStyle{.lineEnd = " \t\r\n"}) + " \n", 2, deads(1)},
         {"contiguous and overlapping lines stay separate",
          S2Line(0xE0000, {1, 2}) + S2Line(0xE0002, {3, 4}) + S2Line(0xE0001, {9}),
          3,
@@ -86,13 +86,9 @@ TEST(ExtractDataMOTTest, AcceptedFilesGiveTheirLineCountAndRecordsInFileOrder) {
          {{0xE0000, {1}}}},
         {"only up to the given length", one + "S9030000FC\r\n", 1, {{0xE0000, {1}}}, one.size()},
         {"empty", "", 0, {}},
-        {"longest S0 line", "S0" + std::string(512, '0') + "\r\n" + kS8, 2, {}},
-        {"LF only", lf + lf + "S804000000FB\n", 3, deads(2)},
-        {"no end on the last line", crlf + bare, 2, deads(2)},
-        {"LF and no end on the last line", lf + bare, 2, deads(2)},
-        {"blank lines counted", "\r\n" + crlf + "\r\n\r\n" + crlf, 5, deads(2)},
-        {"blank LF lines counted", "\n" + lf + "\n" + lf, 4, deads(2)},
-        {"mixed line ends", crlf + lf + crlf, 3, deads(3)},
+        {"no end on the last line", lf + bare, 2, deads(2)},
+        {"blank lines counted", "\r\n" + crlf + "\n\r\n" + crlf, 5, deads(2)},
+        {"mixed line ends, CR alone too", crlf + lf + bare + "\r" + bare + "\r\r\n" + crlf, 6, deads(5)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -109,30 +105,39 @@ TEST(ExtractDataMOTTest, AcceptedFilesGiveTheirLineCountAndRecordsInFileOrder) {
     }
 }
 
-TEST(ExtractDataMOTTest, RefusedLinesNameTheirKindAndLine) {
+// The reader's refusal and the check's words for the same line.
+TEST(ExtractDataMOTTest, RefusedLinesNameTheirKindAndLineAndTheCheckTheFault) {
     using Kind = ExtractFailure::Kind;
     const std::string good = S2Line(0xE0000, {1, 2, 3, 4});  // "S2080E0000" + 4 bytes + checksum: 20 characters
+    const auto with = [&good](std::size_t at, char character) {
+        return good.substr(0, at) + character + good.substr(at + 1);
+    };
+    const char* const unsupported = "is not supported";
     struct Case {
         const char* name;
         std::string text;
         Kind kind;
         std::uint32_t line;
+        std::string diagnosis;
     };
     for (const Case& c : {
-             Case{"S1", kS0 + good + "S1030000FC\r\n", Kind::UnsupportedRecordType, 3},
-             Case{"S3", "S30500E000001A\r\n", Kind::UnsupportedRecordType, 1},
-             Case{"S7", good + "S70500000000FA\r\n", Kind::UnsupportedRecordType, 2},
-             Case{"S9", good + good + "S9030000FC\r\n", Kind::UnsupportedRecordType, 3},
-             Case{"not a digit", "SX0300\r\n", Kind::UnsupportedRecordType, 1},
-             Case{"after blank lines", "\r\n\n" + good + "S4030000FC\n", Kind::UnsupportedRecordType, 4},
-             Case{"S2 without its checksum", good + good.substr(0, 18) + "\r\n", Kind::MalformedRecord, 2},
-             Case{"S2 cut in its data", "S2080E00001122\r\n", Kind::MalformedRecord, 1},
-             Case{"S2 last line cut", good + "S2080E0000112233", Kind::MalformedRecord, 2},
-             Case{"S2 byte count 03", "S2030E0000EE\r\n", Kind::MalformedRecord, 1},
-             Case{"S2 byte count 00", "S2000E0000EE\r\n", Kind::MalformedRecord, 1},
-             Case{"S2 without a count", "S2\r\n", Kind::MalformedRecord, 1},
-             Case{"one character", good + "S\r\n", Kind::MalformedRecord, 2},
-             Case{"515 characters", good + "S0" + std::string(513, '0') + "\r\n", Kind::MalformedRecord, 2},
+             Case{"S1", kS0 + good + "S1030000FC\r\n", Kind::UnsupportedRecordType, 3,
+                  "record type S1 " + std::string(unsupported)},
+             Case{"S9", good + good + "S9030000FC\r\n", Kind::UnsupportedRecordType, 3, unsupported},
+             Case{"not a digit", "SX0300\r\n", Kind::UnsupportedRecordType, 1, unsupported},
+             Case{"after blank lines", "\r\n\n" + good + "S4030000FC\n", Kind::UnsupportedRecordType, 4, unsupported},
+             Case{"no S", kS0 + with(0, 'X'), Kind::MalformedRecord, 2, "no S-record: the line starts with 'X'"},
+             Case{"blank before the S", " " + good, Kind::MalformedRecord, 1, "starts with 0x20"},
+             Case{"G in the address", with(7, 'G'), Kind::MalformedRecord, 1,
+                  "character 'G' in column 8 is no hex digit"},
+             Case{"Z in the checksum", with(18, 'Z'), Kind::MalformedRecord, 1, "'Z' in column 19 is no hex"},
+             Case{"count smaller than the line", good.substr(0, 20) + "00\r\n", Kind::MalformedRecord, 1,
+                  "record has 22 characters, its byte count demands 20"},
+             Case{"S2 without its checksum", good + good.substr(0, 18) + "\r\n", Kind::MalformedRecord, 2, "has 18"},
+             Case{"S2 last line cut", good + "S2080E0000112233", Kind::MalformedRecord, 2, "demands 20"},
+             Case{"S2 byte count 03", "S2030E0000EE\r\n", Kind::MalformedRecord, 1, "too short"},
+             Case{"S8 byte count 03", "S8030E0000EE\r\n", Kind::MalformedRecord, 1, "too short"},
+             Case{"one character", good + "S\r\n", Kind::MalformedRecord, 2, "too short"},
          }) {
         SCOPED_TRACE(c.name);
         const auto r = Read(c.text);
@@ -140,6 +145,28 @@ TEST(ExtractDataMOTTest, RefusedLinesNameTheirKindAndLine) {
                                                             : ExtractData::kUnsupportedRecordType);
         EXPECT_EQ(r.failure.kind, c.kind);
         EXPECT_EQ(r.failure.line, c.line);
+        const Bytes source(c.text.begin(), c.text.end());
+        const auto findings = CheckSRecords(source.data(), static_cast<std::uint32_t>(source.size()));
+        EXPECT_TRUE(std::any_of(findings.begin(), findings.end(), [&c](const SRecordFinding& f) {
+            return f.line == c.line && f.text.find(c.diagnosis) != std::string::npos;
+        })) << (findings.empty() ? "no finding" : findings[0].text);
+    }
+}
+
+// The check reads the lines the reader takes, and misses an end that is not there.
+TEST(CheckSRecordsTest, AFileWithoutItsEndIsProbablyTruncated) {
+    const std::string body = kS0 + S2Line(0xE0000, {1}, SRecordStyle{.lineEnd = " \r"});
+    for (const auto& [text, findings] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+             {body + kS8, {}},
+             {body, {"2: no S8 end record: the file is probably truncated"}},
+             {"", {"1: no S8 end record: the file is probably truncated"}},
+         }) {
+        const Bytes source(text.begin(), text.end());
+        std::vector<std::string> found;
+        for (const auto& finding : CheckSRecords(source.data(), static_cast<std::uint32_t>(source.size()))) {
+            found.push_back(std::to_string(finding.line) + ": " + finding.text);
+        }
+        EXPECT_EQ(found, findings) << text;
     }
 }
 

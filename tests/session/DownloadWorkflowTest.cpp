@@ -1,16 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
-#include "SessionTestFirmware.h"
-#include "emulator/BoxServer.h"
+#include "emulator/ServedBox.h"
 #include "session/DownloadWorkflow.h"
+#include "session/ForwardingStatusList.h"
+#include "support/Firmware.h"
 #include "support/SimulatedBox.h"
-#include "support/TempDir.h"
 
 // Whole downloads: every outcome with every line the user sees, and the link
 // free again afterwards whatever the outcome.
@@ -30,14 +30,9 @@ const Lines kPrepared = {kOpening, kLoading, kAnalysing, "16 lines interpreted",
 const Lines kFlashed = {kWaiting, "Writing datalength... ", "Erasing flash... ", "Writing data... "};
 const Lines kBinFlashed = {kWaiting, "Writing header... ", "Erasing flash... ", "Writing data... "};
 
-struct Firmware {
-    TempDir dir;
-    std::string mot = dir.Write("firmware.mot", WriteSRecordFile(SampleBlocks()));
-    std::string bin = dir.Write("image.bin", BinImage(500));  // 256 + 256 + 18 bytes
+struct Firmware : FirmwareFiles {
     std::string largest = dir.Write("largest.bin", BinImage(229376 - 30));
-    std::string misplaced = dir.Write("misplaced.mot", WriteSRecordFile({{kWindowStart + 0x100, Pattern(64, 5)}}));
-    std::string unsupported = dir.Write("s1.mot", SRecordLine('0', 0, nullptr, 0) + SRecordLine('1', 0, nullptr, 0));
-    std::string missing = (dir.Path() / "missing.mot").string();
+    std::string noData = dir.Write("header.mot", SRecordLine('0', 0, nullptr, 0) + SRecordLine('8', 0, nullptr, 0));
 };
 
 TEST(RunDownload, EachOutcomeWithItsLines) {
@@ -95,12 +90,12 @@ TEST(RunDownload, EachOutcomeWithItsLines) {
          {},
          O::FileFailed,
          {kOpening, kLoading, "Error: cannot open sourcefile"}},
-        {"unsupported record type",
+        {"no data record",
          "USB",
-         files.unsupported,
+         files.noData,
          {},
          O::DataFailed,
-         {kOpening, kLoading, kAnalysing, "Error: unsupported record type in line 2"}},
+         {kOpening, kLoading, kAnalysing, "2 lines interpreted", kBuilding, "Error: no data in sourcefile"}},
         {"first record not at 0xE0000",
          "USB",
          files.misplaced,
@@ -156,6 +151,30 @@ TEST(RunDownload, EachOutcomeWithItsLines) {
     }
 }
 
+// A list that adds to a download's report passes every call on, the progress and paint requests too.
+TEST(ForwardingStatusList, PassesEveryCallOnToTheListBehindIt) {
+    struct Calls : RecordingStatusList {
+        void Progress(ProgressStage, std::uint32_t done, std::uint32_t) override {
+            AppendStatus("progress " + std::to_string(done));
+        }
+        void RepaintNow() override { AppendStatus("repaint"); }
+        void ApplyScrollRule() override { AppendStatus("scroll"); }
+    };
+    Firmware files;
+    Calls direct, behind;
+    ForwardingStatusList forwarded(&behind), toNothing(nullptr);
+    for (StatusList* status : {static_cast<StatusList*>(&direct), static_cast<StatusList*>(&forwarded),
+                               static_cast<StatusList*>(&toNothing)}) {
+        SimulatedBox box;
+        EXPECT_EQ(RunDownload("USB", files.mot, *status, box.Options()), O::Success);
+    }
+    const auto lines = direct.lines();
+    for (const std::string call : {"progress 0", "repaint", "scroll"}) {
+        EXPECT_NE(std::find(lines.begin(), lines.end(), call), lines.end()) << call;
+    }
+    EXPECT_EQ(behind.lines(), lines);
+}
+
 // A box behind a pseudo-terminal, served on its own thread in real time.
 TEST(RunDownload, OverASerialLineThePortIsFreeAfterEachDownload) {
     Firmware files;
@@ -163,23 +182,17 @@ TEST(RunDownload, OverASerialLineThePortIsFreeAfterEachDownload) {
          {std::tuple{BoxBehaviour{}, O::Success, "FLASHING SUCCESSFULL"},
           std::tuple{BoxBehaviour{.silentAt = BoxStage::Length}, O::BoxSilent, "Error: box not answering"}}) {
         SCOPED_TRACE(lastLine);
-        emulator::BoxServer server{emulator::BoxModel(behaviour)};
-        ASSERT_TRUE(server.Start()) << server.Error();
-        std::thread serving([&server] { server.Run(); });
+        // A box that asks for the length again without end is answered without end:
+        // its hang-up at the give-up time ends the download, and the test fails instead of hanging.
+        emulator::ServedBox box{emulator::BoxModel(behaviour), {.giveUpAfterMs = 10000}};
+        ASSERT_TRUE(box.Started()) << box.Error();
         SessionOptions options;
         options.answerTimeoutMs = 300;
-        // A box that asks for the length again without end is answered without end:
-        // the test fails then instead of hanging.
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        options.cancelRequested = [giveUp] { return std::chrono::steady_clock::now() > giveUp; };
         RecordingStatusList status;
-        EXPECT_EQ(RunDownload(server.DevicePath(), files.mot, status, options), outcome);
+        EXPECT_EQ(RunDownload(box.DevicePath(), files.mot, status, options), outcome);
         EXPECT_EQ(status.lines().empty() ? "" : status.lines().back(), lastLine);
         SerialLink again;
-        EXPECT_TRUE(again.Open(server.DevicePath(), 115200, 0, 2, 8)) << "errno " << again.OpenError();
-        again.Close();
-        server.Stop();
-        serving.join();
+        EXPECT_TRUE(again.Open(box.DevicePath(), 115200, 0, 2, 8)) << "errno " << again.OpenError();
     }
 }
 

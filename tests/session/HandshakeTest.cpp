@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "SessionTestFirmware.h"
+#include "support/Firmware.h"
 #include "support/SimulatedBox.h"
 
 // FlashData and VerifyData against the emulated box, byte for byte: every
@@ -345,7 +345,7 @@ TEST(Handshake, ACancelOrAHangUpEndsTheStageItComesIn) {
         SimulatedBox box(c.behaviour);
         bool verifying = false;
         SessionOptions options = box.Options(30000);
-        options.cancelRequested = [&] { return c.cancelWhen(box, verifying); };
+        options.cancelRequested = box.Bounded([&] { return c.cancelWhen(box, verifying); });
         auto session = ReadySession(box, 1, std::move(options));
         const Ended run = Download(box, *session, &verifying);
         EXPECT_EQ(run.flashed, c.flashed);

@@ -1,13 +1,19 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "SessionTestFirmware.h"
 #include "session/PrepareImage.h"
 #include "session/RecordingStatusList.h"
+#include "support/Firmware.h"
 #include "support/SimulatedBox.h"
 #include "support/TempDir.h"
 
@@ -25,8 +31,10 @@ const std::string kBuilding = "Building output data... ";
 TEST(PrepareImage, EachFileGivesItsReaderLinesAndImage) {
     TempDir dir;
     std::filesystem::create_directory(dir.Path() / "folder.mot");
-    const std::string mot = WriteSRecordFile(SampleBlocks());  // S0, 13 S2 lines, S5, S8
-    const Bytes binBytes = BinImage(500);                      // 256 + 256 + 18 bytes
+    ASSERT_EQ(::mkfifo((dir.Path() / "pipe.mot").c_str(), 0600), 0);
+    std::filesystem::create_symlink("FIRMWARE.MOT", dir.Path() / "link.mot");  // written by its row
+    const std::string mot = WriteSRecordFile(SampleBlocks());                  // S0, 13 S2 lines, S5, S8
+    const Bytes binBytes = BinImage(500);                                      // 256 + 256 + 18 bytes
     const std::string bin(binBytes.begin(), binBytes.end());
     const std::uint8_t four[] = {0x11, 0x22, 0x33, 0x44};
     const std::string s0 = SRecordLine('0', 0, nullptr, 0);
@@ -43,23 +51,26 @@ TEST(PrepareImage, EachFileGivesItsReaderLinesAndImage) {
         Lines lines;
         std::uint8_t sourceKind;
         Bytes image;  // checked when the preparation succeeds
+        int openError = 0;
     };
     const std::vector<Case> cases = {
         {"FIRMWARE.MOT", mot, DownloadOutcome::Success, motDone, 1, motImage},
         {"firmware.Mot", mot, DownloadOutcome::Success, motDone, 1, motImage},
+        {"link.mot", std::nullopt, DownloadOutcome::Success, motDone, 1, motImage},
         {"x.BIN", bin, DownloadOutcome::Success, {kLoading, kAnalysing, "3 lines interpreted", kBuilding}, 2, binBytes},
         {"firmware.hex", mot, DownloadOutcome::FileFailed, unknown, 0, {}},
         {"firmware.mot.txt", mot, DownloadOutcome::FileFailed, unknown, 0, {}},
         {"firmwaremot", mot, DownloadOutcome::FileFailed, unknown, 0, {}},
         {"mot", mot, DownloadOutcome::FileFailed, unknown, 0, {}},
-        {"missing.mot", std::nullopt, DownloadOutcome::FileFailed, cannotOpen, 0, {}},
-        {"folder.mot", std::nullopt, DownloadOutcome::FileFailed, cannotOpen, 0, {}},
-        {"empty.mot",
-         "",
-         DownloadOutcome::Success,
-         {kLoading, kAnalysing, "0 lines interpreted", kBuilding},
+        {"missing.mot", std::nullopt, DownloadOutcome::FileFailed, cannotOpen, 0, {}, ENOENT},
+        {"folder.mot", std::nullopt, DownloadOutcome::FileFailed, cannotOpen, 0, {}, EISDIR},
+        {"pipe.mot", std::nullopt, DownloadOutcome::FileFailed, cannotOpen, 0, {}, EINVAL},
+        {"nodata.mot",
+         s0 + SRecordLine('2', kWindowStart, nullptr, 0) + s8,
+         DownloadOutcome::DataFailed,
+         {kLoading, kAnalysing, "3 lines interpreted", kBuilding, "Error: no data in sourcefile"},
          1,
-         SelfProgImage({})},
+         {}},
         {"s1.mot",
          s0 + first + SRecordLine('1', 0x1000, four, 4) + s8,
          DownloadOutcome::DataFailed,
@@ -92,10 +103,25 @@ TEST(PrepareImage, EachFileGivesItsReaderLinesAndImage) {
         if (c.content)
             dir.Write(c.file, *c.content);
         RecordingStatusList status;
-        auto session = std::make_unique<DataConverter>(status);
+        int reported = 0;
+        SessionOptions options;
+        options.openFailed = [&reported](int error) { reported = error; };
+        auto session = std::make_unique<DataConverter>(status, options);
+        // Should the FIFO block, a writer that comes and goes releases it, and the lines tell.
+        std::jthread release;
+        if (c.file == "pipe.mot") {
+            release = std::jthread([&c](std::stop_token stop) {
+                for (int wait = 0; wait < 100 && !stop.stop_requested(); ++wait)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                if (const int fd = ::open(c.file.c_str(), O_WRONLY | O_NONBLOCK); fd >= 0)
+                    ::close(fd);
+            });
+        }
         EXPECT_EQ(PrepareImage(*session, c.file, status), c.outcome);
         EXPECT_EQ(status.lines(), c.lines);
         EXPECT_EQ(session->sourceKind, c.sourceKind);
+        EXPECT_EQ(session->sourceOpenError, c.openError);
+        EXPECT_EQ(reported, c.openError);
         if (c.outcome == DownloadOutcome::Success) {
             EXPECT_TRUE(Bytes(session->OutputBuffer.begin(), session->OutputBuffer.begin() + session->outputLength) ==
                         c.image);

@@ -8,6 +8,7 @@
 
 #include "StationTestSupport.h"
 #include "session/Version.h"
+#include "station/RecordedDownload.h"
 #include "station/SessionLog.h"
 
 namespace kestrel::testing {
@@ -96,39 +97,25 @@ TEST(JsonLinesStatusList, RateAndTimeLeftFollowTheClockFromTheStageStartAndAResu
         EXPECT_EQ(object.at("port").text, "/dev/ttyUSB0");
 }
 
-// One download as a front end reports it: JSON lines, over a log recorder,
-// over the box's list; the image's details from the session once it is built.
+// One download as a front end reports it: a record over JSON lines over the
+// box's list; the image's details from the session once it is built.
 struct ReportedDownload {
     explicit ReportedDownload(const std::string& file) {
-        record.started = std::chrono::system_clock::now();
-        record.toolVersion = kToolVersion;
-        record.port = "USB:KST00001";
-        record.portIdentity = "USB 0403:6001 Kestrel box, serial KST00001";
-        record.fileName = file;
-        SessionOptions options = box.Options();
-        options.imageReady = [this](const std::uint8_t* image, std::uint32_t length, std::uint8_t kind) {
-            record.imageSize = length;
-            record.imageSha256 = Sha256Hex(image, length);
-            record.baudRate = BaudRateForSource(kind);
-        };
-        outcome = RunDownload("USB", file, json, options);
-        record.lines = recorder.Lines();
-        record.outcome = OutcomeName(outcome);
-        record.exitStatus = outcome == DownloadOutcome::Success ? 0 : 4;
-        record.seconds = 1.5;
+        SessionRecordBuilder builder("USB", file, &json);
+        outcome = RunDownload("USB", file, builder.Status(), builder.Hooked(box.Options()));
+        record = builder.Finish(outcome, 1.5, box.driver);
         json.Result(outcome, record.exitStatus, record.imageSha256, 12.25);
     }
     SimulatedBox box;
-    SessionLogRecorder recorder{&box.status, box.clock};
     std::ostringstream out;
     JsonLineWriter writer{out};
-    JsonLinesStatusList json{writer, &recorder, {}, box.clock};
+    JsonLinesStatusList json{writer, &box.status, {}, box.clock};
     SessionRecord record;
     DownloadOutcome outcome = DownloadOutcome::Cancelled;
 };
 
 TEST(JsonLinesStatusList, AWholeDownloadGivesItsStatusLinesInOrderWithProgressAndTheResult) {
-    StationFirmware firmware;
+    FirmwareFiles firmware;
     const ReportedDownload run(firmware.mot);
     ASSERT_EQ(run.outcome, DownloadOutcome::Success);
     const auto objects = ParseAll(run.out.str());
@@ -172,7 +159,7 @@ std::string Form(std::string text) {
 }
 
 TEST(SessionLog, RecordsOfDownloadsAreAppendedWithEveryLineInOrder) {
-    StationFirmware firmware;
+    FirmwareFiles firmware;
     const std::string log = firmware.Path("line.log");
     const ReportedDownload flashed(firmware.mot);
     ASSERT_EQ(flashed.record.outcome, "success");
@@ -197,8 +184,8 @@ TEST(SessionLog, RecordsOfDownloadsAreAppendedWithEveryLineInOrder) {
 
     const Lines first(lines.begin() + 1, lines.begin() + static_cast<std::ptrdiff_t>(heads[1]));
     ASSERT_GE(first.size(), 7u + statusLines.size());
-    EXPECT_EQ(first[0], "port: USB:KST00001");
-    EXPECT_EQ(first[1], "identity: USB 0403:6001 Kestrel box, serial KST00001");
+    EXPECT_EQ(first[0], "port: USB");
+    EXPECT_EQ(first[1], "identity: USB 0403:6001 Kestrel box, serial KST00001");  // the box that opened
     EXPECT_EQ(first[2], "baud: 115200");
     EXPECT_EQ(first[3], "file: " + firmware.mot);
     EXPECT_EQ(first[4], "image: 131078 bytes, sha256 " + Sha256Of(firmware.motImage));
@@ -234,8 +221,10 @@ TEST(SessionLog, LineTimesCountFromTheRecordersStartAndAnUnwritableLogGivesItsEr
     EXPECT_EQ(recorder.Lines()[1].atMs, 12595u);
     SessionRecord record;
     record.lines = recorder.Lines();
+    record.port = "/dev/a\tb\x1b\x7f";  // control characters cannot forge or hide a line
     const std::string text = FormatSessionRecord(record);
     EXPECT_NE(text.find("line +12.595s \"FLASHING SUCCESSFULL\"\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("port: /dev/a\\tb\\x1B\\x7F\n"), std::string::npos) << text;
 
     TempDir dir;
     EXPECT_EQ(AppendSessionRecord((dir.Path() / "no-such-dir/line.log").string(), record), ENOENT);

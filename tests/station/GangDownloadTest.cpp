@@ -2,10 +2,9 @@
 
 #include <map>
 #include <memory>
-#include <thread>
 
 #include "StationTestSupport.h"
-#include "emulator/BoxServer.h"
+#include "emulator/ServedBox.h"
 
 namespace kestrel::testing {
 namespace {
@@ -27,30 +26,21 @@ struct FourBoxes {
         driver.Device(0).present = !unplugged;
         links = {"USB:KST-A", unplugged ? "USB:KST-B" : "USB:1"};
         for (std::size_t i = 0; i < 2; ++i) {
-            served[i] = std::make_unique<emulator::BoxServer>(emulator::BoxModel(of(2 + i)));
-            if (served[i]->Start())
-                threads[i] = std::thread([server = served[i].get()] { server->Run(); });
+            served[i] = std::make_unique<emulator::ServedBox>(emulator::BoxModel(of(2 + i)),
+                                                              emulator::BoxServerOptions{.giveUpAfterMs = 20000});
             links.push_back(served[i]->DevicePath());
         }
     }
-    ~FourBoxes() { Finish(); }
-    // Ends the serving, after which the served boxes' models may be read.
-    void Finish() {
-        for (std::size_t i = 0; i < 2; ++i) {
-            served[i]->Stop();
-            if (threads[i].joinable())
-                threads[i].join();
-        }
-    }
-    // What box `box` received whole, once every download has ended.
+    // What box `box` received whole, once every download has ended: a served box stops then.
     Bytes Received(std::size_t box) {
-        Finish();
-        return box < 2 ? driver.Model(box).LastImage() : served[box - 2]->Model().LastImage();
+        if (box < 2)
+            return driver.Model(box).LastImage();
+        served[box - 2]->Stop();
+        return served[box - 2]->Server().Model().LastImage();
     }
 
     emulator::SimulatedUsbDriver driver{SteadyClock()};
-    std::unique_ptr<emulator::BoxServer> served[2];
-    std::thread threads[2];
+    std::unique_ptr<emulator::ServedBox> served[2];
     Lines links;
 };
 
@@ -69,7 +59,7 @@ class GangDownload : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(GangDownload, OneFaultyBoxEndsOnlyItsOwnDownload) {
     const FaultCase& c = GetParam();
-    StationFirmware firmware;
+    FirmwareFiles firmware;
     RecordingStatusList preparation;
     GangImage image;
     ASSERT_EQ(PrepareGangImage(firmware.mot, preparation, image), DownloadOutcome::Success);
@@ -77,7 +67,7 @@ TEST_P(GangDownload, OneFaultyBoxEndsOnlyItsOwnDownload) {
 
     FourBoxes line(c.faulty, c.behaviour, c.unplugged);
     for (std::size_t i = 0; i < 2; ++i)
-        ASSERT_TRUE(line.threads[i].joinable()) << line.served[i]->Error();
+        ASSERT_TRUE(line.served[i]->Started()) << line.served[i]->Error();
 
     // Every box reports into one JSON stream as well as its own list.
     std::ostringstream json;
@@ -133,11 +123,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FaultCase{"UsbBoxUnplugged", 0, {}, Outcome::LinkFailed, "Error: cannot open Ixo Serial Device", true},
         FaultCase{"UsbBoxOfTheOtherType", 0, {.firmwareType = 2}, Outcome::BoxRefused, "Error: Wrong firmware type"},
-        FaultCase{"UsbBoxRefusesTheErase",
-                  1,
-                  {.refuseAt = BoxStage::Erase},
-                  Outcome::BoxRefused,
-                  "Error: cannot erase flash"},
         FaultCase{"UsbBoxSilentDuringTheData",
                   1,
                   {.silentAt = BoxStage::Data},
@@ -162,27 +147,21 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<FaultCase>& param) { return std::string(param.param.name); });
 
 TEST(GangDownloadImage, ABinaryImageGoesStraightAt38400) {
-    StationFirmware firmware;
+    FirmwareFiles firmware;
     RecordingStatusList status;
     GangImage image;
     ASSERT_EQ(PrepareGangImage(firmware.bin, status, image), DownloadOutcome::Success);
     EXPECT_EQ(image.sourceKind, DataConverter::kSourceBin);
     EXPECT_EQ(image.sha256, Sha256Of(firmware.binImage));
 
-    ManualClock clock;
-    emulator::SimulatedUsbDriver driver(clock);
-    UsbLink::ForgetDeviceListing();
-    driver.AddDevice(emulator::SimulatedUsbDevice{.behaviour = {.firmwareType = 2}});
-    RecordingStatusList boxStatus;
-    GangBox box{.linkName = "USB:0", .status = &boxStatus, .options = {}};
-    box.options.usbDriver = &driver;
-    box.options.clock = &clock;
-    const auto results = RunGangDownload(image, {box});
+    SimulatedBox box({.firmwareType = 2});
+    const auto results =
+        RunGangDownload(image, {{.linkName = "USB:0", .status = &box.status, .options = box.Options()}});
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0].outcome, DownloadOutcome::Success);
     // Opened once, straight at the binary image's rate: no reopen without a file to load.
-    EXPECT_EQ(driver.BaudRates(0), std::vector<std::uint32_t>{38400});
-    EXPECT_EQ(driver.Model(0).LastImage(), firmware.binImage);
+    EXPECT_EQ(box.driver.BaudRates(0), std::vector<std::uint32_t>{38400});
+    EXPECT_EQ(box.Model().LastImage(), firmware.binImage);
 }
 
 }  // namespace

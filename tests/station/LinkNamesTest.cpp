@@ -165,7 +165,7 @@ TEST(OpenInterface, AnIndexOrSerialOpensThatDeviceOnlyAndAMissingOrRefusingOneIs
 }
 
 TEST(RunDownload, ABinaryImageReopensTheNamedBoxAt38400) {
-    StationFirmware firmware;
+    FirmwareFiles firmware;
     ThreeBoxes boxes;
     boxes.driver.Model(1) = emulator::BoxModel(emulator::BoxBehaviour{.firmwareType = 2});
     EXPECT_EQ(RunDownload("USB:KST-B", firmware.bin, boxes.status, boxes.Options()), DownloadOutcome::Success);

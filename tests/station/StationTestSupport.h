@@ -8,9 +8,9 @@
 
 #include "JsonCheck.h"
 #include "session/RecordingStatusList.h"
-#include "session/SessionTestFirmware.h"
 #include "station/JsonLines.h"
 #include "station/Sha256.h"
+#include "support/Firmware.h"
 #include "support/SimulatedBox.h"
 #include "support/TempDir.h"
 
@@ -27,15 +27,5 @@ inline Lines SplitLines(const std::string& text) {
 }
 
 inline std::string Sha256Of(const Bytes& bytes) { return Sha256Hex(bytes.data(), bytes.size()); }
-
-// Firmware files for the line's tests and the images a box must receive from them.
-struct StationFirmware {
-    TempDir dir;
-    Bytes motImage = SelfProgImage(SampleBlocks());
-    Bytes binImage = BinImage(500);
-    std::string mot = dir.Write("firmware.mot", WriteSRecordFile(SampleBlocks()));
-    std::string bin = dir.Write("image.bin", binImage);
-    std::string Path(const std::string& name) const { return (dir.Path() / name).string(); }
-};
 
 }  // namespace kestrel::testing

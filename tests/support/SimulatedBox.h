@@ -2,8 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "emulator/SimulatedUsbDriver.h"
 #include "links/Clock.h"
@@ -29,11 +32,22 @@ struct SimulatedBox {
         options.usbDriver = &driver;
         options.clock = &clock;
         options.answerTimeoutMs = answerTimeoutMs;
-        // A box that asks for the same block again and again is answered without
-        // limit, and on the manual clock no bound ever passes: after this many
-        // polls the download ends as cancelled, and the test fails instead of hanging.
-        options.cancelRequested = [polls = std::uint64_t{0}]() mutable { return ++polls > kRunawayPolls; };
+        options.cancelRequested = Bounded();
         return options;
+    }
+    // A box that asks for the same block again and again is answered without
+    // limit, and on the manual clock no bound passes if a wait forgets to let
+    // time go by: after this many polls the download is cancelled and the test
+    // fails at once instead of hanging. `cancelWhen` is the test's own cancel.
+    static std::function<bool()> Bounded(std::function<bool()> cancelWhen = {}) {
+        return [polls = std::uint64_t{0}, cancelWhen = std::move(cancelWhen)]() mutable {
+            if (++polls > kRunawayPolls) {
+                if (polls == kRunawayPolls + 1)
+                    ADD_FAILURE() << "the download polled " << kRunawayPolls << " times without ending";
+                return true;
+            }
+            return cancelWhen && cancelWhen();
+        };
     }
     // A session whose USB link to the box is open at 115200 baud.
     std::unique_ptr<DataConverter> OpenSession(SessionOptions options) {

@@ -8,9 +8,10 @@
 #include <vector>
 
 #include "support/SRecordWriter.h"
+#include "support/TempDir.h"
 
 // Firmware and the images the box should receive from it, built independently
-// of the readers and builders, for the session tests.
+// of the readers and builders.
 namespace kestrel::testing {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -62,5 +63,17 @@ inline Bytes SelfProgImage(const std::vector<FirmwareBlock>& blocks) {
 
 // A binary image: its own 30-byte header, then `dataBytes` of data.
 inline Bytes BinImage(std::size_t dataBytes) { return Pattern(30 + dataBytes, 9); }
+
+// A test's firmware files in a directory of their own, and the images a box must receive from them.
+struct FirmwareFiles {
+    TempDir dir;
+    Bytes motImage = SelfProgImage(SampleBlocks());
+    Bytes binImage = BinImage(500);  // 256 + 256 + 18 bytes
+    std::string mot = dir.Write("firmware.mot", WriteSRecordFile(SampleBlocks()));
+    std::string bin = dir.Write("image.bin", binImage);
+    std::string misplaced = dir.Write("misplaced.mot", WriteSRecordFile({{kWindowStart + 0x100, Pattern(64, 5)}}));
+    std::string missing = (dir.Path() / "missing.mot").string();
+    std::string Path(const std::string& name) const { return (dir.Path() / name).string(); }
+};
 
 }  // namespace kestrel::testing

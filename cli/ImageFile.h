@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace kestrel::cli {
+
+// Writes `size` bytes to `path` whole or not at all: into a new file beside it,
+// renamed over `path` once written and flushed, so that a full disk or a kill
+// leaves the old file as it was rather than a truncated image. An empty string,
+// or why it failed.
+std::string WriteFileWhole(const std::string& path, const std::uint8_t* data, std::size_t size);
+
+// Whether two paths name the same file, links resolved (false if either is missing).
+bool SameFile(const std::string& left, const std::string& right);
+
+}  // namespace kestrel::cli

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kestrel {
+
+enum class SourceFileRead { Read, CannotOpen, TooLarge };
+
+// Reads the whole file at `path` into `buffer`, at most `capacity` bytes, and
+// sets `length`. Anything but a regular file (or a link to one) is refused at
+// once, without blocking: a FIFO or a device would hold the download, and with
+// it the open port, for as long as nobody writes to it. On CannotOpen `error`
+// holds the system's reason (EISDIR for a directory, EINVAL for another thing
+// that is no regular file).
+SourceFileRead ReadSourceFile(const std::string& path, std::uint8_t* buffer, std::uint32_t capacity,
+                              std::uint32_t& length, int& error);
+
+}  // namespace kestrel

@@ -1,0 +1,692 @@
+// FT232R chips with a Kestrel box behind each, modelled at the libusb level: this
+// library defines the libusb-1.0 calls that libftdi1 makes, so that the real
+// libftdi1 and FtdiUsbDriver run against it unchanged. Preload it in front of the
+// system's libusb:
+//
+//   export LD_PRELOAD=build/tests/ft232r/libkestrel_ft232r_model.so
+//   KESTREL_FT232R_BOXES=KST-A build/cli/kestrel-flash -p USB samples/kestrel-demo.mot
+//
+// Environment, read once at the first call:
+//   KESTREL_FT232R_BOXES      comma-separated serial numbers, one box each; unset or empty: no device.
+//   KESTREL_FT232R_SCENARIO   how every box behaves: a kestrel-flash --emulate name (ok, type2,
+//                             wrong-type, stray-bytes, no-read-back, corrupt-read-back, short-read-back,
+//                             slow-erase, refuse-STAGE, silent-STAGE, hang-up-STAGE), or
+//                             unplug-at-STAGE (the device vanishes at that stage, as hang-up does:
+//                             every call then fails with LIBUSB_ERROR_NO_DEVICE), access-denied
+//                             (opening fails with LIBUSB_ERROR_ACCESS), busy (claiming the interface
+//                             fails with LIBUSB_ERROR_BUSY). STAGE: sync, length, erase, data, read-back.
+//   KESTREL_FT232R_SAVE_IMAGE path for the image a box received whole; a %s in it becomes the serial.
+//   KESTREL_FT232R_RECORD     path of a box's record, one line per setting the tool made and per
+//                             synchronisation; a %s in it becomes the serial.
+//   KESTREL_FT232R_PACE       1: bytes pass at the rate the baud request set (start, data, parity
+//                             and stop bits a byte), through the chip's 128-byte transmit and
+//                             256-byte receive buffers; without it every byte passes at once.
+//
+// Record lines: open, close, claim, release, reset, "purge rx" (bytes from the box not yet read),
+// "purge tx" (bytes not yet sent to the box), "flow none|rts-cts|dtr-dsr|xon-xoff",
+// "modem dtr=D rts=R", "baud RATE" (decoded from the divisor as the chip does), "line 8N2",
+// "latency MS", "sync RATE LINE flow=F dtr=D rts=R latency=MS purged|unpurged" when a sync
+// request reaches an idle box (purged: the receive side was purged since the last one),
+// "unplugged", "overrun N" (answers lost to a full receive buffer), "image N" (bytes saved).
+#include <libusb.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "emulator/BoxModel.h"
+#include "emulator/BoxScenarios.h"
+
+struct libusb_context {
+    int unused = 0;
+};
+struct Box;
+struct libusb_device {
+    Box* box;
+};
+struct libusb_device_handle {
+    Box* box;
+    bool claimed = false;
+};
+
+namespace {
+
+using kestrel::emulator::BoxBehaviour;
+using kestrel::emulator::BoxModel;
+using kestrel::emulator::BoxStage;
+using Nanos = std::uint64_t;
+constexpr Nanos kMs = 1000000;
+using Lock = std::unique_lock<std::mutex>;
+
+constexpr std::size_t kPacket = 64;  // two status bytes and up to 62 data bytes
+constexpr std::size_t kPacketData = kPacket - 2;
+constexpr std::size_t kTxBuffer = 128;
+constexpr std::size_t kRxBuffer = 256;
+constexpr unsigned char kReadEndpoint = 0x81;
+constexpr unsigned char kWriteEndpoint = 0x02;
+
+Nanos Now() {
+    static const auto start = std::chrono::steady_clock::now();
+    return static_cast<Nanos>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count());
+}
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value == nullptr ? std::string() : value;
+}
+
+std::string PathFor(const std::string& pattern, const std::string& serial) {
+    std::string path = pattern;
+    if (const auto at = path.find("%s"); at != std::string::npos)
+        path.replace(at, 2, serial);
+    return path;
+}
+
+struct Scenario {
+    BoxBehaviour behaviour;
+    bool accessDenied = false;
+    bool busy = false;
+};
+
+// The kestrel-box scenarios, plus what only a USB device can do: vanish, refuse
+// its opener, or be claimed by another program.
+Scenario ParseScenario(const std::string& name) {
+    using namespace kestrel::emulator;
+    Scenario s;
+    const std::string unplugAt = "unplug-at-";
+    std::optional<BoxStage> unplugStage;
+    if (name.rfind(unplugAt, 0) == 0)
+        unplugStage = ParseStage(name.substr(unplugAt.size()));
+    if (name == "access-denied") {
+        s.accessDenied = true;
+    } else if (name == "busy") {
+        s.busy = true;
+    } else if (unplugStage) {
+        s.behaviour.hangUpAt = unplugStage;  // over USB the line's end is the device's
+    } else if (const auto named = FindScenario(name.empty() ? "ok" : name)) {
+        s.behaviour = named->behaviour;
+    } else {
+        std::fprintf(stderr, "kestrel-ft232r: unknown scenario %s\n", name.c_str());
+    }
+    return s;
+}
+
+}  // namespace
+
+struct Box {
+    Box(std::string serialNumber, const BoxBehaviour& behaviour) : serial(std::move(serialNumber)), model(behaviour) {}
+
+    std::string serial;
+    libusb_device device{this};
+    BoxModel model;
+    bool gone = false;
+
+    std::uint32_t baud = 9600;
+    int bits = 8, parity = 0, stop = 0;  // the chip's codes
+    std::string flow = "-", dtr = "-", rts = "-";
+    int latencyMs = 16;
+    bool rxPurged = false;
+
+    std::deque<std::pair<Nanos, std::uint8_t>> toBox;  // each byte with the time it reaches the box
+    Nanos txFreeAt = 0;
+    std::deque<std::pair<Nanos, std::uint8_t>> toChip;  // the box's answers, each with its arrival
+    Nanos rxFreeAt = 0;
+    std::deque<std::uint8_t> rxBuffer;  // arrived in the chip, not yet sent to the host
+    Nanos lastPacketAt = 0;
+    int syncs = 0;
+    int savedDownloads = 0;
+    std::size_t overrun = 0;
+
+    Nanos ByteNs() const {
+        const double bitsPerByte = 1 + bits + (parity != 0 ? 1 : 0) + (stop == 0 ? 1 : stop == 1 ? 1.5 : 2);
+        return static_cast<Nanos>(bitsPerByte * 1e9 / baud + 0.5);
+    }
+    std::string Line() const {
+        static const char kParity[] = "NOEMS";
+        const char* stops[] = {"1", "1.5", "2"};
+        return std::to_string(bits) + kParity[std::min(parity, 4)] + stops[std::min(stop, 2)];
+    }
+};
+
+namespace {
+
+struct Model {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::unique_ptr<Box>> boxes;
+    Scenario scenario;
+    bool paced = Env("KESTREL_FT232R_PACE") == "1";
+    std::string recordPattern = Env("KESTREL_FT232R_RECORD");
+    std::string imagePattern = Env("KESTREL_FT232R_SAVE_IMAGE");
+    std::deque<libusb_transfer*> submitted;
+    std::vector<libusb_transfer*> cancelled;
+
+    Model() : scenario(ParseScenario(Env("KESTREL_FT232R_SCENARIO"))) {
+        const std::string list = Env("KESTREL_FT232R_BOXES");
+        for (std::size_t at = 0; at < list.size();) {
+            const std::size_t end = std::min(list.find(',', at), list.size());
+            if (end > at)
+                boxes.push_back(std::make_unique<Box>(list.substr(at, end - at), scenario.behaviour));
+            at = end + 1;
+        }
+    }
+
+    void Record(const Box& box, const std::string& line) const {
+        if (recordPattern.empty())
+            return;
+        if (std::FILE* file = std::fopen(PathFor(recordPattern, box.serial).c_str(), "a")) {
+            std::fprintf(file, "%s\n", line.c_str());
+            std::fclose(file);
+        }
+    }
+
+    void Vanish(Box& box) {
+        box.gone = true;
+        box.toBox.clear();
+        box.toChip.clear();
+        box.rxBuffer.clear();
+        Record(box, "unplugged");
+        changed.notify_all();
+    }
+
+    void TakeAnswers(Box& box, Nanos at) {
+        std::uint8_t chunk[256];
+        while (const std::size_t n = box.model.TakeOutput(chunk, sizeof chunk)) {
+            for (std::size_t i = 0; i < n; ++i) {
+                box.rxFreeAt = paced ? std::max(box.rxFreeAt, at) + box.ByteNs() : at;
+                box.toChip.emplace_back(box.rxFreeAt, chunk[i]);
+            }
+        }
+    }
+
+    void Deliver(Box& box, const std::vector<std::uint8_t>& bytes, Nanos at) {
+        const bool idle = box.syncs <= box.model.EndedExchanges();
+        if (idle && std::find(bytes.begin(), bytes.end(), 0x2A) != bytes.end()) {
+            box.syncs = box.model.EndedExchanges() + 1;
+            Record(box, "sync " + std::to_string(box.baud) + " " + box.Line() + " flow=" + box.flow +
+                            " dtr=" + box.dtr + " rts=" + box.rts + " latency=" + std::to_string(box.latencyMs) +
+                            (box.rxPurged ? " purged" : " unpurged"));
+            box.rxPurged = false;
+        }
+        box.model.Receive(bytes.data(), bytes.size(), static_cast<std::uint32_t>(at / kMs));
+        TakeAnswers(box, at);
+    }
+
+    // Lets the line and the box catch up with `now`.
+    void Advance(Box& box, Nanos now) {
+        while (!box.gone && !box.toBox.empty() && box.toBox.front().first <= now) {
+            // One delivery per millisecond of the box's clock.
+            const Nanos ms = box.toBox.front().first / kMs;
+            std::vector<std::uint8_t> bytes;
+            while (!box.toBox.empty() && box.toBox.front().first <= now && box.toBox.front().first / kMs == ms) {
+                bytes.push_back(box.toBox.front().second);
+                box.toBox.pop_front();
+            }
+            Deliver(box, bytes, ms * kMs);
+            if (box.model.WantsHangUp())
+                Vanish(box);
+        }
+        if (box.gone)
+            return;
+        box.model.Advance(static_cast<std::uint32_t>(now / kMs));
+        TakeAnswers(box, now);
+        if (box.model.WantsHangUp())
+            return Vanish(box);
+        const std::size_t lostBefore = box.overrun;
+        while (!box.toChip.empty() && box.toChip.front().first <= now) {
+            if (paced && box.rxBuffer.size() >= kRxBuffer)
+                ++box.overrun;
+            else
+                box.rxBuffer.push_back(box.toChip.front().second);
+            box.toChip.pop_front();
+        }
+        if (box.overrun != lostBefore)
+            Record(box, "overrun " + std::to_string(box.overrun - lostBefore));
+        if (box.model.CompletedDownloads() > box.savedDownloads) {
+            box.savedDownloads = box.model.CompletedDownloads();
+            const auto& image = box.model.LastImage();
+            if (!imagePattern.empty()) {
+                if (std::FILE* file = std::fopen(PathFor(imagePattern, box.serial).c_str(), "wb")) {
+                    std::fwrite(image.data(), 1, image.size(), file);
+                    std::fclose(file);
+                }
+            }
+            Record(box, "image " + std::to_string(image.size()));
+        }
+    }
+
+    // When a reader waiting for a packet has to look again: the answer byte that
+    // fills a packet lands, or the box acts on its own (an erase ends).
+    Nanos NextPacket(const Box& box, Nanos limit) const {
+        Nanos next = limit;
+        const std::size_t missing = kPacketData - std::min(kPacketData, box.rxBuffer.size());
+        if (missing > 0 && box.toChip.size() >= missing)
+            next = std::min(next, box.toChip[missing - 1].first);
+        if (const auto deadline = box.model.NextDeadline())
+            next = std::min(next, Nanos{*deadline} * kMs + kMs);
+        return next;
+    }
+
+    void WaitUntil(Lock& lock, Nanos at) {
+        const Nanos now = Now();
+        if (at > now)
+            changed.wait_for(lock, std::chrono::nanoseconds(at - now));
+    }
+
+    // The chip takes a 64-byte packet whenever its transmit buffer has room for it.
+    int Write(Lock& lock, Box& box, const unsigned char* data, int length, int* actual, Nanos deadline) {
+        int accepted = 0;
+        while (accepted < length) {
+            const Nanos now = Now();
+            Advance(box, now);
+            if (box.gone)
+                break;
+            const std::size_t packet = std::min(kPacket, static_cast<std::size_t>(length - accepted));
+            if (!paced || box.toBox.size() + packet <= kTxBuffer) {
+                const std::size_t n = paced ? packet : static_cast<std::size_t>(length - accepted);
+                for (std::size_t i = 0; i < n; ++i) {
+                    box.txFreeAt = paced ? std::max(box.txFreeAt, now) + box.ByteNs() : now;
+                    box.toBox.emplace_back(box.txFreeAt, data[accepted++]);
+                }
+                Advance(box, now);
+                continue;
+            }
+            if (now >= deadline)
+                break;
+            WaitUntil(lock, std::min(deadline, box.toBox[box.toBox.size() + packet - kTxBuffer - 1].first));
+        }
+        *actual = accepted;
+        return box.gone ? LIBUSB_ERROR_NO_DEVICE : accepted == length ? 0 : LIBUSB_ERROR_TIMEOUT;
+    }
+
+    // Packets as the chip sends them: full ones at once, a short one (down to
+    // the two status bytes alone) when the latency timer runs out; a short
+    // packet ends the transfer.
+    int Read(Lock& lock, Box& box, unsigned char* data, int length, int* actual, Nanos deadline) {
+        int received = 0;
+        while (length - received >= 2) {
+            Nanos now = Now();
+            Advance(box, now);
+            const Nanos latencyEnd = box.lastPacketAt + static_cast<Nanos>(box.latencyMs) * kMs;
+            while (!box.gone && box.rxBuffer.size() < kPacketData && now < latencyEnd && now < deadline) {
+                WaitUntil(lock, NextPacket(box, std::min(latencyEnd, deadline)));
+                now = Now();
+                Advance(box, now);
+            }
+            if (box.gone || (box.rxBuffer.size() < kPacketData && now < latencyEnd))
+                break;
+            const std::size_t room = std::min<std::size_t>(kPacket, static_cast<std::size_t>(length - received)) - 2;
+            const std::size_t n = std::min({kPacketData, box.rxBuffer.size(), room});
+            data[received++] = 0x01 | (box.rts == "1" ? 0x10 : 0);  // CTS follows RTS on the box's cable
+            data[received++] = (box.toBox.empty() ? 0x60 : 0x00) | (box.overrun != 0 ? 0x02 : 0);
+            std::copy_n(box.rxBuffer.begin(), n, data + received);
+            box.rxBuffer.erase(box.rxBuffer.begin(), box.rxBuffer.begin() + static_cast<std::ptrdiff_t>(n));
+            received += static_cast<int>(n);
+            box.lastPacketAt = now;
+            if (n < kPacketData || length - received < static_cast<int>(kPacket))
+                break;
+        }
+        *actual = received;
+        if (box.gone)
+            return LIBUSB_ERROR_NO_DEVICE;
+        return received == 0 ? LIBUSB_ERROR_TIMEOUT : 0;
+    }
+
+    int Bulk(Lock& lock, Box& box, unsigned char endpoint, unsigned char* data, int length, int* actual,
+             unsigned timeoutMs) {
+        *actual = 0;
+        if (box.gone)
+            return LIBUSB_ERROR_NO_DEVICE;
+        const Nanos deadline = timeoutMs == 0 ? ~Nanos{0} : Now() + Nanos{timeoutMs} * kMs;
+        if (endpoint == kWriteEndpoint)
+            return Write(lock, box, data, length, actual, deadline);
+        if (endpoint == kReadEndpoint)
+            return Read(lock, box, data, length, actual, deadline);
+        return LIBUSB_ERROR_PIPE;
+    }
+
+    int Control(Box& box, std::uint8_t type, std::uint8_t request, std::uint16_t value, std::uint16_t index,
+                unsigned char* data, std::uint16_t length) {
+        if (box.gone)
+            return LIBUSB_ERROR_NO_DEVICE;
+        Advance(box, Now());
+        if (type == 0xC0 && request == 0x0A && length >= 1) {  // read the latency timer
+            data[0] = static_cast<unsigned char>(box.latencyMs);
+            return 1;
+        }
+        if (type != 0x40)
+            return LIBUSB_ERROR_PIPE;
+        switch (request) {
+            case 0:  // reset and purges
+                if (value == 0 || value == 1) {
+                    box.rxBuffer.clear();
+                    box.toChip.clear();
+                    box.rxPurged = value == 1;
+                }
+                if (value == 0 || value == 2)
+                    box.toBox.clear();
+                Record(box, value == 0 ? "reset" : value == 1 ? "purge rx" : "purge tx");
+                return 0;
+            case 1:  // modem control: the high byte says which lines the low byte sets
+                if ((value & 0x100) != 0)
+                    box.dtr = (value & 1) != 0 ? "1" : "0";
+                if ((value & 0x200) != 0)
+                    box.rts = (value & 2) != 0 ? "1" : "0";
+                Record(box, "modem dtr=" + box.dtr + " rts=" + box.rts);
+                return 0;
+            case 2: {  // flow control, in the high byte of the index
+                const int mode = index >> 8;
+                box.flow = mode == 0   ? "none"
+                           : mode == 1 ? "rts-cts"
+                           : mode == 2 ? "dtr-dsr"
+                           : mode == 4 ? "xon-xoff"
+                                       : "?";
+                Record(box, "flow " + box.flow);
+                return 0;
+            }
+            case 3: {  // baud rate: 3 MHz over a divisor with eighths; the third fraction bit is in the index
+                static const int kEighths[] = {0, 4, 2, 1, 3, 5, 6, 7};
+                const int whole = value & 0x3FFF;
+                const int code = (value >> 14) | ((index & 1) << 2);
+                const int eighths = 8 * whole + kEighths[code];
+                box.baud = whole == 0 && code == 0   ? 3000000
+                           : whole == 1 && code == 0 ? 2000000
+                                                     : static_cast<std::uint32_t>((24000000 + eighths / 2) / eighths);
+                Record(box, "baud " + std::to_string(box.baud));
+                return 0;
+            }
+            case 4:  // data characteristics
+                box.bits = value & 0xFF;
+                box.parity = (value >> 8) & 7;
+                box.stop = (value >> 11) & 3;
+                Record(box, "line " + box.Line() + ((value & 0x4000) != 0 ? " break" : ""));
+                return 0;
+            case 9:  // latency timer
+                if ((value & 0xFF) == 0)
+                    return LIBUSB_ERROR_PIPE;
+                box.latencyMs = value & 0xFF;
+                Record(box, "latency " + std::to_string(box.latencyMs));
+                return 0;
+            default:
+                return LIBUSB_ERROR_PIPE;
+        }
+    }
+};
+
+Model& TheModel() {
+    static Model model;
+    return model;
+}
+
+// Every call runs under the model's one lock; a wait releases it, so that the
+// boxes of a gang go on meanwhile.
+struct Locked {
+    Model& model = TheModel();
+    Lock lock{model.mutex};
+};
+
+void FillConfig(libusb_config_descriptor& config, libusb_interface& interface, libusb_interface_descriptor& alt,
+                libusb_endpoint_descriptor (&endpoints)[2]) {
+    endpoints[0] = {LIBUSB_DT_ENDPOINT_SIZE,
+                    LIBUSB_DT_ENDPOINT,
+                    kReadEndpoint,
+                    LIBUSB_TRANSFER_TYPE_BULK,
+                    kPacket,
+                    0,
+                    0,
+                    0,
+                    nullptr,
+                    0};
+    endpoints[1] = endpoints[0];
+    endpoints[1].bEndpointAddress = kWriteEndpoint;
+    alt = {LIBUSB_DT_INTERFACE_SIZE, LIBUSB_DT_INTERFACE, 0, 0, 2, 0xFF, 0xFF, 0xFF, 2, endpoints, nullptr, 0};
+    interface = {&alt, 1};
+    config = {LIBUSB_DT_CONFIG_SIZE, LIBUSB_DT_CONFIG, 32, 1, 1, 0, 0xA0, 45, &interface, nullptr, 0};
+}
+
+struct ConfigBlock {
+    libusb_config_descriptor config;
+    libusb_interface interface;
+    libusb_interface_descriptor alt;
+    libusb_endpoint_descriptor endpoints[2];
+};
+
+}  // namespace
+
+extern "C" {
+
+int LIBUSB_CALL libusb_init(libusb_context** context) {
+    if (context != nullptr)
+        *context = new libusb_context;
+    return 0;
+}
+
+void LIBUSB_CALL libusb_exit(libusb_context* context) { delete context; }
+
+ssize_t LIBUSB_CALL libusb_get_device_list(libusb_context*, libusb_device*** list) {
+    Locked locked;
+    auto* devices = new libusb_device*[locked.model.boxes.size() + 1];
+    std::size_t n = 0;
+    for (const auto& box : locked.model.boxes)
+        if (!box->gone)
+            devices[n++] = &box->device;
+    devices[n] = nullptr;
+    *list = devices;
+    return static_cast<ssize_t>(n);
+}
+
+void LIBUSB_CALL libusb_free_device_list(libusb_device** list, int) { delete[] list; }
+libusb_device* LIBUSB_CALL libusb_ref_device(libusb_device* device) { return device; }
+void LIBUSB_CALL libusb_unref_device(libusb_device*) {}
+uint8_t LIBUSB_CALL libusb_get_bus_number(libusb_device*) { return 1; }
+
+uint8_t LIBUSB_CALL libusb_get_device_address(libusb_device* device) {
+    Locked locked;
+    const auto& boxes = locked.model.boxes;
+    for (std::size_t i = 0; i < boxes.size(); ++i)
+        if (boxes[i].get() == device->box)
+            return static_cast<uint8_t>(i + 2);
+    return 0;
+}
+
+int LIBUSB_CALL libusb_get_device_descriptor(libusb_device*, libusb_device_descriptor* descriptor) {
+    // bcdDevice 0x0600 is what makes libftdi1 take the chip for an FT232R.
+    *descriptor = {LIBUSB_DT_DEVICE_SIZE, LIBUSB_DT_DEVICE, 0x0200, 0, 0, 0, 8, 0x0403, 0x6001, 0x0600, 1, 2, 3, 1};
+    return 0;
+}
+
+int LIBUSB_CALL libusb_get_config_descriptor(libusb_device*, uint8_t index, libusb_config_descriptor** config) {
+    if (index != 0)
+        return LIBUSB_ERROR_NOT_FOUND;
+    auto* block = new ConfigBlock;
+    FillConfig(block->config, block->interface, block->alt, block->endpoints);
+    *config = &block->config;  // the first member: freeing it frees the block
+    return 0;
+}
+
+void LIBUSB_CALL libusb_free_config_descriptor(libusb_config_descriptor* config) {
+    delete reinterpret_cast<ConfigBlock*>(config);
+}
+
+int LIBUSB_CALL libusb_open(libusb_device* device, libusb_device_handle** handle) {
+    Locked locked;
+    Box& box = *device->box;
+    if (box.gone)
+        return LIBUSB_ERROR_NO_DEVICE;
+    if (locked.model.scenario.accessDenied)
+        return LIBUSB_ERROR_ACCESS;
+    *handle = new libusb_device_handle{&box};
+    locked.model.Record(box, "open");
+    return 0;
+}
+
+void LIBUSB_CALL libusb_close(libusb_device_handle* handle) {
+    if (handle == nullptr)
+        return;
+    Locked locked;
+    locked.model.Record(*handle->box, "close");
+    delete handle;
+}
+
+int LIBUSB_CALL libusb_get_configuration(libusb_device_handle* handle, int* config) {
+    Locked locked;
+    if (handle->box->gone)
+        return LIBUSB_ERROR_NO_DEVICE;
+    *config = 1;
+    return 0;
+}
+
+int LIBUSB_CALL libusb_set_configuration(libusb_device_handle* handle, int) {
+    Locked locked;
+    return handle->box->gone ? LIBUSB_ERROR_NO_DEVICE : 0;
+}
+
+int LIBUSB_CALL libusb_detach_kernel_driver(libusb_device_handle*, int) { return LIBUSB_ERROR_NOT_FOUND; }
+int LIBUSB_CALL libusb_set_auto_detach_kernel_driver(libusb_device_handle*, int) { return 0; }
+
+int LIBUSB_CALL libusb_claim_interface(libusb_device_handle* handle, int interface) {
+    Locked locked;
+    Box& box = *handle->box;
+    if (box.gone)
+        return LIBUSB_ERROR_NO_DEVICE;
+    if (interface != 0)
+        return LIBUSB_ERROR_NOT_FOUND;
+    if (locked.model.scenario.busy)
+        return LIBUSB_ERROR_BUSY;
+    handle->claimed = true;
+    // A new user of the line: the box forgets a half-done exchange, and the
+    // record shows what this user sets, not what an earlier one left.
+    box.model.Restart();
+    box.baud = 9600;
+    box.bits = 8;
+    box.parity = box.stop = 0;
+    box.flow = box.dtr = box.rts = "-";
+    box.latencyMs = 16;
+    box.rxPurged = false;
+    box.lastPacketAt = Now();
+    locked.model.Record(box, "claim");
+    return 0;
+}
+
+int LIBUSB_CALL libusb_release_interface(libusb_device_handle* handle, int) {
+    Locked locked;
+    if (handle->box->gone)
+        return LIBUSB_ERROR_NO_DEVICE;
+    if (!handle->claimed)
+        return LIBUSB_ERROR_NOT_FOUND;
+    handle->claimed = false;
+    locked.model.Record(*handle->box, "release");
+    return 0;
+}
+
+int LIBUSB_CALL libusb_get_string_descriptor_ascii(libusb_device_handle* handle, uint8_t index, unsigned char* data,
+                                                   int length) {
+    Locked locked;
+    if (handle->box->gone)
+        return LIBUSB_ERROR_NO_DEVICE;
+    const std::string text = index == 1 ? "FTDI" : index == 2 ? "FT232R USB UART" : handle->box->serial;
+    if (index < 1 || index > 3 || length < 1)
+        return LIBUSB_ERROR_INVALID_PARAM;
+    const int n = std::min(static_cast<int>(text.size()), length - 1);
+    std::memcpy(data, text.data(), static_cast<std::size_t>(n));
+    data[n] = '\0';
+    return n;
+}
+
+int LIBUSB_CALL libusb_control_transfer(libusb_device_handle* handle, uint8_t type, uint8_t request, uint16_t value,
+                                        uint16_t index, unsigned char* data, uint16_t length, unsigned int) {
+    Locked locked;
+    return locked.model.Control(*handle->box, type, request, value, index, data, length);
+}
+
+int LIBUSB_CALL libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint, unsigned char* data,
+                                     int length, int* actual, unsigned int timeout) {
+    Locked locked;
+    int ignored = 0;
+    return locked.model.Bulk(locked.lock, *handle->box, endpoint, data, length, actual != nullptr ? actual : &ignored,
+                             timeout);
+}
+
+libusb_transfer* LIBUSB_CALL libusb_alloc_transfer(int isoPackets) {
+    const std::size_t size = sizeof(libusb_transfer) +
+                             sizeof(libusb_iso_packet_descriptor) * static_cast<std::size_t>(std::max(isoPackets, 0));
+    return static_cast<libusb_transfer*>(std::calloc(1, size));
+}
+
+void LIBUSB_CALL libusb_free_transfer(libusb_transfer* transfer) {
+    if (transfer != nullptr && (transfer->flags & LIBUSB_TRANSFER_FREE_BUFFER) != 0)
+        std::free(transfer->buffer);
+    std::free(transfer);
+}
+
+int LIBUSB_CALL libusb_submit_transfer(libusb_transfer* transfer) {
+    Locked locked;
+    if (transfer->dev_handle->box->gone)
+        return LIBUSB_ERROR_NO_DEVICE;
+    if (transfer->type != LIBUSB_TRANSFER_TYPE_BULK)
+        return LIBUSB_ERROR_NOT_SUPPORTED;
+    locked.model.submitted.push_back(transfer);
+    return 0;
+}
+
+int LIBUSB_CALL libusb_cancel_transfer(libusb_transfer* transfer) {
+    Locked locked;
+    auto& submitted = locked.model.submitted;
+    if (std::find(submitted.begin(), submitted.end(), transfer) == submitted.end())
+        return LIBUSB_ERROR_NOT_FOUND;
+    locked.model.cancelled.push_back(transfer);
+    return 0;
+}
+
+// Runs the transfers submitted so far to their end, each within its own time-out,
+// and calls their callbacks; a callback may submit again for the next call.
+int LIBUSB_CALL libusb_handle_events_timeout_completed(libusb_context*, timeval*, int* completed) {
+    std::deque<libusb_transfer*> due;
+    {
+        Locked locked;
+        due.swap(locked.model.submitted);
+    }
+    for (libusb_transfer* transfer : due) {
+        if (completed != nullptr && *completed != 0) {
+            Locked locked;
+            locked.model.submitted.push_back(transfer);
+            continue;
+        }
+        {
+            Locked locked;
+            auto& cancelled = locked.model.cancelled;
+            const auto found = std::find(cancelled.begin(), cancelled.end(), transfer);
+            if (found != cancelled.end()) {
+                cancelled.erase(found);
+                transfer->status = LIBUSB_TRANSFER_CANCELLED;
+                transfer->actual_length = 0;
+            } else {
+                const int result =
+                    locked.model.Bulk(locked.lock, *transfer->dev_handle->box, transfer->endpoint, transfer->buffer,
+                                      transfer->length, &transfer->actual_length, transfer->timeout);
+                transfer->status = result == 0                        ? LIBUSB_TRANSFER_COMPLETED
+                                   : result == LIBUSB_ERROR_TIMEOUT   ? LIBUSB_TRANSFER_TIMED_OUT
+                                   : result == LIBUSB_ERROR_NO_DEVICE ? LIBUSB_TRANSFER_NO_DEVICE
+                                                                      : LIBUSB_TRANSFER_ERROR;
+            }
+        }
+        if (transfer->callback != nullptr)
+            transfer->callback(transfer);
+    }
+    return 0;
+}
+
+int LIBUSB_CALL libusb_handle_events_timeout(libusb_context* context, timeval* tv) {
+    return libusb_handle_events_timeout_completed(context, tv, nullptr);
+}
+
+}  // extern "C"

@@ -1,0 +1,50 @@
+// The dialog's "USB" choice through the real libftdi1 into the modelled FT232R,
+// which ctest preloads; the box's set-up is read at the first USB call.
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "DialogTestSupport.h"
+#include "links/FtdiUsbDriver.h"
+#include "session/PrepareImage.h"
+#include "session/RecordingStatusList.h"
+
+class UsbDialogTest : public QObject {
+    Q_OBJECT
+private slots:
+    void FlashesTheBoxOnUsbWithTheBoxLineSettings();
+};
+
+void UsbDialogTest::FlashesTheBoxOnUsbWithTheBoxLineSettings() {
+    const QString firmware = QStringLiteral(KESTREL_SAMPLES_DIR "/kestrel-demo.mot");
+    QTemporaryDir dir;
+    qputenv("KESTREL_FT232R_BOXES", "KST-D");
+    qputenv("KESTREL_FT232R_RECORD", dir.filePath("record").toLocal8Bit());
+    qputenv("KESTREL_FT232R_SAVE_IMAGE", dir.filePath("image").toLocal8Bit());
+
+    kestrel::Ckestrel2Dlg dialog;
+    DialogControls controls(dialog);
+    QVERIFY(dialog.PreselectPort("USB"));
+    dialog.PreselectFile(firmware);
+    dialog.show();
+    QSignalSpy ended(&dialog, &kestrel::Ckestrel2Dlg::DownloadEnded);
+    QTest::mouseClick(controls.start, Qt::LeftButton);
+    QVERIFY(ended.wait(60000));
+    QCOMPARE(controls.Lines().last(), QStringLiteral("FLASHING SUCCESSFULL"));
+
+    kestrel::RecordingStatusList status;
+    kestrel::DataConverter expected(status);
+    QCOMPARE(kestrel::PrepareImage(expected, firmware.toStdString(), status), kestrel::DownloadOutcome::Success);
+    QFile image(dir.filePath("image"));
+    QVERIFY(image.open(QIODevice::ReadOnly));
+    QCOMPARE(image.readAll(), QByteArray(reinterpret_cast<const char*>(expected.OutputBuffer.data()),
+                                         static_cast<qsizetype>(expected.outputLength)));
+    QFile record(dir.filePath("record"));
+    QVERIFY(record.open(QIODevice::ReadOnly));
+    const QString sync = QStringLiteral("sync 115385 8N2 flow=none dtr=0 rts=1 latency=%1 purged")
+                             .arg(kestrel::FtdiUsbDriver::kLatencyTimerMs);
+    QVERIFY2(QString::fromLatin1(record.readAll()).split('\n').contains(sync), qPrintable(sync));
+}
+
+QTEST_MAIN(UsbDialogTest)
+#include "UsbDialogTest.moc"
