@@ -22,30 +22,7 @@ const Bytes kImage = [] {
     return image;
 }();
 
-// The tool's side of the exchange, with its own clock.
-struct Tool {
-    explicit Tool(BoxBehaviour behaviour = {}, std::uint32_t startMs = 0) : box(std::move(behaviour)), now(startMs) {}
-
-    Bytes Send(const Bytes& bytes) {
-        box.Receive(bytes.data(), bytes.size(), now);
-        return Answer();
-    }
-    Bytes Wait(std::uint32_t ms) {
-        now += ms;
-        box.Advance(now);
-        return Answer();
-    }
-    Bytes Answer() {
-        Bytes out(box.HasOutput() ? kImage.size() : 0);
-        out.resize(box.TakeOutput(out.data(), out.size()));
-        return out;
-    }
-
-    BoxModel box;
-    std::uint32_t now;
-};
-
-// One step of a scenario: what the tool sends (or how long it waits), and the box's whole answer.
+// One step of a scenario: what the tool sends, how long it then waits, and the box's whole answer.
 struct Step {
     Bytes send;
     std::uint32_t waitMs;
@@ -56,14 +33,19 @@ struct Scenario {
     BoxBehaviour behaviour;
     std::vector<Step> steps;
     std::uint32_t startMs = 0;
+    std::uint8_t verdict = 0;  // the last verdict the box took
 };
 
-TEST(BoxModel, AnswersEachScenarioByteForByte) {
+// Each scenario twice: every step's bytes in one block, then one at a time;
+// the box must answer the same.
+TEST(BoxModel, AnswersEachScenarioByteForByteWhetherBytesComeSinglyOrInOneBlock) {
     Bytes garbled = kLength;
     garbled[3] = 0x00;
     const Bytes tooLong = {0x00, 0xFF, 0x02, 0xFD, 0x00, 0xFF, 0x01, 0xFE};
     const Bytes header(30, 0xA5);
     const Bytes half(500, 0x5A);
+    Bytes readBack = {'R'};
+    readBack.insert(readBack.end(), kImage.begin() + 6, kImage.end());
 
     const std::vector<Scenario> scenarios = {
         {"stray bytes, a refused type, a second sync",
@@ -99,39 +81,41 @@ TEST(BoxModel, AnswersEachScenarioByteForByte) {
         {"no read-back asked for",
          {.readBack = false},
          {{{'*', 0xFE}, 0, {0x01}}, {kLength, 0, {'R', 'R'}}, {kImage, 0, {'N'}}}},
+        {"a whole download with its read-back and the verdict",
+         {.retriesAfterLength = 1},
+         {{{'*', 0xFE}, 0, {0x01}},
+          {kLength, 0, {'*'}},
+          {kLength, 0, {'R', 'R'}},
+          {kImage, 0, readBack},
+          {{'S'}, 0, {}}},
+         0,
+         'S'},
     };
     for (const Scenario& scenario : scenarios) {
-        SCOPED_TRACE(scenario.name);
-        Tool tool(scenario.behaviour, scenario.startMs);
-        for (std::size_t i = 0; i < scenario.steps.size(); ++i) {
-            const Step& step = scenario.steps[i];
-            Bytes answer = tool.Send(step.send);
-            const Bytes later = tool.Wait(step.waitMs);
-            answer.insert(answer.end(), later.begin(), later.end());
-            EXPECT_EQ(answer, step.answer) << "step " << i;
+        for (const bool singly : {false, true}) {
+            SCOPED_TRACE(scenario.name + (singly ? ", byte by byte" : ""));
+            BoxModel box(scenario.behaviour);
+            std::uint32_t now = scenario.startMs;
+            Bytes answer(kImage.size());
+            for (std::size_t i = 0; i < scenario.steps.size(); ++i) {
+                const Step& step = scenario.steps[i];
+                Bytes got;
+                const auto take = [&] {
+                    got.insert(got.end(), answer.begin(),
+                               answer.begin() + box.TakeOutput(answer.data(), answer.size()));
+                };
+                for (std::size_t at = 0; at < step.send.size(); at += singly ? 1 : step.send.size()) {
+                    box.Receive(step.send.data() + at, singly ? 1 : step.send.size(), now);
+                    take();
+                }
+                now += step.waitMs;
+                box.Advance(now);
+                take();
+                EXPECT_EQ(got, step.answer) << "step " << i;
+            }
+            EXPECT_EQ(box.LastVerdict(), scenario.verdict);
         }
     }
-}
-
-TEST(BoxModel, AnswersTheSameWhetherBytesComeSinglyOrInOneBlock) {
-    Bytes stream = {'*', 0xFE};
-    for (int copy = 0; copy < 2; ++copy) {
-        stream.insert(stream.end(), kLength.begin(), kLength.end());
-    }
-    stream.insert(stream.end(), kImage.begin(), kImage.end());
-    stream.push_back('S');
-
-    Tool whole({.retriesAfterLength = 1});
-    const Bytes together = whole.Send(stream);
-    Tool single({.retriesAfterLength = 1});
-    Bytes apart;
-    for (std::uint8_t byte : stream) {
-        const Bytes answer = single.Send({byte});
-        apart.insert(apart.end(), answer.begin(), answer.end());
-    }
-    EXPECT_EQ(apart.size(), 1 + 1 + 2 + 1 + kImage.size() - 6);
-    EXPECT_EQ(apart, together);
-    EXPECT_EQ(single.box.LastVerdict(), 'S');
 }
 
 }  // namespace

@@ -13,76 +13,57 @@
 #include "readers/SRecordCheck.h"
 #include "tests/fuzz/FuzzCheck.h"
 
-namespace {
-
-using kestrel::OutputDataSelfProg;
-
-void CheckImage(const kestrel::RecordList& records, const std::uint8_t* image) {
-    // The image as the records describe it, placed one after the other.
-    std::vector<std::uint8_t> expected = {0x00, 0x01, 0x00, 0x02, 0x00, 0x00};
-    expected.resize(OutputDataSelfProg::kImageLength, 0xFF);
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        const auto& record = records.at(i);
-        const std::uint32_t at = record.address - OutputDataSelfProg::kWindowStart + OutputDataSelfProg::kHeadLength;
-        std::copy_n(record.data.begin(), record.length, expected.begin() + at);
-    }
-    KESTREL_FUZZ_CHECK(std::memcmp(expected.data(), image, expected.size()) == 0);
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using kestrel::OutputData;
+    using Builder = kestrel::OutputDataSelfProg;
     // The session never hands the reader more than its source buffer holds.
-    if (size > 500000) {
+    if (size > 500000)
         return -1;
-    }
     const auto length = static_cast<std::uint32_t>(size);
     // An exact copy on the heap, so that a read one byte past the end is caught.
-    auto source = std::make_unique<std::uint8_t[]>(size + (size == 0 ? 1 : 0));
+    auto source = std::make_unique<std::uint8_t[]>(std::max<std::size_t>(size, 1));
     std::memcpy(source.get(), data, size);
 
     kestrel::RecordList records;
-    kestrel::ExtractDataMOT reader;
     kestrel::ExtractFailure failure;
-    const int lines = reader.extract(source.get(), records, length, &failure);
+    const int lines = kestrel::ExtractDataMOT().extract(source.get(), records, length, &failure);
+    KESTREL_FUZZ_CHECK(lines >= 0 || lines == kestrel::ExtractData::kUnsupportedRecordType ||
+                       lines == kestrel::ExtractData::kMalformedRecord);
     if (lines < 0) {
-        KESTREL_FUZZ_CHECK(lines == kestrel::ExtractData::kUnsupportedRecordType ||
-                           lines == kestrel::ExtractData::kMalformedRecord);
         KESTREL_FUZZ_CHECK(failure.kind != kestrel::ExtractFailure::Kind::None);
         KESTREL_FUZZ_CHECK(failure.line >= 1 && failure.line <= length);
-    } else {
-        KESTREL_FUZZ_CHECK(static_cast<std::uint32_t>(lines) <= length);
     }
-    KESTREL_FUZZ_CHECK(records.size() <= length / 12 + 1);
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        KESTREL_FUZZ_CHECK(records.at(i).length <= 251);
-        KESTREL_FUZZ_CHECK(records.at(i).address <= 0xFFFFFF);
-    }
-
+    KESTREL_FUZZ_CHECK(lines <= static_cast<std::int64_t>(length) && records.size() <= length / 12 + 1);
     for (const auto& finding : kestrel::CheckSRecords(source.get(), length)) {
-        KESTREL_FUZZ_CHECK(finding.line >= 1 &&
-                           finding.line <= std::max<std::uint32_t>(length, 1));  // an empty file has line 1
-        KESTREL_FUZZ_CHECK(!finding.text.empty());
+        // An empty file has line 1.
+        KESTREL_FUZZ_CHECK(finding.line >= 1 && finding.line <= std::max<std::uint32_t>(length, 1) &&
+                           !finding.text.empty());
     }
 
     // The builder gets a buffer of exactly one image: nothing may land beyond it.
-    auto image = std::make_unique<std::uint8_t[]>(OutputDataSelfProg::kImageLength);
+    auto image = std::make_unique<std::uint8_t[]>(Builder::kImageLength);
     std::uint32_t outputLength = 0;
-    OutputDataSelfProg builder;
-    const int built = builder.BuildOutput(records, image.get(), outputLength, OutputDataSelfProg::kImageLength);
-    KESTREL_FUZZ_CHECK(built == 0 || built == kestrel::OutputData::kStartAddressWrong ||
-                       built == kestrel::OutputData::kAddressOutsideWindow);
-    if (built == 0) {
-        KESTREL_FUZZ_CHECK(outputLength == OutputDataSelfProg::kImageLength);
-        CheckImage(records, image.get());
+    const int built = Builder().BuildOutput(records, image.get(), outputLength, Builder::kImageLength);
+    const bool firstAtStart = records.size() == 0 || records.at(0).address == Builder::kWindowStart;
+    KESTREL_FUZZ_CHECK(firstAtStart ? built == 0 || built == OutputData::kAddressOutsideWindow
+                                    : built == OutputData::kStartAddressWrong);
+    // The image as the records describe it, placed one after the other.
+    std::vector<std::uint8_t> expected = {0x00, 0x01, 0x00, 0x02, 0x00, 0x00};
+    expected.resize(Builder::kImageLength, 0xFF);
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const auto& record = records.at(i);
+        KESTREL_FUZZ_CHECK(record.length <= 251 && record.address <= 0xFFFFFF);
+        if (built != 0)
+            continue;
+        KESTREL_FUZZ_CHECK(record.address >= Builder::kWindowStart &&
+                           record.address + record.length <= Builder::kWindowStart + Builder::kWindowSize);
+        std::copy_n(record.data.begin(), record.length,
+                    expected.begin() + (record.address - Builder::kWindowStart + Builder::kHeadLength));
     }
-    if (records.size() > 0 && records.at(0).address != OutputDataSelfProg::kWindowStart) {
-        KESTREL_FUZZ_CHECK(built == kestrel::OutputData::kStartAddressWrong);
-    }
-
-    // Too small a buffer is refused before anything is written.
-    std::uint32_t shortLength = 0;
-    KESTREL_FUZZ_CHECK(builder.BuildOutput(records, image.get(), shortLength, OutputDataSelfProg::kImageLength - 1) ==
-                       kestrel::OutputData::kImageTooLarge);
+    KESTREL_FUZZ_CHECK(built != 0 || (outputLength == Builder::kImageLength &&
+                                      std::memcmp(expected.data(), image.get(), expected.size()) == 0));
+    // Too small a buffer is refused before anything is written (here: past the heap block's end).
+    KESTREL_FUZZ_CHECK(Builder().BuildOutput(records, image.get() + 1, outputLength, Builder::kImageLength - 1) ==
+                       OutputData::kImageTooLarge);
     return 0;
 }
