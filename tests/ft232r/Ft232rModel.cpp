@@ -130,11 +130,16 @@ struct Box {
     BoxModel model;
     bool gone = false;
 
+    // What the tool set since it claimed the chip; the chip's own defaults until then.
     std::uint32_t baud = 9600;
     int bits = 8, parity = 0, stop = 0;  // the chip's codes
     std::string flow = "-", dtr = "-", rts = "-";
     int latencyMs = 16;
     bool rxPurged = false;
+    void ResetSettings() {
+        baud = 9600, bits = 8, parity = stop = 0, latencyMs = 16, rxPurged = false;
+        flow = dtr = rts = "-";
+    }
 
     std::deque<std::pair<Nanos, std::uint8_t>> toBox;  // each byte with the time it reaches the box
     Nanos txFreeAt = 0;
@@ -384,12 +389,8 @@ struct Model {
                 Record(box, "modem dtr=" + box.dtr + " rts=" + box.rts);
                 return 0;
             case 2: {  // flow control, in the high byte of the index
-                const int mode = index >> 8;
-                box.flow = mode == 0   ? "none"
-                           : mode == 1 ? "rts-cts"
-                           : mode == 2 ? "dtr-dsr"
-                           : mode == 4 ? "xon-xoff"
-                                       : "?";
+                static const char* const kModes[] = {"none", "rts-cts", "dtr-dsr", "?", "xon-xoff"};
+                box.flow = (index >> 8) <= 4 ? kModes[index >> 8] : "?";
                 Record(box, "flow " + box.flow);
                 return 0;
             }
@@ -566,12 +567,7 @@ int LIBUSB_CALL libusb_claim_interface(libusb_device_handle* handle, int interfa
     // A new user of the line: the box forgets a half-done exchange, and the
     // record shows what this user sets, not what an earlier one left.
     box.model.Restart();
-    box.baud = 9600;
-    box.bits = 8;
-    box.parity = box.stop = 0;
-    box.flow = box.dtr = box.rts = "-";
-    box.latencyMs = 16;
-    box.rxPurged = false;
+    box.ResetSettings();
     box.lastPacketAt = Now();
     locked.model.Record(box, "claim");
     return 0;
