@@ -165,7 +165,7 @@ TEST(Handshake, ACancelOrAHangUpEndsTheStageItComesIn) {
     const CancelWhen never = [](SimulatedBox&, bool) { return false; };
     const CancelWhen after1s = [](SimulatedBox& box, bool) { return box.clock.TickMs() >= 1000; };
     const CancelWhen after20000Bytes = [](SimulatedBox& box, bool) { return box.Written().size() > 20000; };
-    const CancelWhen verifying = [](SimulatedBox&, bool verifying) { return verifying; };
+    const CancelWhen whenVerifying = [](SimulatedBox&, bool verifying) { return verifying; };
     const std::size_t head = kMotHead.size(), whole = head + kMotImage.size(), half = head + kMotImage.size() / 2;
     const Lines cancelled = Concat({kFlashed, {kCancelled}}), erasing = {kWaiting, kLength, kErasing, kCancelled};
     const Lines syncing = {kWaiting, kCancelled};
@@ -175,7 +175,7 @@ TEST(Handshake, ACancelOrAHangUpEndsTheStageItComesIn) {
         {"during the erase", {.eraseMs = 5000}, after1s, flashCancelled, no, erasing, head, head, 1030},
         {"while the data goes out", {}, after20000Bytes, flashCancelled, no, cancelled, 20001, 30000, 30},
         // Nothing after the image: no verdict goes to the box.
-        {"before the read-back", {}, verifying, 0, DataConverter::kVerifyCancelled, cancelled, whole, whole, 30},
+        {"before the read-back", {}, whenVerifying, 0, DataConverter::kVerifyCancelled, cancelled, whole, whole, 30},
         {"a hang-up half-way through the data",
          {.hangUpAt = BoxStage::Data},
          never,

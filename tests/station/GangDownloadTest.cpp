@@ -99,8 +99,9 @@ TEST_P(GangDownload, OneFaultyBoxEndsOnlyItsOwnDownload) {
         const Lines lines = lists[i].lines();
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back(), faulty ? c.lastError : "FLASHING SUCCESSFULL");
-        if (!faulty)
+        if (!faulty) {
             EXPECT_TRUE(lines == flashed && line.Received(i) == firmware.motImage) << "box flashed otherwise";
+        }
     }
 
     // The stream's lines stayed whole and each box's lines kept their order.
