@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <optional>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -50,21 +50,20 @@ TEST(BoxServer, ServesADownloadAtTheLineSettingsTheToolChoseForTheFile) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.file);
         const testing::TempDir dir;
-        const std::string linkPath = (dir.Path() / "box").string();
-        std::vector<std::string> reports;
-        std::optional<ServedBox> box;
-        box.emplace(BoxModel(row.behaviour),
-                    BoxServerOptions{.linkPath = linkPath,
-                                     .stopAfterDownloads = 1,
-                                     .saveImagePath = (dir.Path() / "received-%d.bin").string(),
-                                     .giveUpAfterMs = kGiveUpMs,
-                                     .report = [&reports](const std::string& text) { reports.push_back(text); }});
-        ASSERT_TRUE(box->Started()) << box->Error();
+        const std::string linkPath = (dir.Path() / "box").string(), saved = (dir.Path() / "received-1.bin").string();
         const std::string userFile = dir.Write("mine.txt", std::string("mine"));
+        std::vector<std::string> reports;
+        auto box = std::make_unique<ServedBox>(
+            BoxModel(row.behaviour),
+            BoxServerOptions{.linkPath = linkPath,
+                             .stopAfterDownloads = 1,
+                             .saveImagePath = (dir.Path() / "received-%d.bin").string(),
+                             .giveUpAfterMs = kGiveUpMs,
+                             .report = [&](const std::string& text) { reports.push_back(text); }});
+        ASSERT_TRUE(box->Started()) << box->Error();
         for (const std::string& taken : {linkPath, userFile}) {
             BoxServer second(BoxModel(), {.linkPath = taken});
-            EXPECT_FALSE(second.Start()) << taken;
-            EXPECT_EQ(second.Error(), EEXIST);
+            EXPECT_TRUE(!second.Start() && second.Error() == EEXIST) << taken;
         }
         // A tool killed while it held the line exclusively leaves the flag on:
         // the box clears it once the tool side has closed, or the next open fails.
@@ -74,14 +73,11 @@ TEST(BoxServer, ServesADownloadAtTheLineSettingsTheToolChoseForTheFile) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         const int probe = ::open(linkPath.c_str(), O_RDWR | O_NOCTTY);
         int exclusive = -1;
-        EXPECT_EQ(::ioctl(probe, TIOCGEXCL, &exclusive), 0);
-        EXPECT_EQ(exclusive, 0);
+        EXPECT_TRUE(::ioctl(probe, TIOCGEXCL, &exclusive) == 0 && exclusive == 0);
         ::close(probe);
         std::jthread intruder([&linkPath] {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            const int fd = ::open(linkPath.c_str(), O_RDWR | O_NOCTTY);
-            if (fd >= 0)
-                ::close(fd);
+            ::close(::open(linkPath.c_str(), O_RDWR | O_NOCTTY));
         });
         RecordingStatusList status;
         SessionOptions options;
@@ -90,22 +86,19 @@ TEST(BoxServer, ServesADownloadAtTheLineSettingsTheToolChoseForTheFile) {
         EXPECT_EQ(outcome, DownloadOutcome::Success);
         // The download asked for ends the serving, a box that miscounts it its give-up time.
         EXPECT_EQ(outcome == DownloadOutcome::Success ? box->Wait() : box->Stop(), 0);
-        const BoxServer* server = &box->Server();
+        const BoxServer& server = box->Server();
 
         // The first bytes came under the tool's settings; the last may come after
         // the tool's close restored the line's own.
         const LineSettings line{.baudRate = row.baudRate, .dataBits = 8, .parity = 'N', .stopBits = 2};
-        ASSERT_FALSE(server->SeenLineSettings().empty());
-        EXPECT_EQ(server->SeenLineSettings().front(), line);
-        ASSERT_FALSE(reports.empty());
+        ASSERT_FALSE(server.SeenLineSettings().empty() || reports.empty());
+        EXPECT_EQ(server.SeenLineSettings().front(), line);
         EXPECT_EQ(reports.front(), "line " + std::to_string(row.baudRate) + " baud, 8N2");
-        const Bytes& image = server->Model().LastImage();
-        const std::string saved = (dir.Path() / "received-1.bin").string();
-        EXPECT_EQ(std::count(reports.begin(), reports.end(),
-                             "image of " + std::to_string(image.size()) + " bytes saved to " + saved),
-                  1);
+        const Bytes& image = server.Model().LastImage();
+        const std::string savedLine = "image of " + std::to_string(image.size()) + " bytes saved to " + saved;
+        EXPECT_EQ(std::count(reports.begin(), reports.end(), savedLine), 1);
         EXPECT_EQ(ReadFile(saved), image);
-        EXPECT_EQ(server->Model().LastVerdict(), row.verdictAfterReadBack);
+        EXPECT_EQ(server.Model().LastVerdict(), row.verdictAfterReadBack);
         if (row.verdictAfterReadBack == 0) {
             EXPECT_EQ(image, ReadFile(std::string(KESTREL_SAMPLES_DIR) + "/" + row.file)) << "a binary goes as it is";
         }

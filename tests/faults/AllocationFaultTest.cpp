@@ -25,47 +25,29 @@ class PausingUsbDriver : public UsbDriver {
 public:
     explicit PausingUsbDriver(UsbDriver& inner) : inner_(inner) {}
 
-    UsbStatus CountDevices(std::uint32_t& count) override {
-        return Paused([&] { return inner_.CountDevices(count); });
+    UsbStatus CountDevices(std::uint32_t& n) override { return Inner().CountDevices(n); }
+    UsbStatus ListDevices(std::vector<UsbDeviceInfo>& devices) override { return Inner().ListDevices(devices); }
+    UsbStatus Open(int index, UsbHandle& h) override { return Inner().Open(index, h); }
+    UsbStatus Close(UsbHandle h) override { return Inner().Close(h); }
+    UsbStatus SetBaudRate(UsbHandle h, std::uint32_t baud) override { return Inner().SetBaudRate(h, baud); }
+    UsbStatus SetDataCharacteristics(UsbHandle h, std::uint8_t bits, std::uint8_t stop, std::uint8_t parity) override {
+        return Inner().SetDataCharacteristics(h, bits, stop, parity);
     }
-    UsbStatus ListDevices(std::vector<UsbDeviceInfo>& devices) override {
-        return Paused([&] { return inner_.ListDevices(devices); });
+    UsbStatus Write(UsbHandle h, const std::uint8_t* data, std::uint32_t n, std::uint32_t& done) override {
+        return Inner().Write(h, data, n, done);
     }
-    UsbStatus Open(int index, UsbHandle& handle) override {
-        return Paused([&] { return inner_.Open(index, handle); });
+    UsbStatus Read(UsbHandle h, std::uint8_t* into, std::uint32_t n, std::uint32_t& done, std::uint32_t ms) override {
+        return Inner().Read(h, into, n, done, ms);
     }
-    UsbStatus Close(UsbHandle handle) override {
-        return Paused([&] { return inner_.Close(handle); });
-    }
-    UsbStatus SetBaudRate(UsbHandle handle, std::uint32_t baudRate) override {
-        return Paused([&] { return inner_.SetBaudRate(handle, baudRate); });
-    }
-    UsbStatus SetDataCharacteristics(UsbHandle handle, std::uint8_t wordLength, std::uint8_t stopBits,
-                                     std::uint8_t parity) override {
-        return Paused([&] { return inner_.SetDataCharacteristics(handle, wordLength, stopBits, parity); });
-    }
-    UsbStatus Write(UsbHandle handle, const std::uint8_t* data, std::uint32_t count, std::uint32_t& written) override {
-        return Paused([&] { return inner_.Write(handle, data, count, written); });
-    }
-    UsbStatus Read(UsbHandle handle, std::uint8_t* buffer, std::uint32_t count, std::uint32_t& received,
-                   std::uint32_t timeoutMs) override {
-        return Paused([&] { return inner_.Read(handle, buffer, count, received, timeoutMs); });
-    }
-    UsbStatus QueueStatus(UsbHandle handle, std::uint32_t& waiting) override {
-        return Paused([&] { return inner_.QueueStatus(handle, waiting); });
-    }
-    UsbStatus PrepareForSync(UsbHandle handle) override {
-        return Paused([&] { return inner_.PrepareForSync(handle); });
-    }
+    UsbStatus QueueStatus(UsbHandle h, std::uint32_t& n) override { return Inner().QueueStatus(h, n); }
+    UsbStatus PrepareForSync(UsbHandle h) override { return Inner().PrepareForSync(h); }
     UsbOpenProblem LastOpenProblem() const override { return inner_.LastOpenProblem(); }
     Clock& TimeBase() override { return inner_.TimeBase(); }
 
 private:
-    template <class Call>
-    static UsbStatus Paused(Call call) {
-        AllocationFaultsPaused paused;
-        return call();
-    }
+    // The default argument lives to the end of the call it is part of: the
+    // inner driver's whole call runs with faults paused.
+    UsbDriver& Inner(AllocationFaultsPaused&& = AllocationFaultsPaused()) { return inner_; }
 
     UsbDriver& inner_;
 };

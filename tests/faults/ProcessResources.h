@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <iterator>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define KESTREL_UNDER_ASAN 1
@@ -28,10 +29,8 @@ struct ProcessResources {
 };
 
 inline std::size_t CountEntries(const char* directory) {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(directory))
-        ++count;
-    return count;
+    using Entries = std::filesystem::directory_iterator;
+    return static_cast<std::size_t>(std::distance(Entries(directory), Entries()));
 }
 
 inline ProcessResources MeasureProcess() {

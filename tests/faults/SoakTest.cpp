@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -30,9 +29,8 @@ struct Scenario {
 bool Download(const Scenario& scenario) {
     SimulatedBox box(scenario.behaviour);
     SessionOptions options = box.Options(3000);
-    if (scenario.cancelDuringErase) {
+    if (scenario.cancelDuringErase)
         options.cancelRequested = box.Bounded([&box] { return box.clock.TickMs() > 1000; });
-    }
     const DownloadOutcome outcome = RunDownload(scenario.link, scenario.file, box.status, options);
     const auto lines = box.status.lines();
     return outcome == scenario.outcome && !lines.empty() && lines.back() == scenario.lastLine &&
@@ -67,9 +65,8 @@ TEST(Soak, AThousandDownloadsLeaveNoDescriptorThreadOrHeapBehind) {
     // One round of everything first, so that what the process sets up once
     // (the clock, the C library's buffers) is in place before counting.
     for (const auto* list : {&failures, &successes}) {
-        for (std::size_t i = 0; i < list->size(); ++i) {
+        for (std::size_t i = 0; i < list->size(); ++i)
             ASSERT_TRUE(Download((*list)[i])) << (list == &failures ? "failure " : "success ") << i;
-        }
     }
 
     const ProcessResources before = MeasureProcess();
@@ -84,11 +81,6 @@ TEST(Soak, AThousandDownloadsLeaveNoDescriptorThreadOrHeapBehind) {
         }
     }
     const ProcessResources after = MeasureProcess();
-    std::printf(
-        "before: %zu descriptors, %zu threads, %zu heap bytes\nafter:  %zu descriptors, %zu threads, "
-        "%zu heap bytes\n",
-        before.openDescriptors, before.threads, before.heapBytes, after.openDescriptors, after.threads,
-        after.heapBytes);
     EXPECT_EQ(after.openDescriptors, before.openDescriptors);
     EXPECT_EQ(after.threads, before.threads);
     // A leak of a single small block per download would show as 16 KB or more.

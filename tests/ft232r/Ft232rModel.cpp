@@ -40,6 +40,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "emulator/BoxModel.h"
@@ -84,11 +85,16 @@ std::string Env(const char* name) {
     return value == nullptr ? std::string() : value;
 }
 
-std::string PathFor(const std::string& pattern, const std::string& serial) {
+// Writes to the file a pattern names for a box (a %s in it becomes the serial); no pattern, no file.
+void WriteFor(const std::string& pattern, const std::string& serial, const char* mode, const void* data,
+              std::size_t size) {
     std::string path = pattern;
     if (const auto at = path.find("%s"); at != std::string::npos)
         path.replace(at, 2, serial);
-    return path;
+    if (std::FILE* file = pattern.empty() ? nullptr : std::fopen(path.c_str(), mode)) {
+        std::fwrite(data, 1, size, file);
+        std::fclose(file);
+    }
 }
 
 struct Scenario {
@@ -101,40 +107,39 @@ struct Scenario {
 // its opener, or be claimed by another program.
 Scenario ParseScenario(const std::string& name) {
     using namespace kestrel::emulator;
-    Scenario s;
     const std::string unplugAt = "unplug-at-";
-    std::optional<BoxStage> unplugStage;
-    if (name.rfind(unplugAt, 0) == 0)
-        unplugStage = ParseStage(name.substr(unplugAt.size()));
-    if (name == "access-denied") {
-        s.accessDenied = true;
-    } else if (name == "busy") {
-        s.busy = true;
-    } else if (unplugStage) {
-        s.behaviour.hangUpAt = unplugStage;  // over USB the line's end is the device's
-    } else if (const auto named = FindScenario(name.empty() ? "ok" : name)) {
-        s.behaviour = named->behaviour;
-    } else {
-        std::fprintf(stderr, "kestrel-ft232r: unknown scenario %s\n", name.c_str());
-    }
-    return s;
+    if (name == "access-denied" || name == "busy")
+        return {.behaviour = {}, .accessDenied = name == "access-denied", .busy = name == "busy"};
+    if (const auto stage = name.starts_with(unplugAt) ? ParseStage(name.substr(unplugAt.size())) : std::nullopt)
+        return {.behaviour = {.hangUpAt = stage}};  // over USB the line's end is the device's
+    if (const auto named = FindScenario(name.empty() ? "ok" : name))
+        return {.behaviour = named->behaviour};
+    std::fprintf(stderr, "kestrel-ft232r: unknown scenario %s\n", name.c_str());
+    return {};
 }
 
 }  // namespace
 
 struct Box {
-    Box(std::string serialNumber, const BoxBehaviour& behaviour) : serial(std::move(serialNumber)), model(behaviour) {}
+    Box(std::string serialNumber, const BoxBehaviour& behaviour, std::size_t busAddress)
+        : serial(std::move(serialNumber)), address(static_cast<std::uint8_t>(busAddress)), model(behaviour) {}
 
     std::string serial;
+    std::uint8_t address;
     libusb_device device{this};
     BoxModel model;
     bool gone = false;
 
+    // What the tool set since it claimed the chip; the chip's own defaults until then.
     std::uint32_t baud = 9600;
     int bits = 8, parity = 0, stop = 0;  // the chip's codes
     std::string flow = "-", dtr = "-", rts = "-";
     int latencyMs = 16;
     bool rxPurged = false;
+    void ResetSettings() {
+        baud = 9600, bits = 8, parity = stop = 0, latencyMs = 16, rxPurged = false;
+        flow = dtr = rts = "-";
+    }
 
     std::deque<std::pair<Nanos, std::uint8_t>> toBox;  // each byte with the time it reaches the box
     Nanos txFreeAt = 0;
@@ -175,18 +180,13 @@ struct Model {
         for (std::size_t at = 0; at < list.size();) {
             const std::size_t end = std::min(list.find(',', at), list.size());
             if (end > at)
-                boxes.push_back(std::make_unique<Box>(list.substr(at, end - at), scenario.behaviour));
+                boxes.push_back(std::make_unique<Box>(list.substr(at, end - at), scenario.behaviour, boxes.size() + 2));
             at = end + 1;
         }
     }
 
     void Record(const Box& box, const std::string& line) const {
-        if (recordPattern.empty())
-            return;
-        if (std::FILE* file = std::fopen(PathFor(recordPattern, box.serial).c_str(), "a")) {
-            std::fprintf(file, "%s\n", line.c_str());
-            std::fclose(file);
-        }
+        WriteFor(recordPattern, box.serial, "a", (line + "\n").data(), line.size() + 1);
     }
 
     void Vanish(Box& box) {
@@ -254,12 +254,7 @@ struct Model {
         if (box.model.CompletedDownloads() > box.savedDownloads) {
             box.savedDownloads = box.model.CompletedDownloads();
             const auto& image = box.model.LastImage();
-            if (!imagePattern.empty()) {
-                if (std::FILE* file = std::fopen(PathFor(imagePattern, box.serial).c_str(), "wb")) {
-                    std::fwrite(image.data(), 1, image.size(), file);
-                    std::fclose(file);
-                }
-            }
+            WriteFor(imagePattern, box.serial, "wb", image.data(), image.size());
             Record(box, "image " + std::to_string(image.size()));
         }
     }
@@ -356,8 +351,6 @@ struct Model {
 
     int Control(Box& box, std::uint8_t type, std::uint8_t request, std::uint16_t value, std::uint16_t index,
                 unsigned char* data, std::uint16_t length) {
-        if (box.gone)
-            return LIBUSB_ERROR_NO_DEVICE;
         Advance(box, Now());
         if (type == 0xC0 && request == 0x0A && length >= 1) {  // read the latency timer
             data[0] = static_cast<unsigned char>(box.latencyMs);
@@ -384,12 +377,8 @@ struct Model {
                 Record(box, "modem dtr=" + box.dtr + " rts=" + box.rts);
                 return 0;
             case 2: {  // flow control, in the high byte of the index
-                const int mode = index >> 8;
-                box.flow = mode == 0   ? "none"
-                           : mode == 1 ? "rts-cts"
-                           : mode == 2 ? "dtr-dsr"
-                           : mode == 4 ? "xon-xoff"
-                                       : "?";
+                static const char* const kModes[] = {"none", "rts-cts", "dtr-dsr", "?", "xon-xoff"};
+                box.flow = (index >> 8) <= 4 ? kModes[index >> 8] : "?";
                 Record(box, "flow " + box.flow);
                 return 0;
             }
@@ -434,30 +423,27 @@ struct Locked {
     Lock lock{model.mutex};
 };
 
-void FillConfig(libusb_config_descriptor& config, libusb_interface& interface, libusb_interface_descriptor& alt,
-                libusb_endpoint_descriptor (&endpoints)[2]) {
-    endpoints[0] = {LIBUSB_DT_ENDPOINT_SIZE,
-                    LIBUSB_DT_ENDPOINT,
-                    kReadEndpoint,
-                    LIBUSB_TRANSFER_TYPE_BULK,
-                    kPacket,
-                    0,
-                    0,
-                    0,
-                    nullptr,
-                    0};
-    endpoints[1] = endpoints[0];
-    endpoints[1].bEndpointAddress = kWriteEndpoint;
-    alt = {LIBUSB_DT_INTERFACE_SIZE, LIBUSB_DT_INTERFACE, 0, 0, 2, 0xFF, 0xFF, 0xFF, 2, endpoints, nullptr, 0};
-    interface = {&alt, 1};
-    config = {LIBUSB_DT_CONFIG_SIZE, LIBUSB_DT_CONFIG, 32, 1, 1, 0, 0xA0, 45, &interface, nullptr, 0};
+// `call` under the lock, for a box that is still there: a vanished one answers
+// every call as libusb does.
+template <class Call>
+int OnBox(Box& box, Call call) {
+    Locked locked;
+    return box.gone ? LIBUSB_ERROR_NO_DEVICE : call(locked.model);
 }
 
+libusb_endpoint_descriptor BulkEndpoint(std::uint8_t address) {
+    return {
+        LIBUSB_DT_ENDPOINT_SIZE, LIBUSB_DT_ENDPOINT, address, LIBUSB_TRANSFER_TYPE_BULK, kPacket, 0, 0, 0, nullptr, 0};
+}
+
+// The chip's one configuration: a vendor-specific interface with a bulk endpoint
+// each way. The configuration comes first: freeing it frees the block.
 struct ConfigBlock {
-    libusb_config_descriptor config;
-    libusb_interface interface;
-    libusb_interface_descriptor alt;
-    libusb_endpoint_descriptor endpoints[2];
+    libusb_config_descriptor config{LIBUSB_DT_CONFIG_SIZE, LIBUSB_DT_CONFIG, 32, 1, 1, 0, 0xA0, 45, &iface, nullptr, 0};
+    libusb_interface iface{&alt, 1};
+    libusb_interface_descriptor alt{
+        LIBUSB_DT_INTERFACE_SIZE, LIBUSB_DT_INTERFACE, 0, 0, 2, 0xFF, 0xFF, 0xFF, 2, ends, nullptr, 0};
+    libusb_endpoint_descriptor ends[2]{BulkEndpoint(kReadEndpoint), BulkEndpoint(kWriteEndpoint)};
 };
 
 }  // namespace
@@ -489,14 +475,7 @@ libusb_device* LIBUSB_CALL libusb_ref_device(libusb_device* device) { return dev
 void LIBUSB_CALL libusb_unref_device(libusb_device*) {}
 uint8_t LIBUSB_CALL libusb_get_bus_number(libusb_device*) { return 1; }
 
-uint8_t LIBUSB_CALL libusb_get_device_address(libusb_device* device) {
-    Locked locked;
-    const auto& boxes = locked.model.boxes;
-    for (std::size_t i = 0; i < boxes.size(); ++i)
-        if (boxes[i].get() == device->box)
-            return static_cast<uint8_t>(i + 2);
-    return 0;
-}
+uint8_t LIBUSB_CALL libusb_get_device_address(libusb_device* device) { return device->box->address; }
 
 int LIBUSB_CALL libusb_get_device_descriptor(libusb_device*, libusb_device_descriptor* descriptor) {
     // bcdDevice 0x0600 is what makes libftdi1 take the chip for an FT232R.
@@ -507,9 +486,7 @@ int LIBUSB_CALL libusb_get_device_descriptor(libusb_device*, libusb_device_descr
 int LIBUSB_CALL libusb_get_config_descriptor(libusb_device*, uint8_t index, libusb_config_descriptor** config) {
     if (index != 0)
         return LIBUSB_ERROR_NOT_FOUND;
-    auto* block = new ConfigBlock;
-    FillConfig(block->config, block->interface, block->alt, block->endpoints);
-    *config = &block->config;  // the first member: freeing it frees the block
+    *config = &(new ConfigBlock)->config;
     return 0;
 }
 
@@ -518,15 +495,13 @@ void LIBUSB_CALL libusb_free_config_descriptor(libusb_config_descriptor* config)
 }
 
 int LIBUSB_CALL libusb_open(libusb_device* device, libusb_device_handle** handle) {
-    Locked locked;
-    Box& box = *device->box;
-    if (box.gone)
-        return LIBUSB_ERROR_NO_DEVICE;
-    if (locked.model.scenario.accessDenied)
-        return LIBUSB_ERROR_ACCESS;
-    *handle = new libusb_device_handle{&box};
-    locked.model.Record(box, "open");
-    return 0;
+    return OnBox(*device->box, [&](Model& model) {
+        if (model.scenario.accessDenied)
+            return LIBUSB_ERROR_ACCESS;
+        *handle = new libusb_device_handle{device->box};
+        model.Record(*device->box, "open");
+        return LIBUSB_SUCCESS;
+    });
 }
 
 void LIBUSB_CALL libusb_close(libusb_device_handle* handle) {
@@ -538,74 +513,62 @@ void LIBUSB_CALL libusb_close(libusb_device_handle* handle) {
 }
 
 int LIBUSB_CALL libusb_get_configuration(libusb_device_handle* handle, int* config) {
-    Locked locked;
-    if (handle->box->gone)
-        return LIBUSB_ERROR_NO_DEVICE;
-    *config = 1;
-    return 0;
+    return OnBox(*handle->box, [&](Model&) {
+        *config = 1;
+        return 0;
+    });
 }
 
 int LIBUSB_CALL libusb_set_configuration(libusb_device_handle* handle, int) {
-    Locked locked;
-    return handle->box->gone ? LIBUSB_ERROR_NO_DEVICE : 0;
+    return OnBox(*handle->box, [](Model&) { return 0; });
 }
 
 int LIBUSB_CALL libusb_detach_kernel_driver(libusb_device_handle*, int) { return LIBUSB_ERROR_NOT_FOUND; }
 int LIBUSB_CALL libusb_set_auto_detach_kernel_driver(libusb_device_handle*, int) { return 0; }
 
 int LIBUSB_CALL libusb_claim_interface(libusb_device_handle* handle, int interface) {
-    Locked locked;
-    Box& box = *handle->box;
-    if (box.gone)
-        return LIBUSB_ERROR_NO_DEVICE;
-    if (interface != 0)
-        return LIBUSB_ERROR_NOT_FOUND;
-    if (locked.model.scenario.busy)
-        return LIBUSB_ERROR_BUSY;
-    handle->claimed = true;
-    // A new user of the line: the box forgets a half-done exchange, and the
-    // record shows what this user sets, not what an earlier one left.
-    box.model.Restart();
-    box.baud = 9600;
-    box.bits = 8;
-    box.parity = box.stop = 0;
-    box.flow = box.dtr = box.rts = "-";
-    box.latencyMs = 16;
-    box.rxPurged = false;
-    box.lastPacketAt = Now();
-    locked.model.Record(box, "claim");
-    return 0;
+    return OnBox(*handle->box, [&](Model& model) {
+        if (interface != 0)
+            return LIBUSB_ERROR_NOT_FOUND;
+        if (model.scenario.busy)
+            return LIBUSB_ERROR_BUSY;
+        handle->claimed = true;
+        // A new user of the line: the box forgets a half-done exchange, and the
+        // record shows what this user sets, not what an earlier one left.
+        handle->box->model.Restart();
+        handle->box->ResetSettings();
+        handle->box->lastPacketAt = Now();
+        model.Record(*handle->box, "claim");
+        return LIBUSB_SUCCESS;
+    });
 }
 
 int LIBUSB_CALL libusb_release_interface(libusb_device_handle* handle, int) {
-    Locked locked;
-    if (handle->box->gone)
-        return LIBUSB_ERROR_NO_DEVICE;
-    if (!handle->claimed)
-        return LIBUSB_ERROR_NOT_FOUND;
-    handle->claimed = false;
-    locked.model.Record(*handle->box, "release");
-    return 0;
+    return OnBox(*handle->box, [&](Model& model) {
+        if (!std::exchange(handle->claimed, false))
+            return LIBUSB_ERROR_NOT_FOUND;
+        model.Record(*handle->box, "release");
+        return LIBUSB_SUCCESS;
+    });
 }
 
 int LIBUSB_CALL libusb_get_string_descriptor_ascii(libusb_device_handle* handle, uint8_t index, unsigned char* data,
                                                    int length) {
-    Locked locked;
-    if (handle->box->gone)
-        return LIBUSB_ERROR_NO_DEVICE;
-    const std::string text = index == 1 ? "FTDI" : index == 2 ? "FT232R USB UART" : handle->box->serial;
     if (index < 1 || index > 3 || length < 1)
         return LIBUSB_ERROR_INVALID_PARAM;
-    const int n = std::min(static_cast<int>(text.size()), length - 1);
-    std::memcpy(data, text.data(), static_cast<std::size_t>(n));
-    data[n] = '\0';
-    return n;
+    return OnBox(*handle->box, [&](Model&) {
+        const std::string text = index == 1 ? "FTDI" : index == 2 ? "FT232R USB UART" : handle->box->serial;
+        const int n = std::min(static_cast<int>(text.size()), length - 1);
+        std::memcpy(data, text.data(), static_cast<std::size_t>(n));
+        data[n] = '\0';
+        return n;
+    });
 }
 
 int LIBUSB_CALL libusb_control_transfer(libusb_device_handle* handle, uint8_t type, uint8_t request, uint16_t value,
                                         uint16_t index, unsigned char* data, uint16_t length, unsigned int) {
-    Locked locked;
-    return locked.model.Control(*handle->box, type, request, value, index, data, length);
+    return OnBox(*handle->box,
+                 [&](Model& model) { return model.Control(*handle->box, type, request, value, index, data, length); });
 }
 
 int LIBUSB_CALL libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint, unsigned char* data,
@@ -629,13 +592,12 @@ void LIBUSB_CALL libusb_free_transfer(libusb_transfer* transfer) {
 }
 
 int LIBUSB_CALL libusb_submit_transfer(libusb_transfer* transfer) {
-    Locked locked;
-    if (transfer->dev_handle->box->gone)
-        return LIBUSB_ERROR_NO_DEVICE;
-    if (transfer->type != LIBUSB_TRANSFER_TYPE_BULK)
-        return LIBUSB_ERROR_NOT_SUPPORTED;
-    locked.model.submitted.push_back(transfer);
-    return 0;
+    return OnBox(*transfer->dev_handle->box, [&](Model& model) {
+        if (transfer->type != LIBUSB_TRANSFER_TYPE_BULK)
+            return LIBUSB_ERROR_NOT_SUPPORTED;
+        model.submitted.push_back(transfer);
+        return LIBUSB_SUCCESS;
+    });
 }
 
 int LIBUSB_CALL libusb_cancel_transfer(libusb_transfer* transfer) {
@@ -663,10 +625,7 @@ int LIBUSB_CALL libusb_handle_events_timeout_completed(libusb_context*, timeval*
         }
         {
             Locked locked;
-            auto& cancelled = locked.model.cancelled;
-            const auto found = std::find(cancelled.begin(), cancelled.end(), transfer);
-            if (found != cancelled.end()) {
-                cancelled.erase(found);
+            if (std::erase(locked.model.cancelled, transfer) != 0) {
                 transfer->status = LIBUSB_TRANSFER_CANCELLED;
                 transfer->actual_length = 0;
             } else {
