@@ -69,16 +69,18 @@ private slots:
 };
 
 void DownloadRunTest::ScrollRuleKeepsTheThreeNewestLinesFirstInView() {
-    // A list of three whole lines, so that no request is cut short by its end.
+    // A list of two whole lines: the rule's requests are never cut short by its
+    // end, and a request for a line further down would be.
     QListWidget list;
     QProgressBar bar;
     list.addItem("probe");
     const int lineHeight = list.visualItemRect(list.item(0)).height();
     list.clear();
-    list.resize(200, 3 * lineHeight + 2 * list.frameWidth() + lineHeight / 2);
+    list.resize(200, 2 * lineHeight + 2 * list.frameWidth() + lineHeight / 2);
     list.show();
     QVERIFY(QTest::qWaitForWindowExposed(&list));
-    kestrel::ListWidgetStatusList status(list, bar);
+    kestrel::QtDialogView view(list, bar);
+    kestrel::DialogStatus status(view);
     const auto topVisibleLine = [&list] { return list.indexAt(QPoint(2, 2)).row(); };
     int lines = 0;
     for (const auto& [count, top] : QList<QPair<int, int>>{{1, 0}, {2, 0}, {3, 0}, {4, 1}, {10, 7}}) {
@@ -233,11 +235,18 @@ void DownloadRunTest::ClosingDuringADownloadCancelsItAndFreesThePort() {
     DialogControls controls(dialog);
     QVERIFY(dialog.PreselectPort(box.Device()));
     dialog.PreselectFile(kFirmware);
+    QList<bool> answers{false, true};  // the first question is answered no
+    int asked = 0;
+    dialog.SetCancelConfirmer([&](QWidget*) { return answers.value(asked++, true); });
     QTimer::singleShot(0, &dialog, [&] { QTest::mouseClick(controls.start, Qt::LeftButton); });
     QTimer watch;
     connect(&watch, &QTimer::timeout, &dialog, [&] {
         if (controls.Lines().contains("Erasing flash... ")) {
             watch.stop();
+            QTest::keyClick(&dialog, Qt::Key_Escape);  // does not cancel, and asks nothing
+            QVERIFY(dialog.isVisible() && dialog.DownloadRunning() && asked == 0);
+            dialog.close();
+            QVERIFY(dialog.isVisible() && dialog.DownloadRunning() && asked == 1);
             dialog.close();
         }
     });
@@ -247,6 +256,7 @@ void DownloadRunTest::ClosingDuringADownloadCancelsItAndFreesThePort() {
     dialog.exec();
 
     QVERIFY2(sinceStart.elapsed() < 30000, "the cancel ended the erase wait");
+    QCOMPARE(asked, 2);
     QVERIFY(!dialog.DownloadRunning());
     QCOMPARE(dialog.LastOutcome(), std::optional<DownloadOutcome>(DownloadOutcome::Cancelled));
     QVERIFY(!controls.Lines().contains("FLASHING SUCCESSFULL"));

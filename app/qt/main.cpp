@@ -1,4 +1,4 @@
-#include "app/Ckestrel2App.h"
+#include "app/qt/Ckestrel2App.h"
 
 int main(int argc, char** argv) {
     kestrel::Ckestrel2App app(argc, argv);

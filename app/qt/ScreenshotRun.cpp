@@ -1,4 +1,4 @@
-#include "app/ScreenshotRun.h"
+#include "app/qt/ScreenshotRun.h"
 
 #include <cstdio>
 
@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "app/Ckestrel2Dlg.h"
+#include "app/qt/Ckestrel2Dlg.h"
 
 namespace kestrel {
 

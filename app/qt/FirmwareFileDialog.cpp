@@ -1,4 +1,4 @@
-#include "app/FirmwareFileDialog.h"
+#include "app/qt/FirmwareFileDialog.h"
 
 #include <QStringList>
 

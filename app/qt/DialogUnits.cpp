@@ -1,4 +1,4 @@
-#include "app/DialogUnits.h"
+#include "app/qt/DialogUnits.h"
 
 #include <QFontMetrics>
 #include <QString>

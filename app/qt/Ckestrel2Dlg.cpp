@@ -1,4 +1,4 @@
-#include "app/Ckestrel2Dlg.h"
+#include "app/qt/Ckestrel2Dlg.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,6 +8,7 @@
 #include <QContextMenuEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -17,31 +18,31 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShowEvent>
+#include <QTimer>
 
-#include "app/AppResources.h"
-#include "app/CAboutDlg.h"
-#include "app/DialogTemplate.h"
-#include "app/DialogUnits.h"
-#include "app/FirmwareFileDialog.h"
-#include "app/LinkMenuEntries.h"
+#include "app/qt/AppResources.h"
+#include "app/qt/CAboutDlg.h"
+#include "app/qt/DialogTemplate.h"
+#include "app/qt/DialogUnits.h"
+#include "app/qt/FirmwareFileDialog.h"
 #include "station/RecordedDownload.h"
-
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
 
 namespace kestrel {
 
 namespace {
 
-// The window-menu command of the about entry; the low four bits are the system's.
-constexpr unsigned kAboutCommand = 0x0010;
-constexpr unsigned kSystemCommandMask = 0xFFF0;
-
 constexpr int kLinkNameRole = Qt::UserRole;
 
 // Paths go to the core as the file system spells them.
 std::string ToNative(const QString& text) { return QFile::encodeName(text).toStdString(); }
+QString FromNative(const std::string& text) { return QFile::decodeName(QByteArray::fromStdString(text)); }
+
+constexpr int kCountdownTickMs = 200;
+
+bool AskToCancel(QWidget* parent) {
+    return QMessageBox::question(parent, QStringLiteral("IXO V2718 Loader v1.1"), QString::fromUtf8(kCancelQuestion)) ==
+           QMessageBox::Yes;
+}
 
 }  // namespace
 
@@ -55,14 +56,28 @@ Ckestrel2Dlg::Ckestrel2Dlg(const std::vector<SerialPortInfo>& serialPorts, QWidg
       icon_(ApplicationIcon()),
       chooseFile_(ChooseFirmwareFile),
       runDownload_(RunDownload),
-      runAbout_([](CAboutDlg& about) { about.exec(); }) {
+      runAbout_([](CAboutDlg& about) { about.exec(); }),
+      confirmCancel_(AskToCancel),
+      download_([this] {
+          QMetaObject::invokeMethod(
+              this, [this] { DrainDownload(); }, Qt::QueuedConnection);
+      }) {
     setFont(DialogTemplateFont(font()));
     setWindowTitle(QStringLiteral("IXO V2718 Loader v1.1"));
     setWindowIcon(icon_);
     CreateControls(serialPorts, usbBoxes);
     SetTabOrder();
     LayOutControls();
-    status_ = std::make_unique<ListWidgetStatusList>(*statusList_, *progressBar_);
+    view_ = std::make_unique<QtDialogView>(*statusList_, *progressBar_);
+    status_ = std::make_unique<DialogStatus>(*view_);
+    countdown_ = new QTimer(this);
+    countdown_->setInterval(kCountdownTickMs);
+    connect(countdown_, &QTimer::timeout, this, [this] {
+        status_->Tick();
+        if (!status_->CountingDown()) {
+            countdown_->stop();
+        }
+    });
 
     aboutAction_ = new QAction(QString::fromUtf8("&Info über IXO V2718 Loader..."), this);
     connect(aboutAction_, &QAction::triggered, this, &Ckestrel2Dlg::OnAbout);
@@ -73,12 +88,9 @@ Ckestrel2Dlg::Ckestrel2Dlg(const std::vector<SerialPortInfo>& serialPorts, QWidg
     browseButton_->setFocus();
 }
 
-Ckestrel2Dlg::~Ckestrel2Dlg() {
-    // The download's waits end on the cancel, so joining here cannot hang; what
-    // it still hands to this window is dropped with the window.
-    download_.Cancel();
-    download_.Join();
-}
+// The worker's end cancels the download, whose waits end on the cancel, so
+// that closing cannot hang; what it still queued is dropped with the window.
+Ckestrel2Dlg::~Ckestrel2Dlg() = default;
 
 void Ckestrel2Dlg::CreateControls(const std::vector<SerialPortInfo>& serialPorts,
                                   const std::vector<UsbDeviceInfo>& usbBoxes) {
@@ -124,13 +136,10 @@ void Ckestrel2Dlg::CreateControls(const std::vector<SerialPortInfo>& serialPorts
     linkDropDown_ = new QComboBox(this);
     linkDropDown_->setObjectName(QStringLiteral("linkDropDown"));
     linkDropDown_->setEditable(false);
-    for (const auto& choices :
-         {FixedLinkMenuEntries(), UsbBoxMenuEntries(usbBoxes), DiscoveredLinkMenuEntries(serialPorts)}) {
-        for (const auto& choice : choices) {
-            linkDropDown_->addItem(choice.text, choice.linkName);
-            if (!choice.toolTip.isEmpty()) {
-                linkDropDown_->setItemData(linkDropDown_->count() - 1, choice.toolTip, Qt::ToolTipRole);
-            }
+    for (const auto& entry : LinkMenuEntries(serialPorts, usbBoxes)) {
+        linkDropDown_->addItem(FromNative(entry.text), FromNative(entry.linkName));
+        if (!entry.toolTip.empty()) {
+            linkDropDown_->setItemData(linkDropDown_->count() - 1, FromNative(entry.toolTip), Qt::ToolTipRole);
         }
     }
 
@@ -141,7 +150,8 @@ void Ckestrel2Dlg::CreateControls(const std::vector<SerialPortInfo>& serialPorts
     progressBar_ = new QProgressBar(this);
     progressBar_->setObjectName(QStringLiteral("progressBar"));
     progressBar_->setTextVisible(true);
-    progressBar_->reset();
+    progressBar_->setRange(0, 1);
+    progressBar_->setValue(0);
     progressBar_->setFormat(QString());
 }
 
@@ -209,7 +219,8 @@ bool Ckestrel2Dlg::PreselectPort(const QString& name) {
 
 void Ckestrel2Dlg::PreselectFile(const QString& path) {
     pathEdit_->setText(path);
-    startButton_->setEnabled(true);
+    inputs_.FileChosen();
+    ShowInputs();
 }
 
 QString Ckestrel2Dlg::LinkName() const { return linkDropDown_->currentData(kLinkNameRole).toString(); }
@@ -222,7 +233,8 @@ void Ckestrel2Dlg::OnBrowse() {
         return;
     }
     pathEdit_->setText(chosen);
-    startButton_->setEnabled(true);
+    inputs_.FileChosen();
+    ShowInputs();
 }
 
 void Ckestrel2Dlg::OnStartDownload() {
@@ -230,37 +242,40 @@ void Ckestrel2Dlg::OnStartDownload() {
         return;
     }
     // The whole path: cutting it short could name another file than the one chosen.
-    const std::string linkName = ToNative(LinkName());
+    runningLink_ = ToNative(LinkName());
     const std::string filePath = ToNative(FilePath());
 
-    startWasEnabled_ = startButton_->isEnabled();
-    SetInputsEnabled(false);
+    inputs_.DownloadStarted();
+    ShowInputs();
     status_->Clear();
     repaint();
 
-    auto cancel = std::make_shared<DownloadCancel>();
-    downloadStatus_ = std::make_unique<QueuedStatusList>(*this, *status_, cancel);
     saveLogAction_->setEnabled(false);
     auto recorded = [this, run = runDownload_](const std::string& link, const std::string& file, StatusList& status,
                                                const SessionOptions& options) {
         return RunRecordedDownload(run, link, file, status, options, runningRecord_);
     };
-    download_.Start(recorded, linkName, filePath, *downloadStatus_, cancel,
-                    [this](std::optional<DownloadOutcome> outcome) {
-                        QMetaObject::invokeMethod(
-                            this, [this, outcome] { OnDownloadFinished(outcome); }, Qt::QueuedConnection);
-                    });
+    download_.Start(recorded, runningLink_, filePath);
     emit DownloadStarted();
 }
 
+void Ckestrel2Dlg::DrainDownload() {
+    const auto ended = download_.Drain(*status_);
+    if (status_->CountingDown() && !countdown_->isActive()) {
+        countdown_->start();
+    }
+    if (ended) {
+        OnDownloadFinished(ended->outcome);
+    }
+}
+
 void Ckestrel2Dlg::OnDownloadFinished(std::optional<DownloadOutcome> outcome) {
-    download_.Join();
     lastOutcome_ = outcome;
     // A download ended by an exception has no whole record to offer.
     lastRecord_ = outcome ? std::optional(runningRecord_) : std::nullopt;
     saveLogAction_->setEnabled(lastRecord_.has_value());
-    SetInputsEnabled(true);
-    startButton_->setEnabled(startWasEnabled_);
+    inputs_.DownloadEnded();
+    ShowInputs();
     emit DownloadEnded();
     if (pendingResult_) {
         const int result = *pendingResult_;
@@ -269,20 +284,41 @@ void Ckestrel2Dlg::OnDownloadFinished(std::optional<DownloadOutcome> outcome) {
     }
 }
 
-void Ckestrel2Dlg::SetInputsEnabled(bool enabled) {
-    pathEdit_->setEnabled(enabled);
-    browseButton_->setEnabled(enabled);
-    linkDropDown_->setEnabled(enabled);
-    startButton_->setEnabled(enabled);
+void Ckestrel2Dlg::ShowInputs() {
+    pathEdit_->setEnabled(inputs_.InputsEnabled());
+    browseButton_->setEnabled(inputs_.InputsEnabled());
+    linkDropDown_->setEnabled(inputs_.InputsEnabled());
+    startButton_->setEnabled(inputs_.StartEnabled());
 }
 
 void Ckestrel2Dlg::done(int result) {
-    if (download_.Running()) {
-        pendingResult_ = result;
-        download_.Cancel();
+    switch (AnswerClose(CloseRequest::CloseBox, download_.Running())) {
+        case CloseAnswer::Close:
+            QDialog::done(result);
+            break;
+        case CloseAnswer::AskThenCancel:
+            // The download may end while the question is open.
+            if (!pendingResult_ && confirmCancel_ && confirmCancel_(this)) {
+                if (!download_.Running()) {
+                    QDialog::done(result);
+                    break;
+                }
+                pendingResult_ = result;
+                download_.Cancel();
+            }
+            break;
+        case CloseAnswer::Ignore:
+            break;
+    }
+}
+
+void Ckestrel2Dlg::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Cancel) &&
+        AnswerClose(CloseRequest::Escape, download_.Running()) == CloseAnswer::Ignore) {
+        event->accept();
         return;
     }
-    QDialog::done(result);
+    QDialog::keyPressEvent(event);
 }
 
 void Ckestrel2Dlg::OnAbout() {
@@ -292,18 +328,9 @@ void Ckestrel2Dlg::OnAbout() {
     }
 }
 
-bool Ckestrel2Dlg::OnSysCommand(unsigned command) {
-    if ((command & kSystemCommandMask) == kAboutCommand) {
-        OnAbout();
-        return true;
-    }
-    return false;
-}
-
 void Ckestrel2Dlg::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (!event->spontaneous()) {
-        AddWindowMenuEntry();
         linkDropDown_->setCurrentIndex(preferredLinkIndex_);
     }
 }
@@ -323,16 +350,12 @@ void Ckestrel2Dlg::changeEvent(QEvent* event) {
 }
 
 void Ckestrel2Dlg::contextMenuEvent(QContextMenuEvent* event) {
-#ifdef Q_OS_WIN
-    QDialog::contextMenuEvent(event);
-#else
-    // The window manager owns the window menu here, so the entry is offered
-    // where the user can reach it.
+    // The window manager owns the window menu, so the entry is offered where
+    // the user can reach it.
     QMenu menu(this);
     menu.addAction(aboutAction_);
     menu.addAction(saveLogAction_);
     menu.exec(event->globalPos());
-#endif
 }
 
 void Ckestrel2Dlg::OnSaveLog() {
@@ -352,31 +375,5 @@ void Ckestrel2Dlg::OnSaveLog() {
             QStringLiteral("Cannot write %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(error))));
     }
 }
-
-#ifdef Q_OS_WIN
-void Ckestrel2Dlg::AddWindowMenuEntry() {
-    if (windowMenuReady_) {
-        return;
-    }
-    windowMenuReady_ = true;
-    HMENU menu = ::GetSystemMenu(reinterpret_cast<HWND>(winId()), FALSE);
-    const QString text = aboutAction_->text();
-    if (menu != nullptr && !text.isEmpty()) {
-        ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-        ::AppendMenuW(menu, MF_STRING, kAboutCommand, reinterpret_cast<LPCWSTR>(text.utf16()));
-    }
-}
-
-bool Ckestrel2Dlg::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
-    const auto* msg = static_cast<const MSG*>(message);
-    if (msg->message == WM_SYSCOMMAND && OnSysCommand(static_cast<unsigned>(msg->wParam))) {
-        *result = 0;
-        return true;
-    }
-    return QDialog::nativeEvent(eventType, message, result);
-}
-#else
-void Ckestrel2Dlg::AddWindowMenuEntry() {}
-#endif
 
 }  // namespace kestrel

@@ -1,12 +1,12 @@
-#include "app/CAboutDlg.h"
+#include "app/qt/CAboutDlg.h"
 
 #include <QEvent>
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/AppResources.h"
-#include "app/DialogTemplate.h"
-#include "app/DialogUnits.h"
+#include "app/qt/AppResources.h"
+#include "app/qt/DialogTemplate.h"
+#include "app/qt/DialogUnits.h"
 #include "session/Version.h"
 
 namespace kestrel {

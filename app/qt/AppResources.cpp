@@ -1,4 +1,4 @@
-#include "app/AppResources.h"
+#include "app/qt/AppResources.h"
 
 #include <mutex>
 

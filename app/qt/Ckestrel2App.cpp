@@ -1,12 +1,12 @@
-#include "app/Ckestrel2App.h"
+#include "app/qt/Ckestrel2App.h"
 
 #include <cstdio>
 
 #include <QFileInfo>
 
-#include "app/Ckestrel2Dlg.h"
-#include "app/CommandLine.h"
-#include "app/ScreenshotRun.h"
+#include "app/qt/Ckestrel2Dlg.h"
+#include "app/qt/CommandLine.h"
+#include "app/qt/ScreenshotRun.h"
 #include "session/Version.h"
 
 namespace kestrel {
