@@ -84,6 +84,7 @@ Ckestrel2Dlg::Ckestrel2Dlg(const std::vector<SerialPortInfo>& serialPorts, QWidg
     saveLogAction_ = new QAction(QStringLiteral("Save log..."), this);
     saveLogAction_->setEnabled(false);
     connect(saveLogAction_, &QAction::triggered, this, &Ckestrel2Dlg::OnSaveLog);
+    ShowInputs();
     // The first tab stop that can take the focus: the hidden "close" cannot.
     browseButton_->setFocus();
 }
@@ -110,7 +111,6 @@ void Ckestrel2Dlg::CreateControls(const std::vector<SerialPortInfo>& serialPorts
 
     startButton_ = new QPushButton(QStringLiteral("Start download"), this);
     startButton_->setObjectName(QStringLiteral("startButton"));
-    startButton_->setEnabled(false);
     connect(startButton_, &QPushButton::clicked, this, &Ckestrel2Dlg::OnStartDownload);
 
     loadLabel_ = new QLabel(QStringLiteral("1. Load firmware"), this);
