@@ -5,6 +5,7 @@
 
 #include "app/DialogLogic.h"
 #include "session/DataConverter.h"
+#include "station/LinkOpenHint.h"
 
 namespace kestrel {
 
@@ -63,6 +64,15 @@ void DialogStatus::Tick() {
     const int bound = static_cast<int>(DataConverter::kSyncTimeoutMs);
     const int left = std::clamp(bound - static_cast<int>(std::min<long long>(elapsed, bound)), 0, bound);
     Show(left, bound, "Waiting for the box: " + std::to_string((left + 999) / 1000) + " s");
+}
+
+void DialogStatus::DownloadEnded(std::optional<DownloadOutcome> outcome, const std::string& linkName) {
+    countingDown_ = false;
+    if (outcome == DownloadOutcome::LinkFailed) {
+        if (const std::string hint = LinkOpenHint(linkName); !hint.empty()) {
+            ShowNote(hint);
+        }
+    }
 }
 
 void DialogStatus::ShowNote(const std::string& text) {

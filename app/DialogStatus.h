@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <string>
 
+#include <optional>
+
+#include "session/DownloadWorkflow.h"
 #include "session/StatusList.h"
 
 namespace kestrel {
@@ -47,10 +50,12 @@ public:
     // While the box is awaited the front end calls Tick about every 200 ms.
     bool CountingDown() const { return countingDown_; }
     void Tick();
-    // Puts `text` in the bar's place, e.g. why a link could not be opened.
-    void ShowNote(const std::string& text);
+    // After a download over `linkName`: when the link could not be opened, the
+    // bar says why, below the unchanged lines.
+    void DownloadEnded(std::optional<DownloadOutcome> outcome, const std::string& linkName);
 
 private:
+    void ShowNote(const std::string& text);
     void Show(int value, int maximum, std::string text);
 
     DialogView& view_;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include <QApplication>
 
 namespace kestrel {
@@ -14,5 +16,10 @@ public:
     // line was refused). Nothing is read at start or saved at exit.
     int Run();
 };
+
+// What the command line asks that needs no window (--help, --version, a refused
+// command line) answered before a window system is needed, with the exit
+// status; nothing when the dialog is to run.
+std::optional<int> AnswerWithoutWindow(int& argc, char** argv);
 
 }  // namespace kestrel

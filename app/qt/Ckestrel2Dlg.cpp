@@ -274,6 +274,7 @@ void Ckestrel2Dlg::OnDownloadFinished(std::optional<DownloadOutcome> outcome) {
     // A download ended by an exception has no whole record to offer.
     lastRecord_ = outcome ? std::optional(runningRecord_) : std::nullopt;
     saveLogAction_->setEnabled(lastRecord_.has_value());
+    status_->DownloadEnded(outcome, runningLink_);
     inputs_.DownloadEnded();
     ShowInputs();
     emit DownloadEnded();

@@ -64,6 +64,7 @@ private slots:
     void ScrollRuleKeepsTheThreeNewestLinesFirstInView();
     void ThreadCallsArriveInOrderRepaintWaitsForThePaintAndClosingEndsTheWait();
     void SaveLogWritesTheRecordOfTheLastDownloadAndAnExceptionLeavesNone();
+    void TheBarCountsDownShowsTheErrorAndWhyAnOpenFailed();
     void FlashesTheBoxFromTheDialogTwice();
     void ClosingDuringADownloadCancelsItAndFreesThePort();
 };
@@ -191,6 +192,44 @@ void DownloadRunTest::SaveLogWritesTheRecordOfTheLastDownloadAndAnExceptionLeave
     QVERIFY(!dialog.LastOutcome().has_value());
     QVERIFY(controls.start->isEnabled());
     QVERIFY(!dialog.SaveLogAction()->isEnabled());
+}
+
+// The lines stay as the download wrote them; the bar counts the synchronisation
+// down, then shows the error instead of the last stage's percentage, or why
+// the link could not be opened.
+void DownloadRunTest::TheBarCountsDownShowsTheErrorAndWhyAnOpenFailed() {
+    Ckestrel2Dlg dialog({}, nullptr);
+    DialogControls controls(dialog);
+    std::atomic<int> step{0};
+    dialog.SetDownloadRunner(
+        [&](const std::string&, const std::string&, StatusList& status, const SessionOptions& options) {
+            status.AppendStatus("Waiting for synchronising ... ");
+            for (step = 1; step == 1 && !options.cancelRequested();) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+            status.Progress(kestrel::ProgressStage::WritingData, 30, 100);
+            status.AppendStatus("Error: Cannot program");
+            return DownloadOutcome::BoxRefused;
+        });
+    dialog.PreselectFile("/tmp/kestrel-demo.mot");
+    dialog.show();
+    QSignalSpy ended(&dialog, &Ckestrel2Dlg::DownloadEnded);
+    QTest::mouseClick(controls.start, Qt::LeftButton);
+    QTRY_COMPARE(controls.progress->text(), QString("Waiting for the box: 20 s"));
+    QVERIFY(controls.progress->value() > controls.progress->maximum() * 9 / 10);
+    QTRY_COMPARE_WITH_TIMEOUT(controls.progress->text(), QString("Waiting for the box: 19 s"), 3000);
+    step = 2;
+    QVERIFY(ended.wait(5000));
+    QCOMPARE(controls.progress->text(), QString("Error: Cannot program"));
+    QCOMPARE(controls.progress->value(), 0);
+
+    const QString missing = QDir::temp().filePath("kestrel-no-such-tty");
+    dialog.SetDownloadRunner(kestrel::RunDownload);
+    QVERIFY(dialog.PreselectPort(missing));
+    QTest::mouseClick(controls.start, Qt::LeftButton);
+    QVERIFY(ended.wait(5000));
+    QCOMPARE(controls.Lines(), QStringList({"Opening interface... ", "Error: cannot open comport"}));
+    QCOMPARE(controls.progress->text(), missing + ": No such file or directory");
 }
 
 void DownloadRunTest::FlashesTheBoxFromTheDialogTwice() {
