@@ -23,7 +23,6 @@ void DialogStatus::AppendStatus(const std::string& line) {
     ApplyScrollRule();
     if (line.compare(0, kErrorPrefix.size(), kErrorPrefix) == 0) {
         countingDown_ = false;
-        errorShown_ = true;
         Show(0, 1, line);
     } else if (line == kSyncLine) {
         countingDown_ = true;
@@ -38,14 +37,10 @@ void DialogStatus::AppendStatus(const std::string& line) {
 void DialogStatus::Clear() {
     view_.ClearLines();
     countingDown_ = false;
-    errorShown_ = false;
     Show(0, 1, "");
 }
 
 void DialogStatus::Progress(ProgressStage stage, std::uint32_t done, std::uint32_t total) {
-    if (errorShown_) {
-        return;
-    }
     countingDown_ = false;
     // A maximum of 0 would make a bar a busy indicator.
     const int maximum = std::max(1, ClampToInt(total));

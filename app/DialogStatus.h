@@ -60,7 +60,6 @@ private:
 
     DialogView& view_;
     bool countingDown_ = false;
-    bool errorShown_ = false;
     std::chrono::steady_clock::time_point syncStart_;
 };
 
