@@ -1,6 +1,5 @@
 #include "cli/EmulatedBox.h"
 
-#include <cstring>
 #include <utility>
 
 #include "links/Clock.h"
@@ -90,31 +89,10 @@ const std::vector<std::string>& ScenarioNames() {
     return names;
 }
 
-EmulatedBox::EmulatedBox(const EmulatedScenario& scenario) : scenario_(scenario) {}
-
-EmulatedBox::~EmulatedBox() {
-    if (serving_.joinable()) {
-        server_->Stop();
-        serving_.join();
-    }
-}
-
-bool EmulatedBox::Start() {
-    if (scenario_.overUsb) {
-        driver_ = std::make_unique<emulator::SimulatedUsbDriver>(SteadyClock());
-        driver_->AddDevice(emulator::SimulatedUsbDevice{.behaviour = scenario_.behaviour});
-        linkName_ = "USB";
-        return true;
-    }
-    emulator::BoxServerOptions options;
-    options.stopAfterDownloads = 1;
-    server_ = std::make_unique<emulator::BoxServer>(emulator::BoxModel(scenario_.behaviour), options);
-    if (!server_->Start()) {
-        error_ = std::strerror(server_->Error());
-        return false;
-    }
-    linkName_ = server_->DevicePath();
-    serving_ = std::thread([this] { server_->Run(); });
+bool EmulatedBox::StartOverUsb() {
+    driver_ = std::make_unique<emulator::SimulatedUsbDriver>(SteadyClock());
+    driver_->AddDevice(emulator::SimulatedUsbDevice{.behaviour = scenario_.behaviour});
+    linkName_ = "USB";
     return true;
 }
 

@@ -3,11 +3,9 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "emulator/BoxModel.h"
-#include "emulator/BoxServer.h"
 #include "emulator/SimulatedUsbDriver.h"
 
 namespace kestrel::cli {
@@ -24,6 +22,8 @@ const std::vector<std::string>& ScenarioNames();
 
 // An emulated box inside this process, serving one download: on a
 // pseudo-terminal, served by its own thread, or behind the simulated USB driver.
+// Where the system has no pseudo-terminals (Windows) every scenario runs behind
+// the simulated USB driver.
 class EmulatedBox {
 public:
     explicit EmulatedBox(const EmulatedScenario& scenario);
@@ -40,10 +40,14 @@ public:
     const std::string& Error() const { return error_; }
 
 private:
+    // The box on a serial line of the platform's own, and what serves it.
+    struct Line;
+    bool StartOverUsb();
+    bool StartOnLine();
+
     EmulatedScenario scenario_;
-    std::unique_ptr<emulator::BoxServer> server_;
+    std::unique_ptr<Line> line_;
     std::unique_ptr<emulator::SimulatedUsbDriver> driver_;
-    std::thread serving_;
     std::string linkName_;
     std::string error_;
 };

@@ -6,8 +6,9 @@
 namespace kestrel::cli {
 
 // After a failed open of a USB link: what the driver knows of the reason, in
-// words a user can act on (plug in, permissions, another program). Nothing
-// for other links or when the driver knows no more than the status line said.
+// words a user can act on (plug in, permissions, another program, a missing
+// driver). Nothing for other links or when the driver knows no more than the
+// status line said.
 void PrintUsbHint(const std::string& linkName, std::FILE* out);
 
 }  // namespace kestrel::cli

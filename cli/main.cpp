@@ -1,7 +1,5 @@
 // kestrel-flash: flashes a firmware file into a Kestrel box from the command
 // line, on the same core as the dialog; also dumps and checks images.
-#include <signal.h>
-
 #include <atomic>
 #include <cctype>
 #include <cstdio>
@@ -14,6 +12,7 @@
 
 #include "cli/ConsoleStatusList.h"
 #include "cli/EmulatedBox.h"
+#include "cli/Signals.h"
 #include "cli/StationRun.h"
 #include "cli/UsbHint.h"
 #include "readers/SRecordCheck.h"
@@ -30,18 +29,6 @@ using namespace kestrel;
 using namespace kestrel::cli;
 
 std::atomic<bool> cancelRequested{false};
-
-extern "C" void CancelOnSignal(int) { cancelRequested = true; }
-
-// Without SA_RESTART, so that a wait in the device returns at once and the
-// session sees the request on its next check.
-void CancelOnInterrupt() {
-    struct sigaction action {};
-    action.sa_handler = CancelOnSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
 
 struct Options {
     std::string file;
@@ -116,7 +103,7 @@ int Download(const Options& options) {
         }
     }
 
-    CancelOnInterrupt();
+    CancelOnInterrupt(cancelRequested);
     const DownloadOutcome outcome = RunDownload(linkName, options.file, status, session);
     if (outcome == DownloadOutcome::LinkFailed && session.usbDriver == nullptr) {
         PrintUsbHint(linkName, stderr);
@@ -186,7 +173,7 @@ int main(int argc, char** argv) {
         return Prepare(options);
     }
     if (WantsStationRun(station)) {
-        CancelOnInterrupt();
+        CancelOnInterrupt(cancelRequested);
         return RunStation(station, {.file = options.file,
                                     .emulate = options.emulate,
                                     .timeoutSeconds = options.timeoutSeconds,

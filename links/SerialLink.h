@@ -1,9 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
-
-#include <termios.h>
 
 namespace kestrel {
 
@@ -12,12 +11,12 @@ namespace kestrel {
 // reads and writes block in the device within bounded times, never spinning.
 class SerialLink {
 public:
-    SerialLink() = default;
+    SerialLink();
     ~SerialLink();
     SerialLink(const SerialLink&) = delete;
     SerialLink& operator=(const SerialLink&) = delete;
 
-    // "COMn" is port n: /dev/ttyS(n-1).
+    // "COMn" is port n: /dev/ttyS(n-1) on POSIX systems, \\.\COMn on Windows.
     static std::string DeviceForPort(int port);
 
     bool Open(int port, std::uint32_t baudRate, std::uint8_t parity, std::uint8_t stopBits, std::uint8_t byteSize);
@@ -41,24 +40,21 @@ public:
     // control, so this always ends). Harmless when closed.
     void WaitUntilSent();
 
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const { return port_ != nullptr; }
     // The device hung up or failed since it was opened: nothing more will arrive.
     bool IsBroken() const { return broken_; }
-    // errno of the last failed Open, 0 after a successful one.
+    // errno of the last failed Open (on Windows the nearest errno of the system's
+    // error: ENOENT no such port, EBUSY in use), 0 after a successful one.
     int OpenError() const { return openError_; }
 
 private:
+    // The open device and what Close must restore, in the platform's own types.
+    struct Port;
     bool FailOpen(int error);
-    // Lets output still queued in the device leave before its settings change.
-    void AwaitQueuedOutput() const;
 
-    int fd_ = -1;
+    std::unique_ptr<Port> port_;
     bool broken_ = false;
     int openError_ = 0;
-    bool exclusive_ = false;  // this link made the device exclusive and must undo it
-    bool haveSavedSettings_ = false;
-    termios savedSettings_{};  // the device's settings as found, restored at Close
-    std::uint32_t baudRate_ = 0;
 };
 
 }  // namespace kestrel

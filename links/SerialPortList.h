@@ -30,6 +30,15 @@ struct SerialPortInfo {
 // ttyUSB and ttyACM devices, then the ttyS ports that have real hardware behind
 // them. Each kind is ordered by its number. Never throws; an unreadable tree
 // gives fewer entries.
+// On Windows the ports the system's serial-port map names (COM1, COM2, ...),
+// whatever `root`.
 std::vector<SerialPortInfo> ListSerialPorts(const std::string& root = "/");
+
+// Whether the serial device that `device` names (a path, or on Windows a COM
+// name or \\.\ device) is there to be opened.
+bool SerialDevicePresent(const std::string& device);
+// Whether two names lead to the same serial device (a link and its target, or
+// two spellings of one COM port). Empty names match nothing.
+bool SameSerialDevice(const std::string& a, const std::string& b);
 
 }  // namespace kestrel

@@ -23,7 +23,8 @@ struct UsbDeviceInfo {
 };
 
 // Why the last failed open failed, for a hint to the user beyond the status line.
-enum class UsbOpenProblem { None, NoDevice, AccessDenied, Busy, Other };
+// NoDriver: the system lacks the vendor's device library the driver works through.
+enum class UsbOpenProblem { None, NoDevice, AccessDenied, Busy, NoDriver, Other };
 
 class UsbDriver {
 public:

@@ -31,7 +31,8 @@ int CompareIgnoringCase(const std::string& left, const std::string& right) {
 
 LinkChoice ChooseLink(const std::string& name) {
     LinkChoice choice;
-    if (!name.empty() && name.front() == '/') {
+    // A path of a POSIX device, or a Windows device name (\\.\COM12) that opens as it is.
+    if ((!name.empty() && name.front() == '/') || name.rfind("\\\\.\\", 0) == 0) {
         choice.kind = LinkChoice::Kind::Serial;
         choice.device = name;
         return choice;

@@ -26,7 +26,8 @@ struct LinkChoice {
 };
 
 // "COMn" (any case; only the fourth character counts, so "COM12" is port 1),
-// a device path beginning with "/", "USB" (any case), or "USB:" followed by a
+// a device path beginning with "/" or a Windows device name beginning with
+// "\\.\", "USB" (any case), or "USB:" followed by a
 // device index or serial number. "USB:" with nothing after it selects nothing.
 LinkChoice ChooseLink(const std::string& name);
 

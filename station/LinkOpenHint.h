@@ -2,7 +2,12 @@
 
 #include <string>
 
+#include "links/UsbDriver.h"
+
 namespace kestrel {
+
+// The words for `problem` on this platform; null when there is nothing to add.
+const char* UsbProblemHint(UsbOpenProblem problem);
 
 // After a failed open of a USB link: what the driver knows of the reason, in
 // words a user can act on (plug in, permissions, another program). Empty when

@@ -1,8 +1,6 @@
 #include "station/PortListing.h"
 
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 
 #include "links/SerialLink.h"
 #include "session/LinkNames.h"
@@ -47,23 +45,6 @@ PortEntry PortEntryOf(const UsbDeviceInfo& info) {
     entry.serialNumber = info.serialNumber;
     return entry;
 }
-
-namespace {
-
-// Both names of one device lead to the same file.
-bool SameDevice(const std::string& a, const std::string& b) {
-    if (a.empty() || b.empty()) {
-        return false;
-    }
-    if (a == b) {
-        return true;
-    }
-    std::error_code error;
-    const bool same = std::filesystem::equivalent(a, b, error);
-    return !error && same;
-}
-
-}  // namespace
 
 std::vector<PortEntry> ListPorts(const std::string& root, UsbDriver* usb) {
     std::vector<PortEntry> ports;
@@ -177,7 +158,7 @@ std::optional<PortEntry> FindPort(const std::vector<PortEntry>& ports, const std
         const std::string path = choice.device.empty() ? SerialLink::DeviceForPort(choice.port) : choice.device;
         for (const auto& port : ports) {
             if (port.kind == PortEntry::Kind::Serial &&
-                (SameDevice(path, port.devicePath) || SameDevice(path, port.byIdPath))) {
+                (SameSerialDevice(path, port.devicePath) || SameSerialDevice(path, port.byIdPath))) {
                 return port;
             }
         }
@@ -191,9 +172,7 @@ bool LinkPresent(const std::string& linkName, UsbDriver& usb) {
         if (choice.refusal != 0) {
             return false;
         }
-        std::error_code error;
-        const std::string path = choice.device.empty() ? SerialLink::DeviceForPort(choice.port) : choice.device;
-        return std::filesystem::exists(path, error);
+        return SerialDevicePresent(choice.device.empty() ? SerialLink::DeviceForPort(choice.port) : choice.device);
     }
     if (choice.kind != LinkChoice::Kind::Usb) {
         return false;

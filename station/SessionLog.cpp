@@ -1,12 +1,10 @@
 #include "station/SessionLog.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
 
-#include <fcntl.h>
-#include <unistd.h>
+#include "station/SessionLogFile.h"
 
 namespace kestrel {
 
@@ -15,8 +13,7 @@ namespace {
 std::string UtcTimestamp(std::chrono::system_clock::time_point when) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
     const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count() % 1000;
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
+    const std::tm utc = UtcTime(seconds);
     char text[96];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
                   utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(millis < 0 ? 0 : millis));
@@ -91,31 +88,12 @@ std::string FormatSessionRecord(const SessionRecord& record) {
 
 int AppendSessionRecord(const std::string& path, const SessionRecord& record) {
     const std::string text = FormatSessionRecord(record);
-    // O_APPEND puts each write at the end, also for other processes on the same log;
-    // the lock keeps this process's boxes to one write at a time.
+    // The file is opened for appending, which puts each write at the end, also for
+    // other processes on the same log; the lock keeps this process's boxes to one
+    // write at a time.
     static std::mutex appending;
     std::lock_guard lock(appending);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        return errno;
-    }
-    std::size_t written = 0;
-    int error = 0;
-    while (written < text.size()) {
-        const ssize_t result = ::write(fd, text.data() + written, text.size() - written);
-        if (result < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            error = errno;
-            break;
-        }
-        written += static_cast<std::size_t>(result);
-    }
-    if (::close(fd) != 0 && error == 0) {
-        error = errno;
-    }
-    return error;
+    return AppendToFile(path, text);
 }
 
 }  // namespace kestrel

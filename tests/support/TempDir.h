@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -12,10 +13,18 @@ namespace kestrel::testing {
 // A fresh directory for one test's files, removed with everything in it at the end.
 class TempDir {
 public:
+    // Made with a fresh random name: create_directory fails on a name that
+    // exists, so no other process's directory is ever taken over.
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-test-XXXXXX").string();
-        if (char* made = ::mkdtemp(pattern.data())) {
-            path_ = made;
+        std::random_device random;
+        std::error_code error;
+        const auto base = std::filesystem::temp_directory_path(error);
+        for (int attempt = 0; attempt < 100 && !error; ++attempt) {
+            const auto candidate = base / ("kestrel-test-" + std::to_string(random()));
+            if (std::filesystem::create_directory(candidate, error)) {
+                path_ = candidate;
+                return;
+            }
         }
     }
     ~TempDir() {

@@ -208,4 +208,21 @@ std::vector<SerialPortInfo> ListSerialPorts(const std::string& root) {
     return ports;
 }
 
+bool SerialDevicePresent(const std::string& device) {
+    std::error_code error;
+    return std::filesystem::exists(device, error);
+}
+
+bool SameSerialDevice(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty()) {
+        return false;
+    }
+    if (a == b) {
+        return true;
+    }
+    std::error_code error;
+    const bool same = std::filesystem::equivalent(a, b, error);
+    return !error && same;
+}
+
 }  // namespace kestrel

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "links/SerialLineSettings.h"
@@ -64,7 +65,42 @@ bool SetModemLines(int fd) {
     return ::ioctl(fd, TIOCMBIS, &rts) == 0;
 }
 
+// Waits until output still queued in the device has left it, bounded, so that
+// a stalled device cannot hold a close up.
+void AwaitQueuedOutput(int fd, std::uint32_t baudRate) {
+    int queued = 0;
+    if (baudRate == 0 || ::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) {
+        return;
+    }
+    // A character takes at most 12 bit times (start, 8 data, parity, 2 stop).
+    const std::uint64_t ms = static_cast<std::uint64_t>(queued) * 12 * 1000 / baudRate + 10;
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::uint64_t>(ms, 1000)));
+}
+
 }  // namespace
+
+struct SerialLink::Port {
+    int fd = -1;
+    bool exclusive = false;  // this link made the device exclusive and must undo it
+    bool haveSavedSettings = false;
+    termios savedSettings{};  // the device's settings as found, restored at Close
+    std::uint32_t baudRate = 0;
+
+    // Undoes what the open did to the device and closes it.
+    void Release(bool restoreSettings) {
+        if (haveSavedSettings && restoreSettings) {
+            ::tcsetattr(fd, TCSANOW, &savedSettings);
+        }
+        // The exclusive mode belongs to the device, not to this descriptor: it would
+        // outlive the close while another descriptor (a line emulator's) holds the device.
+        if (exclusive) {
+            ::ioctl(fd, TIOCNXCL);
+        }
+        ::close(fd);
+    }
+};
+
+SerialLink::SerialLink() = default;
 
 SerialLink::~SerialLink() { Close(); }
 
@@ -92,117 +128,93 @@ bool SerialLink::Open(const std::string& device, std::uint32_t baudRate, std::ui
     broken_ = false;
 
     // Non-blocking: every wait happens in poll, against the link's own deadlines.
-    fd_ = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0) {
+    port_ = std::make_unique<Port>();
+    Port& port = *port_;
+    port.fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (port.fd < 0) {
         return FailOpen(errno);
     }
-    if (!::isatty(fd_)) {
+    if (!::isatty(port.fd)) {
         return FailOpen(ENOTTY);
     }
     // Not shared with any other opener. TIOCEXCL alone does not stop a
     // privileged opener, so a second instance of the tool run as root is kept
     // out by the lock.
-    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    if (::flock(port.fd, LOCK_EX | LOCK_NB) != 0) {
         return FailOpen(errno == EWOULDBLOCK ? EBUSY : errno);
     }
-    if (::ioctl(fd_, TIOCEXCL) != 0) {
+    if (::ioctl(port.fd, TIOCEXCL) != 0) {
         return FailOpen(errno);
     }
-    exclusive_ = true;
+    port.exclusive = true;
 
-    if (::tcgetattr(fd_, &savedSettings_) != 0) {
+    if (::tcgetattr(port.fd, &port.savedSettings) != 0) {
         return FailOpen(errno);
     }
-    haveSavedSettings_ = true;
-    const auto line = MakeLineSettings(savedSettings_, baudRate, parity, stopBits, byteSize);
+    port.haveSavedSettings = true;
+    const auto line = MakeLineSettings(port.savedSettings, baudRate, parity, stopBits, byteSize);
     if (!line) {
         return FailOpen(EINVAL);
     }
-    if (::tcsetattr(fd_, TCSANOW, &*line) != 0) {
+    if (::tcsetattr(port.fd, TCSANOW, &*line) != 0) {
         return FailOpen(errno);
     }
     // tcsetattr succeeds when any part of the change took; check the parts that matter.
     termios applied{};
-    if (::tcgetattr(fd_, &applied) != 0) {
+    if (::tcgetattr(port.fd, &applied) != 0) {
         return FailOpen(errno);
     }
     if (!SameLine(applied, *line)) {
         return FailOpen(EINVAL);
     }
-    if (!SetModemLines(fd_)) {
+    if (!SetModemLines(port.fd)) {
         return FailOpen(errno);
     }
     // The driver's own buffers (at least 4 KiB each way) stand in for the 2048-byte
     // queues; what arrived while nobody listened is not part of this exchange.
-    ::tcflush(fd_, TCIFLUSH);
+    ::tcflush(port.fd, TCIFLUSH);
 
-    baudRate_ = baudRate;
+    port.baudRate = baudRate;
     openError_ = 0;
     return true;
 }
 
 bool SerialLink::FailOpen(int error) {
-    if (fd_ >= 0) {
-        if (haveSavedSettings_) {
-            ::tcsetattr(fd_, TCSANOW, &savedSettings_);
-        }
-        if (exclusive_) {
-            ::ioctl(fd_, TIOCNXCL);
-        }
-        ::close(fd_);
+    if (port_ && port_->fd >= 0) {
+        port_->Release(true);
     }
-    fd_ = -1;
-    exclusive_ = false;
-    haveSavedSettings_ = false;
+    port_.reset();
     openError_ = error;
     return false;
 }
 
 void SerialLink::Close() {
-    if (fd_ < 0) {
+    if (!port_) {
         return;
     }
-    if (haveSavedSettings_ && !broken_) {
-        AwaitQueuedOutput();
-        ::tcsetattr(fd_, TCSANOW, &savedSettings_);
+    if (port_->haveSavedSettings && !broken_) {
+        AwaitQueuedOutput(port_->fd, port_->baudRate);
     }
-    // The exclusive mode belongs to the device, not to this descriptor: it would
-    // outlive the close while another descriptor (a line emulator's) holds the device.
-    if (exclusive_) {
-        ::ioctl(fd_, TIOCNXCL);
-    }
-    ::close(fd_);
-    fd_ = -1;
-    exclusive_ = false;
-    haveSavedSettings_ = false;
-}
-
-void SerialLink::AwaitQueuedOutput() const {
-    int queued = 0;
-    if (baudRate_ == 0 || ::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) {
-        return;
-    }
-    // A character takes at most 12 bit times (start, 8 data, parity, 2 stop);
-    // bounded, so that a stalled device cannot hold the close up.
-    const std::uint64_t ms = static_cast<std::uint64_t>(queued) * 12 * 1000 / baudRate_ + 10;
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::uint64_t>(ms, 1000)));
+    port_->Release(!broken_);
+    port_.reset();
 }
 
 void SerialLink::WaitUntilSent() {
-    if (fd_ >= 0 && !broken_) {
-        ::tcdrain(fd_);
+    if (port_ && !broken_) {
+        ::tcdrain(port_->fd);
     }
 }
 
 bool SerialLink::Write(const std::uint8_t* data, std::uint32_t count) {
-    if (fd_ < 0 || broken_) {
+    if (!port_ || broken_) {
         return false;
     }
+    const int fd = port_->fd;
     const auto deadline = Steady::now() + BlockAllowance(count);
     std::uint32_t sent = 0;
     bool lineTrouble = false;
     while (sent < count) {
-        const ssize_t n = ::write(fd_, data + sent, count - sent);
+        const ssize_t n = ::write(fd, data + sent, count - sent);
         if (n > 0) {
             sent += static_cast<std::uint32_t>(n);
             lineTrouble = false;
@@ -219,7 +231,7 @@ bool SerialLink::Write(const std::uint8_t* data, std::uint32_t count) {
             broken_ = true;
             return false;
         }
-        const short events = WaitFor(fd_, POLLOUT, deadline);
+        const short events = WaitFor(fd, POLLOUT, deadline);
         if (events == 0) {
             return false;
         }
@@ -231,9 +243,10 @@ bool SerialLink::Write(const std::uint8_t* data, std::uint32_t count) {
 std::int32_t SerialLink::Read(std::uint8_t* buffer, std::uint32_t count) { return Read(buffer, count, UINT32_MAX); }
 
 std::int32_t SerialLink::Read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t maxWaitMs) {
-    if (fd_ < 0 || broken_ || count == 0) {
+    if (!port_ || broken_ || count == 0) {
         return 0;
     }
+    const int fd = port_->fd;
     // The count is returned as a signed number.
     count = std::min<std::uint32_t>(count, INT32_MAX);
     const auto callDeadline =
@@ -242,7 +255,7 @@ std::int32_t SerialLink::Read(std::uint8_t* buffer, std::uint32_t count, std::ui
     std::uint32_t got = 0;
     bool lineTrouble = false;
     while (got < count) {
-        const ssize_t n = ::read(fd_, buffer + got, count - got);
+        const ssize_t n = ::read(fd, buffer + got, count - got);
         if (n > 0) {
             got += static_cast<std::uint32_t>(n);
             // The interval starts with the first byte: a silent line waits the whole allowance.
@@ -258,7 +271,7 @@ std::int32_t SerialLink::Read(std::uint8_t* buffer, std::uint32_t count, std::ui
             broken_ = true;
             break;
         }
-        const short events = WaitFor(fd_, POLLIN, deadline);
+        const short events = WaitFor(fd, POLLIN, deadline);
         if (events == 0) {
             break;
         }

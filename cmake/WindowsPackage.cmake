@@ -1,0 +1,32 @@
+# The Windows zip, kestrel-loader-<version>-win64.zip: the programs, the demo
+# firmware, the licence and a short read-me, all in one folder.
+set(KESTREL_WINDOWS_ZIP_NAME kestrel-loader-${PROJECT_VERSION}-win64)
+set(KESTREL_WINDOWS_STAGE ${CMAKE_BINARY_DIR}/package/${KESTREL_WINDOWS_ZIP_NAME})
+
+set(zipPrograms $<TARGET_FILE:kestrel-flash>)
+set(zipDepends kestrel-flash)
+if(TARGET kestrel-loader)
+  list(APPEND zipPrograms $<TARGET_FILE:kestrel-loader>)
+  list(APPEND zipDepends kestrel-loader)
+endif()
+set(zipFiles
+  ${CMAKE_SOURCE_DIR}/samples/kestrel-demo.mot
+  ${CMAKE_SOURCE_DIR}/samples/kestrel-demo.bin)
+if(EXISTS ${CMAKE_SOURCE_DIR}/LICENSE)
+  list(APPEND zipFiles ${CMAKE_SOURCE_DIR}/LICENSE)
+endif()
+
+find_program(KESTREL_ZIP zip REQUIRED)
+set(readme ${CMAKE_BINARY_DIR}/package/README.txt)
+configure_file(${CMAKE_SOURCE_DIR}/packaging/windows/README.txt ${readme} @ONLY NEWLINE_STYLE CRLF)
+add_custom_command(
+  OUTPUT ${CMAKE_BINARY_DIR}/${KESTREL_WINDOWS_ZIP_NAME}.zip
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${KESTREL_WINDOWS_STAGE} ${CMAKE_BINARY_DIR}/${KESTREL_WINDOWS_ZIP_NAME}.zip
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${KESTREL_WINDOWS_STAGE}
+  COMMAND ${CMAKE_COMMAND} -E copy ${zipPrograms} ${zipFiles} ${readme} ${KESTREL_WINDOWS_STAGE}
+  COMMAND ${KESTREL_ZIP} -q -r -X ${CMAKE_BINARY_DIR}/${KESTREL_WINDOWS_ZIP_NAME}.zip ${KESTREL_WINDOWS_ZIP_NAME}
+  WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/package
+  DEPENDS ${zipDepends} ${zipFiles} ${readme}
+  COMMENT "Packing ${KESTREL_WINDOWS_ZIP_NAME}.zip"
+  VERBATIM)
+add_custom_target(windows-zip ALL DEPENDS ${CMAKE_BINARY_DIR}/${KESTREL_WINDOWS_ZIP_NAME}.zip)
