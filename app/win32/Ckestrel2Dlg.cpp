@@ -27,7 +27,8 @@ std::wstring WindowText(HWND window) {
 INT_PTR CALLBACK AboutProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
         case WM_INITDIALOG:
-            ::SetDlgItemTextW(window, IDC_ABOUT_VERSION, WideFromUtf8(std::string("Kestrel Loader ") + kToolVersion).c_str());
+            ::SetDlgItemTextW(window, IDC_ABOUT_VERSION,
+                              WideFromUtf8(std::string("Kestrel Loader ") + kToolVersion).c_str());
             return TRUE;
         case WM_COMMAND:
             if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
@@ -135,7 +136,8 @@ void Ckestrel2Dlg::OnInitDialog() {
     }
     FitDropDownList();
     AddWindowMenuEntry();
-    icon_ = static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+    icon_ =
+        static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
     ::SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     ::SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
 
@@ -180,8 +182,8 @@ void Ckestrel2Dlg::FitDropDownList() {
     ::SelectObject(dc, oldFont);
     ::ReleaseDC(dropDown, dc);
     const int margins = 2 * ::GetSystemMetrics(SM_CXEDGE) + 2 * ::GetSystemMetrics(SM_CXBORDER) + 8;
-    ::SendMessageW(dropDown, CB_SETDROPPEDWIDTH, static_cast<WPARAM>(widest + margins + ::GetSystemMetrics(SM_CXVSCROLL)),
-                   0);
+    ::SendMessageW(dropDown, CB_SETDROPPEDWIDTH,
+                   static_cast<WPARAM>(widest + margins + ::GetSystemMetrics(SM_CXVSCROLL)), 0);
 }
 
 void Ckestrel2Dlg::OnBrowse() {
@@ -243,9 +245,8 @@ void Ckestrel2Dlg::OnClose(CloseRequest request, INT_PTR result) {
             ::EndDialog(window_, result);
             break;
         case CloseAnswer::AskThenCancel:
-            if (!pendingResult_ &&
-                ::MessageBoxW(window_, WideFromUtf8(kCancelQuestion).c_str(), L"IXO V2718 Loader v1.1",
-                              MB_YESNO | MB_ICONQUESTION) == IDYES) {
+            if (!pendingResult_ && ::MessageBoxW(window_, WideFromUtf8(kCancelQuestion).c_str(),
+                                                 L"IXO V2718 Loader v1.1", MB_YESNO | MB_ICONQUESTION) == IDYES) {
                 // The download may have ended while the question was open.
                 if (!download_->Running()) {
                     ::EndDialog(window_, result);

@@ -10,8 +10,8 @@
 #include "app/DialogLogic.h"
 #include "app/win32/Ckestrel2Dlg.h"
 #include "links/SerialPortList.h"
-#include "links/Utf16.h"
 #include "links/UsbDriver.h"
+#include "links/Utf16.h"
 
 // kestrel-loader [--port NAME] [FILE]: the dialog, with the link and the file
 // chosen in advance if given.
