@@ -1,0 +1,119 @@
+// Drives kestrel-loader.exe from outside, as a user at the keyboard would:
+// finds its window by its caption, opens the about box from the window menu,
+// tabs to "Start download" and presses Space, then reads the status list until
+// the download has ended. Prints the window's place for a screenshot.
+// "LoaderDriver close" closes the window instead.
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <windows.h>
+
+namespace {
+
+constexpr wchar_t kCaption[] = L"IXO V2718 Loader v1.1";
+constexpr int kStart = 1002;
+constexpr int kStatusList = 1005;
+
+int Fail(const char* what) {
+    std::printf("FAIL: %s\n", what);
+    return 1;
+}
+
+template <typename Found>
+auto Await(Found found, int seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    auto result = found();
+    while (!result && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        result = found();
+    }
+    return result;
+}
+
+std::wstring Text(HWND window) {
+    wchar_t text[256] = {};
+    ::SendMessageW(window, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+std::vector<std::wstring> Lines(HWND list) {
+    std::vector<std::wstring> lines;
+    const auto count = ::SendMessageW(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        std::wstring line(static_cast<std::size_t>(::SendMessageW(list, LB_GETTEXTLEN, i, 0)) + 1, L'\0');
+        line.resize(
+            static_cast<std::size_t>(::SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.data()))));
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+void Press(WORD key) {
+    INPUT input[2] = {};
+    input[0].type = input[1].type = INPUT_KEYBOARD;
+    input[0].ki.wVk = input[1].ki.wVk = key;
+    input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    ::SendInput(2, input, sizeof(INPUT));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+}
+
+HWND Focused(HWND dialog) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    ::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &info);
+    return info.hwndFocus;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    HWND dialog = Await([] { return ::FindWindowW(L"#32770", kCaption); }, 60);
+    if (dialog == nullptr) {
+        return Fail("no window with the caption \"IXO V2718 Loader v1.1\"");
+    }
+    if (argc > 1 && std::wstring(argv[1]) == L"close") {
+        ::PostMessageW(dialog, WM_CLOSE, 0, 0);
+        return Await([] { return ::FindWindowW(L"#32770", kCaption) == nullptr; }, 10) ? 0 : Fail("still open");
+    }
+    std::printf("window: IXO V2718 Loader v1.1\n");
+
+    // The window menu's entry opens the about box; OK closes it.
+    ::PostMessageW(dialog, WM_SYSCOMMAND, 0x0010, 0);
+    HWND about = Await([] { return ::FindWindowW(L"#32770", L"Info"); }, 10);
+    if (about == nullptr || Text(::GetDlgItem(about, IDOK)) != L"OK") {
+        return Fail("the window menu's command 0x0010 opened no about box");
+    }
+    ::PostMessageW(about, WM_COMMAND, IDOK, 0);
+    if (!Await([] { return ::FindWindowW(L"#32770", L"Info") == nullptr; }, 10)) {
+        return Fail("OK did not close the about box");
+    }
+
+    // From "..." the tab order leads over the path field to "Start download".
+    ::SetForegroundWindow(dialog);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    HWND start = ::GetDlgItem(dialog, kStart);
+    Press(VK_TAB);
+    Press(VK_TAB);
+    if (Focused(dialog) != start) {
+        return Fail("two tabs from \"...\" did not reach \"Start download\"");
+    }
+    Press(VK_SPACE);
+
+    HWND list = ::GetDlgItem(dialog, kStatusList);
+    const auto ended = [list] {
+        const auto lines = Lines(list);
+        return !lines.empty() && (lines.back() == L"FLASHING SUCCESSFULL" || lines.back().rfind(L"Error: ", 0) == 0) &&
+               ::IsWindowEnabled(::GetDlgItem(::GetParent(list), kStart));
+    };
+    const bool done = Await(ended, 120);
+    for (const auto& line : Lines(list)) {
+        std::printf("line: %ls\n", line.c_str());
+    }
+    RECT place{};
+    ::GetWindowRect(dialog, &place);
+    std::printf("place: %ldx%ld+%ld+%ld\n", place.right - place.left, place.bottom - place.top, place.left, place.top);
+    return done ? 0 : Fail("the download did not end within 120 s");
+}
