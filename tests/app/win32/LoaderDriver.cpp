@@ -102,7 +102,30 @@ int wmain(int argc, wchar_t** argv) {
     }
     Press(VK_SPACE);
 
+    // While the box erases, Escape does nothing, and closing the window asks
+    // first: answered no, the download goes on.
     HWND list = ::GetDlgItem(dialog, kStatusList);
+    const auto erasing = [list] {
+        const auto lines = Lines(list);
+        return !lines.empty() && lines.back() == L"Erasing flash... ";
+    };
+    if (!Await(erasing, 30)) {
+        return Fail("no \"Erasing flash... \" line");
+    }
+    Press(VK_ESCAPE);
+    ::PostMessageW(dialog, WM_CLOSE, 0, 0);
+    const auto questionBox = [dialog] {
+        HWND found = nullptr;
+        do {
+            found = ::FindWindowExW(nullptr, found, L"#32770", kCaption);
+        } while (found == dialog);
+        return found;
+    };
+    HWND question = Await(questionBox, 10);
+    if (question == nullptr || !::IsWindow(dialog)) {
+        return Fail("closing during the download asked nothing");
+    }
+    ::PostMessageW(question, WM_COMMAND, IDNO, 0);
     const auto ended = [list] {
         const auto lines = Lines(list);
         return !lines.empty() && (lines.back() == L"FLASHING SUCCESSFULL" || lines.back().rfind(L"Error: ", 0) == 0) &&
