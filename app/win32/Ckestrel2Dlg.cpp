@@ -267,9 +267,11 @@ void Ckestrel2Dlg::ShowInputs() {
         ::EnableWindow(Item(id), inputs_.InputsEnabled());
     }
     ::EnableWindow(Item(IDC_START), inputs_.StartEnabled());
-    // A disabled control cannot keep the focus; the keyboard goes on from "...".
-    if (focus != nullptr && !::IsWindowEnabled(focus) && inputs_.InputsEnabled()) {
-        ::SetFocus(Item(IDC_BROWSE));
+    // A disabled control cannot keep the focus. While the download runs the
+    // list takes it (its lines can be scrolled, Escape reaches the dialog);
+    // after it the keyboard goes on from "...".
+    if (focus == nullptr || !::IsWindowEnabled(focus)) {
+        ::SetFocus(Item(inputs_.InputsEnabled() ? IDC_BROWSE : IDC_STATUS));
     }
 }
 
