@@ -5,8 +5,9 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 ASAN_BUILD_DIR ?= build-asan
+WIN_BUILD_DIR ?= build-win
 
-.PHONY: all deps configure build test unit-tests sanitize demo demo-gui bench fuzz package clean
+.PHONY: all deps configure build test unit-tests sanitize windows windows-test demo demo-gui bench fuzz package clean
 
 all: build
 
@@ -21,13 +22,24 @@ build: configure
 
 # Every test, then the core, command-line, emulator and fault tests and the
 # fuzz corpora again under AddressSanitizer and UndefinedBehaviorSanitizer.
-test: unit-tests sanitize
+test: unit-tests sanitize windows-test
 
 unit-tests: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
 sanitize: deps
 	scripts/sanitize-test $(ASAN_BUILD_DIR) $(JOBS)
+
+# The Windows programs, cross-built with mingw-w64 into $(WIN_BUILD_DIR), and
+# $(WIN_BUILD_DIR)/kestrel-loader-<version>-win64.zip with them.
+windows:
+	scripts/install-deps windows
+	cmake -S . -B $(WIN_BUILD_DIR) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(WIN_BUILD_DIR) -j $(JOBS)
+
+# The Windows programs under Wine, against the native box emulator.
+windows-test: windows build
+	scripts/windows-test $(WIN_BUILD_DIR) $(BUILD_DIR)
 
 # libFuzzer runs of every fuzz target (FUZZ_SECONDS each, 600 by default).
 fuzz: deps
@@ -49,4 +61,4 @@ package: build
 	cmake --build $(BUILD_DIR) --target package
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(WIN_BUILD_DIR)

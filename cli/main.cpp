@@ -10,11 +10,13 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/Arguments.h"
 #include "cli/ConsoleStatusList.h"
 #include "cli/EmulatedBox.h"
 #include "cli/Signals.h"
 #include "cli/StationRun.h"
 #include "cli/UsbHint.h"
+#include "links/FileOpen.h"
 #include "readers/SRecordCheck.h"
 #include "session/DataConverter.h"
 #include "session/DownloadWorkflow.h"
@@ -59,7 +61,7 @@ int Prepare(const Options& options) {
         return kExitStageFailed;
     }
     if (!options.dumpImage.empty()) {
-        std::ofstream out(options.dumpImage, std::ios::binary | std::ios::trunc);
+        std::ofstream out(PathFromUtf8(options.dumpImage), std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(session->OutputBuffer.data()), session->outputLength);
         out.close();
         if (!out) {
@@ -127,6 +129,8 @@ int main(int argc, char** argv) {
     CLI::App app{
         "Flashes a firmware file (.mot S-records or a .bin image) into a Kestrel box.\n"
         "Stdout carries the status lines of the download; progress and diagnostics go to stderr."};
+    // Options are written alike on every system: on Windows "/path" stays a file.
+    app.allow_windows_style_options(false);
     app.set_version_flag("--version", std::string("kestrel-flash ") + kToolVersion);
     app.footer(ExitStatusHelp());
     auto* file = app.add_option("FILE", options.file, "The firmware file: .mot or .bin")->required();
@@ -157,7 +161,8 @@ int main(int argc, char** argv) {
     dump->excludes("--emulate")->excludes("--port");
     check->excludes("--emulate")->excludes("--port");
     try {
-        app.parse(argc, argv);
+        Utf8Arguments arguments(argc, argv);
+        app.parse(arguments.Count(), arguments.Values());
     } catch (const CLI::ParseError& error) {
         const int status = app.exit(error);
         return status == 0 ? kExitSuccess : kExitUsage;

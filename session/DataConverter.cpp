@@ -8,6 +8,7 @@
 
 #include "builders/OutputDataBin.h"
 #include "builders/OutputDataSelfProg.h"
+#include "links/FileOpen.h"
 #include "readers/ExtractDataBin.h"
 #include "readers/ExtractDataMOT.h"
 #include "session/LinkNames.h"
@@ -58,7 +59,7 @@ DataConverter::~DataConverter() {
 }
 
 int DataConverter::LoadSourceFile(const std::string& path) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(OpenFile(path, "rb"), std::fclose);
     if (!file) {
         statusList.AppendStatus("Error: cannot open sourcefile");
         return -1;
