@@ -16,6 +16,7 @@ namespace {
 constexpr wchar_t kCaption[] = L"IXO V2718 Loader v1.1";
 constexpr int kStart = 1002;
 constexpr int kStatusList = 1005;
+constexpr int kProgressBar = 1010;
 
 int Fail(const char* what) {
     std::printf("FAIL: %s\n", what);
@@ -138,5 +139,10 @@ int wmain(int argc, wchar_t** argv) {
     RECT place{};
     ::GetWindowRect(dialog, &place);
     std::printf("place: %ldx%ld+%ld+%ld\n", place.right - place.left, place.bottom - place.top, place.left, place.top);
-    return done ? 0 : Fail("the download did not end within 120 s");
+    if (!done) {
+        return Fail("the download did not end within 120 s");
+    }
+    const std::wstring bar = Text(::GetDlgItem(dialog, kProgressBar));
+    std::printf("bar: %ls\n", bar.c_str());
+    return bar == L"Reading data 100%" ? 0 : Fail("the bar does not show the read-back's end");
 }
