@@ -12,13 +12,35 @@
 #include "links/SerialPortList.h"
 #include "links/UsbDriver.h"
 #include "links/Utf16.h"
+#include "session/Version.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: kestrel-loader [--port NAME] [FILE]\n"
+    "Writes firmware into the flash of the Kestrel programming box.\n\n"
+    "  --port NAME  Select the link: USB, USB:N, USB:SERIAL, COMn or \\\\.\\COMn.\n"
+    "  --help       Show this text.\n"
+    "  --version    Show the version.\n"
+    "  FILE         Firmware file (.mot or .bin) to load.\n";
+
+// A program of the window subsystem has no console of its own: the answer goes
+// to the standard output it was given, or to the console it was started from.
+void Answer(const std::string& text) {
+    HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out == nullptr || out == INVALID_HANDLE_VALUE) {
+        ::AttachConsole(ATTACH_PARENT_PROCESS);
+        out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    }
+    DWORD written = 0;
+    ::WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+}  // namespace
 
 // kestrel-loader [--port NAME] [FILE]: the dialog, with the link and the file
-// chosen in advance if given.
+// chosen in advance if given. --help and --version answer without a window.
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
-    ::InitCommonControlsEx(&controls);
-
     kestrel::win32::Ckestrel2Dlg dialog(
         kestrel::LinkMenuEntries(kestrel::ListSerialPorts(), kestrel::ListUsbBoxes(kestrel::SystemUsbDriver())));
     int count = 0;
@@ -26,6 +48,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     std::wstring refusal;
     for (int i = 1; arguments != nullptr && i < count && refusal.empty(); ++i) {
         const std::wstring argument = arguments[i];
+        if (argument == L"--help" || argument == L"--version") {
+            Answer(argument == L"--help" ? kUsage : std::string("kestrel-loader ") + kestrel::kToolVersion + "\n");
+            ::LocalFree(arguments);
+            return 0;
+        }
         if (argument == L"--port" && i + 1 < count) {
             const std::wstring port = arguments[++i];
             if (!dialog.PreselectPort(kestrel::Utf8FromWide(port))) {
@@ -48,6 +75,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         ::MessageBoxW(nullptr, refusal.c_str(), L"kestrel-loader", MB_OK | MB_ICONERROR);
         return 2;
     }
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+    ::InitCommonControlsEx(&controls);
     dialog.Run(instance);  // OK or Cancel: either way the tool ends
     return 0;
 }
