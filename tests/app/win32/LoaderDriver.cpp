@@ -3,11 +3,14 @@
 // tabs to "Start download" and presses Space, then reads the status list until
 // the download has ended. Prints the window's place for a screenshot.
 // "LoaderDriver close" closes the window instead.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <cwchar>
 
 #include <windows.h>
 
@@ -17,6 +20,7 @@ constexpr wchar_t kCaption[] = L"IXO V2718 Loader v1.1";
 constexpr int kStart = 1002;
 constexpr int kStatusList = 1005;
 constexpr int kProgressBar = 1010;
+constexpr int kLinkDropDown = 1007;
 
 int Fail(const char* what) {
     std::printf("FAIL: %s\n", what);
@@ -71,7 +75,13 @@ HWND Focused(HWND dialog) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    HWND dialog = Await([] { return ::FindWindowW(L"#32770", kCaption); }, 60);
+    // Found once it is shown, after its initialisation.
+    HWND dialog = Await(
+        [] {
+            HWND found = ::FindWindowW(L"#32770", kCaption);
+            return found != nullptr && ::IsWindowVisible(found) ? found : nullptr;
+        },
+        60);
     if (dialog == nullptr) {
         return Fail("no window with the caption \"IXO V2718 Loader v1.1\"");
     }
@@ -83,13 +93,48 @@ int wmain(int argc, wchar_t** argv) {
 
     // The window menu's entry opens the about box; OK closes it.
     ::PostMessageW(dialog, WM_SYSCOMMAND, 0x0010, 0);
-    HWND about = Await([] { return ::FindWindowW(L"#32770", L"Info"); }, 10);
-    if (about == nullptr || Text(::GetDlgItem(about, IDOK)) != L"OK") {
+    // Found once its controls are made.
+    const auto aboutBox = [] {
+        HWND found = ::FindWindowW(L"#32770", L"Info");
+        wchar_t ok[8] = {};
+        if (found != nullptr) {
+            ::SendMessageW(::GetDlgItem(found, IDOK), WM_GETTEXT, 8, reinterpret_cast<LPARAM>(ok));
+        }
+        return std::wcscmp(ok, L"OK") == 0 ? found : nullptr;
+    };
+    HWND about = Await(aboutBox, 10);
+    if (about == nullptr) {
         return Fail("the window menu's command 0x0010 opened no about box");
     }
     ::PostMessageW(about, WM_COMMAND, IDOK, 0);
     if (!Await([] { return ::FindWindowW(L"#32770", L"Info") == nullptr; }, 10)) {
         return Fail("OK did not close the about box");
+    }
+
+    // The drop-down's open list is wide enough for its longest entry, which is
+    // wider than the closed box. Measured in the template's font.
+    HWND dropDown = ::GetDlgItem(dialog, kLinkDropDown);
+    HDC dc = ::GetDC(dialog);
+    HFONT font = ::CreateFontW(-::MulDiv(8, ::GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, 0, 0, 0,
+                               DEFAULT_CHARSET, 0, 0, 0, 0, L"MS Shell Dlg");
+    ::SelectObject(dc, font);
+    int widest = 0;
+    for (LRESULT i = 0; i < ::SendMessageW(dropDown, CB_GETCOUNT, 0, 0); ++i) {
+        wchar_t entry[256] = {};
+        ::SendMessageW(dropDown, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry));
+        SIZE size{};
+        ::GetTextExtentPoint32W(dc, entry, static_cast<int>(wcslen(entry)), &size);
+        widest = std::max(widest, static_cast<int>(size.cx));
+    }
+    ::ReleaseDC(dialog, dc);
+    ::DeleteObject(font);
+    RECT closed{};
+    ::GetWindowRect(dropDown, &closed);
+    const auto dropped = ::SendMessageW(dropDown, CB_GETDROPPEDWIDTH, 0, 0);
+    std::printf("drop-down: closed %ld, open %lld, longest entry %d\n", closed.right - closed.left,
+                static_cast<long long>(dropped), widest);
+    if (widest <= closed.right - closed.left || dropped < widest) {
+        return Fail("the open drop-down is narrower than its longest entry");
     }
 
     // From "..." the tab order leads over the path field to "Start download".
