@@ -1,6 +1,7 @@
 #include "cli/UsbHint.h"
 
 #include "session/LinkNames.h"
+#include "station/LinkOpenHint.h"
 
 namespace kestrel::cli {
 
@@ -8,8 +9,8 @@ void PrintUsbHint(const std::string& linkName, std::FILE* out) {
     if (ChooseLink(linkName).kind != LinkChoice::Kind::Usb) {
         return;
     }
-    if (const char* hint = UsbProblemHint(SystemUsbDriver().LastOpenProblem())) {
-        std::fputs(hint, out);
+    if (const std::string hint = UsbOpenHint(); !hint.empty()) {
+        std::fprintf(out, "kestrel-flash: %s\n", hint.c_str());
     }
 }
 

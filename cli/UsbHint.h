@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <string>
 
-#include "links/UsbDriver.h"
-
 namespace kestrel::cli {
 
 // After a failed open of a USB link: what the driver knows of the reason, in
@@ -12,9 +10,5 @@ namespace kestrel::cli {
 // driver). Nothing for other links or when the driver knows no more than the
 // status line said.
 void PrintUsbHint(const std::string& linkName, std::FILE* out);
-
-// The hint for `problem` on this platform, one line with its line end; null
-// when there is nothing to add.
-const char* UsbProblemHint(UsbOpenProblem problem);
 
 }  // namespace kestrel::cli

@@ -20,7 +20,9 @@ std::string HexId(std::uint16_t id) {
     return text;
 }
 
-PortEntry FromSerial(const SerialPortInfo& info) {
+}  // namespace
+
+PortEntry PortEntryOf(const SerialPortInfo& info) {
     PortEntry entry;
     entry.kind = PortEntry::Kind::Serial;
     entry.linkName = info.LinkName();
@@ -34,7 +36,7 @@ PortEntry FromSerial(const SerialPortInfo& info) {
     return entry;
 }
 
-PortEntry FromUsb(const UsbDeviceInfo& info) {
+PortEntry PortEntryOf(const UsbDeviceInfo& info) {
     PortEntry entry;
     entry.kind = PortEntry::Kind::Usb;
     entry.linkName = UsbLinkName(info);
@@ -48,17 +50,15 @@ PortEntry FromUsb(const UsbDeviceInfo& info) {
     return entry;
 }
 
-}  // namespace
-
 std::vector<PortEntry> ListPorts(const std::string& root, UsbDriver* usb) {
     std::vector<PortEntry> ports;
     for (const auto& info : ListSerialPorts(root)) {
-        ports.push_back(FromSerial(info));
+        ports.push_back(PortEntryOf(info));
     }
     std::vector<UsbDeviceInfo> devices;
     if (usb != nullptr && usb->ListDevices(devices) == 0) {
         for (const auto& info : devices) {
-            ports.push_back(FromUsb(info));
+            ports.push_back(PortEntryOf(info));
         }
     }
     return ports;
@@ -88,20 +88,24 @@ std::string IdentityOfLink(const std::string& linkName, std::optional<int> opene
     return port ? DescribeIdentity(*port) : std::string();
 }
 
+std::string DescribePort(const PortEntry& port) {
+    std::string line = port.linkName;
+    if (port.kind == PortEntry::Kind::Serial && port.linkName != port.devicePath) {
+        line += " (" + port.devicePath + ")";
+    }
+    if (port.kind == PortEntry::Kind::Usb) {
+        line += " (USB index " + std::to_string(port.usbIndex) + ")";
+    }
+    if (const std::string identity = DescribeIdentity(port); !identity.empty()) {
+        line += "  " + identity;
+    }
+    return line;
+}
+
 std::vector<std::string> PortListText(const std::vector<PortEntry>& ports) {
     std::vector<std::string> lines;
     for (const auto& port : ports) {
-        std::string line = port.linkName;
-        if (port.kind == PortEntry::Kind::Serial && port.linkName != port.devicePath) {
-            line += " (" + port.devicePath + ")";
-        }
-        if (port.kind == PortEntry::Kind::Usb) {
-            line += " (USB index " + std::to_string(port.usbIndex) + ")";
-        }
-        if (const std::string identity = DescribeIdentity(port); !identity.empty()) {
-            line += "  " + identity;
-        }
-        lines.push_back(line);
+        lines.push_back(DescribePort(port));
     }
     return lines;
 }

@@ -27,11 +27,17 @@ struct PortEntry {
     std::string serialNumber;
 };
 
+// The entry of one serial device or one USB box.
+PortEntry PortEntryOf(const SerialPortInfo& info);
+PortEntry PortEntryOf(const UsbDeviceInfo& info);
+
 // Every candidate link: the serial devices under `root` (see ListSerialPorts),
 // then the devices that `usb` lists, by index. A null driver or a failed
 // listing gives no USB entries.
 std::vector<PortEntry> ListPorts(const std::string& root, UsbDriver* usb);
 
+// One entry for people: the link name first, then what is known of it.
+std::string DescribePort(const PortEntry& port);
 // One line per entry, for people: the link name first, then what is known of it.
 std::vector<std::string> PortListText(const std::vector<PortEntry>& ports);
 // One JSON object per entry, for scripts.

@@ -4,10 +4,10 @@
 #include <QtTest>
 
 #include "DialogTestSupport.h"
-#include "app/CAboutDlg.h"
-#include "app/CommandLine.h"
-#include "app/DialogTemplate.h"
-#include "app/DialogUnits.h"
+#include "app/qt/CAboutDlg.h"
+#include "app/qt/CommandLine.h"
+#include "app/qt/DialogTemplate.h"
+#include "app/qt/DialogUnits.h"
 #include "session/Version.h"
 
 using kestrel::CAboutDlg;
@@ -62,7 +62,7 @@ void DialogTest::StartsAsTheTemplateSays() {
 
     controls.link->setCurrentIndex(9);
     QCOMPARE(dialog.LinkName(), QString("USB:KST-A"));
-    QCOMPARE(controls.link->toolTip(), QString("Kestrel box (serial KST-A), USB device 0"));
+    QCOMPARE(controls.link->toolTip(), QString("USB:KST-A (USB index 0)  USB 0403:6001 Kestrel box, serial KST-A"));
     dialog.hide();
     dialog.show();
     QCOMPARE(dialog.LinkName(), QString("USB"));

@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "app/Ckestrel2Dlg.h"
+#include "app/qt/Ckestrel2Dlg.h"
 
 // The dialog's controls, found the way a user sees them: by their names.
 struct DialogControls {

@@ -50,21 +50,24 @@ private slots:
     void ScrollRuleKeepsTheThreeNewestLinesFirstInView();
     void ThreadCallsArriveInOrderRepaintWaitsForThePaintAndClosingEndsTheWait();
     void SaveLogWritesTheRecordOfTheLastDownloadAndAnExceptionLeavesNone();
+    void TheBarCountsDownShowsTheErrorAndWhyAnOpenFailed();
     void FlashesTheBoxFromTheDialogTwice();
     void ClosingDuringADownloadCancelsItAndFreesThePort();
 };
 
 void DownloadRunTest::ScrollRuleKeepsTheThreeNewestLinesFirstInView() {
-    // A list of three whole lines, so that no request is cut short by its end.
+    // A list of two whole lines: the rule's requests are never cut short by its
+    // end, and a request for a line further down would be.
     QListWidget list;
     QProgressBar bar;
     list.addItem("probe");
     const int lineHeight = list.visualItemRect(list.item(0)).height();
     list.clear();
-    list.resize(200, 3 * lineHeight + 2 * list.frameWidth() + lineHeight / 2);
+    list.resize(200, 2 * lineHeight + 2 * list.frameWidth() + lineHeight / 2);
     list.show();
     QVERIFY(QTest::qWaitForWindowExposed(&list));
-    kestrel::ListWidgetStatusList status(list, bar);
+    kestrel::QtDialogView view(list, bar);
+    kestrel::DialogStatus status(view);
     const auto topVisibleLine = [&list] { return list.indexAt(QPoint(2, 2)).row(); };
     int lines = 0;
     for (const auto& [count, top] : QList<QPair<int, int>>{{1, 0}, {2, 0}, {3, 0}, {4, 1}, {10, 7}}) {
@@ -177,6 +180,44 @@ void DownloadRunTest::SaveLogWritesTheRecordOfTheLastDownloadAndAnExceptionLeave
     QVERIFY(!dialog.SaveLogAction()->isEnabled());
 }
 
+// The lines stay as the download wrote them; the bar counts the synchronisation
+// down, then shows the error instead of the last stage's percentage, or why
+// the link could not be opened.
+void DownloadRunTest::TheBarCountsDownShowsTheErrorAndWhyAnOpenFailed() {
+    Ckestrel2Dlg dialog({}, nullptr);
+    DialogControls controls(dialog);
+    std::atomic<int> step{0};
+    dialog.SetDownloadRunner(
+        [&](const std::string&, const std::string&, StatusList& status, const SessionOptions& options) {
+            status.AppendStatus("Waiting for synchronising ... ");
+            for (step = 1; step == 1 && !options.cancelRequested();) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+            status.Progress(kestrel::ProgressStage::WritingData, 30, 100);
+            status.AppendStatus("Error: Cannot program");
+            return DownloadOutcome::BoxRefused;
+        });
+    dialog.PreselectFile("/tmp/kestrel-demo.mot");
+    dialog.show();
+    QSignalSpy ended(&dialog, &Ckestrel2Dlg::DownloadEnded);
+    QTest::mouseClick(controls.start, Qt::LeftButton);
+    QTRY_COMPARE(controls.progress->text(), QString("Waiting for the box: 20 s"));
+    QVERIFY(controls.progress->value() > controls.progress->maximum() * 9 / 10);
+    QTRY_COMPARE_WITH_TIMEOUT(controls.progress->text(), QString("Waiting for the box: 19 s"), 3000);
+    step = 2;
+    QVERIFY(ended.wait(5000));
+    QCOMPARE(controls.progress->text(), QString("Error: Cannot program"));
+    QCOMPARE(controls.progress->value(), 0);
+
+    const QString missing = QDir::temp().filePath("kestrel-no-such-tty");
+    dialog.SetDownloadRunner(kestrel::RunDownload);
+    QVERIFY(dialog.PreselectPort(missing));
+    QTest::mouseClick(controls.start, Qt::LeftButton);
+    QVERIFY(ended.wait(5000));
+    QCOMPARE(controls.Lines(), QStringList({"Opening interface... ", "Error: cannot open comport"}));
+    QCOMPARE(controls.progress->text(), missing + ": No such file or directory");
+}
+
 void DownloadRunTest::FlashesTheBoxFromTheDialogTwice() {
     ServedBox box(BoxModel(), {.stopAfterDownloads = 2, .giveUpAfterMs = kGiveUpMs});
     QVERIFY(box.Started());
@@ -219,11 +260,18 @@ void DownloadRunTest::ClosingDuringADownloadCancelsItAndFreesThePort() {
     DialogControls controls(dialog);
     QVERIFY(dialog.PreselectPort(QString::fromStdString(box.DevicePath())));
     dialog.PreselectFile(kFirmware);
+    QList<bool> answers{false, true};  // the first question is answered no
+    int asked = 0;
+    dialog.SetCancelConfirmer([&](QWidget*) { return answers.value(asked++, true); });
     QTimer::singleShot(0, &dialog, [&] { QTest::mouseClick(controls.start, Qt::LeftButton); });
     QTimer watch;
     connect(&watch, &QTimer::timeout, &dialog, [&] {
         if (controls.Lines().contains("Erasing flash... ")) {
             watch.stop();
+            QTest::keyClick(&dialog, Qt::Key_Escape);  // does not cancel, and asks nothing
+            QVERIFY(dialog.isVisible() && dialog.DownloadRunning() && asked == 0);
+            dialog.close();
+            QVERIFY(dialog.isVisible() && dialog.DownloadRunning() && asked == 1);
             dialog.close();
         }
     });
@@ -233,6 +281,7 @@ void DownloadRunTest::ClosingDuringADownloadCancelsItAndFreesThePort() {
     dialog.exec();
 
     QVERIFY2(sinceStart.elapsed() < 30000, "the cancel ended the erase wait");
+    QCOMPARE(asked, 2);
     QVERIFY(!dialog.DownloadRunning());
     QCOMPARE(dialog.LastOutcome(), std::optional<DownloadOutcome>(DownloadOutcome::Cancelled));
     QVERIFY(!controls.Lines().contains("FLASHING SUCCESSFULL"));

@@ -1,0 +1,63 @@
+#include "app/DialogLogic.h"
+
+#include "session/LinkNames.h"
+#include "station/PortListing.h"
+
+namespace kestrel {
+
+namespace {
+
+LinkMenuEntry EntryOf(const PortEntry& port) { return {port.linkName, port.linkName, DescribePort(port)}; }
+
+}  // namespace
+
+std::vector<LinkMenuEntry> LinkMenuEntries(const std::vector<SerialPortInfo>& serialPorts,
+                                           const std::vector<UsbDeviceInfo>& usbBoxes) {
+    std::vector<LinkMenuEntry> entries{{"USB", "USB", ""}};
+    for (int port = 1; port <= 8; ++port) {
+        const std::string name = "COM" + std::to_string(port);
+        entries.push_back({name, name, ""});
+    }
+    for (const auto& box : usbBoxes) {
+        entries.push_back(EntryOf(PortEntryOf(box)));
+    }
+    for (const auto& port : serialPorts) {
+        if (port.kind != SerialPortKind::Builtin) {
+            entries.push_back(EntryOf(PortEntryOf(port)));
+        }
+    }
+    return entries;
+}
+
+std::vector<UsbDeviceInfo> ListUsbBoxes(UsbDriver& driver) {
+    std::vector<UsbDeviceInfo> boxes;
+    if (driver.ListDevices(boxes) != 0) {
+        boxes.clear();
+    }
+    return boxes;
+}
+
+std::optional<std::size_t> FindLinkMenuEntry(const std::vector<LinkMenuEntry>& entries, const std::string& name) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (CompareIgnoringCase(entries[i].text, name) == 0 || entries[i].linkName == name) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<int> ScrolledTopLine(int lineCount) {
+    if (lineCount > 2) {
+        return lineCount - 3;
+    }
+    return std::nullopt;
+}
+
+CloseAnswer AnswerClose(CloseRequest request, bool downloadRunning) {
+    if (!downloadRunning) {
+        return CloseAnswer::Close;
+    }
+    return request == CloseRequest::Escape ? CloseAnswer::Ignore : CloseAnswer::AskThenCancel;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "links/SerialPortList.h"
+#include "links/UsbDriver.h"
+
+// What the dialog decides, whatever toolkit draws it: the drop-down's entries,
+// the status list's scroll rule, which inputs are enabled, and how a request
+// to close is answered.
+namespace kestrel {
+
+// One entry of the link drop-down: what it shows, what a download opens, and
+// the port's description where there is more to say than its name.
+struct LinkMenuEntry {
+    std::string text;
+    std::string linkName;
+    std::string toolTip;
+};
+
+// "USB" and "COM1" to "COM8", then each USB box by its serial number (by its
+// index when it has none), then the USB serial devices and modems by their
+// stable names. The built-in ports are left out: COM1 to COM8 stand for them.
+std::vector<LinkMenuEntry> LinkMenuEntries(const std::vector<SerialPortInfo>& serialPorts,
+                                           const std::vector<UsbDeviceInfo>& usbBoxes);
+// The boxes that `driver` lists; none when the listing fails, rather than no dialog.
+std::vector<UsbDeviceInfo> ListUsbBoxes(UsbDriver& driver);
+
+// The index of the entry that `name` selects: its text in any case, or its link
+// name exactly.
+std::optional<std::size_t> FindLinkMenuEntry(const std::vector<LinkMenuEntry>& entries, const std::string& name);
+
+// After a line was added: the line the status list shows at its top, counted
+// from 0, so that the three newest lines are the first in view. None with 1 or
+// 2 lines, which are not scrolled.
+std::optional<int> ScrolledTopLine(int lineCount);
+
+// The enabled state of the inputs. "Start download" is enabled by the first
+// confirmed choice of a file and stays so; while a download runs every input
+// is disabled.
+class DialogInputs {
+public:
+    void FileChosen() { fileChosen_ = true; }
+    void DownloadStarted() { running_ = true; }
+    void DownloadEnded() { running_ = false; }
+
+    bool Running() const { return running_; }
+    bool InputsEnabled() const { return !running_; }
+    bool StartEnabled() const { return fileChosen_ && !running_; }
+
+private:
+    bool fileChosen_ = false;
+    bool running_ = false;
+};
+
+// How the window came to be asked to close.
+enum class CloseRequest { Escape, CloseBox };
+enum class CloseAnswer {
+    Close,          // nothing runs: close at once
+    Ignore,         // Escape during a download does nothing
+    AskThenCancel,  // the close box during a download: ask, cancel on yes, close once ended
+};
+CloseAnswer AnswerClose(CloseRequest request, bool downloadRunning);
+
+// The window-menu command of the about entry, and whether a command of the
+// window menu is it: the low four bits are the system's.
+inline constexpr unsigned kAboutCommand = 0x0010;
+inline constexpr bool IsAboutCommand(unsigned command) { return (command & 0xFFF0) == kAboutCommand; }
+
+// The question asked before a running download is cancelled by closing the window.
+inline constexpr const char* kCancelQuestion = "A download is running. Cancel it and close the window?";
+
+}  // namespace kestrel

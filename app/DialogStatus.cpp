@@ -1,0 +1,88 @@
+#include "app/DialogStatus.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "app/DialogLogic.h"
+#include "session/DataConverter.h"
+#include "station/LinkOpenHint.h"
+
+namespace kestrel {
+
+namespace {
+
+const std::string kSyncLine = "Waiting for synchronising ... ";
+const std::string kErrorPrefix = "Error: ";
+
+int ClampToInt(std::uint64_t value) { return static_cast<int>(std::min<std::uint64_t>(value, INT_MAX)); }
+
+}  // namespace
+
+void DialogStatus::AppendStatus(const std::string& line) {
+    view_.AddLine(line);
+    ApplyScrollRule();
+    if (line.compare(0, kErrorPrefix.size(), kErrorPrefix) == 0) {
+        countingDown_ = false;
+        Show(0, 1, line);
+    } else if (line == kSyncLine) {
+        countingDown_ = true;
+        syncStart_ = std::chrono::steady_clock::now();
+        Tick();
+    } else if (countingDown_) {
+        countingDown_ = false;  // the box answered
+        Show(0, 1, "");
+    }
+}
+
+void DialogStatus::Clear() {
+    view_.ClearLines();
+    countingDown_ = false;
+    Show(0, 1, "");
+}
+
+void DialogStatus::Progress(ProgressStage stage, std::uint32_t done, std::uint32_t total) {
+    countingDown_ = false;
+    // A maximum of 0 would make a bar a busy indicator.
+    const int maximum = std::max(1, ClampToInt(total));
+    const int value = std::min(ClampToInt(done), maximum);
+    const int percent = static_cast<int>(std::uint64_t(value) * 100 / std::uint64_t(maximum));
+    Show(value, maximum,
+         (stage == ProgressStage::WritingData ? "Writing data " : "Reading data ") + std::to_string(percent) + "%");
+}
+
+void DialogStatus::Tick() {
+    if (!countingDown_) {
+        return;
+    }
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - syncStart_).count();
+    const int bound = static_cast<int>(DataConverter::kSyncTimeoutMs);
+    const int left = std::clamp(bound - static_cast<int>(std::min<long long>(elapsed, bound)), 0, bound);
+    Show(left, bound, "Waiting for the box: " + std::to_string((left + 999) / 1000) + " s");
+}
+
+void DialogStatus::DownloadEnded(std::optional<DownloadOutcome> outcome, const std::string& linkName) {
+    countingDown_ = false;
+    if (outcome == DownloadOutcome::LinkFailed) {
+        if (const std::string hint = LinkOpenHint(linkName); !hint.empty()) {
+            ShowNote(hint);
+        }
+    }
+}
+
+void DialogStatus::ShowNote(const std::string& text) {
+    countingDown_ = false;
+    Show(0, 1, text);
+}
+
+void DialogStatus::RepaintNow() { view_.RepaintLines(); }
+
+void DialogStatus::ApplyScrollRule() {
+    if (const auto top = ScrolledTopLine(view_.LineCount())) {
+        view_.ShowTopLine(*top);
+    }
+}
+
+void DialogStatus::Show(int value, int maximum, std::string text) { view_.ShowBar({value, maximum, std::move(text)}); }
+
+}  // namespace kestrel

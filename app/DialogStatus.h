@@ -1,0 +1,66 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include <optional>
+
+#include "session/DownloadWorkflow.h"
+#include "session/StatusList.h"
+
+namespace kestrel {
+
+// What the progress bar shows: a value of a maximum, and its text in place of
+// a percentage.
+struct BarView {
+    int value = 0;
+    int maximum = 1;
+    std::string text;
+};
+
+// The drawing that a front end does for the status list and the progress bar.
+// Called on the front end's thread only.
+class DialogView {
+public:
+    virtual ~DialogView() = default;
+    virtual void AddLine(const std::string& line) = 0;
+    virtual void ClearLines() = 0;
+    virtual int LineCount() const = 0;
+    // Makes `line` (from 0) the top visible line, as far as the list can scroll.
+    virtual void ShowTopLine(int line) = 0;
+    virtual void ShowBar(const BarView& bar) = 0;
+    // Paints the lines before returning.
+    virtual void RepaintLines() = 0;
+};
+
+// The dialog's status list: lines with the scroll rule, and a bar that counts
+// down the synchronisation, shows the data's progress, and after an error the
+// error instead of the last stage's percentage.
+class DialogStatus : public StatusList {
+public:
+    explicit DialogStatus(DialogView& view) : view_(view) {}
+
+    void AppendStatus(const std::string& line) override;
+    void Clear() override;
+    void Progress(ProgressStage stage, std::uint32_t done, std::uint32_t total) override;
+    void RepaintNow() override;
+    void ApplyScrollRule() override;
+
+    // While the box is awaited the front end calls Tick about every 200 ms.
+    bool CountingDown() const { return countingDown_; }
+    void Tick();
+    // After a download over `linkName`: when the link could not be opened, the
+    // bar says why, below the unchanged lines.
+    void DownloadEnded(std::optional<DownloadOutcome> outcome, const std::string& linkName);
+
+private:
+    void ShowNote(const std::string& text);
+    void Show(int value, int maximum, std::string text);
+
+    DialogView& view_;
+    bool countingDown_ = false;
+    std::chrono::steady_clock::time_point syncStart_;
+};
+
+}  // namespace kestrel

@@ -1,6 +1,0 @@
-#include "app/Ckestrel2App.h"
-
-int main(int argc, char** argv) {
-    kestrel::Ckestrel2App app(argc, argv);
-    return app.Run();
-}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QListWidget>
+#include <QProgressBar>
+
+#include "app/DialogStatus.h"
+
+namespace kestrel {
+
+// The status lines on a list widget and the bar on a progress bar.
+class QtDialogView : public DialogView {
+public:
+    QtDialogView(QListWidget& list, QProgressBar& bar) : list_(list), bar_(bar) {}
+
+    void AddLine(const std::string& line) override;
+    void ClearLines() override { list_.clear(); }
+    int LineCount() const override { return list_.count(); }
+    void ShowTopLine(int line) override;
+    void ShowBar(const BarView& bar) override;
+    void RepaintLines() override;
+
+private:
+    QListWidget& list_;
+    QProgressBar& bar_;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,278 @@
+#include "app/win32/Ckestrel2Dlg.h"
+
+#include <algorithm>
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include "app/win32/resource.h"
+#include "links/Utf16.h"
+#include "session/Version.h"
+
+namespace kestrel::win32 {
+
+namespace {
+
+constexpr UINT kDrainMessage = WM_APP + 1;
+constexpr UINT_PTR kCountdownTimer = 1;
+constexpr UINT kCountdownTickMs = 200;
+constexpr DWORD kLongestPath = 32768;
+
+std::wstring WindowText(HWND window) {
+    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+INT_PTR CALLBACK AboutProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+        case WM_INITDIALOG:
+            ::SetDlgItemTextW(window, IDC_ABOUT_VERSION,
+                              WideFromUtf8(std::string("Kestrel Loader ") + kToolVersion).c_str());
+            return TRUE;
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+                ::EndDialog(window, LOWORD(wParam));
+                return TRUE;
+            }
+            break;
+        default:
+            break;
+    }
+    return FALSE;
+}
+
+}  // namespace
+
+Ckestrel2Dlg::Ckestrel2Dlg(std::vector<LinkMenuEntry> entries) : entries_(std::move(entries)) {}
+
+bool Ckestrel2Dlg::PreselectPort(const std::string& name) {
+    if (const auto found = FindLinkMenuEntry(entries_, name)) {
+        preferredEntry_ = *found;
+        return true;
+    }
+    if (name.rfind("\\\\.\\", 0) != 0) {
+        return false;
+    }
+    entries_.push_back({name, name, name});
+    preferredEntry_ = entries_.size() - 1;
+    return true;
+}
+
+INT_PTR Ckestrel2Dlg::Run(HINSTANCE instance) {
+    instance_ = instance;
+    return ::DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_KESTREL2_DIALOG), nullptr, &Ckestrel2Dlg::DialogProc,
+                             reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR CALLBACK Ckestrel2Dlg::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        ::SetWindowLongPtrW(window, DWLP_USER, lParam);
+        auto* dialog = reinterpret_cast<Ckestrel2Dlg*>(lParam);
+        dialog->window_ = window;
+    }
+    auto* dialog = reinterpret_cast<Ckestrel2Dlg*>(::GetWindowLongPtrW(window, DWLP_USER));
+    return dialog != nullptr ? dialog->Handle(message, wParam, lParam) : FALSE;
+}
+
+INT_PTR Ckestrel2Dlg::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            OnInitDialog();
+            return TRUE;  // the focus goes to the first tab stop that can take it: "..."
+        case WM_SHOWWINDOW:
+            ::SendMessageW(Item(IDC_LINK), CB_SETCURSEL, preferredEntry_, 0);
+            return FALSE;
+        case WM_SYSCOMMAND:
+            if (IsAboutCommand(static_cast<unsigned>(wParam))) {
+                ::DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_ABOUTBOX), window_, AboutProc, 0);
+                return TRUE;
+            }
+            return FALSE;
+        case WM_COMMAND:
+            switch (LOWORD(wParam)) {
+                case IDC_BROWSE:
+                    OnBrowse();
+                    return TRUE;
+                case IDC_START:
+                    OnStartDownload();
+                    return TRUE;
+                case IDOK:
+                case IDCANCEL:  // also Escape
+                    OnClose(CloseRequest::Escape, LOWORD(wParam));
+                    return TRUE;
+                default:
+                    return FALSE;
+            }
+        case WM_CLOSE:
+            OnClose(CloseRequest::CloseBox, IDCANCEL);
+            return TRUE;
+        case kDrainMessage:
+            OnDrain();
+            return TRUE;
+        case WM_TIMER:
+            if (wParam == kCountdownTimer) {
+                status_->Tick();
+                if (!status_->CountingDown()) {
+                    ::KillTimer(window_, kCountdownTimer);
+                }
+            }
+            return TRUE;
+        case WM_DESTROY:
+            download_.reset();  // cancels and joins a download still running
+            status_.reset();
+            view_.reset();
+            return FALSE;
+        default:
+            (void)lParam;
+            return FALSE;
+    }
+}
+
+void Ckestrel2Dlg::OnInitDialog() {
+    HWND dropDown = Item(IDC_LINK);
+    for (const auto& entry : entries_) {
+        ::SendMessageW(dropDown, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(WideFromUtf8(entry.text).c_str()));
+    }
+    FitDropDownList();
+    AddWindowMenuEntry();
+    icon_ =
+        static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+    ::SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+    ::SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+
+    view_ = std::make_unique<Win32DialogView>(Item(IDC_STATUS), Item(IDC_PROGRESS));
+    status_ = std::make_unique<DialogStatus>(*view_);
+    HWND window = window_;
+    download_ = std::make_unique<DownloadWorker>([window] { ::PostMessageW(window, kDrainMessage, 0, 0); });
+    if (!preselectedFile_.empty()) {
+        ::SetWindowTextW(Item(IDC_PATH), preselectedFile_.c_str());
+        inputs_.FileChosen();
+    }
+    ShowInputs();
+}
+
+void Ckestrel2Dlg::AddWindowMenuEntry() {
+    HMENU menu = ::GetSystemMenu(window_, FALSE);
+    if (menu == nullptr) {
+        return;
+    }
+    // LoadString with no buffer gives a pointer to the resource's own text.
+    const wchar_t* text = nullptr;
+    const int length = ::LoadStringW(instance_, IDS_ABOUTBOX, reinterpret_cast<LPWSTR>(&text), 0);
+    if (length > 0) {
+        const std::wstring entry(text, static_cast<std::size_t>(length));
+        ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        ::AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, entry.c_str());
+    }
+}
+
+// The closed drop-down is narrow; its open list shows the longest entry whole.
+void Ckestrel2Dlg::FitDropDownList() {
+    HWND dropDown = Item(IDC_LINK);
+    HDC dc = ::GetDC(dropDown);
+    const HGDIOBJ oldFont = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(dropDown, WM_GETFONT, 0, 0)));
+    int widest = 0;
+    for (const auto& entry : entries_) {
+        const std::wstring text = WideFromUtf8(entry.text);
+        SIZE size{};
+        ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+        widest = std::max(widest, static_cast<int>(size.cx));
+    }
+    ::SelectObject(dc, oldFont);
+    ::ReleaseDC(dropDown, dc);
+    const int margins = 2 * ::GetSystemMetrics(SM_CXEDGE) + 2 * ::GetSystemMetrics(SM_CXBORDER) + 8;
+    ::SendMessageW(dropDown, CB_SETDROPPEDWIDTH,
+                   static_cast<WPARAM>(widest + margins + ::GetSystemMetrics(SM_CXVSCROLL)), 0);
+}
+
+void Ckestrel2Dlg::OnBrowse() {
+    std::wstring file(kLongestPath, L'\0');
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = window_;
+    dialog.lpstrFilter = L"Firmware Files (*.bin,*.mot)\0*.bin;*.mot\0";
+    dialog.lpstrFile = file.data();
+    dialog.nMaxFile = kLongestPath;
+    dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+    if (!::GetOpenFileNameW(&dialog)) {
+        return;  // cancelled: nothing changes
+    }
+    file.resize(file.find(L'\0'));
+    ::SetWindowTextW(Item(IDC_PATH), file.c_str());
+    inputs_.FileChosen();
+    ShowInputs();
+}
+
+void Ckestrel2Dlg::OnStartDownload() {
+    if (download_->Running()) {
+        return;
+    }
+    const auto selected = ::SendMessageW(Item(IDC_LINK), CB_GETCURSEL, 0, 0);
+    if (selected < 0 || static_cast<std::size_t>(selected) >= entries_.size()) {
+        return;
+    }
+    runningLink_ = entries_[static_cast<std::size_t>(selected)].linkName;
+    // The whole path: cutting it short could name another file than the one chosen.
+    const std::string filePath = Utf8FromWide(WindowText(Item(IDC_PATH)));
+
+    inputs_.DownloadStarted();
+    ShowInputs();
+    status_->Clear();
+    ::RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    download_->Start(RunDownload, runningLink_, filePath);
+}
+
+void Ckestrel2Dlg::OnDrain() {
+    const auto ended = download_->Drain(*status_);
+    if (status_->CountingDown()) {
+        ::SetTimer(window_, kCountdownTimer, kCountdownTickMs, nullptr);
+    }
+    if (!ended) {
+        return;
+    }
+    status_->DownloadEnded(ended->outcome, runningLink_);
+    inputs_.DownloadEnded();
+    ShowInputs();
+    if (pendingResult_) {
+        ::EndDialog(window_, *pendingResult_);
+    }
+}
+
+void Ckestrel2Dlg::OnClose(CloseRequest request, INT_PTR result) {
+    switch (AnswerClose(request, download_->Running())) {
+        case CloseAnswer::Close:
+            ::EndDialog(window_, result);
+            break;
+        case CloseAnswer::AskThenCancel:
+            if (!pendingResult_ && ::MessageBoxW(window_, WideFromUtf8(kCancelQuestion).c_str(),
+                                                 L"IXO V2718 Loader v1.1", MB_YESNO | MB_ICONQUESTION) == IDYES) {
+                // The download may have ended while the question was open.
+                if (!download_->Running()) {
+                    ::EndDialog(window_, result);
+                    break;
+                }
+                pendingResult_ = result;
+                download_->Cancel();
+            }
+            break;
+        case CloseAnswer::Ignore:
+            break;
+    }
+}
+
+void Ckestrel2Dlg::ShowInputs() {
+    HWND focus = ::GetFocus();
+    for (const int id : {IDC_BROWSE, IDC_PATH, IDC_LINK}) {
+        ::EnableWindow(Item(id), inputs_.InputsEnabled());
+    }
+    ::EnableWindow(Item(IDC_START), inputs_.StartEnabled());
+    // A disabled control cannot keep the focus. While the download runs the
+    // list takes it (its lines can be scrolled, Escape reaches the dialog);
+    // after it the keyboard goes on from "...".
+    if (focus == nullptr || !::IsWindowEnabled(focus)) {
+        ::SetFocus(Item(inputs_.InputsEnabled() ? IDC_BROWSE : IDC_STATUS));
+    }
+}
+
+}  // namespace kestrel::win32

@@ -1,0 +1,39 @@
+#include "station/LinkOpenHint.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "links/SerialLink.h"
+#include "links/UsbDriver.h"
+#include "session/LinkNames.h"
+
+namespace kestrel {
+
+std::string UsbOpenHint() {
+    const char* hint = UsbProblemHint(SystemUsbDriver().LastOpenProblem());
+    return hint != nullptr ? hint : "";
+}
+
+std::string LinkOpenHint(const std::string& linkName) {
+    const LinkChoice choice = ChooseLink(linkName);
+    if (choice.kind == LinkChoice::Kind::Usb) {
+        return UsbOpenHint();
+    }
+    if (choice.kind != LinkChoice::Kind::Serial || choice.refusal != 0) {
+        return {};
+    }
+    const std::string device = choice.device.empty() ? SerialLink::DeviceForPort(choice.port) : choice.device;
+    // The device's state as the system reports it; opening it again to learn
+    // more could disturb a port that another program holds.
+    std::error_code error;
+    const auto status = std::filesystem::status(device, error);
+    if (error) {
+        return device + ": " + error.message();
+    }
+    if (!std::filesystem::exists(status)) {
+        return device + ": " + std::make_error_code(std::errc::no_such_file_or_directory).message();
+    }
+    return device + ": in use by another program, or this user may not open it";
+}
+
+}  // namespace kestrel

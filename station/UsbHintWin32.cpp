@@ -1,0 +1,23 @@
+#include "station/LinkOpenHint.h"
+
+namespace kestrel {
+
+const char* UsbProblemHint(UsbOpenProblem problem) {
+    switch (problem) {
+        case UsbOpenProblem::NoDriver:
+            return "the FTDI D2XX driver is not installed (FTD2XX.dll was not found or is unusable): "
+                   "install it from FTDI's web site, or use the box's COM port with -p COMn";
+        case UsbOpenProblem::NoDevice:
+            return "no box found on USB: is it plugged in and powered? "
+                   "(the Device Manager lists its chip under USB controllers)";
+        case UsbOpenProblem::AccessDenied:
+        case UsbOpenProblem::Busy:
+            return "the box is in use by another program";
+        case UsbOpenProblem::None:
+        case UsbOpenProblem::Other:
+            break;
+    }
+    return nullptr;
+}
+
+}  // namespace kestrel

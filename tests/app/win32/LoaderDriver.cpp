@@ -1,0 +1,193 @@
+// Drives kestrel-loader.exe from outside, as a user at the keyboard would:
+// finds its window by its caption, opens the about box from the window menu,
+// tabs to "Start download" and presses Space, then reads the status list until
+// the download has ended. Prints the window's place for a screenshot.
+// "LoaderDriver close" closes the window instead.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <cwchar>
+
+#include <windows.h>
+
+namespace {
+
+constexpr wchar_t kCaption[] = L"IXO V2718 Loader v1.1";
+constexpr int kStart = 1002;
+constexpr int kStatusList = 1005;
+constexpr int kProgressBar = 1010;
+constexpr int kLinkDropDown = 1007;
+
+int Fail(const char* what) {
+    std::printf("FAIL: %s\n", what);
+    return 1;
+}
+
+template <typename Found>
+auto Await(Found found, int seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    auto result = found();
+    while (!result && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        result = found();
+    }
+    return result;
+}
+
+std::wstring Text(HWND window) {
+    wchar_t text[256] = {};
+    ::SendMessageW(window, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+std::vector<std::wstring> Lines(HWND list) {
+    std::vector<std::wstring> lines;
+    const auto count = ::SendMessageW(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        std::wstring line(static_cast<std::size_t>(::SendMessageW(list, LB_GETTEXTLEN, i, 0)) + 1, L'\0');
+        line.resize(
+            static_cast<std::size_t>(::SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.data()))));
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+void Press(WORD key) {
+    INPUT input[2] = {};
+    input[0].type = input[1].type = INPUT_KEYBOARD;
+    input[0].ki.wVk = input[1].ki.wVk = key;
+    input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    ::SendInput(2, input, sizeof(INPUT));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+}
+
+HWND Focused(HWND dialog) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    ::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &info);
+    return info.hwndFocus;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    // Found once it is shown, after its initialisation.
+    HWND dialog = Await(
+        [] {
+            HWND found = ::FindWindowW(L"#32770", kCaption);
+            return found != nullptr && ::IsWindowVisible(found) ? found : nullptr;
+        },
+        60);
+    if (dialog == nullptr) {
+        return Fail("no window with the caption \"IXO V2718 Loader v1.1\"");
+    }
+    if (argc > 1 && std::wstring(argv[1]) == L"close") {
+        ::PostMessageW(dialog, WM_CLOSE, 0, 0);
+        return Await([] { return ::FindWindowW(L"#32770", kCaption) == nullptr; }, 10) ? 0 : Fail("still open");
+    }
+    std::printf("window: IXO V2718 Loader v1.1\n");
+
+    // The window menu's entry opens the about box; OK closes it.
+    ::PostMessageW(dialog, WM_SYSCOMMAND, 0x0010, 0);
+    // Found once its controls are made.
+    const auto aboutBox = [] {
+        HWND found = ::FindWindowW(L"#32770", L"Info");
+        wchar_t ok[8] = {};
+        if (found != nullptr) {
+            ::SendMessageW(::GetDlgItem(found, IDOK), WM_GETTEXT, 8, reinterpret_cast<LPARAM>(ok));
+        }
+        return std::wcscmp(ok, L"OK") == 0 ? found : nullptr;
+    };
+    HWND about = Await(aboutBox, 10);
+    if (about == nullptr) {
+        return Fail("the window menu's command 0x0010 opened no about box");
+    }
+    ::PostMessageW(about, WM_COMMAND, IDOK, 0);
+    if (!Await([] { return ::FindWindowW(L"#32770", L"Info") == nullptr; }, 10)) {
+        return Fail("OK did not close the about box");
+    }
+
+    // The drop-down's open list is wide enough for its longest entry, which is
+    // wider than the closed box. Measured in the template's font.
+    HWND dropDown = ::GetDlgItem(dialog, kLinkDropDown);
+    HDC dc = ::GetDC(dialog);
+    HFONT font = ::CreateFontW(-::MulDiv(8, ::GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, 0, 0, 0,
+                               DEFAULT_CHARSET, 0, 0, 0, 0, L"MS Shell Dlg");
+    ::SelectObject(dc, font);
+    int widest = 0;
+    for (LRESULT i = 0; i < ::SendMessageW(dropDown, CB_GETCOUNT, 0, 0); ++i) {
+        wchar_t entry[256] = {};
+        ::SendMessageW(dropDown, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry));
+        SIZE size{};
+        ::GetTextExtentPoint32W(dc, entry, static_cast<int>(wcslen(entry)), &size);
+        widest = std::max(widest, static_cast<int>(size.cx));
+    }
+    ::ReleaseDC(dialog, dc);
+    ::DeleteObject(font);
+    RECT closed{};
+    ::GetWindowRect(dropDown, &closed);
+    const auto dropped = ::SendMessageW(dropDown, CB_GETDROPPEDWIDTH, 0, 0);
+    std::printf("drop-down: closed %ld, open %lld, longest entry %d\n", closed.right - closed.left,
+                static_cast<long long>(dropped), widest);
+    if (widest <= closed.right - closed.left || dropped < widest) {
+        return Fail("the open drop-down is narrower than its longest entry");
+    }
+
+    // From "..." the tab order leads over the path field to "Start download".
+    ::SetForegroundWindow(dialog);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    HWND start = ::GetDlgItem(dialog, kStart);
+    Press(VK_TAB);
+    Press(VK_TAB);
+    if (Focused(dialog) != start) {
+        return Fail("two tabs from \"...\" did not reach \"Start download\"");
+    }
+    Press(VK_SPACE);
+
+    // While the box erases, Escape does nothing, and closing the window asks
+    // first: answered no, the download goes on.
+    HWND list = ::GetDlgItem(dialog, kStatusList);
+    const auto erasing = [list] {
+        const auto lines = Lines(list);
+        return !lines.empty() && lines.back() == L"Erasing flash... ";
+    };
+    if (!Await(erasing, 30)) {
+        return Fail("no \"Erasing flash... \" line");
+    }
+    Press(VK_ESCAPE);
+    ::PostMessageW(dialog, WM_CLOSE, 0, 0);
+    const auto questionBox = [dialog] {
+        HWND found = nullptr;
+        do {
+            found = ::FindWindowExW(nullptr, found, L"#32770", kCaption);
+        } while (found == dialog);
+        return found;
+    };
+    HWND question = Await(questionBox, 10);
+    if (question == nullptr || !::IsWindow(dialog)) {
+        return Fail("closing during the download asked nothing");
+    }
+    ::PostMessageW(question, WM_COMMAND, IDNO, 0);
+    const auto ended = [list] {
+        const auto lines = Lines(list);
+        return !lines.empty() && (lines.back() == L"FLASHING SUCCESSFULL" || lines.back().rfind(L"Error: ", 0) == 0) &&
+               ::IsWindowEnabled(::GetDlgItem(::GetParent(list), kStart));
+    };
+    const bool done = Await(ended, 120);
+    for (const auto& line : Lines(list)) {
+        std::printf("line: %ls\n", line.c_str());
+    }
+    RECT place{};
+    ::GetWindowRect(dialog, &place);
+    std::printf("place: %ldx%ld+%ld+%ld\n", place.right - place.left, place.bottom - place.top, place.left, place.top);
+    if (!done) {
+        return Fail("the download did not end within 120 s");
+    }
+    const std::wstring bar = Text(::GetDlgItem(dialog, kProgressBar));
+    std::printf("bar: %ls\n", bar.c_str());
+    return bar == L"Reading data 100%" ? 0 : Fail("the bar does not show the read-back's end");
+}
