@@ -46,6 +46,11 @@ std::optional<std::size_t> FindLinkMenuEntry(const std::vector<LinkMenuEntry>& e
     return std::nullopt;
 }
 
+bool SelectsALink(const std::string& name) {
+    const LinkChoice choice = ChooseLink(name);
+    return choice.kind != LinkChoice::Kind::None && choice.refusal == 0;
+}
+
 std::optional<int> ScrolledTopLine(int lineCount) {
     if (lineCount > 2) {
         return lineCount - 3;

@@ -31,6 +31,10 @@ std::vector<UsbDeviceInfo> ListUsbBoxes(UsbDriver& driver);
 // The index of the entry that `name` selects: its text in any case, or its link
 // name exactly.
 std::optional<std::size_t> FindLinkMenuEntry(const std::vector<LinkMenuEntry>& entries, const std::string& name);
+// True when `name` selects a link by the session's own rule ("COMn" for any n,
+// a device path, "USB:SERIAL", ...), so that a port given on the command line
+// that the drop-down does not offer is added to it, as the CLI would open it.
+bool SelectsALink(const std::string& name);
 
 // After a line was added: the line the status list shows at its top, counted
 // from 0, so that the three newest lines are the first in view. None with 1 or

@@ -204,7 +204,7 @@ bool Ckestrel2Dlg::PreselectPort(const QString& name) {
         }
     }
     if (index < 0) {
-        if (!name.contains(QLatin1Char('/'))) {
+        if (!SelectsALink(name.toStdString())) {
             return false;
         }
         linkDropDown_->addItem(name, name);

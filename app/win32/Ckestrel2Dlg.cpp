@@ -51,7 +51,7 @@ bool Ckestrel2Dlg::PreselectPort(const std::string& name) {
         preferredEntry_ = *found;
         return true;
     }
-    if (name.rfind("\\\\.\\", 0) != 0) {
+    if (!SelectsALink(name)) {
         return false;
     }
     entries_.push_back({name, name, name});
