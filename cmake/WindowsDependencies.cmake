@@ -13,6 +13,13 @@ endif()
 add_library(CLI11::CLI11 INTERFACE IMPORTED)
 set_target_properties(CLI11::CLI11 PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${KESTREL_CLI11_INCLUDE})
 
+# The tests' JSON parser, header-only too, beside it.
+if(NOT EXISTS ${KESTREL_CLI11_INCLUDE}/nlohmann/json.hpp AND EXISTS /usr/include/nlohmann/json.hpp)
+  file(COPY /usr/include/nlohmann DESTINATION ${KESTREL_CLI11_INCLUDE})
+endif()
+add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
+set_target_properties(nlohmann_json::nlohmann_json PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${KESTREL_CLI11_INCLUDE})
+
 # googletest from Debian's sources, built for the target.
 if(BUILD_TESTING OR NOT DEFINED BUILD_TESTING)
   set(KESTREL_GOOGLETEST_SOURCE /usr/src/googletest)
