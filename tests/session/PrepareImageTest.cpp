@@ -92,9 +92,10 @@ TEST(PrepareImage, EachFileGivesItsReaderLinesAndImage) {
         EXPECT_EQ(status.lines(), c.lines);
         EXPECT_EQ(session->sourceOpenError, c.openError);
         EXPECT_EQ(reported, c.openError);
-        if (c.outcome == O::Success)
+        if (c.outcome == O::Success) {
             EXPECT_TRUE(Bytes(session->OutputBuffer.data(), session->OutputBuffer.data() + session->outputLength) ==
                         c.image);
+        }
     }
     std::filesystem::current_path(before);
     release.request_stop();
