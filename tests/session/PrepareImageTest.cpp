@@ -123,7 +123,8 @@ TEST(PrepareImage, SizeLimitsAtTheirEdges) {
         EXPECT_EQ(session->LoadSourceFile(dir.Write(file, content)), result);
         EXPECT_EQ(status.lines(), lines);
         if (result == 0) {
-            EXPECT_TRUE(std::equal(content.begin(), content.end(), session->SourceBuffer.begin()));
+            EXPECT_TRUE(Bytes(session->SourceBuffer.data(), session->SourceBuffer.data() + session->sourceLength) ==
+                        content);
         }
     }
 }
