@@ -82,7 +82,7 @@ TEST(RunDownload, EachOutcomeWithItsLines) {
         {files.mot, {}, O::Cancelled, Concat({Prepared(16), {kWaiting, "Error: download cancelled"}}), kCancel},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.lines.back());
+        SCOPED_TRACE(::testing::Message() << "row " << &c - cases.data() << ": " << c.lines.back());
         SimulatedBox box(c.behaviour);
         box.driver.Device(box.slot).present = c.extra != kUnplugged;
         box.status.AppendStatus("a line of the download before");
