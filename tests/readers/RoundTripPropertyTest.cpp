@@ -8,70 +8,36 @@
 
 #include "builders/OutputDataSelfProg.h"
 #include "readers/ExtractDataMOT.h"
-#include "support/SRecordWriter.h"
+#include "support/Firmware.h"
 
 // Random firmware written as S-records and read back: the reader and the builder
 // together must lay out exactly what a plain fill of the window gives.
-namespace kestrel {
+namespace kestrel::testing {
 namespace {
 
-using testing::FirmwareBlock;
-using testing::SRecordStyle;
-using Bytes = std::vector<std::uint8_t>;
-
-constexpr std::uint32_t kWindowStart = 0xE0000;
 constexpr std::uint32_t kWindowEnd = 0x100000;
-constexpr std::size_t kImageLength = 6 + (kWindowEnd - kWindowStart);
-
-struct Firmware {
-    std::vector<FirmwareBlock> blocks;
-    std::size_t bytesPerLine;
-    SRecordStyle style;
-};
-
-// Blocks at random places in the window, the first at its start; they may
-// overlap, and may be as short as one byte or reach the window's last byte.
-Firmware RandomFirmware(std::mt19937& random) {
-    auto pick = [&random](std::uint32_t low, std::uint32_t high) {
-        return std::uniform_int_distribution<std::uint32_t>(low, high)(random);
-    };
-    Firmware firmware;
-    const std::uint32_t count = pick(1, 12);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const std::uint32_t length = pick(1, pick(0, 3) == 0 ? 4000 : 300);
-        std::uint32_t address = i == 0 ? kWindowStart : pick(kWindowStart, kWindowEnd - length);
-        if (i > 0 && pick(0, 9) == 0) {
-            address = kWindowEnd - length;  // up to the last byte of the window
-        }
-        FirmwareBlock block{address, Bytes(length)};
-        for (auto& byte : block.bytes)
-            byte = static_cast<std::uint8_t>(pick(0, 255));
-        firmware.blocks.push_back(std::move(block));
-    }
-    // 251 data bytes fill an S2 line's byte count of 255.
-    firmware.bytesPerLine = pick(0, 2) == 0 ? 251 : pick(1, 64);
-    firmware.style.lowerCase = pick(0, 1) == 1;
-    firmware.style.lineEnd = pick(0, 3) == 0 ? "\n" : "\r\n";
-    return firmware;
-}
-
-// The image by a plain fill: head, 0xFF, then each block where it belongs, later ones on top.
-Bytes ReferenceImage(const std::vector<FirmwareBlock>& blocks) {
-    Bytes image = {0x00, 0x01, 0x00, 0x02, 0x00, 0x00};
-    image.resize(kImageLength, 0xFF);
-    for (const auto& block : blocks) {
-        std::copy(block.bytes.begin(), block.bytes.end(), image.begin() + 6 + (block.address - kWindowStart));
-    }
-    return image;
-}
 
 TEST(RoundTripProperty, RandomFirmwareReadsLineByLineAndBuildsToThePlainFill) {
-    Bytes image(kImageLength);
+    Bytes image(6 + kWindowEnd - kWindowStart);
     for (std::uint32_t seed = 1; seed <= 1500; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         std::mt19937 random(seed);
-        const Firmware firmware = RandomFirmware(random);
-        const std::string text = testing::WriteSRecordFile(firmware.blocks, firmware.bytesPerLine, firmware.style);
+        const auto pick = [&random](std::uint32_t low, std::uint32_t high) {
+            return std::uniform_int_distribution<std::uint32_t>(low, high)(random);
+        };
+        // Blocks at random places, the first at the window's start, others up to
+        // its last byte; they may overlap and be as short as one byte.
+        std::vector<FirmwareBlock> blocks(pick(1, 12));
+        for (std::size_t i = 0; i < blocks.size(); ++i) {
+            const std::uint32_t length = pick(1, pick(0, 3) == 0 ? 4000 : 300);
+            const std::uint32_t address = pick(kWindowStart, kWindowEnd - length);
+            blocks[i] = {i == 0 ? kWindowStart : pick(0, 9) == 0 ? kWindowEnd - length : address, Bytes(length)};
+            std::generate(blocks[i].bytes.begin(), blocks[i].bytes.end(), [&] { return pick(0, 255); });
+        }
+        // 251 data bytes fill an S2 line's byte count of 255.
+        const std::size_t perLine = pick(0, 2) == 0 ? 251 : pick(1, 64);
+        const SRecordStyle style{.lowerCase = pick(0, 1) == 1, .lineEnd = pick(0, 3) == 0 ? "\n" : "\r\n"};
+        const std::string text = WriteSRecordFile(blocks, perLine, style);
 
         RecordList records;
         ExtractFailure failure;
@@ -80,14 +46,13 @@ TEST(RoundTripProperty, RandomFirmwareReadsLineByLineAndBuildsToThePlainFill) {
         ASSERT_EQ(failure.kind, ExtractFailure::Kind::None) << "failed at line " << failure.line;
         // Each data line comes back as one record with its address and its bytes, in file order.
         std::size_t index = 0;
-        for (const auto& block : firmware.blocks) {
-            for (std::size_t at = 0; at < block.bytes.size(); at += firmware.bytesPerLine, ++index) {
+        for (const auto& block : blocks) {
+            for (std::size_t at = 0; at < block.bytes.size(); at += perLine, ++index) {
                 ASSERT_LT(index, records.size());
                 const DataRecord& record = records.at(index);
                 ASSERT_EQ(record.address, block.address + at);
-                ASSERT_EQ(record.length, std::min(firmware.bytesPerLine, block.bytes.size() - at));
-                ASSERT_TRUE(std::equal(record.data.begin(), record.data.begin() + record.length,
-                                       block.bytes.begin() + static_cast<std::ptrdiff_t>(at)));
+                ASSERT_TRUE(Bytes(record.data.begin(), record.data.begin() + record.length) ==
+                            Slice(block.bytes, at, std::min(at + perLine, block.bytes.size())));
             }
         }
         ASSERT_EQ(records.size(), index);
@@ -95,11 +60,10 @@ TEST(RoundTripProperty, RandomFirmwareReadsLineByLineAndBuildsToThePlainFill) {
 
         std::fill(image.begin(), image.end(), 0x00);
         std::uint32_t length = 0;
-        ASSERT_EQ(OutputDataSelfProg().BuildOutput(records, image.data(), length, kImageLength), 0);
-        ASSERT_EQ(length, kImageLength);
-        ASSERT_TRUE(image == ReferenceImage(firmware.blocks));
+        ASSERT_EQ(OutputDataSelfProg().BuildOutput(records, image.data(), length, image.size()), 0);
+        ASSERT_TRUE(Slice(image, 0, length) == SelfProgImage(blocks)) << "the plain fill, later blocks on top";
     }
 }
 
 }  // namespace
-}  // namespace kestrel
+}  // namespace kestrel::testing

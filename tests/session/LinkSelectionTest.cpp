@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "emulator/PseudoTerminal.h"
@@ -23,74 +25,63 @@ std::string LinkState(const DataConverter& session) {
     return state;
 }
 
-TEST(OpenInterface, EachNameGivesItsPortResultLinesAndLink) {
-    emulator::PseudoTerminal line;
-    ASSERT_TRUE(line.Create()) << line.Error();
-    const Lines unknown = {"Error: unknown interface"};
-    constexpr int kAnyRefusal = 99;  // non-zero, and not the refusal of a bad COM number
-    struct Case {
-        std::string name;
-        int port;  // a COM port is never opened here: it may reach a real serial line
-        int result;
-        Lines lines;
-        std::string link;
-    };
-    const std::vector<Case> cases = {
-        {"com3", 3, 0, {}, ""},
-        {"Com3", 3, 0, {}, ""},
-        {"COM1", 1, 0, {}, ""},
-        {"COM9", 9, 0, {}, ""},
-        {"COM12", 12, 0, {}, ""},
-        {"COM123456789", 123456789, 0, {}, ""},
-        {"COM0", 0, 4, unknown, "2 serial"},
-        {"COM01", 0, 4, unknown, "2 serial"},
-        {"COM1X", 0, 4, unknown, "2 serial"},
-        {"COM1234567890", 0, 4, unknown, "2 serial"},
-        {"COMX", 0, 4, unknown, "2 serial"},
-        {"COM", 0, 4, unknown, "2 serial"},
-        {"usb", 0, 0, {}, "1 usb open"},
-        {"USB", 0, 0, {}, "1 usb open"},
-        {"USB1", 0, kAnyRefusal, unknown, "0"},
-        {"LPT1", 0, kAnyRefusal, unknown, "0"},
-        {"", 0, kAnyRefusal, unknown, "0"},
-        {line.SlavePath(), 0, 0, {}, "2 serial open"},
-        {"/dev/kestrel-no-such-port", 0, -1, {"Error: cannot open comport"}, "2 serial"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE("name \"" + c.name + "\"");
-        const LinkChoice choice = ChooseLink(c.name);
-        EXPECT_EQ(choice.port, c.port);
-        if (choice.port != 0) {  // whatever the row says: never opened
-            EXPECT_EQ(choice.kind, LinkChoice::Kind::Serial);
-            EXPECT_EQ(SerialLink::DeviceForPort(choice.port), "/dev/ttyS" + std::to_string(c.port - 1));
-            continue;
+// "COM" and a decimal number n from 1 is port n, anything else no port. A COM
+// port is never opened here: it may reach a real serial line.
+TEST(ChooseLink, ComAndADecimalNumberFromOneIsThatPort) {
+    const std::vector<std::pair<std::string, int>> cases = {
+        {"com3", 3}, {"COM1", 1},  {"COM12", 12}, {"COM123456789", 123456789},
+        {"COM0", 0}, {"COM01", 0}, {"COM1X", 0},  {"COM1234567890", 0},
+        {"COMX", 0}, {"COM", 0}};
+    for (const auto& [name, port] : cases) {
+        SCOPED_TRACE(name);
+        const LinkChoice choice = ChooseLink(name);
+        EXPECT_EQ(choice.kind, LinkChoice::Kind::Serial);
+        EXPECT_EQ(choice.port, port);
+        EXPECT_EQ(choice.refusal != 0, port == 0);
+        if (port != 0) {
+            EXPECT_EQ(SerialLink::DeviceForPort(port), "/dev/ttyS" + std::to_string(port - 1));
         }
-        SimulatedBox box;
-        {
-            DataConverter session(box.status, box.Options());
-            const int result = session.OpenInterface(c.name, 115200);
-            if (c.result == kAnyRefusal) {
-                EXPECT_TRUE(result != 0 && result != 4) << result;
-            } else {
-                EXPECT_EQ(result, c.result);
-            }
-            EXPECT_EQ(box.status.lines(), c.lines);
-            EXPECT_EQ(LinkState(session), c.link);
-        }
-        EXPECT_FALSE(box.driver.IsOpen(box.slot)) << "ending the session closes the device";
     }
     // '[' lies between the upper- and lower-case letters: folding must not make it equal to '{'.
     EXPECT_NE(CompareIgnoringCase("[", "{"), 0);
 }
 
+TEST(OpenInterface, EachNameGivesItsResultLinesAndLink) {
+    emulator::PseudoTerminal line;
+    ASSERT_TRUE(line.Create()) << line.Error();
+    const Lines unknown = {"Error: unknown interface"};
+    constexpr int kAnyRefusal = 99;
+    for (const auto& [name, result, lines, link] : std::vector<std::tuple<std::string, int, Lines, std::string>>{
+             {"COM0", 4, unknown, "2 serial"},
+             {"usb", 0, {}, "1 usb open"},
+             {"USB1", kAnyRefusal, unknown, "0"},
+             {"", kAnyRefusal, unknown, "0"},
+             {line.SlavePath(), 0, {}, "2 serial open"},
+             {"/dev/kestrel-no-such-port", -1, {"Error: cannot open comport"}, "2 serial"},
+         }) {
+        SCOPED_TRACE("name \"" + name + "\"");
+        SimulatedBox box;
+        {
+            DataConverter session(box.status, box.Options());
+            const int opened = session.OpenInterface(name, 115200);
+            EXPECT_TRUE(result == kAnyRefusal ? opened != 0 : opened == result) << opened;
+            EXPECT_EQ(box.status.lines(), lines);
+            EXPECT_EQ(LinkState(session), link);
+        }
+        EXPECT_FALSE(box.driver.IsOpen(box.slot)) << "ending the session closes the device";
+    }
+}
+
+// "USB" takes the lowest of ten indices that opens and takes the settings; a
+// name that selects nothing afterwards leaves that link alone.
 TEST(OpenInterface, UsbTakesTheLowestOfTenIndicesThatAcceptsTheSettings) {
     for (const bool plugged : {false, true}) {
         SCOPED_TRACE(plugged ? "devices plugged" : "no device");
         SimulatedBox box;
         auto& driver = box.driver;
         driver.Device(0).present = plugged;
-        if (plugged) {
-            driver.Device(0).refuseOpen = true;
+        driver.Device(0).refuseOpen = true;
+        if (plugged) {  // index 1 refuses the baud rate, 2 and 3 would do
             driver.Device(driver.AddDevice()).refuseBaudRate = true;
             driver.AddDevice();
             driver.AddDevice();
@@ -100,27 +91,18 @@ TEST(OpenInterface, UsbTakesTheLowestOfTenIndicesThatAcceptsTheSettings) {
             EXPECT_EQ(box.opened, plugged ? 0 : -1);
             EXPECT_EQ(driver.Calls().openIndices,
                       (plugged ? std::vector<int>{0, 1, 2} : std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+            EXPECT_NE(session->OpenInterface("LPT1", 115200), 0);
             EXPECT_EQ(LinkState(*session), plugged ? "1 usb open" : "1 usb");
-            EXPECT_EQ(box.status.lines(), (plugged ? Lines{} : Lines{"Error: cannot open Ixo Serial Device"}));
+            EXPECT_EQ(box.status.lines(),
+                      (plugged ? Lines{"Error: unknown interface"}
+                               : Lines{"Error: cannot open Ixo Serial Device", "Error: unknown interface"}));
             if (plugged) {
-                EXPECT_FALSE(driver.IsOpen(1)) << "a device that refused the settings is released";
-                EXPECT_TRUE(driver.IsOpen(2));
-                EXPECT_FALSE(driver.IsOpen(3));
+                EXPECT_EQ((std::vector<bool>{driver.IsOpen(1), driver.IsOpen(2), driver.IsOpen(3)}),
+                          (std::vector<bool>{false, true, false}));
             }
         }
         EXPECT_FALSE(plugged && driver.IsOpen(2)) << "ending the session closes the device";
     }
-}
-
-// A name that selects nothing leaves the link of an earlier open as it was.
-TEST(OpenInterface, ARefusedNameLeavesTheOpenLinkAlone) {
-    SimulatedBox box;
-    auto session = box.OpenSession();
-    ASSERT_EQ(box.opened, 0);
-    EXPECT_NE(session->OpenInterface("LPT1", 115200), 0);
-    EXPECT_EQ(LinkState(*session), "1 usb open");
-    EXPECT_TRUE(box.driver.IsOpen(box.slot));
-    EXPECT_EQ(box.status.lines(), Lines{"Error: unknown interface"});
 }
 
 }  // namespace
