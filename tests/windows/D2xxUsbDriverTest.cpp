@@ -94,7 +94,7 @@ const D2xxRow kRows[] = {
      UsbOpenProblem::NoDevice,
      "Error: cannot open Ixo Serial Device"},
     {"RefusedSettings",
-     "A1,refuse-data",
+     "A1,refuse-framing",
      "FTD2XX.dll",
      "USB:A1",
      {"A1"},

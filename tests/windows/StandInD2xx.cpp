@@ -3,8 +3,8 @@
 // D2XX driver run end to end without hardware.
 //
 // KESTREL_D2XX_BOXES lists the boxes, ';' between boxes: a serial number, then
-// ',' and words that change the box: type2, refuse-open, refuse-baud,
-// refuse-data, silent-STAGE, hang-up-STAGE (STAGE as kestrel-box takes it).
+// ',' and words that change the box: refuse-open, refuse-baud, refuse-framing,
+// or a kestrel-box scenario (type2, silent-STAGE, hang-up-STAGE, ...).
 // KESTREL_D2XX_IMAGES, if set, is a folder: every close writes the image the
 // box last received to SERIAL.img there.
 #include <cstdio>
@@ -18,7 +18,7 @@
 
 #include <windows.h>
 
-#include "emulator/BoxOptions.h"
+#include "emulator/BoxScenarios.h"
 #include "emulator/SimulatedUsbDriver.h"
 #include "links/Clock.h"
 
@@ -40,23 +40,17 @@ std::string Environment(const char* name) {
     return value == nullptr ? std::string() : value;
 }
 
+// A box's words: what only the device does (refuse its opener, the rate or the
+// framing), else a scenario of the emulated box by its name.
 bool ApplyWord(const std::string& word, SimulatedUsbDevice& box) {
-    const auto stageAfter = [&word](const char* prefix) {
-        const std::size_t length = std::strlen(prefix);
-        return word.compare(0, length, prefix) == 0 ? kestrel::emulator::ParseStage(word.substr(length)) : std::nullopt;
-    };
-    if (word == "type2") {
-        box.behaviour.firmwareType = 2;
-    } else if (word == "refuse-open") {
+    if (word == "refuse-open") {
         box.refuseOpen = true;
     } else if (word == "refuse-baud") {
         box.refuseBaudRate = true;
-    } else if (word == "refuse-data") {
+    } else if (word == "refuse-framing") {
         box.refuseDataCharacteristics = true;
-    } else if (const auto silent = stageAfter("silent-")) {
-        box.behaviour.silentAt = *silent;
-    } else if (const auto hangUp = stageAfter("hang-up-")) {
-        box.behaviour.hangUpAt = *hangUp;
+    } else if (const auto scenario = kestrel::emulator::FindScenario(word)) {
+        box.behaviour = scenario->behaviour;
     } else {
         return false;
     }
