@@ -11,5 +11,10 @@ namespace kestrel {
 // with letters beyond ASCII opens there too.
 std::FILE* OpenFile(const std::string& utf8Path, const char* mode);
 std::filesystem::path PathFromUtf8(const std::string& utf8Path);
+// The way back: a path as UTF-8 text, whatever the system's own encoding.
+inline std::string Utf8FromPath(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return {text.begin(), text.end()};
+}
 
 }  // namespace kestrel

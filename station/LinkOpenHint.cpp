@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "links/FileOpen.h"
 #include "links/SerialLink.h"
 #include "links/UsbDriver.h"
 #include "session/LinkNames.h"
@@ -26,7 +27,7 @@ std::string LinkOpenHint(const std::string& linkName) {
     // The device's state as the system reports it; opening it again to learn
     // more could disturb a port that another program holds.
     std::error_code error;
-    const auto status = std::filesystem::status(device, error);
+    const auto status = std::filesystem::status(PathFromUtf8(device), error);
     if (error) {
         return device + ": " + error.message();
     }

@@ -219,8 +219,7 @@ std::string PortKey(const std::string& linkName, UsbDriver& usb, std::vector<Usb
         const std::string device = choice.device.empty() ? SerialLink::DeviceForPort(choice.port) : choice.device;
         std::error_code error;
         const auto resolved = std::filesystem::canonical(PathFromUtf8(device), error);
-        const std::u8string utf8 = resolved.u8string();
-        return "device:" + (error ? device : std::string(utf8.begin(), utf8.end()));
+        return "device:" + (error ? device : Utf8FromPath(resolved));
     }
     return {};  // no port: the download says so
 }

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "links/FileOpen.h"
 #include "links/UsbDriver.h"
 #include "session/ExitStatus.h"
 #include "session/Version.h"
@@ -18,8 +19,8 @@ namespace {
 // The record must name the file wherever the log is read later.
 std::string AbsolutePath(const std::string& path) {
     std::error_code error;
-    const auto absolute = std::filesystem::absolute(path, error);
-    return error || path.empty() ? path : absolute.lexically_normal().string();
+    const auto absolute = std::filesystem::absolute(PathFromUtf8(path), error);
+    return error || path.empty() ? path : Utf8FromPath(absolute.lexically_normal());
 }
 
 }  // namespace
