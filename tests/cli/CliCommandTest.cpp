@@ -35,6 +35,7 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
     const std::string noFile = "No such file or directory", flashed = "FLASHING SUCCESSFULL\n";
     const std::vector<Row> rows = {
         {{"--dump-image", out, f.mot}, 0, "Building output data... \n"},
+        {{"--dump-image", out, f.mot}, 0, "Building output data... \n"},  // again, over the image before
         {{"--dump-image", binOut, f.bin}, 0, "Building output data... \n"},
         {{"--dump-image", out, unsupported}, 1, "\nError: unsupported record type in line 2\n"},
         {{"--dump-image", out, "/nonexistent/a.mot"}, 1, "\nError: cannot open sourcefile\n", noFile},

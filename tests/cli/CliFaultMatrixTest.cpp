@@ -56,21 +56,18 @@ TEST_P(FaultMatrix, EndsWithItsErrorLineWithinItsBoundAndFreesThePort) {
     ASSERT_NE(before, "");
     ProcessOptions options{std::chrono::seconds(60), {}, f.signalAfter, f.signal};
     SerialLink holder;
-    const bool chmodded = f.access == Access::Forbidden && ::geteuid() != 0;
     if (f.access == Access::Held) {
         ASSERT_TRUE(holder.Open(box.linkPath, 115200, 0, 2, 8)) << holder.OpenError();
-    } else if (f.access == Access::Forbidden && !chmodded) {  // root itself may open anything: run as nobody
-        options.inChild = [] {
-            if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+    } else if (f.access == Access::Forbidden) {
+        ASSERT_EQ(::chmod(box.device.c_str(), 0), 0);
+        options.inChild = [] {  // root itself may open anything: it runs as nobody
+            if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
                 ::_exit(126);
         };
-    } else if (chmodded) {
-        ASSERT_EQ(::chmod(box.device.c_str(), 0), 0);
     }
     const auto run = Flash({"-q", "--timeout", f.timeout, "-p", port, kMot}, options);
     holder.Close();
-    if (chmodded)
-        ::chmod(box.device.c_str(), 0620);
+    ::chmod(box.device.c_str(), 0620);
     if (run.exitStatus == 126)
         GTEST_SKIP() << "cannot switch to an unprivileged user here";
     const bool portFree = PortOpensAgain(box.linkPath, f.box.empty() || f.box[0] != "--hang-up-at" ? 0 : 2000);

@@ -67,14 +67,10 @@ TEST(JsonLinesStatusList, RateAndTimeLeftFollowTheClockFromTheStageStartAndAResu
     list.Result(DownloadOutcome::VerifyFailed, 8, "", 1.0);
     const auto objects = ParseAll(out.str());
     ASSERT_EQ(objects.size(), 5u);
-    for (const auto& [i, key, value] : std::vector<std::tuple<std::size_t, std::string, double>>{{1, "t", 0.5},
-                                                                                                 {1, "done", 250},
-                                                                                                 {1, "rate", 500},
-                                                                                                 {1, "left", 1.5},
-                                                                                                 {2, "rate", 500},
-                                                                                                 {2, "left", 0},
-                                                                                                 {3, "t", 2.0},
-                                                                                                 {4, "exit", 8}}) {
+    const std::vector<std::tuple<std::size_t, std::string, double>> numbers = {
+        {1, "t", 0.5},    {1, "done", 250}, {1, "rate", 500}, {1, "left", 1.5},
+        {2, "rate", 500}, {2, "left", 0},   {3, "t", 2.0},    {4, "exit", 8}};
+    for (const auto& [i, key, value] : numbers) {
         EXPECT_DOUBLE_EQ(objects[i].at(key).number, value) << i << key;
     }
     for (const auto& [i, key] : {std::pair{0, "rate"}, {0, "left"}, {3, "rate"}, {4, "sha256"}})
