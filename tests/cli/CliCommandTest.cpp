@@ -90,11 +90,11 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.args.empty() ? "no arguments" : row.args.front() + " " + row.args.back());
-        const auto run = Flash(row.args, {.inChild = row.inChild});
+        // Killed after 5 s: a hang fails its row, and a broken download fails the table before ctest gives up on it.
+        const auto run = Flash(row.args, {.deadline = std::chrono::seconds(5), .inChild = row.inChild});
         EXPECT_EQ(run.exitStatus, row.status) << run.err;
         EXPECT_TRUE(run.out.ends_with(row.out) && (!row.out.empty() || row.status == 0 || run.out.empty())) << run.out;
         EXPECT_NE(run.err.find(row.err), std::string::npos) << run.err;
-        EXPECT_LT(run.seconds, 5);
     }
     EXPECT_EQ(ReadFile(out), std::string(f.motImage.begin(), f.motImage.end()));
     EXPECT_EQ(ReadFile(binOut), std::string(f.binImage.begin(), f.binImage.end()));  // as it is, header and all
