@@ -2,22 +2,17 @@
 
 // kestrel-flash and kestrel-box as separate processes, as a user or a script runs them.
 #include <fcntl.h>
-#include <grp.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <iterator>
-#include <optional>
 #include <sstream>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "links/SerialLink.h"
@@ -62,33 +57,21 @@ struct ProcessResult {
 };
 
 struct ProcessOptions {
-    std::chrono::milliseconds deadline{20000};
-    std::optional<uid_t> runAs{};  // switch to this user (and its group) before exec
-    // Sent once the process has written `signalAfter` to stdout.
-    std::string signalAfter{};
+    std::chrono::milliseconds deadline{20000};  // then it is killed
+    std::function<void()> inChild{};  // just before exec: another stdout, user or limit; _exit(126) if refused
+    std::string signalAfter{};        // `signalToSend` goes once stdout shows this
     int signalToSend = 0;
-    std::optional<int> stdoutTo{};          // stdout on this descriptor instead of the pipe; -1: closed
-    std::optional<rlim_t> fileSizeLimit{};  // the most a file may grow to, as on a full disk
 };
 
-// Starts `argv` (argv[0] a path) with its stdout on a pipe, read from `out`,
-// and its stderr into the file `errPath`.
-inline pid_t Spawn(const Lines& argv, int& out, const std::string& errPath, const ProcessOptions& options = {}) {
-    int pipe[2];
-    if (::pipe2(pipe, O_CLOEXEC) != 0)
-        throw std::system_error(errno, std::generic_category(), "pipe2");
+// Runs `argv` (argv[0] a path) with its stdout and stderr in the files `outPath` and `errPath`.
+inline pid_t Spawn(const Lines& argv, const std::string& outPath, const std::string& errPath,
+                   const std::function<void()>& inChild = {}) {
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ::dup2(pipe[1], STDOUT_FILENO);
+        ::dup2(::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644), STDOUT_FILENO);
         ::dup2(::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644), STDERR_FILENO);
-        const auto& runAs = options.runAs;
-        if (runAs && (::setgroups(0, nullptr) != 0 || ::setgid(*runAs) != 0 || ::setuid(*runAs) != 0))
-            ::_exit(126);
-        if (options.stdoutTo)
-            *options.stdoutTo < 0 ? ::close(STDOUT_FILENO) : ::dup2(*options.stdoutTo, STDOUT_FILENO);
-        if (const rlimit limit{options.fileSizeLimit.value_or(0), options.fileSizeLimit.value_or(0)};
-            options.fileSizeLimit && (::signal(SIGXFSZ, SIG_IGN) == SIG_ERR || ::setrlimit(RLIMIT_FSIZE, &limit) != 0))
-            ::_exit(126);
+        if (inChild)
+            inChild();
         std::vector<char*> args;
         for (const auto& arg : argv)
             args.push_back(const_cast<char*>(arg.c_str()));
@@ -96,59 +79,39 @@ inline pid_t Spawn(const Lines& argv, int& out, const std::string& errPath, cons
         ::execv(args[0], args.data());
         ::_exit(127);
     }
-    ::close(pipe[1]);
-    out = pipe[0];
     return pid;
 }
 
-// Reads what is there on `fd` into `into`; false at end of file.
-inline bool Drain(int fd, std::string& into) {
-    char buffer[4096];
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n > 0)
-        into.append(buffer, static_cast<std::size_t>(n));
-    return n > 0 || (n < 0 && errno == EINTR);
-}
-
-inline int ExitStatusOf(pid_t pid) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Runs kestrel-flash with `args` and collects its output until it ends or the
-// deadline passes; a process still running then is killed.
-inline ProcessResult Flash(const Lines& args, const ProcessOptions& options = {}) {
+// Runs `argv` until it ends or the deadline passes, when it is killed.
+inline ProcessResult RunProcess(const Lines& argv, const ProcessOptions& options = {}) {
     using Clock = std::chrono::steady_clock;
     const TempDir dir;
-    const std::string errPath = (dir.Path() / "stderr").string();
-    Lines argv = {kFlash};
-    argv.insert(argv.end(), args.begin(), args.end());
+    const std::string outPath = (dir.Path() / "stdout").string(), errPath = (dir.Path() / "stderr").string();
     ProcessResult result;
-    int out = -1;
     const auto start = Clock::now();
-    const pid_t pid = Spawn(argv, out, errPath, options);
+    const pid_t pid = Spawn(argv, outPath, errPath, options.inChild);
     bool signalled = options.signalAfter.empty();
-    for (pollfd fd{out, POLLIN, 0};;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(start + options.deadline - Clock::now());
-        if (left.count() <= 0) {
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (Clock::now() > start + options.deadline) {
             ::kill(pid, SIGKILL);
             result.timedOut = true;
-            break;
+        } else if (!signalled && ReadFile(outPath).find(options.signalAfter) != std::string::npos) {
+            signalled = ::kill(pid, options.signalToSend) == 0;
         }
-        if (::poll(&fd, 1, static_cast<int>(left.count())) > 0 && !Drain(out, result.out))
-            break;
-        if (!signalled && result.out.find(options.signalAfter) != std::string::npos) {
-            ::kill(pid, options.signalToSend);
-            signalled = true;
-        }
+        ::usleep(2000);
     }
-    ::close(out);
-    result.exitStatus = ExitStatusOf(pid);
+    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    result.out = ReadFile(outPath);
     result.err = ReadFile(errPath);
     return result;
+}
+
+inline ProcessResult Flash(const Lines& args, const ProcessOptions& options = {}) {
+    Lines argv = {kFlash};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProcess(argv, options);
 }
 
 // kestrel-box as a separate process, reached through a link in a fresh
@@ -158,12 +121,10 @@ public:
     explicit BoxProcess(const Lines& scenario = {}) {
         Lines argv = {KESTREL_BOX, "--link", linkPath, "--save-image", (dir.Path() / "received-%d.bin").string()};
         argv.insert(argv.end(), scenario.begin(), scenario.end());
-        pid_ = Spawn(argv, out_, errPath_);
-        std::string out;
-        pollfd fd{out_, POLLIN, 0};
-        while (out.find('\n') == std::string::npos && ::poll(&fd, 1, 5000) > 0 && Drain(out_, out)) {
-        }
-        device = out.substr(0, out.find('\n'));
+        pid_ = Spawn(argv, outPath_, errPath_);
+        for (int waited = 0; ReadFile(outPath_).find('\n') == std::string::npos && waited < 5000; waited += 2)
+            ::usleep(2000);
+        device = ReadFile(outPath_).substr(0, ReadFile(outPath_).find('\n'));
     }
     ~BoxProcess() { Stop(); }
     BoxProcess(const BoxProcess&) = delete;
@@ -171,12 +132,9 @@ public:
 
     // Ends it with SIGTERM; what it wrote to stderr.
     std::string Stop() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ExitStatusOf(pid_);
-            ::close(out_);
-            pid_ = -1;
-        }
+        if (pid_ > 0 && ::kill(pid_, SIGTERM) == 0)
+            ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
         return ReadFile(errPath_);
     }
     std::string SavedImage(int download) const {
@@ -188,9 +146,8 @@ public:
     std::string device;
 
 private:
-    std::string errPath_ = (dir.Path() / "stderr").string();
+    std::string outPath_ = (dir.Path() / "stdout").string(), errPath_ = (dir.Path() / "stderr").string();
     pid_t pid_ = -1;
-    int out_ = -1;
 };
 
 // The port is free: another program opens it at once. After a hang-up the box
@@ -205,17 +162,6 @@ inline bool PortOpensAgain(const std::string& path, int newLineMs = 0) {
             return opened;
         ::usleep(20000);
     }
-}
-
-// The terminal settings of the device as any program finds them.
-inline std::optional<termios> TerminalSettings(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    termios settings{};
-    const bool read = ::tcgetattr(fd, &settings) == 0;
-    ::close(fd);
-    return read ? std::optional<termios>(settings) : std::nullopt;
 }
 
 }  // namespace kestrel::testing

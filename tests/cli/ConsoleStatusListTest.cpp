@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "cli/ConsoleStatusList.h"
@@ -9,30 +11,26 @@
 namespace kestrel::cli {
 namespace {
 
-// What a list wrote into its two files, lines and progress, with `verbose` set or not.
+// What a list wrote into its two files (not terminals), lines and progress, with `verbose` set or not.
 template <typename Feed>
 std::pair<std::string, std::string> Written(bool verbose, Feed feed) {
-    std::FILE* files[2] = {std::tmpfile(), std::tmpfile()};
-    {
-        ConsoleStatusList status(files[0], files[1], verbose);
-        feed(status);
-    }
-    std::string texts[2];
-    for (int i = 0; i < 2; ++i) {
-        std::rewind(files[i]);
-        for (int c; (c = std::fgetc(files[i])) != EOF;)
-            texts[i] += static_cast<char>(c);
-        std::fclose(files[i]);
-    }
-    return {texts[0], texts[1]};
+    char* texts[2] = {};
+    std::size_t sizes[2] = {};
+    std::FILE* files[2] = {::open_memstream(&texts[0], &sizes[0]), ::open_memstream(&texts[1], &sizes[1])};
+    feed(*std::make_unique<ConsoleStatusList>(files[0], files[1], verbose));
+    std::fclose(files[0]);
+    std::fclose(files[1]);
+    std::pair<std::string, std::string> written{texts[0], texts[1]};
+    std::free(texts[0]);
+    std::free(texts[1]);
+    return written;
 }
 
 TEST(ConsoleStatusList, LinesGoOutExactlyAndProgressIntoAFileOnlyAtEachTenthAndNotWhenQuiet) {
     const auto [lines, shown] = Written(true, [](ConsoleStatusList& status) {
         status.AppendStatus("Writing data... ");
-        for (std::uint32_t done = 0; done <= 131078; done += 1024) {
+        for (std::uint32_t done = 0; done <= 131078; done += 1024)
             status.Progress(ProgressStage::WritingData, done, 131078);
-        }
         status.Progress(ProgressStage::WritingData, 131078, 131078);
         status.AppendStatus("Reading data... ");
     });
@@ -40,9 +38,7 @@ TEST(ConsoleStatusList, LinesGoOutExactlyAndProgressIntoAFileOnlyAtEachTenthAndN
     EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), 11);  // 0 %, every tenth, 100 %
     EXPECT_EQ(shown.find('\r'), std::string::npos);               // no redrawing into a file
     EXPECT_NE(shown.find("Writing data 131078/131078 bytes 100%"), std::string::npos) << shown;
-
-    const auto quiet = Written(false, [](ConsoleStatusList& s) { s.Progress(ProgressStage::ReadingBack, 10, 100); });
-    EXPECT_EQ(quiet.second, "");
+    EXPECT_EQ(Written(false, [](ConsoleStatusList& s) { s.Progress(ProgressStage::ReadingBack, 10, 100); }).second, "");
 }
 
 TEST(ConsoleStatusList, ARateNeedsTimeBehindIt) {

@@ -1,5 +1,5 @@
-// A flashing station run in process: --all-usb over simulated USB boxes that
-// the test plugs in and out while kestrel-flash's rounds go on.
+// A flashing station run in process: simulated USB boxes that the test plugs
+// in and out while kestrel-flash's rounds go on.
 #include <atomic>
 #include <functional>
 #include <future>
@@ -15,8 +15,6 @@
 namespace kestrel::testing {
 namespace {
 
-using emulator::SimulatedUsbDevice;
-
 // Polls until `done` holds; false after 10 s.
 bool Eventually(const std::function<bool()>& done) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -28,23 +26,33 @@ bool Eventually(const std::function<bool()>& done) {
     return true;
 }
 
+// The boxes named, or with none every USB box attached.
+cli::StationOptions Boxes(const Lines& ports, bool wait = false, int repeat = 1) {
+    cli::StationOptions line;
+    line.ports = ports;
+    line.allUsb = ports.empty();
+    line.wait = wait;
+    line.repeat = repeat;
+    return line;
+}
+
 struct Station {
-    Station() {
-        line.allUsb = true;
+    explicit Station(cli::StationOptions options) : line(std::move(options)) {
         request.file = kMot;
-        request.quiet = true;
         request.timeoutSeconds = 5;
-        request.usbDriver = &driver;
+        request.quiet = true;
         request.cancelRequested = [this] { return stop.load(); };
+        request.usbDriver = &driver;
     }
     // A run still going at the end of the test, after a failed assertion, is
     // cancelled: the future's destructor would otherwise wait for it for ever.
     ~Station() { stop = true; }
+    int Run() { return cli::RunStation(line, request); }
     void Start() {
-        run = std::async(std::launch::async, [this] { return cli::RunStation(line, request); });
+        run = std::async(std::launch::async, [this] { return Run(); });
     }
     std::size_t Plug(const std::string& serial, bool refuseOpen = false) {
-        return driver.AddDevice(SimulatedUsbDevice{.behaviour = {}, .refuseOpen = refuseOpen, .serialNumber = serial});
+        return driver.AddDevice({.behaviour = {}, .refuseOpen = refuseOpen, .serialNumber = serial});
     }
     // The tool told the box in `slot` that its read-back matched, and let it go.
     bool Flashed(std::size_t slot) {
@@ -63,41 +71,40 @@ struct Station {
     std::future<int> run;  // last: it ends before the rest goes
 };
 
-TEST(Station, AllUsbFailsAtTheLinkWithoutABoxAndFlashesEveryAttachedBoxAtOnceAndAnEmulatedBoxEveryRound) {
-    Station station;
-    EXPECT_EQ(cli::RunStation(station.line, station.request), kExitLink);
+TEST(Station, AllUsbTakesTheBoxesAttachedNowAPlainUsbLogsTheBoxItOpenedAndNoBoxIsGivenTwice) {
+    Station station(Boxes({}));
+    EXPECT_EQ(station.Run(), kExitLink);  // no box
     station.line.wait = true;
     station.line.waitTimeoutSeconds = 0.3;
-    EXPECT_EQ(cli::RunStation(station.line, station.request), kExitLink);
+    EXPECT_EQ(station.Run(), kExitLink);
 
-    station.Plug("KST-A");
-    station.Plug("KST-B");
-    EXPECT_EQ(cli::RunStation(station.line, station.request), kExitSuccess);
-    station.ExpectFlashed(0, 1);
-    station.ExpectFlashed(1, 1);
-
+    const std::size_t refusing = station.Plug("KST-A", true), b = station.Plug("KST-B");
     // One box by its serial number and by its index is one port given twice: no box is opened.
-    station.line = cli::StationOptions();
-    station.line.ports = {"USB:KST-B", "USB:0", "usb:1"};
-    const auto opened = station.driver.Calls().openIndices.size();
-    EXPECT_EQ(cli::RunStation(station.line, station.request), kExitUsage);
-    EXPECT_EQ(station.driver.Calls().openIndices.size(), opened);
+    station.line = Boxes({"USB:KST-B", "USB:0", "usb:1"});
+    EXPECT_EQ(station.Run(), kExitUsage);
+    EXPECT_EQ(station.driver.Calls().openIndices.size(), 0u);
 
-    // The in-process box serves every round, not only the first.
-    cli::StationOptions rounds;
-    rounds.repeat = 3;
-    station.request.emulate = "ok";
-    EXPECT_EQ(cli::RunStation(rounds, station.request), kExitSuccess);
+    // A plain "USB" tries the boxes in turn: the log names the one that took the download.
+    TempDir dir;
+    station.line = Boxes({"USB"});
+    station.line.logFile = (dir.Path() / "station.log").string();
+    ASSERT_EQ(station.Run(), kExitSuccess);
+    const std::string text = ReadFile(station.line.logFile);
+    EXPECT_NE(text.find("identity: USB 0403:6001 Kestrel box, serial KST-B\n"), std::string::npos) << text;
+
+    station.driver.SetPresent(refusing, false);
+    const std::size_t c = station.Plug("KST-C");
+    station.line = Boxes({});
+    EXPECT_EQ(station.Run(), kExitSuccess);
+    station.ExpectFlashed(b, 2);
+    station.ExpectFlashed(c, 1);
 }
 
 // A technician swaps boxes: each round flashes whichever box is attached now,
 // also one that was not there when the run began, until interrupted.
 TEST(Station, RepeatWithWaitFlashesEachBoxSwappedIn) {
-    Station station;
-    station.line.wait = true;
-    station.line.repeat = 0;
+    Station station(Boxes({}, true, 0));
     station.Start();
-
     ASSERT_TRUE(Eventually([&] { return station.driver.Calls().listDevices > 0; }));  // found no box yet
     const std::size_t first = station.Plug("KST-A");
     ASSERT_TRUE(Eventually([&] { return station.Flashed(first); }));
@@ -105,7 +112,6 @@ TEST(Station, RepeatWithWaitFlashesEachBoxSwappedIn) {
     const std::size_t second = station.Plug("KST-B");
     ASSERT_TRUE(Eventually([&] { return station.Flashed(second); }));
     station.stop = true;
-
     ASSERT_EQ(station.run.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(station.run.get(), kExitCancelled);
     station.ExpectFlashed(first, 1);
@@ -114,37 +120,17 @@ TEST(Station, RepeatWithWaitFlashesEachBoxSwappedIn) {
 
 // A named box is flashed again each time it comes back, for as many rounds as asked.
 TEST(Station, RepeatWithWaitReflashesANamedBoxEachTimeItIsAttached) {
-    Station station;
-    station.line.allUsb = false;
-    station.line.ports = {"USB:KST-A"};
-    station.line.wait = true;
-    station.line.repeat = 2;
+    Station station(Boxes({"USB:KST-A"}, true, 2));
     station.Start();
-
     const std::size_t box = station.Plug("KST-A");
     ASSERT_TRUE(Eventually([&] { return station.Flashed(box); }));
     station.driver.SetPresent(box, false);
     const int looked = station.driver.Calls().listDevices;
     ASSERT_TRUE(Eventually([&] { return station.driver.Calls().listDevices > looked; }));  // seen gone
     station.driver.SetPresent(box, true);
-
     ASSERT_EQ(station.run.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(station.run.get(), kExitSuccess);
     station.ExpectFlashed(box, 2);
-}
-
-// A plain "USB" tries the boxes in turn: the log names the one that took the download.
-TEST(Station, LogNamesTheBoxThatAPlainUsbOpened) {
-    Station station;
-    station.line.allUsb = false;
-    station.line.ports = {"USB"};
-    TempDir dir;
-    station.line.logFile = (dir.Path() / "station.log").string();
-    station.Plug("KST-A", true);
-    station.Plug("KST-B");
-    ASSERT_EQ(cli::RunStation(station.line, station.request), kExitSuccess);
-    const std::string text = ReadFile(station.line.logFile);
-    EXPECT_NE(text.find("identity: USB 0403:6001 Kestrel box, serial KST-B\n"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -1,0 +1,151 @@
+// kestrel-flash's command lines as a script runs them: what each ends with on
+// stdout, its exit status and the reason on stderr; --dump-image and --check.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <filesystem>
+
+#include "CliSupport.h"
+#include "session/Version.h"
+#include "support/Firmware.h"
+
+namespace kestrel::testing {
+namespace {
+
+TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
+    FirmwareFiles f;
+    const std::string out = f.Path("out.img"), binOut = f.Path("bin.img"), log = f.Path("log");
+    const std::string unsupported = f.dir.Write("unsupported.mot", S2Line(0xE0000, Bytes(64, 0x5A)) + "S9030000FC\r\n");
+    const std::string port = f.dir.Write("port", std::string("x"));
+    std::filesystem::create_symlink(port, f.Path("port-link"));
+    std::filesystem::create_symlink(f.mot, f.Path("mot-link"));
+    const std::string motText = ReadFile(f.mot);
+    const auto stdoutTo = [](int fd) { return [fd] { fd < 0 ? ::close(STDOUT_FILENO) : ::dup2(fd, STDOUT_FILENO); }; };
+    int brokenPipe[2];
+    ASSERT_EQ(::pipe(brokenPipe), 0);
+    ::close(brokenPipe[0]);  // the reader went away
+    const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    struct Row {
+        Lines args;
+        int status;
+        std::string out;    // the last lines on stdout; none at all when empty and the status is not 0
+        std::string err{};  // in stderr
+        std::function<void()> inChild{};
+    };
+    const std::string noFile = "No such file or directory", flashed = "FLASHING SUCCESSFULL\n";
+    const std::vector<Row> rows = {
+        {{"--dump-image", out, f.mot}, 0, "Building output data... \n"},
+        {{"--dump-image", out, f.mot}, 0, "Building output data... \n"},  // again, over the image before
+        {{"--dump-image", binOut, f.bin}, 0, "Building output data... \n"},
+        {{"--dump-image", out, unsupported}, 1, "\nError: unsupported record type in line 2\n"},
+        {{"--dump-image", out, "/nonexistent/a.mot"}, 1, "\nError: cannot open sourcefile\n", noFile},
+        // Downloads into the emulated box, over a pty or USB, its faults reaching the status.
+        {{"-q", "--emulate", kMot}, 0, flashed},
+        {{"-q", "--emulate", kBin}, 0, flashed},
+        {{"-q", "--emulate=usb", kMot}, 0, flashed},
+        {{"-q", "--emulate=usb", kBin}, 0, flashed},
+        {{"-q", "--emulate", "--repeat", "3", kMot}, 0, flashed},  // the box serves every round
+        {{"-q", "--emulate=refuse-erase", kMot}, 6, "\nError: cannot erase flash\n"},
+        {{"-q", "--emulate=corrupt-read-back", kMot}, 8, "\nError: data verify\n"},
+        {{"-q", "--emulate", "/nonexistent/a.mot"}, 4, "\nError: cannot open sourcefile\n", noFile},
+        {{"-p", "/dev/null", "-p", port, "/nonexistent/a.mot"}, 4, "\nError: cannot open sourcefile\n", noFile},
+        // CI machines have no box: the real USB driver finds none and says why.
+        {{"-q", "-p", "USB", kMot},
+         3,
+         "Opening interface... \nError: cannot open Ixo Serial Device\n",
+         "kestrel-flash: "},
+        {{"-p", f.Path("absent"), "--wait", "--wait-timeout", "0.5", kMot}, 3, "", "absent: not there in time"},
+        // Usage errors, refused before anything is begun.
+        {{}, 2, "", "FILE is required"},
+        {{"--json"}, 2, "", "FILE is required"},
+        {{"--no-such-option", "a.mot"}, 2, "", "--no-such-option"},
+        {{"--emulate=no-such-scenario", "a.mot"}, 2, "", "no-such-scenario"},
+        {{"--timeout", "0", "a.mot"}, 2, "", "--timeout"},
+        {{"--timeout", "nan", "a.mot"}, 2, "", "--timeout"},
+        {{"--emulate", "--wait", "--wait-timeout", "nan", "a.mot"}, 2, "", "--wait-timeout"},
+        // An empty value (an unset variable) or an option that does nothing here.
+        {{"--dump-image", "", kMot}, 2, "", "--dump-image"},
+        {{"--emulate", "--log", "", kMot}, 2, "", "--log"},
+        {{"-p", "", kMot}, 2, "", "--port"},
+        {{""}, 2, "", "FILE"},
+        {{"--emulate", "--wait-timeout", "1", kMot}, 2, "", "--wait"},
+        {{"--list-ports", kMot}, 2, "", "--list-ports"},
+        {{"-p", port, "--emulate", kMot}, 2, "", "--emulate"},
+        {{"--check", "--log", log, kMot}, 2, "", "--log"},
+        // The same port twice, the same file as source and image, a log that cannot be kept.
+        {{"-p", port, "-p", f.Path("port-link"), kMot}, 2, "", "given twice"},
+        {{"--dump-image", f.Path("mot-link"), f.mot}, 2, "", "the firmware file itself"},
+        {{"--emulate", "--log", "/nonexistent/station.log", kMot}, 2, "", "/nonexistent/station.log: " + noFile},
+        // Lines that stdout did not take: a class of their own, unless the download failed.
+        {{"-q", "--emulate", kMot}, 10, "", "not every line", stdoutTo(full)},
+        {{"-q", "--emulate", kMot}, 10, "", "not every line", stdoutTo(-1)},
+        {{"--json", "--emulate", kMot}, 10, "", "not every line", stdoutTo(brokenPipe[1])},
+        {{"-q", "--emulate=refuse-erase", kMot}, 6, "", "", stdoutTo(full)},
+        {{"-q", "--emulate", "--log", "/dev/full", kMot}, 10, flashed, "No space left on device"},
+        {{"--list-ports", "--json"}, 0, ""},  // no FILE needed
+        {{"--help"},
+         0,
+         " 10  output: the download succeeded, but a status line, JSON line or log record could not be written\n\n"},
+        {{"--version"}, 0, std::string("kestrel-flash ") + kToolVersion + "\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.args.empty() ? "no arguments" : row.args.front() + " " + row.args.back());
+        // Killed after 5 s: a hang fails its row, and a broken download fails the table before ctest gives up on it.
+        const auto run = Flash(row.args, {.deadline = std::chrono::seconds(5), .inChild = row.inChild});
+        EXPECT_EQ(run.exitStatus, row.status) << run.err;
+        EXPECT_TRUE(run.out.ends_with(row.out) && (!row.out.empty() || row.status == 0 || run.out.empty())) << run.out;
+        EXPECT_NE(run.err.find(row.err), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(ReadFile(out), std::string(f.motImage.begin(), f.motImage.end()));
+    EXPECT_EQ(ReadFile(binOut), std::string(f.binImage.begin(), f.binImage.end()));  // as it is, header and all
+    EXPECT_FALSE(std::filesystem::exists(log));
+    EXPECT_EQ(ReadFile(f.mot), motText);
+    ::close(brokenPipe[1]);
+    ::close(full);
+}
+
+TEST(KestrelFlashCommand, CheckReportsWhatTheDownloadTakesSilentlyAndThenWritesNoImage) {
+    TempDir dir;
+    const auto clean = Flash({"--check", kMot});
+    EXPECT_EQ(clean.exitStatus, 0);
+    EXPECT_EQ(clean.err, "");
+    std::string badSum = S2Line(0xE0000, Bytes(16, 0x11));
+    badSum[badSum.size() - 3] = badSum[badSum.size() - 3] == '0' ? '1' : '0';  // the checksum's last digit
+    const std::string path =
+        dir.Write("findings.mot", SRecordLine('0', 0, nullptr, 0) + badSum + S2Line(0xE0010, Bytes(16, 0x22)) +
+                                      S2Line(0xE0008, Bytes(4, 0x33)) + SRecordLine('5', 7, nullptr, 0) +
+                                      SRecordLine('8', 0xE0000, nullptr, 0));
+    const std::string image = (dir.Path() / "out.img").string();
+    const auto run = Flash({"--check", "--dump-image", image, path});
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_FALSE(std::filesystem::exists(image));
+    EXPECT_EQ(run.LastOutLine(), "Building output data... ");  // the download path takes this file
+    for (const std::string finding : {":2: checksum", ":4: data at 0xE0008 overlaps the record of line 2",
+                                      ":5: S5 counts 7 data records, the file has 3"}) {
+        EXPECT_NE(run.err.find(path + finding), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(run.err.find(":3:"), std::string::npos) << run.err;
+}
+
+// An image or a record is written whole or not at all: on a full disk the
+// old image and the log stay as they were.
+TEST(KestrelFlashCommand, AFullDiskLeavesTheOldImageAndTheLogAsTheyWere) {
+    TempDir dir;
+    const std::string old(4096, 'o');
+    const std::string image = dir.Write("out.img", old), log = dir.Write("station.log", old);
+    const ProcessOptions full{.inChild = [limit = rlimit{old.size() + 512, old.size() + 512}] {
+        if (::signal(SIGXFSZ, SIG_IGN) == SIG_ERR || ::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            ::_exit(126);
+    }};
+    const auto dumped = Flash({"--dump-image", image, kMot}, full);
+    EXPECT_EQ(dumped.exitStatus, 1);
+    EXPECT_NE(dumped.err.find("cannot write " + image), std::string::npos) << dumped.err;
+    const auto logged = Flash({"-q", "--emulate", "--log", log, kMot}, full);
+    EXPECT_EQ(logged.exitStatus, 10) << logged.err;  // flashed, but the record is lost
+    EXPECT_EQ(ReadFile(image), old);
+    EXPECT_EQ(ReadFile(log), old);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2);  // no part of an image left
+}
+
+}  // namespace
+}  // namespace kestrel::testing
