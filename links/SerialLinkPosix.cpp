@@ -111,17 +111,6 @@ std::string SerialLink::DeviceForPort(int port) {
     return "/dev/ttyS" + std::to_string(port - 1);
 }
 
-bool SerialLink::Open(int port, std::uint32_t baudRate, std::uint8_t parity, std::uint8_t stopBits,
-                      std::uint8_t byteSize) {
-    const std::string device = DeviceForPort(port);
-    if (device.empty()) {
-        Close();
-        openError_ = ENOENT;
-        return false;
-    }
-    return Open(device, baudRate, parity, stopBits, byteSize);
-}
-
 bool SerialLink::Open(const std::string& device, std::uint32_t baudRate, std::uint8_t parity, std::uint8_t stopBits,
                       std::uint8_t byteSize) {
     Close();
