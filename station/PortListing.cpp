@@ -2,10 +2,7 @@
 
 #include <cctype>
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 
-#include "links/FileOpen.h"
 #include "links/SerialLink.h"
 #include "session/LinkNames.h"
 #include "station/JsonLines.h"
@@ -194,7 +191,10 @@ bool LinkPresent(const std::string& linkName, UsbDriver& usb) {
 
 namespace {
 
-// What a link name opens, as one text for each port however it is named.
+const std::string kDeviceKey = "device:";
+
+// What a link name opens: one text for each USB box however it is named, the
+// device path of a serial port.
 std::string PortKey(const std::string& linkName, UsbDriver& usb, std::vector<UsbDeviceInfo>& devices, bool& listed) {
     const LinkChoice choice = ChooseLink(linkName);
     if (choice.kind == LinkChoice::Kind::Usb) {
@@ -215,13 +215,21 @@ std::string PortKey(const std::string& linkName, UsbDriver& usb, std::vector<Usb
         return index >= 0 ? "usb#" + std::to_string(index) : "usb:" + selector;
     }
     if (choice.kind == LinkChoice::Kind::Serial) {
-        // COM1 and /dev/ttyS0, or a device and a link to it, are one port.
-        const std::string device = choice.device.empty() ? SerialLink::DeviceForPort(choice.port) : choice.device;
-        std::error_code error;
-        const auto resolved = std::filesystem::canonical(PathFromUtf8(device), error);
-        return "device:" + (error ? device : Utf8FromPath(resolved));
+        return kDeviceKey + (choice.device.empty() ? SerialLink::DeviceForPort(choice.port) : choice.device);
     }
     return {};  // no port: the download says so
+}
+
+// COM1 and /dev/ttyS0, or a device and a link to it, are one port: the
+// system's own rule decides.
+bool SamePort(const std::string& key, const std::string& other) {
+    const auto device = [](const std::string& k) {
+        return k.rfind(kDeviceKey, 0) == 0 ? k.substr(kDeviceKey.size()) : "";
+    };
+    if (!device(key).empty() && !device(other).empty()) {
+        return SameSerialDevice(device(key), device(other));
+    }
+    return !key.empty() && key == other;
 }
 
 }  // namespace
@@ -233,7 +241,7 @@ std::string PortGivenTwice(const std::vector<std::string>& linkNames, UsbDriver&
     for (const auto& name : linkNames) {
         const std::string key = PortKey(name, usb, devices, listed);
         for (const auto& [earlierKey, earlierName] : seen) {
-            if (!key.empty() && key == earlierKey) {
+            if (SamePort(key, earlierKey)) {
                 return "the port " + earlierName + " is given twice" +
                        (name == earlierName ? std::string() : " (again as " + name + ")");
             }
