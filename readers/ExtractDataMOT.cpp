@@ -1,6 +1,5 @@
 #include "readers/ExtractDataMOT.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "readers/SRecordLines.h"
@@ -38,12 +37,11 @@ int ExtractDataMOT::extract(const std::uint8_t* source, RecordList& records, std
         return kind == ExtractFailure::Kind::UnsupportedRecordType ? kUnsupportedRecordType : kMalformedRecord;
     };
 
-    // Counting the lines first costs less than growing the list: a full
-    // window is four thousand records of 264 bytes and more. Reserving more
-    // than is used costs address space only, no memory. A file of blank lines
-    // holds no records, however many lines it has.
-    const std::uint32_t lineCount = SRecordLineSplitter::MaxLines(source, sourceLength);
-    records.reserve(records.size() + std::min(lineCount, sourceLength / kShortestDataLine + 1));
+    // Reserving once costs less than growing the list: a full window is four
+    // thousand records of 272 bytes. The bound comes from the file's length
+    // alone, since a pass to count the lines takes longer than reading them;
+    // what is reserved beyond the records is address space, never touched.
+    records.reserve(records.size() + sourceLength / kShortestDataLine + 1);
 
     SRecordLineSplitter lines(source, sourceLength);
     SRecordLine line;

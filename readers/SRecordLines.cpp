@@ -1,6 +1,5 @@
 #include "readers/SRecordLines.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace kestrel {
@@ -72,12 +71,6 @@ bool SRecordLineSplitter::Next(SRecordLine& line) {
     line.text = std::string_view(text_ + start, end - start);
     line.number = ++linesRead_;
     return true;
-}
-
-std::uint32_t SRecordLineSplitter::MaxLines(const std::uint8_t* source, std::uint32_t length) {
-    // Every line but the last ends in an LF or a CR (a CR LF counts twice here).
-    const auto ends = std::count(source, source + length, '\n') + std::count(source, source + length, '\r');
-    return static_cast<std::uint32_t>(ends) + 1;
 }
 
 SRecordForm ReadSRecordLine(std::string_view line, SRecordBytes& out) {

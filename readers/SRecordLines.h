@@ -26,9 +26,6 @@ public:
     bool Next(SRecordLine& line);
     // Lines handed out so far.
     std::uint32_t LinesRead() const { return linesRead_; }
-    // At least as many as the lines in the whole text, counted in one quick
-    // pass without cutting them (a file of CR LF ends counts each line twice).
-    static std::uint32_t MaxLines(const std::uint8_t* source, std::uint32_t length);
 
 private:
     const char* text_;
