@@ -19,7 +19,6 @@ class DialogTest : public QObject {
     Q_OBJECT
 private slots:
     void StartsAsTheTemplateSays();
-    void PlacesControlsByDialogUnitsAtAnyFont();
     void CommandLineBrowseAndTypingChooseWhatRuns();
     void TheContextMenuEntryOpensTheAboutBox();
 };
@@ -66,11 +65,8 @@ void DialogTest::StartsAsTheTemplateSays() {
     dialog.hide();
     dialog.show();
     QCOMPARE(dialog.LinkName(), QString("USB"));
-}
 
-void DialogTest::PlacesControlsByDialogUnitsAtAnyFont() {
-    Ckestrel2Dlg dialog({}, nullptr);
-    DialogControls controls(dialog);
+    // The controls are placed by dialog units, at any font.
     for (const int pointSize : {8, 14}) {
         QFont font = dialog.font();
         font.setPointSize(pointSize);
@@ -157,9 +153,8 @@ void DialogTest::TheContextMenuEntryOpensTheAboutBox() {
     QTimer::singleShot(0, &dialog, [&offered] {
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         QVERIFY(menu != nullptr);
-        for (QAction* action : menu->actions()) {
+        for (QAction* action : menu->actions())
             offered << action->text();
-        }
         menu->actions().first()->trigger();
         menu->close();
     });
