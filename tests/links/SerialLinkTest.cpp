@@ -50,7 +50,10 @@ protected:
 // CliDownloadTest (115200 and 38400 baud, 8N2) and CliFaultMatrixTest (the line
 // restored as found after every run, a port held by another program refused).
 TEST_F(SerialLinkTest, ARefusedOpenLeavesNothingOpenAndTheLineAsItWasAndAnOpenSetsARawLine) {
-    termios cooked = LineSettings();  // a new pseudo-terminal starts cooked: echo, line editing, XON/XOFF
+    termios cooked = LineSettings();
+    cooked.c_lflag |= ICANON | ECHO;
+    cooked.c_iflag |= ICRNL | IXON;
+    cooked.c_oflag |= OPOST;
     cfsetspeed(&cooked, B9600);
     ASSERT_EQ(::tcsetattr(line.SlaveFd(), TCSANOW, &cooked), 0);
     const auto descriptors = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
