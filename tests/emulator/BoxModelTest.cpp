@@ -5,21 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include "support/Firmware.h"
+
 namespace kestrel::emulator {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using testing::Bytes;
+const Bytes& kLength = testing::kLengthBytes;  // 0x00020000, each byte with its complement
 
-const Bytes kLength = {0x00, 0xFF, 0x02, 0xFD, 0x00, 0xFF, 0x00, 0xFF};  // 0x00020000, each byte with its complement
-
-const Bytes kImage = [] {
-    Bytes image(0x20006, 0xFF);
-    image[1] = 0x01;
-    image[3] = 0x02;
-    for (std::size_t i = 6; i < image.size(); i += 7)
-        image[i] = static_cast<std::uint8_t>(i);
-    return image;
-}();
+// The image of a few blocks in the window, as the box receives it.
+const Bytes kImage = testing::SelfProgImage(testing::SampleBlocks());
 
 // One step of a scenario: what the tool sends, how long it then waits, and the box's whole answer.
 struct Step {
