@@ -136,14 +136,12 @@ void DialogTest::CommandLineBrowseAndTypingChooseWhatRuns() {
 void DialogTest::TheContextMenuEntryOpensTheAboutBox() {
     Ckestrel2Dlg dialog({}, nullptr);
     QStringList seen;
-    // The about box really runs; from inside its loop, note what it shows and press OK.
+    // The about box really runs: note what it shows, and its OK ends its loop.
     dialog.SetAboutRunner([&seen](CAboutDlg& about) {
-        QTimer::singleShot(0, &about, [&about, &seen] {
-            seen << about.windowTitle() << about.findChild<QLabel*>("aboutTitle")->text()
-                 << about.findChild<QLabel*>("aboutVersion")->text();
-            QVERIFY(QApplication::activeModalWidget() == &about);
-            QTest::mouseClick(about.findChild<QPushButton*>("aboutOk"), Qt::LeftButton);
-        });
+        seen << about.windowTitle() << about.findChild<QLabel*>("aboutTitle")->text()
+             << about.findChild<QLabel*>("aboutVersion")->text();
+        QTimer::singleShot(0, &about,
+                           [&about] { QTest::mouseClick(about.findChild<QPushButton*>("aboutOk"), Qt::LeftButton); });
         QCOMPARE(about.exec(), int(QDialog::Accepted));
     });
     dialog.show();
