@@ -17,16 +17,14 @@ struct DialogControls {
     template <typename Widget = QWidget>
     Widget* Find(const char* name) const {
         auto* widget = dialog.findChild<Widget*>(QString::fromLatin1(name));
-        if (widget == nullptr) {
+        if (widget == nullptr)
             qFatal("the dialog has no control %s", name);
-        }
         return widget;
     }
     QStringList Lines() const {
         QStringList lines;
-        for (int i = 0; i < list->count(); ++i) {
+        for (int i = 0; i < list->count(); ++i)
             lines << list->item(i)->text();
-        }
         return lines;
     }
 
@@ -42,9 +40,8 @@ struct DialogControls {
 
 inline QStringList Entries(const QComboBox& box) {
     QStringList entries;
-    for (int i = 0; i < box.count(); ++i) {
+    for (int i = 0; i < box.count(); ++i)
         entries << box.itemText(i);
-    }
     return entries;
 }
 

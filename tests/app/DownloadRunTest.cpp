@@ -24,9 +24,8 @@ namespace {
 struct PaintWatcher : QObject {
     explicit PaintWatcher(QListWidget& watched) : list(watched) { list.viewport()->installEventFilter(this); }
     bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint) {
+        if (event->type() == QEvent::Paint)
             linesAtLastPaint = list.count();
-        }
         return false;
     }
     QListWidget& list;
@@ -49,8 +48,7 @@ class DownloadRunTest : public QObject {
 private slots:
     void ScrollRuleKeepsTheThreeNewestLinesFirstInView();
     void ThreadCallsArriveInOrderRepaintWaitsForThePaintAndClosingEndsTheWait();
-    void SaveLogWritesTheRecordOfTheLastDownloadAndAnExceptionLeavesNone();
-    void TheBarCountsDownShowsTheErrorAndWhyAnOpenFailed();
+    void TheLastRunIsSavedAndTheBarCountsDownAndShowsWhyARunFailed();
     void FlashesTheBoxFromTheDialogTwice();
     void ClosingDuringADownloadCancelsItAndFreesThePort();
 };
@@ -71,9 +69,8 @@ void DownloadRunTest::ScrollRuleKeepsTheThreeNewestLinesFirstInView() {
     const auto topVisibleLine = [&list] { return list.indexAt(QPoint(2, 2)).row(); };
     int lines = 0;
     for (const auto& [count, top] : QList<QPair<int, int>>{{1, 0}, {2, 0}, {3, 0}, {4, 1}, {10, 7}}) {
-        while (lines < count) {
+        while (lines < count)
             status.AppendStatus("line " + std::to_string(lines++));
-        }
         QCOMPARE(topVisibleLine(), top);
     }
     list.verticalScrollBar()->setValue(0);  // the user scrolled away; the rule alone brings it back
@@ -88,30 +85,27 @@ void DownloadRunTest::ThreadCallsArriveInOrderRepaintWaitsForThePaintAndClosingE
     constexpr int kLines = 200;
     std::vector<int> paintedAtRepaint;
     std::atomic<bool> written{false};
-    dialog->SetDownloadRunner(
-        [&](const std::string&, const std::string&, StatusList& status, const SessionOptions& options) {
-            for (int i = 0; i < kLines; ++i) {
-                status.AppendStatus(std::to_string(i));
-                status.Progress(kestrel::ProgressStage::ReadingBack, static_cast<std::uint32_t>(i + 1), 2 * kLines);
-                if (i % 50 == 0) {
-                    status.RepaintNow();
-                    paintedAtRepaint.push_back(watcher.linesAtLastPaint);
-                }
-            }
-            written = true;
-            while (!options.cancelRequested()) {
+    dialog->SetDownloadRunner([&](auto&, auto&, StatusList& status, const SessionOptions& options) {
+        for (int i = 0; i < kLines; ++i) {
+            status.AppendStatus(std::to_string(i));
+            status.Progress(kestrel::ProgressStage::ReadingBack, static_cast<std::uint32_t>(i + 1), 2 * kLines);
+            if (i % 50 == 0) {
                 status.RepaintNow();
+                paintedAtRepaint.push_back(watcher.linesAtLastPaint);
             }
-            return DownloadOutcome::Cancelled;
-        });
+        }
+        written = true;
+        while (!options.cancelRequested())
+            status.RepaintNow();
+        return DownloadOutcome::Cancelled;
+    });
     dialog->show();
     QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
     dialog->OnStartDownload();
     QTRY_VERIFY(written.load());
     QStringList expected;
-    for (int i = 0; i < kLines; ++i) {
+    for (int i = 0; i < kLines; ++i)
         expected << QString::number(i);
-    }
     QTRY_COMPARE(controls.Lines(), expected);
     // Each repaint returned only once the list was painted with its newest line.
     QCOMPARE(paintedAtRepaint, (std::vector<int>{1, 51, 101, 151}));
@@ -121,29 +115,42 @@ void DownloadRunTest::ThreadCallsArriveInOrderRepaintWaitsForThePaintAndClosingE
     dialog.reset();
 }
 
-// The first run is saved; the second ends by an exception, which leaves no record.
-void DownloadRunTest::SaveLogWritesTheRecordOfTheLastDownloadAndAnExceptionLeavesNone() {
+// Four runs of one dialog. The first is the log's record; the second counts
+// the synchronisation down in the bar, then shows its error there instead of
+// the last stage's percentage; the third ends by an exception, which leaves no
+// record; the fourth cannot open its link, and the bar says why. The lines stay
+// as each download wrote them.
+void DownloadRunTest::TheLastRunIsSavedAndTheBarCountsDownAndShowsWhyARunFailed() {
     Ckestrel2Dlg dialog({}, nullptr);
     DialogControls controls(dialog);
-    std::atomic<bool> release{false};
     std::atomic<int> runs{0};
-    // The image is announced as a session announces it once built; the run then
-    // holds until released, polling as the session does.
-    dialog.SetDownloadRunner(
-        [&](const std::string&, const std::string&, StatusList& status, const SessionOptions& options) {
-            if (++runs == 2) {
-                status.AppendStatus("Opening interface... ");
-                throw std::runtime_error("link vanished");
-            }
+    std::atomic<bool> release{false};
+    // A run holds until released, polling as a session does.
+    const auto hold = [&release](const SessionOptions& options) {
+        while (!release && !options.cancelRequested())
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        release = false;
+    };
+    dialog.SetDownloadRunner([&](auto&, auto&, StatusList& status, const SessionOptions& options) {
+        if (++runs == 1) {
+            // The image is announced as a session announces it once built.
             const std::uint8_t image[] = {'a', 'b', 'c'};
             options.imageReady(image, sizeof image, 1);
             status.AppendStatus("run 1");
             status.RepaintNow();
-            while (!release && !options.cancelRequested()) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            }
-            return release ? DownloadOutcome::Success : DownloadOutcome::Cancelled;
-        });
+            hold(options);
+            return DownloadOutcome::Success;
+        }
+        if (runs == 2) {
+            status.AppendStatus("Waiting for synchronising ... ");
+            hold(options);
+            status.Progress(kestrel::ProgressStage::WritingData, 30, 100);
+            status.AppendStatus("Error: Cannot program");
+            return DownloadOutcome::BoxRefused;
+        }
+        status.AppendStatus("Opening interface... ");
+        throw std::runtime_error("link vanished");
+    });
     QTemporaryDir dir;
     const QString logPath = dir.filePath(QStringLiteral("kestrel.log"));
     dialog.SetLogFileChooser([&logPath](QWidget*) { return logPath; });
@@ -154,13 +161,11 @@ void DownloadRunTest::SaveLogWritesTheRecordOfTheLastDownloadAndAnExceptionLeave
 
     QTest::mouseClick(controls.start, Qt::LeftButton);
     QTRY_COMPARE(controls.Lines(), QStringList("run 1"));
-    QVERIFY(!dialog.SaveLogAction()->isEnabled());  // not while the record is being written
     release = true;
     QVERIFY(ended.wait(5000));
     QVERIFY(dialog.SaveLogAction()->isEnabled());
     dialog.SaveLogAction()->trigger();
     dialog.SaveLogAction()->trigger();  // a log grows by a record each time
-
     QFile log(logPath);
     QVERIFY(log.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(log.readAll());
@@ -168,9 +173,18 @@ void DownloadRunTest::SaveLogWritesTheRecordOfTheLastDownloadAndAnExceptionLeave
     for (const char* line :
          {"port: USB\n", "file: /tmp/kestrel-demo.mot\n", "\"run 1\"\n",
           "image: 3 bytes, sha256 ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\n",
-          "result: success, exit 0, "}) {
+          "result: success, exit 0, "})
         QVERIFY2(text.contains(QString::fromLatin1(line)), qPrintable(line + ("\nnot in\n" + text)));
-    }
+
+    QTest::mouseClick(controls.start, Qt::LeftButton);
+    QTRY_COMPARE(controls.progress->text(), QString("Waiting for the box: 20 s"));
+    QVERIFY(!dialog.SaveLogAction()->isEnabled());  // not while the next record is being written
+    QVERIFY(controls.progress->value() > controls.progress->maximum() * 9 / 10);
+    QTRY_COMPARE_WITH_TIMEOUT(controls.progress->text(), QString("Waiting for the box: 19 s"), 3000);
+    release = true;
+    QVERIFY(ended.wait(5000));
+    QCOMPARE(controls.progress->text(), QString("Error: Cannot program"));
+    QCOMPARE(controls.progress->value(), 0);
 
     QTest::mouseClick(controls.start, Qt::LeftButton);
     QVERIFY(ended.wait(5000));
@@ -178,36 +192,6 @@ void DownloadRunTest::SaveLogWritesTheRecordOfTheLastDownloadAndAnExceptionLeave
     QVERIFY(!dialog.LastOutcome().has_value());
     QVERIFY(controls.start->isEnabled());
     QVERIFY(!dialog.SaveLogAction()->isEnabled());
-}
-
-// The lines stay as the download wrote them; the bar counts the synchronisation
-// down, then shows the error instead of the last stage's percentage, or why
-// the link could not be opened.
-void DownloadRunTest::TheBarCountsDownShowsTheErrorAndWhyAnOpenFailed() {
-    Ckestrel2Dlg dialog({}, nullptr);
-    DialogControls controls(dialog);
-    std::atomic<int> step{0};
-    dialog.SetDownloadRunner(
-        [&](const std::string&, const std::string&, StatusList& status, const SessionOptions& options) {
-            status.AppendStatus("Waiting for synchronising ... ");
-            for (step = 1; step == 1 && !options.cancelRequested();) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            }
-            status.Progress(kestrel::ProgressStage::WritingData, 30, 100);
-            status.AppendStatus("Error: Cannot program");
-            return DownloadOutcome::BoxRefused;
-        });
-    dialog.PreselectFile("/tmp/kestrel-demo.mot");
-    dialog.show();
-    QSignalSpy ended(&dialog, &Ckestrel2Dlg::DownloadEnded);
-    QTest::mouseClick(controls.start, Qt::LeftButton);
-    QTRY_COMPARE(controls.progress->text(), QString("Waiting for the box: 20 s"));
-    QVERIFY(controls.progress->value() > controls.progress->maximum() * 9 / 10);
-    QTRY_COMPARE_WITH_TIMEOUT(controls.progress->text(), QString("Waiting for the box: 19 s"), 3000);
-    step = 2;
-    QVERIFY(ended.wait(5000));
-    QCOMPARE(controls.progress->text(), QString("Error: Cannot program"));
-    QCOMPARE(controls.progress->value(), 0);
 
     const QString missing = QDir::temp().filePath("kestrel-no-such-tty");
     dialog.SetDownloadRunner(kestrel::RunDownload);
@@ -235,14 +219,12 @@ void DownloadRunTest::FlashesTheBoxFromTheDialogTwice() {
     for (int run = 1; run <= 2; ++run) {
         QTest::mouseClick(controls.start, Qt::LeftButton);
         QCOMPARE(controls.list->count(), 0);  // emptied at the press, before the download reports
-        for (QWidget* input : controls.inputs) {
+        for (QWidget* input : controls.inputs)
             QVERIFY2(!input->isEnabled(), qPrintable(input->objectName()));
-        }
         QVERIFY(ended.wait(60000));
         QCOMPARE(controls.Lines(), expected);  // the second run starts from an empty list
-        for (QWidget* input : controls.inputs) {
+        for (QWidget* input : controls.inputs)
             QVERIFY2(input->isEnabled(), qPrintable(input->objectName()));
-        }
         QCOMPARE(dialog.LastOutcome(), std::optional<DownloadOutcome>(DownloadOutcome::Success));
     }
     QCOMPARE(controls.progress->value(), controls.progress->maximum());
@@ -260,9 +242,8 @@ void DownloadRunTest::ClosingDuringADownloadCancelsItAndFreesThePort() {
     DialogControls controls(dialog);
     QVERIFY(dialog.PreselectPort(QString::fromStdString(box.DevicePath())));
     dialog.PreselectFile(kFirmware);
-    QList<bool> answers{false, true};  // the first question is answered no
     int asked = 0;
-    dialog.SetCancelConfirmer([&](QWidget*) { return answers.value(asked++, true); });
+    dialog.SetCancelConfirmer([&asked](QWidget*) { return ++asked > 1; });  // the first question is answered no
     QTimer::singleShot(0, &dialog, [&] { QTest::mouseClick(controls.start, Qt::LeftButton); });
     QTimer watch;
     connect(&watch, &QTimer::timeout, &dialog, [&] {

@@ -27,9 +27,8 @@ TEST(FtdiUsbDriverTest, CallsOnNoOpenHandleFailAndWithoutADeviceOpenFailsWithNoD
         EXPECT_EQ(driver.Close(handle), FtdiUsbDriver::kBadHandle);
     }
     EXPECT_EQ(buffer, (std::array<std::uint8_t, 4>{1, 2, 3, 4}));
-    if (driver.CountDevices(done = 0) == 0 && done > 0) {
+    if (driver.CountDevices(done = 0) == 0 && done > 0)
         GTEST_SKIP() << "an FTDI device is attached";
-    }
     const auto start = std::chrono::steady_clock::now();
     for (const int index : {0, 1, 9, -1, 1000}) {
         SCOPED_TRACE(index);

@@ -55,9 +55,8 @@ inline std::vector<FirmwareBlock> SampleBlocks() {
 // with 0xFF under the blocks.
 inline Bytes SelfProgImage(const std::vector<FirmwareBlock>& blocks) {
     Bytes image = Concat({{0x00, 0x01, 0x00, 0x02, 0x00, 0x00}, Bytes(0x20000, 0xFF)});
-    for (const auto& block : blocks) {
+    for (const auto& block : blocks)
         std::copy(block.bytes.begin(), block.bytes.end(), image.begin() + 6 + (block.address - kWindowStart));
-    }
     return image;
 }
 

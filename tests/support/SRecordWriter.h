@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -21,31 +22,18 @@ struct FirmwareBlock {
     std::vector<std::uint8_t> bytes;
 };
 
-inline void AppendHexByte(std::string& out, std::uint8_t value, bool lowerCase) {
-    const char* digits = lowerCase ? "0123456789abcdef" : "0123456789ABCDEF";
-    out += digits[value >> 4];
-    out += digits[value & 0x0F];
-}
-
 // One record line of `type` ('0' to '9') with a 24-bit address, a correct
 // checksum and the line end. An S0 or S5 line takes its payload the same way.
 inline std::string SRecordLine(char type, std::uint32_t address, const std::uint8_t* data, std::size_t count,
                                const SRecordStyle& style = {}) {
-    const auto byteCount = static_cast<std::uint8_t>(count + 4);
-    std::string line = "S";
-    line += type;
-    std::uint8_t sum = byteCount;
-    AppendHexByte(line, byteCount, style.lowerCase);
-    for (int shift = 16; shift >= 0; shift -= 8) {
-        const auto part = static_cast<std::uint8_t>(address >> shift);
-        sum = static_cast<std::uint8_t>(sum + part);
-        AppendHexByte(line, part, style.lowerCase);
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        sum = static_cast<std::uint8_t>(sum + data[i]);
-        AppendHexByte(line, data[i], style.lowerCase);
-    }
-    AppendHexByte(line, static_cast<std::uint8_t>(~sum), style.lowerCase);
+    std::vector<std::uint8_t> fields = {static_cast<std::uint8_t>(count + 4), static_cast<std::uint8_t>(address >> 16),
+                                        static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)};
+    fields.insert(fields.end(), data, data + count);
+    fields.push_back(static_cast<std::uint8_t>(~std::accumulate(fields.begin(), fields.end(), 0u)));
+    const char* digits = style.lowerCase ? "0123456789abcdef" : "0123456789ABCDEF";
+    std::string line = {'S', type};
+    for (const std::uint8_t byte : fields)
+        line += {digits[byte >> 4], digits[byte & 0x0F]};
     return line + style.lineEnd;
 }
 
@@ -62,17 +50,15 @@ inline std::string WriteSRecordFile(const std::vector<FirmwareBlock>& blocks, st
     std::string text = SRecordLine('0', 0, kHeader, sizeof kHeader, style);
     std::uint32_t dataLines = 0;
     for (const auto& block : blocks) {
-        for (std::size_t at = 0; at < block.bytes.size(); at += bytesPerLine) {
+        for (std::size_t at = 0; at < block.bytes.size(); at += bytesPerLine, ++dataLines) {
             const std::size_t count = std::min(bytesPerLine, block.bytes.size() - at);
             text +=
                 SRecordLine('2', block.address + static_cast<std::uint32_t>(at), block.bytes.data() + at, count, style);
-            ++dataLines;
         }
     }
     // The S5 count sits in the low 16 bits of the address field; the reader never looks at it.
     text += SRecordLine('5', dataLines & 0xFFFF, nullptr, 0, style);
-    text += SRecordLine('8', 0xE0000, nullptr, 0, style);
-    return text;
+    return text + SRecordLine('8', 0xE0000, nullptr, 0, style);
 }
 
 }  // namespace kestrel::testing

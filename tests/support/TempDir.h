@@ -1,12 +1,9 @@
 #pragma once
 
-#include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
-#include <vector>
 
 namespace kestrel::testing {
 
@@ -19,12 +16,10 @@ public:
         std::random_device random;
         std::error_code error;
         const auto base = std::filesystem::temp_directory_path(error);
-        for (int attempt = 0; attempt < 100 && !error; ++attempt) {
+        for (int attempt = 0; attempt < 100 && !error && path_.empty(); ++attempt) {
             const auto candidate = base / ("kestrel-test-" + std::to_string(random()));
-            if (std::filesystem::create_directory(candidate, error)) {
+            if (std::filesystem::create_directory(candidate, error))
                 path_ = candidate;
-                return;
-            }
         }
     }
     ~TempDir() {
@@ -37,14 +32,13 @@ public:
 
     const std::filesystem::path& Path() const { return path_; }
 
-    // Writes `bytes` to the file `name` in the directory and returns its path.
-    std::string Write(const std::string& name, const std::string& bytes) const {
+    // Writes `bytes` (a std::string or a byte vector) to the file `name` in the directory and returns its path.
+    template <class Bytes>
+    std::string Write(const std::string& name, const Bytes& bytes) const {
         const auto file = path_ / name;
-        std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return file.string();
-    }
-    std::string Write(const std::string& name, const std::vector<std::uint8_t>& bytes) const {
-        return Write(name, std::string(bytes.begin(), bytes.end()));
     }
 
 private:

@@ -7,11 +7,12 @@
 #include <utility>
 #include <vector>
 
+#include "readers/ExtractDataBin.h"
 #include "readers/ExtractDataMOT.h"
 #include "readers/SRecordCheck.h"
 #include "support/SRecordWriter.h"
 
-// The S-record reader, and the file check that reads the same lines. Overlapping
+// The readers, and the file check that reads the S-record lines too. Overlapping
 // and contiguous records, long files and both cases of the digits are the
 // round-trip property's (RoundTripPropertyTest).
 namespace kestrel {
@@ -21,9 +22,19 @@ using testing::S2Line;
 using testing::SRecordStyle;
 using Bytes = std::vector<std::uint8_t>;
 
+using Records = std::vector<std::pair<std::uint32_t, Bytes>>;  // each record's address and data
+
+Records Flatten(const RecordList& list) {
+    Records records;
+    for (std::size_t i = 0; i < list.size(); ++i)
+        records.emplace_back(list.at(i).address,
+                             Bytes(list.at(i).data.begin(), list.at(i).data.begin() + list.at(i).length));
+    return records;
+}
+
 struct Reading {
     int result = 0;
-    RecordList records;
+    Records records;
     ExtractFailure failure;
     std::vector<SRecordFinding> findings;  // the check's, of the same bytes
 };
@@ -33,7 +44,9 @@ Reading Read(const std::string& text, std::size_t length = std::string::npos) {
     const Bytes source(text.begin(), text.end());
     const auto given = static_cast<std::uint32_t>(std::min(length, source.size()));
     Reading r;
-    r.result = ExtractDataMOT().extract(source.data(), r.records, given, &r.failure);
+    RecordList records;
+    r.result = ExtractDataMOT().extract(source.data(), records, given, &r.failure);
+    r.records = Flatten(records);
     r.findings = CheckSRecords(source.data(), given);
     return r;
 }
@@ -43,13 +56,11 @@ const std::string kS8 = "S804000000FB\r\n";
 
 TEST(HexPairToByteTest, DigitsOfEitherCaseOthersByTheirLowBits) {
     for (const auto& [pair, value] :
-         std::vector<std::pair<std::string, int>>{{"09", 0x09}, {"Fa", 0xFA}, {"aF", 0xAF}, {" 5", 0x05}}) {
+         std::vector<std::pair<std::string, int>>{{"09", 0x09}, {"Fa", 0xFA}, {"aF", 0xAF}, {" 5", 0x05}})
         EXPECT_EQ(hexPairToByte(pair[0], pair[1]), value) << pair;
-    }
 }
 
 TEST(ExtractDataMOTTest, AcceptedFilesGiveTheirLineCountAndRecordsInFileOrder) {
-    using Expected = std::pair<std::uint32_t, Bytes>;  // address and data
     const Bytes sixteen{0xF0, 0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9, 0xFA, 0xFB, 0xFC, 0xFD, 0xFE, 0xFF};
     const Bytes dead{0xDE, 0xAD};
     const std::string crlf = S2Line(0xE0000, dead);
@@ -57,7 +68,7 @@ TEST(ExtractDataMOTTest, AcceptedFilesGiveTheirLineCountAndRecordsInFileOrder) {
     struct Case {
         std::string text;
         int lines;
-        std::vector<Expected> records;
+        Records records;
         std::uint32_t noEndAt;  // the line of the check's "probably truncated", 0: none
     };
     const Case cases[] = {
@@ -76,20 +87,14 @@ TEST(ExtractDataMOTTest, AcceptedFilesGiveTheirLineCountAndRecordsInFileOrder) {
         {"", 0, {}, 1},
         // Blank lines counted, mixed line ends, CR alone too, no end on the last line.
         {"\r\n" + crlf + S2Line(0xE0000, dead, {.lineEnd = "\n"}) + "\n" + bare + "\r" + bare + "\r\r\n" + crlf + bare,
-         9, std::vector<Expected>(6, {0xE0000, dead}), 9},
+         9, Records(6, {0xE0000, dead}), 9},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text.substr(0, 40));
         const auto r = Read(c.text);
         EXPECT_EQ(r.result, c.lines);
         EXPECT_EQ(r.failure.kind, ExtractFailure::Kind::None);
-        ASSERT_EQ(r.records.size(), c.records.size());
-        for (std::size_t i = 0; i < c.records.size(); ++i) {
-            const DataRecord& record = r.records.at(i);
-            EXPECT_EQ(Expected(record.address, Bytes(record.data.begin(), record.data.begin() + record.length)),
-                      c.records[i])
-                << "record " << i;
-        }
+        EXPECT_EQ(r.records, c.records);
         const auto noEnd = std::find_if(r.findings.begin(), r.findings.end(), [](const SRecordFinding& f) {
             return f.text == "no S8 end record: the file is probably truncated";
         });
@@ -127,6 +132,24 @@ TEST(ExtractDataMOTTest, RefusedLinesNameTheirKindAndLineAndTheCheckTheFault) {
         EXPECT_TRUE(std::any_of(r.findings.begin(), r.findings.end(), [&](const SRecordFinding& f) {
             return f.line == line && f.text.find(diagnosis) != std::string::npos;
         })) << (r.findings.empty() ? "no finding" : r.findings[0].text);
+    }
+}
+
+// Line-end, zero and 0xFF bytes among the others: nothing is interpreted.
+TEST(ExtractDataBinTest, CutsIntoRecordsOf256AddressedByOffset) {
+    for (const std::uint32_t size : {0u, 1u, 256u, 257u, 1000u, 229376u}) {
+        SCOPED_TRACE(size);
+        Bytes source(size);
+        for (std::uint32_t i = 0; i < size; ++i)
+            source[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+        Records expected;
+        for (std::uint32_t at = 0; at < size; at += 256)
+            expected.emplace_back(at, Bytes(source.begin() + at, source.begin() + std::min(at + 256, size)));
+        RecordList records;
+        ExtractFailure failure;
+        EXPECT_EQ(ExtractDataBin().extract(source.data(), records, size, &failure), static_cast<int>(expected.size()));
+        EXPECT_EQ(failure.kind, ExtractFailure::Kind::None);
+        EXPECT_TRUE(Flatten(records) == expected);
     }
 }
 
