@@ -39,8 +39,7 @@ inline std::string ReadFile(const std::string& path) {
 struct ProcessResult {
     int exitStatus = -1;    // -1 when it did not exit by itself
     bool timedOut = false;  // killed at the deadline
-    std::string out;
-    std::string err;
+    std::string out, err;
     double seconds = 0;
 
     Lines OutLines() const {
@@ -50,10 +49,7 @@ struct ProcessResult {
             lines.push_back(line);
         return lines;
     }
-    std::string LastOutLine() const {
-        const auto lines = OutLines();
-        return lines.empty() ? std::string() : lines.back();
-    }
+    std::string LastOutLine() const { return OutLines().empty() ? std::string() : OutLines().back(); }
 };
 
 struct ProcessOptions {

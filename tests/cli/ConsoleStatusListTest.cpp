@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -14,16 +13,12 @@ namespace {
 // What a list wrote into its two files (not terminals), lines and progress, with `verbose` set or not.
 template <typename Feed>
 std::pair<std::string, std::string> Written(bool verbose, Feed feed) {
-    char* texts[2] = {};
-    std::size_t sizes[2] = {};
-    std::FILE* files[2] = {::open_memstream(&texts[0], &sizes[0]), ::open_memstream(&texts[1], &sizes[1])};
+    char texts[2][4096] = {};
+    std::FILE* files[2] = {::fmemopen(texts[0], sizeof texts[0], "w"), ::fmemopen(texts[1], sizeof texts[1], "w")};
     feed(*std::make_unique<ConsoleStatusList>(files[0], files[1], verbose));
     std::fclose(files[0]);
     std::fclose(files[1]);
-    std::pair<std::string, std::string> written{texts[0], texts[1]};
-    std::free(texts[0]);
-    std::free(texts[1]);
-    return written;
+    return {texts[0], texts[1]};
 }
 
 TEST(ConsoleStatusList, LinesGoOutExactlyAndProgressIntoAFileOnlyAtEachTenthAndNotWhenQuiet) {
