@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 
 #include "CliSupport.h"
 #include "station/StationTestSupport.h"
@@ -61,7 +62,7 @@ TEST(KestrelFlashDownload, FlashesBothKindsIntoTheBoxAtTheirLineSettings) {
     EXPECT_NE(typeTwo.Stop().find("line 38400 baud, 8N2"), std::string::npos);  // reopened before its header
 }
 
-TEST(KestrelFlashDownload, AGangPrefixesEachBoxsLinesAndLogsEachBoxAlsoWhenItsFileIsRefused) {
+TEST(KestrelFlashDownload, AGangReportsEachBoxByItsPortAsTextJsonAndInTheLogAlsoWhenItsFileIsRefused) {
     BoxProcess good, refusing({"--refuse-at", "erase"});
     TempDir dir;
     const std::string log = (dir.Path() / "line.log").string();
@@ -86,6 +87,17 @@ TEST(KestrelFlashDownload, AGangPrefixesEachBoxsLinesAndLogsEachBoxAlsoWhenItsFi
                      "Erasing flash... ", "Error: cannot erase flash"}));
     EXPECT_NE(run.err.find(refusing.linkPath + ": FAILED (box-refused)"), std::string::npos) << run.err;
     EXPECT_EQ(good.SavedImage(1), DumpedImage());
+    // As JSON lines, each box's result carries its port and the image's digest.
+    const std::string digest = Sha256Of(DumpedImage());
+    std::map<std::string, std::string> results;
+    for (const auto& object :
+         ParseJsonLines(Flash({"--json", "-p", good.linkPath, "-p", refusing.linkPath, kMot}).OutLines())) {
+        if (object.at("event") == "result")
+            results[object.value("port", "")] =
+                object.at("outcome").get<std::string>() + " " + object.at("sha256").get<std::string>();
+    }
+    EXPECT_EQ(results, (std::map<std::string, std::string>{{good.linkPath, "success " + digest},
+                                                           {refusing.linkPath, "box-refused " + digest}}));
 
     // A file refused before any box was touched: each box still gets its record,
     // the file by its absolute path; the JSON lines end with the result.
@@ -96,12 +108,13 @@ TEST(KestrelFlashDownload, AGangPrefixesEachBoxsLinesAndLogsEachBoxAlsoWhenItsFi
     const auto objects = ParseJsonLines(refused.OutLines());
     EXPECT_TRUE(!objects.empty() && objects.back().at("outcome") == "file-failed") << refused.out;
     const std::string text = ReadFile(log);
-    for (const auto& [part, times] :
-         std::vector<std::pair<std::string, int>>{{"image: 131078 bytes, sha256 " + Sha256Of(DumpedImage()), 2},
-                                                  {"result: success, exit 0", 1},
-                                                  {"result: box-refused, exit 6", 1},
-                                                  {"file: " + missing.string() + "\n", 2},
-                                                  {"result: file-failed, exit 4", 2}}) {
+    for (const auto& [part, times] : std::vector<std::pair<std::string, int>>{
+             {"image: 131078 bytes, sha256 " + digest, 2},
+             {"\"Building output data... \"", 2},  // each box's record keeps the shared preparation
+             {"result: success, exit 0", 1},
+             {"result: box-refused, exit 6", 1},
+             {"file: " + missing.string() + "\n", 2},
+             {"result: file-failed, exit 4", 2}}) {
         int found = 0;
         for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
             ++found;

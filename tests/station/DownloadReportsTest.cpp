@@ -50,6 +50,8 @@ TEST(JsonLinesStatusList, RateAndTimeLeftFollowTheClockFromTheStageStartAndAResu
     clock.Advance(1500);
     list.Progress(ProgressStage::WritingData, 1000, 1000);
     list.Progress(ProgressStage::ReadingBack, 0, 994);  // a new stage starts its own rate
+    clock.Advance(1000);
+    list.Progress(ProgressStage::ReadingBack, 497, 994);
     list.Result(DownloadOutcome::VerifyFailed, 8, "", 1.0);
     const auto objects = ParseJsonLines(SplitLines(out.str()));
     const Lines expected = {
@@ -57,7 +59,8 @@ TEST(JsonLinesStatusList, RateAndTimeLeftFollowTheClockFromTheStageStartAndAResu
         R"({"event":"progress","t":0.5,"stage":"writing","done":250,"total":1000,"rate":500,"left":1.5})",
         R"({"event":"progress","t":2,"stage":"writing","done":1000,"total":1000,"rate":500,"left":0})",
         R"({"event":"progress","t":2,"stage":"reading-back","done":0,"total":994,"rate":null,"left":null})",
-        R"({"event":"result","t":2,"outcome":"verify-failed","exit":8,"sha256":null,"seconds":1})"};
+        R"({"event":"progress","t":3,"stage":"reading-back","done":497,"total":994,"rate":497,"left":1})",
+        R"({"event":"result","t":3,"outcome":"verify-failed","exit":8,"sha256":null,"seconds":1})"};
     ASSERT_EQ(objects.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
         Json object = Json::parse(expected[i]);
