@@ -80,11 +80,18 @@ TEST_P(GangDownload, OneFaultyBoxEndsOnlyItsOwnDownload) {
         boxes[i].options.answerTimeoutMs = 1000;
     }
     const auto results = RunGangDownload(image, boxes);
-    // The stream's lines stayed whole and each box's lines kept their order.
+    // The stream's lines stayed whole and each box's lines kept their order; its progress never went back.
     std::map<std::string, Lines> streamed;
+    std::map<std::string, std::map<std::string, std::size_t>> lastDone;  // of each port's stages
     for (const auto& object : ParseJsonLines(SplitLines(json.str()))) {
+        const std::string port = object.at("port").get<std::string>();
         if (object.at("event") == "status")
-            streamed[object.at("port").get<std::string>()].push_back(object.at("line").get<std::string>());
+            streamed[port].push_back(object.at("line").get<std::string>());
+        if (object.at("event") == "progress") {
+            auto& last = lastDone[port][object.at("stage").get<std::string>()];
+            EXPECT_TRUE(object.at("done") >= last && object.at("done") <= object.at("total")) << object;
+            last = object.at("done").get<std::size_t>();
+        }
     }
 
     const Lines flashed = {"Opening interface... ",  "Waiting for synchronising ... ",
@@ -104,6 +111,10 @@ TEST_P(GangDownload, OneFaultyBoxEndsOnlyItsOwnDownload) {
             EXPECT_TRUE(!lines.empty() && lines.back() == c.lastError) << lines.size();
         } else {
             EXPECT_TRUE(lines == flashed && line.Received(i) == firmware.motImage) << "box flashed otherwise";
+            // The whole image went out, and all of it after its six-byte head came back.
+            const std::size_t size = firmware.motImage.size();
+            EXPECT_EQ(lastDone[line.links[i]],
+                      (std::map<std::string, std::size_t>{{"writing", size}, {"reading-back", size - 6}}));
         }
     }
 }
