@@ -20,8 +20,7 @@
 
 namespace kestrel::testing {
 
-// The program under test and the demo firmware, where the build put them.
-inline const std::string kFlash = KESTREL_FLASH;
+// The demo firmware, where the build put it.
 inline const std::string kMot = std::string(KESTREL_SAMPLES_DIR) + "/kestrel-demo.mot";
 inline const std::string kBin = std::string(KESTREL_SAMPLES_DIR) + "/kestrel-demo.bin";
 
@@ -104,10 +103,9 @@ inline ProcessResult RunProcess(const Lines& argv, const ProcessOptions& options
     return result;
 }
 
-inline ProcessResult Flash(const Lines& args, const ProcessOptions& options = {}) {
-    Lines argv = {kFlash};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return RunProcess(argv, options);
+inline ProcessResult Flash(Lines args, const ProcessOptions& options = {}) {
+    args.insert(args.begin(), KESTREL_FLASH);
+    return RunProcess(args, options);
 }
 
 // kestrel-box as a separate process, reached through a link in a fresh
