@@ -94,10 +94,6 @@ TEST_P(GangDownload, OneFaultyBoxEndsOnlyItsOwnDownload) {
         }
     }
 
-    const Lines flashed = {"Opening interface... ",  "Waiting for synchronising ... ",
-                           "Writing datalength... ", "Erasing flash... ",
-                           "Writing data... ",       "Reading data... ",
-                           "Verify data...",         "FLASHING SUCCESSFULL"};
     ASSERT_EQ(results.size(), 4u);
     for (std::size_t i = 0; i < 4; ++i) {
         SCOPED_TRACE("box " + std::to_string(i) + " on " + line.links[i]);
@@ -110,7 +106,7 @@ TEST_P(GangDownload, OneFaultyBoxEndsOnlyItsOwnDownload) {
         if (faulty) {
             EXPECT_TRUE(!lines.empty() && lines.back() == c.lastError) << lines.size();
         } else {
-            EXPECT_TRUE(lines == flashed && line.Received(i) == firmware.motImage) << "box flashed otherwise";
+            EXPECT_TRUE(lines == kFlashed && line.Received(i) == firmware.motImage) << "box flashed otherwise";
             // The whole image went out, and all of it after its six-byte head came back.
             const std::size_t size = firmware.motImage.size();
             EXPECT_EQ(lastDone[line.links[i]],

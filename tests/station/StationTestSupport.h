@@ -21,6 +21,12 @@ namespace kestrel::testing {
 using Json = nlohmann::json;
 using Lines = std::vector<std::string>;
 
+// What a box that takes a .mot image reports, from the opening of its link on.
+inline const Lines kFlashed = {"Opening interface... ",  "Waiting for synchronising ... ",
+                               "Writing datalength... ", "Erasing flash... ",
+                               "Writing data... ",       "Reading data... ",
+                               "Verify data...",         "FLASHING SUCCESSFULL"};
+
 inline Lines SplitLines(const std::string& text) {
     Lines lines;
     std::istringstream in(text);
