@@ -61,9 +61,9 @@ struct Station {
         EXPECT_EQ(driver.Model(slot).LastVerdict(), 'S') << slot;
     }
 
-    cli::StationOptions line;
     emulator::SimulatedUsbDriver driver{SteadyClock()};
     std::atomic<bool> stop{false};
+    cli::StationOptions line;
     cli::StationRequest request;
     std::future<int> run;  // last: it ends before the rest goes
 };
