@@ -2,12 +2,12 @@
 // a box on a serial port, or a production line with several, runs it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 
 #include "CliSupport.h"
-#include "station/JsonCheck.h"
-#include "station/Sha256.h"
+#include "station/StationTestSupport.h"
 
 namespace kestrel::testing {
 namespace {
@@ -23,10 +23,6 @@ const std::string& DumpedImage() {
     return image;
 }
 
-std::string Sha256Of(const std::string& bytes) {
-    return Sha256Hex(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-}
-
 TEST(KestrelFlashDownload, FlashesBothKindsIntoTheBoxAtTheirLineSettings) {
     BoxProcess box;
     // A second box refuses to take the first one's link over; the download below goes to the first.
@@ -36,10 +32,9 @@ TEST(KestrelFlashDownload, FlashesBothKindsIntoTheBoxAtTheirLineSettings) {
     // A box that is there already is flashed without delay.
     const auto motRun = Flash({"-q", "-p", box.linkPath, "--wait", kMot});
     EXPECT_EQ(motRun.exitStatus, 0) << motRun.out << motRun.err;
-    Lines flashed = {"Opening interface... "};
+    Lines flashed = {kFlashed.front()};  // the file is read once the link is open
     flashed.insert(flashed.end(), kPrepared.begin(), kPrepared.end());
-    flashed.insert(flashed.end(), {"Waiting for synchronising ... ", "Writing datalength... ", "Erasing flash... ",
-                                   "Writing data... ", "Reading data... ", "Verify data...", "FLASHING SUCCESSFULL"});
+    flashed.insert(flashed.end(), kFlashed.begin() + 1, kFlashed.end());
     EXPECT_EQ(motRun.OutLines(), flashed);
     EXPECT_EQ(motRun.err, "");  // --quiet
     EXPECT_EQ(box.SavedImage(1), DumpedImage());
@@ -58,66 +53,61 @@ TEST(KestrelFlashDownload, FlashesBothKindsIntoTheBoxAtTheirLineSettings) {
     EXPECT_NE(typeTwo.Stop().find("line 38400 baud, 8N2"), std::string::npos);  // reopened before its header
 }
 
-TEST(KestrelFlashDownload, TwoBoxesAtOnceOneRefusingEachLinePrefixedAndTheFirstFailureIsTheStatus) {
+TEST(KestrelFlashDownload, AGangReportsEachBoxByItsPortAsTextJsonAndInTheLogAlsoWhenItsFileIsRefused) {
     BoxProcess good, refusing({"--refuse-at", "erase"});
-    const auto run = Flash({"-q", "-p", good.linkPath, "-p", refusing.linkPath, kMot});
-    EXPECT_EQ(run.exitStatus, 6) << run.out << run.err;
-    std::map<std::string, Lines> byBox;  // "" for the lines of no box
-    for (const auto& line : run.OutLines()) {
-        std::string box;
-        for (const auto& link : {good.linkPath, refusing.linkPath}) {
-            if (line.starts_with(link + ": "))
-                box = link;
+    TempDir dir;
+    const std::string log = (dir.Path() / "line.log").string();
+    const auto run = Flash({"-q", "-p", good.linkPath, "-p", refusing.linkPath, "--log", log, kMot});
+    EXPECT_EQ(run.exitStatus, 6) << run.out << run.err;  // the first failure's class
+    const Lines lines = run.OutLines();
+    const auto linesOf = [&lines](const std::string& port) {
+        Lines mine;
+        for (const auto& line : lines) {
+            if (line.starts_with(port + ": "))
+                mine.push_back(line.substr(port.size() + 2));
         }
-        byBox[box].push_back(box.empty() ? line : line.substr(box.size() + 2));
-    }
-    EXPECT_EQ(byBox[""], kPrepared);  // the file is read and built once, before any box is opened
-    ASSERT_FALSE(byBox[good.linkPath].empty());
-    EXPECT_EQ(byBox[good.linkPath].front(), "Opening interface... ");
-    EXPECT_EQ(byBox[good.linkPath].back(), "FLASHING SUCCESSFULL");
-    EXPECT_EQ(byBox[refusing.linkPath],
+        return mine;
+    };
+    // The file is read and built once, before any box is opened.
+    EXPECT_TRUE(lines.size() > kPrepared.size() && std::equal(kPrepared.begin(), kPrepared.end(), lines.begin()));
+    EXPECT_EQ(linesOf(good.linkPath), kFlashed);
+    EXPECT_EQ(linesOf(refusing.linkPath),
               (Lines{"Opening interface... ", "Waiting for synchronising ... ", "Writing datalength... ",
                      "Erasing flash... ", "Error: cannot erase flash"}));
     EXPECT_NE(run.err.find(refusing.linkPath + ": FAILED (box-refused)"), std::string::npos) << run.err;
     EXPECT_EQ(good.SavedImage(1), DumpedImage());
-}
-
-TEST(KestrelFlashDownload, JsonLinesAndTheLogTellEachBoxsResultWithTheImagesDigestAlsoForARefusedFile) {
-    BoxProcess boxes[2];
-    TempDir dir;
-    const std::string log = (dir.Path() / "line.log").string(), digest = Sha256Of(DumpedImage());
-    const auto run = Flash({"-p", boxes[0].linkPath, "-p", boxes[1].linkPath, "--json", "--log", log, kMot});
-    EXPECT_EQ(run.exitStatus, 0) << run.err;
-    std::map<std::string, std::string> lastLine;  // of each port, "" for the shared preparation
-    for (const auto& line : run.OutLines()) {
-        const auto fields = JsonCheck::Parse(line);
-        ASSERT_TRUE(fields.has_value()) << line;
-        const std::string port = fields->count("port") ? fields->at("port").text : "";
-        const std::string event = fields->at("event").text;
-        if (event == "status")
-            lastLine[port] = fields->at("line").text;
-        if (event == "result")
-            lastLine[port] = fields->at("outcome").text + " " + fields->at("sha256").text;
+    // As JSON lines, each box's result carries its port and the image's digest.
+    const std::string digest = Sha256Of(DumpedImage());
+    std::map<std::string, std::string> results;
+    for (const auto& object :
+         ParseJsonLines(Flash({"--json", "-p", good.linkPath, "-p", refusing.linkPath, kMot}).OutLines())) {
+        if (object.at("event") == "result")
+            results[object.value("port", "")] =
+                object.at("outcome").get<std::string>() + " " + object.at("sha256").get<std::string>();
     }
-    EXPECT_EQ(lastLine, (std::map<std::string, std::string>{{"", "Building output data... "},
-                                                            {boxes[0].linkPath, "success " + digest},
-                                                            {boxes[1].linkPath, "success " + digest}}));
+    EXPECT_EQ(results, (std::map<std::string, std::string>{{good.linkPath, "success " + digest},
+                                                           {refusing.linkPath, "box-refused " + digest}}));
 
     // A file refused before any box was touched: each box still gets its record,
-    // the file by its absolute path, its control characters escaped.
-    const auto refusedFile = dir.Path() / "no\nsuch\x1b[2J.mot";
-    const auto refused = Flash({"-q", "-p", boxes[0].linkPath, "-p", boxes[1].linkPath, "--log", log,
-                                std::filesystem::relative(refusedFile).string()});
+    // the file by its absolute path; the JSON lines end with the result.
+    const auto missing = dir.Path() / "missing.mot";
+    const auto refused = Flash({"--json", "-p", good.linkPath, "-p", refusing.linkPath, "--log", log,
+                                std::filesystem::relative(missing).string()});
     EXPECT_EQ(refused.exitStatus, 4);
+    const auto objects = ParseJsonLines(refused.OutLines());
+    EXPECT_TRUE(!objects.empty() && objects.back().at("outcome") == "file-failed") << refused.out;
     const std::string text = ReadFile(log);
-    for (const std::string& part :
-         Lines{"image: 131078 bytes, sha256 " + digest, "\"Building output data... \"", "result: success, exit 0",
-               "file: " + (dir.Path() / "no\\nsuch\\x1B[2J.mot").string() + "\n", "\"Error: cannot open sourcefile\"",
-               "result: file-failed, exit 4"}) {
-        std::size_t found = 0;
+    for (const auto& [part, times] : std::vector<std::pair<std::string, int>>{
+             {"image: 131078 bytes, sha256 " + digest, 2},
+             {"\"Building output data... \"", 2},  // each box's record keeps the shared preparation
+             {"result: success, exit 0", 1},
+             {"result: box-refused, exit 6", 1},
+             {"file: " + missing.string() + "\n", 2},
+             {"result: file-failed, exit 4", 2}}) {
+        int found = 0;
         for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
             ++found;
-        EXPECT_EQ(found, 2u) << part << "\n" << text;  // once for each box
+        EXPECT_EQ(found, times) << part << "\n" << text;
     }
 }
 

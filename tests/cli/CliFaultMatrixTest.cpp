@@ -23,10 +23,10 @@ const std::string kCancelled = "Error: download cancelled";
 enum class Access { Free, Held, Forbidden };
 
 struct Fault {
-    std::string row;
-    Lines box;  // how kestrel-box misbehaves
+    std::string row{};
+    Lines box{};  // how kestrel-box misbehaves
     int exitStatus = 0;
-    std::string lastLine;
+    std::string lastLine{};
     double boundSeconds = kSlack;  // from the start, the slack included
     // The answer bound: the default, which a hang-up must not wait for, unless the row waits for it.
     std::string timeout = "30";
@@ -102,29 +102,27 @@ std::vector<Fault> Rows() {
           {"no such device", "/dev/ttyKestrelMissing0", Access::Free, "No such file or directory"},
           {"/dev/null", "/dev/null", Access::Free, ioctl},
           {"a regular file", "file", Access::Free, ioctl}}) {
-        rows.push_back({row, {}, 3, kNoPort, kSlack, "30", 0, "", port, access, reason});
+        rows.push_back(
+            {.row = row, .exitStatus = 3, .lastLine = kNoPort, .port = port, .access = access, .reason = reason});
     }
     // Paced at the line rate, the data block takes 11 s: a signal lands in it. SIGHUP: the terminal closed.
     for (const auto& [name, signal] : {std::pair{"SIGINT", SIGINT}, {"SIGHUP", SIGHUP}, {"SIGTERM", SIGTERM}}) {
-        rows.push_back({name + std::string(" in the data"),
-                        {"--pace"},
-                        9,
-                        kCancelled,
-                        kSlack,
-                        "30",
-                        signal,
-                        "Writing data... \n"});
+        rows.push_back({.row = name + std::string(" in the data"),
+                        .box = {"--pace"},
+                        .exitStatus = 9,
+                        .lastLine = kCancelled,
+                        .signal = signal,
+                        .signalAfter = "Writing data... \n"});
     }
     // In a silent read-back under the default bound, a cancel is seen within one
     // short read attempt, not after a read of a whole piece has timed out.
-    rows.push_back({"SIGINT in the read-back",
-                    {"--silent-at", "read-back"},
-                    9,
-                    kCancelled,
-                    2,
-                    "30",
-                    SIGINT,
-                    "Reading data... \n"});
+    rows.push_back({.row = "SIGINT in the read-back",
+                    .box = {"--silent-at", "read-back"},
+                    .exitStatus = 9,
+                    .lastLine = kCancelled,
+                    .boundSeconds = 2,
+                    .signal = SIGINT,
+                    .signalAfter = "Reading data... \n"});
     return rows;
 }
 

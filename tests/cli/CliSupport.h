@@ -20,8 +20,7 @@
 
 namespace kestrel::testing {
 
-// The program under test and the demo firmware, where the build put them.
-inline const std::string kFlash = KESTREL_FLASH;
+// The demo firmware, where the build put it.
 inline const std::string kMot = std::string(KESTREL_SAMPLES_DIR) + "/kestrel-demo.mot";
 inline const std::string kBin = std::string(KESTREL_SAMPLES_DIR) + "/kestrel-demo.bin";
 
@@ -39,8 +38,7 @@ inline std::string ReadFile(const std::string& path) {
 struct ProcessResult {
     int exitStatus = -1;    // -1 when it did not exit by itself
     bool timedOut = false;  // killed at the deadline
-    std::string out;
-    std::string err;
+    std::string out, err;
     double seconds = 0;
 
     Lines OutLines() const {
@@ -50,10 +48,7 @@ struct ProcessResult {
             lines.push_back(line);
         return lines;
     }
-    std::string LastOutLine() const {
-        const auto lines = OutLines();
-        return lines.empty() ? std::string() : lines.back();
-    }
+    std::string LastOutLine() const { return OutLines().empty() ? std::string() : OutLines().back(); }
 };
 
 struct ProcessOptions {
@@ -108,10 +103,9 @@ inline ProcessResult RunProcess(const Lines& argv, const ProcessOptions& options
     return result;
 }
 
-inline ProcessResult Flash(const Lines& args, const ProcessOptions& options = {}) {
-    Lines argv = {kFlash};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return RunProcess(argv, options);
+inline ProcessResult Flash(Lines args, const ProcessOptions& options = {}) {
+    args.insert(args.begin(), KESTREL_FLASH);
+    return RunProcess(args, options);
 }
 
 // kestrel-box as a separate process, reached through a link in a fresh

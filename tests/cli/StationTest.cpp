@@ -18,12 +18,9 @@ namespace {
 // Polls until `done` holds; false after 10 s.
 bool Eventually(const std::function<bool()>& done) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
+    while (!done() && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
+    return done();
 }
 
 // The boxes named, or with none every USB box attached.

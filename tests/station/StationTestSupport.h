@@ -1,12 +1,14 @@
 #pragma once
 
+#include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
-#include "JsonCheck.h"
 #include "session/RecordingStatusList.h"
 #include "station/JsonLines.h"
 #include "station/Sha256.h"
@@ -16,7 +18,14 @@
 
 namespace kestrel::testing {
 
+using Json = nlohmann::json;
 using Lines = std::vector<std::string>;
+
+// What a box that takes a .mot image reports, from the opening of its link on.
+inline const Lines kFlashed = {"Opening interface... ",  "Waiting for synchronising ... ",
+                               "Writing datalength... ", "Erasing flash... ",
+                               "Writing data... ",       "Reading data... ",
+                               "Verify data...",         "FLASHING SUCCESSFULL"};
 
 inline Lines SplitLines(const std::string& text) {
     Lines lines;
@@ -26,6 +35,29 @@ inline Lines SplitLines(const std::string& text) {
     return lines;
 }
 
-inline std::string Sha256Of(const Bytes& bytes) { return Sha256Hex(bytes.data(), bytes.size()); }
+// The hex digest of bytes or of a string's bytes.
+template <typename Container>
+std::string Sha256Of(const Container& bytes) {
+    return Sha256Hex(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+}
+
+// Each line the tool wrote as a JSON object, read back by a parser of its own.
+// A line that is not exactly one object, or that gives a key twice, fails the test.
+inline std::vector<Json> ParseJsonLines(const Lines& lines) {
+    std::vector<Json> objects;
+    for (const auto& line : lines) {
+        std::set<std::string> keys;
+        bool keyTwice = false;
+        const auto onEvent = [&](int depth, Json::parse_event_t event, Json& parsed) {
+            if (event == Json::parse_event_t::key && depth == 1)
+                keyTwice |= !keys.insert(parsed.get<std::string>()).second;
+            return true;
+        };
+        Json object = Json::parse(line, onEvent, false);
+        EXPECT_TRUE(object.is_object() && !keyTwice) << "not one JSON object: " << line;
+        objects.push_back(std::move(object));
+    }
+    return objects;
+}
 
 }  // namespace kestrel::testing
