@@ -94,24 +94,18 @@ void WriteFor(const std::string& pattern, const std::string& serial, const char*
     }
 }
 
-struct Scenario {
-    BoxBehaviour behaviour;
-    bool accessDenied = false;
-    bool busy = false;
-};
-
-// The kestrel-box scenarios, plus what only a USB device can do: vanish, refuse
-// its opener, or be claimed by another program.
-Scenario ParseScenario(const std::string& name) {
+// The kestrel-box scenarios, plus what only a USB device can do: vanish (as a
+// line hangs up), refuse its opener, or be claimed by another program.
+BoxBehaviour BehaviourOf(const std::string& scenario) {
     using namespace kestrel::emulator;
     const std::string unplugAt = "unplug-at-";
-    if (name == "access-denied" || name == "busy")
-        return {.behaviour = {}, .accessDenied = name == "access-denied", .busy = name == "busy"};
-    if (const auto stage = name.starts_with(unplugAt) ? ParseStage(name.substr(unplugAt.size())) : std::nullopt)
-        return {.behaviour = {.hangUpAt = stage}};  // over USB the line's end is the device's
-    if (const auto named = FindScenario(name.empty() ? "ok" : name))
-        return {.behaviour = named->behaviour};
-    std::fprintf(stderr, "kestrel-ft232r: unknown scenario %s\n", name.c_str());
+    if (const auto stage = scenario.starts_with(unplugAt) ? ParseStage(scenario.substr(unplugAt.size())) : std::nullopt)
+        return {.hangUpAt = stage};
+    if (scenario == "access-denied" || scenario == "busy")
+        return {};
+    if (const auto named = FindScenario(scenario.empty() ? "ok" : scenario))
+        return named->behaviour;
+    std::fprintf(stderr, "kestrel-ft232r: unknown scenario %s\n", scenario.c_str());
     return {};
 }
 
@@ -163,27 +157,26 @@ struct Model {
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<std::unique_ptr<Box>> boxes;
-    Scenario scenario = ParseScenario(Env("KESTREL_FT232R_SCENARIO"));
+    std::string scenario = Env("KESTREL_FT232R_SCENARIO");
     bool paced = Env("KESTREL_FT232R_PACE") == "1";
     std::string recordPattern = Env("KESTREL_FT232R_RECORD");
     std::string imagePattern = Env("KESTREL_FT232R_SAVE_IMAGE");
 
     Model() {
+        const BoxBehaviour behaviour = BehaviourOf(scenario);
         std::istringstream list(Env("KESTREL_FT232R_BOXES"));
         for (std::string serial; std::getline(list, serial, ',');)
             if (!serial.empty())
-                boxes.push_back(std::make_unique<Box>(serial, scenario.behaviour));
+                boxes.push_back(std::make_unique<Box>(serial, behaviour));
     }
 
     void Record(const Box& box, const std::string& line) const {
         WriteFor(recordPattern, box.serial, "a", (line + "\n").data(), line.size() + 1);
     }
 
+    // What was on its way is lost with it: every call on it ends at once from now on.
     void Vanish(Box& box) {
         box.gone = true;
-        box.toBox.clear();
-        box.toChip.clear();
-        box.rxBuffer.clear();
         Record(box, "unplugged");
         changed.notify_all();
     }
@@ -479,7 +472,7 @@ void LIBUSB_CALL libusb_free_config_descriptor(libusb_config_descriptor* config)
 
 int LIBUSB_CALL libusb_open(libusb_device* device, libusb_device_handle** handle) {
     return OnBox(*device->box, [&](Model& model) {
-        if (model.scenario.accessDenied)
+        if (model.scenario == "access-denied")
             return LIBUSB_ERROR_ACCESS;
         *handle = &device->box->handle;
         model.Record(*device->box, "open");
@@ -499,7 +492,7 @@ int LIBUSB_CALL libusb_detach_kernel_driver(libusb_device_handle*, int) { return
 
 int LIBUSB_CALL libusb_claim_interface(libusb_device_handle* handle, int) {
     return OnBox(*handle->box, [&](Model& model) {
-        if (model.scenario.busy)
+        if (model.scenario == "busy")
             return LIBUSB_ERROR_BUSY;
         // A new user of the line: the box forgets a half-done exchange, and the
         // record shows what this user sets, not what an earlier one left.
