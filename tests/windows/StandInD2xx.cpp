@@ -9,7 +9,6 @@
 // box last received to SERIAL.img there.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -102,12 +101,6 @@ ULONG StatusOf(kestrel::UsbStatus status) {
 
 UsbHandle Handle(void* handle) { return reinterpret_cast<UsbHandle>(handle); }
 
-void CopyText(const std::string& text, void* buffer, std::size_t size) {
-    const std::size_t length = text.size() < size - 1 ? text.size() : size - 1;
-    std::memcpy(buffer, text.data(), length);
-    static_cast<char*>(buffer)[length] = '\0';
-}
-
 }  // namespace
 
 #define KESTREL_EXPORT extern "C" __declspec(dllexport) ULONG WINAPI
@@ -130,8 +123,9 @@ KESTREL_EXPORT FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* type, DW
     *id = (DWORD{device.vendorId} << 16) | device.productId;
     *location = index + 1;
     *handle = nullptr;
-    CopyText(device.serialNumber, serialNumber, 16);
-    CopyText(device.description, description, 64);
+    // Cut to the library's buffers: 16 bytes for the serial, 64 for the description.
+    std::snprintf(static_cast<char*>(serialNumber), 16, "%s", device.serialNumber.c_str());
+    std::snprintf(static_cast<char*>(description), 64, "%s", device.description.c_str());
     return 0;
 }
 
