@@ -242,6 +242,7 @@ struct Model {
             Record(box, "image " + std::to_string(image.size()));
         }
     }
+
     // When a reader waiting for a packet has to look again: the answer byte that
     // fills a packet lands, or the box acts on its own (an erase ends).
     Nanos NextPacket(const Box& box, Nanos limit) const {
@@ -314,9 +315,7 @@ struct Model {
                 break;
         }
         *actual = received;
-        if (box.gone)
-            return LIBUSB_ERROR_NO_DEVICE;
-        return received == 0 ? LIBUSB_ERROR_TIMEOUT : 0;
+        return box.gone ? LIBUSB_ERROR_NO_DEVICE : received == 0 ? LIBUSB_ERROR_TIMEOUT : 0;
     }
 
     int Bulk(Lock& lock, Box& box, unsigned char endpoint, unsigned char* data, int length, int* actual,
