@@ -39,6 +39,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -46,23 +47,19 @@
 #include "emulator/BoxModel.h"
 #include "emulator/BoxScenarios.h"
 
-struct libusb_context {
-    int unused = 0;
-};
+struct libusb_context {};
 struct Box;
 struct libusb_device {
     Box* box;
 };
 struct libusb_device_handle {
     Box* box;
-    bool claimed = false;
 };
 
 namespace {
 
 using kestrel::emulator::BoxBehaviour;
 using kestrel::emulator::BoxModel;
-using kestrel::emulator::BoxStage;
 using Nanos = std::uint64_t;
 constexpr Nanos kMs = 1000000;
 using Lock = std::unique_lock<std::mutex>;
@@ -97,49 +94,51 @@ void WriteFor(const std::string& pattern, const std::string& serial, const char*
     }
 }
 
-struct Scenario {
-    BoxBehaviour behaviour;
-    bool accessDenied = false;
-    bool busy = false;
-};
-
-// The kestrel-box scenarios, plus what only a USB device can do: vanish, refuse
-// its opener, or be claimed by another program.
-Scenario ParseScenario(const std::string& name) {
+// The kestrel-box scenarios, plus what only a USB device can do: vanish (as a
+// line hangs up), refuse its opener, or be claimed by another program.
+BoxBehaviour BehaviourOf(const std::string& scenario) {
     using namespace kestrel::emulator;
     const std::string unplugAt = "unplug-at-";
-    if (name == "access-denied" || name == "busy")
-        return {.behaviour = {}, .accessDenied = name == "access-denied", .busy = name == "busy"};
-    if (const auto stage = name.starts_with(unplugAt) ? ParseStage(name.substr(unplugAt.size())) : std::nullopt)
-        return {.behaviour = {.hangUpAt = stage}};  // over USB the line's end is the device's
-    if (const auto named = FindScenario(name.empty() ? "ok" : name))
-        return {.behaviour = named->behaviour};
-    std::fprintf(stderr, "kestrel-ft232r: unknown scenario %s\n", name.c_str());
+    if (const auto stage = scenario.starts_with(unplugAt) ? ParseStage(scenario.substr(unplugAt.size())) : std::nullopt)
+        return {.hangUpAt = stage};
+    if (scenario == "access-denied" || scenario == "busy")
+        return {};
+    if (const auto named = FindScenario(scenario.empty() ? "ok" : scenario))
+        return named->behaviour;
+    std::fprintf(stderr, "kestrel-ft232r: unknown scenario %s\n", scenario.c_str());
     return {};
 }
 
-}  // namespace
-
-struct Box {
-    Box(std::string serialNumber, const BoxBehaviour& behaviour, std::size_t busAddress)
-        : serial(std::move(serialNumber)), address(static_cast<std::uint8_t>(busAddress)), model(behaviour) {}
-
-    std::string serial;
-    std::uint8_t address;
-    libusb_device device{this};
-    BoxModel model;
-    bool gone = false;
-
-    // What the tool set since it claimed the chip; the chip's own defaults until then.
+// What the tool set since it claimed the chip; the chip's own defaults until then.
+struct ChipSettings {
     std::uint32_t baud = 9600;
     int bits = 8, parity = 0, stop = 0;  // the chip's codes
     std::string flow = "-", dtr = "-", rts = "-";
     int latencyMs = 16;
     bool rxPurged = false;
-    void ResetSettings() {
-        baud = 9600, bits = 8, parity = stop = 0, latencyMs = 16, rxPurged = false;
-        flow = dtr = rts = "-";
+
+    Nanos ByteNs() const {
+        const double bitsPerByte = 1 + bits + (parity != 0 ? 1 : 0) + (stop == 0 ? 1 : stop == 1 ? 1.5 : 2);
+        return static_cast<Nanos>(bitsPerByte * 1e9 / baud + 0.5);
     }
+    std::string Line() const {
+        return std::to_string(bits) + "NOEMS"[std::min(parity, 4)] + (stop == 0 ? "1" : stop == 1 ? "1.5" : "2");
+    }
+};
+
+}  // namespace
+
+// One chip with its box. Its device and its one handle live with it: the tool
+// opens a chip once at a time.
+struct Box {
+    Box(std::string serialNumber, const BoxBehaviour& behaviour) : serial(std::move(serialNumber)), model(behaviour) {}
+
+    std::string serial;
+    libusb_device device{this};
+    libusb_device_handle handle{this};
+    BoxModel model;
+    bool gone = false;
+    ChipSettings chip;
 
     std::deque<std::pair<Nanos, std::uint8_t>> toBox;  // each byte with the time it reaches the box
     Nanos txFreeAt = 0;
@@ -150,16 +149,6 @@ struct Box {
     int syncs = 0;
     int savedDownloads = 0;
     std::size_t overrun = 0;
-
-    Nanos ByteNs() const {
-        const double bitsPerByte = 1 + bits + (parity != 0 ? 1 : 0) + (stop == 0 ? 1 : stop == 1 ? 1.5 : 2);
-        return static_cast<Nanos>(bitsPerByte * 1e9 / baud + 0.5);
-    }
-    std::string Line() const {
-        static const char kParity[] = "NOEMS";
-        const char* stops[] = {"1", "1.5", "2"};
-        return std::to_string(bits) + kParity[std::min(parity, 4)] + stops[std::min(stop, 2)];
-    }
 };
 
 namespace {
@@ -168,32 +157,26 @@ struct Model {
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<std::unique_ptr<Box>> boxes;
-    Scenario scenario;
+    std::string scenario = Env("KESTREL_FT232R_SCENARIO");
     bool paced = Env("KESTREL_FT232R_PACE") == "1";
     std::string recordPattern = Env("KESTREL_FT232R_RECORD");
     std::string imagePattern = Env("KESTREL_FT232R_SAVE_IMAGE");
-    std::deque<libusb_transfer*> submitted;
-    std::vector<libusb_transfer*> cancelled;
 
-    Model() : scenario(ParseScenario(Env("KESTREL_FT232R_SCENARIO"))) {
-        const std::string list = Env("KESTREL_FT232R_BOXES");
-        for (std::size_t at = 0; at < list.size();) {
-            const std::size_t end = std::min(list.find(',', at), list.size());
-            if (end > at)
-                boxes.push_back(std::make_unique<Box>(list.substr(at, end - at), scenario.behaviour, boxes.size() + 2));
-            at = end + 1;
-        }
+    Model() {
+        const BoxBehaviour behaviour = BehaviourOf(scenario);
+        std::istringstream list(Env("KESTREL_FT232R_BOXES"));
+        for (std::string serial; std::getline(list, serial, ',');)
+            if (!serial.empty())
+                boxes.push_back(std::make_unique<Box>(serial, behaviour));
     }
 
     void Record(const Box& box, const std::string& line) const {
         WriteFor(recordPattern, box.serial, "a", (line + "\n").data(), line.size() + 1);
     }
 
+    // What was on its way is lost with it: every call on it ends at once from now on.
     void Vanish(Box& box) {
         box.gone = true;
-        box.toBox.clear();
-        box.toChip.clear();
-        box.rxBuffer.clear();
         Record(box, "unplugged");
         changed.notify_all();
     }
@@ -202,7 +185,7 @@ struct Model {
         std::uint8_t chunk[256];
         while (const std::size_t n = box.model.TakeOutput(chunk, sizeof chunk)) {
             for (std::size_t i = 0; i < n; ++i) {
-                box.rxFreeAt = paced ? std::max(box.rxFreeAt, at) + box.ByteNs() : at;
+                box.rxFreeAt = paced ? std::max(box.rxFreeAt, at) + box.chip.ByteNs() : at;
                 box.toChip.emplace_back(box.rxFreeAt, chunk[i]);
             }
         }
@@ -211,11 +194,12 @@ struct Model {
     void Deliver(Box& box, const std::vector<std::uint8_t>& bytes, Nanos at) {
         const bool idle = box.syncs <= box.model.EndedExchanges();
         if (idle && std::find(bytes.begin(), bytes.end(), 0x2A) != bytes.end()) {
+            const ChipSettings& c = box.chip;
             box.syncs = box.model.EndedExchanges() + 1;
-            Record(box, "sync " + std::to_string(box.baud) + " " + box.Line() + " flow=" + box.flow +
-                            " dtr=" + box.dtr + " rts=" + box.rts + " latency=" + std::to_string(box.latencyMs) +
-                            (box.rxPurged ? " purged" : " unpurged"));
-            box.rxPurged = false;
+            Record(box, "sync " + std::to_string(c.baud) + " " + c.Line() + " flow=" + c.flow + " dtr=" + c.dtr +
+                            " rts=" + c.rts + " latency=" + std::to_string(c.latencyMs) +
+                            (c.rxPurged ? " purged" : " unpurged"));
+            box.chip.rxPurged = false;
         }
         box.model.Receive(bytes.data(), bytes.size(), static_cast<std::uint32_t>(at / kMs));
         TakeAnswers(box, at);
@@ -289,7 +273,7 @@ struct Model {
             if (!paced || box.toBox.size() + packet <= kTxBuffer) {
                 const std::size_t n = paced ? packet : static_cast<std::size_t>(length - accepted);
                 for (std::size_t i = 0; i < n; ++i) {
-                    box.txFreeAt = paced ? std::max(box.txFreeAt, now) + box.ByteNs() : now;
+                    box.txFreeAt = paced ? std::max(box.txFreeAt, now) + box.chip.ByteNs() : now;
                     box.toBox.emplace_back(box.txFreeAt, data[accepted++]);
                 }
                 Advance(box, now);
@@ -311,7 +295,7 @@ struct Model {
         while (length - received >= 2) {
             Nanos now = Now();
             Advance(box, now);
-            const Nanos latencyEnd = box.lastPacketAt + static_cast<Nanos>(box.latencyMs) * kMs;
+            const Nanos latencyEnd = box.lastPacketAt + static_cast<Nanos>(box.chip.latencyMs) * kMs;
             while (!box.gone && box.rxBuffer.size() < kPacketData && now < latencyEnd && now < deadline) {
                 WaitUntil(lock, NextPacket(box, std::min(latencyEnd, deadline)));
                 now = Now();
@@ -321,7 +305,7 @@ struct Model {
                 break;
             const std::size_t room = std::min<std::size_t>(kPacket, static_cast<std::size_t>(length - received)) - 2;
             const std::size_t n = std::min({kPacketData, box.rxBuffer.size(), room});
-            data[received++] = 0x01 | (box.rts == "1" ? 0x10 : 0);  // CTS follows RTS on the box's cable
+            data[received++] = 0x01 | (box.chip.rts == "1" ? 0x10 : 0);  // CTS follows RTS on the box's cable
             data[received++] = (box.toBox.empty() ? 0x60 : 0x00) | (box.overrun != 0 ? 0x02 : 0);
             std::copy_n(box.rxBuffer.begin(), n, data + received);
             box.rxBuffer.erase(box.rxBuffer.begin(), box.rxBuffer.begin() + static_cast<std::ptrdiff_t>(n));
@@ -331,9 +315,7 @@ struct Model {
                 break;
         }
         *actual = received;
-        if (box.gone)
-            return LIBUSB_ERROR_NO_DEVICE;
-        return received == 0 ? LIBUSB_ERROR_TIMEOUT : 0;
+        return box.gone ? LIBUSB_ERROR_NO_DEVICE : received == 0 ? LIBUSB_ERROR_TIMEOUT : 0;
     }
 
     int Bulk(Lock& lock, Box& box, unsigned char endpoint, unsigned char* data, int length, int* actual,
@@ -349,13 +331,10 @@ struct Model {
         return LIBUSB_ERROR_PIPE;
     }
 
-    int Control(Box& box, std::uint8_t type, std::uint8_t request, std::uint16_t value, std::uint16_t index,
-                unsigned char* data, std::uint16_t length) {
+    // The vendor requests libftdi1 sends, each recorded as the setting it made.
+    int Control(Box& box, std::uint8_t type, std::uint8_t request, std::uint16_t value, std::uint16_t index) {
         Advance(box, Now());
-        if (type == 0xC0 && request == 0x0A && length >= 1) {  // read the latency timer
-            data[0] = static_cast<unsigned char>(box.latencyMs);
-            return 1;
-        }
+        ChipSettings& chip = box.chip;
         if (type != 0x40)
             return LIBUSB_ERROR_PIPE;
         switch (request) {
@@ -363,7 +342,7 @@ struct Model {
                 if (value == 0 || value == 1) {
                     box.rxBuffer.clear();
                     box.toChip.clear();
-                    box.rxPurged = value == 1;
+                    chip.rxPurged = value == 1;
                 }
                 if (value == 0 || value == 2)
                     box.toBox.clear();
@@ -371,15 +350,15 @@ struct Model {
                 return 0;
             case 1:  // modem control: the high byte says which lines the low byte sets
                 if ((value & 0x100) != 0)
-                    box.dtr = (value & 1) != 0 ? "1" : "0";
+                    chip.dtr = (value & 1) != 0 ? "1" : "0";
                 if ((value & 0x200) != 0)
-                    box.rts = (value & 2) != 0 ? "1" : "0";
-                Record(box, "modem dtr=" + box.dtr + " rts=" + box.rts);
+                    chip.rts = (value & 2) != 0 ? "1" : "0";
+                Record(box, "modem dtr=" + chip.dtr + " rts=" + chip.rts);
                 return 0;
             case 2: {  // flow control, in the high byte of the index
                 static const char* const kModes[] = {"none", "rts-cts", "dtr-dsr", "?", "xon-xoff"};
-                box.flow = (index >> 8) <= 4 ? kModes[index >> 8] : "?";
-                Record(box, "flow " + box.flow);
+                chip.flow = (index >> 8) <= 4 ? kModes[index >> 8] : "?";
+                Record(box, "flow " + chip.flow);
                 return 0;
             }
             case 3: {  // baud rate: 3 MHz over a divisor with eighths; the third fraction bit is in the index
@@ -387,23 +366,21 @@ struct Model {
                 const int whole = value & 0x3FFF;
                 const int code = (value >> 14) | ((index & 1) << 2);
                 const int eighths = 8 * whole + kEighths[code];
-                box.baud = whole == 0 && code == 0   ? 3000000
-                           : whole == 1 && code == 0 ? 2000000
-                                                     : static_cast<std::uint32_t>((24000000 + eighths / 2) / eighths);
-                Record(box, "baud " + std::to_string(box.baud));
+                chip.baud = whole == 0 && code == 0   ? 3000000
+                            : whole == 1 && code == 0 ? 2000000
+                                                      : static_cast<std::uint32_t>((24000000 + eighths / 2) / eighths);
+                Record(box, "baud " + std::to_string(chip.baud));
                 return 0;
             }
             case 4:  // data characteristics
-                box.bits = value & 0xFF;
-                box.parity = (value >> 8) & 7;
-                box.stop = (value >> 11) & 3;
-                Record(box, "line " + box.Line() + ((value & 0x4000) != 0 ? " break" : ""));
+                chip.bits = value & 0xFF;
+                chip.parity = (value >> 8) & 7;
+                chip.stop = (value >> 11) & 3;
+                Record(box, "line " + chip.Line() + ((value & 0x4000) != 0 ? " break" : ""));
                 return 0;
             case 9:  // latency timer
-                if ((value & 0xFF) == 0)
-                    return LIBUSB_ERROR_PIPE;
-                box.latencyMs = value & 0xFF;
-                Record(box, "latency " + std::to_string(box.latencyMs));
+                chip.latencyMs = value & 0xFF;
+                Record(box, "latency " + std::to_string(chip.latencyMs));
                 return 0;
             default:
                 return LIBUSB_ERROR_PIPE;
@@ -448,11 +425,14 @@ struct ConfigBlock {
 
 }  // namespace
 
+// Only the calls libftdi1 makes when FtdiUsbDriver lists, opens and drives a
+// chip: its synchronous transfers, no asynchronous ones. libftdi1's other calls
+// (bus numbers, setting a configuration, the asynchronous transfers) would reach
+// the system's libusb with these devices and must not be needed.
 extern "C" {
 
 int LIBUSB_CALL libusb_init(libusb_context** context) {
-    if (context != nullptr)
-        *context = new libusb_context;
+    *context = new libusb_context;
     return 0;
 }
 
@@ -473,9 +453,6 @@ ssize_t LIBUSB_CALL libusb_get_device_list(libusb_context*, libusb_device*** lis
 void LIBUSB_CALL libusb_free_device_list(libusb_device** list, int) { delete[] list; }
 libusb_device* LIBUSB_CALL libusb_ref_device(libusb_device* device) { return device; }
 void LIBUSB_CALL libusb_unref_device(libusb_device*) {}
-uint8_t LIBUSB_CALL libusb_get_bus_number(libusb_device*) { return 1; }
-
-uint8_t LIBUSB_CALL libusb_get_device_address(libusb_device* device) { return device->box->address; }
 
 int LIBUSB_CALL libusb_get_device_descriptor(libusb_device*, libusb_device_descriptor* descriptor) {
     // bcdDevice 0x0600 is what makes libftdi1 take the chip for an FT232R.
@@ -483,9 +460,7 @@ int LIBUSB_CALL libusb_get_device_descriptor(libusb_device*, libusb_device_descr
     return 0;
 }
 
-int LIBUSB_CALL libusb_get_config_descriptor(libusb_device*, uint8_t index, libusb_config_descriptor** config) {
-    if (index != 0)
-        return LIBUSB_ERROR_NOT_FOUND;
+int LIBUSB_CALL libusb_get_config_descriptor(libusb_device*, uint8_t, libusb_config_descriptor** config) {
     *config = &(new ConfigBlock)->config;
     return 0;
 }
@@ -496,47 +471,32 @@ void LIBUSB_CALL libusb_free_config_descriptor(libusb_config_descriptor* config)
 
 int LIBUSB_CALL libusb_open(libusb_device* device, libusb_device_handle** handle) {
     return OnBox(*device->box, [&](Model& model) {
-        if (model.scenario.accessDenied)
+        if (model.scenario == "access-denied")
             return LIBUSB_ERROR_ACCESS;
-        *handle = new libusb_device_handle{device->box};
+        *handle = &device->box->handle;
         model.Record(*device->box, "open");
         return LIBUSB_SUCCESS;
     });
 }
 
-void LIBUSB_CALL libusb_close(libusb_device_handle* handle) {
-    if (handle == nullptr)
-        return;
-    Locked locked;
-    locked.model.Record(*handle->box, "close");
-    delete handle;
-}
+void LIBUSB_CALL libusb_close(libusb_device_handle* handle) { Locked().model.Record(*handle->box, "close"); }
 
-int LIBUSB_CALL libusb_get_configuration(libusb_device_handle* handle, int* config) {
-    return OnBox(*handle->box, [&](Model&) {
-        *config = 1;
-        return 0;
-    });
-}
-
-int LIBUSB_CALL libusb_set_configuration(libusb_device_handle* handle, int) {
-    return OnBox(*handle->box, [](Model&) { return 0; });
+// Already the one configuration the chip has: libftdi1 sets none.
+int LIBUSB_CALL libusb_get_configuration(libusb_device_handle*, int* config) {
+    *config = 1;
+    return 0;
 }
 
 int LIBUSB_CALL libusb_detach_kernel_driver(libusb_device_handle*, int) { return LIBUSB_ERROR_NOT_FOUND; }
-int LIBUSB_CALL libusb_set_auto_detach_kernel_driver(libusb_device_handle*, int) { return 0; }
 
-int LIBUSB_CALL libusb_claim_interface(libusb_device_handle* handle, int interface) {
+int LIBUSB_CALL libusb_claim_interface(libusb_device_handle* handle, int) {
     return OnBox(*handle->box, [&](Model& model) {
-        if (interface != 0)
-            return LIBUSB_ERROR_NOT_FOUND;
-        if (model.scenario.busy)
+        if (model.scenario == "busy")
             return LIBUSB_ERROR_BUSY;
-        handle->claimed = true;
         // A new user of the line: the box forgets a half-done exchange, and the
         // record shows what this user sets, not what an earlier one left.
         handle->box->model.Restart();
-        handle->box->ResetSettings();
+        handle->box->chip = {};
         handle->box->lastPacketAt = Now();
         model.Record(*handle->box, "claim");
         return LIBUSB_SUCCESS;
@@ -545,17 +505,15 @@ int LIBUSB_CALL libusb_claim_interface(libusb_device_handle* handle, int interfa
 
 int LIBUSB_CALL libusb_release_interface(libusb_device_handle* handle, int) {
     return OnBox(*handle->box, [&](Model& model) {
-        if (!std::exchange(handle->claimed, false))
-            return LIBUSB_ERROR_NOT_FOUND;
         model.Record(*handle->box, "release");
         return LIBUSB_SUCCESS;
     });
 }
 
+// 1, 2, 3: the manufacturer, the description and the serial number, as the
+// device descriptor numbers them.
 int LIBUSB_CALL libusb_get_string_descriptor_ascii(libusb_device_handle* handle, uint8_t index, unsigned char* data,
                                                    int length) {
-    if (index < 1 || index > 3 || length < 1)
-        return LIBUSB_ERROR_INVALID_PARAM;
     return OnBox(*handle->box, [&](Model&) {
         const std::string text = index == 1 ? "FTDI" : index == 2 ? "FT232R USB UART" : handle->box->serial;
         const int n = std::min(static_cast<int>(text.size()), length - 1);
@@ -566,86 +524,14 @@ int LIBUSB_CALL libusb_get_string_descriptor_ascii(libusb_device_handle* handle,
 }
 
 int LIBUSB_CALL libusb_control_transfer(libusb_device_handle* handle, uint8_t type, uint8_t request, uint16_t value,
-                                        uint16_t index, unsigned char* data, uint16_t length, unsigned int) {
-    return OnBox(*handle->box,
-                 [&](Model& model) { return model.Control(*handle->box, type, request, value, index, data, length); });
+                                        uint16_t index, unsigned char*, uint16_t, unsigned int) {
+    return OnBox(*handle->box, [&](Model& model) { return model.Control(*handle->box, type, request, value, index); });
 }
 
 int LIBUSB_CALL libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint, unsigned char* data,
                                      int length, int* actual, unsigned int timeout) {
     Locked locked;
-    int ignored = 0;
-    return locked.model.Bulk(locked.lock, *handle->box, endpoint, data, length, actual != nullptr ? actual : &ignored,
-                             timeout);
-}
-
-libusb_transfer* LIBUSB_CALL libusb_alloc_transfer(int isoPackets) {
-    const std::size_t size = sizeof(libusb_transfer) +
-                             sizeof(libusb_iso_packet_descriptor) * static_cast<std::size_t>(std::max(isoPackets, 0));
-    return static_cast<libusb_transfer*>(std::calloc(1, size));
-}
-
-void LIBUSB_CALL libusb_free_transfer(libusb_transfer* transfer) {
-    if (transfer != nullptr && (transfer->flags & LIBUSB_TRANSFER_FREE_BUFFER) != 0)
-        std::free(transfer->buffer);
-    std::free(transfer);
-}
-
-int LIBUSB_CALL libusb_submit_transfer(libusb_transfer* transfer) {
-    return OnBox(*transfer->dev_handle->box, [&](Model& model) {
-        if (transfer->type != LIBUSB_TRANSFER_TYPE_BULK)
-            return LIBUSB_ERROR_NOT_SUPPORTED;
-        model.submitted.push_back(transfer);
-        return LIBUSB_SUCCESS;
-    });
-}
-
-int LIBUSB_CALL libusb_cancel_transfer(libusb_transfer* transfer) {
-    Locked locked;
-    auto& submitted = locked.model.submitted;
-    if (std::find(submitted.begin(), submitted.end(), transfer) == submitted.end())
-        return LIBUSB_ERROR_NOT_FOUND;
-    locked.model.cancelled.push_back(transfer);
-    return 0;
-}
-
-// Runs the transfers submitted so far to their end, each within its own time-out,
-// and calls their callbacks; a callback may submit again for the next call.
-int LIBUSB_CALL libusb_handle_events_timeout_completed(libusb_context*, timeval*, int* completed) {
-    std::deque<libusb_transfer*> due;
-    {
-        Locked locked;
-        due.swap(locked.model.submitted);
-    }
-    for (libusb_transfer* transfer : due) {
-        if (completed != nullptr && *completed != 0) {
-            Locked locked;
-            locked.model.submitted.push_back(transfer);
-            continue;
-        }
-        {
-            Locked locked;
-            if (std::erase(locked.model.cancelled, transfer) != 0) {
-                transfer->status = LIBUSB_TRANSFER_CANCELLED;
-                transfer->actual_length = 0;
-            } else {
-                const int result =
-                    locked.model.Bulk(locked.lock, *transfer->dev_handle->box, transfer->endpoint, transfer->buffer,
-                                      transfer->length, &transfer->actual_length, transfer->timeout);
-                transfer->status = result == 0                        ? LIBUSB_TRANSFER_COMPLETED
-                                   : result == LIBUSB_ERROR_TIMEOUT   ? LIBUSB_TRANSFER_TIMED_OUT
-                                   : result == LIBUSB_ERROR_NO_DEVICE ? LIBUSB_TRANSFER_NO_DEVICE
-                                                                      : LIBUSB_TRANSFER_ERROR;
-            }
-        }
-        if (transfer->callback != nullptr)
-            transfer->callback(transfer);
-    }
-    return 0;
-}
-
-int LIBUSB_CALL libusb_handle_events_timeout(libusb_context* context, timeval* tv) {
-    return libusb_handle_events_timeout_completed(context, tv, nullptr);
+    return locked.model.Bulk(locked.lock, *handle->box, endpoint, data, length, actual, timeout);
 }
 
 }  // extern "C"

@@ -14,98 +14,54 @@ namespace {
 
 // The stand-in FTD2XX.dll beside this test program serves the boxes that
 // KESTREL_D2XX_BOXES lists; each driver loads it afresh, so each row has its own boxes.
-struct D2xxRow {
-    const char* name;
-    const char* boxes;
-    const char* library;
-    const char* link;
-    std::vector<std::string> serials;  // as the driver lists them, by index
-    UsbOpenProblem problem;            // after the download
-    const char* lastLine;
-};
-
-class D2xxUsbDriverTest : public ::testing::TestWithParam<D2xxRow> {
-protected:
-    void SetUp() override { UsbLink::ForgetDeviceListing(); }
-    void TearDown() override {
-        _putenv_s("KESTREL_D2XX_BOXES", "");
+TEST(D2xxUsbDriver, ListsAndFlashesTheBoxesTheLibraryServes) {
+    const struct {
+        const char *boxes, *link;
+        std::vector<std::string> serials;  // as the driver lists them, by index
+        UsbOpenProblem problem;            // after the download
+        bool flashed;
+        const wchar_t* library = L"FTD2XX.dll";
+    } rows[] = {
+        {"A1;B2", "USB", {"A1", "B2"}, UsbOpenProblem::None, true},
+        {"A1,refuse-open;B2", "USB:B2", {"A1", "B2"}, UsbOpenProblem::None, true},
+        {"A1,silent-sync;B2", "USB:1", {"A1", "B2"}, UsbOpenProblem::None, true},
+        {"A1,refuse-open", "USB", {"A1"}, UsbOpenProblem::NoDevice, false},
+        {"A1,refuse-baud", "USB", {"A1"}, UsbOpenProblem::NoDevice, false},
+        {"A1,refuse-framing", "USB:A1", {"A1"}, UsbOpenProblem::None, false},
+        {"", "USB", {}, UsbOpenProblem::NoDevice, false},
+        {"A1", "USB", {}, UsbOpenProblem::NoDriver, false, L"NoSuchD2xx.dll"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.boxes) + " " + row.link);
+        _putenv_s("KESTREL_D2XX_BOXES", row.boxes);
         UsbLink::ForgetDeviceListing();
+        D2xxUsbDriver driver(row.library);
+
+        std::vector<UsbDeviceInfo> devices;
+        EXPECT_EQ(driver.ListDevices(devices) == 0, row.problem != UsbOpenProblem::NoDriver);
+        std::vector<std::string> serials;
+        for (const auto& device : devices) {
+            EXPECT_EQ(device.index, static_cast<int>(serials.size()));
+            EXPECT_EQ(device.vendorId, 0x0403);
+            EXPECT_EQ(device.productId, 0x6001);
+            EXPECT_EQ(device.description, "Kestrel box");
+            serials.push_back(device.serialNumber);
+        }
+        EXPECT_EQ(serials, row.serials);
+
+        RecordingStatusList status;
+        SessionOptions options;
+        options.usbDriver = &driver;
+        options.answerTimeoutMs = 2000;
+        RunDownload(row.link, KESTREL_SAMPLES_DIR "/kestrel-demo.mot", status, options);
+        const auto lines = status.lines();
+        EXPECT_EQ(lines.empty() ? "" : lines.back(),
+                  row.flashed ? "FLASHING SUCCESSFULL" : "Error: cannot open Ixo Serial Device");
+        EXPECT_EQ(driver.LastOpenProblem(), row.problem);
     }
-};
-
-TEST_P(D2xxUsbDriverTest, ListsAndFlashesTheBoxesTheLibraryServes) {
-    const D2xxRow& row = GetParam();
-    _putenv_s("KESTREL_D2XX_BOXES", row.boxes);
-    std::wstring library(row.library, row.library + std::char_traits<char>::length(row.library));
-    D2xxUsbDriver driver(library);
-
-    std::vector<UsbDeviceInfo> devices;
-    const UsbStatus listed = driver.ListDevices(devices);
-    std::vector<std::string> serials;
-    for (const auto& device : devices) {
-        serials.push_back(device.serialNumber);
-        EXPECT_EQ(device.index, static_cast<int>(serials.size() - 1));
-        EXPECT_EQ(device.vendorId, 0x0403);
-        EXPECT_EQ(device.productId, 0x6001);
-        EXPECT_EQ(device.description, "Kestrel box");
-    }
-    EXPECT_EQ(serials, row.serials);
-    EXPECT_EQ(listed == 0, row.problem != UsbOpenProblem::NoDriver);
-
-    RecordingStatusList status;
-    SessionOptions options;
-    options.usbDriver = &driver;
-    options.answerTimeoutMs = 2000;
-    RunDownload(row.link, KESTREL_SAMPLES_DIR "/kestrel-demo.mot", status, options);
-    const auto lines = status.lines();
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.back(), row.lastLine);
-    EXPECT_EQ(driver.LastOpenProblem(), row.problem);
+    _putenv_s("KESTREL_D2XX_BOXES", "");
+    UsbLink::ForgetDeviceListing();
 }
-
-const D2xxRow kRows[] = {
-    {"FirstBox", "A1;B2", "FTD2XX.dll", "USB", {"A1", "B2"}, UsbOpenProblem::None, "FLASHING SUCCESSFULL"},
-    {"BoxBySerial",
-     "A1,refuse-open;B2",
-     "FTD2XX.dll",
-     "USB:B2",
-     {"A1", "B2"},
-     UsbOpenProblem::None,
-     "FLASHING SUCCESSFULL"},
-    {"BoxByIndex",
-     "A1,silent-sync;B2",
-     "FTD2XX.dll",
-     "USB:1",
-     {"A1", "B2"},
-     UsbOpenProblem::None,
-     "FLASHING SUCCESSFULL"},
-    {"RefusedOpen",
-     "A1,refuse-open",
-     "FTD2XX.dll",
-     "USB",
-     {"A1"},
-     UsbOpenProblem::NoDevice,
-     "Error: cannot open Ixo Serial Device"},
-    {"RefusedBaudRate",
-     "A1,refuse-baud",
-     "FTD2XX.dll",
-     "USB",
-     {"A1"},
-     UsbOpenProblem::NoDevice,
-     "Error: cannot open Ixo Serial Device"},
-    {"RefusedSettings",
-     "A1,refuse-framing",
-     "FTD2XX.dll",
-     "USB:A1",
-     {"A1"},
-     UsbOpenProblem::None,
-     "Error: cannot open Ixo Serial Device"},
-    {"NoBox", "", "FTD2XX.dll", "USB", {}, UsbOpenProblem::NoDevice, "Error: cannot open Ixo Serial Device"},
-    {"NoLibrary", "A1", "NoSuchD2xx.dll", "USB", {}, UsbOpenProblem::NoDriver, "Error: cannot open Ixo Serial Device"},
-};
-
-INSTANTIATE_TEST_SUITE_P(Rows, D2xxUsbDriverTest, ::testing::ValuesIn(kRows),
-                         [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace kestrel

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "links/SerialLink.h"
 #include "links/SerialPortList.h"
@@ -10,23 +12,16 @@
 namespace kestrel {
 namespace {
 
-// Ports above COM9 open only by their device name, so every port is named so.
+// Ports above COM9 open only by their device name, so every port is named so;
+// the listing names ports "COM12", the link opens "\\.\COM12": one port.
 TEST(SerialLinkWin32, PortsOpenByTheirDeviceNameAndThatNameSelectsTheDevice) {
-    const struct {
-        int port;
-        const char* device;
-    } rows[] = {{1, "\\\\.\\COM1"}, {12, "\\\\.\\COM12"}, {0, ""}, {-3, ""}};
-    for (const auto& row : rows) {
-        EXPECT_EQ(SerialLink::DeviceForPort(row.port), row.device) << row.port;
-    }
-    // The listing names ports "COM12"; the link opens "\\.\COM12": one port.
-    const struct {
-        const char *a, *b;
-        bool same;
-    } names[] = {{"COM12", "\\\\.\\COM12", true}, {"com12", "COM12", true}, {"COM1", "COM12", false}, {"", "", false}};
-    for (const auto& row : names) {
-        EXPECT_EQ(SameSerialDevice(row.a, row.b), row.same) << row.a << " " << row.b;
-    }
+    const std::pair<int, std::string> devices[] = {{1, "\\\\.\\COM1"}, {12, "\\\\.\\COM12"}, {0, ""}, {-3, ""}};
+    for (const auto& [port, device] : devices)
+        EXPECT_EQ(SerialLink::DeviceForPort(port), device) << port;
+    const std::tuple<std::string, std::string, bool> names[] = {
+        {"COM12", "\\\\.\\COM12", true}, {"com12", "COM12", true}, {"COM1", "COM12", false}, {"", "", false}};
+    for (const auto& [a, b, same] : names)
+        EXPECT_EQ(SameSerialDevice(a, b), same) << a << " " << b;
     const LinkChoice choice = ChooseLink("\\\\.\\COM12");
     EXPECT_EQ(choice.kind, LinkChoice::Kind::Serial);
     EXPECT_EQ(choice.device, "\\\\.\\COM12");

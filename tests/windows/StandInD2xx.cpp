@@ -9,9 +9,7 @@
 // box last received to SERIAL.img there.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -40,22 +38,11 @@ std::string Environment(const char* name) {
     return value == nullptr ? std::string() : value;
 }
 
-// A box's words: what only the device does (refuse its opener, the rate or the
-// framing), else a scenario of the emulated box by its name.
-bool ApplyWord(const std::string& word, SimulatedUsbDevice& box) {
-    if (word == "refuse-open") {
-        box.refuseOpen = true;
-    } else if (word == "refuse-baud") {
-        box.refuseBaudRate = true;
-    } else if (word == "refuse-framing") {
-        box.refuseDataCharacteristics = true;
-    } else if (const auto scenario = kestrel::emulator::FindScenario(word)) {
-        box.behaviour = scenario->behaviour;
-    } else {
-        return false;
-    }
-    return true;
-}
+// What only the device does, by its word: refuse its opener, the rate or the framing.
+const std::map<std::string, bool SimulatedUsbDevice::*> kRefusals = {
+    {"refuse-open", &SimulatedUsbDevice::refuseOpen},
+    {"refuse-baud", &SimulatedUsbDevice::refuseBaudRate},
+    {"refuse-framing", &SimulatedUsbDevice::refuseDataCharacteristics}};
 
 struct Boxes {
     SimulatedUsbDriver driver{kestrel::SteadyClock()};
@@ -63,33 +50,29 @@ struct Boxes {
 
     Boxes() {
         std::stringstream list(Environment("KESTREL_D2XX_BOXES"));
-        std::string entry;
-        while (std::getline(list, entry, ';')) {
+        for (std::string entry; std::getline(list, entry, ';');) {
             std::stringstream words(entry);
             SimulatedUsbDevice box;
             std::getline(words, box.serialNumber, ',');
             for (std::string word; std::getline(words, word, ',');) {
-                if (!ApplyWord(word, box)) {
+                const auto refusal = kRefusals.find(word);
+                if (refusal != kRefusals.end())
+                    box.*refusal->second = true;
+                else if (const auto scenario = kestrel::emulator::FindScenario(word))
+                    box.behaviour = scenario->behaviour;
+                else
                     std::fprintf(stderr, "stand-in FTD2XX.dll: unknown word %s\n", word.c_str());
-                }
             }
-            if (!box.serialNumber.empty()) {
+            if (!box.serialNumber.empty())
                 driver.AddDevice(box);
-            }
         }
     }
 
     void SaveImages() {
-        if (imageFolder.empty()) {
-            return;
-        }
-        for (std::size_t slot = 0; slot < driver.DeviceCount(); ++slot) {
+        for (std::size_t slot = 0; slot < driver.DeviceCount() && !imageFolder.empty(); ++slot) {
             const auto& image = driver.Model(slot).LastImage();
-            if (image.empty()) {
-                continue;
-            }
             const std::string path = imageFolder + "\\" + driver.Device(slot).serialNumber + ".img";
-            if (std::FILE* file = std::fopen(path.c_str(), "wb")) {
+            if (std::FILE* file = image.empty() ? nullptr : std::fopen(path.c_str(), "wb")) {
                 std::fwrite(image.data(), 1, image.size(), file);
                 std::fclose(file);
             }
@@ -102,97 +85,75 @@ Boxes& TheBoxes() {
     return boxes;
 }
 
-std::mutex calls;  // the simulated driver serves one call at a time, as the gang's threads come
+// The simulated driver serves the gang's threads by itself; the read time-outs,
+// which the library keeps for it, and the saved images need a lock of their own.
+SimulatedUsbDriver& Driver() { return TheBoxes().driver; }
+std::mutex libraryLock;
+std::map<void*, ULONG> readTimeouts;
 
 ULONG StatusOf(kestrel::UsbStatus status) {
-    switch (status) {
-        case 0:
-            return 0;
-        case SimulatedUsbDriver::kNoDevice:
-            return kDeviceNotFound;
-        case SimulatedUsbDriver::kRefused:
-            return kDeviceNotOpened;
-        case SimulatedUsbDriver::kBadHandle:
-            return kInvalidHandle;
-        default:
-            return kIoError;
-    }
+    return status == 0                                ? 0
+           : status == SimulatedUsbDriver::kNoDevice  ? kDeviceNotFound
+           : status == SimulatedUsbDriver::kRefused   ? kDeviceNotOpened
+           : status == SimulatedUsbDriver::kBadHandle ? kInvalidHandle
+                                                      : kIoError;
 }
 
 UsbHandle Handle(void* handle) { return reinterpret_cast<UsbHandle>(handle); }
-
-void CopyText(const std::string& text, void* buffer, std::size_t size) {
-    if (buffer != nullptr) {
-        const std::size_t length = text.size() < size - 1 ? text.size() : size - 1;
-        std::memcpy(buffer, text.data(), length);
-        static_cast<char*>(buffer)[length] = '\0';
-    }
-}
 
 }  // namespace
 
 #define KESTREL_EXPORT extern "C" __declspec(dllexport) ULONG WINAPI
 
 KESTREL_EXPORT FT_CreateDeviceInfoList(DWORD* count) {
-    std::lock_guard lock(calls);
     std::uint32_t devices = 0;
-    const auto status = TheBoxes().driver.CountDevices(devices);
+    const auto status = Driver().CountDevices(devices);
     *count = devices;
     return StatusOf(status);
 }
 
 KESTREL_EXPORT FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* type, DWORD* id, DWORD* location,
                                       void* serialNumber, void* description, void** handle) {
-    std::lock_guard lock(calls);
     std::vector<kestrel::UsbDeviceInfo> devices;
-    if (TheBoxes().driver.ListDevices(devices) != 0 || index >= devices.size()) {
+    if (Driver().ListDevices(devices) != 0 || index >= devices.size())
         return kDeviceNotFound;
-    }
     const auto& device = devices[index];
     *flags = 0;
     *type = 5;  // the chip family of the box
     *id = (DWORD{device.vendorId} << 16) | device.productId;
     *location = index + 1;
     *handle = nullptr;
-    CopyText(device.serialNumber, serialNumber, 16);
-    CopyText(device.description, description, 64);
+    // Cut to the library's buffers: 16 bytes for the serial, 64 for the description.
+    std::snprintf(static_cast<char*>(serialNumber), 16, "%s", device.serialNumber.c_str());
+    std::snprintf(static_cast<char*>(description), 64, "%s", device.description.c_str());
     return 0;
 }
 
 KESTREL_EXPORT FT_Open(int index, void** handle) {
-    std::lock_guard lock(calls);
     UsbHandle opened = kestrel::kNoUsbHandle;
-    const auto status = TheBoxes().driver.Open(index, opened);
+    const auto status = Driver().Open(index, opened);
     *handle = reinterpret_cast<void*>(opened);
     return StatusOf(status);
 }
 
 KESTREL_EXPORT FT_Close(void* handle) {
-    std::lock_guard lock(calls);
-    const auto status = TheBoxes().driver.Close(Handle(handle));
+    const auto status = Driver().Close(Handle(handle));
+    std::lock_guard lock(libraryLock);
     TheBoxes().SaveImages();
     return StatusOf(status);
 }
 
 KESTREL_EXPORT FT_SetBaudRate(void* handle, ULONG baudRate) {
-    std::lock_guard lock(calls);
-    return StatusOf(TheBoxes().driver.SetBaudRate(Handle(handle), baudRate));
+    return StatusOf(Driver().SetBaudRate(Handle(handle), baudRate));
 }
 
 KESTREL_EXPORT FT_SetDataCharacteristics(void* handle, UCHAR wordLength, UCHAR stopBits, UCHAR parity) {
-    std::lock_guard lock(calls);
-    return StatusOf(TheBoxes().driver.SetDataCharacteristics(Handle(handle), wordLength, stopBits, parity));
-}
-
-// The read time-out of each device, as the library keeps it.
-std::map<void*, ULONG>& ReadTimeouts() {
-    static std::map<void*, ULONG> timeouts;
-    return timeouts;
+    return StatusOf(Driver().SetDataCharacteristics(Handle(handle), wordLength, stopBits, parity));
 }
 
 KESTREL_EXPORT FT_SetTimeouts(void* handle, ULONG readTimeout, ULONG /*writeTimeout*/) {
-    std::lock_guard lock(calls);
-    ReadTimeouts()[handle] = readTimeout;
+    std::lock_guard lock(libraryLock);
+    readTimeouts[handle] = readTimeout;
     return 0;
 }
 
@@ -201,34 +162,31 @@ KESTREL_EXPORT FT_SetLatencyTimer(void* /*handle*/, UCHAR milliseconds) {
 }
 
 KESTREL_EXPORT FT_Purge(void* handle, ULONG mask) {
-    std::lock_guard lock(calls);
-    return (mask & kPurgeRx) != 0 ? StatusOf(TheBoxes().driver.PrepareForSync(Handle(handle))) : 0;
+    return (mask & kPurgeRx) != 0 ? StatusOf(Driver().PrepareForSync(Handle(handle))) : 0;
 }
 
 KESTREL_EXPORT FT_Write(void* handle, void* buffer, DWORD count, DWORD* written) {
-    std::lock_guard lock(calls);
     std::uint32_t sent = 0;
-    const auto status = TheBoxes().driver.Write(Handle(handle), static_cast<std::uint8_t*>(buffer), count, sent);
+    const auto status = Driver().Write(Handle(handle), static_cast<std::uint8_t*>(buffer), count, sent);
     *written = sent;
     return StatusOf(status);
 }
 
 KESTREL_EXPORT FT_Read(void* handle, void* buffer, DWORD count, DWORD* received) {
-    std::unique_lock lock(calls);
-    const ULONG timeout = ReadTimeouts().count(handle) != 0 ? ReadTimeouts()[handle] : 0;
+    std::unique_lock lock(libraryLock);
+    const ULONG timeout = readTimeouts[handle];
     lock.unlock();
     // The simulated driver waits by itself; the library's 0 means no time-out.
     std::uint32_t got = 0;
-    const auto status = TheBoxes().driver.Read(Handle(handle), static_cast<std::uint8_t*>(buffer), count, got,
-                                               timeout == 0 ? 0xFFFFFFFFu : timeout);
+    const auto status =
+        Driver().Read(Handle(handle), static_cast<std::uint8_t*>(buffer), count, got, timeout == 0 ? ~0U : timeout);
     *received = got;
     return StatusOf(status);
 }
 
 KESTREL_EXPORT FT_GetQueueStatus(void* handle, DWORD* waiting) {
-    std::lock_guard lock(calls);
     std::uint32_t queued = 0;
-    const auto status = TheBoxes().driver.QueueStatus(Handle(handle), queued);
+    const auto status = Driver().QueueStatus(Handle(handle), queued);
     *waiting = queued;
     return StatusOf(status);
 }

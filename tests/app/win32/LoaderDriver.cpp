@@ -82,9 +82,8 @@ int wmain(int argc, wchar_t** argv) {
             return found != nullptr && ::IsWindowVisible(found) ? found : nullptr;
         },
         60);
-    if (dialog == nullptr) {
+    if (dialog == nullptr)
         return Fail("no window with the caption \"IXO V2718 Loader v1.1\"");
-    }
     if (argc > 1 && std::wstring(argv[1]) == L"close") {
         ::PostMessageW(dialog, WM_CLOSE, 0, 0);
         return Await([] { return ::FindWindowW(L"#32770", kCaption) == nullptr; }, 10) ? 0 : Fail("still open");
@@ -96,20 +95,14 @@ int wmain(int argc, wchar_t** argv) {
     // Found once its controls are made.
     const auto aboutBox = [] {
         HWND found = ::FindWindowW(L"#32770", L"Info");
-        wchar_t ok[8] = {};
-        if (found != nullptr) {
-            ::SendMessageW(::GetDlgItem(found, IDOK), WM_GETTEXT, 8, reinterpret_cast<LPARAM>(ok));
-        }
-        return std::wcscmp(ok, L"OK") == 0 ? found : nullptr;
+        return found != nullptr && std::wcscmp(Text(::GetDlgItem(found, IDOK)).c_str(), L"OK") == 0 ? found : nullptr;
     };
     HWND about = Await(aboutBox, 10);
-    if (about == nullptr) {
+    if (about == nullptr)
         return Fail("the window menu's command 0x0010 opened no about box");
-    }
     ::PostMessageW(about, WM_COMMAND, IDOK, 0);
-    if (!Await([] { return ::FindWindowW(L"#32770", L"Info") == nullptr; }, 10)) {
+    if (!Await([] { return ::FindWindowW(L"#32770", L"Info") == nullptr; }, 10))
         return Fail("OK did not close the about box");
-    }
 
     // The drop-down's open list is wide enough for its longest entry, which is
     // wider than the closed box. Measured in the template's font.
@@ -133,9 +126,8 @@ int wmain(int argc, wchar_t** argv) {
     const auto dropped = ::SendMessageW(dropDown, CB_GETDROPPEDWIDTH, 0, 0);
     std::printf("drop-down: closed %ld, open %lld, longest entry %d\n", closed.right - closed.left,
                 static_cast<long long>(dropped), widest);
-    if (widest <= closed.right - closed.left || dropped < widest) {
+    if (widest <= closed.right - closed.left || dropped < widest)
         return Fail("the open drop-down is narrower than its longest entry");
-    }
 
     // From "..." the tab order leads over the path field to "Start download".
     ::SetForegroundWindow(dialog);
@@ -143,9 +135,8 @@ int wmain(int argc, wchar_t** argv) {
     HWND start = ::GetDlgItem(dialog, kStart);
     Press(VK_TAB);
     Press(VK_TAB);
-    if (Focused(dialog) != start) {
+    if (Focused(dialog) != start)
         return Fail("two tabs from \"...\" did not reach \"Start download\"");
-    }
     Press(VK_SPACE);
 
     // While the box erases, Escape does nothing, and closing the window asks
@@ -155,9 +146,8 @@ int wmain(int argc, wchar_t** argv) {
         const auto lines = Lines(list);
         return !lines.empty() && lines.back() == L"Erasing flash... ";
     };
-    if (!Await(erasing, 30)) {
+    if (!Await(erasing, 30))
         return Fail("no \"Erasing flash... \" line");
-    }
     Press(VK_ESCAPE);
     ::PostMessageW(dialog, WM_CLOSE, 0, 0);
     const auto questionBox = [dialog] {
@@ -168,9 +158,8 @@ int wmain(int argc, wchar_t** argv) {
         return found;
     };
     HWND question = Await(questionBox, 10);
-    if (question == nullptr || !::IsWindow(dialog)) {
+    if (question == nullptr || !::IsWindow(dialog))
         return Fail("closing during the download asked nothing");
-    }
     ::PostMessageW(question, WM_COMMAND, IDNO, 0);
     const auto ended = [list] {
         const auto lines = Lines(list);
@@ -178,15 +167,13 @@ int wmain(int argc, wchar_t** argv) {
                ::IsWindowEnabled(::GetDlgItem(::GetParent(list), kStart));
     };
     const bool done = Await(ended, 120);
-    for (const auto& line : Lines(list)) {
+    for (const auto& line : Lines(list))
         std::printf("line: %ls\n", line.c_str());
-    }
     RECT place{};
     ::GetWindowRect(dialog, &place);
     std::printf("place: %ldx%ld+%ld+%ld\n", place.right - place.left, place.bottom - place.top, place.left, place.top);
-    if (!done) {
+    if (!done)
         return Fail("the download did not end within 120 s");
-    }
     const std::wstring bar = Text(::GetDlgItem(dialog, kProgressBar));
     std::printf("bar: %ls\n", bar.c_str());
     return bar == L"Reading data 100%" ? 0 : Fail("the bar does not show the read-back's end");
