@@ -152,18 +152,16 @@ TEST(OutOfMemory, AnyAllocationOfAnSRecordOrBinaryOrGangDownloadMayFail) {
 
 // A driver that runs out of memory while it sets the line up, after the device
 // opened: the device must still be released.
-class OutOfMemoryInTheSettings : public PausingUsbDriver {
-public:
-    using PausingUsbDriver::PausingUsbDriver;
-    UsbStatus SetDataCharacteristics(UsbHandle, std::uint8_t, std::uint8_t, std::uint8_t) override {
-        throw std::bad_alloc();
-    }
-};
-
 TEST(OutOfMemory, InTheDriverWhileTheLineIsSetUpTheDeviceIsReleased) {
+    struct ThrowingDriver : PausingUsbDriver {
+        using PausingUsbDriver::PausingUsbDriver;
+        UsbStatus SetDataCharacteristics(UsbHandle, std::uint8_t, std::uint8_t, std::uint8_t) override {
+            throw std::bad_alloc();
+        }
+    };
     const FirmwareFiles files;
     SimulatedBox box;
-    OutOfMemoryInTheSettings driver(box.driver);
+    ThrowingDriver driver(box.driver);
     SessionOptions options = box.Options(3000);
     options.usbDriver = &driver;
     EXPECT_EQ(RunDownload("USB", files.mot, box.status, options), DownloadOutcome::DataFailed);
