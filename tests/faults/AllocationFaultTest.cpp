@@ -74,9 +74,10 @@ std::vector<BoxEnd> RunArmed(const std::string& file, const emulator::BoxBehavio
         boxes[i] = {.linkName = "USB:" + std::to_string(i), .status = &lists[i], .options = {}};
         boxes[i].options.usbDriver = &driver;
         boxes[i].options.answerTimeoutMs = 3000;
+        // A box that asks for the same block without end fails the sweep at once, in a gang too.
+        boxes[i].options.cancelRequested = SimulatedBox::Bounded();
     }
     boxes[0].options.clock = &manual;
-    boxes[0].options.cancelRequested = SimulatedBox::Bounded();
     GangImage image;
     EXPECT_TRUE(count == 1 || PrepareGangImage(file, lists[0], image) == DownloadOutcome::Success);
     lists[0].Clear();
