@@ -70,10 +70,10 @@ inline std::vector<Scenario> Scenarios(const ScenarioFiles& f) {
                 readBackSilent = concat(flashed, {reading, silent});
     const Lines binSynced = concat(bin, {waiting}), binHeaderSent = concat(binSynced, {header});
     const Lines binWrong = concat(binSynced, {"Error: Wrong firmware type"});
-    const Lines binFlashed = concat(binHeaderSent, {erasing, data}),
-                binMatched = concat(binFlashed, {reading, verify, done});
+    const Lines binFlashed = concat(binHeaderSent, {erasing, data});
     const Lines binRetried = concat(binHeaderSent, {"retry", erasing, data, done});
     const Lines largest = concat(prepared(896), {waiting, header, erasing, data, reading, verify, done});
+    const Lines dataSilent = concat(flashed, {silent});
     const Lines cancelSync = concat(synced, {cancelled}), cancelErase = concat(lengthSent, {erasing, cancelled});
     const Lines cancelData = concat(flashed, {cancelled}), cancelReading = concat(flashed, {reading, cancelled});
     const Lines noFile = {opening, loading, "Error: cannot open sourcefile"};
@@ -87,7 +87,7 @@ inline std::vector<Scenario> Scenarios(const ScenarioFiles& f) {
     const Bytes lengthThrice = Concat({motHead, kLengthBytes, kLengthBytes, f.motImage, {'S'}});
     const Bytes binHead = Concat({{0x2A, 0xFD}, Slice(f.binImage, 0, 30)});
     const Bytes binWire = Concat({{0x2A, 0xFD}, f.binImage}), binTwice = Concat({binHead, f.binImage});
-    const Bytes binMatchedWire = Concat({binWire, {'S'}}), largestWire = Concat({{0x2A, 0xFD}, f.largestImage, {'S'}});
+    const Bytes largestWire = Concat({{0x2A, 0xFD}, f.largestImage, {'S'}});
     const B type2 = {.firmwareType = 2}, type2ReadBack = {.firmwareType = 2, .readBack = true};
     const B type2Retry = {.firmwareType = 2, .retriesAfterLength = 1};
     const B type2Refusing = {.firmwareType = 2, .refuseAt = S::Length};
@@ -95,7 +95,10 @@ inline std::vector<Scenario> Scenarios(const ScenarioFiles& f) {
     const auto always = [](SimulatedBox&) { return true; };
     const auto after1s = [](SimulatedBox& box) { return box.clock.TickMs() >= 1000; };
     const auto after20000Bytes = [](SimulatedBox& box) { return box.Written().size() > 20000; };
-    const auto whenReading = [reading](SimulatedBox& box) { return box.status.lines().back() == reading; };
+    const auto whenReading = [reading](SimulatedBox& box) {
+        const Lines lines = box.status.lines();
+        return !lines.empty() && lines.back() == reading;
+    };
     const auto wrap = Scenario::kNearTheWrap, cut = Scenario::kCutInTheData;
     return {
         {"type 1, read back and matched", f.mot, {}, O::Success, matched, matchedWire},
@@ -117,15 +120,16 @@ inline std::vector<Scenario> Scenarios(const ScenarioFiles& f) {
         {"corrupted read-back", f.mot, {.corruptReadBack = true}, O::VerifyFailed, differed, differedWire},
         {"short read-back", f.mot, {.shortReadBack = 10}, O::VerifyFailed, differed, differedWire, b},
         {"silent at the length", f.mot, {.silentAt = S::Length}, O::BoxSilent, silentLength, motHead, b},
-        {"silent after the data", f.mot, {.silentAt = S::Data}, O::BoxSilent, concat(flashed, {silent}), motWire, b},
+        {"silent after the data", f.mot, {.silentAt = S::Data}, O::BoxSilent, dataSilent, motWire, b},
         {"silent at the read-back", f.mot, {.silentAt = S::ReadBack}, O::BoxSilent, readBackSilent, motWire, b},
         {"a hang-up at the sync", f.mot, {.hangUpAt = S::Sync}, O::BoxSilent, concat(synced, {silent}), sync},
         {"a hang-up at the length", f.mot, {.hangUpAt = S::Length}, O::BoxSilent, silentLength, motHead},
+        {"a hang-up in the data", f.mot, {.hangUpAt = S::Data}, O::BoxSilent, dataSilent, motWire, 0, {}, cut},
         // The box ends the data block after 200 ms without a byte.
         {"type 2, no read-back", f.bin, type2, O::Success, concat(binFlashed, {done}), binWire, 200},
-        {"type 2, read back", f.bin, type2ReadBack, O::Success, binMatched, binMatchedWire, 200},
         {"type 2, the header twice", f.bin, type2Retry, O::Success, binRetried, binTwice, 200},
         {"type 2, header refused", f.bin, type2Refusing, O::BoxRefused, concat(binHeaderSent, {cannot}), binHead},
+        // The most a read-back can hold, from byte 6 on.
         {"the largest binary image", f.largest, type2ReadBack, O::Success, largest, largestWire, 200},
         // A cancel request ends the stage it comes in at once.
         {"cancel while synchronising", f.mot, {.silentAt = S::Sync}, O::Cancelled, cancelSync, sync, 0, always},
