@@ -74,9 +74,10 @@ std::vector<BoxEnd> RunArmed(const std::string& file, const emulator::BoxBehavio
         boxes[i] = {.linkName = "USB:" + std::to_string(i), .status = &lists[i], .options = {}};
         boxes[i].options.usbDriver = &driver;
         boxes[i].options.answerTimeoutMs = 3000;
+        // A box that asks for the same block without end fails the sweep at once, in a gang too.
+        boxes[i].options.cancelRequested = SimulatedBox::Bounded();
     }
     boxes[0].options.clock = &manual;
-    boxes[0].options.cancelRequested = SimulatedBox::Bounded();
     GangImage image;
     EXPECT_TRUE(count == 1 || PrepareGangImage(file, lists[0], image) == DownloadOutcome::Success);
     lists[0].Clear();
@@ -152,18 +153,16 @@ TEST(OutOfMemory, AnyAllocationOfAnSRecordOrBinaryOrGangDownloadMayFail) {
 
 // A driver that runs out of memory while it sets the line up, after the device
 // opened: the device must still be released.
-class OutOfMemoryInTheSettings : public PausingUsbDriver {
-public:
-    using PausingUsbDriver::PausingUsbDriver;
-    UsbStatus SetDataCharacteristics(UsbHandle, std::uint8_t, std::uint8_t, std::uint8_t) override {
-        throw std::bad_alloc();
-    }
-};
-
 TEST(OutOfMemory, InTheDriverWhileTheLineIsSetUpTheDeviceIsReleased) {
+    struct ThrowingDriver : PausingUsbDriver {
+        using PausingUsbDriver::PausingUsbDriver;
+        UsbStatus SetDataCharacteristics(UsbHandle, std::uint8_t, std::uint8_t, std::uint8_t) override {
+            throw std::bad_alloc();
+        }
+    };
     const FirmwareFiles files;
     SimulatedBox box;
-    OutOfMemoryInTheSettings driver(box.driver);
+    ThrowingDriver driver(box.driver);
     SessionOptions options = box.Options(3000);
     options.usbDriver = &driver;
     EXPECT_EQ(RunDownload("USB", files.mot, box.status, options), DownloadOutcome::DataFailed);

@@ -38,9 +38,7 @@ TEST(ChooseLink, ComAndADecimalNumberFromOneIsThatPort) {
         EXPECT_EQ(choice.kind, LinkChoice::Kind::Serial);
         EXPECT_EQ(choice.port, port);
         EXPECT_EQ(choice.refusal != 0, port == 0);
-        if (port != 0) {
-            EXPECT_EQ(SerialLink::DeviceForPort(port), "/dev/ttyS" + std::to_string(port - 1));
-        }
+        EXPECT_EQ(SerialLink::DeviceForPort(port), port == 0 ? "" : "/dev/ttyS" + std::to_string(port - 1));
     }
     // '[' lies between the upper- and lower-case letters: folding must not make it equal to '{'.
     EXPECT_NE(CompareIgnoringCase("[", "{"), 0);
@@ -75,34 +73,29 @@ TEST(OpenInterface, EachNameGivesItsResultLinesAndLink) {
 // "USB" takes the lowest of ten indices that opens and takes the settings; a
 // name that selects nothing afterwards leaves that link alone.
 TEST(OpenInterface, UsbTakesTheLowestOfTenIndicesThatAcceptsTheSettings) {
-    for (const bool plugged : {false, true}) {
-        SCOPED_TRACE(plugged ? "devices plugged" : "no device");
-        SimulatedBox box;
-        auto& driver = box.driver;
-        driver.Device(0).present = plugged;
-        driver.Device(0).refuseOpen = true;
-        if (plugged) {  // index 1 refuses the baud rate, 2 and 3 would do
-            driver.Device(driver.AddDevice()).refuseBaudRate = true;
-            driver.AddDevice();
-            driver.AddDevice();
-        }
-        {
-            auto session = box.OpenSession();
-            EXPECT_EQ(box.opened, plugged ? 0 : -1);
-            EXPECT_EQ(driver.Calls().openIndices,
-                      (plugged ? std::vector<int>{0, 1, 2} : std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
-            EXPECT_NE(session->OpenInterface("LPT1", 115200), 0);
-            EXPECT_EQ(LinkState(*session), plugged ? "1 usb open" : "1 usb");
-            EXPECT_EQ(box.status.lines(),
-                      (plugged ? Lines{"Error: unknown interface"}
-                               : Lines{"Error: cannot open Ixo Serial Device", "Error: unknown interface"}));
-            if (plugged) {
-                EXPECT_EQ((std::vector<bool>{driver.IsOpen(1), driver.IsOpen(2), driver.IsOpen(3)}),
-                          (std::vector<bool>{false, true, false}));
-            }
-        }
-        EXPECT_FALSE(plugged && driver.IsOpen(2)) << "ending the session closes the device";
-    }
+    SimulatedBox none;
+    none.driver.Device(0).present = false;
+    EXPECT_EQ(none.OpenSession()->LinkKind, DataConverter::kLinkUsb);
+    EXPECT_EQ(none.opened, -1);
+    EXPECT_EQ(none.driver.Calls().openIndices, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    EXPECT_EQ(none.status.lines(), Lines{"Error: cannot open Ixo Serial Device"});
+
+    SimulatedBox box;  // index 0 will not open, 1 refuses the baud rate, 2 and 3 would do
+    auto& driver = box.driver;
+    driver.Device(0).refuseOpen = true;
+    driver.Device(driver.AddDevice()).refuseBaudRate = true;
+    driver.AddDevice();
+    driver.AddDevice();
+    auto session = box.OpenSession();
+    EXPECT_EQ(box.opened, 0);
+    EXPECT_EQ(driver.Calls().openIndices, (std::vector<int>{0, 1, 2}));
+    EXPECT_NE(session->OpenInterface("LPT1", 115200), 0);
+    EXPECT_EQ(LinkState(*session), "1 usb open");
+    EXPECT_EQ(box.status.lines(), Lines{"Error: unknown interface"});
+    EXPECT_EQ((std::vector<bool>{driver.IsOpen(1), driver.IsOpen(2), driver.IsOpen(3)}),
+              (std::vector<bool>{false, true, false}));
+    session.reset();
+    EXPECT_FALSE(driver.IsOpen(2)) << "ending the session closes the device";
 }
 
 }  // namespace

@@ -1,0 +1,178 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "session/DownloadWorkflow.h"
+#include "support/Firmware.h"
+#include "support/SimulatedBox.h"
+
+// Whole downloads into the emulated box over the simulated USB link, on its
+// manual clock, so that silences cost no real time: every way a download ends,
+// with every line the user sees, every byte the box receives and how long it
+// took. The workflow's table, and the soak's thousand downloads.
+namespace kestrel::testing {
+
+struct ScenarioFiles : FirmwareFiles {
+    Bytes largestImage = BinImage(229376 - 30);  // the most a read-back can hold
+    std::string largest = dir.Write("largest.bin", largestImage);
+    // A data record without data is no data either.
+    std::string noData = dir.Write(
+        "header.mot", SRecordLine('0', 0, nullptr, 0) + S2Line(kWindowStart, {}) + SRecordLine('8', 0, nullptr, 0));
+};
+
+struct Scenario {
+    enum Setup { kPlain, kUnplugged, kNoReopen, kCutInTheData, kNearTheWrap };
+    std::string name;
+    std::string file;
+    emulator::BoxBehaviour behaviour;
+    DownloadOutcome outcome;
+    Lines lines;
+    Bytes wire = {};  // kCutInTheData: what went out is a start of it, past its head and short of its end
+    // On the box's clock: at least this long, and at most one read-back attempt
+    // (100 ms) or a few receive attempts (15 ms each) longer.
+    std::uint32_t waitedMs = 0;
+    std::function<bool(SimulatedBox&)> cancelWhen = {};  // asked on every poll
+    Setup setup = kPlain;
+};
+
+// The answer bound is the default, 30 s.
+inline std::vector<Scenario> Scenarios(const ScenarioFiles& f) {
+    using O = DownloadOutcome;
+    using S = emulator::BoxStage;
+    using B = emulator::BoxBehaviour;
+    constexpr std::uint32_t b = 30000;
+    const std::string waiting = "Waiting for synchronising ... ", length = "Writing datalength... ";
+    const std::string header = "Writing header... ", erasing = "Erasing flash... ", data = "Writing data... ";
+    const std::string reading = "Reading data... ", verify = "Verify data...", done = "FLASHING SUCCESSFULL";
+    const std::string silent = "Error: box not answering", cannot = "Error: Cannot program";
+    const std::string cancelled = "Error: download cancelled", opening = "Opening interface... ";
+    const std::string loading = "Loading sourcefile... ", noUsb = "Error: cannot open Ixo Serial Device";
+    const auto prepared = [&](int lines) {
+        return Lines{opening, loading, "Analysing sourcefile... ", std::to_string(lines) + " lines interpreted",
+                     "Building output data... "};
+    };
+    const auto concat = [](const Lines& before, const Lines& after) { return Concat({before, after}); };
+    const Lines mot = prepared(16), bin = prepared(3), synced = concat(mot, {waiting});
+    const Lines lengthSent = concat(synced, {length}), flashed = concat(lengthSent, {erasing, data});
+    const Lines matched = concat(flashed, {reading, verify, done}), unverified = concat(flashed, {done});
+    const Lines differed = concat(flashed, {reading, verify, "Error: data verify"});
+    const Lines retried = concat(lengthSent, {"retry", "retry", erasing, data, reading, verify, done});
+    const Lines noSync = concat(synced, {"Error: synchronize timeout"}), silentLength = concat(lengthSent, {silent});
+    const Lines motWrong = concat(synced, {"Error: Wrong firmware type"});
+    const Lines eraseFailed = concat(lengthSent, {erasing, "Error: cannot erase flash"});
+    const Lines eraseSilent = concat(lengthSent, {erasing, silent}),
+                readBackSilent = concat(flashed, {reading, silent});
+    const Lines binSynced = concat(bin, {waiting}), binHeaderSent = concat(binSynced, {header});
+    const Lines binWrong = concat(binSynced, {"Error: Wrong firmware type"});
+    const Lines binFlashed = concat(binHeaderSent, {erasing, data});
+    const Lines binRetried = concat(binHeaderSent, {"retry", erasing, data, done});
+    const Lines largest = concat(prepared(896), {waiting, header, erasing, data, reading, verify, done});
+    const Lines dataSilent = concat(flashed, {silent});
+    const Lines cancelSync = concat(synced, {cancelled}), cancelErase = concat(lengthSent, {erasing, cancelled});
+    const Lines cancelData = concat(flashed, {cancelled}), cancelReading = concat(flashed, {reading, cancelled});
+    const Lines noFile = {opening, loading, "Error: cannot open sourcefile"};
+    const Lines noData = concat(prepared(3), {"Error: no data in sourcefile"});
+    const Lines misplaced = concat(prepared(5), {"Error: startaddress is not 0xE0000"});
+    // '*', the type byte the tool accepts, then the length or the header.
+    const Bytes sync = {0x2A}, refused = {0x2A, 0xFF}, motHead = Concat({{0x2A, 0xFE}, kLengthBytes});
+    const Bytes motWire = Concat({motHead, f.motImage}), matchedWire = Concat({motWire, {'S'}});
+    const Bytes differedWire = Concat({motWire, {'E'}}), strays = {0x2A, 0x00, 0x13, 0xFE};
+    const Bytes lengthTwice = Concat({motHead, kLengthBytes, f.motImage, {'S'}});
+    const Bytes lengthThrice = Concat({motHead, kLengthBytes, kLengthBytes, f.motImage, {'S'}});
+    const Bytes binHead = Concat({{0x2A, 0xFD}, Slice(f.binImage, 0, 30)});
+    const Bytes binWire = Concat({{0x2A, 0xFD}, f.binImage}), binTwice = Concat({binHead, f.binImage});
+    const Bytes largestWire = Concat({{0x2A, 0xFD}, f.largestImage, {'S'}});
+    const B type2 = {.firmwareType = 2}, type2ReadBack = {.firmwareType = 2, .readBack = true};
+    const B type2Retry = {.firmwareType = 2, .retriesAfterLength = 1};
+    const B type2Refusing = {.firmwareType = 2, .refuseAt = S::Length};
+    const B strayErase = {.strayDuringErase = {'*', 'N', 0}, .eraseMs = 500};
+    const auto always = [](SimulatedBox&) { return true; };
+    const auto after1s = [](SimulatedBox& box) { return box.clock.TickMs() >= 1000; };
+    const auto after20000Bytes = [](SimulatedBox& box) { return box.Written().size() > 20000; };
+    const auto whenReading = [reading](SimulatedBox& box) {
+        const Lines lines = box.status.lines();
+        return !lines.empty() && lines.back() == reading;
+    };
+    const auto wrap = Scenario::kNearTheWrap, cut = Scenario::kCutInTheData;
+    return {
+        {"type 1, read back and matched", f.mot, {}, O::Success, matched, matchedWire},
+        {"type 1, no read-back", f.mot, {.readBack = false}, O::Success, unverified, motWire},
+        {"strays before the type", f.mot, {.strayBeforeType = strays}, O::Success, matched, matchedWire},
+        {"no type in 20000 ms", f.mot, {.silentAt = S::Sync}, O::BoxSilent, noSync, sync, 20000},
+        {"the same across the tick's wrap", f.mot, {.silentAt = S::Sync}, O::BoxSilent, noSync, sync, 20000, {}, wrap},
+        {"a type 2 box, an S-record file", f.mot, type2, O::BoxRefused, motWrong, refused},
+        {"a type 1 box, a binary file", f.bin, {}, O::BoxRefused, binWrong, refused},
+        {"two retries of the length", f.mot, {.retriesAfterLength = 2}, O::Success, retried, lengthThrice},
+        {"an odd answer: the length again", f.mot, {.unexpectedAfterLength = 1}, O::Success, matched, lengthTwice},
+        {"length refused", f.mot, {.refuseAt = S::Length}, O::BoxRefused, concat(lengthSent, {cannot}), motHead},
+        {"erase failed", f.mot, {.refuseAt = S::Erase}, O::BoxRefused, eraseFailed, motHead},
+        {"data refused", f.mot, {.refuseAt = S::Data}, O::BoxRefused, concat(flashed, {cannot}), motWire},
+        {"strays in an erase", f.mot, strayErase, O::Success, matched, matchedWire, 500},
+        {"an erase within the bound", f.mot, {.eraseMs = 25000}, O::Success, matched, matchedWire, 25000},
+        // Silent at the erase, as far as the tool can tell.
+        {"an erase past the bound", f.mot, {.eraseMs = 3 * b}, O::BoxSilent, eraseSilent, motHead, b},
+        {"corrupted read-back", f.mot, {.corruptReadBack = true}, O::VerifyFailed, differed, differedWire},
+        {"short read-back", f.mot, {.shortReadBack = 10}, O::VerifyFailed, differed, differedWire, b},
+        {"silent at the length", f.mot, {.silentAt = S::Length}, O::BoxSilent, silentLength, motHead, b},
+        {"silent after the data", f.mot, {.silentAt = S::Data}, O::BoxSilent, dataSilent, motWire, b},
+        {"silent at the read-back", f.mot, {.silentAt = S::ReadBack}, O::BoxSilent, readBackSilent, motWire, b},
+        {"a hang-up at the sync", f.mot, {.hangUpAt = S::Sync}, O::BoxSilent, concat(synced, {silent}), sync},
+        {"a hang-up at the length", f.mot, {.hangUpAt = S::Length}, O::BoxSilent, silentLength, motHead},
+        {"a hang-up in the data", f.mot, {.hangUpAt = S::Data}, O::BoxSilent, dataSilent, motWire, 0, {}, cut},
+        // The box ends the data block after 200 ms without a byte.
+        {"type 2, no read-back", f.bin, type2, O::Success, concat(binFlashed, {done}), binWire, 200},
+        {"type 2, the header twice", f.bin, type2Retry, O::Success, binRetried, binTwice, 200},
+        {"type 2, header refused", f.bin, type2Refusing, O::BoxRefused, concat(binHeaderSent, {cannot}), binHead},
+        // The most a read-back can hold, from byte 6 on.
+        {"the largest binary image", f.largest, type2ReadBack, O::Success, largest, largestWire, 200},
+        // A cancel request ends the stage it comes in at once.
+        {"cancel while synchronising", f.mot, {.silentAt = S::Sync}, O::Cancelled, cancelSync, sync, 0, always},
+        {"cancel in the erase", f.mot, {.eraseMs = 5000}, O::Cancelled, cancelErase, motHead, 1000, after1s},
+        {"cancel in the data", f.mot, {}, O::Cancelled, cancelData, motWire, 0, after20000Bytes, cut},
+        // Nothing after the image: no verdict goes to the box.
+        {"cancel before the read-back", f.mot, {}, O::Cancelled, cancelReading, motWire, 0, whenReading},
+        // Nothing goes to the box before the image is built.
+        {"no box", f.mot, {}, O::LinkFailed, {opening, noUsb}, {}, 0, {}, Scenario::kUnplugged},
+        {"no reopen", f.bin, type2, O::LinkFailed, {opening, loading, noUsb}, {}, 0, {}, Scenario::kNoReopen},
+        {"no file", f.missing, {}, O::FileFailed, noFile},
+        {"no data", f.noData, {}, O::DataFailed, noData},
+        {"misplaced data", f.misplaced, {}, O::DataFailed, misplaced},
+    };
+}
+
+// Runs one scenario into a box of its own and checks how it ended; the device
+// is closed afterwards whatever the outcome.
+inline void RunScenario(const Scenario& s) {
+    SimulatedBox box(s.behaviour, s.setup == Scenario::kNearTheWrap ? 0u - 5000 : 0);
+    box.driver.Device(box.slot).present = s.setup != Scenario::kUnplugged;
+    box.status.AppendStatus("a line of the download before");
+    SessionOptions options = box.Options();
+    options.cancelRequested = box.Bounded([&] { return s.cancelWhen && s.cancelWhen(box); });
+    if (s.setup == Scenario::kNoReopen)  // the device takes the first line rate and no other
+        options.usbDeviceOpened = [&box](int) { box.driver.Device(box.slot).refuseBaudRate = true; };
+    const std::uint32_t startMs = box.clock.TickMs();
+    EXPECT_EQ(RunDownload("USB", s.file, box.status, options), s.outcome);
+    const std::uint32_t elapsedMs = box.clock.TickMs() - startMs;
+    EXPECT_EQ(box.status.lines(), s.lines);
+    const Bytes written = box.Written();
+    const bool cut = written.size() > 2 + kLengthBytes.size() && written.size() < s.wire.size() &&
+                     std::equal(written.begin(), written.end(), s.wire.begin());
+    EXPECT_TRUE(s.setup == Scenario::kCutInTheData ? cut : written == s.wire) << written.size() << " bytes written";
+    EXPECT_GE(elapsedMs, s.waitedMs);
+    EXPECT_LE(elapsedMs, s.waitedMs + 200);
+    EXPECT_FALSE(box.driver.IsOpen(box.slot));
+    // The link opens at the S-record rate, and a binary image opens it again at its own.
+    std::vector<std::uint32_t> rates = {115200, 38400};
+    rates.resize(s.setup == Scenario::kUnplugged                               ? 0
+                 : s.setup == Scenario::kNoReopen || !s.file.ends_with(".bin") ? 1
+                                                                               : 2);
+    EXPECT_EQ(box.driver.BaudRates(box.slot), rates);
+}
+
+}  // namespace kestrel::testing
