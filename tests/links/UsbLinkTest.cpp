@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
-#include <thread>
 #include <vector>
 
 #include "emulator/SimulatedUsbDriver.h"
@@ -119,29 +117,6 @@ TEST_F(UsbLinkTest, ReadReturnsAtOnceWhenNothingWaitsAndOtherwiseAtItsBound) {
             EXPECT_EQ(box.clock.TickMs() - startMs, std::min(5 * count + 10, 500U));
         }
     }
-}
-
-// The simulated driver stands in for real devices in real time too (station and
-// gang tests): a read waiting there must wake up when another thread writes.
-TEST(SimulatedUsbDriverTest, RealTimeReadWakesUpWhenTheBoxIsWrittenTo) {
-    SimulatedUsbDriver driver(SteadyClock());
-    const auto slot = driver.AddDevice();
-    UsbHandle handle = kNoUsbHandle;
-    ASSERT_EQ(driver.Open(0, handle), 0);
-    std::jthread writer([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        std::uint32_t written = 0;
-        EXPECT_EQ(driver.Write(handle, &kSync, 1, written), 0);
-    });
-    const auto start = std::chrono::steady_clock::now();
-    std::uint8_t answer = 0;
-    std::uint32_t received = 0;
-    EXPECT_EQ(driver.Read(handle, &answer, 1, received, 3000), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500)) << "not the whole 3 s";
-    EXPECT_EQ(received, 1U);
-    EXPECT_EQ(answer, 0x01);
-    writer.join();
-    EXPECT_EQ(driver.Written(slot), Bytes{kSync});
 }
 
 }  // namespace
