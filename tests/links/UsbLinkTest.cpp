@@ -57,9 +57,9 @@ TEST_F(UsbLinkTest, DevicesAreListedUntilOneListingSucceedsThenNeverAgain) {
     EXPECT_EQ(driver.Calls().openIndices, (std::vector<int>{0, 5, 0, 5, 0, 5, 0}));
 }
 
-TEST_F(UsbLinkTest, EveryOpenThatFailsOrIsReplacedReleasesItsDevice) {
+TEST_F(UsbLinkTest, EveryOpenThatFailsOrIsReplacedReleasesItsDeviceAndAHangUpLastsUntilTheNextOpen) {
     driver.AddDevice({.behaviour = {}, .refuseBaudRate = true});
-    driver.AddDevice({.behaviour = {}, .refuseDataCharacteristics = true});
+    driver.AddDevice({.behaviour = {.hangUpAt = emulator::BoxStage::Sync}, .refuseDataCharacteristics = true});
     UsbLink link(driver);
     EXPECT_TRUE(link.Close());
     EXPECT_EQ(driver.Calls().close, 0) << "a link never opened has nothing to close";
@@ -80,6 +80,13 @@ TEST_F(UsbLinkTest, EveryOpenThatFailsOrIsReplacedReleasesItsDevice) {
     driver.Device(1).refuseDataCharacteristics = false;
     ASSERT_TRUE(OpenBoxLine(link, 1));
     EXPECT_FALSE(driver.IsOpen(0));
+    // Device 1 hangs up at the sync: the link is broken until the next open.
+    ASSERT_TRUE(link.Write(&kSync, 1));
+    std::uint8_t byte = 0;
+    EXPECT_EQ(link.Read(&byte, 1), 0);
+    EXPECT_TRUE(link.IsBroken());
+    ASSERT_TRUE(OpenBoxLine(link, 1));
+    EXPECT_FALSE(link.IsBroken());
     EXPECT_TRUE(link.Close());
     EXPECT_FALSE(driver.IsOpen(1));
 }
