@@ -59,9 +59,7 @@ void DialogTest::StartsAsTheTemplateSays() {
     QCOMPARE(controls.path->geometry(), DialogUnitsToPixels(dt::kPathField, base));
     QCOMPARE(controls.list->geometry(), DialogUnitsToPixels(dt::kStatusList, base));
     QCOMPARE(dialog.size(), DialogUnitsToPixels(dt::kMainClientWithProgress, base));
-    // The added bar is below the list and inside the window.
-    QVERIFY(controls.progress->geometry().top() > controls.list->geometry().bottom());
-    QVERIFY(dialog.rect().contains(controls.progress->geometry()));
+    QVERIFY(dialog.rect().contains(controls.progress->geometry()));  // the added bar
 }
 
 // The command line, a browse and typing each choose what the next run opens.

@@ -227,17 +227,18 @@ void DownloadRunTest::ClosingDuringADownloadCancelsItAndFreesThePort() {
     DialogControls controls(dialog);
     QVERIFY(dialog.PreselectPort(QString::fromStdString(box.DevicePath())));
     dialog.PreselectFile(kFirmware);
-    int asked = 0;
+    int asked = 0, askedAtEscape = -1, askedAtNo = -1;                      // -1: the download had ended
     dialog.SetCancelConfirmer([&asked](QWidget*) { return ++asked > 1; });  // the first question is answered no
     QTimer::singleShot(0, &dialog, [&] { QTest::mouseClick(controls.start, Qt::LeftButton); });
     QTimer watch;
     connect(&watch, &QTimer::timeout, &dialog, [&] {
         if (controls.Lines().contains("Erasing flash... ")) {
             watch.stop();
+            // Checked after the loop: a failure here would leave the window open for ever.
             QTest::keyClick(&dialog, Qt::Key_Escape);  // does not cancel, and asks nothing
-            QVERIFY(dialog.isVisible() && dialog.DownloadRunning() && asked == 0);
+            askedAtEscape = dialog.isVisible() && dialog.DownloadRunning() ? asked : -1;
             dialog.close();
-            QVERIFY(dialog.isVisible() && dialog.DownloadRunning() && asked == 1);
+            askedAtNo = dialog.isVisible() && dialog.DownloadRunning() ? asked : -1;
             dialog.close();
         }
     });
@@ -247,7 +248,7 @@ void DownloadRunTest::ClosingDuringADownloadCancelsItAndFreesThePort() {
     dialog.exec();
 
     QVERIFY2(sinceStart.elapsed() < 30000, "the cancel ended the erase wait");
-    QCOMPARE(asked, 2);
+    QCOMPARE(QList<int>({askedAtEscape, askedAtNo, asked}), QList<int>({0, 1, 2}));
     QVERIFY(!dialog.DownloadRunning());
     QCOMPARE(dialog.LastOutcome(), std::optional<DownloadOutcome>(DownloadOutcome::Cancelled));
 
