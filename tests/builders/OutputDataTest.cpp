@@ -30,8 +30,8 @@ Bytes Ascending(std::uint8_t first, std::size_t count) {
 }
 
 // Builds between guard bytes, so that a write before the image, or past what
-// it built (past the capacity when refused), shows. Each record holds 0xEE
-// beyond its length, which no builder may copy.
+// it built (past the capacity when refused), shows. A record's zeros beyond
+// its length, copied, would show as well.
 struct Build {
     Build(OutputData&& builder, const std::vector<Placed>& placed, std::uint32_t capacity = kImage) {
         RecordList records;
@@ -39,7 +39,6 @@ struct Build {
             DataRecord record;
             record.address = p.address;
             record.length = p.length;
-            std::fill(record.data.begin(), record.data.end(), 0xEE);
             std::iota(record.data.begin(), record.data.begin() + p.length, p.first);
             records.append(record);
         }

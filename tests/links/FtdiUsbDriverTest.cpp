@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <chrono>
 #include <cstdint>
 
 #include "links/FtdiUsbDriver.h"
@@ -29,7 +28,6 @@ TEST(FtdiUsbDriverTest, CallsOnNoOpenHandleFailAndWithoutADeviceOpenFailsWithNoD
     EXPECT_EQ(buffer, (std::array<std::uint8_t, 4>{1, 2, 3, 4}));
     if (driver.CountDevices(done = 0) == 0 && done > 0)
         GTEST_SKIP() << "an FTDI device is attached";
-    const auto start = std::chrono::steady_clock::now();
     for (const int index : {0, 1, 9, -1, 1000}) {
         SCOPED_TRACE(index);
         UsbHandle handle = 77;
@@ -37,7 +35,6 @@ TEST(FtdiUsbDriverTest, CallsOnNoOpenHandleFailAndWithoutADeviceOpenFailsWithNoD
         EXPECT_EQ(handle, kNoUsbHandle);
         EXPECT_EQ(driver.LastOpenProblem(), UsbOpenProblem::NoDevice);
     }
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << "no open waits for a device";
 }
 
 }  // namespace
