@@ -26,10 +26,6 @@ inline const std::string kBin = std::string(KESTREL_SAMPLES_DIR) + "/kestrel-dem
 
 using Lines = std::vector<std::string>;
 
-// What kestrel-flash reports while it builds the image of the demo .mot file.
-inline const Lines kPrepared = {"Loading sourcefile... ", "Analysing sourcefile... ", "270 lines interpreted",
-                                "Building output data... "};
-
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});

