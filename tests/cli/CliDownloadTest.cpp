@@ -7,6 +7,7 @@
 #include <map>
 
 #include "CliSupport.h"
+#include "cli/ConsoleStatusList.h"
 #include "station/StationTestSupport.h"
 
 namespace kestrel::testing {
@@ -22,12 +23,14 @@ TEST(KestrelFlashDownload, FlashesBothKindsIntoTheBoxAtTheirLineSettings) {
     FirmwareFiles f;
     BoxProcess box;
     // A box that is there already is flashed without delay.
-    const auto motRun = Flash({"-q", "-p", box.linkPath, "--wait", f.mot});
+    const auto motRun = Flash({"-p", box.linkPath, "--wait", f.mot});
     EXPECT_EQ(motRun.exitStatus, 0) << motRun.out << motRun.err;
     // The file is read once the link is open.
     EXPECT_EQ(motRun.OutLines(),
               Concat<std::string>({{kFlashed.front()}, kPrepared, Lines(kFlashed.begin() + 1, kFlashed.end())}));
-    EXPECT_EQ(motRun.err, "");  // --quiet
+    // Progress into a file: a plain line at 0 %, at each tenth and at 100 % of the data and of the read-back.
+    EXPECT_EQ(std::count(motRun.err.begin(), motRun.err.end(), '%'), 22) << motRun.err;
+    EXPECT_EQ(motRun.err.find('\r'), std::string::npos);
     EXPECT_EQ(box.SavedImage(1), Text(f.motImage));
     EXPECT_TRUE(PortOpensAgain(box.linkPath));
 
@@ -64,6 +67,7 @@ TEST(KestrelFlashDownload, AGangReportsEachBoxByItsPortAsTextJsonAndInTheLogAlso
     EXPECT_EQ(linesOf(good.linkPath), kFlashed);
     EXPECT_EQ(linesOf(refusing.linkPath).back(), "Error: cannot erase flash");
     EXPECT_NE(run.err.find(refusing.linkPath + ": FAILED (box-refused)"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("Writing data"), std::string::npos);  // --quiet
     EXPECT_EQ(good.SavedImage(1), Text(f.motImage));
     // As JSON lines, each box's result carries its port and the image's digest.
     const std::string digest = Sha256Of(f.motImage);
@@ -96,6 +100,15 @@ TEST(KestrelFlashDownload, AGangReportsEachBoxByItsPortAsTextJsonAndInTheLogAlso
             ++found;
         EXPECT_EQ(found, times) << part << "\n" << text;
     }
+}
+
+// A rate and the time left are shown once there is some time behind them.
+TEST(ConsoleStatusList, ARateNeedsTimeBehindIt) {
+    EXPECT_EQ(cli::ConsoleStatusList::ProgressText(ProgressStage::ReadingBack, 1024, 131072, 0.01),
+              "Reading back 1024/131072 bytes   0%");
+    // Half done in 6 s: 10.9 kB/s, another 6 s to go.
+    EXPECT_EQ(cli::ConsoleStatusList::ProgressText(ProgressStage::WritingData, 65536, 131072, 6.0),
+              "Writing data 65536/131072 bytes  50%  10.9 kB/s  0:06 left");
 }
 
 }  // namespace

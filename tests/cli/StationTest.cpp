@@ -68,9 +68,6 @@ struct Station {
 TEST(Station, AllUsbTakesTheBoxesAttachedNowAPlainUsbLogsTheBoxItOpenedAndNoBoxIsGivenTwice) {
     Station station(Boxes({}));
     EXPECT_EQ(station.Run(), kExitLink);  // no box
-    station.line.wait = true;
-    station.line.waitTimeoutSeconds = 0.3;
-    EXPECT_EQ(station.Run(), kExitLink);
 
     const std::size_t refusing = station.Plug("KST-A", true), b = station.Plug("KST-B");
     // One box by its serial number and by its index is one port given twice: no box is opened.

@@ -11,22 +11,19 @@ namespace {
 namespace fs = std::filesystem;
 using emulator::SimulatedUsbDevice;
 
-// A machine with a USB serial converter (with its by-id name and identity),
-// a built-in UART, and two boxes on the USB chip's own driver.
+// A machine with a USB serial converter (with its by-id name and identity)
+// and two boxes on the USB chip's own driver.
 struct StationMachine {
     StationMachine() {
-        const std::string usb = "sys/devices/pci0/usb1/1-1/", uart = "sys/devices/platform/serial8250";
+        const std::string usb = "sys/devices/pci0/usb1/1-1/";
         Make(usb + "idVendor", "0403\n");
         Make(usb + "idProduct", "6001\n");
         Make(usb + "manufacturer", "FTDI\n");
         Make(usb + "product", "FT232R USB UART\n");
         Make(usb + "serial", "A50285BI\n");
-        Make("sys/class/tty/ttyS0/type", "4\n");
-        for (const std::string& file :
-             {usb + "1-1:1.0/ttyUSB0/x", uart + "/x", std::string("dev/ttyUSB0"), std::string("dev/ttyS0")})
-            Make(file, "");
+        Make(usb + "1-1:1.0/ttyUSB0/x", "");
+        Make("dev/ttyUSB0", "");
         Make("sys/class/tty/ttyUSB0/device", "", Path(usb + "1-1:1.0/ttyUSB0"));
-        Make("sys/class/tty/ttyS0/device", "", Path(uart));
         Make("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "", "../../ttyUSB0");
         driver.AddDevice(SimulatedUsbDevice{.behaviour = {}, .serialNumber = "KST00001"});
         driver.AddDevice(SimulatedUsbDevice{.behaviour = {}, .serialNumber = ""});
@@ -49,35 +46,28 @@ struct StationMachine {
     emulator::SimulatedUsbDriver driver{clock};
 };
 
-TEST(ListPorts, SerialDevicesThenUsbBoxesAsTextAndJsonAndNoUsbBoxesWithoutAListing) {
+TEST(ListPorts, SerialDevicesThenUsbBoxesAsTextAndJsonAndEachNameOfALinkFindsItsEntry) {
     StationMachine machine;
     const auto ports = ListPorts(machine.root, &machine.driver);
     const Lines text = {
         machine.byId + " (" + machine.dev + "ttyUSB0)  USB 0403:6001 FTDI FT232R USB UART, serial A50285BI",
-        machine.dev + "ttyS0",
         "USB:KST00001 (USB index 0)  USB 0403:6001 Kestrel box, serial KST00001",
         "USB:1 (USB index 1)  USB 0403:6001 Kestrel box",
     };
     EXPECT_EQ(PortListText(ports), text);
 
-    // For scripts the same entries; a USB box is found by its index, a field that is not known is null.
-    const auto objects = ParseJsonLines(PortListJson(ports));
-    ASSERT_EQ(objects.size(), 4u);
-    EXPECT_EQ(objects[0].at("device"), machine.dev + "ttyUSB0");
-    EXPECT_EQ(objects[1].at("byId"), nullptr);
-    EXPECT_EQ(PortListJson(ports)[3],
+    // For scripts the same entries; a USB box is found by its index.
+    EXPECT_EQ(ParseJsonLines(PortListJson(ports)).at(0).at("device"), machine.dev + "ttyUSB0");
+    EXPECT_EQ(PortListJson(ports).at(2),
               R"({"event":"port","link":"USB:1","kind":"usb","index":1,"vendorId":"0403","productId":"6001",)"
               R"("manufacturer":"","description":"Kestrel box","serial":""})");
 
-    const Lines serialOnly(text.begin(), text.begin() + 2);
+    const Lines serialOnly(text.begin(), text.begin() + 1);
     EXPECT_EQ(PortListText(ListPorts(machine.root, nullptr)), serialOnly);
     machine.driver.FailListing(true);
     EXPECT_EQ(PortListText(ListPorts(machine.root, &machine.driver)), serialOnly);
-}
+    machine.driver.FailListing(false);
 
-TEST(FindPort, EachNameOfALinkFindsItsEntryAndIsPresentOnlyWhenItIsThere) {
-    StationMachine machine;
-    const auto ports = ListPorts(machine.root, &machine.driver);
     const std::string converter = "USB 0403:6001 FTDI FT232R USB UART, serial A50285BI";
     // The identity each name finds, "" for none, and whether the link is there to be opened.
     for (const auto& [name, identity, present] : std::vector<std::tuple<std::string, std::string, bool>>{
@@ -87,7 +77,6 @@ TEST(FindPort, EachNameOfALinkFindsItsEntryAndIsPresentOnlyWhenItIsThere) {
              {"USB:1", "USB 0403:6001 Kestrel box", true},
              {"USB", "", true},  // any box will do, none in particular
              {"USB:2", "", false},
-             {"USB:", "", false},
              {machine.dev + "ttyUSB7", "", false}}) {
         SCOPED_TRACE(name);
         const auto found = FindPort(ports, name);
@@ -107,28 +96,22 @@ struct ThreeBoxes : SimulatedBox {
     }
 };
 
-TEST(OpenInterface, AnIndexOrSerialOpensThatDeviceOnlyAndAMissingOrRefusingOneIsAnError) {
+TEST(OpenInterface, AnIndexOrSerialOpensThatDeviceOnlyAMissingOrRefusingOneIsAnErrorAndABinaryImageReopensIt) {
     struct Case {
         std::string name;
-        bool firstUnplugged;
         bool secondRefuses;
         std::vector<int> attempts;
         std::vector<bool> open;  // none: an error
     };
     const std::vector<Case> cases = {
-        {"USB:0", false, false, {0}, {true, false, false}},
-        {"usb:KST-B", false, false, {1}, {false, true, false}},
-        {"USB:1", false, false, {2}, {false, false, true}},      // a serial number wins over an index
-        {"USB:KST-B", true, false, {0}, {false, true, false}},   // KST-A unplugged: KST-B is index 0 now
-        {"USB:KST-Z", false, false, {}, {false, false, false}},  // no such serial: nothing is opened at all
-        {"USB:0x", false, false, {}, {false, false, false}},
-        {"USB:5", false, false, {5}, {false, false, false}},  // an index past the listing is still tried
-        {"USB:KST-B", false, true, {1}, {false, false, false}},
+        {"USB:0", false, {0}, {true, false, false}},     {"usb:KST-B", false, {1}, {false, true, false}},
+        {"USB:1", false, {2}, {false, false, true}},      // a serial number wins over an index
+        {"USB:KST-Z", false, {}, {false, false, false}},  // no such serial: nothing is opened at all
+        {"USB:0x", false, {}, {false, false, false}},    {"USB:KST-B", true, {1}, {false, false, false}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name + (c.firstUnplugged ? " unplugged" : "") + (c.secondRefuses ? " refuses" : ""));
+        SCOPED_TRACE(c.name + (c.secondRefuses ? " refuses" : ""));
         ThreeBoxes boxes;
-        boxes.driver.Device(0).present = !c.firstUnplugged;
         boxes.driver.Device(1).refuseOpen = c.secondRefuses;
         DataConverter session(boxes.status, boxes.Options());
         const bool opens = c.open != std::vector<bool>(3, false);
@@ -137,9 +120,8 @@ TEST(OpenInterface, AnIndexOrSerialOpensThatDeviceOnlyAndAMissingOrRefusingOneIs
         EXPECT_EQ(boxes.driver.Calls().openIndices, c.attempts);
         EXPECT_EQ(boxes.status.lines(), opens ? Lines{} : Lines{"Error: cannot open Ixo Serial Device"});
     }
-}
 
-TEST(RunDownload, ABinaryImageReopensTheNamedBoxAt38400) {
+    // A binary image reopens the named box at its rate, no other.
     FirmwareFiles firmware;
     ThreeBoxes boxes;
     boxes.driver.Model(1) = emulator::BoxModel(emulator::BoxBehaviour{.firmwareType = 2});
