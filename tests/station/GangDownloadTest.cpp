@@ -48,7 +48,7 @@ const char* const kSilent = "Error: box not answering";
 using S = BoxStage;
 
 // Four boxes at once, one faulty at a different stage each round: the others succeed.
-TEST(GangDownload, OneFaultyBoxEndsOnlyItsOwnDownload) {
+TEST(GangDownload, OneFaultyBoxEndsOnlyItsOwnDownloadAndABinaryImageGoesStraightAt38400) {
     FirmwareFiles firmware;
     RecordingStatusList preparation;
     GangImage image;
@@ -118,15 +118,10 @@ TEST(GangDownload, OneFaultyBoxEndsOnlyItsOwnDownload) {
             }
         }
     }
-}
 
-TEST(GangDownloadImage, ABinaryImageGoesStraightAt38400) {
-    FirmwareFiles firmware;
-    RecordingStatusList status;
-    GangImage image;
-    ASSERT_EQ(PrepareGangImage(firmware.bin, status, image), DownloadOutcome::Success);
+    // A binary image goes straight at 38400 baud.
+    ASSERT_EQ(PrepareGangImage(firmware.bin, preparation, image), DownloadOutcome::Success);
     EXPECT_EQ(image.sha256, Sha256Of(firmware.binImage));
-
     SimulatedBox box({.firmwareType = 2});
     const auto results =
         RunGangDownload(image, {{.linkName = "USB:0", .status = &box.status, .options = box.Options()}});

@@ -62,10 +62,8 @@ TEST(ListPorts, SerialDevicesThenUsbBoxesAsTextAndJsonAndEachNameOfALinkFindsIts
               R"({"event":"port","link":"USB:1","kind":"usb","index":1,"vendorId":"0403","productId":"6001",)"
               R"("manufacturer":"","description":"Kestrel box","serial":""})");
 
-    const Lines serialOnly(text.begin(), text.begin() + 1);
-    EXPECT_EQ(PortListText(ListPorts(machine.root, nullptr)), serialOnly);
-    machine.driver.FailListing(true);
-    EXPECT_EQ(PortListText(ListPorts(machine.root, &machine.driver)), serialOnly);
+    machine.driver.FailListing(true);  // no USB boxes then
+    EXPECT_EQ(PortListText(ListPorts(machine.root, &machine.driver)), Lines{text.front()});
     machine.driver.FailListing(false);
 
     const std::string converter = "USB 0403:6001 FTDI FT232R USB UART, serial A50285BI";
