@@ -63,14 +63,10 @@ TEST(GangDownload, OneFaultyBoxEndsOnlyItsOwnDownloadAndABinaryImageGoesStraight
     };
     for (const FaultCase& c : std::vector<FaultCase>{
              {"USB box unplugged", 0, {}, Outcome::LinkFailed, "Error: cannot open Ixo Serial Device", true},
-             {"USB box of the other type", 0, {.firmwareType = 2}, Outcome::BoxRefused, "Error: Wrong firmware type"},
+             {"USB box of another type", 0, {.firmwareType = 2}, Outcome::BoxRefused, "Error: Wrong firmware type"},
              {"USB box silent in the data", 1, {.silentAt = S::Data}, Outcome::BoxSilent, kSilent},
-             {"serial box hangs up in the data", 2, {.hangUpAt = S::Data}, Outcome::BoxSilent, kSilent},
-             {"serial box reads back wrong",
-              3,
-              {.corruptReadBack = true},
-              Outcome::VerifyFailed,
-              "Error: data verify"}}) {
+             {"pty box hangs up in the data", 2, {.hangUpAt = S::Data}, Outcome::BoxSilent, kSilent},
+             {"pty box reads back wrong", 3, {.corruptReadBack = true}, Outcome::VerifyFailed, "Error: data verify"}}) {
         SCOPED_TRACE(c.name);
         FourBoxes line(c.faulty, c.behaviour, c.unplugged);
         for (const auto& served : line.served)

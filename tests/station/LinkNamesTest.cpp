@@ -95,27 +95,23 @@ struct ThreeBoxes : SimulatedBox {
 };
 
 TEST(OpenInterface, AnIndexOrSerialOpensThatDeviceOnlyAMissingOrRefusingOneIsAnErrorAndABinaryImageReopensIt) {
-    struct Case {
-        std::string name;
-        bool secondRefuses;
-        std::vector<int> attempts;
-        std::vector<bool> open;  // none: an error
-    };
-    const std::vector<Case> cases = {
-        {"USB:0", false, {0}, {true, false, false}},     {"usb:KST-B", false, {1}, {false, true, false}},
-        {"USB:1", false, {2}, {false, false, true}},      // a serial number wins over an index
-        {"USB:KST-Z", false, {}, {false, false, false}},  // no such serial: nothing is opened at all
-        {"USB:0x", false, {}, {false, false, false}},    {"USB:KST-B", true, {1}, {false, false, false}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name + (c.secondRefuses ? " refuses" : ""));
+    // The name, whether KST-B refuses to open, the indices tried and the boxes left open (none: an error).
+    for (const auto& [name, secondRefuses, attempts, open] :
+         std::vector<std::tuple<std::string, bool, std::vector<int>, std::vector<bool>>>{
+             {"USB:0", false, {0}, {true, false, false}},
+             {"usb:KST-B", false, {1}, {false, true, false}},
+             {"USB:1", false, {2}, {false, false, true}},      // a serial number wins over an index
+             {"USB:KST-Z", false, {}, {false, false, false}},  // no such serial: nothing is opened at all
+             {"USB:0x", false, {}, {false, false, false}},
+             {"USB:KST-B", true, {1}, {false, false, false}}}) {
+        SCOPED_TRACE(name + (secondRefuses ? " refuses" : ""));
         ThreeBoxes boxes;
-        boxes.driver.Device(1).refuseOpen = c.secondRefuses;
+        boxes.driver.Device(1).refuseOpen = secondRefuses;
         DataConverter session(boxes.status, boxes.Options());
-        const bool opens = c.open != std::vector<bool>(3, false);
-        EXPECT_EQ(session.OpenInterface(c.name, 115200), opens ? 0 : -1);
-        EXPECT_EQ((std::vector<bool>{boxes.driver.IsOpen(0), boxes.driver.IsOpen(1), boxes.driver.IsOpen(2)}), c.open);
-        EXPECT_EQ(boxes.driver.Calls().openIndices, c.attempts);
+        const bool opens = open != std::vector<bool>(3, false);
+        EXPECT_EQ(session.OpenInterface(name, 115200), opens ? 0 : -1);
+        EXPECT_EQ((std::vector<bool>{boxes.driver.IsOpen(0), boxes.driver.IsOpen(1), boxes.driver.IsOpen(2)}), open);
+        EXPECT_EQ(boxes.driver.Calls().openIndices, attempts);
         EXPECT_EQ(boxes.status.lines(), opens ? Lines{} : Lines{"Error: cannot open Ixo Serial Device"});
     }
 
