@@ -113,8 +113,6 @@ TEST(KestrelFlashDownload, AGangReportsEachBoxByItsPortAsTextJsonAndInTheLogAlso
 
 // A rate and the time left are shown once there is some time behind them.
 TEST(ConsoleStatusList, ARateNeedsTimeBehindIt) {
-    EXPECT_EQ(cli::ConsoleStatusList::ProgressText(ProgressStage::ReadingBack, 1024, 131072, 0.01),
-              "Reading back 1024/131072 bytes   0%");
     // Half done in 6 s: 10.9 kB/s, another 6 s to go.
     EXPECT_EQ(cli::ConsoleStatusList::ProgressText(ProgressStage::WritingData, 65536, 131072, 6.0),
               "Writing data 65536/131072 bytes  50%  10.9 kB/s  0:06 left");

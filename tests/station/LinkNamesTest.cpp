@@ -72,7 +72,6 @@ TEST(ListPorts, SerialDevicesThenUsbBoxesAsTextAndJsonAndEachNameOfALinkFindsIts
              {machine.byId, converter, true},
              {machine.dev + "ttyUSB0", converter, true},
              {"USB:KST00001", "USB 0403:6001 Kestrel box, serial KST00001", true},
-             {"USB:1", "USB 0403:6001 Kestrel box", true},
              {"USB", "", true},  // any box will do, none in particular
              {"USB:2", "", false},
              {machine.dev + "ttyUSB7", "", false}}) {
