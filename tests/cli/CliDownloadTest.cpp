@@ -1,63 +1,65 @@
 // kestrel-flash against kestrel-box over real pseudo-terminals, as a user with
-// a box on a serial port, or a production line with several, runs it.
+// a box on a serial port, or a production line with several, runs it; and a
+// flashing station run in process, with simulated USB boxes that the test plugs
+// in and out while its rounds go on.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <map>
+#include <thread>
 
 #include "CliSupport.h"
+#include "cli/ConsoleStatusList.h"
+#include "cli/StationRun.h"
+#include "emulator/SimulatedUsbDriver.h"
+#include "session/ExitStatus.h"
 #include "station/StationTestSupport.h"
 
 namespace kestrel::testing {
 namespace {
 
-// The image the box should receive from the demo .mot, as --dump-image writes it.
-const std::string& DumpedImage() {
-    static const std::string image = [] {
-        const TempDir dir;
-        const std::string out = (dir.Path() / "dumped.img").string();
-        EXPECT_EQ(Flash({"--dump-image", out, kMot}).exitStatus, 0);
-        return ReadFile(out);
-    }();
-    return image;
-}
+// What kestrel-flash reports while it builds the image of FirmwareFiles' .mot file.
+const Lines kPrepared = {"Loading sourcefile... ", "Analysing sourcefile... ", "16 lines interpreted",
+                         "Building output data... "};
+
+std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 TEST(KestrelFlashDownload, FlashesBothKindsIntoTheBoxAtTheirLineSettings) {
+    FirmwareFiles f;
     BoxProcess box;
-    // A second box refuses to take the first one's link over; the download below goes to the first.
-    const auto second = RunProcess({KESTREL_BOX, "--link", box.linkPath});
-    EXPECT_EQ(second.exitStatus, 1);
-    EXPECT_NE(second.err.find(box.linkPath + " exists already"), std::string::npos) << second.err;
     // A box that is there already is flashed without delay.
-    const auto motRun = Flash({"-q", "-p", box.linkPath, "--wait", kMot});
+    const auto motRun = Flash({"-p", box.linkPath, "--wait", f.mot});
     EXPECT_EQ(motRun.exitStatus, 0) << motRun.out << motRun.err;
-    Lines flashed = {kFlashed.front()};  // the file is read once the link is open
-    flashed.insert(flashed.end(), kPrepared.begin(), kPrepared.end());
-    flashed.insert(flashed.end(), kFlashed.begin() + 1, kFlashed.end());
-    EXPECT_EQ(motRun.OutLines(), flashed);
-    EXPECT_EQ(motRun.err, "");  // --quiet
-    EXPECT_EQ(box.SavedImage(1), DumpedImage());
+    // The file is read once the link is open.
+    EXPECT_EQ(motRun.OutLines(),
+              Concat<std::string>({{kFlashed.front()}, kPrepared, Lines(kFlashed.begin() + 1, kFlashed.end())}));
+    // Progress into a file: a plain line at 0 %, at each tenth and at 100 % of the data and of the read-back.
+    EXPECT_EQ(std::count(motRun.err.begin(), motRun.err.end(), '%'), 22) << motRun.err;
+    EXPECT_EQ(motRun.err.find('\r'), std::string::npos);
+    EXPECT_EQ(box.SavedImage(1), Text(f.motImage));
     EXPECT_TRUE(PortOpensAgain(box.linkPath));
 
     // The box of a binary image announces type 2, which `box` does not: a second box serves it.
     BoxProcess typeTwo({"--type", "2"});
-    const auto binRun = Flash({"-p", typeTwo.linkPath, kBin});
+    const auto binRun = Flash({"-q", "-p", typeTwo.linkPath, f.bin});
     EXPECT_EQ(binRun.LastOutLine(), "FLASHING SUCCESSFULL") << binRun.err;
     EXPECT_EQ(binRun.out.find("Reading data... "), std::string::npos);  // no read-back for a binary image
-    // Its data follow the 30 header bytes.
-    EXPECT_NE(binRun.err.find("Writing data 4096/4096 bytes 100%"), std::string::npos) << binRun.err;
-    EXPECT_EQ(typeTwo.SavedImage(1), ReadFile(kBin));
+    EXPECT_EQ(binRun.err, "");                                          // --quiet
+    EXPECT_EQ(typeTwo.SavedImage(1), Text(f.binImage));
     EXPECT_TRUE(PortOpensAgain(typeTwo.linkPath));
     EXPECT_NE(box.Stop().find("line 115200 baud, 8N2"), std::string::npos);
     EXPECT_NE(typeTwo.Stop().find("line 38400 baud, 8N2"), std::string::npos);  // reopened before its header
 }
 
 TEST(KestrelFlashDownload, AGangReportsEachBoxByItsPortAsTextJsonAndInTheLogAlsoWhenItsFileIsRefused) {
+    FirmwareFiles f;
     BoxProcess good, refusing({"--refuse-at", "erase"});
-    TempDir dir;
-    const std::string log = (dir.Path() / "line.log").string();
-    const auto run = Flash({"-q", "-p", good.linkPath, "-p", refusing.linkPath, "--log", log, kMot});
+    const std::string log = f.Path("line.log");
+    const auto run = Flash({"-q", "-p", good.linkPath, "-p", refusing.linkPath, "--log", log, f.mot});
     EXPECT_EQ(run.exitStatus, 6) << run.out << run.err;  // the first failure's class
     const Lines lines = run.OutLines();
     const auto linesOf = [&lines](const std::string& port) {
@@ -71,16 +73,14 @@ TEST(KestrelFlashDownload, AGangReportsEachBoxByItsPortAsTextJsonAndInTheLogAlso
     // The file is read and built once, before any box is opened.
     EXPECT_TRUE(lines.size() > kPrepared.size() && std::equal(kPrepared.begin(), kPrepared.end(), lines.begin()));
     EXPECT_EQ(linesOf(good.linkPath), kFlashed);
-    EXPECT_EQ(linesOf(refusing.linkPath),
-              (Lines{"Opening interface... ", "Waiting for synchronising ... ", "Writing datalength... ",
-                     "Erasing flash... ", "Error: cannot erase flash"}));
+    EXPECT_EQ(linesOf(refusing.linkPath).back(), "Error: cannot erase flash");
     EXPECT_NE(run.err.find(refusing.linkPath + ": FAILED (box-refused)"), std::string::npos) << run.err;
-    EXPECT_EQ(good.SavedImage(1), DumpedImage());
+    EXPECT_EQ(good.SavedImage(1), Text(f.motImage));
     // As JSON lines, each box's result carries its port and the image's digest.
-    const std::string digest = Sha256Of(DumpedImage());
+    const std::string digest = Sha256Of(f.motImage);
     std::map<std::string, std::string> results;
     for (const auto& object :
-         ParseJsonLines(Flash({"--json", "-p", good.linkPath, "-p", refusing.linkPath, kMot}).OutLines())) {
+         ParseJsonLines(Flash({"--json", "-p", good.linkPath, "-p", refusing.linkPath, f.mot}).OutLines())) {
         if (object.at("event") == "result")
             results[object.value("port", "")] =
                 object.at("outcome").get<std::string>() + " " + object.at("sha256").get<std::string>();
@@ -90,25 +90,124 @@ TEST(KestrelFlashDownload, AGangReportsEachBoxByItsPortAsTextJsonAndInTheLogAlso
 
     // A file refused before any box was touched: each box still gets its record,
     // the file by its absolute path; the JSON lines end with the result.
-    const auto missing = dir.Path() / "missing.mot";
     const auto refused = Flash({"--json", "-p", good.linkPath, "-p", refusing.linkPath, "--log", log,
-                                std::filesystem::relative(missing).string()});
+                                std::filesystem::relative(f.missing).string()});
     EXPECT_EQ(refused.exitStatus, 4);
     const auto objects = ParseJsonLines(refused.OutLines());
     EXPECT_TRUE(!objects.empty() && objects.back().at("outcome") == "file-failed") << refused.out;
     const std::string text = ReadFile(log);
-    for (const auto& [part, times] : std::vector<std::pair<std::string, int>>{
-             {"image: 131078 bytes, sha256 " + digest, 2},
-             {"\"Building output data... \"", 2},  // each box's record keeps the shared preparation
-             {"result: success, exit 0", 1},
-             {"result: box-refused, exit 6", 1},
-             {"file: " + missing.string() + "\n", 2},
-             {"result: file-failed, exit 4", 2}}) {
+    for (const auto& [part, times] :
+         std::vector<std::pair<std::string, int>>{{"image: 131078 bytes, sha256 " + digest, 2},
+                                                  {"result: success, exit 0", 1},
+                                                  {"result: box-refused, exit 6", 1},
+                                                  {"file: " + f.missing + "\n", 2},
+                                                  {"result: file-failed, exit 4", 2}}) {
         int found = 0;
         for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
             ++found;
         EXPECT_EQ(found, times) << part << "\n" << text;
     }
+}
+
+// A rate and the time left are shown once there is some time behind them.
+TEST(ConsoleStatusList, ARateNeedsTimeBehindIt) {
+    // Half done in 6 s: 10.9 kB/s, another 6 s to go.
+    EXPECT_EQ(cli::ConsoleStatusList::ProgressText(ProgressStage::WritingData, 65536, 131072, 6.0),
+              "Writing data 65536/131072 bytes  50%  10.9 kB/s  0:06 left");
+}
+
+// Polls until `done` holds; false after 10 s.
+bool Eventually(const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return done();
+}
+
+// The boxes named, or with none every USB box attached.
+cli::StationOptions Boxes(const Lines& ports, bool wait = false, int repeat = 1) {
+    cli::StationOptions line;
+    line.ports = ports;
+    line.allUsb = ports.empty();
+    line.wait = wait;
+    line.repeat = repeat;
+    return line;
+}
+
+struct Station {
+    explicit Station(cli::StationOptions options) : line(std::move(options)) {
+        request.file = kMot;
+        request.timeoutSeconds = 5;
+        request.quiet = true;
+        request.cancelRequested = [this] { return stop.load(); };
+        request.usbDriver = &driver;
+    }
+    // A run still going at the end of the test, after a failed assertion, is
+    // cancelled: the future's destructor would otherwise wait for it for ever.
+    ~Station() { stop = true; }
+    int Run() { return cli::RunStation(line, request); }
+    std::size_t Plug(const std::string& serial, bool refuseOpen = false) {
+        return driver.AddDevice({.behaviour = {}, .refuseOpen = refuseOpen, .serialNumber = serial});
+    }
+    // The tool told the box in `slot` that its read-back matched, and let it go.
+    bool Flashed(std::size_t slot) {
+        const auto written = driver.Written(slot);
+        return !driver.IsOpen(slot) && !written.empty() && written.back() == 'S';
+    }
+    void ExpectFlashed(std::size_t slot, int times) {
+        EXPECT_EQ(driver.Model(slot).CompletedDownloads(), times) << slot;
+        EXPECT_EQ(driver.Model(slot).LastVerdict(), 'S') << slot;
+    }
+
+    emulator::SimulatedUsbDriver driver{SteadyClock()};
+    std::atomic<bool> stop{false};
+    cli::StationOptions line;
+    cli::StationRequest request;
+    std::future<int> run;  // last: it ends before the rest goes
+};
+
+TEST(Station, AllUsbTakesTheBoxesAttachedNowAPlainUsbLogsTheBoxItOpenedAndNoBoxIsGivenTwice) {
+    Station station(Boxes({}));
+    EXPECT_EQ(station.Run(), kExitLink);  // no box
+
+    const std::size_t refusing = station.Plug("KST-A", true), b = station.Plug("KST-B");
+    // One box by its serial number and by its index is one port given twice: no box is opened.
+    station.line = Boxes({"USB:KST-B", "USB:0", "usb:1"});
+    EXPECT_EQ(station.Run(), kExitUsage);
+    EXPECT_EQ(station.driver.Calls().openIndices.size(), 0u);
+
+    // A plain "USB" tries the boxes in turn: the log names the one that took the download.
+    TempDir dir;
+    station.line = Boxes({"USB"});
+    station.line.logFile = (dir.Path() / "station.log").string();
+    ASSERT_EQ(station.Run(), kExitSuccess);
+    const std::string text = ReadFile(station.line.logFile);
+    EXPECT_NE(text.find("identity: USB 0403:6001 Kestrel box, serial KST-B\n"), std::string::npos) << text;
+
+    station.driver.SetPresent(refusing, false);
+    const std::size_t c = station.Plug("KST-C");
+    station.line = Boxes({});
+    EXPECT_EQ(station.Run(), kExitSuccess);
+    station.ExpectFlashed(b, 2);
+    station.ExpectFlashed(c, 1);
+}
+
+// A technician swaps boxes: each round flashes whichever box is attached now,
+// also one that was not there when the run began, until interrupted.
+TEST(Station, RepeatWithWaitFlashesEachBoxSwappedIn) {
+    Station station(Boxes({}, true, 0));
+    station.run = std::async(std::launch::async, [&] { return station.Run(); });
+    ASSERT_TRUE(Eventually([&] { return station.driver.Calls().listDevices > 0; }));  // found no box yet
+    const std::size_t first = station.Plug("KST-A");
+    ASSERT_TRUE(Eventually([&] { return station.Flashed(first); }));
+    station.driver.SetPresent(first, false);
+    const std::size_t second = station.Plug("KST-B");
+    ASSERT_TRUE(Eventually([&] { return station.Flashed(second); }));
+    station.stop = true;
+    ASSERT_EQ(station.run.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(station.run.get(), kExitCancelled);
+    station.ExpectFlashed(first, 1);
+    station.ExpectFlashed(second, 1);
 }
 
 }  // namespace

@@ -78,8 +78,7 @@ TEST_P(FaultMatrix, EndsWithItsErrorLineWithinItsBoundAndFreesThePort) {
     EXPECT_EQ(run.LastOutLine(), f.lastLine) << run.out;
     EXPECT_LT(run.seconds, f.boundSeconds);
     EXPECT_TRUE(portFree);
-    if (f.lastLine == kNoPort) {
-        EXPECT_EQ(run.OutLines(), (Lines{"Opening interface... ", kNoPort}));
+    if (!f.reason.empty()) {  // why the port would not open
         EXPECT_NE(run.err.find("kestrel-flash: " + port + ": " + f.reason + "\n"), std::string::npos) << run.err;
     }
     if (f.signal != 0) {  // the terminal is left as it was found
@@ -107,22 +106,13 @@ std::vector<Fault> Rows() {
     }
     // Paced at the line rate, the data block takes 11 s: a signal lands in it. SIGHUP: the terminal closed.
     for (const auto& [name, signal] : {std::pair{"SIGINT", SIGINT}, {"SIGHUP", SIGHUP}, {"SIGTERM", SIGTERM}}) {
-        rows.push_back({.row = name + std::string(" in the data"),
-                        .box = {"--pace"},
-                        .exitStatus = 9,
-                        .lastLine = kCancelled,
-                        .signal = signal,
-                        .signalAfter = "Writing data... \n"});
+        rows.push_back({name + std::string(" in the data"), {"--pace"}, 9, kCancelled});
+        std::tie(rows.back().signal, rows.back().signalAfter) = std::pair{signal, "Writing data... \n"};
     }
     // In a silent read-back under the default bound, a cancel is seen within one
     // short read attempt, not after a read of a whole piece has timed out.
-    rows.push_back({.row = "SIGINT in the read-back",
-                    .box = {"--silent-at", "read-back"},
-                    .exitStatus = 9,
-                    .lastLine = kCancelled,
-                    .boundSeconds = 2,
-                    .signal = SIGINT,
-                    .signalAfter = "Reading data... \n"});
+    rows.push_back({"SIGINT in the read-back", {"--silent-at", "read-back"}, 9, kCancelled, 2});
+    std::tie(rows.back().signal, rows.back().signalAfter) = std::pair{SIGINT, "Reading data... \n"};
     return rows;
 }
 

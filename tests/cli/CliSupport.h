@@ -26,10 +26,6 @@ inline const std::string kBin = std::string(KESTREL_SAMPLES_DIR) + "/kestrel-dem
 
 using Lines = std::vector<std::string>;
 
-// What kestrel-flash reports while it builds the image of the demo .mot file.
-inline const Lines kPrepared = {"Loading sourcefile... ", "Analysing sourcefile... ", "270 lines interpreted",
-                                "Building output data... "};
-
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -110,8 +106,7 @@ inline ProcessResult Flash(Lines args, const ProcessOptions& options = {}) {
 
 // kestrel-box as a separate process, reached through a link in a fresh
 // directory; its first line on stdout is its device's path.
-class BoxProcess {
-public:
+struct BoxProcess {
     explicit BoxProcess(const Lines& scenario = {}) {
         Lines argv = {KESTREL_BOX, "--link", linkPath, "--save-image", (dir.Path() / "received-%d.bin").string()};
         argv.insert(argv.end(), scenario.begin(), scenario.end());
@@ -121,8 +116,6 @@ public:
         device = ReadFile(outPath_).substr(0, ReadFile(outPath_).find('\n'));
     }
     ~BoxProcess() { Stop(); }
-    BoxProcess(const BoxProcess&) = delete;
-    BoxProcess& operator=(const BoxProcess&) = delete;
 
     // Ends it with SIGTERM; what it wrote to stderr.
     std::string Stop() {
@@ -138,8 +131,6 @@ public:
     TempDir dir;
     std::string linkPath = (dir.Path() / "box").string();
     std::string device;
-
-private:
     std::string outPath_ = (dir.Path() / "stdout").string(), errPath_ = (dir.Path() / "stderr").string();
     pid_t pid_ = -1;
 };
