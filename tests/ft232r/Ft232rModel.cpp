@@ -63,7 +63,6 @@ using Lock = std::unique_lock<std::mutex>;
 constexpr std::size_t kPacket = 64;  // two status bytes and up to 62 data bytes
 constexpr std::size_t kPacketData = kPacket - 2;
 constexpr std::size_t kTxBuffer = 128;
-constexpr unsigned char kReadEndpoint = 0x81;
 constexpr unsigned char kWriteEndpoint = 0x02;
 
 Nanos Now() {
@@ -137,10 +136,8 @@ struct Box {
 
     // Each byte with the time it reaches the other side, in the order sent.
     std::deque<std::pair<Nanos, std::uint8_t>> toBox, toHost;
-    Nanos txFreeAt = 0, rxFreeAt = 0;
-    Nanos lastPacketAt = 0;
-    int syncs = 0;
-    int savedDownloads = 0;
+    Nanos txFreeAt = 0, rxFreeAt = 0, lastPacketAt = 0;
+    int syncs = 0, savedDownloads = 0;
 
     // The box's answers that have reached the chip by `now`.
     std::size_t Arrived(Nanos now) const {
@@ -250,14 +247,11 @@ struct Model {
     int Read(Lock& lock, Box& box, unsigned char* data, int length, int* actual, Nanos deadline) {
         int received = 0;
         while (length - received >= 2) {
-            Nanos now = Now();
-            Advance(box, now);
             const Nanos latencyEnd = box.lastPacketAt + static_cast<Nanos>(box.chip.latencyMs) * kMs;
-            while (!box.gone && box.Arrived(now) < kPacketData && now < latencyEnd && now < deadline) {
+            Nanos now = Now();
+            for (Advance(box, now); !box.gone && box.Arrived(now) < kPacketData && now < latencyEnd && now < deadline;
+                 Advance(box, now = Now()))
                 WaitUntil(lock, std::min(latencyEnd, deadline));
-                now = Now();
-                Advance(box, now);
-            }
             if (box.gone || (box.Arrived(now) < kPacketData && now < latencyEnd))
                 break;
             const std::size_t room = std::min<std::size_t>(kPacket, static_cast<std::size_t>(length - received)) - 2;
@@ -273,17 +267,6 @@ struct Model {
         }
         *actual = received;
         return box.gone ? LIBUSB_ERROR_NO_DEVICE : received == 0 ? LIBUSB_ERROR_TIMEOUT : 0;
-    }
-
-    int Bulk(Lock& lock, Box& box, unsigned char endpoint, unsigned char* data, int length, int* actual,
-             unsigned timeoutMs) {
-        *actual = 0;
-        if (box.gone)
-            return LIBUSB_ERROR_NO_DEVICE;
-        if (endpoint == kWriteEndpoint)
-            return Write(lock, box, data, length, actual);
-        const Nanos deadline = timeoutMs == 0 ? ~Nanos{0} : Now() + Nanos{timeoutMs} * kMs;
-        return endpoint == kReadEndpoint ? Read(lock, box, data, length, actual, deadline) : LIBUSB_ERROR_PIPE;
     }
 
     // The vendor requests libftdi1 sends, each taken as the setting it makes.
@@ -459,7 +442,10 @@ int LIBUSB_CALL libusb_control_transfer(libusb_device_handle* handle, uint8_t ty
 int LIBUSB_CALL libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint, unsigned char* data,
                                      int length, int* actual, unsigned int timeout) {
     Locked locked;
-    return locked.model.Bulk(locked.lock, *handle->box, endpoint, data, length, actual, timeout);
+    if (endpoint == kWriteEndpoint)
+        return locked.model.Write(locked.lock, *handle->box, data, length, actual);
+    const Nanos deadline = timeout == 0 ? ~Nanos{0} : Now() + Nanos{timeout} * kMs;
+    return locked.model.Read(locked.lock, *handle->box, data, length, actual, deadline);
 }
 
 }  // extern "C"
