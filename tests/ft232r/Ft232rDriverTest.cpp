@@ -29,23 +29,18 @@ public:
         ::setenv("ASAN_OPTIONS", asanOptions.c_str(), 1);
     }
 
-    // The box's record, one line per setting the tool made.
-    Lines Record(const std::string& serial) const {
+    // The lines of the box's record that begin with `what`: "open", "close", "sync ", "unplugged".
+    Lines Record(const std::string& serial, const std::string& what) const {
         Lines lines;
         std::istringstream in(ReadFile((dir_.Path() / (serial + ".rec")).string()));
         for (std::string line; std::getline(in, line);)
-            lines.push_back(line);
+            if (line.starts_with(what))
+                lines.push_back(line);
         return lines;
-    }
-    Lines Syncs(const std::string& serial) const {
-        Lines syncs = Record(serial);
-        std::erase_if(syncs, [](const std::string& line) { return !line.starts_with("sync "); });
-        return syncs;
     }
     // Every device the tool opened it closed again, however the download ended.
     bool AllClosed(const std::string& serial) const {
-        const Lines lines = Record(serial);
-        return std::count(lines.begin(), lines.end(), "open") == std::count(lines.begin(), lines.end(), "close");
+        return Record(serial, "open").size() == Record(serial, "close").size();
     }
     std::string Image(const std::string& serial) const { return ReadFile((dir_.Path() / (serial + ".img")).string()); }
 
@@ -80,7 +75,7 @@ TEST(Ft232rDriverTest, FlashesBothSamplesWithTheBoxLineSettings) {
         EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
         EXPECT_EQ(result.LastOutLine(), "FLASHING SUCCESSFULL");
         EXPECT_TRUE(!expected.empty() && boxes.Image("KST-A") == expected);
-        EXPECT_EQ(boxes.Syncs("KST-A"), Lines{Sync(c.baud)});
+        EXPECT_EQ(boxes.Record("KST-A", "sync "), Lines{Sync(c.baud)});
         EXPECT_TRUE(boxes.AllClosed("KST-A"));
     }
 }
@@ -107,7 +102,7 @@ TEST(Ft232rDriverTest, PicksTheBoxesByIndexOrSerialAndFlashesAGang) {
         for (const auto& serial : serials) {
             const bool flashed = std::find(c.flashed.begin(), c.flashed.end(), serial) != c.flashed.end();
             EXPECT_EQ(boxes.Image(serial) == expected, flashed) << serial;
-            EXPECT_EQ(boxes.Syncs(serial), flashed ? Lines{Sync("115385")} : Lines{}) << serial;
+            EXPECT_EQ(boxes.Record(serial, "sync "), flashed ? Lines{Sync("115385")} : Lines{}) << serial;
             EXPECT_TRUE(boxes.AllClosed(serial)) << serial;
         }
     }
@@ -138,8 +133,7 @@ TEST(Ft232rDriverTest, AVanishedRefusedOrBusyDeviceEndsWithItsErrorAndIsFreed) {
         EXPECT_EQ(result.LastOutLine().substr(0, lastLine.size()), lastLine) << result.out;
         EXPECT_NE(result.err.find(c.hint), std::string::npos) << result.err;
         EXPECT_TRUE(boxes.AllClosed("KST-A"));
-        const Lines record = boxes.Record("KST-A");
-        EXPECT_EQ(std::count(record.begin(), record.end(), "unplugged"), c.hint.empty() ? 1 : 0);
+        EXPECT_EQ(boxes.Record("KST-A", "unplugged").size(), c.hint.empty() ? 1U : 0U);
     }
 }
 

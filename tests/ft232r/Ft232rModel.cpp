@@ -16,18 +16,14 @@
 //                             (opening fails with LIBUSB_ERROR_ACCESS), busy (claiming the interface
 //                             fails with LIBUSB_ERROR_BUSY). STAGE: sync, length, erase, data, read-back.
 //   KESTREL_FT232R_SAVE_IMAGE path for the image a box received whole; a %s in it becomes the serial.
-//   KESTREL_FT232R_RECORD     path of a box's record, one line per setting the tool made and per
-//                             synchronisation; a %s in it becomes the serial.
+//   KESTREL_FT232R_RECORD     path of a box's record: "open" and "close", "unplugged", and at each
+//                             sync request that reaches an idle box what the tool had set:
+//                             "sync BAUD LINE flow=none|on dtr=D rts=R latency=MS purged|unpurged"
+//                             (BAUD decoded from the divisor as the chip does; purged: the receive
+//                             side was purged since the sync before); a %s in it becomes the serial.
 //   KESTREL_FT232R_PACE       1: bytes pass at the rate the baud request set (start, data, parity
-//                             and stop bits a byte), through the chip's 128-byte transmit and
-//                             256-byte receive buffers; without it every byte passes at once.
-//
-// Record lines: open, close, claim, release, reset, "purge rx" (bytes from the box not yet read),
-// "purge tx" (bytes not yet sent to the box), "flow none|rts-cts|dtr-dsr|xon-xoff",
-// "modem dtr=D rts=R", "baud RATE" (decoded from the divisor as the chip does), "line 8N2",
-// "latency MS", "sync RATE LINE flow=F dtr=D rts=R latency=MS purged|unpurged" when a sync
-// request reaches an idle box (purged: the receive side was purged since the last one),
-// "unplugged", "overrun N" (answers lost to a full receive buffer), "image N" (bytes saved).
+//                             and stop bits a byte), a write returning once what it sent fits in the
+//                             chip's 128-byte transmit buffer; without it every byte passes at once.
 #include <libusb.h>
 
 #include <algorithm>
@@ -67,8 +63,6 @@ using Lock = std::unique_lock<std::mutex>;
 constexpr std::size_t kPacket = 64;  // two status bytes and up to 62 data bytes
 constexpr std::size_t kPacketData = kPacket - 2;
 constexpr std::size_t kTxBuffer = 128;
-constexpr std::size_t kRxBuffer = 256;
-constexpr unsigned char kReadEndpoint = 0x81;
 constexpr unsigned char kWriteEndpoint = 0x02;
 
 Nanos Now() {
@@ -140,15 +134,17 @@ struct Box {
     bool gone = false;
     ChipSettings chip;
 
-    std::deque<std::pair<Nanos, std::uint8_t>> toBox;  // each byte with the time it reaches the box
-    Nanos txFreeAt = 0;
-    std::deque<std::pair<Nanos, std::uint8_t>> toChip;  // the box's answers, each with its arrival
-    Nanos rxFreeAt = 0;
-    std::deque<std::uint8_t> rxBuffer;  // arrived in the chip, not yet sent to the host
-    Nanos lastPacketAt = 0;
-    int syncs = 0;
-    int savedDownloads = 0;
-    std::size_t overrun = 0;
+    // Each byte with the time it reaches the other side, in the order sent.
+    std::deque<std::pair<Nanos, std::uint8_t>> toBox, toHost;
+    Nanos txFreeAt = 0, rxFreeAt = 0, lastPacketAt = 0;
+    int syncs = 0, savedDownloads = 0;
+
+    // The box's answers that have reached the chip by `now`.
+    std::size_t Arrived(Nanos now) const {
+        return static_cast<std::size_t>(
+            std::partition_point(toHost.begin(), toHost.end(), [now](const auto& byte) { return byte.first <= now; }) -
+            toHost.begin());
+    }
 };
 
 namespace {
@@ -181,19 +177,26 @@ struct Model {
         changed.notify_all();
     }
 
-    void TakeAnswers(Box& box, Nanos at) {
-        std::uint8_t chunk[256];
-        while (const std::size_t n = box.model.TakeOutput(chunk, sizeof chunk)) {
-            for (std::size_t i = 0; i < n; ++i) {
-                box.rxFreeAt = paced ? std::max(box.rxFreeAt, at) + box.chip.ByteNs() : at;
-                box.toChip.emplace_back(box.rxFreeAt, chunk[i]);
-            }
+    // Bytes queued one after the other from `at` on, at the line rate when paced.
+    void Queue(std::deque<std::pair<Nanos, std::uint8_t>>& line, Nanos& freeAt, const std::uint8_t* bytes,
+               std::size_t count, Nanos at, Nanos byteNs) const {
+        for (std::size_t i = 0; i < count; ++i) {
+            freeAt = paced ? std::max(freeAt, at) + byteNs : at;
+            line.emplace_back(freeAt, bytes[i]);
         }
     }
 
-    void Deliver(Box& box, const std::vector<std::uint8_t>& bytes, Nanos at) {
-        const bool idle = box.syncs <= box.model.EndedExchanges();
-        if (idle && std::find(bytes.begin(), bytes.end(), 0x2A) != bytes.end()) {
+    // What the box says from `at` on; a box that hangs up takes its chip with it.
+    void TakeAnswers(Box& box, Nanos at) {
+        std::uint8_t chunk[256];
+        while (const std::size_t n = box.model.TakeOutput(chunk, sizeof chunk))
+            Queue(box.toHost, box.rxFreeAt, chunk, n, at, box.chip.ByteNs());
+        if (box.model.WantsHangUp())
+            Vanish(box);
+    }
+
+    void Deliver(Box& box, std::uint8_t byte, Nanos at) {
+        if (byte == 0x2A && box.syncs <= box.model.EndedExchanges()) {
             const ChipSettings& c = box.chip;
             box.syncs = box.model.EndedExchanges() + 1;
             Record(box, "sync " + std::to_string(c.baud) + " " + c.Line() + " flow=" + c.flow + " dtr=" + c.dtr +
@@ -201,58 +204,23 @@ struct Model {
                             (c.rxPurged ? " purged" : " unpurged"));
             box.chip.rxPurged = false;
         }
-        box.model.Receive(bytes.data(), bytes.size(), static_cast<std::uint32_t>(at / kMs));
+        box.model.Receive(&byte, 1, static_cast<std::uint32_t>(at / kMs));
         TakeAnswers(box, at);
     }
 
     // Lets the line and the box catch up with `now`.
     void Advance(Box& box, Nanos now) {
-        while (!box.gone && !box.toBox.empty() && box.toBox.front().first <= now) {
-            // One delivery per millisecond of the box's clock.
-            const Nanos ms = box.toBox.front().first / kMs;
-            std::vector<std::uint8_t> bytes;
-            while (!box.toBox.empty() && box.toBox.front().first <= now && box.toBox.front().first / kMs == ms) {
-                bytes.push_back(box.toBox.front().second);
-                box.toBox.pop_front();
-            }
-            Deliver(box, bytes, ms * kMs);
-            if (box.model.WantsHangUp())
-                Vanish(box);
-        }
+        for (; !box.gone && !box.toBox.empty() && box.toBox.front().first <= now; box.toBox.pop_front())
+            Deliver(box, box.toBox.front().second, box.toBox.front().first);
         if (box.gone)
             return;
         box.model.Advance(static_cast<std::uint32_t>(now / kMs));
         TakeAnswers(box, now);
-        if (box.model.WantsHangUp())
-            return Vanish(box);
-        const std::size_t lostBefore = box.overrun;
-        while (!box.toChip.empty() && box.toChip.front().first <= now) {
-            if (paced && box.rxBuffer.size() >= kRxBuffer)
-                ++box.overrun;
-            else
-                box.rxBuffer.push_back(box.toChip.front().second);
-            box.toChip.pop_front();
-        }
-        if (box.overrun != lostBefore)
-            Record(box, "overrun " + std::to_string(box.overrun - lostBefore));
-        if (box.model.CompletedDownloads() > box.savedDownloads) {
+        if (!box.gone && box.model.CompletedDownloads() > box.savedDownloads) {
             box.savedDownloads = box.model.CompletedDownloads();
             const auto& image = box.model.LastImage();
             WriteFor(imagePattern, box.serial, "wb", image.data(), image.size());
-            Record(box, "image " + std::to_string(image.size()));
         }
-    }
-
-    // When a reader waiting for a packet has to look again: the answer byte that
-    // fills a packet lands, or the box acts on its own (an erase ends).
-    Nanos NextPacket(const Box& box, Nanos limit) const {
-        Nanos next = limit;
-        const std::size_t missing = kPacketData - std::min(kPacketData, box.rxBuffer.size());
-        if (missing > 0 && box.toChip.size() >= missing)
-            next = std::min(next, box.toChip[missing - 1].first);
-        if (const auto deadline = box.model.NextDeadline())
-            next = std::min(next, Nanos{*deadline} * kMs + kMs);
-        return next;
     }
 
     void WaitUntil(Lock& lock, Nanos at) {
@@ -261,30 +229,16 @@ struct Model {
             changed.wait_for(lock, std::chrono::nanoseconds(at - now));
     }
 
-    // The chip takes a 64-byte packet whenever its transmit buffer has room for it.
-    int Write(Lock& lock, Box& box, const unsigned char* data, int length, int* actual, Nanos deadline) {
-        int accepted = 0;
-        while (accepted < length) {
-            const Nanos now = Now();
-            Advance(box, now);
-            if (box.gone)
-                break;
-            const std::size_t packet = std::min(kPacket, static_cast<std::size_t>(length - accepted));
-            if (!paced || box.toBox.size() + packet <= kTxBuffer) {
-                const std::size_t n = paced ? packet : static_cast<std::size_t>(length - accepted);
-                for (std::size_t i = 0; i < n; ++i) {
-                    box.txFreeAt = paced ? std::max(box.txFreeAt, now) + box.chip.ByteNs() : now;
-                    box.toBox.emplace_back(box.txFreeAt, data[accepted++]);
-                }
-                Advance(box, now);
-                continue;
-            }
-            if (now >= deadline)
-                break;
-            WaitUntil(lock, std::min(deadline, box.toBox[box.toBox.size() + packet - kTxBuffer - 1].first));
-        }
-        *actual = accepted;
-        return box.gone ? LIBUSB_ERROR_NO_DEVICE : accepted == length ? 0 : LIBUSB_ERROR_TIMEOUT;
+    // The chip passes bytes on at the line rate; a write returns once what it
+    // sent fits into the chip's transmit buffer.
+    int Write(Lock& lock, Box& box, const unsigned char* data, int length, int* actual) {
+        Queue(box.toBox, box.txFreeAt, data, static_cast<std::size_t>(length), Now(), box.chip.ByteNs());
+        const Nanos buffered = kTxBuffer * box.chip.ByteNs();
+        const Nanos fits = box.txFreeAt > buffered ? box.txFreeAt - buffered : 0;
+        for (Advance(box, Now()); !box.gone && Now() < fits; Advance(box, Now()))
+            WaitUntil(lock, fits);
+        *actual = box.gone ? 0 : length;
+        return box.gone ? LIBUSB_ERROR_NO_DEVICE : 0;
     }
 
     // Packets as the chip sends them: full ones at once, a short one (down to
@@ -293,23 +247,20 @@ struct Model {
     int Read(Lock& lock, Box& box, unsigned char* data, int length, int* actual, Nanos deadline) {
         int received = 0;
         while (length - received >= 2) {
-            Nanos now = Now();
-            Advance(box, now);
             const Nanos latencyEnd = box.lastPacketAt + static_cast<Nanos>(box.chip.latencyMs) * kMs;
-            while (!box.gone && box.rxBuffer.size() < kPacketData && now < latencyEnd && now < deadline) {
-                WaitUntil(lock, NextPacket(box, std::min(latencyEnd, deadline)));
-                now = Now();
-                Advance(box, now);
-            }
-            if (box.gone || (box.rxBuffer.size() < kPacketData && now < latencyEnd))
+            Nanos now = Now();
+            for (Advance(box, now); !box.gone && box.Arrived(now) < kPacketData && now < latencyEnd && now < deadline;
+                 Advance(box, now = Now()))
+                WaitUntil(lock, std::min(latencyEnd, deadline));
+            if (box.gone || (box.Arrived(now) < kPacketData && now < latencyEnd))
                 break;
             const std::size_t room = std::min<std::size_t>(kPacket, static_cast<std::size_t>(length - received)) - 2;
-            const std::size_t n = std::min({kPacketData, box.rxBuffer.size(), room});
-            data[received++] = 0x01 | (box.chip.rts == "1" ? 0x10 : 0);  // CTS follows RTS on the box's cable
-            data[received++] = (box.toBox.empty() ? 0x60 : 0x00) | (box.overrun != 0 ? 0x02 : 0);
-            std::copy_n(box.rxBuffer.begin(), n, data + received);
-            box.rxBuffer.erase(box.rxBuffer.begin(), box.rxBuffer.begin() + static_cast<std::ptrdiff_t>(n));
-            received += static_cast<int>(n);
+            const std::size_t n = std::min({kPacketData, box.Arrived(now), room});
+            // The modem and line status, which libftdi1 strips: CTS and DSR, transmitter empty.
+            data[received++] = 0x31;
+            data[received++] = 0x60;
+            for (std::size_t i = 0; i < n; ++i, box.toHost.pop_front())
+                data[received++] = box.toHost.front().second;
             box.lastPacketAt = now;
             if (n < kPacketData || length - received < static_cast<int>(kPacket))
                 break;
@@ -318,49 +269,30 @@ struct Model {
         return box.gone ? LIBUSB_ERROR_NO_DEVICE : received == 0 ? LIBUSB_ERROR_TIMEOUT : 0;
     }
 
-    int Bulk(Lock& lock, Box& box, unsigned char endpoint, unsigned char* data, int length, int* actual,
-             unsigned timeoutMs) {
-        *actual = 0;
-        if (box.gone)
-            return LIBUSB_ERROR_NO_DEVICE;
-        const Nanos deadline = timeoutMs == 0 ? ~Nanos{0} : Now() + Nanos{timeoutMs} * kMs;
-        if (endpoint == kWriteEndpoint)
-            return Write(lock, box, data, length, actual, deadline);
-        if (endpoint == kReadEndpoint)
-            return Read(lock, box, data, length, actual, deadline);
-        return LIBUSB_ERROR_PIPE;
-    }
-
-    // The vendor requests libftdi1 sends, each recorded as the setting it made.
+    // The vendor requests libftdi1 sends, each taken as the setting it makes.
     int Control(Box& box, std::uint8_t type, std::uint8_t request, std::uint16_t value, std::uint16_t index) {
         Advance(box, Now());
         ChipSettings& chip = box.chip;
         if (type != 0x40)
             return LIBUSB_ERROR_PIPE;
         switch (request) {
-            case 0:  // reset and purges
-                if (value == 0 || value == 1) {
-                    box.rxBuffer.clear();
-                    box.toChip.clear();
+            case 0:  // reset (0) and the purges of the receive (1) and transmit (2) sides
+                if (value != 2) {
+                    box.toHost.clear();
                     chip.rxPurged = value == 1;
                 }
-                if (value == 0 || value == 2)
+                if (value != 1)
                     box.toBox.clear();
-                Record(box, value == 0 ? "reset" : value == 1 ? "purge rx" : "purge tx");
                 return 0;
             case 1:  // modem control: the high byte says which lines the low byte sets
                 if ((value & 0x100) != 0)
                     chip.dtr = (value & 1) != 0 ? "1" : "0";
                 if ((value & 0x200) != 0)
                     chip.rts = (value & 2) != 0 ? "1" : "0";
-                Record(box, "modem dtr=" + chip.dtr + " rts=" + chip.rts);
                 return 0;
-            case 2: {  // flow control, in the high byte of the index
-                static const char* const kModes[] = {"none", "rts-cts", "dtr-dsr", "?", "xon-xoff"};
-                chip.flow = (index >> 8) <= 4 ? kModes[index >> 8] : "?";
-                Record(box, "flow " + chip.flow);
+            case 2:  // flow control, in the high byte of the index
+                chip.flow = (index >> 8) == 0 ? "none" : "on";
                 return 0;
-            }
             case 3: {  // baud rate: 3 MHz over a divisor with eighths; the third fraction bit is in the index
                 static const int kEighths[] = {0, 4, 2, 1, 3, 5, 6, 7};
                 const int whole = value & 0x3FFF;
@@ -369,18 +301,15 @@ struct Model {
                 chip.baud = whole == 0 && code == 0   ? 3000000
                             : whole == 1 && code == 0 ? 2000000
                                                       : static_cast<std::uint32_t>((24000000 + eighths / 2) / eighths);
-                Record(box, "baud " + std::to_string(chip.baud));
                 return 0;
             }
             case 4:  // data characteristics
                 chip.bits = value & 0xFF;
                 chip.parity = (value >> 8) & 7;
                 chip.stop = (value >> 11) & 3;
-                Record(box, "line " + chip.Line() + ((value & 0x4000) != 0 ? " break" : ""));
                 return 0;
             case 9:  // latency timer
                 chip.latencyMs = value & 0xFF;
-                Record(box, "latency " + std::to_string(chip.latencyMs));
                 return 0;
             default:
                 return LIBUSB_ERROR_PIPE;
@@ -407,21 +336,6 @@ int OnBox(Box& box, Call call) {
     Locked locked;
     return box.gone ? LIBUSB_ERROR_NO_DEVICE : call(locked.model);
 }
-
-libusb_endpoint_descriptor BulkEndpoint(std::uint8_t address) {
-    return {
-        LIBUSB_DT_ENDPOINT_SIZE, LIBUSB_DT_ENDPOINT, address, LIBUSB_TRANSFER_TYPE_BULK, kPacket, 0, 0, 0, nullptr, 0};
-}
-
-// The chip's one configuration: a vendor-specific interface with a bulk endpoint
-// each way. The configuration comes first: freeing it frees the block.
-struct ConfigBlock {
-    libusb_config_descriptor config{LIBUSB_DT_CONFIG_SIZE, LIBUSB_DT_CONFIG, 32, 1, 1, 0, 0xA0, 45, &iface, nullptr, 0};
-    libusb_interface iface{&alt, 1};
-    libusb_interface_descriptor alt{
-        LIBUSB_DT_INTERFACE_SIZE, LIBUSB_DT_INTERFACE, 0, 0, 2, 0xFF, 0xFF, 0xFF, 2, ends, nullptr, 0};
-    libusb_endpoint_descriptor ends[2]{BulkEndpoint(kReadEndpoint), BulkEndpoint(kWriteEndpoint)};
-};
 
 }  // namespace
 
@@ -460,14 +374,15 @@ int LIBUSB_CALL libusb_get_device_descriptor(libusb_device*, libusb_device_descr
     return 0;
 }
 
+// The chip's one configuration. Without its interface and endpoints libftdi1
+// takes the full-speed chips' 64-byte packets, which are the FT232R's.
 int LIBUSB_CALL libusb_get_config_descriptor(libusb_device*, uint8_t, libusb_config_descriptor** config) {
-    *config = &(new ConfigBlock)->config;
+    *config = new libusb_config_descriptor{
+        LIBUSB_DT_CONFIG_SIZE, LIBUSB_DT_CONFIG, LIBUSB_DT_CONFIG_SIZE, 0, 1, 0, 0xA0, 45, nullptr, nullptr, 0};
     return 0;
 }
 
-void LIBUSB_CALL libusb_free_config_descriptor(libusb_config_descriptor* config) {
-    delete reinterpret_cast<ConfigBlock*>(config);
-}
+void LIBUSB_CALL libusb_free_config_descriptor(libusb_config_descriptor* config) { delete config; }
 
 int LIBUSB_CALL libusb_open(libusb_device* device, libusb_device_handle** handle) {
     return OnBox(*device->box, [&](Model& model) {
@@ -498,16 +413,12 @@ int LIBUSB_CALL libusb_claim_interface(libusb_device_handle* handle, int) {
         handle->box->model.Restart();
         handle->box->chip = {};
         handle->box->lastPacketAt = Now();
-        model.Record(*handle->box, "claim");
         return LIBUSB_SUCCESS;
     });
 }
 
 int LIBUSB_CALL libusb_release_interface(libusb_device_handle* handle, int) {
-    return OnBox(*handle->box, [&](Model& model) {
-        model.Record(*handle->box, "release");
-        return LIBUSB_SUCCESS;
-    });
+    return OnBox(*handle->box, [](Model&) { return LIBUSB_SUCCESS; });
 }
 
 // 1, 2, 3: the manufacturer, the description and the serial number, as the
@@ -531,7 +442,10 @@ int LIBUSB_CALL libusb_control_transfer(libusb_device_handle* handle, uint8_t ty
 int LIBUSB_CALL libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint, unsigned char* data,
                                      int length, int* actual, unsigned int timeout) {
     Locked locked;
-    return locked.model.Bulk(locked.lock, *handle->box, endpoint, data, length, actual, timeout);
+    if (endpoint == kWriteEndpoint)
+        return locked.model.Write(locked.lock, *handle->box, data, length, actual);
+    const Nanos deadline = timeout == 0 ? ~Nanos{0} : Now() + Nanos{timeout} * kMs;
+    return locked.model.Read(locked.lock, *handle->box, data, length, actual, deadline);
 }
 
 }  // extern "C"

@@ -30,7 +30,6 @@ constexpr ULONG kInvalidHandle = 1;
 constexpr ULONG kDeviceNotFound = 2;
 constexpr ULONG kDeviceNotOpened = 3;
 constexpr ULONG kIoError = 4;
-constexpr ULONG kInvalidParameter = 6;
 constexpr ULONG kPurgeRx = 1;
 
 std::string Environment(const char* name) {
@@ -112,17 +111,14 @@ KESTREL_EXPORT FT_CreateDeviceInfoList(DWORD* count) {
     return StatusOf(status);
 }
 
-KESTREL_EXPORT FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* type, DWORD* id, DWORD* location,
-                                      void* serialNumber, void* description, void** handle) {
+KESTREL_EXPORT FT_GetDeviceInfoDetail(DWORD index, DWORD* /*flags*/, DWORD* /*type*/, DWORD* id, DWORD* /*location*/,
+                                      void* serialNumber, void* description, void** /*handle*/) {
     std::vector<kestrel::UsbDeviceInfo> devices;
     if (Driver().ListDevices(devices) != 0 || index >= devices.size())
         return kDeviceNotFound;
+    // Flags, chip type, location and the handle of an open device: the driver reads none of them.
     const auto& device = devices[index];
-    *flags = 0;
-    *type = 5;  // the chip family of the box
     *id = (DWORD{device.vendorId} << 16) | device.productId;
-    *location = index + 1;
-    *handle = nullptr;
     // Cut to the library's buffers: 16 bytes for the serial, 64 for the description.
     std::snprintf(static_cast<char*>(serialNumber), 16, "%s", device.serialNumber.c_str());
     std::snprintf(static_cast<char*>(description), 64, "%s", device.description.c_str());
@@ -157,9 +153,8 @@ KESTREL_EXPORT FT_SetTimeouts(void* handle, ULONG readTimeout, ULONG /*writeTime
     return 0;
 }
 
-KESTREL_EXPORT FT_SetLatencyTimer(void* /*handle*/, UCHAR milliseconds) {
-    return milliseconds >= 2 ? 0 : kInvalidParameter;
-}
+// The driver lets a refused latency be: the boxes answer at once anyway.
+KESTREL_EXPORT FT_SetLatencyTimer(void* /*handle*/, UCHAR /*milliseconds*/) { return 0; }
 
 KESTREL_EXPORT FT_Purge(void* handle, ULONG mask) {
     return (mask & kPurgeRx) != 0 ? StatusOf(Driver().PrepareForSync(Handle(handle))) : 0;

@@ -31,17 +31,9 @@ template <typename Found>
 auto Await(Found found, int seconds) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     auto result = found();
-    while (!result && std::chrono::steady_clock::now() < end) {
+    for (; !result && std::chrono::steady_clock::now() < end; result = found())
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        result = found();
-    }
     return result;
-}
-
-std::wstring Text(HWND window) {
-    wchar_t text[256] = {};
-    ::SendMessageW(window, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text));
-    return text;
 }
 
 std::vector<std::wstring> Lines(HWND list) {
@@ -65,13 +57,6 @@ void Press(WORD key) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
 }
 
-HWND Focused(HWND dialog) {
-    GUITHREADINFO info{};
-    info.cbSize = sizeof info;
-    ::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &info);
-    return info.hwndFocus;
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -88,16 +73,11 @@ int wmain(int argc, wchar_t** argv) {
         ::PostMessageW(dialog, WM_CLOSE, 0, 0);
         return Await([] { return ::FindWindowW(L"#32770", kCaption) == nullptr; }, 10) ? 0 : Fail("still open");
     }
-    std::printf("window: IXO V2718 Loader v1.1\n");
 
     // The window menu's entry opens the about box; OK closes it.
     ::PostMessageW(dialog, WM_SYSCOMMAND, 0x0010, 0);
-    // Found once its controls are made.
-    const auto aboutBox = [] {
-        HWND found = ::FindWindowW(L"#32770", L"Info");
-        return found != nullptr && std::wcscmp(Text(::GetDlgItem(found, IDOK)).c_str(), L"OK") == 0 ? found : nullptr;
-    };
-    HWND about = Await(aboutBox, 10);
+    // The OK posted to it waits in its queue until its controls are made.
+    HWND about = Await([] { return ::FindWindowW(L"#32770", L"Info"); }, 10);
     if (about == nullptr)
         return Fail("the window menu's command 0x0010 opened no about box");
     ::PostMessageW(about, WM_COMMAND, IDOK, 0);
@@ -105,9 +85,10 @@ int wmain(int argc, wchar_t** argv) {
         return Fail("OK did not close the about box");
 
     // The drop-down's open list is wide enough for its longest entry, which is
-    // wider than the closed box. Measured in the template's font.
+    // wider than the closed box. Measured in the template's font: the dialog's
+    // own font handle means nothing in this process.
     HWND dropDown = ::GetDlgItem(dialog, kLinkDropDown);
-    HDC dc = ::GetDC(dialog);
+    HDC dc = ::GetDC(dropDown);
     HFONT font = ::CreateFontW(-::MulDiv(8, ::GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, 0, 0, 0,
                                DEFAULT_CHARSET, 0, 0, 0, 0, L"MS Shell Dlg");
     ::SelectObject(dc, font);
@@ -119,13 +100,11 @@ int wmain(int argc, wchar_t** argv) {
         ::GetTextExtentPoint32W(dc, entry, static_cast<int>(wcslen(entry)), &size);
         widest = std::max(widest, static_cast<int>(size.cx));
     }
-    ::ReleaseDC(dialog, dc);
+    ::ReleaseDC(dropDown, dc);
     ::DeleteObject(font);
     RECT closed{};
     ::GetWindowRect(dropDown, &closed);
     const auto dropped = ::SendMessageW(dropDown, CB_GETDROPPEDWIDTH, 0, 0);
-    std::printf("drop-down: closed %ld, open %lld, longest entry %d\n", closed.right - closed.left,
-                static_cast<long long>(dropped), widest);
     if (widest <= closed.right - closed.left || dropped < widest)
         return Fail("the open drop-down is narrower than its longest entry");
 
@@ -135,7 +114,10 @@ int wmain(int argc, wchar_t** argv) {
     HWND start = ::GetDlgItem(dialog, kStart);
     Press(VK_TAB);
     Press(VK_TAB);
-    if (Focused(dialog) != start)
+    GUITHREADINFO focus{};
+    focus.cbSize = sizeof focus;
+    ::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &focus);
+    if (focus.hwndFocus != start)
         return Fail("two tabs from \"...\" did not reach \"Start download\"");
     Press(VK_SPACE);
 
@@ -174,7 +156,8 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("place: %ldx%ld+%ld+%ld\n", place.right - place.left, place.bottom - place.top, place.left, place.top);
     if (!done)
         return Fail("the download did not end within 120 s");
-    const std::wstring bar = Text(::GetDlgItem(dialog, kProgressBar));
-    std::printf("bar: %ls\n", bar.c_str());
-    return bar == L"Reading data 100%" ? 0 : Fail("the bar does not show the read-back's end");
+    wchar_t bar[256] = {};
+    ::SendMessageW(::GetDlgItem(dialog, kProgressBar), WM_GETTEXT, 256, reinterpret_cast<LPARAM>(bar));
+    std::printf("bar: %ls\n", bar);
+    return std::wstring(bar) == L"Reading data 100%" ? 0 : Fail("the bar does not show the read-back's end");
 }
