@@ -40,8 +40,6 @@ using kestrel::UsbStatus;
 //   5, 6  the device is unplugged
 //   7  a + 1 bytes of a faithful read-back
 struct ScriptedBox final : kestrel::UsbDriver {
-    static constexpr UsbStatus kGone = 5;
-
     ScriptedBox(kestrel::ManualClock& manualClock, const std::uint8_t* script, std::size_t size)
         : clock(manualClock), at(script), end(script + size), lastActivityMs(manualClock.TickMs()) {}
 
@@ -81,7 +79,7 @@ struct ScriptedBox final : kestrel::UsbDriver {
             while (!gone && received.empty() && at < end)
                 Apply(Next());
             if (gone)
-                return kGone;
+                return Status();
             if (Readable()) {
                 for (; got < count && !received.empty(); ++got, received.pop_front())
                     taken.push_back(buffer[got] = received.front());
@@ -101,7 +99,7 @@ struct ScriptedBox final : kestrel::UsbDriver {
         }
     }
 
-    UsbStatus Status() const { return gone ? kGone : 0; }
+    UsbStatus Status() const { return gone ? 5 : 0; }  // 5: the device is gone
     // No wait outlasts its bound: the time the tool waits with no byte sent or
     // received stays within the synchronisation's bound until it answered the
     // type, and within the answer bound after that, give or take one receive attempt.
@@ -182,14 +180,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kestrel::UsbLink::ForgetDeviceListing();
     KESTREL_FUZZ_CHECK(session->OpenInterface("USB", 115200) == 0);
     // A self-programming image's length, or a binary one of the length that
-    // bytes 2-3 ask for, short ones too: the exchange must cope with fewer bytes
-    // than a header. A pattern, so that a shifted read-back differs.
+    // bytes 2-3 ask for (in steps of 7), short ones too: the exchange must cope
+    // with fewer bytes than a header. A pattern, so that a shifted read-back differs.
     const bool mot = (data[0] & 0x01) == 0;
     const std::uint32_t binLength = (std::uint32_t{data[2]} << 8) | data[3];
     session->sourceKind = mot ? DataConverter::kSourceMot : DataConverter::kSourceBin;
-    session->outputLength = mot              ? kestrel::OutputDataSelfProg::kImageLength
-                            : binLength < 64 ? binLength
-                                             : std::min(binLength * 7, DataConverter::kOutputBufferSize);
+    session->outputLength =
+        mot ? kestrel::OutputDataSelfProg::kImageLength : std::min(binLength * 7, DataConverter::kOutputBufferSize);
     for (std::uint32_t i = 0; i < session->outputLength; ++i)
         session->OutputBuffer[i] = static_cast<std::uint8_t>(i * 31 + (i >> 8));
     box.readBack = session->OutputBuffer.data() + 6;

@@ -70,7 +70,6 @@ TEST(PrepareImage, EachFileGivesItsReaderLinesAndImage) {
         {"pipe.mot", {}, O::FileFailed, cannotOpen, {}, EINVAL},
         {"cut.mot", cut, O::DataFailed, {kLoading, kAnalysing, "Error: malformed record in line 2"}},
         {"above.mot", above, O::DataFailed, Concat({done(4), {"Error: address outside 0xE0000..0xFFFFF"}})},
-        {"empty.mot", "", O::DataFailed, Concat({done(0), {"Error: no data in sourcefile"}})},
         {"full.mot", fullMot, O::Success, done(16), motImage},
         {"overfull.mot", fullMot + "x", O::FileFailed, tooLarge},
         {"largest.bin", text(largestBin), O::Success, done(896), largestBin},
