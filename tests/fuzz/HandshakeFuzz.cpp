@@ -180,13 +180,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kestrel::UsbLink::ForgetDeviceListing();
     KESTREL_FUZZ_CHECK(session->OpenInterface("USB", 115200) == 0);
     // A self-programming image's length, or a binary one of the length that
-    // bytes 2-3 ask for (in steps of 7), short ones too: the exchange must cope
-    // with fewer bytes than a header. A pattern, so that a shifted read-back differs.
+    // bytes 2-3 ask for (above 63 times 7, which still fits the buffer), short
+    // ones too: the exchange must cope with fewer bytes than a header. A
+    // pattern, so that a shifted read-back differs.
     const bool mot = (data[0] & 0x01) == 0;
-    const std::uint32_t binLength = (std::uint32_t{data[2]} << 8) | data[3];
     session->sourceKind = mot ? DataConverter::kSourceMot : DataConverter::kSourceBin;
-    session->outputLength =
-        mot ? kestrel::OutputDataSelfProg::kImageLength : std::min(binLength * 7, DataConverter::kOutputBufferSize);
+    const std::uint32_t binLength = (std::uint32_t{data[2]} << 8) | data[3];
+    session->outputLength = mot              ? kestrel::OutputDataSelfProg::kImageLength
+                            : binLength < 64 ? binLength
+                                             : binLength * 7;
     for (std::uint32_t i = 0; i < session->outputLength; ++i)
         session->OutputBuffer[i] = static_cast<std::uint8_t>(i * 31 + (i >> 8));
     box.readBack = session->OutputBuffer.data() + 6;
