@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -174,6 +175,10 @@ inline void RunScenario(const Scenario& s) {
                  : s.setup == Scenario::kNoReopen || !s.file.ends_with(".bin") ? 1
                                                                                : 2);
     EXPECT_EQ(box.driver.BaudRates(box.slot), rates);
+    // 8 data bits, two stop bits, no parity; and what waits from before is purged ahead of each synchronisation.
+    const std::optional<emulator::SimulatedLineSettings> framed = emulator::SimulatedLineSettings{8, 2, 0};
+    EXPECT_EQ(box.driver.DataCharacteristics(box.slot), s.setup == Scenario::kUnplugged ? std::nullopt : framed);
+    EXPECT_EQ(box.driver.Calls().prepareForSync, std::ranges::count(s.lines, "Waiting for synchronising ... "));
 }
 
 }  // namespace kestrel::testing
