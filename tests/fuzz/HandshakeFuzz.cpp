@@ -57,10 +57,8 @@ struct ScriptedBox final : kestrel::UsbDriver {
         waiting = 0;
         return Status();
     }
-    UsbStatus PrepareForSync(UsbHandle) override {
-        received.clear();
-        return Status();
-    }
+    // Called before the first read, while nothing of the script waits yet.
+    UsbStatus PrepareForSync(UsbHandle) override { return Status(); }
     kestrel::Clock& TimeBase() override { return clock; }
 
     UsbStatus Write(UsbHandle, const std::uint8_t* data, std::uint32_t count, std::uint32_t& written) override {

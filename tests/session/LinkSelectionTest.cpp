@@ -5,7 +5,6 @@
 #include <utility>
 #include <vector>
 
-#include "emulator/PseudoTerminal.h"
 #include "session/LinkNames.h"
 #include "support/SimulatedBox.h"
 
@@ -44,9 +43,8 @@ TEST(ChooseLink, ComAndADecimalNumberFromOneIsThatPort) {
     EXPECT_NE(CompareIgnoringCase("[", "{"), 0);
 }
 
+// A device path that opens is the serial download's (DownloadWorkflowTest).
 TEST(OpenInterface, EachNameGivesItsResultLinesAndLink) {
-    emulator::PseudoTerminal line;
-    ASSERT_TRUE(line.Create()) << line.Error();
     const Lines unknown = {"Error: unknown interface"};
     constexpr int kAnyRefusal = 99;
     for (const auto& [name, result, lines, link] : std::vector<std::tuple<std::string, int, Lines, std::string>>{
@@ -54,7 +52,6 @@ TEST(OpenInterface, EachNameGivesItsResultLinesAndLink) {
              {"usb", 0, {}, "1 usb open"},
              {"USB1", kAnyRefusal, unknown, "0"},
              {"", kAnyRefusal, unknown, "0"},
-             {line.SlavePath(), 0, {}, "2 serial open"},
              {"/dev/kestrel-no-such-port", -1, {"Error: cannot open comport"}, "2 serial"},
          }) {
         SCOPED_TRACE("name \"" + name + "\"");
