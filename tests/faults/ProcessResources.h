@@ -23,9 +23,9 @@ namespace kestrel::testing {
 
 // What a long run of downloads could leak: open descriptors, threads, heap.
 struct ProcessResources {
-    std::size_t openDescriptors = 0;
-    std::size_t threads = 0;
-    std::size_t heapBytes = 0;  // bytes allocated and not yet freed
+    std::size_t openDescriptors;
+    std::size_t threads;
+    std::size_t heapBytes;  // bytes allocated and not yet freed
 };
 
 inline std::size_t CountEntries(const char* directory) {
@@ -33,19 +33,16 @@ inline std::size_t CountEntries(const char* directory) {
     return static_cast<std::size_t>(std::distance(Entries(directory), Entries()));
 }
 
+// Both counts include the descriptor of the listing itself, the same each time.
 inline ProcessResources MeasureProcess() {
-    ProcessResources resources;
-    // Both counts include the descriptor of the listing itself, the same each time.
-    resources.openDescriptors = CountEntries("/proc/self/fd");
-    resources.threads = CountEntries("/proc/self/task");
 #ifdef KESTREL_UNDER_ASAN
     // AddressSanitizer keeps its own heap, which glibc's statistics do not see.
-    resources.heapBytes = __sanitizer_get_current_allocated_bytes();
+    const std::size_t heapBytes = __sanitizer_get_current_allocated_bytes();
 #else
     const struct mallinfo2 info = mallinfo2();
-    resources.heapBytes = info.uordblks + info.hblkhd;
+    const std::size_t heapBytes = info.uordblks + info.hblkhd;
 #endif
-    return resources;
+    return {CountEntries("/proc/self/fd"), CountEntries("/proc/self/task"), heapBytes};
 }
 
 }  // namespace kestrel::testing

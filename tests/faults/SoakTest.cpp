@@ -14,9 +14,10 @@ namespace {
 TEST(Soak, AThousandDownloadsLeaveNoDescriptorThreadOrHeapBehind) {
     const ScenarioFiles files;
     const std::vector<Scenario> scenarios = Scenarios(files);
-    std::vector<const Scenario*> successes, failures;
+    // Every other download succeeds; the failures take their turns in between.
+    std::vector<const Scenario*> turns[2];
     for (const auto& scenario : scenarios)
-        (scenario.outcome == DownloadOutcome::Success ? successes : failures).push_back(&scenario);
+        turns[scenario.outcome == DownloadOutcome::Success ? 0 : 1].push_back(&scenario);
     // One round of everything first, so that what the process sets up once
     // (the clock, the C library's buffers) is in place before counting.
     for (const auto& scenario : scenarios)
@@ -24,10 +25,8 @@ TEST(Soak, AThousandDownloadsLeaveNoDescriptorThreadOrHeapBehind) {
     ASSERT_FALSE(HasFailure());
 
     const ProcessResources before = MeasureProcess();
-    // Every other download succeeds; the failures take their turns in between.
     for (std::size_t i = 0; i < 1000 && !HasFailure(); ++i) {
-        const auto& turn = i % 2 == 0 ? successes : failures;
-        const Scenario& scenario = *turn[(i / 2) % turn.size()];
+        const Scenario& scenario = *turns[i % 2][(i / 2) % turns[i % 2].size()];
         SCOPED_TRACE("download " + std::to_string(i) + ": " + scenario.name);
         RunScenario(scenario);
     }
