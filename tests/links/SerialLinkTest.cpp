@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <numeric>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -46,7 +47,8 @@ protected:
 
 // The rest of an open, as the real box sees it, is checked end to end:
 // CliDownloadTest (115200 and 38400 baud, 8N2) and CliFaultMatrixTest (the line
-// restored as found after every run, a port held by another program refused).
+// restored as found after every run, a port held by another program, /dev/null
+// and a missing device refused with the system's reason).
 TEST_F(SerialLinkTest, ARefusedOpenLeavesNothingOpenAndTheLineAsItWasAndAnOpenSetsARawLine) {
     termios slow = LineSettings();
     cfsetspeed(&slow, B9600);
@@ -54,8 +56,6 @@ TEST_F(SerialLinkTest, ARefusedOpenLeavesNothingOpenAndTheLineAsItWasAndAnOpenSe
     const auto descriptors = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
     const auto before = descriptors();
     EXPECT_FALSE(link.Open("/dev/kestrel-no-such-port", 115200, 0, 2, 8));
-    EXPECT_EQ(link.OpenError(), ENOENT);
-    EXPECT_FALSE(link.Open("/dev/null", 115200, 0, 2, 8));
     // A rate the line cannot take is refused after the device was opened.
     EXPECT_FALSE(OpenLink(12345));
     EXPECT_EQ(link.OpenError(), EINVAL);
@@ -86,16 +86,13 @@ TEST_F(SerialLinkTest, EveryByteValueArrivesUnchangedAndEveryWaitEndsAtItsBound)
     EXPECT_EQ(link.Read(got.data(), 256), 256);
     EXPECT_EQ(Bytes(got.begin(), got.begin() + 256), all);
 
-    struct SilentRead {
-        std::uint32_t count, capMs;
-        long long minMs, maxMs;
-    };
-    for (const SilentRead& r :
-         {SilentRead{1, UINT32_MAX, 15, 300}, SilentRead{60, UINT32_MAX, 310, 500}, SilentRead{1024, 100, 100, 400}}) {
-        SCOPED_TRACE(::testing::Message() << r.count << " bytes, cap " << r.capMs);
-        const long long ms = MsTaken([&] { EXPECT_EQ(link.Read(got.data(), r.count, r.capMs), 0); });
-        EXPECT_GE(ms, r.minMs);
-        EXPECT_LT(ms, r.maxMs);
+    // Each silent read's count and cap, and the least and most it may take.
+    for (const auto& [count, capMs, minMs, maxMs] : std::vector<std::tuple<std::uint32_t, std::uint32_t, int, int>>{
+             {1, UINT32_MAX, 15, 300}, {60, UINT32_MAX, 310, 500}, {1024, 100, 100, 400}}) {
+        SCOPED_TRACE(::testing::Message() << count << " bytes, cap " << capMs);
+        const long long ms = MsTaken([&] { EXPECT_EQ(link.Read(got.data(), count, capMs), 0); });
+        EXPECT_GE(ms, minMs);
+        EXPECT_LT(ms, maxMs);
     }
     BoxSends(Bytes(1024, 0x5A));  // a silence is no hang-up: the link still reads
     EXPECT_EQ(link.Read(got.data(), 1024, 100), 1024);

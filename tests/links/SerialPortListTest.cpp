@@ -53,9 +53,8 @@ TEST(SerialPortList, FindsUsbThenModemThenRealBuiltinPortsWithTheirNamesAndIdent
     using Id = std::optional<std::uint16_t>;
     using Port = std::tuple<std::string, SerialPortKind, std::string, Id, Id>;
     const auto dev = [&](const std::string& name) { return path("dev/" + name); };
-    const auto ports = ListSerialPorts(tree.Path().string());
     std::vector<Port> found;
-    for (const auto& p : ports)
+    for (const auto& p : ListSerialPorts(tree.Path().string()))
         found.emplace_back(p.devicePath, p.kind, p.LinkName(), p.vendorId, p.productId);
     using enum SerialPortKind;
     EXPECT_EQ(found,

@@ -19,7 +19,6 @@ namespace kestrel {
 namespace {
 
 using testing::S2Line;
-using testing::SRecordStyle;
 using Bytes = std::vector<std::uint8_t>;
 
 using Records = std::vector<std::pair<std::uint32_t, Bytes>>;  // each record's address and data
@@ -52,7 +51,6 @@ Reading Read(const std::string& text, std::size_t length = std::string::npos) {
 }
 
 const std::string kS0 = "S00600004844521B\r\n";
-const std::string kS8 = "S804000000FB\r\n";
 
 TEST(ExtractDataMOTTest, AcceptedFilesGiveTheirLineCountAndRecordsInFileOrder) {
     const Bytes sixteen{0xF0, 0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9, 0xFA, 0xFB, 0xFC, 0xFD, 0xFE, 0xFF};
@@ -67,7 +65,8 @@ TEST(ExtractDataMOTTest, AcceptedFilesGiveTheirLineCountAndRecordsInFileOrder) {
     };
     const Case cases[] = {
         // A wrong checksum is read as it is; nothing after the end line is read.
-        {kS0 + S2Line(0xE0010, {1, 2, 3}) + "S2080E0000112233449F\r\n" + "S5030002FA\r\n" + kS8 + "S9\r\nx",
+        {kS0 + S2Line(0xE0010, {1, 2, 3}) + "S2080E0000112233449F\r\n" + "S5030002FA\r\n" + "S804000000FB\r\n" +
+             "S9\r\nx",
          5,
          {{0xE0010, {1, 2, 3}}, {0xE0000, {0x11, 0x22, 0x33, 0x44}}},
          0},
@@ -88,9 +87,8 @@ TEST(ExtractDataMOTTest, AcceptedFilesGiveTheirLineCountAndRecordsInFileOrder) {
         const auto r = Read(c.text);
         EXPECT_EQ(r.result, c.lines);
         EXPECT_EQ(r.records, c.records);
-        const auto noEnd = std::find_if(r.findings.begin(), r.findings.end(), [](const SRecordFinding& f) {
-            return f.text == "no S8 end record: the file is probably truncated";
-        });
+        const auto noEnd = std::ranges::find(
+            r.findings, std::string("no S8 end record: the file is probably truncated"), &SRecordFinding::text);
         EXPECT_EQ(noEnd == r.findings.end() ? 0 : noEnd->line, c.noEndAt);
     }
     EXPECT_EQ(Read(crlf + "S9030000FC\r\n", crlf.size()).result, 1) << "only the given length is read";
