@@ -50,9 +50,13 @@ protected:
 // restored as found after every run, a port held by another program, /dev/null
 // and a missing device refused with the system's reason).
 TEST_F(SerialLinkTest, ARefusedOpenLeavesNothingOpenAndTheLineAsItWasAndAnOpenSetsARawLine) {
-    termios slow = LineSettings();
-    cfsetspeed(&slow, B9600);
-    ASSERT_EQ(::tcsetattr(line.SlaveFd(), TCSANOW, &slow), 0);
+    // The pty starts raw; a real port is often left cooked by whoever used it last.
+    termios cooked = LineSettings();
+    cooked.c_lflag |= ICANON | ECHO;
+    cooked.c_iflag |= ICRNL | IXON;
+    cooked.c_oflag |= OPOST;
+    cfsetspeed(&cooked, B9600);
+    ASSERT_EQ(::tcsetattr(line.SlaveFd(), TCSANOW, &cooked), 0);
     const auto descriptors = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
     const auto before = descriptors();
     EXPECT_FALSE(link.Open("/dev/kestrel-no-such-port", 115200, 0, 2, 8));
@@ -68,9 +72,9 @@ TEST_F(SerialLinkTest, ARefusedOpenLeavesNothingOpenAndTheLineAsItWasAndAnOpenSe
     const termios s = LineSettings();
     EXPECT_EQ(cfgetispeed(&s), B115200);
     EXPECT_EQ(s.c_cflag & (CSIZE | CSTOPB | PARENB | CRTSCTS | CLOCAL), static_cast<tcflag_t>(CS8 | CSTOPB | CLOCAL));
-    // No software flow control. The rest of a raw line (a fresh pty is cooked) shows
-    // as every byte value arriving unchanged below, and end to end in the downloads.
     EXPECT_EQ(s.c_iflag & (IXON | IXOFF | ICRNL | INLCR | IGNCR | ISTRIP | PARMRK), 0u);
+    EXPECT_EQ(s.c_oflag & OPOST, 0u);
+    EXPECT_EQ(s.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
 }
 
 // Every bound of the line, measured: 5 ms a byte and 10 ms more for a block

@@ -3,8 +3,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "emulator/SimulatedUsbDriver.h"
-#include "links/Clock.h"
 #include "links/UsbLink.h"
 #include "support/SimulatedBox.h"
 
