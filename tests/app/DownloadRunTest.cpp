@@ -120,7 +120,6 @@ void DownloadRunTest::TheLastRunIsSavedAndTheBarCountsDownAndShowsWhyARunFailed(
     dialog.SetDownloadRunner([&](auto&, auto&, StatusList& status, const SessionOptions& options) {
         if (++runs == 1) {
             status.AppendStatus("run 1");
-            status.RepaintNow();
             hold(options);
             return DownloadOutcome::Success;
         }
@@ -225,7 +224,6 @@ void DownloadRunTest::ClosingDuringADownloadCancelsItAndFreesThePort() {
 
     QVERIFY2(sinceStart.elapsed() < 30000, "the cancel ended the erase wait");
     QCOMPARE(QList<int>({askedAtEscape, askedAtNo, asked}), QList<int>({0, 1, 2}));
-    QVERIFY(!dialog.DownloadRunning());
     QCOMPARE(dialog.LastOutcome(), std::optional<DownloadOutcome>(DownloadOutcome::Cancelled));
 
     kestrel::SerialLink link;

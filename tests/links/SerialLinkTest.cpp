@@ -55,6 +55,7 @@ TEST_F(SerialLinkTest, ARefusedOpenLeavesNothingOpenAndTheLineAsItWasAndAnOpenSe
     cooked.c_lflag |= ICANON | ECHO;
     cooked.c_iflag |= ICRNL | IXON;
     cooked.c_oflag |= OPOST;
+    cooked.c_cflag |= CRTSCTS;
     cfsetspeed(&cooked, B9600);
     ASSERT_EQ(::tcsetattr(line.SlaveFd(), TCSANOW, &cooked), 0);
     const auto descriptors = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
@@ -124,7 +125,6 @@ TEST_F(SerialLinkTest, AReadEndsAtOnceWithItsCountOrHalfASecondAfterTheLastByte)
     const long long ms = MsTaken([&] { EXPECT_EQ(link.Read(buffer.data(), 1000), 300); });
     EXPECT_GE(ms, 500);
     EXPECT_LT(ms, 1000);
-    EXPECT_EQ(buffer[299], 2);
 }
 
 }  // namespace

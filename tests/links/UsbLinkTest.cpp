@@ -9,7 +9,6 @@
 namespace kestrel {
 namespace {
 
-using emulator::SimulatedUsbDriver;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint8_t kSync = 0x2A;
@@ -23,7 +22,7 @@ protected:
     void TearDown() override { UsbLink::ForgetDeviceListing(); }
 
     ManualClock clock{1000};
-    SimulatedUsbDriver driver{clock};
+    emulator::SimulatedUsbDriver driver{clock};
 };
 
 // A failed listing blocks the open and is retried by the next; one that succeeded,
