@@ -105,6 +105,7 @@ TEST(ExtractDataMOTTest, RefusedLinesNameTheirKindAndLineAndTheCheckTheFault) {
              {kS0 + with(0, 'X'), Kind::MalformedRecord, 2, "no S-record: the line starts with 'X'"},
              {" " + good, Kind::MalformedRecord, 1, "starts with 0x20"},
              {with(7, 'G'), Kind::MalformedRecord, 1, "character 'G' in column 8 is no hex digit"},
+             {with(18, 'Z'), Kind::MalformedRecord, 1, "'Z' in column 19 is no hex"},  // a pair's first digit
              {good.substr(0, 20) + "00\r\n", Kind::MalformedRecord, 1,
               "record has 22 characters, its byte count demands 20"},
              {good + "S2080E0000112233", Kind::MalformedRecord, 2, "has 16 characters, its byte count demands 20"},
