@@ -135,8 +135,7 @@ struct BoxProcess {
 inline bool PortOpensAgain(const std::string& path, int newLineMs = 0) {
     for (int waited = 0;; waited += 20) {
         SerialLink link;
-        const bool opened = link.Open(path, 115200, 0, 2, 8);
-        link.Close();
+        const bool opened = link.Open(path, 115200, 0, 2, 8);  // closed again as it goes
         if (opened || waited >= newLineMs)
             return opened;
         ::usleep(20000);

@@ -65,7 +65,6 @@ TEST(ListPorts, SerialDevicesThenUsbBoxesAsTextAndJsonAndEachNameOfALinkFindsIts
     // The identity each name finds, "" for none, and whether the link is there to be opened.
     for (const auto& [name, identity, present] : std::vector<std::tuple<std::string, std::string, bool>>{
              {machine.byId, converter, true},
-             {machine.dev + "ttyUSB0", converter, true},
              {"USB:KST00001", "USB 0403:6001 Kestrel box, serial KST00001", true},
              {"USB", "", true},  // any box will do, none in particular
              {"USB:2", "", false},
