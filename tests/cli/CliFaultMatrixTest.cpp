@@ -17,6 +17,7 @@ namespace {
 // Start-up, the file and the bytes before the fault: generous, a loaded CI machine is slow.
 constexpr double kSlack = 5;
 const std::string kSilent = "Error: box not answering";
+const std::string kNoPort = "Error: cannot open comport";
 const std::string kCancelled = "Error: download cancelled";
 
 enum class Access { Free, Held, Forbidden };
@@ -99,12 +100,8 @@ std::vector<Fault> Rows() {
           {"no such device", "/dev/ttyKestrelMissing0", Access::Free, "No such file or directory"},
           {"/dev/null", "/dev/null", Access::Free, ioctl},
           {"a regular file", "file", Access::Free, ioctl}}) {
-        rows.push_back({.row = row,
-                        .exitStatus = 3,
-                        .lastLine = "Error: cannot open comport",
-                        .port = port,
-                        .access = access,
-                        .reason = reason});
+        rows.push_back(
+            {.row = row, .exitStatus = 3, .lastLine = kNoPort, .port = port, .access = access, .reason = reason});
     }
     // Paced at the line rate, the data block takes 11 s: a signal lands in it. SIGHUP: the terminal closed.
     for (const auto& [name, signal] : {std::pair{"SIGINT", SIGINT}, {"SIGHUP", SIGHUP}, {"SIGTERM", SIGTERM}}) {

@@ -9,7 +9,6 @@ namespace kestrel::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using emulator::SimulatedUsbDevice;
 
 // A machine with a USB serial converter (with its by-id name and identity)
 // and two boxes on the USB chip's own driver.
@@ -25,8 +24,8 @@ struct StationMachine {
         Make("dev/ttyUSB0", "");
         Make("sys/class/tty/ttyUSB0/device", "", Path(usb + "1-1:1.0/ttyUSB0"));
         Make("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "", "../../ttyUSB0");
-        driver.AddDevice(SimulatedUsbDevice{.behaviour = {}, .serialNumber = "KST00001"});
-        driver.AddDevice(SimulatedUsbDevice{.behaviour = {}, .serialNumber = ""});
+        driver.AddDevice({.behaviour = {}, .serialNumber = "KST00001"});
+        driver.AddDevice({.behaviour = {}, .serialNumber = ""});
     }
     // A file with `text` in it, or a symbolic link to `target`.
     void Make(const std::string& file, const std::string& text, const std::string& target = "") {
@@ -80,8 +79,8 @@ TEST(ListPorts, SerialDevicesThenUsbBoxesAsTextAndJsonAndEachNameOfALinkFindsIts
 struct ThreeBoxes : SimulatedBox {
     ThreeBoxes() {
         driver.Device(slot).serialNumber = "KST-A";
-        driver.AddDevice(SimulatedUsbDevice{.behaviour = {}, .serialNumber = "KST-B"});
-        driver.AddDevice(SimulatedUsbDevice{.behaviour = {}, .serialNumber = "1"});
+        driver.AddDevice({.behaviour = {}, .serialNumber = "KST-B"});
+        driver.AddDevice({.behaviour = {}, .serialNumber = "1"});
     }
 };
 
