@@ -31,7 +31,7 @@ std::string WriteFileWhole(const std::string& path, const std::uint8_t* data, st
     }
     std::error_code renamed;
     if (error == 0) {
-        std::filesystem::rename(PathFromUtf8(partial), PathFromUtf8(path), renamed);
+        renamed = ReplaceFile(partial, path);
     }
     if (error != 0 || renamed) {
         std::error_code ignored;

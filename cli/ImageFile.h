@@ -7,7 +7,7 @@
 namespace kestrel::cli {
 
 // Writes `size` bytes to `path` whole or not at all: into a new file beside it,
-// renamed over `path` once written and flushed, so that a full disk or a kill
+// put in the place of `path` once written and flushed, so that a full disk or a kill
 // leaves the old file as it was rather than a truncated image. An empty string,
 // or why it failed.
 std::string WriteFileWhole(const std::string& path, const std::uint8_t* data, std::size_t size);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <system_error>
 
 namespace kestrel {
 
@@ -11,6 +12,9 @@ namespace kestrel {
 // with letters beyond ASCII opens there too.
 std::FILE* OpenFile(const std::string& utf8Path, const char* mode);
 std::filesystem::path PathFromUtf8(const std::string& utf8Path);
+// Puts the file `replacement` in the place of `path` in one step: `path` names
+// either its old file or the new one, never neither. A zero error code, or why not.
+std::error_code ReplaceFile(const std::string& replacement, const std::string& path);
 // The way back: a path as UTF-8 text, whatever the system's own encoding.
 inline std::string Utf8FromPath(const std::filesystem::path& path) {
     const std::u8string text = path.u8string();

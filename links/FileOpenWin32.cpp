@@ -11,4 +11,11 @@ std::filesystem::path PathFromUtf8(const std::string& utf8Path) {
     return std::filesystem::path(WideFromUtf8(utf8Path));
 }
 
+std::error_code ReplaceFile(const std::string& replacement, const std::string& path) {
+    // Replaces in one step (MoveFileExW with MOVEFILE_REPLACE_EXISTING).
+    std::error_code error;
+    std::filesystem::rename(PathFromUtf8(replacement), PathFromUtf8(path), error);
+    return error;
+}
+
 }  // namespace kestrel

@@ -13,7 +13,7 @@ namespace {
 
 TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
     FirmwareFiles f;
-    const std::string out = f.Path("out.img");
+    const std::string out = f.dir.Write("out.img", std::string("an image of an older build"));
     const std::string port = f.dir.Write("port", std::string("x"));
     std::filesystem::create_symlink(port, f.Path("port-link"));
     std::filesystem::create_symlink(f.mot, f.Path("mot-link"));
@@ -90,6 +90,8 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
     }
     EXPECT_EQ(ReadFile(out), std::string(f.motImage.begin(), f.motImage.end()));
     EXPECT_FALSE(std::filesystem::exists(f.Path("checked.img")));  // a failing check writes no image
+    for (const auto& entry : std::filesystem::directory_iterator(f.dir.Path()))
+        EXPECT_EQ(entry.path().string().find(".partial-"), std::string::npos) << entry.path();
     EXPECT_EQ(ReadFile(oldImage), old);
     EXPECT_EQ(ReadFile(oldLog), old);
     ::close(brokenPipe[1]);
