@@ -7,27 +7,19 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "links/SerialLink.h"
 #include "support/TempDir.h"
+#include "support/Text.h"
 
 namespace kestrel::testing {
 
 // The demo firmware, where the build put it.
 inline const std::string kMot = std::string(KESTREL_SAMPLES_DIR) + "/kestrel-demo.mot";
 inline const std::string kBin = std::string(KESTREL_SAMPLES_DIR) + "/kestrel-demo.bin";
-
-using Lines = std::vector<std::string>;
-
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 struct ProcessResult {
     int exitStatus = -1;    // -1 when it did not exit by itself

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,25 +12,17 @@
 #include "support/Firmware.h"
 #include "support/SimulatedBox.h"
 #include "support/TempDir.h"
+#include "support/Text.h"
 
 namespace kestrel::testing {
 
 using Json = nlohmann::json;
-using Lines = std::vector<std::string>;
 
 // What a box that takes a .mot image reports, from the opening of its link on.
 inline const Lines kFlashed = {"Opening interface... ",  "Waiting for synchronising ... ",
                                "Writing datalength... ", "Erasing flash... ",
                                "Writing data... ",       "Reading data... ",
                                "Verify data...",         "FLASHING SUCCESSFULL"};
-
-inline Lines SplitLines(const std::string& text) {
-    Lines lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
 
 // The hex digest of bytes or of a string's bytes.
 template <typename Container>

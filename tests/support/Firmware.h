@@ -9,13 +9,13 @@
 
 #include "support/SRecordWriter.h"
 #include "support/TempDir.h"
+#include "support/Text.h"
 
 // Firmware and the images the box should receive from it, built independently
 // of the readers and builders.
 namespace kestrel::testing {
 
 using Bytes = std::vector<std::uint8_t>;
-using Lines = std::vector<std::string>;
 
 constexpr std::uint32_t kWindowStart = 0xE0000;
 
