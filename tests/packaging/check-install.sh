@@ -87,6 +87,9 @@ fi
 for path in "${expected[@]}"; do
   [ -e "$stage/usr/$path" ] || fail "install: /usr/$path missing"
 done
+# The rule opens the box's chip, 0403:6001, and no other FTDI product.
+ids=$(grep -o 'idProduct}=="[^"]*"' "$stage/usr/lib/udev/rules.d/60-kestrel.rules" | sort -u)
+[ "$ids" = 'idProduct}=="6001"' ] || fail "install: the udev rule grants product ids $ids"
 stray=$(cd "$stage" && find . -mindepth 1 -maxdepth 1 ! -name usr)
 [ -z "$stray" ] || fail "install: files outside /usr: $stray"
 for p in "${programs[@]}"; do
