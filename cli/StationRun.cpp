@@ -247,6 +247,9 @@ private:
         if (report.openError != 0) {
             const std::string& what = outcome == DownloadOutcome::FileFailed ? request_.file : links_[0];
             std::fprintf(stderr, "kestrel-flash: %s: %s\n", what.c_str(), std::strerror(report.openError));
+            if (outcome == DownloadOutcome::LinkFailed) {
+                PrintSerialPermissionHint(links_[0], report.openError, stderr);
+            }
         }
         if (outcome == DownloadOutcome::LinkFailed && report.usbDriver == nullptr && request_.usbDriver == nullptr) {
             PrintUsbHint(links_[0], stderr);

@@ -11,4 +11,8 @@ namespace kestrel::cli {
 // status line said.
 void PrintUsbHint(const std::string& linkName, std::FILE* out);
 
+// After a serial link refused with `openError`: for EACCES, the device's group
+// and how to join it. Nothing for other errors or links.
+void PrintSerialPermissionHint(const std::string& linkName, int openError, std::FILE* out);
+
 }  // namespace kestrel::cli

@@ -1,15 +1,31 @@
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <vector>
+
 #include "station/LinkOpenHint.h"
 
 namespace kestrel {
 
-const char* UsbProblemHint(UsbOpenProblem problem) {
+namespace {
+
+// logind names the seat of a session that has one; an ssh login gets none.
+bool SessionHasSeat() {
+    const char* seat = std::getenv("XDG_SEAT");
+    return seat != nullptr && *seat != '\0';
+}
+
+}  // namespace
+
+std::string UsbProblemHint(UsbOpenProblem problem) {
     switch (problem) {
         case UsbOpenProblem::NoDevice:
             return "no box found on USB: is it plugged in and powered? "
                    "(lsusb lists its chip as 0403:6001)";
         case UsbOpenProblem::AccessDenied:
-            return "the box is there but this user may not open it: install the udev rule "
-                   "60-kestrel.rules (see the README, \"USB permissions\") and plug the box in again";
+            return UsbAccessDeniedHint({FindUdevRule(kUdevRuleDirs), SessionHasSeat()});
         case UsbOpenProblem::Busy:
             return "the box is in use by another program";
         case UsbOpenProblem::NoDriver:  // libftdi1 is linked in: never missing here
@@ -17,7 +33,22 @@ const char* UsbProblemHint(UsbOpenProblem problem) {
         case UsbOpenProblem::Other:
             break;
     }
-    return nullptr;
+    return {};
+}
+
+std::string DeviceGroupName(const std::string& device) {
+    struct stat status {};
+    if (::stat(device.c_str(), &status) != 0) {
+        return {};
+    }
+    long size = ::sysconf(_SC_GETGR_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+    struct group entry {};
+    struct group* found = nullptr;
+    if (::getgrgid_r(status.st_gid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {
+        return {};
+    }
+    return found->gr_name;
 }
 
 }  // namespace kestrel

@@ -2,7 +2,7 @@
 
 namespace kestrel {
 
-const char* UsbProblemHint(UsbOpenProblem problem) {
+std::string UsbProblemHint(UsbOpenProblem problem) {
     switch (problem) {
         case UsbOpenProblem::NoDriver:
             return "the FTDI D2XX driver is not installed (FTD2XX.dll was not found or is unusable): "
@@ -17,7 +17,10 @@ const char* UsbProblemHint(UsbOpenProblem problem) {
         case UsbOpenProblem::Other:
             break;
     }
-    return nullptr;
+    return {};
 }
+
+// A COM port has no owning group: an open the system refuses means another program holds it.
+std::string DeviceGroupName(const std::string&) { return {}; }
 
 }  // namespace kestrel
