@@ -40,6 +40,10 @@ std::optional<int> AnswerWithoutWindow(int& argc, char** argv) {
         std::printf("kestrel-loader %s\n", kToolVersion);
         return 0;
     }
+    if (!commandLine.file.isEmpty() && QFileInfo(commandLine.file).isDir()) {
+        return Refuse(QStringLiteral("not a firmware file: %1 is a directory").arg(commandLine.file),
+                      commandLine.helpText);
+    }
     if (!commandLine.file.isEmpty() && !QFileInfo(commandLine.file).isFile()) {
         return Refuse(QStringLiteral("no such file: ") + commandLine.file, commandLine.helpText);
     }

@@ -61,8 +61,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         } else if (!argument.empty() && argument[0] != L'-') {
             wchar_t full[32768];
             const DWORD length = ::GetFullPathNameW(argument.c_str(), 32768, full, nullptr);
-            if (length == 0 || length >= 32768 || ::GetFileAttributesW(full) == INVALID_FILE_ATTRIBUTES) {
+            const DWORD attributes =
+                length == 0 || length >= 32768 ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(full);
+            if (attributes == INVALID_FILE_ATTRIBUTES) {
                 refusal = L"no such file: " + argument;
+            } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+                refusal = L"not a firmware file: " + argument + L" is a directory";
             } else {
                 dialog.PreselectFile(full);
             }
