@@ -37,11 +37,13 @@ void DialogStatus::AppendStatus(const std::string& line) {
 void DialogStatus::Clear() {
     view_.ClearLines();
     countingDown_ = false;
+    readBack_ = false;
     Show(0, 1, "");
 }
 
 void DialogStatus::Progress(ProgressStage stage, std::uint32_t done, std::uint32_t total) {
     countingDown_ = false;
+    readBack_ = readBack_ || stage == ProgressStage::ReadingBack;
     // A maximum of 0 would make a bar a busy indicator.
     const int maximum = std::max(1, ClampToInt(total));
     const int value = std::min(ClampToInt(done), maximum);
@@ -61,13 +63,19 @@ void DialogStatus::Tick() {
     Show(left, bound, "Waiting for the box: " + std::to_string((left + 999) / 1000) + " s");
 }
 
-void DialogStatus::DownloadEnded(std::optional<DownloadOutcome> outcome, const std::string& linkName) {
+std::string DialogStatus::DownloadEnded(std::optional<DownloadOutcome> outcome, const std::string& linkName,
+                                        int openError) {
     countingDown_ = false;
-    if (outcome == DownloadOutcome::LinkFailed) {
-        if (const std::string hint = LinkOpenHint(linkName); !hint.empty()) {
+    if (outcome == DownloadOutcome::Success) {
+        // The last stage's percentage would leave the user to guess how it ended.
+        Show(1, 1, readBack_ ? "Flashed and verified" : "Flashed");
+    } else if (outcome == DownloadOutcome::LinkFailed) {
+        if (std::string hint = LinkOpenHint(linkName, openError); !hint.empty()) {
             ShowNote(hint);
+            return hint;
         }
     }
+    return {};
 }
 
 void DialogStatus::ShowNote(const std::string& text) {

@@ -50,9 +50,11 @@ public:
     // While the box is awaited the front end calls Tick about every 200 ms.
     bool CountingDown() const { return countingDown_; }
     void Tick();
-    // After a download over `linkName`: when the link could not be opened, the
-    // bar says why, below the unchanged lines.
-    void DownloadEnded(std::optional<DownloadOutcome> outcome, const std::string& linkName);
+    // After a download over `linkName`: when the link could not be opened
+    // (`openError`: the errno it failed with, 0 if not known), the bar says why,
+    // below the unchanged lines; after a success it gives the verdict. Returns
+    // the reason it showed, empty when there was none.
+    std::string DownloadEnded(std::optional<DownloadOutcome> outcome, const std::string& linkName, int openError = 0);
 
 private:
     void ShowNote(const std::string& text);
@@ -60,6 +62,7 @@ private:
 
     DialogView& view_;
     bool countingDown_ = false;
+    bool readBack_ = false;  // the box asked for the image back, and the download read it
     std::chrono::steady_clock::time_point syncStart_;
 };
 

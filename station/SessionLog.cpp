@@ -76,6 +76,9 @@ std::string FormatSessionRecord(const SessionRecord& record) {
         // Quoted, so that the status lines' trailing blanks stay visible.
         text += "line " + Offset(line.atMs) + " \"" + Escaped(line.text) + "\"\n";
     }
+    if (!record.reason.empty()) {
+        text += "reason: " + Escaped(record.reason) + "\n";
+    }
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.3f", record.seconds);
     text += "result: " + Escaped(record.outcome) + ", exit " + std::to_string(record.exitStatus) + ", " + seconds +

@@ -27,6 +27,7 @@ struct SessionRecord {
     std::uint32_t imageSize = 0;
     std::string imageSha256;  // empty: no image was built
     std::vector<TimedLine> lines;
+    std::string reason;  // why the link or file could not be opened, beyond the status line; empty: nothing to add
     std::string outcome;
     int exitStatus = 0;
     double seconds = 0;

@@ -16,10 +16,12 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QShowEvent>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTimer>
 
+#include "app/TextFit.h"
 #include "app/qt/AppResources.h"
 #include "app/qt/CAboutDlg.h"
 #include "app/qt/DialogTemplate.h"
@@ -32,6 +34,11 @@ namespace kestrel {
 namespace {
 
 constexpr int kLinkNameRole = Qt::UserRole;
+constexpr int kFullNameRole = Qt::UserRole + 1;  // the entry's name before it was fitted to the drop-down
+constexpr int kDescriptionRole = Qt::UserRole + 2;
+// Where a drop-down with names longer than its template width ends: at the
+// dialog's right margin, as the other controls do.
+constexpr int kWideDropDownRight = 259;
 
 // Paths go to the core as the file system spells them.
 std::string ToNative(const QString& text) { return QFile::encodeName(text).toStdString(); }
@@ -137,13 +144,10 @@ void Ckestrel2Dlg::CreateControls(const std::vector<SerialPortInfo>& serialPorts
     linkDropDown_->setObjectName(QStringLiteral("linkDropDown"));
     linkDropDown_->setEditable(false);
     for (const auto& entry : LinkMenuEntries(serialPorts, usbBoxes)) {
-        linkDropDown_->addItem(FromNative(entry.text), FromNative(entry.linkName));
-        if (!entry.toolTip.empty()) {
-            linkDropDown_->setItemData(linkDropDown_->count() - 1, FromNative(entry.toolTip), Qt::ToolTipRole);
-        }
+        AddLinkEntry(FromNative(entry.text), FromNative(entry.linkName), FromNative(entry.toolTip));
     }
 
-    // A device path is wider than the closed drop-down: the tip shows it whole.
+    // A device path may be wider than the closed drop-down: the tip shows it whole.
     connect(linkDropDown_, &QComboBox::currentIndexChanged, this,
             [this] { linkDropDown_->setToolTip(linkDropDown_->currentData(Qt::ToolTipRole).toString()); });
 
@@ -185,20 +189,67 @@ void Ckestrel2Dlg::LayOutControls() {
     // as high as its font needs, and the open list shows what fits below it.
     const QRect dropDown = DialogUnitsToPixels(dt::kLinkDropDown, base);
     const int closedHeight = std::min(linkDropDown_->sizeHint().height(), dropDown.height());
-    linkDropDown_->setGeometry(dropDown.x(), dropDown.y(), dropDown.width(), closedHeight);
     const int lineHeight = std::max(1, base.y);
     linkDropDown_->setMaxVisibleItems(std::max(1, (dropDown.height() - closedHeight) / lineHeight));
-    // Device paths are longer than the drop-down is wide; the open list is not.
-    linkDropDown_->view()->setMinimumWidth(linkDropDown_->view()->sizeHintForColumn(0) +
-                                           linkDropDown_->view()->verticalScrollBar()->sizeHint().width());
+    linkDropDown_->setGeometry(dropDown.x(), dropDown.y(), dropDown.width(), closedHeight);
+    const QRect wide = DialogUnitsToPixels(
+        QRect(dt::kLinkDropDown.x(), dt::kLinkDropDown.y(), kWideDropDownRight - dt::kLinkDropDown.x(), 1), base);
+    FitLinkNames(QRect(dropDown.x(), dropDown.y(), wide.width(), closedHeight));
 
     setFixedSize(DialogUnitsToPixels(dt::kMainClientWithProgress, base));
+    if (view_) {
+        view_->RefitBar();
+    }
+}
+
+void Ckestrel2Dlg::AddLinkEntry(const QString& name, const QString& linkName, const QString& description) {
+    linkDropDown_->addItem(name, linkName);
+    const int index = linkDropDown_->count() - 1;
+    linkDropDown_->setItemData(index, name, kFullNameRole);
+    linkDropDown_->setItemData(index, description, kDescriptionRole);
+}
+
+// Names longer than the template's drop-down (device paths, USB serial
+// numbers) widen it to the margin, and what is still too long is cut in the
+// middle, where such names differ least; the tip gives the whole name.
+void Ckestrel2Dlg::FitLinkNames(const QRect& wide) {
+    const auto nameWidth = [this] {
+        QStyleOptionComboBox option;
+        option.initFrom(linkDropDown_);
+        return style()
+            ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, linkDropDown_)
+            .width();
+    };
+    const QFontMetrics metrics = linkDropDown_->fontMetrics();
+    const auto measure = [&metrics](const std::string& text) {
+        return metrics.horizontalAdvance(QString::fromStdString(text));
+    };
+    bool fits = true;
+    for (int i = 0; i < linkDropDown_->count(); ++i) {
+        fits = fits && metrics.horizontalAdvance(linkDropDown_->itemData(i, kFullNameRole).toString()) <= nameWidth();
+    }
+    if (!fits) {
+        linkDropDown_->setGeometry(wide);
+    }
+    const int width = nameWidth();
+    for (int i = 0; i < linkDropDown_->count(); ++i) {
+        const QString name = linkDropDown_->itemData(i, kFullNameRole).toString();
+        const QString description = linkDropDown_->itemData(i, kDescriptionRole).toString();
+        const QString shown = QString::fromStdString(ElideMiddle(name.toStdString(), width, measure));
+        linkDropDown_->setItemText(i, shown);
+        QString tip = shown != name ? name : QString();
+        if (!description.isEmpty() && description != name) {
+            tip += (tip.isEmpty() ? QString() : QStringLiteral("\n")) + description;
+        }
+        linkDropDown_->setItemData(i, tip.isEmpty() ? QVariant() : QVariant(tip), Qt::ToolTipRole);
+    }
+    linkDropDown_->setToolTip(linkDropDown_->currentData(Qt::ToolTipRole).toString());
 }
 
 bool Ckestrel2Dlg::PreselectPort(const QString& name) {
     int index = -1;
     for (int i = 0; i < linkDropDown_->count() && index < 0; ++i) {
-        if (linkDropDown_->itemText(i).compare(name, Qt::CaseInsensitive) == 0 ||
+        if (linkDropDown_->itemData(i, kFullNameRole).toString().compare(name, Qt::CaseInsensitive) == 0 ||
             linkDropDown_->itemData(i, kLinkNameRole).toString() == name) {
             index = i;
         }
@@ -207,10 +258,9 @@ bool Ckestrel2Dlg::PreselectPort(const QString& name) {
         if (!SelectsALink(name.toStdString())) {
             return false;
         }
-        linkDropDown_->addItem(name, name);
+        AddLinkEntry(name, name, QString());
         index = linkDropDown_->count() - 1;
-        linkDropDown_->setItemData(index, name, Qt::ToolTipRole);
-        LayOutControls();  // the open list may have to grow for it
+        LayOutControls();  // the drop-down may have to grow for it
     }
     preferredLinkIndex_ = index;
     linkDropDown_->setCurrentIndex(index);
@@ -228,7 +278,8 @@ QString Ckestrel2Dlg::LinkName() const { return linkDropDown_->currentData(kLink
 QString Ckestrel2Dlg::FilePath() const { return pathEdit_->text(); }
 
 void Ckestrel2Dlg::OnBrowse() {
-    const QString chosen = chooseFile_ ? chooseFile_(this) : QString();
+    const QString folder = FromNative(PickerStartFolder(ToNative(FilePath())));
+    const QString chosen = chooseFile_ ? chooseFile_(this, folder) : QString();
     if (chosen.isEmpty()) {
         return;
     }
@@ -253,8 +304,11 @@ void Ckestrel2Dlg::OnStartDownload() {
     saveLogAction_->setEnabled(false);
     auto recorded = [this, run = runDownload_](const std::string& link, const std::string& file, StatusList& status,
                                                const SessionOptions& options) {
-        return RunRecordedDownload(run, link, file, status, options, runningRecord_);
+        SessionOptions noted = options;
+        noted.openFailed = [this](int error) { openError_ = error; };
+        return RunRecordedDownload(run, link, file, status, noted, runningRecord_);
     };
+    openError_ = 0;
     download_.Start(recorded, runningLink_, filePath);
     emit DownloadStarted();
 }
@@ -274,7 +328,10 @@ void Ckestrel2Dlg::OnDownloadFinished(std::optional<DownloadOutcome> outcome) {
     // A download ended by an exception has no whole record to offer.
     lastRecord_ = outcome ? std::optional(runningRecord_) : std::nullopt;
     saveLogAction_->setEnabled(lastRecord_.has_value());
-    status_->DownloadEnded(outcome, runningLink_);
+    const std::string reason = status_->DownloadEnded(outcome, runningLink_, openError_);
+    if (lastRecord_) {
+        lastRecord_->reason = reason;  // the bar may show it cut short
+    }
     inputs_.DownloadEnded();
     ShowInputs();
     emit DownloadEnded();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -38,6 +39,8 @@ class Ckestrel2Dlg : public QDialog {
 public:
     // Returns the full path of the chosen file, or an empty string on cancel.
     using FileChooser = std::function<QString(QWidget* parent)>;
+    // The same for the firmware, starting in `folder` (empty: the picker's own choice).
+    using FirmwareChooser = std::function<QString(QWidget* parent, const QString& folder)>;
     using AboutRunner = std::function<void(CAboutDlg& about)>;
     // Asked before closing the window cancels a running download: true to cancel.
     using CancelConfirmer = std::function<bool(QWidget* parent)>;
@@ -49,7 +52,7 @@ public:
     ~Ckestrel2Dlg() override;
 
     // Replaceable, so that tests need neither a file dialog nor a box.
-    void SetFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
+    void SetFileChooser(FirmwareChooser chooser) { chooseFile_ = std::move(chooser); }
     void SetDownloadRunner(DownloadWorker::Runner runner) { runDownload_ = std::move(runner); }
     void SetCancelConfirmer(CancelConfirmer confirmer) { confirmCancel_ = std::move(confirmer); }
     void SetAboutRunner(AboutRunner runner) { runAbout_ = std::move(runner); }
@@ -102,6 +105,8 @@ private:
     void CreateControls(const std::vector<SerialPortInfo>& serialPorts, const std::vector<UsbDeviceInfo>& usbBoxes);
     void SetTabOrder();
     void LayOutControls();
+    void AddLinkEntry(const QString& name, const QString& linkName, const QString& description);
+    void FitLinkNames(const QRect& wide);
     void ShowInputs();
     void DrainDownload();
     void OnDownloadFinished(std::optional<DownloadOutcome> outcome);
@@ -122,7 +127,7 @@ private:
     QAction* saveLogAction_ = nullptr;
     QTimer* countdown_ = nullptr;
 
-    FileChooser chooseFile_;
+    FirmwareChooser chooseFile_;
     FileChooser chooseLogFile_;
     DownloadWorker::Runner runDownload_;
     AboutRunner runAbout_;
@@ -131,6 +136,7 @@ private:
     DialogInputs inputs_;
     int preferredLinkIndex_ = 0;
     std::string runningLink_;
+    std::atomic<int> openError_{0};     // set on the download's thread before it ends
     std::optional<int> pendingResult_;  // the window was asked to close during a download
     std::optional<DownloadOutcome> lastOutcome_;
     SessionRecord runningRecord_;  // filled by the download's thread

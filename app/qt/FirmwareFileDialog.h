@@ -13,10 +13,10 @@ inline constexpr char kFirmwareFilter[] = "Firmware Files (*.bin,*.mot) (*.bin *
 
 // A file-open dialog for existing files only, with no default extension and no
 // initial name, whose filter list shows exactly "Firmware Files (*.bin,*.mot)".
-std::unique_ptr<QFileDialog> CreateFirmwareFileDialog(QWidget* parent);
+std::unique_ptr<QFileDialog> CreateFirmwareFileDialog(QWidget* parent, const QString& folder = QString());
 
-// Runs that dialog modally: the full path of the confirmed file, or an empty
-// string when the user cancelled.
-QString ChooseFirmwareFile(QWidget* parent);
+// Runs that dialog modally, opened in `folder` when one is given: the full
+// path of the confirmed file, or an empty string when the user cancelled.
+QString ChooseFirmwareFile(QWidget* parent, const QString& folder);
 
 }  // namespace kestrel

@@ -1,6 +1,9 @@
 #include "app/qt/QtDialogView.h"
 
+#include <QFontMetrics>
 #include <QString>
+
+#include "app/TextFit.h"
 
 namespace kestrel {
 
@@ -15,8 +18,20 @@ void QtDialogView::ShowTopLine(int line) { list_.scrollToItem(list_.item(line), 
 void QtDialogView::ShowBar(const BarView& bar) {
     bar_.setRange(0, bar.maximum);
     bar_.setValue(bar.value);
-    bar_.setFormat(QString::fromUtf8(bar.text.c_str()));
-    bar_.setToolTip(QString::fromUtf8(bar.text.c_str()));
+    barText_ = QString::fromUtf8(bar.text.c_str());
+    bar_.setToolTip(barText_);
+    RefitBar();
+}
+
+void QtDialogView::RefitBar() {
+    // A text wider than the bar would wrap onto a second line that a one-line bar clips.
+    const QFontMetrics metrics = bar_.fontMetrics();
+    const int width = bar_.contentsRect().width() - 2 * metrics.averageCharWidth();
+    const std::string fitted = ElideMiddle(barText_.toStdString(), width, [&metrics](const std::string& text) {
+        return metrics.horizontalAdvance(QString::fromStdString(text));
+    });
+    // The bar reads "%" as the start of a placeholder.
+    bar_.setFormat(QString::fromStdString(fitted).replace(QLatin1Char('%'), QStringLiteral("%%")));
 }
 
 void QtDialogView::RepaintLines() {

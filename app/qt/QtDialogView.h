@@ -2,6 +2,7 @@
 
 #include <QListWidget>
 #include <QProgressBar>
+#include <QString>
 
 #include "app/DialogStatus.h"
 
@@ -18,10 +19,13 @@ public:
     void ShowTopLine(int line) override;
     void ShowBar(const BarView& bar) override;
     void RepaintLines() override;
+    // Fits the bar's text to the bar again, after its size or font changed.
+    void RefitBar();
 
 private:
     QListWidget& list_;
     QProgressBar& bar_;
+    QString barText_;  // whole; the bar shows what fits of it
 };
 
 }  // namespace kestrel

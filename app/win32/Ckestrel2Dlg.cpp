@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include "app/TextFit.h"
 #include "app/win32/resource.h"
 #include "links/Utf16.h"
 #include "session/Version.h"
@@ -188,7 +189,9 @@ void Ckestrel2Dlg::FitDropDownList() {
 
 void Ckestrel2Dlg::OnBrowse() {
     std::wstring file(kLongestPath, L'\0');
+    const std::wstring folder = WideFromUtf8(PickerStartFolder(Utf8FromWide(WindowText(Item(IDC_PATH)))));
     OPENFILENAMEW dialog{};
+    dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = window_;
     dialog.lpstrFilter = L"Firmware Files (*.bin,*.mot)\0*.bin;*.mot\0";
@@ -220,7 +223,14 @@ void Ckestrel2Dlg::OnStartDownload() {
     ShowInputs();
     status_->Clear();
     ::RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    download_->Start(RunDownload, runningLink_, filePath);
+    openError_ = 0;
+    download_->Start(
+        [this](const std::string& link, const std::string& file, StatusList& status, const SessionOptions& options) {
+            SessionOptions noted = options;
+            noted.openFailed = [this](int error) { openError_ = error; };
+            return RunDownload(link, file, status, noted);
+        },
+        runningLink_, filePath);
 }
 
 void Ckestrel2Dlg::OnDrain() {
@@ -231,7 +241,7 @@ void Ckestrel2Dlg::OnDrain() {
     if (!ended) {
         return;
     }
-    status_->DownloadEnded(ended->outcome, runningLink_);
+    status_->DownloadEnded(ended->outcome, runningLink_, openError_);
     inputs_.DownloadEnded();
     ShowInputs();
     if (pendingResult_) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,6 +55,7 @@ private:
     HICON icon_ = nullptr;
     DialogInputs inputs_;
     std::string runningLink_;
+    std::atomic<int> openError_{0};  // set on the download's thread before it ends
     std::optional<INT_PTR> pendingResult_;
     std::unique_ptr<Win32DialogView> view_;
     std::unique_ptr<DialogStatus> status_;

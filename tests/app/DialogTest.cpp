@@ -28,8 +28,11 @@ void DialogTest::StartsAsTheTemplateSays() {
     builtin.devicePath = "/dev/ttyS0";  // COM1 to COM8 stand for it
     adapter.kind = kestrel::SerialPortKind::UsbSerial;
     adapter.devicePath = "/dev/ttyUSB0";
-    adapter.byIdPath = "/dev/serial/by-id/usb-FTDI_X-if00-port0";
-    Ckestrel2Dlg dialog({builtin, adapter}, nullptr,
+    adapter.byIdPath = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0";
+    kestrel::SerialPortInfo other = adapter;
+    other.devicePath = "/dev/ttyUSB1";
+    other.byIdPath = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_D4E5F6-if00-port0";
+    Ckestrel2Dlg dialog({builtin, adapter, other}, nullptr,
                         {{0, "Kestrel box", "KST-A", 0x0403, 0x6001}, {1, "", "", 0x0403, 0x6001}});
     DialogControls controls(dialog);
     controls.link->setCurrentIndex(4);  // shown, the dialog selects "USB" whatever was chosen
@@ -37,9 +40,20 @@ void DialogTest::StartsAsTheTemplateSays() {
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
 
     QCOMPARE(dialog.windowTitle(), QString("IXO V2718 Loader v1.1"));
-    QCOMPARE(Entries(*controls.link),
-             kFixedEntries + QStringList({"USB:KST-A", "USB:1", "/dev/serial/by-id/usb-FTDI_X-if00-port0"}));
+    QCOMPARE(Entries(*controls.link).mid(0, 11), kFixedEntries + QStringList({"USB:KST-A", "USB:1"}));
     QCOMPARE(dialog.LinkName(), QString("USB"));
+    // Long names are cut in the middle to fit the drop-down, stay apart, and are whole in the tip.
+    for (const auto* port : {&adapter, &other}) {
+        controls.link->setCurrentIndex(controls.link->findData(QString::fromStdString(port->byIdPath)));
+        const QString shown = controls.link->currentText();
+        QVERIFY2(controls.link->fontMetrics().horizontalAdvance(shown) < controls.link->width(), qPrintable(shown));
+        QVERIFY2(
+            shown.startsWith("/dev/serial/by-id/") && shown.endsWith(QString::fromStdString(port->byIdPath).right(16)),
+            qPrintable(shown));
+        QCOMPARE(controls.link->toolTip().section('\n', 0, 0), QString::fromStdString(port->byIdPath));
+    }
+    QVERIFY(controls.link->itemText(11) != controls.link->itemText(12));
+    controls.link->setCurrentIndex(0);
     QVERIFY(!controls.start->isEnabled() && controls.browse->isEnabled());
     QVERIFY(controls.path->text().isEmpty() && controls.list->count() == 0);
     QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
@@ -70,7 +84,11 @@ void DialogTest::CommandLineBrowseAndTypingChooseWhatRuns() {
     DialogControls controls(dialog);
     QString answer;
     QString ran;
-    dialog.SetFileChooser([&answer](QWidget*) { return answer; });
+    QStringList folders;  // where each browse opened
+    dialog.SetFileChooser([&answer, &folders](QWidget*, const QString& folder) {
+        folders << folder;
+        return answer;
+    });
     dialog.SetDownloadRunner(
         [&ran](const std::string& link, const std::string& file, kestrel::StatusList&, const kestrel::SessionOptions&) {
             ran = QString::fromStdString(link + " " + file);
@@ -101,6 +119,9 @@ void DialogTest::CommandLineBrowseAndTypingChooseWhatRuns() {
     QTest::mouseClick(controls.start, Qt::LeftButton);
     QVERIFY(ended.wait(5000));
     QCOMPARE(ran, QString("/dev/pts/7 /typed/over/it.mot"));
+    controls.path->setText(KESTREL_SAMPLES_DIR "/kestrel-demo.mot");
+    QTest::mouseClick(controls.browse, Qt::LeftButton);
+    QCOMPARE(folders, QStringList({"", "", KESTREL_SAMPLES_DIR}));  // a folder that is not there: the picker's own
 }
 
 void DialogTest::TheContextMenuEntryOpensTheAboutBox() {

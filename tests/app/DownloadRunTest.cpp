@@ -140,6 +140,7 @@ void DownloadRunTest::TheLastRunIsSavedAndTheBarCountsDownAndShowsWhyARunFailed(
     QTRY_COMPARE(controls.Lines(), QStringList("run 1"));
     release = true;
     QVERIFY(ended.wait(5000));
+    QCOMPARE(controls.progress->text(), QString("Flashed"));  // no read-back was asked for
     dialog.SaveLogAction()->trigger();
     QFile log(logPath);
     QVERIFY(log.open(QIODevice::ReadOnly));
@@ -157,13 +158,21 @@ void DownloadRunTest::TheLastRunIsSavedAndTheBarCountsDownAndShowsWhyARunFailed(
     QCOMPARE(controls.progress->text(), QString("Error: Cannot program"));
     QCOMPARE(controls.progress->value(), 0);
 
-    const QString missing = QDir::temp().filePath("kestrel-no-such-tty");
+    // A reason wider than the bar is cut to fit it, and whole in the tip and the log.
+    const QString missing =
+        QDir::temp().filePath("kestrel-no-such-tty-by-a-name-longer-than-the-bar-" + QString(60, 'x'));
+    const QString reason = missing + ": No such file or directory";
     dialog.SetDownloadRunner(kestrel::RunDownload);
     QVERIFY(dialog.PreselectPort(missing));
     QTest::mouseClick(controls.start, Qt::LeftButton);
     QVERIFY(ended.wait(5000));
     QCOMPARE(controls.Lines(), QStringList({"Opening interface... ", "Error: cannot open comport"}));
-    QCOMPARE(controls.progress->text(), missing + ": No such file or directory");
+    const QString shown = controls.progress->text();
+    QVERIFY2(shown.endsWith(": No such file or directory") && shown.startsWith(QDir::tempPath()), qPrintable(shown));
+    QVERIFY(controls.progress->fontMetrics().horizontalAdvance(shown) <= controls.progress->contentsRect().width());
+    QCOMPARE(controls.progress->toolTip(), reason);
+    dialog.SaveLogAction()->trigger();
+    QVERIFY(QString::fromUtf8(log.readAll()).contains("reason: " + reason + "\n"));
 }
 
 void DownloadRunTest::FlashesTheBoxFromTheDialogTwice() {
@@ -190,6 +199,7 @@ void DownloadRunTest::FlashesTheBoxFromTheDialogTwice() {
         QCOMPARE(dialog.LastOutcome(), std::optional<DownloadOutcome>(DownloadOutcome::Success));
     }
     QCOMPARE(controls.progress->value(), controls.progress->maximum());
+    QCOMPARE(controls.progress->text(), QString("Flashed and verified"));
     QCOMPARE(box.Wait(), 0);  // the box has seen both downloads to their ends
 }
 
