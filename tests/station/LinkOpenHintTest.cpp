@@ -1,0 +1,53 @@
+// The advice after a refused open, on a POSIX system, where a device has an
+// owning group.
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include <gtest/gtest.h>
+
+#include "station/LinkOpenHint.h"
+#include "support/TempDir.h"
+
+namespace kestrel::testing {
+namespace {
+
+// A refused open gets advice that fits this machine: the serial device's own
+// group, and for USB whether the rule is installed and whether the session has a seat.
+TEST(LinkOpenHint, NamesTheDevicesGroupAndWhatTheUsbRuleNeedsHere) {
+    TempDir dir;
+    const std::string device = dir.Write("tty", std::string());
+    // Where the test may (as root), a group that is not the owner's: the name
+    // must come from the group, not the user.
+    [[maybe_unused]] const int chowned = ::chown(device.c_str(), static_cast<uid_t>(-1), 5);
+    struct stat status {};
+    ASSERT_EQ(::stat(device.c_str(), &status), 0);
+    const std::string group = ::getgrgid(status.st_gid)->gr_name;
+    EXPECT_EQ(LinkOpenHint(device, EACCES), device + ": Permission denied; " + SerialPermissionHint(device, group));
+    EXPECT_EQ(SerialPermissionHint("/dev/ttyUSB0", "dialout"),
+              "/dev/ttyUSB0 belongs to the group dialout: add yourself to it with sudo usermod -aG dialout $USER, "
+              "then log in again");
+    EXPECT_EQ(SerialPermissionHint("/dev/ttyS0", "root").find("usermod"), std::string::npos);
+    EXPECT_EQ(LinkOpenHint(device, EBUSY), device + ": in use by another program, or this user may not open it");
+
+    EXPECT_EQ(FindUdevRule({(dir.Path() / "etc").string(), dir.Path().string()}), "");
+    const std::string rule = dir.Write("60-kestrel.rules", std::string());
+    EXPECT_EQ(FindUdevRule({(dir.Path() / "etc").string(), dir.Path().string()}), rule);
+    for (const bool installed : {false, true}) {
+        for (const bool atSeat : {false, true}) {
+            const std::string hint = UsbAccessDeniedHint({installed ? rule : "", atSeat});
+            SCOPED_TRACE(hint);
+            EXPECT_EQ(hint.find("is not installed") == std::string::npos, installed);
+            EXPECT_EQ(hint.find(rule) != std::string::npos, installed);
+            EXPECT_EQ(hint.find("usermod -aG plugdev $USER") == std::string::npos, atSeat);
+            EXPECT_NE(hint.find("plug the box in again"), std::string::npos);
+            EXPECT_NE(hint.find("(man kestrel-flash)"), std::string::npos);
+            EXPECT_EQ(hint.find("README"), std::string::npos);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kestrel::testing
