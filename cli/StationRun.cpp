@@ -324,6 +324,7 @@ private:
                 std::fprintf(stderr, "kestrel-flash: %s: FAILED (%s) after %.2f s: %s%s%s%s\n", result.linkName.c_str(),
                              OutcomeName(result.outcome), result.seconds, result.lastError.c_str(),
                              why != 0 ? " (" : "", why != 0 ? std::strerror(why) : "", why != 0 ? ")" : "");
+                PrintSerialPermissionHint(result.linkName, why, stderr);
             }
         }
         return status;

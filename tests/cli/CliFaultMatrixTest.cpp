@@ -55,10 +55,13 @@ TEST_P(FaultMatrix, EndsWithItsErrorLineWithinItsBoundAndFreesThePort) {
     ASSERT_NE(before, "");
     ProcessOptions options{std::chrono::seconds(60), {}, f.signalAfter, f.signal};
     SerialLink holder;
+    bool inTty = false;
     if (f.access == Access::Held) {
         ASSERT_TRUE(holder.Open(box.linkPath, 115200, 0, 2, 8)) << holder.OpenError();
     } else if (f.access == Access::Forbidden) {
         ASSERT_EQ(::chmod(box.device.c_str(), 0), 0);
+        // A pty's group is tty, also where devpts is mounted without saying so (where the test may set it).
+        inTty = ::chown(box.device.c_str(), static_cast<uid_t>(-1), 5) == 0;
         options.inChild = [] {  // root itself may open anything: it runs as nobody
             if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
                 ::_exit(126);
@@ -79,6 +82,13 @@ TEST_P(FaultMatrix, EndsWithItsErrorLineWithinItsBoundAndFreesThePort) {
     EXPECT_TRUE(portFree);
     if (!f.reason.empty()) {  // why the port would not open
         EXPECT_NE(run.err.find("kestrel-flash: " + port + ": " + f.reason + "\n"), std::string::npos) << run.err;
+    }
+    if (inTty) {  // and who may
+        EXPECT_NE(run.err.find("kestrel-flash: " + port +
+                               " belongs to the group tty: add yourself to it with sudo "
+                               "usermod -aG tty $USER, then log in again\n"),
+                  std::string::npos)
+            << run.err;
     }
     if (f.signal != 0) {  // the terminal is left as it was found
         EXPECT_EQ(TerminalSettings(box.linkPath), before);
