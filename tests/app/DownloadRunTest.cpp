@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -162,8 +163,16 @@ void DownloadRunTest::TheLastRunIsSavedAndTheBarCountsDownAndShowsWhyARunFailed(
     const QString missing =
         QDir::temp().filePath("kestrel-no-such-tty-by-a-name-longer-than-the-bar-" + QString(60, 'x'));
     const QString reason = missing + ": No such file or directory";
-    dialog.SetDownloadRunner(kestrel::RunDownload);
     QVERIFY(dialog.PreselectPort(missing));
+    // The open's errno reaches the hint (as root, EACCES cannot be provoked).
+    dialog.SetDownloadRunner([](auto&, auto&, StatusList&, const SessionOptions& options) {
+        options.openFailed(EACCES);
+        return DownloadOutcome::LinkFailed;
+    });
+    QTest::mouseClick(controls.start, Qt::LeftButton);
+    QVERIFY(ended.wait(5000));
+    QVERIFY(controls.progress->toolTip().startsWith(missing + ": Permission denied; "));
+    dialog.SetDownloadRunner(kestrel::RunDownload);
     QTest::mouseClick(controls.start, Qt::LeftButton);
     QVERIFY(ended.wait(5000));
     QCOMPARE(controls.Lines(), QStringList({"Opening interface... ", "Error: cannot open comport"}));
