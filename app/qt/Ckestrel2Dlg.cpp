@@ -27,6 +27,7 @@
 #include "app/qt/DialogTemplate.h"
 #include "app/qt/DialogUnits.h"
 #include "app/qt/FirmwareFileDialog.h"
+#include "app/qt/LiteralProgressBar.h"
 #include "station/RecordedDownload.h"
 
 namespace kestrel {
@@ -151,7 +152,7 @@ void Ckestrel2Dlg::CreateControls(const std::vector<SerialPortInfo>& serialPorts
     connect(linkDropDown_, &QComboBox::currentIndexChanged, this,
             [this] { linkDropDown_->setToolTip(linkDropDown_->currentData(Qt::ToolTipRole).toString()); });
 
-    progressBar_ = new QProgressBar(this);
+    progressBar_ = new LiteralProgressBar(this);
     progressBar_->setObjectName(QStringLiteral("progressBar"));
     progressBar_->setTextVisible(true);
     progressBar_->setRange(0, 1);

@@ -30,8 +30,7 @@ void QtDialogView::RefitBar() {
     const std::string fitted = ElideMiddle(barText_.toStdString(), width, [&metrics](const std::string& text) {
         return metrics.horizontalAdvance(QString::fromStdString(text));
     });
-    // The bar reads "%" as the start of a placeholder.
-    bar_.setFormat(QString::fromStdString(fitted).replace(QLatin1Char('%'), QStringLiteral("%%")));
+    bar_.setFormat(QString::fromStdString(fitted));
 }
 
 void QtDialogView::RepaintLines() {

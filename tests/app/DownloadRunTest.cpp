@@ -159,9 +159,9 @@ void DownloadRunTest::TheLastRunIsSavedAndTheBarCountsDownAndShowsWhyARunFailed(
     QCOMPARE(controls.progress->text(), QString("Error: Cannot program"));
     QCOMPARE(controls.progress->value(), 0);
 
-    // A reason wider than the bar is cut to fit it, and whole in the tip and the log.
+    // A reason wider than the bar is cut to fit it, and whole in the tip and the log; a "%" in it is no placeholder.
     const QString missing =
-        QDir::temp().filePath("kestrel-no-such-tty-by-a-name-longer-than-the-bar-" + QString(60, 'x'));
+        QDir::temp().filePath("kestrel-no-such-tty-by-a-name-longer-than-the-bar-" + QString(60, 'x') + "-100%p");
     const QString reason = missing + ": No such file or directory";
     QVERIFY(dialog.PreselectPort(missing));
     // The open's errno reaches the hint (as root, EACCES cannot be provoked).
@@ -177,7 +177,8 @@ void DownloadRunTest::TheLastRunIsSavedAndTheBarCountsDownAndShowsWhyARunFailed(
     QVERIFY(ended.wait(5000));
     QCOMPARE(controls.Lines(), QStringList({"Opening interface... ", "Error: cannot open comport"}));
     const QString shown = controls.progress->text();
-    QVERIFY2(shown.endsWith(": No such file or directory") && shown.startsWith(QDir::tempPath()), qPrintable(shown));
+    QVERIFY2(shown.endsWith("-100%p: No such file or directory") && shown.startsWith(QDir::tempPath()),
+             qPrintable(shown));
     QVERIFY(controls.progress->fontMetrics().horizontalAdvance(shown) <= controls.progress->contentsRect().width());
     QCOMPARE(controls.progress->toolTip(), reason);
     dialog.SaveLogAction()->trigger();

@@ -5,7 +5,6 @@
 #include "session/DownloadWorkflow.h"
 #include "station/PortListing.h"
 
-
 namespace kestrel::testing {
 namespace {
 
