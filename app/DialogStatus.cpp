@@ -12,6 +12,7 @@ namespace kestrel {
 namespace {
 
 const std::string kSyncLine = "Waiting for synchronising ... ";
+const std::string kOpeningLine = "Opening interface... ";
 const std::string kErrorPrefix = "Error: ";
 
 int ClampToInt(std::uint64_t value) { return static_cast<int>(std::min<std::uint64_t>(value, INT_MAX)); }
@@ -24,6 +25,8 @@ void DialogStatus::AppendStatus(const std::string& line) {
     if (line.compare(0, kErrorPrefix.size(), kErrorPrefix) == 0) {
         countingDown_ = false;
         Show(0, 1, line);
+    } else if (line == kOpeningLine && !openingLink_.empty()) {
+        Show(0, 1, OpeningBarText(openingLink_));
     } else if (line == kSyncLine) {
         countingDown_ = true;
         syncStart_ = std::chrono::steady_clock::now();
@@ -64,7 +67,7 @@ void DialogStatus::Tick() {
 void DialogStatus::DownloadEnded(std::optional<DownloadOutcome> outcome, const std::string& linkName) {
     countingDown_ = false;
     if (outcome == DownloadOutcome::LinkFailed) {
-        if (const std::string hint = LinkOpenHint(linkName); !hint.empty()) {
+        if (const std::string hint = LinkOpenHint(linkName, HintReader::Dialog); !hint.empty()) {
             ShowNote(hint);
         }
     }

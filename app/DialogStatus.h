@@ -47,6 +47,8 @@ public:
     void RepaintNow() override;
     void ApplyScrollRule() override;
 
+    // Before a download over `linkName` starts: the bar names the link while it is opened.
+    void DownloadStarting(std::string linkName) { openingLink_ = std::move(linkName); }
     // While the box is awaited the front end calls Tick about every 200 ms.
     bool CountingDown() const { return countingDown_; }
     void Tick();
@@ -60,6 +62,7 @@ private:
 
     DialogView& view_;
     bool countingDown_ = false;
+    std::string openingLink_;
     std::chrono::steady_clock::time_point syncStart_;
 };
 

@@ -10,15 +10,24 @@
 
 namespace kestrel {
 
-std::string UsbOpenHint() {
-    const char* hint = UsbProblemHint(SystemUsbDriver().LastOpenProblem());
-    return hint != nullptr ? hint : "";
+std::string UsbOpenHint(HintReader reader) {
+    const UsbOpenProblem problem = SystemUsbDriver().LastOpenProblem();
+    const char* hint = UsbProblemHint(problem);
+    if (hint == nullptr) {
+        return {};
+    }
+    // Without the driver the box's COM port is the way left: named as the reader chooses a port.
+    if (problem == UsbOpenProblem::NoDriver) {
+        return hint +
+               std::string(reader == HintReader::Dialog ? " chosen under \"2. Select COM or USB\"" : " with -p COMn");
+    }
+    return hint;
 }
 
-std::string LinkOpenHint(const std::string& linkName) {
+std::string LinkOpenHint(const std::string& linkName, HintReader reader) {
     const LinkChoice choice = ChooseLink(linkName);
     if (choice.kind == LinkChoice::Kind::Usb) {
-        return UsbOpenHint();
+        return UsbOpenHint(reader);
     }
     if (choice.kind != LinkChoice::Kind::Serial || choice.refusal != 0) {
         return {};

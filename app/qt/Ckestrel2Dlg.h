@@ -1,8 +1,10 @@
 #pragma once
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include <QDialog>
@@ -105,6 +107,10 @@ private:
     void ShowInputs();
     void DrainDownload();
     void OnDownloadFinished(std::optional<DownloadOutcome> outcome);
+    // The controls that can hold the focus, each with its name in the dialog's logic.
+    std::array<std::pair<QWidget*, DialogControl>, 4> FocusControls() const;
+    DialogControl FocusedControl() const;
+    void RestoreFocus();
 
     QIcon icon_;
     QPushButton* closeButton_ = nullptr;
@@ -121,6 +127,7 @@ private:
     QAction* aboutAction_ = nullptr;
     QAction* saveLogAction_ = nullptr;
     QTimer* countdown_ = nullptr;
+    DialogControl focusBefore_ = DialogControl::None;
 
     FileChooser chooseFile_;
     FileChooser chooseLogFile_;

@@ -11,6 +11,7 @@
 #include "app/DialogStatus.h"
 #include "app/DownloadWorker.h"
 #include "app/win32/Win32DialogView.h"
+#include "station/SessionLog.h"
 
 namespace kestrel::win32 {
 
@@ -43,6 +44,9 @@ private:
     void OnStartDownload();
     void OnDrain();
     void OnClose(CloseRequest request, INT_PTR result);
+    void OnSaveLog();
+    DialogControl FocusedControl() const;
+    void RestoreFocus();
     void ShowInputs();
     HWND Item(int id) const { return ::GetDlgItem(window_, id); }
 
@@ -54,6 +58,9 @@ private:
     HICON icon_ = nullptr;
     DialogInputs inputs_;
     std::string runningLink_;
+    DialogControl focusBefore_ = DialogControl::None;
+    SessionRecord runningRecord_;  // filled by the download's thread
+    std::optional<SessionRecord> lastRecord_;
     std::optional<INT_PTR> pendingResult_;
     std::unique_ptr<Win32DialogView> view_;
     std::unique_ptr<DialogStatus> status_;
