@@ -30,3 +30,27 @@ add_custom_command(
   COMMENT "Packing ${KESTREL_WINDOWS_ZIP_NAME}.zip"
   VERBATIM)
 add_custom_target(windows-zip ALL DEPENDS ${CMAKE_BINARY_DIR}/${KESTREL_WINDOWS_ZIP_NAME}.zip)
+
+# The installer, kestrel-loader-<version>-win64.msi, made with wixl: the same
+# files as the zip, installed into Program Files\Kestrel Loader with Start-menu
+# entries (see packaging/windows/kestrel-loader.wxs.in); signed as the
+# programs are when a certificate is given.
+if(TARGET kestrel-loader)
+  find_program(KESTREL_WIXL wixl REQUIRED)
+  set(KESTREL_ICON ${CMAKE_SOURCE_DIR}/app/images/kestrel-loader.ico)
+  set(KESTREL_README ${readme})
+  set(wxs ${CMAKE_BINARY_DIR}/package/kestrel-loader.wxs)
+  configure_file(${CMAKE_SOURCE_DIR}/packaging/windows/kestrel-loader.wxs.in ${wxs}.in @ONLY)
+  file(GENERATE OUTPUT ${wxs} INPUT ${wxs}.in)
+  set(msi ${CMAKE_BINARY_DIR}/${KESTREL_WINDOWS_ZIP_NAME}.msi)
+  add_custom_command(
+    OUTPUT ${msi}
+    COMMAND ${CMAKE_COMMAND} -E rm -f ${msi} ${msi}.new
+    COMMAND ${KESTREL_WIXL} --arch x64 --output ${msi}.new ${wxs}
+    COMMAND ${CMAKE_COMMAND} -DFILE=${msi}.new -P ${CMAKE_SOURCE_DIR}/cmake/SignWindows.cmake
+    COMMAND ${CMAKE_COMMAND} -E rename ${msi}.new ${msi}
+    DEPENDS kestrel-flash kestrel-loader ${wxs} ${readme} ${zipFiles} ${KESTREL_ICON}
+    COMMENT "Building ${KESTREL_WINDOWS_ZIP_NAME}.msi"
+    VERBATIM)
+  add_custom_target(windows-msi ALL DEPENDS ${msi})
+endif()

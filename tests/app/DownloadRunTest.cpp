@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -102,7 +103,8 @@ void DownloadRunTest::RepaintWaitsForThePaintAndClosingEndsTheWait() {
     dialog.reset();
 }
 
-// Three runs of one dialog. The first is the log's record; the second counts
+// Three runs of one dialog. The first names its port in the bar while opening
+// it and is the log's record; the second counts
 // the synchronisation down in the bar, then shows its error there instead of
 // the last stage's percentage; the third cannot open its link, and the bar says
 // why. The lines stay as each download wrote them.
@@ -119,7 +121,7 @@ void DownloadRunTest::TheLastRunIsSavedAndTheBarCountsDownAndShowsWhyARunFailed(
     };
     dialog.SetDownloadRunner([&](auto&, auto&, StatusList& status, const SessionOptions& options) {
         if (++runs == 1) {
-            status.AppendStatus("run 1");
+            status.AppendStatus("Opening interface... ");
             hold(options);
             return DownloadOutcome::Success;
         }
@@ -137,7 +139,8 @@ void DownloadRunTest::TheLastRunIsSavedAndTheBarCountsDownAndShowsWhyARunFailed(
     QSignalSpy ended(&dialog, &Ckestrel2Dlg::DownloadEnded);
 
     QTest::mouseClick(controls.start, Qt::LeftButton);
-    QTRY_COMPARE(controls.Lines(), QStringList("run 1"));
+    QTRY_COMPARE(controls.Lines(), QStringList("Opening interface... "));
+    QCOMPARE(controls.progress->text(), QString("Opening USB..."));  // the port, as the drop-down names it
     release = true;
     QVERIFY(ended.wait(5000));
     dialog.SaveLogAction()->trigger();
@@ -145,7 +148,7 @@ void DownloadRunTest::TheLastRunIsSavedAndTheBarCountsDownAndShowsWhyARunFailed(
     QVERIFY(log.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(log.readAll());
     for (const char* line :
-         {"port: USB\n", "file: /tmp/kestrel-demo.mot\n", "\"run 1\"\n", "result: success, exit 0, "})
+         {"port: USB\n", "file: /tmp/kestrel-demo.mot\n", "\"Opening interface... \"\n", "result: success, exit 0, "})
         QVERIFY2(text.contains(QString::fromLatin1(line)), qPrintable(line + ("\nnot in\n" + text)));
 
     QTest::mouseClick(controls.start, Qt::LeftButton);
@@ -180,15 +183,23 @@ void DownloadRunTest::FlashesTheBoxFromTheDialogTwice() {
                                "270 lines interpreted",  "Building output data... ", "Waiting for synchronising ... ",
                                "Writing datalength... ", "Erasing flash... ",        "Writing data... ",
                                "Reading data... ",       "Verify data...",           "FLASHING SUCCESSFULL"};
+    int pickerOpened = 0;
+    dialog.SetFileChooser([&pickerOpened](QWidget*) { return ++pickerOpened, QString(); });
+    // From the keyboard: Space on "Start download", then Return wherever the
+    // focus is left, which must be "Start download" again, not "...".
+    controls.start->setFocus();
     for (int run = 1; run <= 2; ++run) {
-        QTest::mouseClick(controls.start, Qt::LeftButton);
+        QTest::keyClick(QApplication::focusWidget(), run == 1 ? Qt::Key_Space : Qt::Key_Return);
+        QCOMPARE(pickerOpened, 0);
         QCOMPARE(controls.list->count(), 0);  // emptied at the press, before the download reports
         QVERIFY(std::ranges::none_of(controls.inputs, &QWidget::isEnabled));
         QVERIFY(ended.wait(60000));
         QCOMPARE(controls.Lines(), expected);  // the second run starts from an empty list
         QVERIFY(std::ranges::all_of(controls.inputs, &QWidget::isEnabled));
         QCOMPARE(dialog.LastOutcome(), std::optional<DownloadOutcome>(DownloadOutcome::Success));
+        QCOMPARE(QApplication::focusWidget(), controls.start);
     }
+    QVERIFY(dialog.isVisible());
     QCOMPARE(controls.progress->value(), controls.progress->maximum());
     QCOMPARE(box.Wait(), 0);  // the box has seen both downloads to their ends
 }
@@ -201,8 +212,21 @@ void DownloadRunTest::ClosingDuringADownloadCancelsItAndFreesThePort() {
     DialogControls controls(dialog);
     QVERIFY(dialog.PreselectPort(QString::fromStdString(box.DevicePath())));
     dialog.PreselectFile(kFirmware);
-    int asked = 0, askedAtEscape = -1, askedAtNo = -1;                      // -1: the download had ended
-    dialog.SetCancelConfirmer([&asked](QWidget*) { return ++asked > 1; });  // the first question is answered no
+    int asked = 0, askedAtEscape = -1, askedAtNo = -1;  // -1: the download had ended
+    QStringList questions;
+    // The real question: Return answers the first (its default must be No), Yes the second.
+    QTimer answer;
+    connect(&answer, &QTimer::timeout, &dialog, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || !box->isVisible())
+            return;
+        questions << box->text();
+        if (++asked == 1)
+            QTest::keyClick(box, Qt::Key_Return);
+        else
+            box->button(QMessageBox::Yes)->click();
+    });
+    answer.start(10);
     QTimer::singleShot(0, &dialog, [&] { QTest::mouseClick(controls.start, Qt::LeftButton); });
     QTimer watch;
     connect(&watch, &QTimer::timeout, &dialog, [&] {
@@ -223,6 +247,7 @@ void DownloadRunTest::ClosingDuringADownloadCancelsItAndFreesThePort() {
 
     QVERIFY2(sinceStart.elapsed() < 30000, "the cancel ended the erase wait");
     QCOMPARE(QList<int>({askedAtEscape, askedAtNo, asked}), QList<int>({0, 1, 2}));
+    QVERIFY2(questions.first().contains("leaves the box unprogrammed"), qPrintable(questions.first()));
     QCOMPARE(dialog.LastOutcome(), std::optional<DownloadOutcome>(DownloadOutcome::Cancelled));
 
     kestrel::SerialLink link;
