@@ -37,19 +37,21 @@ add_custom_target(windows-zip ALL DEPENDS ${CMAKE_BINARY_DIR}/${KESTREL_WINDOWS_
 # programs are when a certificate is given.
 if(TARGET kestrel-loader)
   find_program(KESTREL_WIXL wixl REQUIRED)
-  set(KESTREL_ICON ${CMAKE_SOURCE_DIR}/app/images/kestrel-loader.ico)
-  set(KESTREL_README ${readme})
-  set(wxs ${CMAKE_BINARY_DIR}/package/kestrel-loader.wxs)
-  configure_file(${CMAKE_SOURCE_DIR}/packaging/windows/kestrel-loader.wxs.in ${wxs}.in @ONLY)
-  file(GENERATE OUTPUT ${wxs} INPUT ${wxs}.in)
+  # wixl takes the files by names relative to the folder it runs in: a folder of their own.
+  set(msiStage ${CMAKE_BINARY_DIR}/package/msi)
+  set(wxs ${msiStage}/kestrel-loader.wxs)
+  configure_file(${CMAKE_SOURCE_DIR}/packaging/windows/kestrel-loader.wxs.in ${wxs} @ONLY)
   set(msi ${CMAKE_BINARY_DIR}/${KESTREL_WINDOWS_ZIP_NAME}.msi)
+  set(icon ${CMAKE_SOURCE_DIR}/app/images/kestrel-loader.ico)
   add_custom_command(
     OUTPUT ${msi}
     COMMAND ${CMAKE_COMMAND} -E rm -f ${msi} ${msi}.new
+    COMMAND ${CMAKE_COMMAND} -E copy ${zipPrograms} ${zipFiles} ${readme} ${icon} ${msiStage}
     COMMAND ${KESTREL_WIXL} --arch x64 --output ${msi}.new ${wxs}
     COMMAND ${CMAKE_COMMAND} -DFILE=${msi}.new -P ${CMAKE_SOURCE_DIR}/cmake/SignWindows.cmake
     COMMAND ${CMAKE_COMMAND} -E rename ${msi}.new ${msi}
-    DEPENDS kestrel-flash kestrel-loader ${wxs} ${readme} ${zipFiles} ${KESTREL_ICON}
+    WORKING_DIRECTORY ${msiStage}
+    DEPENDS ${zipDepends} ${wxs} ${readme} ${zipFiles} ${icon}
     COMMENT "Building ${KESTREL_WINDOWS_ZIP_NAME}.msi"
     VERBATIM)
   add_custom_target(windows-msi ALL DEPENDS ${msi})

@@ -217,14 +217,14 @@ void DownloadRunTest::ClosingDuringADownloadCancelsItAndFreesThePort() {
     // The real question: Return answers the first (its default must be No), Yes the second.
     QTimer answer;
     connect(&answer, &QTimer::timeout, &dialog, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (box == nullptr || !box->isVisible())
+        auto* question = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (question == nullptr || !question->isVisible())
             return;
-        questions << box->text();
+        questions << question->text();
         if (++asked == 1)
-            QTest::keyClick(box, Qt::Key_Return);
+            QTest::keyClick(question, Qt::Key_Return);
         else
-            box->button(QMessageBox::Yes)->click();
+            question->button(QMessageBox::Yes)->click();
     });
     answer.start(10);
     QTimer::singleShot(0, &dialog, [&] { QTest::mouseClick(controls.start, Qt::LeftButton); });

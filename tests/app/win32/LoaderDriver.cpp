@@ -172,16 +172,21 @@ int wmain(int argc, wchar_t** argv) {
     HWND question = Await(questionBox, 10);
     if (question == nullptr || !::IsWindow(dialog))
         return Fail("closing during the download asked nothing");
-    // Enter answers the question's default: it must be No.
-    const auto defaultButton = Await(
-        [question] {
-            const LRESULT id = ::SendMessageW(question, DM_GETDEFID, 0, 0);
-            return HIWORD(id) == DC_HASDEFID ? LOWORD(id) : 0;
+    // Enter answers the question's default, which must be No: the download goes on.
+    GUITHREADINFO asking{};
+    asking.cbSize = sizeof asking;
+    const bool onNo = Await(
+        [&] {
+            ::GetGUIThreadInfo(::GetWindowThreadProcessId(question, nullptr), &asking);
+            return asking.hwndFocus != nullptr && asking.hwndFocus == ::GetDlgItem(question, IDNO);
         },
         5);
-    if (defaultButton != IDNO)
+    if (!onNo)
         return Fail("the close question's default answer is not No");
-    ::PostMessageW(question, WM_COMMAND, IDNO, 0);
+    ::PostMessageW(asking.hwndFocus, WM_KEYDOWN, VK_RETURN, 0);
+    ::PostMessageW(asking.hwndFocus, WM_KEYUP, VK_RETURN, 0);
+    if (!Await([question] { return !::IsWindow(question); }, 10))
+        return Fail("Enter did not answer the close question");
     const auto ended = [list] {
         const auto lines = Lines(list);
         return !lines.empty() && (lines.back() == L"FLASHING SUCCESSFULL" || lines.back().rfind(L"Error: ", 0) == 0) &&
