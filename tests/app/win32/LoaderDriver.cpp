@@ -3,7 +3,7 @@
 // from the window menu, checks that the drop-down offers COM40 and has the
 // link of this test selected, tabs to "Start download" and presses Space,
 // reads the status list until the download has ended, then presses Enter for
-// a second download. Prints the window's place for a screenshot.
+// a second download, and opens "Save log...". Prints the window's place for a screenshot.
 // "LoaderDriver close" closes the window instead.
 #include <algorithm>
 #include <chrono>
@@ -217,5 +217,12 @@ int wmain(int argc, wchar_t** argv) {
         !Await(ended, 120) || !::IsWindow(dialog))
         return Fail("Enter after the download did not run a second download in the open window");
     std::printf("second: %ls\n", Lines(list).back().c_str());
-    return 0;
+
+    // "Save log..." of the window menu asks where to save the record; cancelled here.
+    ::PostMessageW(dialog, WM_SYSCOMMAND, 0x0020, 0);
+    HWND saveAs = Await([] { return ::FindWindowW(L"#32770", L"Save log"); }, 20);
+    if (saveAs == nullptr)
+        return Fail("the window menu's \"Save log...\" asked for no file");
+    ::PostMessageW(saveAs, WM_COMMAND, IDCANCEL, 0);
+    return Await([] { return ::FindWindowW(L"#32770", L"Save log") == nullptr; }, 10) ? 0 : Fail("still asking");
 }
