@@ -178,6 +178,7 @@ void DownloadRunTest::FlashesTheBoxFromTheDialogTwice() {
     QVERIFY(dialog.PreselectPort(QString::fromStdString(box.DevicePath())));
     dialog.PreselectFile(kFirmware);
     dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
     QSignalSpy ended(&dialog, &Ckestrel2Dlg::DownloadEnded);
     const QStringList expected{"Opening interface... ",  "Loading sourcefile... ",   "Analysing sourcefile... ",
                                "270 lines interpreted",  "Building output data... ", "Waiting for synchronising ... ",
@@ -189,7 +190,8 @@ void DownloadRunTest::FlashesTheBoxFromTheDialogTwice() {
     // focus is left, which must be "Start download" again, not "...".
     controls.start->setFocus();
     for (int run = 1; run <= 2; ++run) {
-        QTest::keyClick(QApplication::focusWidget(), run == 1 ? Qt::Key_Space : Qt::Key_Return);
+        QCOMPARE(QApplication::focusWidget(), controls.start);
+        QTest::keyClick(controls.start, run == 1 ? Qt::Key_Space : Qt::Key_Return);
         QCOMPARE(pickerOpened, 0);
         QCOMPARE(controls.list->count(), 0);  // emptied at the press, before the download reports
         QVERIFY(std::ranges::none_of(controls.inputs, &QWidget::isEnabled));
@@ -197,7 +199,6 @@ void DownloadRunTest::FlashesTheBoxFromTheDialogTwice() {
         QCOMPARE(controls.Lines(), expected);  // the second run starts from an empty list
         QVERIFY(std::ranges::all_of(controls.inputs, &QWidget::isEnabled));
         QCOMPARE(dialog.LastOutcome(), std::optional<DownloadOutcome>(DownloadOutcome::Success));
-        QCOMPARE(QApplication::focusWidget(), controls.start);
     }
     QVERIFY(dialog.isVisible());
     QCOMPARE(controls.progress->value(), controls.progress->maximum());
