@@ -114,10 +114,9 @@ int wmain(int argc, wchar_t** argv) {
     ::SelectObject(dc, font);
     int widest = 0;
     for (LRESULT i = 0; i < ::SendMessageW(dropDown, CB_GETCOUNT, 0, 0); ++i) {
-        wchar_t entry[256] = {};
-        ::SendMessageW(dropDown, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry));
+        const std::wstring entry = DropDownEntry(dropDown, i);
         SIZE size{};
-        ::GetTextExtentPoint32W(dc, entry, static_cast<int>(wcslen(entry)), &size);
+        ::GetTextExtentPoint32W(dc, entry.c_str(), static_cast<int>(entry.size()), &size);
         widest = std::max(widest, static_cast<int>(size.cx));
     }
     ::ReleaseDC(dropDown, dc);
@@ -130,10 +129,8 @@ int wmain(int argc, wchar_t** argv) {
 
     // The port registered in the system's serial-port map is offered; the link
     // this test serves is the one selected before anything is pressed.
-    bool offersCom40 = false;
-    for (LRESULT i = 0; i < ::SendMessageW(dropDown, CB_GETCOUNT, 0, 0); ++i)
-        offersCom40 = offersCom40 || DropDownEntry(dropDown, i) == L"COM40";
-    if (!offersCom40)
+    if (::SendMessageW(dropDown, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(L"COM40")) ==
+        CB_ERR)
         return Fail("COM40 of the serial-port map is not in the drop-down");
     if (DropDownEntry(dropDown, ::SendMessageW(dropDown, CB_GETCURSEL, 0, 0)) != L"\\\\.\\COM40")
         return Fail("the selected link is not this test's \\\\.\\COM40: nothing pressed");
