@@ -1,5 +1,6 @@
 #include "app/DialogLogic.h"
 
+#include "links/SerialLink.h"
 #include "session/LinkNames.h"
 #include "station/PortListing.h"
 
@@ -9,12 +10,24 @@ namespace {
 
 LinkMenuEntry EntryOf(const PortEntry& port) { return {port.linkName, port.linkName, DescribePort(port)}; }
 
+constexpr int kFixedComPorts = 8;
+
+// Whether one of the fixed entries "COM1" to "COM8" already opens `port`.
+bool AmongFixedPorts(const SerialPortInfo& port) {
+    for (int number = 1; number <= kFixedComPorts; ++number) {
+        if (SameSerialDevice(port.devicePath, SerialLink::DeviceForPort(number))) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 std::vector<LinkMenuEntry> LinkMenuEntries(const std::vector<SerialPortInfo>& serialPorts,
                                            const std::vector<UsbDeviceInfo>& usbBoxes) {
     std::vector<LinkMenuEntry> entries{{"USB", "USB", ""}};
-    for (int port = 1; port <= 8; ++port) {
+    for (int port = 1; port <= kFixedComPorts; ++port) {
         const std::string name = "COM" + std::to_string(port);
         entries.push_back({name, name, ""});
     }
@@ -22,7 +35,7 @@ std::vector<LinkMenuEntry> LinkMenuEntries(const std::vector<SerialPortInfo>& se
         entries.push_back(EntryOf(PortEntryOf(box)));
     }
     for (const auto& port : serialPorts) {
-        if (port.kind != SerialPortKind::Builtin) {
+        if (port.kind != SerialPortKind::Builtin || !AmongFixedPorts(port)) {
             entries.push_back(EntryOf(PortEntryOf(port)));
         }
     }
@@ -63,6 +76,17 @@ CloseAnswer AnswerClose(CloseRequest request, bool downloadRunning) {
         return CloseAnswer::Close;
     }
     return request == CloseRequest::Escape ? CloseAnswer::Ignore : CloseAnswer::AskThenCancel;
+}
+
+DialogControl FocusAfterDownload(DialogControl before) {
+    return before == DialogControl::None ? DialogControl::Start : before;
+}
+
+std::string OpeningBarText(const std::string& linkName) { return "Opening " + linkName + "..."; }
+
+ScreenArea CentredIn(const ScreenArea& area, int width, int height) {
+    const auto centre = [](int start, int room, int size) { return size >= room ? start : start + (room - size) / 2; };
+    return {centre(area.left, area.width, width), centre(area.top, area.height, height), width, height};
 }
 
 }  // namespace kestrel

@@ -22,7 +22,8 @@ struct LinkMenuEntry {
 
 // "USB" and "COM1" to "COM8", then each USB box by its serial number (by its
 // index when it has none), then the USB serial devices and modems by their
-// stable names. The built-in ports are left out: COM1 to COM8 stand for them.
+// stable names, and the further ports the system knows ("COM40"). The ports
+// that COM1 to COM8 open already are left out.
 std::vector<LinkMenuEntry> LinkMenuEntries(const std::vector<SerialPortInfo>& serialPorts,
                                            const std::vector<UsbDeviceInfo>& usbBoxes);
 // The boxes that `driver` lists; none when the listing fails, rather than no dialog.
@@ -73,7 +74,32 @@ CloseAnswer AnswerClose(CloseRequest request, bool downloadRunning);
 inline constexpr unsigned kAboutCommand = 0x0010;
 inline constexpr bool IsAboutCommand(unsigned command) { return (command & 0xFFF0) == kAboutCommand; }
 
-// The question asked before a running download is cancelled by closing the window.
-inline constexpr const char* kCancelQuestion = "A download is running. Cancel it and close the window?";
+// The question asked before a running download is cancelled by closing the
+// window. It says what a yes costs, and its default answer is no: an Enter
+// meant for the dialog must not cancel a download half way through.
+inline constexpr const char* kCancelQuestion =
+    "A download is running. Cancelling it leaves the box unprogrammed until it is flashed again.\n\n"
+    "Cancel the download and close the window?";
+
+// The controls that can hold the keyboard's focus.
+enum class DialogControl { None, Browse, Path, Start, Link };
+// Where the focus goes once a download has ended: back where it was when the
+// download started, so that Enter after a press of "Start download" starts
+// the next download instead of reaching the hidden "close".
+DialogControl FocusAfterDownload(DialogControl before);
+
+// What the bar shows while the link `linkName` is opened, so that a wrong
+// choice in the drop-down shows before the download fails on it.
+std::string OpeningBarText(const std::string& linkName);
+
+// The left and top edge that centre a window of `size` on `area` (both given as
+// left, top, width, height); a window larger than the area keeps its top-left corner inside it.
+struct ScreenArea {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+};
+ScreenArea CentredIn(const ScreenArea& area, int width, int height);
 
 }  // namespace kestrel

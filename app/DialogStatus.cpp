@@ -12,6 +12,7 @@ namespace kestrel {
 namespace {
 
 const std::string kSyncLine = "Waiting for synchronising ... ";
+const std::string kOpeningLine = "Opening interface... ";
 const std::string kErrorPrefix = "Error: ";
 
 int ClampToInt(std::uint64_t value) { return static_cast<int>(std::min<std::uint64_t>(value, INT_MAX)); }
@@ -24,6 +25,8 @@ void DialogStatus::AppendStatus(const std::string& line) {
     if (line.compare(0, kErrorPrefix.size(), kErrorPrefix) == 0) {
         countingDown_ = false;
         Show(0, 1, line);
+    } else if (line == kOpeningLine && !openingLink_.empty()) {
+        Show(0, 1, OpeningBarText(openingLink_));
     } else if (line == kSyncLine) {
         countingDown_ = true;
         syncStart_ = std::chrono::steady_clock::now();
@@ -70,7 +73,7 @@ std::string DialogStatus::DownloadEnded(std::optional<DownloadOutcome> outcome, 
         // The last stage's percentage would leave the user to guess how it ended.
         Show(1, 1, readBack_ ? "Flashed and verified" : "Flashed");
     } else if (outcome == DownloadOutcome::LinkFailed) {
-        if (std::string hint = LinkOpenHint(linkName, openError); !hint.empty()) {
+        if (std::string hint = LinkOpenHint(linkName, openError, HintReader::Dialog); !hint.empty()) {
             ShowNote(hint);
             return hint;
         }

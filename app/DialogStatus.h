@@ -47,6 +47,8 @@ public:
     void RepaintNow() override;
     void ApplyScrollRule() override;
 
+    // Before a download over `linkName` starts: the bar names the link while it is opened.
+    void DownloadStarting(std::string linkName) { openingLink_ = std::move(linkName); }
     // While the box is awaited the front end calls Tick about every 200 ms.
     bool CountingDown() const { return countingDown_; }
     void Tick();
@@ -63,6 +65,7 @@ private:
     DialogView& view_;
     bool countingDown_ = false;
     bool readBack_ = false;  // the box asked for the image back, and the download read it
+    std::string openingLink_;
     std::chrono::steady_clock::time_point syncStart_;
 };
 

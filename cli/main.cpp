@@ -14,6 +14,7 @@
 #include "cli/Arguments.h"
 #include "cli/ConsoleStatusList.h"
 #include "cli/EmulatedBox.h"
+#include "cli/HelpWords.h"
 #include "cli/ImageFile.h"
 #include "cli/Signals.h"
 #include "cli/StationRun.h"
@@ -120,11 +121,9 @@ int main(int argc, char** argv) {
     // Options are written alike on every system: on Windows "/path" stays a file.
     app.allow_windows_style_options(false);
     app.set_version_flag("--version", std::string("kestrel-flash ") + kToolVersion);
-    app.footer(ExitStatusHelp());
+    app.footer(ExitStatusHelp(CancelledByHelp()));
     auto* file = app.add_option("FILE", options.file, "The firmware file: .mot or .bin")->required();
-    auto* port = app.add_option("-p,--port", station.ports,
-                                "The link: USB (the first box on USB), USB:N or USB:SERIAL (that box only), COMn, or "
-                                "a device path such as /dev/ttyUSB0; given again, the boxes are flashed at once")
+    auto* port = app.add_option("-p,--port", station.ports, PortOptionHelp())
                      ->default_str("USB");  // repeated: several boxes at once
     auto* emulate =
         app.add_flag("--emulate{ok}", options.emulate,

@@ -30,3 +30,29 @@ add_custom_command(
   COMMENT "Packing ${KESTREL_WINDOWS_ZIP_NAME}.zip"
   VERBATIM)
 add_custom_target(windows-zip ALL DEPENDS ${CMAKE_BINARY_DIR}/${KESTREL_WINDOWS_ZIP_NAME}.zip)
+
+# The installer, kestrel-loader-<version>-win64.msi, made with wixl: the same
+# files as the zip, installed into Program Files\Kestrel Loader with Start-menu
+# entries (see packaging/windows/kestrel-loader.wxs.in); signed as the
+# programs are when a certificate is given.
+if(TARGET kestrel-loader)
+  find_program(KESTREL_WIXL wixl REQUIRED)
+  # wixl takes the files by names relative to the folder it runs in: a folder of their own.
+  set(msiStage ${CMAKE_BINARY_DIR}/package/msi)
+  set(wxs ${msiStage}/kestrel-loader.wxs)
+  configure_file(${CMAKE_SOURCE_DIR}/packaging/windows/kestrel-loader.wxs.in ${wxs} @ONLY)
+  set(msi ${CMAKE_BINARY_DIR}/${KESTREL_WINDOWS_ZIP_NAME}.msi)
+  set(icon ${CMAKE_SOURCE_DIR}/app/images/kestrel-loader.ico)
+  add_custom_command(
+    OUTPUT ${msi}
+    COMMAND ${CMAKE_COMMAND} -E rm -f ${msi} ${msi}.new
+    COMMAND ${CMAKE_COMMAND} -E copy ${zipPrograms} ${zipFiles} ${readme} ${icon} ${msiStage}
+    COMMAND ${KESTREL_WIXL} --arch x64 --output ${msi}.new ${wxs}
+    COMMAND ${CMAKE_COMMAND} -DFILE=${msi}.new -P ${CMAKE_SOURCE_DIR}/cmake/SignWindows.cmake
+    COMMAND ${CMAKE_COMMAND} -E rename ${msi}.new ${msi}
+    WORKING_DIRECTORY ${msiStage}
+    DEPENDS ${zipDepends} ${wxs} ${readme} ${zipFiles} ${icon}
+    COMMENT "Building ${KESTREL_WINDOWS_ZIP_NAME}.msi"
+    VERBATIM)
+  add_custom_target(windows-msi ALL DEPENDS ${msi})
+endif()

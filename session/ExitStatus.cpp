@@ -24,8 +24,8 @@ ExitStatus ExitStatusOf(DownloadOutcome outcome) {
     return kExitData;
 }
 
-const char* ExitStatusHelp() {
-    return "Exit status:\n"
+std::string ExitStatusHelp(const std::string& cancelledBy) {
+    return std::string("Exit status:\n") +
            "  0  the box was flashed (\"FLASHING SUCCESSFULL\")\n"
            "  1  --dump-image or --check: a stage failed, or --check found problems\n"
            "  2  usage error\n"
@@ -35,7 +35,8 @@ const char* ExitStatusHelp() {
            "  6  box refused: another firmware type, or 'E' at a stage\n"
            "  7  box not answering: silent past the time-out, or gone\n"
            "  8  verify: the read-back differs from the image\n"
-           "  9  cancelled (SIGINT, SIGTERM, SIGHUP)\n"
+           "  9  cancelled (" +
+           cancelledBy + ")\n" +
            " 10  output: the download succeeded, but a status line, JSON line or log record could not be written\n";
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "session/DownloadWorkflow.h"
 
 namespace kestrel {
@@ -25,7 +27,7 @@ enum ExitStatus : int {
 
 ExitStatus ExitStatusOf(DownloadOutcome outcome);
 
-// The table for --help, one line per status.
-const char* ExitStatusHelp();
+// The table for --help, one line per status; `cancelledBy` names what cancels a download here.
+std::string ExitStatusHelp(const std::string& cancelledBy);
 
 }  // namespace kestrel

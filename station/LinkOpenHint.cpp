@@ -12,12 +12,20 @@
 
 namespace kestrel {
 
-std::string UsbOpenHint() { return UsbProblemHint(SystemUsbDriver().LastOpenProblem()); }
+std::string UsbOpenHint(HintReader reader) {
+    const UsbOpenProblem problem = SystemUsbDriver().LastOpenProblem();
+    std::string hint = UsbProblemHint(problem);
+    // Without the driver the box's COM port is the way left: named as the reader chooses a port.
+    if (problem == UsbOpenProblem::NoDriver && !hint.empty()) {
+        hint += reader == HintReader::Dialog ? " chosen under \"2. Select COM or USB\"" : " with -p COMn";
+    }
+    return hint;
+}
 
-std::string LinkOpenHint(const std::string& linkName, int openError) {
+std::string LinkOpenHint(const std::string& linkName, int openError, HintReader reader) {
     const LinkChoice choice = ChooseLink(linkName);
     if (choice.kind == LinkChoice::Kind::Usb) {
-        return UsbOpenHint();
+        return UsbOpenHint(reader);
     }
     if (choice.kind != LinkChoice::Kind::Serial || choice.refusal != 0) {
         return {};

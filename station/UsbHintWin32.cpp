@@ -6,7 +6,7 @@ std::string UsbProblemHint(UsbOpenProblem problem) {
     switch (problem) {
         case UsbOpenProblem::NoDriver:
             return "the FTDI D2XX driver is not installed (FTD2XX.dll was not found or is unusable): "
-                   "install it from FTDI's web site, or use the box's COM port with -p COMn";
+                   "install it from FTDI's web site, or use the box's COM port";
         case UsbOpenProblem::NoDevice:
             return "no box found on USB: is it plugged in and powered? "
                    "(the Device Manager lists its chip under USB controllers)";

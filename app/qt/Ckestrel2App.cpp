@@ -7,6 +7,7 @@
 #include "app/qt/Ckestrel2Dlg.h"
 #include "app/qt/CommandLine.h"
 #include "app/qt/ScreenshotRun.h"
+#include "app/qt/WindowPlacement.h"
 #include "session/Version.h"
 
 namespace kestrel {
@@ -79,6 +80,7 @@ int Ckestrel2App::Run() {
     if (!screenshot.isEmpty()) {
         ArrangeScreenshot(dialog, screenshot);
     }
+    CentreOnScreen(dialog);
     dialog.exec();  // OK or Cancel: either way the tool ends
     return 0;
 }

@@ -48,8 +48,8 @@ QString FromNative(const std::string& text) { return QFile::decodeName(QByteArra
 constexpr int kCountdownTickMs = 200;
 
 bool AskToCancel(QWidget* parent) {
-    return QMessageBox::question(parent, QStringLiteral("IXO V2718 Loader v1.1"), QString::fromUtf8(kCancelQuestion)) ==
-           QMessageBox::Yes;
+    return QMessageBox::question(parent, QStringLiteral("IXO V2718 Loader v1.1"), QString::fromUtf8(kCancelQuestion),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
 }  // namespace
@@ -112,6 +112,8 @@ void Ckestrel2Dlg::CreateControls(const std::vector<SerialPortInfo>& serialPorts
 
     browseButton_ = new QPushButton(QStringLiteral("..."), this);
     browseButton_->setObjectName(QStringLiteral("browseButton"));
+    // Return is for "Start download"; the file picker opens on a click or Space.
+    browseButton_->setAutoDefault(false);
     connect(browseButton_, &QPushButton::clicked, this, &Ckestrel2Dlg::OnBrowse);
 
     pathEdit_ = new QLineEdit(this);
@@ -296,10 +298,12 @@ void Ckestrel2Dlg::OnStartDownload() {
     // The whole path: cutting it short could name another file than the one chosen.
     runningLink_ = ToNative(LinkName());
     const std::string filePath = ToNative(FilePath());
+    focusBefore_ = FocusedControl();
 
     inputs_.DownloadStarted();
     ShowInputs();
     status_->Clear();
+    status_->DownloadStarting(ToNative(linkDropDown_->currentText()));
     repaint();
 
     saveLogAction_->setEnabled(false);
@@ -335,6 +339,7 @@ void Ckestrel2Dlg::OnDownloadFinished(std::optional<DownloadOutcome> outcome) {
     }
     inputs_.DownloadEnded();
     ShowInputs();
+    RestoreFocus();
     emit DownloadEnded();
     if (pendingResult_) {
         const int result = *pendingResult_;

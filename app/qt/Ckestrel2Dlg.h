@@ -1,9 +1,11 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include <QDialog>
@@ -110,6 +112,10 @@ private:
     void ShowInputs();
     void DrainDownload();
     void OnDownloadFinished(std::optional<DownloadOutcome> outcome);
+    // The controls that can hold the focus, each with its name in the dialog's logic.
+    std::array<std::pair<QWidget*, DialogControl>, 4> FocusControls() const;
+    DialogControl FocusedControl() const;
+    void RestoreFocus();
 
     QIcon icon_;
     QPushButton* closeButton_ = nullptr;
@@ -126,6 +132,7 @@ private:
     QAction* aboutAction_ = nullptr;
     QAction* saveLogAction_ = nullptr;
     QTimer* countdown_ = nullptr;
+    DialogControl focusBefore_ = DialogControl::None;
 
     FirmwareChooser chooseFile_;
     FileChooser chooseLogFile_;

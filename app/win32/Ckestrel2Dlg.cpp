@@ -1,14 +1,18 @@
 #include "app/win32/Ckestrel2Dlg.h"
 
 #include <algorithm>
+#include <system_error>
+#include <utility>
 
 #include <commctrl.h>
 #include <commdlg.h>
 
 #include "app/TextFit.h"
+#include "app/win32/WindowPlacement.h"
 #include "app/win32/resource.h"
 #include "links/Utf16.h"
 #include "session/Version.h"
+#include "station/RecordedDownload.h"
 
 namespace kestrel::win32 {
 
@@ -18,6 +22,7 @@ constexpr UINT kDrainMessage = WM_APP + 1;
 constexpr UINT_PTR kCountdownTimer = 1;
 constexpr UINT kCountdownTickMs = 200;
 constexpr DWORD kLongestPath = 32768;
+constexpr wchar_t kCaption[] = L"IXO V2718 Loader v1.1";
 
 std::wstring WindowText(HWND window) {
     std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
@@ -28,6 +33,7 @@ std::wstring WindowText(HWND window) {
 INT_PTR CALLBACK AboutProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
         case WM_INITDIALOG:
+            CentreOnScreen(window);
             ::SetDlgItemTextW(window, IDC_ABOUT_VERSION,
                               WideFromUtf8(std::string("Kestrel Loader ") + kToolVersion).c_str());
             return TRUE;
@@ -87,6 +93,10 @@ INT_PTR Ckestrel2Dlg::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_SYSCOMMAND:
             if (IsAboutCommand(static_cast<unsigned>(wParam))) {
                 ::DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_ABOUTBOX), window_, AboutProc, 0);
+                return TRUE;
+            }
+            if ((wParam & 0xFFF0) == IDM_SAVELOG) {
+                OnSaveLog();
                 return TRUE;
             }
             return FALSE;
@@ -151,6 +161,7 @@ void Ckestrel2Dlg::OnInitDialog() {
         inputs_.FileChosen();
     }
     ShowInputs();
+    CentreOnScreen(window_);
 }
 
 void Ckestrel2Dlg::AddWindowMenuEntry() {
@@ -166,6 +177,8 @@ void Ckestrel2Dlg::AddWindowMenuEntry() {
         ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
         ::AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, entry.c_str());
     }
+    // Offered once a download has ended with a whole record to save.
+    ::AppendMenuW(menu, MF_STRING | MF_GRAYED, IDM_SAVELOG, L"Save log...");
 }
 
 // The closed drop-down is narrow; its open list shows the longest entry whole.
@@ -216,21 +229,24 @@ void Ckestrel2Dlg::OnStartDownload() {
         return;
     }
     runningLink_ = entries_[static_cast<std::size_t>(selected)].linkName;
+    focusBefore_ = FocusedControl();
     // The whole path: cutting it short could name another file than the one chosen.
     const std::string filePath = Utf8FromWide(WindowText(Item(IDC_PATH)));
 
     inputs_.DownloadStarted();
     ShowInputs();
     status_->Clear();
+    status_->DownloadStarting(entries_[static_cast<std::size_t>(selected)].text);
+    ::EnableMenuItem(::GetSystemMenu(window_, FALSE), IDM_SAVELOG, MF_BYCOMMAND | MF_GRAYED);
     ::RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     openError_ = 0;
-    download_->Start(
-        [this](const std::string& link, const std::string& file, StatusList& status, const SessionOptions& options) {
-            SessionOptions noted = options;
-            noted.openFailed = [this](int error) { openError_ = error; };
-            return RunDownload(link, file, status, noted);
-        },
-        runningLink_, filePath);
+    auto recorded = [this](const std::string& link, const std::string& file, StatusList& status,
+                           const SessionOptions& options) {
+        SessionOptions noted = options;
+        noted.openFailed = [this](int error) { openError_ = error; };
+        return RunRecordedDownload(RunDownload, link, file, status, noted, runningRecord_);
+    };
+    download_->Start(recorded, runningLink_, filePath);
 }
 
 void Ckestrel2Dlg::OnDrain() {
@@ -241,9 +257,17 @@ void Ckestrel2Dlg::OnDrain() {
     if (!ended) {
         return;
     }
-    status_->DownloadEnded(ended->outcome, runningLink_, openError_);
+    const std::string reason = status_->DownloadEnded(ended->outcome, runningLink_, openError_);
+    // A download ended by an exception has no whole record to offer.
+    lastRecord_ = ended->outcome ? std::optional(runningRecord_) : std::nullopt;
+    if (lastRecord_) {
+        lastRecord_->reason = reason;  // the bar may show it cut short
+    }
+    ::EnableMenuItem(::GetSystemMenu(window_, FALSE), IDM_SAVELOG,
+                     MF_BYCOMMAND | (lastRecord_ ? MF_ENABLED : MF_GRAYED));
     inputs_.DownloadEnded();
     ShowInputs();
+    RestoreFocus();
     if (pendingResult_) {
         ::EndDialog(window_, *pendingResult_);
     }
@@ -255,8 +279,8 @@ void Ckestrel2Dlg::OnClose(CloseRequest request, INT_PTR result) {
             ::EndDialog(window_, result);
             break;
         case CloseAnswer::AskThenCancel:
-            if (!pendingResult_ && ::MessageBoxW(window_, WideFromUtf8(kCancelQuestion).c_str(),
-                                                 L"IXO V2718 Loader v1.1", MB_YESNO | MB_ICONQUESTION) == IDYES) {
+            if (!pendingResult_ && MessageBoxOnWindow(window_, WideFromUtf8(kCancelQuestion), kCaption,
+                                                      MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES) {
                 // The download may have ended while the question was open.
                 if (!download_->Running()) {
                     ::EndDialog(window_, result);
@@ -268,6 +292,56 @@ void Ckestrel2Dlg::OnClose(CloseRequest request, INT_PTR result) {
             break;
         case CloseAnswer::Ignore:
             break;
+    }
+}
+
+void Ckestrel2Dlg::OnSaveLog() {
+    if (!lastRecord_ || download_->Running()) {
+        return;
+    }
+    const std::wstring path = ChooseLogFile(window_);
+    if (path.empty()) {
+        return;
+    }
+    if (const int error = AppendSessionRecord(Utf8FromWide(path), *lastRecord_); error != 0) {
+        const std::error_code code(error, std::generic_category());
+        MessageBoxOnWindow(window_, L"Cannot write " + path + L": " + WideFromUtf8(code.message()), L"Save log",
+                           MB_OK | MB_ICONERROR);
+    }
+}
+
+DialogControl Ckestrel2Dlg::FocusedControl() const {
+    const HWND focus = ::GetFocus();
+    for (const auto& [id, control] : {std::pair{IDC_BROWSE, DialogControl::Browse},
+                                      {IDC_PATH, DialogControl::Path},
+                                      {IDC_START, DialogControl::Start},
+                                      {IDC_LINK, DialogControl::Link}}) {
+        if (focus != nullptr && focus == Item(id)) {
+            return control;
+        }
+    }
+    return DialogControl::None;
+}
+
+// Through the dialog manager, which also makes a focused push button the one Enter presses.
+void Ckestrel2Dlg::RestoreFocus() {
+    int id = IDC_START;
+    switch (FocusAfterDownload(focusBefore_)) {
+        case DialogControl::Browse:
+            id = IDC_BROWSE;
+            break;
+        case DialogControl::Path:
+            id = IDC_PATH;
+            break;
+        case DialogControl::Link:
+            id = IDC_LINK;
+            break;
+        case DialogControl::Start:
+        case DialogControl::None:
+            break;
+    }
+    if (::IsWindowEnabled(Item(id))) {
+        ::SendMessageW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(id)), TRUE);
     }
 }
 

@@ -12,6 +12,7 @@
 #include "app/DialogStatus.h"
 #include "app/DownloadWorker.h"
 #include "app/win32/Win32DialogView.h"
+#include "station/SessionLog.h"
 
 namespace kestrel::win32 {
 
@@ -44,6 +45,9 @@ private:
     void OnStartDownload();
     void OnDrain();
     void OnClose(CloseRequest request, INT_PTR result);
+    void OnSaveLog();
+    DialogControl FocusedControl() const;
+    void RestoreFocus();
     void ShowInputs();
     HWND Item(int id) const { return ::GetDlgItem(window_, id); }
 
@@ -56,6 +60,9 @@ private:
     DialogInputs inputs_;
     std::string runningLink_;
     std::atomic<int> openError_{0};  // set on the download's thread before it ends
+    DialogControl focusBefore_ = DialogControl::None;
+    SessionRecord runningRecord_;  // filled by the download's thread
+    std::optional<SessionRecord> lastRecord_;
     std::optional<INT_PTR> pendingResult_;
     std::unique_ptr<Win32DialogView> view_;
     std::unique_ptr<DialogStatus> status_;

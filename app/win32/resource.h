@@ -17,6 +17,7 @@
 #define IDC_ABOUT_VERSION 1011
 
 #define IDM_ABOUTBOX 0x0010
+#define IDM_SAVELOG 0x0020
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -103,7 +104,8 @@ void DownloadRunTest::RepaintWaitsForThePaintAndClosingEndsTheWait() {
     dialog.reset();
 }
 
-// Three runs of one dialog. The first is the log's record; the second counts
+// Three runs of one dialog. The first names its port in the bar while opening
+// it and is the log's record; the second counts
 // the synchronisation down in the bar, then shows its error there instead of
 // the last stage's percentage; the third cannot open its link, and the bar says
 // why. The lines stay as each download wrote them.
@@ -120,7 +122,7 @@ void DownloadRunTest::TheLastRunIsSavedAndTheBarCountsDownAndShowsWhyARunFailed(
     };
     dialog.SetDownloadRunner([&](auto&, auto&, StatusList& status, const SessionOptions& options) {
         if (++runs == 1) {
-            status.AppendStatus("run 1");
+            status.AppendStatus("Opening interface... ");
             hold(options);
             return DownloadOutcome::Success;
         }
@@ -138,7 +140,8 @@ void DownloadRunTest::TheLastRunIsSavedAndTheBarCountsDownAndShowsWhyARunFailed(
     QSignalSpy ended(&dialog, &Ckestrel2Dlg::DownloadEnded);
 
     QTest::mouseClick(controls.start, Qt::LeftButton);
-    QTRY_COMPARE(controls.Lines(), QStringList("run 1"));
+    QTRY_COMPARE(controls.Lines(), QStringList("Opening interface... "));
+    QCOMPARE(controls.progress->text(), QString("Opening USB..."));  // the port, as the drop-down names it
     release = true;
     QVERIFY(ended.wait(5000));
     QCOMPARE(controls.progress->text(), QString("Flashed"));  // no read-back was asked for
@@ -147,7 +150,7 @@ void DownloadRunTest::TheLastRunIsSavedAndTheBarCountsDownAndShowsWhyARunFailed(
     QVERIFY(log.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(log.readAll());
     for (const char* line :
-         {"port: USB\n", "file: /tmp/kestrel-demo.mot\n", "\"run 1\"\n", "result: success, exit 0, "})
+         {"port: USB\n", "file: /tmp/kestrel-demo.mot\n", "\"Opening interface... \"\n", "result: success, exit 0, "})
         QVERIFY2(text.contains(QString::fromLatin1(line)), qPrintable(line + ("\nnot in\n" + text)));
 
     QTest::mouseClick(controls.start, Qt::LeftButton);
@@ -194,13 +197,18 @@ void DownloadRunTest::FlashesTheBoxFromTheDialogTwice() {
     QVERIFY(dialog.PreselectPort(QString::fromStdString(box.DevicePath())));
     dialog.PreselectFile(kFirmware);
     dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
     QSignalSpy ended(&dialog, &Ckestrel2Dlg::DownloadEnded);
     const QStringList expected{"Opening interface... ",  "Loading sourcefile... ",   "Analysing sourcefile... ",
                                "270 lines interpreted",  "Building output data... ", "Waiting for synchronising ... ",
                                "Writing datalength... ", "Erasing flash... ",        "Writing data... ",
                                "Reading data... ",       "Verify data...",           "FLASHING SUCCESSFULL"};
+    // From the keyboard: Space on "Start download", then Return, with the focus
+    // back on "Start download" after each download.
+    controls.start->setFocus();
     for (int run = 1; run <= 2; ++run) {
-        QTest::mouseClick(controls.start, Qt::LeftButton);
+        QCOMPARE(QApplication::focusWidget(), controls.start);
+        QTest::keyClick(controls.start, run == 1 ? Qt::Key_Space : Qt::Key_Return);
         QCOMPARE(controls.list->count(), 0);  // emptied at the press, before the download reports
         QVERIFY(std::ranges::none_of(controls.inputs, &QWidget::isEnabled));
         QVERIFY(ended.wait(60000));
@@ -208,6 +216,7 @@ void DownloadRunTest::FlashesTheBoxFromTheDialogTwice() {
         QVERIFY(std::ranges::all_of(controls.inputs, &QWidget::isEnabled));
         QCOMPARE(dialog.LastOutcome(), std::optional<DownloadOutcome>(DownloadOutcome::Success));
     }
+    QVERIFY(dialog.isVisible());
     QCOMPARE(controls.progress->value(), controls.progress->maximum());
     QCOMPARE(controls.progress->text(), QString("Flashed and verified"));
     QCOMPARE(box.Wait(), 0);  // the box has seen both downloads to their ends
@@ -221,8 +230,21 @@ void DownloadRunTest::ClosingDuringADownloadCancelsItAndFreesThePort() {
     DialogControls controls(dialog);
     QVERIFY(dialog.PreselectPort(QString::fromStdString(box.DevicePath())));
     dialog.PreselectFile(kFirmware);
-    int asked = 0, askedAtEscape = -1, askedAtNo = -1;                      // -1: the download had ended
-    dialog.SetCancelConfirmer([&asked](QWidget*) { return ++asked > 1; });  // the first question is answered no
+    int asked = 0, askedAtEscape = -1, askedAtNo = -1;  // -1: the download had ended
+    QStringList questions;
+    // The real question: Return answers the first (its default must be No), Yes the second.
+    QTimer answer;
+    connect(&answer, &QTimer::timeout, &dialog, [&] {
+        auto* question = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (question == nullptr || !question->isVisible())
+            return;
+        questions << question->text();
+        if (++asked == 1)
+            QTest::keyClick(question, Qt::Key_Return);
+        else
+            question->button(QMessageBox::Yes)->click();
+    });
+    answer.start(10);
     QTimer::singleShot(0, &dialog, [&] { QTest::mouseClick(controls.start, Qt::LeftButton); });
     QTimer watch;
     connect(&watch, &QTimer::timeout, &dialog, [&] {
@@ -243,6 +265,7 @@ void DownloadRunTest::ClosingDuringADownloadCancelsItAndFreesThePort() {
 
     QVERIFY2(sinceStart.elapsed() < 30000, "the cancel ended the erase wait");
     QCOMPARE(QList<int>({askedAtEscape, askedAtNo, asked}), QList<int>({0, 1, 2}));
+    QVERIFY2(questions.first().contains("leaves the box unprogrammed"), qPrintable(questions.first()));
     QCOMPARE(dialog.LastOutcome(), std::optional<DownloadOutcome>(DownloadOutcome::Cancelled));
 
     kestrel::SerialLink link;

@@ -1,11 +1,14 @@
 // Drives kestrel-loader.exe from outside, as a user at the keyboard would:
-// finds its window by its caption, opens the about box from the window menu,
-// tabs to "Start download" and presses Space, then reads the status list until
-// the download has ended. Prints the window's place for a screenshot.
+// finds its window by its caption (centred on the screen), opens the about box
+// from the window menu, checks that the drop-down offers COM40 and has the
+// link of this test selected, tabs to "Start download" and presses Space,
+// reads the status list until the download has ended, then presses Enter for
+// a second download, and opens "Save log...". Prints the window's place for a screenshot.
 // "LoaderDriver close" closes the window instead.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,6 +28,21 @@ constexpr int kLinkDropDown = 1007;
 int Fail(const char* what) {
     std::printf("FAIL: %s\n", what);
     return 1;
+}
+
+// Whether `window` sits in the middle of the screen's work area, to a pixel of rounding.
+bool Centred(HWND window) {
+    RECT area{}, place{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    ::GetWindowRect(window, &place);
+    return std::abs((place.left + place.right) - (area.left + area.right)) <= 2 &&
+           std::abs((place.top + place.bottom) - (area.top + area.bottom)) <= 2;
+}
+
+std::wstring DropDownEntry(HWND dropDown, LRESULT index) {
+    wchar_t entry[256] = {};
+    ::SendMessageW(dropDown, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(entry));
+    return entry;
 }
 
 template <typename Found>
@@ -80,6 +98,8 @@ int wmain(int argc, wchar_t** argv) {
     HWND about = Await([] { return ::FindWindowW(L"#32770", L"Info"); }, 10);
     if (about == nullptr)
         return Fail("the window menu's command 0x0010 opened no about box");
+    if (!Centred(dialog) || !Await([about] { return ::IsWindowVisible(about) && Centred(about); }, 10))
+        return Fail("the window or the about box is not centred on the screen");
     ::PostMessageW(about, WM_COMMAND, IDOK, 0);
     if (!Await([] { return ::FindWindowW(L"#32770", L"Info") == nullptr; }, 10))
         return Fail("OK did not close the about box");
@@ -94,10 +114,9 @@ int wmain(int argc, wchar_t** argv) {
     ::SelectObject(dc, font);
     int widest = 0;
     for (LRESULT i = 0; i < ::SendMessageW(dropDown, CB_GETCOUNT, 0, 0); ++i) {
-        wchar_t entry[256] = {};
-        ::SendMessageW(dropDown, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry));
+        const std::wstring entry = DropDownEntry(dropDown, i);
         SIZE size{};
-        ::GetTextExtentPoint32W(dc, entry, static_cast<int>(wcslen(entry)), &size);
+        ::GetTextExtentPoint32W(dc, entry.c_str(), static_cast<int>(entry.size()), &size);
         widest = std::max(widest, static_cast<int>(size.cx));
     }
     ::ReleaseDC(dropDown, dc);
@@ -107,6 +126,14 @@ int wmain(int argc, wchar_t** argv) {
     const auto dropped = ::SendMessageW(dropDown, CB_GETDROPPEDWIDTH, 0, 0);
     if (widest <= closed.right - closed.left || dropped < widest)
         return Fail("the open drop-down is narrower than its longest entry");
+
+    // The port registered in the system's serial-port map is offered; the link
+    // this test serves is the one selected before anything is pressed.
+    if (::SendMessageW(dropDown, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(L"COM40")) ==
+        CB_ERR)
+        return Fail("COM40 of the serial-port map is not in the drop-down");
+    if (DropDownEntry(dropDown, ::SendMessageW(dropDown, CB_GETCURSEL, 0, 0)) != L"\\\\.\\COM40")
+        return Fail("the selected link is not this test's \\\\.\\COM40: nothing pressed");
 
     // From "..." the tab order leads over the path field to "Start download".
     ::SetForegroundWindow(dialog);
@@ -142,7 +169,21 @@ int wmain(int argc, wchar_t** argv) {
     HWND question = Await(questionBox, 10);
     if (question == nullptr || !::IsWindow(dialog))
         return Fail("closing during the download asked nothing");
-    ::PostMessageW(question, WM_COMMAND, IDNO, 0);
+    // Enter answers the question's default, which must be No: the download goes on.
+    GUITHREADINFO asking{};
+    asking.cbSize = sizeof asking;
+    const bool onNo = Await(
+        [&] {
+            ::GetGUIThreadInfo(::GetWindowThreadProcessId(question, nullptr), &asking);
+            return asking.hwndFocus != nullptr && asking.hwndFocus == ::GetDlgItem(question, IDNO);
+        },
+        5);
+    if (!onNo)
+        return Fail("the close question's default answer is not No");
+    ::PostMessageW(asking.hwndFocus, WM_KEYDOWN, VK_RETURN, 0);
+    ::PostMessageW(asking.hwndFocus, WM_KEYUP, VK_RETURN, 0);
+    if (!Await([question] { return !::IsWindow(question); }, 10))
+        return Fail("Enter did not answer the close question");
     const auto ended = [list] {
         const auto lines = Lines(list);
         return !lines.empty() && (lines.back() == L"FLASHING SUCCESSFULL" || lines.back().rfind(L"Error: ", 0) == 0) &&
@@ -159,5 +200,26 @@ int wmain(int argc, wchar_t** argv) {
     wchar_t bar[256] = {};
     ::SendMessageW(::GetDlgItem(dialog, kProgressBar), WM_GETTEXT, 256, reinterpret_cast<LPARAM>(bar));
     std::printf("bar: %ls\n", bar);
-    return std::wstring(bar) == L"Reading data 100%" ? 0 : Fail("the bar does not show the read-back's end");
+    if (std::wstring(bar) != L"Reading data 100%")
+        return Fail("the bar does not show the read-back's end");
+
+    // The focus is back on "Start download": Enter starts the next download,
+    // and the window stays with its lines.
+    ::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &focus);
+    if (focus.hwndFocus != start)
+        return Fail("after the download the focus is not on \"Start download\"");
+    Press(VK_RETURN);
+    if (!Await([list] { return Lines(list).size() < 3 || !::IsWindowEnabled(::GetDlgItem(::GetParent(list), kStart)); },
+               10) ||
+        !Await(ended, 120) || !::IsWindow(dialog))
+        return Fail("Enter after the download did not run a second download in the open window");
+    std::printf("second: %ls\n", Lines(list).back().c_str());
+
+    // "Save log..." of the window menu asks where to save the record; cancelled here.
+    ::PostMessageW(dialog, WM_SYSCOMMAND, 0x0020, 0);
+    HWND saveAs = Await([] { return ::FindWindowW(L"#32770", L"Save log"); }, 20);
+    if (saveAs == nullptr)
+        return Fail("the window menu's \"Save log...\" asked for no file");
+    ::PostMessageW(saveAs, WM_COMMAND, IDCANCEL, 0);
+    return Await([] { return ::FindWindowW(L"#32770", L"Save log") == nullptr; }, 10) ? 0 : Fail("still asking");
 }
