@@ -30,6 +30,17 @@ endif()
 
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/60-kestrel.rules DESTINATION ${KESTREL_UDEV_RULES_DIR})
 
+# kestrel-flash's completions, each where its shell looks for what packages
+# bring: bash-completion's completionsdir, zsh's vendor-completions (Debian's
+# own place, on zsh's fpath) and fish's vendor_completions.d.
+if(TARGET kestrel-flash)
+  set(completions ${CMAKE_SOURCE_DIR}/packaging/completions)
+  install(FILES ${completions}/kestrel-flash.bash RENAME kestrel-flash
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+  install(FILES ${completions}/_kestrel-flash DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions)
+  install(FILES ${completions}/kestrel-flash.fish DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
+endif()
+
 # What Debian asks of every package's documents: the licence in its
 # machine-readable copyright file, and the changelog, compressed.
 set(KESTREL_CHANGELOG ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
