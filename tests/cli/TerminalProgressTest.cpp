@@ -5,7 +5,9 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 
+#include <atomic>
 #include <csignal>
+#include <thread>
 
 #include "CliSupport.h"
 #include "cli/ConsoleStatusList.h"
@@ -87,11 +89,19 @@ TEST(TerminalProgress, AGangShowsOneProgressLineForAllItsBoxesThatFitsTheTermina
     BoxProcess boxes[3];
     Terminal terminal;
     terminal.Resize(40);
-    const int device = terminal.device;  // a few kilobytes of redraws: the terminal's buffer holds them
+    std::string shown;
+    std::atomic<bool> running{true};
+    std::thread reader([&] {  // read as it comes, or a full terminal would hold the program up
+        while (running)
+            shown += terminal.Read();
+    });
     const auto run = Flash({"-p", boxes[0].linkPath, "-p", boxes[1].linkPath, "-p", boxes[2].linkPath, kMot},
-                           {.inChild = [device] { ::dup2(device, STDERR_FILENO); }});
+                           {.deadline = std::chrono::seconds(10),
+                            .inChild = [device = terminal.device] { ::dup2(device, STDERR_FILENO); }});
+    running = false;
+    reader.join();
+    shown += terminal.Read();
     EXPECT_EQ(run.exitStatus, 0) << run.out;
-    const std::string shown = terminal.Read();
     // Numbered, as three paths do not fit: "#1 W45% #2 W50% #3 R3%"; gone before the summary.
     EXPECT_NE(shown.find("#3 R"), std::string::npos) << shown;
     for (const auto& row : ShownRows(shown, 40))
