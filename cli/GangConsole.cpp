@@ -28,9 +28,10 @@ GangConsole::GangConsole(std::FILE* lines, std::FILE* progress, bool showProgres
       width_(progress),
       boxes_(ports_.size()) {}
 
-GangConsole::~GangConsole() {
+void GangConsole::EndProgress() {
     std::lock_guard lock(mutex_);
     TakeAwayProgressLine();
+    ended_ = true;
 }
 
 std::unique_ptr<StatusList> GangConsole::BoxList(std::size_t box) {
@@ -54,6 +55,9 @@ void GangConsole::Progress(std::size_t box, ProgressStage stage, unsigned percen
         return;
     }
     std::lock_guard lock(mutex_);
+    if (ended_) {
+        return;
+    }
     boxes_[box] = {stage, percent};
     Redraw();
 }

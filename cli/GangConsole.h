@@ -21,12 +21,15 @@ namespace kestrel::cli {
 class GangConsole {
 public:
     GangConsole(std::FILE* lines, std::FILE* progress, bool showProgress, std::vector<std::string> ports);
-    ~GangConsole();  // the progress line is taken away: the summary follows
+    ~GangConsole() { EndProgress(); }
     GangConsole(const GangConsole&) = delete;
     GangConsole& operator=(const GangConsole&) = delete;
 
     // The list the download of box `box` (an index into the ports) reports to.
     std::unique_ptr<StatusList> BoxList(std::size_t box);
+
+    // Takes the progress line away for good, before the gang's summary.
+    void EndProgress();
 
     // "/dev/ttyUSB0 writing 45%  /dev/ttyUSB1 reading 3%", or shorter to fit `columns`.
     std::string ProgressLine(int columns) const;
@@ -51,6 +54,7 @@ private:
     TerminalWidth width_;
     std::vector<BoxProgress> boxes_;
     std::string shown_;  // the progress line on the terminal now; empty: none
+    bool ended_ = false;
 };
 
 }  // namespace kestrel::cli

@@ -296,7 +296,7 @@ private:
             boxes.push_back(std::move(box));
         }
         const auto results = RunGangDownload(image, boxes);
-        gang_.reset();  // before the summary, the progress line goes
+        gang_->EndProgress();  // before the summary
 
         int status = kExitSuccess;
         for (std::size_t i = 0; i < results.size(); ++i) {
