@@ -6,11 +6,21 @@
 
 namespace kestrel::cli {
 
-ConsoleStatusList::ConsoleStatusList(std::FILE* lines, std::FILE* progress, bool showProgress)
+namespace {
+
+const char* StageName(ProgressStage stage) {
+    return stage == ProgressStage::WritingData ? "Writing data" : "Reading back";
+}
+
+}  // namespace
+
+ConsoleStatusList::ConsoleStatusList(std::FILE* lines, std::FILE* progress, bool showProgress, Clock* clock)
     : lines_(lines),
       progress_(progress),
       showProgress_(showProgress),
-      redrawInPlace_(::isatty(::fileno(progress)) == 1) {}
+      redrawInPlace_(::isatty(::fileno(progress)) == 1),
+      width_(progress),
+      clock_(clock != nullptr ? *clock : SteadyClock()) {}
 
 void ConsoleStatusList::AppendStatus(const std::string& line) {
     EndProgressLine();
@@ -31,16 +41,21 @@ void ConsoleStatusList::Progress(ProgressStage stage, std::uint32_t done, std::u
     if (!showProgress_ || total == 0) {
         return;
     }
-    const auto now = std::chrono::steady_clock::now();
+    const std::uint32_t now = clock_.TickMs();
     if (stage_ != stage) {
         EndProgressLine();
         stage_ = stage;
-        stageStart_ = now;
+        stageStartMs_ = now;
         lastTenth_ = -1;
     }
-    const double elapsed = std::chrono::duration<double>(now - stageStart_).count();
-    const std::string text = ProgressText(stage, done, total, elapsed);
+    const double elapsed = (now - stageStartMs_) / 1000.0;
+    std::string text = ProgressText(stage, done, total, elapsed);
     if (redrawInPlace_) {
+        // What a narrow terminal leaves out first: the rate and time left, then the byte counts.
+        const unsigned percent = static_cast<unsigned>(std::uint64_t{done} * 100 / total);
+        text = FitColumns({text, ProgressText(stage, done, total, 0),
+                           std::string(StageName(stage)) + " " + std::to_string(percent) + "%"},
+                          width_.Columns());
         std::fprintf(progress_, "\r%s\033[K", text.c_str());
         progressLineOpen_ = true;
         if (done >= total) {
@@ -59,7 +74,7 @@ void ConsoleStatusList::Progress(ProgressStage stage, std::uint32_t done, std::u
 
 std::string ConsoleStatusList::ProgressText(ProgressStage stage, std::uint32_t done, std::uint32_t total,
                                             double elapsedSeconds) {
-    const char* what = stage == ProgressStage::WritingData ? "Writing data" : "Reading back";
+    const char* what = StageName(stage);
     const unsigned percent = static_cast<unsigned>(std::uint64_t{done} * 100 / total);
     char text[160];
     int length = std::snprintf(text, sizeof text, "%s %u/%u bytes %3u%%", what, done, total, percent);

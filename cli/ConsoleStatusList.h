@@ -1,22 +1,25 @@
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
 
+#include "cli/TerminalWidth.h"
+#include "links/Clock.h"
 #include "session/StatusList.h"
 
 namespace kestrel::cli {
 
 // What kestrel-flash shows of a download: each status line on stdout, exactly
 // as appended, and the progress of the data block and the read-back on stderr.
-// On a terminal the progress line is redrawn in place; into a pipe or file it
-// becomes a plain line at every tenth, so logs stay short and readable.
+// On a terminal the progress line is redrawn in place, cut to the terminal's
+// width; into a pipe or file it becomes a plain line at every tenth, so logs
+// stay short and readable.
 class ConsoleStatusList : public StatusList {
 public:
-    ConsoleStatusList(std::FILE* lines, std::FILE* progress, bool showProgress);
+    // `clock` null: the steady clock.
+    ConsoleStatusList(std::FILE* lines, std::FILE* progress, bool showProgress, Clock* clock = nullptr);
 
     void AppendStatus(const std::string& line) override;
     void Clear() override {}
@@ -34,8 +37,10 @@ private:
     bool showProgress_;
     bool redrawInPlace_;
     bool progressLineOpen_ = false;  // a redrawn line waits for its end
+    TerminalWidth width_;
+    Clock& clock_;
     std::optional<ProgressStage> stage_;
-    std::chrono::steady_clock::time_point stageStart_{};
+    std::uint32_t stageStartMs_ = 0;
     int lastTenth_ = -1;
 };
 

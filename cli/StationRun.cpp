@@ -5,11 +5,12 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include "cli/ConsoleStatusList.h"
 #include "cli/EmulatedBox.h"
+#include "cli/GangConsole.h"
+#include "cli/SourceHints.h"
 #include "cli/UsbHint.h"
 #include "session/ExitStatus.h"
 #include "session/LinkNames.h"
@@ -27,22 +28,6 @@ namespace kestrel::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// A gang's lines on stdout, each led by its box's port, whole lines at a time.
-class PrefixedStatusList : public StatusList {
-public:
-    PrefixedStatusList(std::mutex& mutex, std::string port) : mutex_(mutex), port_(std::move(port)) {}
-    void AppendStatus(const std::string& line) override {
-        std::lock_guard lock(mutex_);
-        std::fprintf(stdout, "%s: %s\n", port_.c_str(), line.c_str());
-        std::fflush(stdout);
-    }
-    void Clear() override {}
-
-private:
-    std::mutex& mutex_;
-    std::string port_;
-};
 
 // One box of a round: its link, its driver and the lists its lines pass through.
 struct BoxReport {
@@ -188,7 +173,7 @@ private:
         if (station_.json) {
             report.out = std::make_unique<JsonLinesStatusList>(json_, nullptr, prefixed ? report.link : std::string());
         } else if (prefixed) {
-            report.out = std::make_unique<PrefixedStatusList>(stdoutMutex_, report.link);
+            report.out = gang_->BoxList(box);
         } else {
             report.out = std::make_unique<ConsoleStatusList>(stdout, stderr, !request_.quiet);
         }
@@ -206,6 +191,7 @@ private:
         options.answerTimeoutMs = static_cast<std::uint32_t>(request_.timeoutSeconds * 1000.0 + 0.5);
         options.cancelRequested = request_.cancelRequested;
         options.openFailed = [&report](int error) { report.openError = error; };
+        options.sourceRefused = RecordTypeHint(request_.file, stderr);
         return report.record ? report.record->Hooked(std::move(options)) : options;
     }
 
@@ -259,6 +245,7 @@ private:
     }
 
     int RunGang() {
+        gang_ = std::make_unique<GangConsole>(stdout, stderr, !request_.quiet, links_);
         std::vector<BoxReport> reports;
         for (std::size_t i = 0; i < links_.size(); ++i) {
             reports.push_back(MakeReport(i, true));
@@ -276,6 +263,7 @@ private:
         SessionOptions reading;
         int openError = 0;
         reading.openFailed = [&openError](int error) { openError = error; };
+        reading.sourceRefused = RecordTypeHint(request_.file, stderr);
         const DownloadOutcome outcome = PrepareGangImage(request_.file, prepared, image, reading);
         if (openError != 0) {
             std::fprintf(stderr, "kestrel-flash: %s: %s\n", request_.file.c_str(), std::strerror(openError));
@@ -311,6 +299,7 @@ private:
             boxes.push_back(std::move(box));
         }
         const auto results = RunGangDownload(image, boxes);
+        gang_->EndProgress();  // before the summary
 
         int status = kExitSuccess;
         for (std::size_t i = 0; i < results.size(); ++i) {
@@ -335,8 +324,8 @@ private:
     std::vector<std::string> links_;
     std::vector<UsbDriver*> drivers_;
     std::vector<std::unique_ptr<EmulatedBox>> emulated_;
-    std::mutex stdoutMutex_;
-    bool logFailed_ = false;  // a record could not be written
+    std::unique_ptr<GangConsole> gang_;  // a gang's lines and progress
+    bool logFailed_ = false;             // a record could not be written
     JsonLineWriter json_{std::cout};
 };
 

@@ -14,9 +14,11 @@
 #include "cli/Arguments.h"
 #include "cli/ConsoleStatusList.h"
 #include "cli/EmulatedBox.h"
+#include "cli/EnvironmentOptions.h"
 #include "cli/HelpWords.h"
 #include "cli/ImageFile.h"
 #include "cli/Signals.h"
+#include "cli/SourceHints.h"
 #include "cli/StationRun.h"
 #include "readers/SRecordCheck.h"
 #include "session/DataConverter.h"
@@ -69,16 +71,22 @@ bool ReportCheck(const Options& options, const DataConverter& session) {
 
 // --dump-image and --check: the preparation stages only, no link. A check
 // that finds problems writes no image; a file the reader refuses is still
-// checked, so that --check names every fault and not only the first.
+// checked, so that --check names every fault and not only the first. A file
+// refused for its size was not read whole: there is nothing to check.
 int Prepare(const Options& options) {
     PrintingStatusList status(stdout);
     int openError = 0;
     SessionOptions noLink;
     noLink.openFailed = [&openError](int error) { openError = error; };
+    if (!options.check) {
+        noLink.sourceRefused = RecordTypeHint(options.file, stderr);  // --check says it in its findings
+    }
     auto session = std::make_unique<DataConverter>(status, noLink);
     if (PrepareImage(*session, options.file, status) != DownloadOutcome::Success) {
         if (openError != 0) {
             std::fprintf(stderr, "kestrel-flash: %s: %s\n", options.file.c_str(), std::strerror(openError));
+        } else if (session->sourceSizeLimit != 0) {
+            PrintSizeLimit(options.file, session->sourceSizeLimit, stderr);
         } else {
             ReportCheck(options, *session);
         }
@@ -121,7 +129,7 @@ int main(int argc, char** argv) {
     // Options are written alike on every system: on Windows "/path" stays a file.
     app.allow_windows_style_options(false);
     app.set_version_flag("--version", std::string("kestrel-flash ") + kToolVersion);
-    app.footer(ExitStatusHelp(CancelledByHelp()));
+    app.footer([&app] { return std::string(ExitStatusHelp(CancelledByHelp())) + "\n" + EnvironmentHelp(app); });
     auto* file = app.add_option("FILE", options.file, "The firmware file: .mot or .bin")->required();
     auto* port = app.add_option("-p,--port", station.ports, PortOptionHelp())
                      ->default_str("USB");  // repeated: several boxes at once
@@ -145,14 +153,24 @@ int main(int argc, char** argv) {
                                 "Read and build FILE only and write the image the box would receive to OUT")
                      ->type_name("OUT");
     auto* check = app.add_flag("--check", options.check,
-                               "Read and build FILE only, and report checksum mismatches, a wrong S5 count and "
-                               "overlapping records on stderr; an image is written only when none is found");
+                               "Read and build FILE only, and report checksum mismatches, a wrong S5 count, "
+                               "overlapping records and records of a type the box does not take on stderr; an "
+                               "image is written only when none is found");
     AddStationOptions(app, file, station);
     for (auto* option : {file, port, dump, app.get_option("--log")}) {
         option->check(kNotEmpty);
     }
     app.get_option("--wait-timeout")->check(kFinite);
     port->excludes(emulate);  // the emulated box brings its own link
+    // For the shell completions: the scenario names from the one table, one a line.
+    app.add_flag_callback("--list-scenarios",
+                          [] {
+                              for (const auto& scenario : emulator::BoxScenarios()) {
+                                  std::printf("%s\n", scenario.name.c_str());
+                              }
+                              throw CLI::Success();
+                          })
+        ->group("");
     // A dry run opens no link: what only a download uses means nothing to it.
     for (auto* dryRun : {dump, check}) {
         for (const char* name :
@@ -166,7 +184,7 @@ int main(int argc, char** argv) {
     }
     try {
         Utf8Arguments arguments(argc, argv);
-        app.parse(arguments.Count(), arguments.Values());
+        ParseWithEnvironment(app, arguments.Count(), arguments.Values());
         if (!options.dumpImage.empty() && SameFile(options.dumpImage, options.file)) {
             throw CLI::ValidationError("--dump-image", "OUT is the firmware file itself");
         }

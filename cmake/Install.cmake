@@ -30,6 +30,25 @@ endif()
 
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/60-kestrel.rules DESTINATION ${KESTREL_UDEV_RULES_DIR})
 
+# kestrel-flash's completions, each where its shell looks: bash-completion's
+# completionsdir and fish's vendor_completions.d below any prefix, as both
+# search every data directory; zsh searches vendor-completions (Debian's place
+# for packages) below /usr only and site-functions below any other prefix, so
+# its place is chosen when the install runs, when the prefix is known.
+if(TARGET kestrel-flash)
+  set(completions ${CMAKE_SOURCE_DIR}/packaging/completions)
+  install(FILES ${completions}/kestrel-flash.bash RENAME kestrel-flash
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+  install(FILES ${completions}/kestrel-flash.fish DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
+  install(CODE "
+    set(zsh_dir site-functions)
+    if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+      set(zsh_dir vendor-completions)
+    endif()
+    file(INSTALL \"${completions}/_kestrel-flash\"
+      DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/zsh/\${zsh_dir}\")")
+endif()
+
 # What Debian asks of every package's documents: the licence in its
 # machine-readable copyright file, and the changelog, compressed.
 set(KESTREL_CHANGELOG ${CMAKE_BINARY_DIR}/packaging/changelog.gz)

@@ -11,6 +11,7 @@ struct ExtractFailure {
     enum class Kind { None, UnsupportedRecordType, MalformedRecord };
     Kind kind = Kind::None;
     std::uint32_t line = 0;  // counted from 1
+    char recordType = 0;     // for UnsupportedRecordType: the character after the 'S'
 };
 
 // Abstract firmware file reader: turns the raw file bytes into records.

@@ -29,10 +29,12 @@ std::uint8_t hexPairToByte(char high, char low) {
 
 int ExtractDataMOT::extract(const std::uint8_t* source, RecordList& records, std::uint32_t sourceLength,
                             ExtractFailure* failure) {
-    auto refuse = [failure](ExtractFailure::Kind kind, std::uint32_t lineNumber) {
+    SRecordLine line;
+    auto refuse = [failure, &line](ExtractFailure::Kind kind) {
         if (failure != nullptr) {
             failure->kind = kind;
-            failure->line = lineNumber;
+            failure->line = line.number;
+            failure->recordType = kind == ExtractFailure::Kind::UnsupportedRecordType ? line.text[1] : '\0';
         }
         return kind == ExtractFailure::Kind::UnsupportedRecordType ? kUnsupportedRecordType : kMalformedRecord;
     };
@@ -44,7 +46,6 @@ int ExtractDataMOT::extract(const std::uint8_t* source, RecordList& records, std
     records.reserve(records.size() + sourceLength / kShortestDataLine + 1);
 
     SRecordLineSplitter lines(source, sourceLength);
-    SRecordLine line;
     SRecordBytes bytes;
     DataRecord working;
     while (lines.Next(line)) {
@@ -54,10 +55,10 @@ int ExtractDataMOT::extract(const std::uint8_t* source, RecordList& records, std
             case SRecordForm::Record:
                 break;
             case SRecordForm::UnsupportedType:
-                return refuse(ExtractFailure::Kind::UnsupportedRecordType, line.number);
+                return refuse(ExtractFailure::Kind::UnsupportedRecordType);
             default:
                 // Decoding such a line would invent bytes and flash them.
-                return refuse(ExtractFailure::Kind::MalformedRecord, line.number);
+                return refuse(ExtractFailure::Kind::MalformedRecord);
         }
         switch (line.text[1]) {
             case '8':

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 
+#include "readers/RecordTypeAdvice.h"
 #include "readers/SRecordLines.h"
 
 namespace kestrel {
@@ -36,8 +37,6 @@ std::string FormFault(SRecordForm form, std::string_view line, const SRecordByte
     switch (form) {
         case SRecordForm::NotARecord:
             return "no S-record: the line starts with " + CharacterName(line[0]);
-        case SRecordForm::UnsupportedType:
-            return std::string("record type S") + line[1] + " is not supported";
         case SRecordForm::TooShort:
             return "record too short to hold its address and checksum";
         case SRecordForm::NotHexDigit:
@@ -49,11 +48,55 @@ std::string FormFault(SRecordForm form, std::string_view line, const SRecordByte
     }
 }
 
+// Records of a type the reader refuses come in runs (a whole file of S3 lines):
+// one finding for a run, and the advice once for each kind of fault.
+class RefusedTypeRuns {
+public:
+    explicit RefusedTypeRuns(std::vector<SRecordFinding>& findings) : findings_(findings) {}
+
+    void Add(char type, std::uint32_t line) {
+        if (count_ > 0 && type == type_) {
+            ++count_;
+            last_ = line;
+            return;
+        }
+        End();
+        type_ = type;
+        first_ = last_ = line;
+        count_ = 1;
+    }
+
+    void End() {
+        if (count_ == 0) {
+            return;
+        }
+        std::string text = std::string("record type S") + type_ + " is not supported";
+        if (count_ > 1) {
+            text = std::to_string(count_) + " records of type S" + type_ + " (lines " + std::to_string(first_) +
+                   " to " + std::to_string(last_) + ") are not supported";
+        }
+        const std::string advice = RecordTypeAdvice(type_);
+        if (std::find(given_.begin(), given_.end(), advice) == given_.end()) {
+            text += ": " + advice;
+            given_.push_back(advice);
+        }
+        findings_.push_back({first_, text});
+        count_ = 0;
+    }
+
+private:
+    std::vector<SRecordFinding>& findings_;
+    std::vector<std::string> given_;
+    char type_ = 0;
+    std::uint32_t first_ = 0, last_ = 0, count_ = 0;
+};
+
 }  // namespace
 
 std::vector<SRecordFinding> CheckSRecords(const std::uint8_t* source, std::uint32_t sourceLength) {
     std::vector<SRecordFinding> findings;
     std::vector<DataRange> ranges;
+    RefusedTypeRuns refusedTypes(findings);
     bool ended = false;
 
     SRecordLineSplitter lines(source, sourceLength);
@@ -64,6 +107,13 @@ std::vector<SRecordFinding> CheckSRecords(const std::uint8_t* source, std::uint3
         if (form == SRecordForm::Blank) {
             continue;
         }
+        if (form == SRecordForm::UnsupportedType) {
+            refusedTypes.Add(line.text[1], line.number);
+            // A file of another address width still ends: it is refused, not truncated.
+            ended = IsEndRecordType(line.text[1]);
+            continue;
+        }
+        refusedTypes.End();
         if (form != SRecordForm::Record) {
             findings.push_back({line.number, FormFault(form, line.text, record)});
             continue;
@@ -109,6 +159,7 @@ std::vector<SRecordFinding> CheckSRecords(const std::uint8_t* source, std::uint3
                 break;
         }
     }
+    refusedTypes.End();
     if (!ended) {
         // Every writer ends its file with S8: without one, the end is likely missing.
         findings.push_back(

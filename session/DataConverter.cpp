@@ -69,6 +69,7 @@ int DataConverter::LoadSourceFile(const std::string& path) {
             ReportOpenFailed(sourceOpenError);
             return kSourceCannotOpen;
         case SourceFileRead::TooLarge:
+            sourceSizeLimit = kSourceBufferSize;
             statusList.AppendStatus("Error: sourcefile too large");
             return kSourceSizeRefused;
     }
@@ -87,6 +88,7 @@ int DataConverter::LoadSourceFile(const std::string& path) {
     // A binary image is read back whole into the upper half of the output
     // buffer, and the box takes its first 30 bytes as the header.
     if (sourceLength > kVerifyBufferOffset) {
+        sourceSizeLimit = kVerifyBufferOffset;
         statusList.AppendStatus("Error: sourcefile too large");
         return kSourceSizeRefused;
     }
@@ -125,6 +127,9 @@ int DataConverter::AnalyseSourceFile() {
                                ? "Error: unsupported record type in line "
                                : "Error: malformed record in line ";
         statusList.AppendStatus(what + std::to_string(failure.line));
+        if (options_.sourceRefused) {
+            options_.sourceRefused(failure);
+        }
     }
     return result;
 }

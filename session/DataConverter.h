@@ -34,6 +34,9 @@ struct SessionOptions {
     // Told the system's error number when the source file or the serial port
     // cannot be opened: the status line says what failed, a user needs to know why.
     std::function<void(int error)> openFailed;
+    // Told why the reader refused the file, the record type included: the
+    // status line names the line, a user needs to know what to do about it.
+    std::function<void(const ExtractFailure& failure)> sourceRefused;
 };
 
 // The flashing session: everything one download needs, from the raw file bytes
@@ -125,6 +128,8 @@ public:
     std::uint8_t sourceKind = 0;
     // The system's reason (errno) when LoadSourceFile could not open the file; 0 otherwise.
     int sourceOpenError = 0;
+    // The most bytes the file may have, when LoadSourceFile refused it as too large; 0 otherwise.
+    std::uint32_t sourceSizeLimit = 0;
 
     std::uint8_t* VerifyBuffer() { return OutputBuffer.data() + kVerifyBufferOffset; }
 

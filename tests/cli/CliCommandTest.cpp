@@ -44,6 +44,13 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
         std::function<void()> inChild{};
     };
     const std::string noFile = "No such file or directory", flashed = "FLASHING SUCCESSFULL\n";
+    // Options from the environment, set in the child: taken where the command line leaves them out and fits them.
+    const auto environment = [](const char* name, std::string value) {
+        return [name, value] { ::setenv(name, value.c_str(), 1); };
+    };
+    const std::string forcedS3 = f.Path("forced-s3.mot");  // what objcopy writes when asked for 32-bit records
+    ASSERT_EQ(RunProcess({"/usr/bin/objcopy", "-I", "srec", "-O", "srec", "--srec-forceS3", kMot, forcedS3}).exitStatus,
+              0);
     const std::vector<Row> rows = {
         {{"--dump-image", out, f.mot}, 0, "Building output data... \n"},
         {{"--dump-image", out, "/nonexistent/a.mot"}, 1, "\nError: cannot open sourcefile\n", noFile},
@@ -75,6 +82,26 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
         {{"-q", "--emulate=refuse-erase", kMot}, 6, "", "", stdoutTo(full)},
         {{"--dump-image", oldImage, kMot}, 1, "Building output data... \n", "cannot write " + oldImage, diskFull},
         {{"-q", "--emulate", "--log", oldLog, kMot}, 10, flashed, "cannot write the log", diskFull},
+        {{"-p", f.Path("b"), kMot},
+         3,
+         "Error: cannot open comport\n",
+         f.Path("b") + ": " + noFile,
+         environment("KESTREL_PORT", "/dev/a")},
+        {{kMot},
+         3,
+         "Error: cannot open comport\n",
+         f.Path("a") + ": " + noFile,
+         environment("KESTREL_PORT", f.Path("a"))},
+        {{"-q", "--emulate", kMot}, 0, flashed, "", environment("KESTREL_PORT", "/dev/a")},  // ruled out: ignored
+        {{"--emulate", kMot},
+         2,
+         "",
+         "from the environment: KESTREL_TIMEOUT=soon",
+         environment("KESTREL_TIMEOUT", "soon")},
+        {{"-q", "--emulate", forcedS3},
+         5,
+         "\nError: unsupported record type in line 2\n",
+         forcedS3 + ":2: record type S3 is not supported: S3 and S7 carry 32-bit addresses; the box takes 24-bit S2"},
         {{"--check", kMot}, 0, "Building output data... \n"},
         {check, 1, "Building output data... \n", findings + ":2: checksum"},  // the download path takes this file
         {check, 1, "Building output data... \n", findings + ":4: data at 0xE0008 overlaps the record of line 2"},
@@ -96,6 +123,23 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
     EXPECT_EQ(ReadFile(oldLog), old);
     ::close(brokenPipe[1]);
     ::close(full);
+
+    // --check says once what is wrong with a refused file and claims nothing more: a run of records of a refused
+    // type is one line, its end no truncation; a file refused for its size is not read, so not checked.
+    const std::size_t s3Lines = SplitLines(ReadFile(forcedS3)).size();  // S0, the S3 records, S7
+    const std::string large = f.dir.Write("large.mot", std::string(2200000, 'S'));
+    for (const auto& [file, said] : std::vector<std::pair<std::string, Lines>>{
+             {forcedS3,
+              {forcedS3 + ":2: " + std::to_string(s3Lines - 2) + " records of type S3 (lines 2 to " +
+                   std::to_string(s3Lines - 1) +
+                   ") are not supported: S3 and S7 carry 32-bit addresses; the box takes 24-bit S2 records ending in "
+                   "S8, which objcopy writes by itself for addresses up to 0xFFFFFF (leave out --srec-forceS3)",
+               forcedS3 + ":" + std::to_string(s3Lines) + ": record type S7 is not supported"}},
+             {large, {"kestrel-flash: " + large + ": more than 500000 bytes, the most a file of its kind may have"}}}) {
+        const auto run = Flash({"--check", file});
+        EXPECT_EQ(run.exitStatus, 1);
+        EXPECT_EQ(SplitLines(run.err), said);
+    }
 }
 
 }  // namespace

@@ -96,13 +96,6 @@ TEST(KestrelFlashDownload, AGangReportsEachBoxByItsPortAsTextJsonAndInTheLogAlso
     EXPECT_EQ(starting("result: file-failed, exit 4"), 2);
 }
 
-// A rate and the time left are shown once there is some time behind them.
-TEST(ConsoleStatusList, ARateNeedsTimeBehindIt) {
-    // Half done in 6 s: 10.9 kB/s, another 6 s to go.
-    EXPECT_EQ(cli::ConsoleStatusList::ProgressText(ProgressStage::WritingData, 65536, 131072, 6.0),
-              "Writing data 65536/131072 bytes  50%  10.9 kB/s  0:06 left");
-}
-
 // Polls until `done` holds; false after 10 s.
 bool Eventually(const std::function<bool()>& done) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);

@@ -47,6 +47,11 @@ expected=(lib/udev/rules.d/60-kestrel.rules
 for p in "${programs[@]}"; do
   [ -n "$p" ] && expected+=("bin/$p" "share/man/man1/$p.1.gz")
 done
+if has_program kestrel-flash; then
+  expected+=(share/bash-completion/completions/kestrel-flash
+             share/zsh/vendor-completions/_kestrel-flash
+             share/fish/vendor_completions.d/kestrel-flash.fish)
+fi
 if has_program kestrel-loader; then
   expected+=(share/applications/kestrel-loader.desktop)
   for size in 16 32 48 64 128 256; do

@@ -102,6 +102,9 @@ TEST(ExtractDataMOTTest, RefusedLinesNameTheirKindAndLineAndTheCheckTheFault) {
     for (const auto& [text, kind, line, diagnosis] :
          std::vector<std::tuple<std::string, Kind, std::uint32_t, std::string>>{
              {kS0 + good + "S1030000FC\r\n", Kind::UnsupportedRecordType, 3, "record type S1 is not supported"},
+             // A run of them is one finding, blank lines within; its end record is no truncated file's.
+             {kS0 + "S30500000000FA\n\nS30500000000FA\nS70500000000FA", Kind::UnsupportedRecordType, 2,
+              "2 records of type S3 (lines 2 to 4) are not supported: S3 and S7 carry 32-bit"},
              {kS0 + with(0, 'X'), Kind::MalformedRecord, 2, "no S-record: the line starts with 'X'"},
              {" " + good, Kind::MalformedRecord, 1, "starts with 0x20"},
              {with(7, 'G'), Kind::MalformedRecord, 1, "character 'G' in column 8 is no hex digit"},
@@ -117,6 +120,9 @@ TEST(ExtractDataMOTTest, RefusedLinesNameTheirKindAndLineAndTheCheckTheFault) {
                   kind == Kind::MalformedRecord ? ExtractData::kMalformedRecord : ExtractData::kUnsupportedRecordType);
         EXPECT_EQ(r.failure.kind, kind);
         EXPECT_EQ(r.failure.line, line);
+        // The type the reader refused is the one the check names.
+        EXPECT_TRUE(kind == Kind::MalformedRecord ||
+                    diagnosis.find(std::string("type S") + r.failure.recordType) != std::string::npos);
         EXPECT_TRUE(std::any_of(r.findings.begin(), r.findings.end(), [&](const SRecordFinding& f) {
             return f.line == line && f.text.find(diagnosis) != std::string::npos;
         })) << (r.findings.empty() ? "no finding" : r.findings[0].text);

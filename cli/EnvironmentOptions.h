@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+namespace kestrel::cli {
+
+// Options from the environment, for a station that sets its port or log once:
+// each option --NAME may come from KESTREL_NAME (upper case, '-' as '_'), a
+// value on the command line winning. A flag takes 1 or 0 (also true/false,
+// yes/no, on/off). A variable gives one value, so KESTREL_PORT names one box;
+// a gang's boxes go on the command line. Left out, so that a variable left set
+// cannot turn every later run into something else: the options that make a
+// command of their own (those that cannot go with --port), --help and
+// --version, hidden options, and any variable whose option the command line rules out.
+
+// The variable of an option; empty for those that have none.
+std::string EnvironmentName(const CLI::App& app, const CLI::Option& option);
+
+// Every variable of `app`'s options, for the help text.
+std::string EnvironmentHelp(const CLI::App& app);
+
+// Parses the command line, then again with the variables set that fit it.
+void ParseWithEnvironment(CLI::App& app, int argc, char** argv);
+
+}  // namespace kestrel::cli

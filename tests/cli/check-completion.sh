@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# kestrel-flash's bash completion, loaded and called as bash-completion does:
+# options, scenario names and the ports attached now, all asked of the program
+# in the command line, here with one USB box of the FT232R model attached.
+# Usage: check-completion.sh KESTREL_FLASH FT232R_MODEL COMPLETIONS_DIR
+set -u
+completions=$3
+work=$(mktemp -d "${TMPDIR:-/tmp}/kestrel-completion.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+printf '#!/bin/sh\nLD_PRELOAD=%s KESTREL_FT232R_BOXES=KST-COMPLETE exec %s "$@"\n' "$2" "$1" >"$work/kestrel-flash"
+chmod +x "$work/kestrel-flash"
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+# expect WANTED WORD...: completing the last word offers exactly WANTED, sorted.
+expect() {
+  local got
+  got=$(timeout 20 bash --norc -c 'source "$1" && shift && COMP_WORDS=("$@") && COMP_CWORD=$(($# - 1)) &&
+    _kestrel_flash && printf "%s\n" "${COMPREPLY[@]}"' _ "$completions/kestrel-flash.bash" "$work/kestrel-flash" \
+    "${@:2}" | sort | xargs)
+  [ "$got" = "$1" ] || fail "completing '${*:2}' offered '$got', not '$1'"
+}
+expect --emulate --emu
+expect "--wait --wait-timeout" --wai
+expect "USB USB:KST-COMPLETE" -p US
+expect USB:KST-COMPLETE --port USB:
+expect corrupt-read-back --emulate = corr
+[ $failures -eq 0 ] && echo "the completions offer what was asked"
+exit $((failures != 0))
