@@ -6,10 +6,13 @@
 #include <iostream>
 #include <memory>
 #include <mutex>
-#include <thread>
 
+#include "cli/Approval.h"
+#include "cli/BoxWait.h"
 #include "cli/ConsoleStatusList.h"
 #include "cli/EmulatedBox.h"
+#include "cli/PrefixedStatusList.h"
+#include "cli/StationTrace.h"
 #include "cli/UsbHint.h"
 #include "session/ExitStatus.h"
 #include "session/LinkNames.h"
@@ -28,22 +31,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A gang's lines on stdout, each led by its box's port, whole lines at a time.
-class PrefixedStatusList : public StatusList {
-public:
-    PrefixedStatusList(std::mutex& mutex, std::string port) : mutex_(mutex), port_(std::move(port)) {}
-    void AppendStatus(const std::string& line) override {
-        std::lock_guard lock(mutex_);
-        std::fprintf(stdout, "%s: %s\n", port_.c_str(), line.c_str());
-        std::fflush(stdout);
-    }
-    void Clear() override {}
-
-private:
-    std::mutex& mutex_;
-    std::string port_;
-};
-
 // One box of a round: its link, its driver and the lists its lines pass through.
 struct BoxReport {
     std::string link;
@@ -54,30 +41,15 @@ struct BoxReport {
     int openError = 0;                             // why the port or the file did not open
 };
 
-// Sleeps in steps until `ready` holds, the bound passes or the user cancels.
-bool WaitUntil(const std::function<bool()>& ready, double boundSeconds, const StationRequest& request) {
-    const auto start = Clock::now();
-    while (!ready()) {
-        if (request.cancelRequested && request.cancelRequested()) {
-            return false;
-        }
-        if (boundSeconds > 0 && std::chrono::duration<double>(Clock::now() - start).count() > boundSeconds) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    }
-    return true;
-}
-
 class StationRunner {
 public:
-    StationRunner(const StationOptions& station, const StationRequest& request)
-        : station_(station), request_(request) {}
+    StationRunner(const StationOptions& station, const StationRequest& request, const TraceFields& trace)
+        : station_(station), request_(request), trace_(station.logFile, trace) {}
 
     // An exit status of the downloads; a record lost from the log turns a success into a failure.
     int Run() {
         const int status = RunRounds();
-        return status == kExitSuccess && logFailed_ ? kExitOutput : status;
+        return status == kExitSuccess && trace_.LogFailed() ? kExitOutput : status;
     }
 
 private:
@@ -88,18 +60,26 @@ private:
         int status = kExitSuccess;
         for (int round = 1; station_.repeat == 0 || round <= station_.repeat; ++round) {
             // --all-usb takes the boxes attached now, so a station can swap in new ones.
-            const bool ready = ListsAllUsb() ? FindAllUsb() : !station_.wait || WaitForBoxes(true);
-            if (!ready) {
+            if (ListsAllUsb() && !FindAllUsb()) {
                 return FirstFailure(status, Cancelled() ? kExitCancelled : kExitLink);
             }
-            const int roundStatus = links_.size() == 1 ? RunSingle() : RunGang();
+            std::vector<bool> here(links_.size(), true);
+            if (station_.wait && !ListsAllUsb()) {
+                here = WaitForAttached(Waited(), station_.waitTimeoutSeconds);
+                status = FirstFailure(status, RecordAbsent(here));
+            }
+            if (Cancelled()) {
+                return FirstFailure(status, kExitCancelled);
+            }
+            const int roundStatus = RunPresent(here);
             status = FirstFailure(status, roundStatus);
             if (roundStatus == kExitCancelled || Cancelled()) {
                 return FirstFailure(status, kExitCancelled);
             }
             const bool more = station_.repeat == 0 || round < station_.repeat;
             // The next round is for the next boxes: the flashed ones go first.
-            if (more && station_.wait && request_.emulate.empty() && !WaitForBoxes(false)) {
+            if (more && station_.wait && request_.emulate.empty() &&
+                !WaitForRemoval(Waited(), here, station_.waitTimeoutSeconds)) {
                 return FirstFailure(status, Cancelled() ? kExitCancelled : kExitLink);
             }
         }
@@ -153,7 +133,7 @@ private:
         if (station_.wait && !request_.quiet) {
             std::fprintf(stderr, "kestrel-flash: waiting for a USB box to be attached\n");
         }
-        if (!(station_.wait ? WaitUntil(found, station_.waitTimeoutSeconds, request_) : found())) {
+        if (!(station_.wait ? WaitUntil(found, station_.waitTimeoutSeconds, request_.cancelRequested) : found())) {
             std::fprintf(stderr, "kestrel-flash: --all-usb: %s\n", Cancelled() ? "cancelled" : "no USB box found");
             return false;
         }
@@ -165,20 +145,38 @@ private:
         return true;
     }
 
-    bool WaitForBoxes(bool present) {
+    WaitedBoxes Waited() const { return {links_, drivers_, Usb(), request_.cancelRequested, request_.quiet}; }
+
+    // Each box that did not come, or all when the wait was cancelled, has its
+    // result on record; the exit status of the first, or 0 when all came.
+    int RecordAbsent(const std::vector<bool>& here) {
+        int status = kExitSuccess;
         for (std::size_t i = 0; i < links_.size(); ++i) {
-            if (!request_.quiet) {
-                std::fprintf(stderr, "kestrel-flash: waiting for %s to be %s\n", links_[i].c_str(),
-                             present ? "attached" : "removed");
-            }
-            const auto ready = [&] { return LinkPresent(links_[i], DriverFor(i)) == present; };
-            if (!WaitUntil(ready, station_.waitTimeoutSeconds, request_)) {
-                std::fprintf(stderr, "kestrel-flash: %s: %s\n", links_[i].c_str(),
-                             Cancelled() ? "cancelled" : "not there in time");
-                return false;
+            if (!here[i] || Cancelled()) {
+                trace_.NeverBegan(links_[i], request_.file, Cancelled(), station_.json ? &json_ : nullptr,
+                                  links_.size() > 1);
+                status = FirstFailure(status, Cancelled() ? kExitCancelled : kExitLink);
             }
         }
-        return true;
+        return status;
+    }
+
+    // The round's downloads into the boxes that are here; a gang stays one, its lines led by their ports.
+    int RunPresent(const std::vector<bool>& here) {
+        const std::vector<std::string> all = links_;
+        const std::vector<UsbDriver*> allDrivers = drivers_;
+        links_.clear();
+        drivers_.clear();
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            if (here[i]) {
+                links_.push_back(all[i]);
+                drivers_.push_back(allDrivers[i]);
+            }
+        }
+        const int status = links_.empty() ? kExitSuccess : all.size() == 1 ? RunSingle() : RunGang();
+        links_ = all;
+        drivers_ = allDrivers;
+        return status;
     }
 
     BoxReport MakeReport(std::size_t box, bool prefixed) {
@@ -186,7 +184,9 @@ private:
         report.link = links_[box];
         report.usbDriver = drivers_[box];
         if (station_.json) {
-            report.out = std::make_unique<JsonLinesStatusList>(json_, nullptr, prefixed ? report.link : std::string());
+            auto json = std::make_unique<JsonLinesStatusList>(json_, nullptr, prefixed ? report.link : std::string());
+            json->SetTrace(trace_.Fields());
+            report.out = std::move(json);
         } else if (prefixed) {
             report.out = std::make_unique<PrefixedStatusList>(stdoutMutex_, report.link);
         } else {
@@ -216,16 +216,13 @@ private:
         }
         if (report.record) {
             UsbDriver& listing = report.usbDriver != nullptr ? *report.usbDriver : Usb();
-            WriteRecord(report.record->Finish(outcome, seconds, listing));
+            trace_.Write(report.record->Finish(outcome, seconds, listing));
         }
     }
 
-    void WriteRecord(const SessionRecord& record) {
-        if (const int error = AppendSessionRecord(station_.logFile, record); error != 0) {
-            std::fprintf(stderr, "kestrel-flash: cannot write the log %s: %s\n", station_.logFile.c_str(),
-                         std::strerror(error));
-            logFailed_ = true;
-        }
+    void Start(BoxReport& report) {
+        trace_.Started(report.link, request_.file,
+                       station_.json ? &static_cast<JsonLinesStatusList&>(*report.out) : nullptr, report.record.get());
     }
 
     int RunSingle() {
@@ -241,6 +238,7 @@ private:
                 }
             };
         }
+        Start(report);
         const auto start = Clock::now();
         const DownloadOutcome outcome = RunDownload(links_[0], request_.file, *report.top, options);
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -264,7 +262,9 @@ private:
         // every box's record keeps them.
         std::unique_ptr<StatusList> preparation;
         if (station_.json) {
-            preparation = std::make_unique<JsonLinesStatusList>(json_, nullptr);
+            auto json = std::make_unique<JsonLinesStatusList>(json_, nullptr);
+            json->SetTrace(trace_.Fields());
+            preparation = std::move(json);
         } else {
             preparation = std::make_unique<ConsoleStatusList>(stdout, stderr, false);
         }
@@ -289,7 +289,7 @@ private:
             // No box was touched, yet each had its download refused: the log says so for each.
             for (auto& report : reports) {
                 if (report.record) {
-                    WriteRecord(report.record->Finish(outcome, 0, report.usbDriver ? *report.usbDriver : Usb()));
+                    trace_.Write(report.record->Finish(outcome, 0, report.usbDriver ? *report.usbDriver : Usb()));
                 }
             }
             return ExitStatusOf(outcome);
@@ -305,6 +305,7 @@ private:
                 reports[i].record->NoteImage(static_cast<std::uint32_t>(image.bytes.size()), image.sourceKind,
                                              image.sha256);
             }
+            Start(reports[i]);
             boxes.push_back(std::move(box));
         }
         const auto results = RunGangDownload(image, boxes);
@@ -332,7 +333,7 @@ private:
     std::vector<UsbDriver*> drivers_;
     std::vector<std::unique_ptr<EmulatedBox>> emulated_;
     std::mutex stdoutMutex_;
-    bool logFailed_ = false;  // a record could not be written
+    StationTrace trace_;
     JsonLineWriter json_{std::cout};
 };
 
@@ -358,21 +359,13 @@ void AddStationOptions(CLI::App& app, CLI::Option* file, StationOptions& station
     // FILE is needed for everything but the port list.
     file->required(false);
     app.parse_complete_callback([file, &station] {
-        if (!station.listPorts && file->count() == 0) {
+        if (!station.listPorts && station.verifyLog.empty() && station.report.empty() && file->count() == 0) {
             throw CLI::RequiredError(file->get_name());
         }
         if (station.listPorts && file->count() != 0) {
             throw CLI::ExcludesError(file->get_name(), "--list-ports");
         }
     });
-}
-
-int ListPortsCommand(const StationOptions& station) {
-    const auto ports = ListPorts("/", &SystemUsbDriver());
-    for (const auto& text : station.json ? PortListJson(ports) : PortListText(ports)) {
-        std::fprintf(stdout, "%s\n", text.c_str());
-    }
-    return kExitSuccess;
 }
 
 int RunStation(const StationOptions& station, const StationRequest& request) {
@@ -392,7 +385,14 @@ int RunStation(const StationOptions& station, const StationRequest& request) {
             return kExitUsage;
         }
     }
-    StationRunner runner(station, request);
+    TraceFields trace;
+    trace.operatorName = station.operatorName;
+    trace.station = station.stationName;
+    trace.lot = station.lot;
+    if (const int refused = CheckApproval(station, request.file, trace); refused != kExitSuccess) {
+        return refused;
+    }
+    StationRunner runner(station, request, trace);
     return runner.Run();
 }
 

@@ -36,7 +36,8 @@ const char* ExitStatusHelp() {
            "  7  box not answering: silent past the time-out, or gone\n"
            "  8  verify: the read-back differs from the image\n"
            "  9  cancelled (SIGINT, SIGTERM, SIGHUP)\n"
-           " 10  output: the download succeeded, but a status line, JSON line or log record could not be written\n";
+           " 10  output: the download succeeded, but a status line, JSON line or log record could not be written\n"
+           " 11  not approved: the file's SHA-256 is not in the --approved manifest; no box was touched\n";
 }
 
 }  // namespace kestrel
