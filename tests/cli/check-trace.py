@@ -116,14 +116,15 @@ open(made, "w").write(
     record("10:00:00.000", "COM40", "success", 0, 10, ["FLASHING SUCCESSFULL"]) +
     record("10:00:30.000", "COM40", "box-silent", 7, 20, ["Erasing flash... ", "Error: box not answering"]) +
     record("10:01:00.000", "COM40", "success", 0, 30, []) +
-    record("10:00:00.000", "COM41", "verify-failed", 8, 5, ["Verify data...", "Error: data verify"]))
+    record("10:00:00.000", "COM41", "verify-failed", 8, 5, ["Verify data...", "Error: data verify"]) +
+    record("10:00:10.000", "COM41", "verify-failed", 8, 8, ["Verify data...", "Error: data verify"]))
 page, table = os.path.join(work, "R.html"), os.path.join(work, "R.csv")
 report = run("--report", made, "--html", page, "--csv", table)
 rows = [r for r in csv.DictReader(open(table, newline=""))]
 check(report.returncode == 0 and [(r["port"], r["passed"], r["failed"], r["yield_percent"], r["boxes_per_hour"],
                                    r["median_seconds"]) for r in rows] ==
-      [("COM40", "2", "1", "66.7", "120.0", "20.000"), ("COM41", "0", "1", "0.0", "720.0", "5.000")], "csv: %s" % rows)
-check("failures by stage: Erasing flash: 1" in report.stdout, "stages: " + report.stdout)
+      [("COM40", "2", "1", "66.7", "120.0", "20.000"), ("COM41", "0", "2", "0.0", "400.0", "6.500")], "csv: %s" % rows)
+check("failures by stage: Verify data: 2\nfailures by stage: Erasing flash: 1\n" in report.stdout, "stages: " + report.stdout)
 html = open(page).read()
 check("<svg" in html and "<script" not in html and not re.search(r"(src|href)=", html) and
       "<td>66.7%</td>" in html, "the page is whole and self-contained")
