@@ -50,6 +50,27 @@ std::string Html(const std::string& text) {
     return escaped;
 }
 
+// A cause cut at blanks into lines of at most `width` characters, two at most, so that labels do not overlap.
+std::vector<std::string> LabelLines(const std::string& cause, std::size_t width) {
+    std::vector<std::string> lines(1);
+    std::size_t at = 0;
+    while (at < cause.size()) {
+        std::size_t end = cause.find(' ', at);
+        end = end == std::string::npos ? cause.size() : end;
+        const std::string word = cause.substr(at, end - at);
+        if (!lines.back().empty() && lines.back().size() + 1 + word.size() > width) {
+            lines.emplace_back();
+        }
+        lines.back() += (lines.back().empty() ? "" : " ") + word;
+        at = end + 1;
+    }
+    if (lines.size() > 2) {
+        lines.resize(2);
+        lines.back() += "...";
+    }
+    return lines;
+}
+
 // A Pareto chart: a bar per cause, most frequent first, and the cumulative share as a line.
 std::string ParetoSvg(const std::vector<ParetoBar>& bars, const std::string& title) {
     std::string svg = "<h2>" + Html(title) + "</h2>\n";
@@ -59,7 +80,7 @@ std::string ParetoSvg(const std::vector<ParetoBar>& bars, const std::string& tit
     const int left = 50, top = 20, height = 200, slot = 110, width = slot * static_cast<int>(bars.size());
     const std::size_t most = bars.front().count;
     svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(left + width + 50) + "\" height=\"" +
-           std::to_string(top + height + 70) + "\" font-family=\"sans-serif\" font-size=\"11\">\n";
+           std::to_string(top + height + 40) + "\" font-family=\"sans-serif\" font-size=\"11\">\n";
     svg += "<line x1=\"" + std::to_string(left) + "\" y1=\"" + std::to_string(top + height) + "\" x2=\"" +
            std::to_string(left + width) + "\" y2=\"" + std::to_string(top + height) + "\" stroke=\"#333\"/>\n";
     svg += "<text x=\"" + std::to_string(left - 6) + "\" y=\"" + std::to_string(top + 4) + "\" text-anchor=\"end\">" +
@@ -74,11 +95,11 @@ std::string ParetoSvg(const std::vector<ParetoBar>& bars, const std::string& tit
                "\" fill=\"#c0504d\"/>\n";
         svg += "<text x=\"" + std::to_string(x + slot / 2) + "\" y=\"" + std::to_string(top + height - barHeight - 4) +
                "\" text-anchor=\"middle\">" + std::to_string(bars[i].count) + "</text>\n";
-        svg += "<text x=\"" + std::to_string(x + slot / 2) + "\" y=\"" + std::to_string(top + height + 16) +
-               "\" text-anchor=\"middle\">" + Html(bars[i].cause.substr(0, 18)) + "</text>\n";
-        if (bars[i].cause.size() > 18) {
-            svg += "<text x=\"" + std::to_string(x + slot / 2) + "\" y=\"" + std::to_string(top + height + 30) +
-                   "\" text-anchor=\"middle\">" + Html(bars[i].cause.substr(18, 18)) + "</text>\n";
+        int labelY = top + height + 16;
+        for (const auto& label : LabelLines(bars[i].cause, 18)) {
+            svg += "<text x=\"" + std::to_string(x + slot / 2) + "\" y=\"" + std::to_string(labelY) +
+                   "\" text-anchor=\"middle\">" + Html(label) + "</text>\n";
+            labelY += 14;
         }
         const int y = top + height - static_cast<int>(height * bars[i].cumulativePercent / 100.0);
         line += std::to_string(x + slot / 2) + "," + std::to_string(y) + " ";
@@ -88,8 +109,8 @@ std::string ParetoSvg(const std::vector<ParetoBar>& bars, const std::string& tit
     svg += "<polyline points=\"" + line + "\" fill=\"none\" stroke=\"#1f497d\" stroke-width=\"2\"/>\n</svg>\n";
     svg += "<table><tr><th>cause</th><th>failures</th><th>cumulative</th></tr>\n";
     for (const auto& bar : bars) {
-        svg += "<tr><td>" + Html(bar.cause) + "</td><td>" + std::to_string(bar.count) + "</td><td>" +
-               Number(bar.cumulativePercent, 1) + "%</td></tr>\n";
+        svg += "<tr><td>" + Html(bar.cause) + "</td><td class=\"n\">" + std::to_string(bar.count) +
+               "</td><td class=\"n\">" + Number(bar.cumulativePercent, 1) + "%</td></tr>\n";
     }
     return svg + "</table>\n";
 }
@@ -133,7 +154,7 @@ std::string ReportHtml(const YieldReport& report, const std::string& logName) {
     std::string page =
         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Kestrel yield report</title>\n"
         "<style>body{font-family:sans-serif;margin:24px;color:#222}table{border-collapse:collapse;margin:8px 0 20px}"
-        "td,th{border:1px solid #bbb;padding:3px 8px;text-align:right}td:first-child,th:first-child{text-align:left}"
+        "td,th{border:1px solid #bbb;padding:3px 8px;text-align:left}td.n{text-align:right}"
         "h1{font-size:20px}h2{font-size:16px;margin-top:24px}</style></head><body>\n"
         "<h1>Kestrel yield report</h1>\n<p>Log: " +
         Html(logName) + " &middot; " + std::to_string(report.results) + " results, " + std::to_string(report.started) +
@@ -146,17 +167,21 @@ std::string ReportHtml(const YieldReport& report, const std::string& logName) {
         "<th>failed</th><th>yield</th><th>boxes/h</th><th>median s</th></tr>\n";
     for (const auto& row : report.rows) {
         page += "<tr><td>" + Html(row.lot) + "</td><td>" + Html(row.operatorName) + "</td><td>" + Html(row.station) +
-                "</td><td>" + Html(row.port) + "</td><td>" + std::to_string(row.passed) + "</td><td>" +
-                std::to_string(row.failed) + "</td><td>" + Number(row.yieldPercent, 1) + "%</td><td>" + PerHour(row) +
-                "</td><td>" + Number(row.medianSeconds, 2) + "</td></tr>\n";
+                "</td><td>" + Html(row.port) + "</td><td class=\"n\">" + std::to_string(row.passed) +
+                "</td><td class=\"n\">" + std::to_string(row.failed) + "</td><td class=\"n\">" +
+                Number(row.yieldPercent, 1) + "%</td><td class=\"n\">" + PerHour(row) + "</td><td class=\"n\">" +
+                Number(row.medianSeconds, 2) + "</td></tr>\n";
     }
     page += "</table>\n";
     page += ParetoSvg(report.failuresByStage, "Failures by stage");
     page += ParetoSvg(report.failuresByExit, "Failures by exit status");
-    page += "<h2>Attempts per box</h2>\n<table><tr><th>tries</th><th>boxes</th><th>passed in the end</th></tr>\n";
+    page +=
+        "<h2>Attempts per box (lot and port)</h2>\n<table><tr><th>tries</th><th>boxes</th><th>passed in the "
+        "end</th></tr>\n";
     for (const auto& count : report.attempts) {
-        page += "<tr><td>" + std::to_string(count.attempts) + "</td><td>" + std::to_string(count.boxes) + "</td><td>" +
-                std::to_string(count.passedInTheEnd) + "</td></tr>\n";
+        page += "<tr><td class=\"n\">" + std::to_string(count.attempts) + "</td><td class=\"n\">" +
+                std::to_string(count.boxes) + "</td><td class=\"n\">" + std::to_string(count.passedInTheEnd) +
+                "</td></tr>\n";
     }
     return page + "</table>\n</body></html>\n";
 }
