@@ -61,6 +61,9 @@ results = {e.get("port"): e for e in json_events(gang.stdout) if e["event"] == "
 check(gang.returncode == 3 and results["nobox"]["outcome"] == "not-attached" and results["nobox"]["exit"] == 3,
       "nobox: %s %s" % (gang.returncode, results.get("nobox")))
 check(results[os.path.join(work, "box1")]["outcome"] == "success", "box1 flashed: " + gang.stderr)
+# The flashed box never removed: the wait for its removal runs out saying it is there, not that it is missing.
+again = run("-q", "--wait", "--wait-timeout", "0.5", "--repeat", "2", "-p", os.path.join(work, "box1"), mot)
+check(again.returncode == 3 and "box1: still attached" in again.stderr, "not removed: " + again.stderr)
 served.terminate()
 served.wait()
 
