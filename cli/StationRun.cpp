@@ -7,15 +7,16 @@
 #include <memory>
 #include <thread>
 
+#include "cli/Approval.h"
+#include "cli/BoxWait.h"
 #include "cli/ConsoleStatusList.h"
 #include "cli/EmulatedBox.h"
 #include "cli/GangConsole.h"
 #include "cli/SourceHints.h"
+#include "cli/StationTrace.h"
 #include "cli/UsbHint.h"
 #include "session/ExitStatus.h"
 #include "session/LinkNames.h"
-#include "session/SourceKind.h"
-#include "session/Version.h"
 #include "station/GangDownload.h"
 #include "station/JsonLines.h"
 #include "station/PortListing.h"
@@ -39,30 +40,15 @@ struct BoxReport {
     int openError = 0;                             // why the port or the file did not open
 };
 
-// Sleeps in steps until `ready` holds, the bound passes or the user cancels.
-bool WaitUntil(const std::function<bool()>& ready, double boundSeconds, const StationRequest& request) {
-    const auto start = Clock::now();
-    while (!ready()) {
-        if (request.cancelRequested && request.cancelRequested()) {
-            return false;
-        }
-        if (boundSeconds > 0 && std::chrono::duration<double>(Clock::now() - start).count() > boundSeconds) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    }
-    return true;
-}
-
 class StationRunner {
 public:
-    StationRunner(const StationOptions& station, const StationRequest& request)
-        : station_(station), request_(request) {}
+    StationRunner(const StationOptions& station, const StationRequest& request, const TraceFields& trace)
+        : station_(station), request_(request), trace_(station.logFile, trace) {}
 
     // An exit status of the downloads; a record lost from the log turns a success into a failure.
     int Run() {
         const int status = RunRounds();
-        return status == kExitSuccess && logFailed_ ? kExitOutput : status;
+        return status == kExitSuccess && trace_.LogFailed() ? kExitOutput : status;
     }
 
 private:
@@ -73,18 +59,26 @@ private:
         int status = kExitSuccess;
         for (int round = 1; station_.repeat == 0 || round <= station_.repeat; ++round) {
             // --all-usb takes the boxes attached now, so a station can swap in new ones.
-            const bool ready = ListsAllUsb() ? FindAllUsb() : !station_.wait || WaitForBoxes(true);
-            if (!ready) {
+            if (ListsAllUsb() && !FindAllUsb()) {
                 return FirstFailure(status, Cancelled() ? kExitCancelled : kExitLink);
             }
-            const int roundStatus = links_.size() == 1 ? RunSingle() : RunGang();
+            std::vector<bool> here(links_.size(), true);
+            if (station_.wait && !ListsAllUsb()) {
+                here = WaitForAttached(Waited(), station_.waitTimeoutSeconds);
+                status = FirstFailure(status, RecordAbsent(here));
+            }
+            if (Cancelled()) {
+                return FirstFailure(status, kExitCancelled);
+            }
+            const int roundStatus = RunPresent(here);
             status = FirstFailure(status, roundStatus);
             if (roundStatus == kExitCancelled || Cancelled()) {
                 return FirstFailure(status, kExitCancelled);
             }
             const bool more = station_.repeat == 0 || round < station_.repeat;
             // The next round is for the next boxes: the flashed ones go first.
-            if (more && station_.wait && request_.emulate.empty() && !WaitForBoxes(false)) {
+            if (more && station_.wait && request_.emulate.empty() &&
+                !WaitForRemoval(Waited(), here, station_.waitTimeoutSeconds)) {
                 return FirstFailure(status, Cancelled() ? kExitCancelled : kExitLink);
             }
         }
@@ -138,7 +132,7 @@ private:
         if (station_.wait && !request_.quiet) {
             std::fprintf(stderr, "kestrel-flash: waiting for a USB box to be attached\n");
         }
-        if (!(station_.wait ? WaitUntil(found, station_.waitTimeoutSeconds, request_) : found())) {
+        if (!(station_.wait ? WaitUntil(found, station_.waitTimeoutSeconds, request_.cancelRequested) : found())) {
             std::fprintf(stderr, "kestrel-flash: --all-usb: %s\n", Cancelled() ? "cancelled" : "no USB box found");
             return false;
         }
@@ -150,20 +144,38 @@ private:
         return true;
     }
 
-    bool WaitForBoxes(bool present) {
+    WaitedBoxes Waited() const { return {links_, drivers_, Usb(), request_.cancelRequested, request_.quiet}; }
+
+    // Each box that did not come, or all when the wait was cancelled, has its
+    // result on record; the exit status of the first, or 0 when all came.
+    int RecordAbsent(const std::vector<bool>& here) {
+        int status = kExitSuccess;
         for (std::size_t i = 0; i < links_.size(); ++i) {
-            if (!request_.quiet) {
-                std::fprintf(stderr, "kestrel-flash: waiting for %s to be %s\n", links_[i].c_str(),
-                             present ? "attached" : "removed");
-            }
-            const auto ready = [&] { return LinkPresent(links_[i], DriverFor(i)) == present; };
-            if (!WaitUntil(ready, station_.waitTimeoutSeconds, request_)) {
-                std::fprintf(stderr, "kestrel-flash: %s: %s\n", links_[i].c_str(),
-                             Cancelled() ? "cancelled" : "not there in time");
-                return false;
+            if (!here[i] || Cancelled()) {
+                trace_.NeverBegan(links_[i], request_.file, Cancelled(), station_.json ? &json_ : nullptr,
+                                  links_.size() > 1);
+                status = FirstFailure(status, Cancelled() ? kExitCancelled : kExitLink);
             }
         }
-        return true;
+        return status;
+    }
+
+    // The round's downloads into the boxes that are here; a gang stays one, its lines led by their ports.
+    int RunPresent(const std::vector<bool>& here) {
+        const std::vector<std::string> all = links_;
+        const std::vector<UsbDriver*> allDrivers = drivers_;
+        links_.clear();
+        drivers_.clear();
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            if (here[i]) {
+                links_.push_back(all[i]);
+                drivers_.push_back(allDrivers[i]);
+            }
+        }
+        const int status = links_.empty() ? kExitSuccess : all.size() == 1 ? RunSingle() : RunGang();
+        links_ = all;
+        drivers_ = allDrivers;
+        return status;
     }
 
     BoxReport MakeReport(std::size_t box, bool prefixed) {
@@ -171,7 +183,9 @@ private:
         report.link = links_[box];
         report.usbDriver = drivers_[box];
         if (station_.json) {
-            report.out = std::make_unique<JsonLinesStatusList>(json_, nullptr, prefixed ? report.link : std::string());
+            auto json = std::make_unique<JsonLinesStatusList>(json_, nullptr, prefixed ? report.link : std::string());
+            json->SetTrace(trace_.Fields());
+            report.out = std::move(json);
         } else if (prefixed) {
             report.out = gang_->BoxList(box);
         } else {
@@ -180,6 +194,7 @@ private:
         report.top = report.out.get();
         if (!station_.logFile.empty()) {
             report.record = std::make_unique<SessionRecordBuilder>(report.link, request_.file, report.out.get());
+            report.record->Trace() = trace_.Fields();  // also in a record of a download that never begins
             report.top = &report.record->Status();
         }
         return report;
@@ -202,16 +217,13 @@ private:
         }
         if (report.record) {
             UsbDriver& listing = report.usbDriver != nullptr ? *report.usbDriver : Usb();
-            WriteRecord(report.record->Finish(outcome, seconds, listing));
+            trace_.Write(report.record->Finish(outcome, seconds, listing));
         }
     }
 
-    void WriteRecord(const SessionRecord& record) {
-        if (const int error = AppendSessionRecord(station_.logFile, record); error != 0) {
-            std::fprintf(stderr, "kestrel-flash: cannot write the log %s: %s\n", station_.logFile.c_str(),
-                         std::strerror(error));
-            logFailed_ = true;
-        }
+    void Start(BoxReport& report) {
+        trace_.Started(report.link, request_.file,
+                       station_.json ? &static_cast<JsonLinesStatusList&>(*report.out) : nullptr, report.record.get());
     }
 
     int RunSingle() {
@@ -227,6 +239,7 @@ private:
                 }
             };
         }
+        Start(report);
         const auto start = Clock::now();
         const DownloadOutcome outcome = RunDownload(links_[0], request_.file, *report.top, options);
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -254,7 +267,9 @@ private:
         // every box's record keeps them.
         std::unique_ptr<StatusList> preparation;
         if (station_.json) {
-            preparation = std::make_unique<JsonLinesStatusList>(json_, nullptr);
+            auto json = std::make_unique<JsonLinesStatusList>(json_, nullptr);
+            json->SetTrace(trace_.Fields());
+            preparation = std::move(json);
         } else {
             preparation = std::make_unique<ConsoleStatusList>(stdout, stderr, false);
         }
@@ -280,7 +295,7 @@ private:
             // No box was touched, yet each had its download refused: the log says so for each.
             for (auto& report : reports) {
                 if (report.record) {
-                    WriteRecord(report.record->Finish(outcome, 0, report.usbDriver ? *report.usbDriver : Usb()));
+                    trace_.Write(report.record->Finish(outcome, 0, report.usbDriver ? *report.usbDriver : Usb()));
                 }
             }
             return ExitStatusOf(outcome);
@@ -296,6 +311,7 @@ private:
                 reports[i].record->NoteImage(static_cast<std::uint32_t>(image.bytes.size()), image.sourceKind,
                                              image.sha256);
             }
+            Start(reports[i]);
             boxes.push_back(std::move(box));
         }
         const auto results = RunGangDownload(image, boxes);
@@ -325,7 +341,7 @@ private:
     std::vector<UsbDriver*> drivers_;
     std::vector<std::unique_ptr<EmulatedBox>> emulated_;
     std::unique_ptr<GangConsole> gang_;  // a gang's lines and progress
-    bool logFailed_ = false;             // a record could not be written
+    StationTrace trace_;
     JsonLineWriter json_{std::cout};
 };
 
@@ -336,7 +352,8 @@ void AddStationOptions(CLI::App& app, CLI::Option* file, StationOptions& station
                  "List every serial device and USB box a download could use, then end; with --json as JSON lines");
     app.add_flag("--json", station.json,
                  "Stdout carries one JSON object per line: each status line, each progress step and the result");
-    app.add_option("--log", station.logFile, "Append a record of each download to this file")->type_name("FILE");
+    app.add_option("--log", station.logFile, "Append a started and a result record of each download to this file")
+        ->type_name("FILE");
     app.add_flag("--all-usb", station.allUsb, "Flash every USB box attached, all at once (each by its serial number)");
     app.add_flag("--wait", station.wait, "Wait for each box to be attached before its download");
     app.add_option("--wait-timeout", station.waitTimeoutSeconds, "Seconds --wait waits at most; 0: no bound")
@@ -351,21 +368,13 @@ void AddStationOptions(CLI::App& app, CLI::Option* file, StationOptions& station
     // FILE is needed for everything but the port list.
     file->required(false);
     app.parse_complete_callback([file, &station] {
-        if (!station.listPorts && file->count() == 0) {
+        if (!station.listPorts && station.verifyLog.empty() && station.report.empty() && file->count() == 0) {
             throw CLI::RequiredError(file->get_name());
         }
         if (station.listPorts && file->count() != 0) {
             throw CLI::ExcludesError(file->get_name(), "--list-ports");
         }
     });
-}
-
-int ListPortsCommand(const StationOptions& station) {
-    const auto ports = ListPorts("/", &SystemUsbDriver());
-    for (const auto& text : station.json ? PortListJson(ports) : PortListText(ports)) {
-        std::fprintf(stdout, "%s\n", text.c_str());
-    }
-    return kExitSuccess;
 }
 
 int RunStation(const StationOptions& station, const StationRequest& request) {
@@ -385,7 +394,14 @@ int RunStation(const StationOptions& station, const StationRequest& request) {
             return kExitUsage;
         }
     }
-    StationRunner runner(station, request);
+    TraceFields trace;
+    trace.operatorName = station.operatorName;
+    trace.station = station.stationName;
+    trace.lot = station.lot;
+    if (const int refused = CheckApproval(station, request.file, trace); refused != kExitSuccess) {
+        return refused;
+    }
+    StationRunner runner(station, request, trace);
     return runner.Run();
 }
 

@@ -21,6 +21,11 @@ struct StationOptions {
     bool wait = false;
     double waitTimeoutSeconds = 0;  // 0: no bound
     int repeat = 1;                 // 0: until interrupted
+    // Who flashes where and for what, in every record and JSON event.
+    std::string operatorName, stationName, lot;
+    std::string approved;  // the manifest of the firmware that may be flashed; empty: any
+    // Commands on a log instead of a download.
+    std::string verifyLog, report, reportHtml, reportCsv;
 };
 
 // What the rest of the command line asks of the downloads.

@@ -20,6 +20,7 @@
 #include "cli/Signals.h"
 #include "cli/SourceHints.h"
 #include "cli/StationRun.h"
+#include "cli/TraceOptions.h"
 #include "readers/SRecordCheck.h"
 #include "session/DataConverter.h"
 #include "session/DownloadWorkflow.h"
@@ -157,6 +158,7 @@ int main(int argc, char** argv) {
                                "overlapping records and records of a type the box does not take on stderr; an "
                                "image is written only when none is found");
     AddStationOptions(app, file, station);
+    AddTraceOptions(app, station);
     for (auto* option : {file, port, dump, app.get_option("--log")}) {
         option->check(kNotEmpty);
     }
@@ -173,13 +175,13 @@ int main(int argc, char** argv) {
         ->group("");
     // A dry run opens no link: what only a download uses means nothing to it.
     for (auto* dryRun : {dump, check}) {
-        for (const char* name :
-             {"--port", "--emulate", "--timeout", "--json", "--log", "--all-usb", "--wait", "--repeat"}) {
+        for (const char* name : {"--port", "--emulate", "--timeout", "--json", "--log", "--all-usb", "--wait",
+                                 "--repeat", "--operator", "--station", "--lot", "--approved"}) {
             dryRun->excludes(name);
         }
     }
     for (const char* name : {"--port", "--emulate", "--timeout", "--log", "--all-usb", "--wait", "--repeat",
-                             "--dump-image", "--check", "--quiet"}) {
+                             "--dump-image", "--check", "--quiet", "--operator", "--station", "--lot", "--approved"}) {
         app.get_option("--list-ports")->excludes(name);
     }
     try {
@@ -196,6 +198,12 @@ int main(int argc, char** argv) {
     CancelOnInterrupt(cancelRequested);
     if (station.listPorts) {
         return WithOutputChecked(ListPortsCommand(station));
+    }
+    if (!station.verifyLog.empty()) {
+        return WithOutputChecked(VerifyLogCommand(station));
+    }
+    if (!station.report.empty()) {
+        return WithOutputChecked(ReportCommand(station));
     }
     if (options.check || !options.dumpImage.empty()) {
         return WithOutputChecked(Prepare(options));

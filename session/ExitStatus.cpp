@@ -27,7 +27,8 @@ ExitStatus ExitStatusOf(DownloadOutcome outcome) {
 std::string ExitStatusHelp(const std::string& cancelledBy) {
     return std::string("Exit status:\n") +
            "  0  the box was flashed (\"FLASHING SUCCESSFULL\")\n"
-           "  1  --dump-image or --check: a stage failed, or --check found problems\n"
+           "  1  --dump-image or --check: a stage failed, or --check found problems; --verify-log: a record does not "
+           "chain\n"
            "  2  usage error\n"
            "  3  link: unknown interface, or the port or USB device cannot be opened\n"
            "  4  file: cannot be opened, too large or too short, or of an unknown kind\n"
@@ -37,7 +38,8 @@ std::string ExitStatusHelp(const std::string& cancelledBy) {
            "  8  verify: the read-back differs from the image\n"
            "  9  cancelled (" +
            cancelledBy + ")\n" +
-           " 10  output: the download succeeded, but a status line, JSON line or log record could not be written\n";
+           " 10  output: the download succeeded, but a status line, JSON line or log record could not be written\n"
+           " 11  not approved: the file's SHA-256 is not in the --approved manifest; no box was touched\n";
 }
 
 }  // namespace kestrel

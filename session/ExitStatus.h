@@ -23,6 +23,8 @@ enum ExitStatus : int {
     // The download succeeded, but a status line, JSON line or log record could
     // not be written: a script or log no longer shows what happened.
     kExitOutput = 10,
+    // The firmware file is not in the manifest of approved firmware: no box was touched.
+    kExitNotApproved = 11,
 };
 
 ExitStatus ExitStatusOf(DownloadOutcome outcome);

@@ -166,12 +166,31 @@ JsonLinesStatusList::JsonLinesStatusList(JsonLineWriter& writer, StatusList* inn
 
 JsonObject JsonLinesStatusList::Event(const char* name) {
     JsonObject object;
-    object.Add("event", name);
+    object.Add("event", name).Add("schema", std::int64_t{kRecordSchema});
     if (!port_.empty()) {
         object.Add("port", port_);
     }
     object.Add("t", static_cast<std::uint32_t>(clock_.TickMs() - startMs_) / 1000.0);
+    object.Add("operator", trace_.operatorName).Add("station", trace_.station).Add("lot", trace_.lot);
+    if (trace_.attempt > 0) {
+        object.Add("attempt", std::int64_t{trace_.attempt});
+    } else {
+        object.AddNull("attempt");  // the file's preparation for a gang: no one box's try
+    }
     return object;
+}
+
+JsonObject& JsonLinesStatusList::AddApproval(JsonObject& object) const {
+    if (trace_.manifest.empty()) {
+        return object.AddNull("manifest").AddNull("approved_sha256");
+    }
+    return object.Add("manifest", trace_.manifest).Add("approved_sha256", trace_.approvedSha256);
+}
+
+void JsonLinesStatusList::Started(const std::string& filePath) {
+    JsonObject object = Event("started");
+    object.Add("file", filePath);
+    writer_.WriteLine(AddApproval(object).Text());
 }
 
 void JsonLinesStatusList::AppendStatus(const std::string& line) {
@@ -201,15 +220,20 @@ void JsonLinesStatusList::Progress(ProgressStage stage, std::uint32_t done, std:
 
 void JsonLinesStatusList::Result(DownloadOutcome outcome, int exitStatus, const std::string& imageSha256,
                                  double seconds) {
+    Result(std::string(OutcomeName(outcome)), exitStatus, imageSha256, seconds);
+}
+
+void JsonLinesStatusList::Result(const std::string& outcome, int exitStatus, const std::string& imageSha256,
+                                 double seconds) {
     JsonObject object = Event("result");
-    object.Add("outcome", OutcomeName(outcome)).Add("exit", std::int64_t{exitStatus});
+    object.Add("outcome", outcome).Add("exit", std::int64_t{exitStatus});
     if (imageSha256.empty()) {
         object.AddNull("sha256");
     } else {
         object.Add("sha256", imageSha256);
     }
     object.Add("seconds", seconds);
-    writer_.WriteLine(object.Text());
+    writer_.WriteLine(AddApproval(object).Text());
 }
 
 }  // namespace kestrel

@@ -9,6 +9,7 @@
 #include "links/Clock.h"
 #include "session/DownloadWorkflow.h"
 #include "session/ForwardingStatusList.h"
+#include "station/TraceFields.h"
 
 namespace kestrel {
 
@@ -50,7 +51,8 @@ const char* OutcomeName(DownloadOutcome outcome);
 // A status list that also writes one JSON object per line for each status line
 // ("event":"status"), each progress step ("progress": stage, bytes done, total,
 // rate in bytes a second, seconds left) and, at the end, the result. Every
-// object carries "port" when one is given and "t", the seconds since the list was made.
+// object carries the layout's "schema", "port" when one is given, "t", the
+// seconds since the list was made, and the trace: operator, station, lot, attempt.
 class JsonLinesStatusList : public ForwardingStatusList {
 public:
     // `inner` (may be null) receives every call as well.
@@ -62,12 +64,21 @@ public:
     // "event":"result" with the outcome, the exit status the front end gives
     // it, the image's SHA-256 (null when no image was built) and the seconds taken.
     void Result(DownloadOutcome outcome, int exitStatus, const std::string& imageSha256, double seconds);
+    // The same for a download that never began (a box that did not come): its outcome by name.
+    void Result(const std::string& outcome, int exitStatus, const std::string& imageSha256, double seconds);
+    // "event":"started" as a box's download begins, with the file by its path.
+    void Started(const std::string& filePath);
+    // What every later object carries; the attempt is known once the started record is written.
+    void SetTrace(const TraceFields& trace) { trace_ = trace; }
 
 private:
     JsonObject Event(const char* name);
 
+    JsonObject& AddApproval(JsonObject& object) const;
+
     JsonLineWriter& writer_;
     std::string port_;
+    TraceFields trace_;
     Clock& clock_;
     std::uint32_t startMs_;
     std::optional<ProgressStage> stage_;

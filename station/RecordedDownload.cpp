@@ -60,6 +60,12 @@ void SessionRecordBuilder::NoteEarlierLines(const std::vector<TimedLine>& lines)
     earlierLines_.insert(earlierLines_.end(), lines.begin(), lines.end());
 }
 
+SessionRecord SessionRecordBuilder::StartRecord() const {
+    SessionRecord record = record_;
+    record.isStart = true;
+    return record;
+}
+
 SessionRecord SessionRecordBuilder::Finish(DownloadOutcome outcome, double seconds, UsbDriver& usb) {
     SessionRecord record = record_;
     record.lines = earlierLines_;

@@ -33,6 +33,10 @@ public:
     void NoteImage(std::uint32_t size, std::uint8_t sourceKind, const std::string& sha256);
     // Lines reported on another list before the download (a gang's shared preparation).
     void NoteEarlierLines(const std::vector<TimedLine>& lines);
+    // Who, where and for what: carried by the started record and the result.
+    TraceFields& Trace() { return record_.trace; }
+    // The record that says the download begins: what is known before it runs.
+    SessionRecord StartRecord() const;
     // The record, once the download has ended; the port's identity is looked up
     // in the listing of `usb`.
     SessionRecord Finish(DownloadOutcome outcome, double seconds, UsbDriver& usb);

@@ -1,9 +1,13 @@
 #include "station/SessionLog.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
+#include <string_view>
 
+#include "station/LogChain.h"
 #include "station/SessionLogFile.h"
 
 namespace kestrel {
@@ -28,9 +32,11 @@ std::string Offset(std::uint32_t ms) {
 
 std::string OrUnknown(const std::string& text) { return text.empty() ? "unknown" : text; }
 
+}  // namespace
+
 // A field may carry any byte a file or device name can: a newline would forge a
 // line of the record, an ESC would drive the terminal of whoever reads the log.
-std::string Escaped(const std::string& text) {
+std::string EscapedField(const std::string& text) {
     std::string escaped;
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
@@ -51,6 +57,46 @@ std::string Escaped(const std::string& text) {
     return escaped;
 }
 
+namespace {
+
+std::string Escaped(const std::string& text) { return EscapedField(text); }
+
+// One more than the started records of `record`'s lot and port in `log`. Read
+// in place, record by record: a station's log grows to many thousands.
+int NextAttempt(const std::string& log, const SessionRecord& record) {
+    const std::string lot = "\nlot: " + Escaped(record.trace.lot) + "\n";
+    const std::string port = "\nport: " + Escaped(record.port) + "\n";
+    const std::string_view text(log);
+    int attempt = 1;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find("\n\n", at), text.size() - 2) + 2;
+        const std::string_view one = text.substr(at, end - at);
+        attempt += one.find("\nrecord: started\n") != std::string_view::npos &&
+                   one.find(lot) != std::string_view::npos && one.find(port) != std::string_view::npos;
+        at = end;
+    }
+    return attempt;
+}
+
+// Appends `record` chained to the log's last record, counting its attempt first when `numbered`.
+int AppendChained(const std::string& path, SessionRecord& record, bool numbered) {
+    // The lock on the file serialises processes; this one serialises the threads of one process, which
+    // on some systems share a lock on a file.
+    static std::mutex appending;
+    std::lock_guard lock(appending);
+    // A started record counts the attempts of the whole log; any other needs only the hash at its end.
+    const std::size_t needed = numbered ? SIZE_MAX : kChainTailBytes;
+    return AppendUnderLock(
+        path,
+        [&record, numbered](const std::string& existing) {
+            if (numbered) {
+                record.trace.attempt = NextAttempt(existing, record);
+            }
+            return ChainRecord(FormatSessionRecord(record), LastChainHash(existing));
+        },
+        needed);
+}
+
 }  // namespace
 
 SessionLogRecorder::SessionLogRecorder(StatusList* inner, Clock& clock)
@@ -63,6 +109,12 @@ void SessionLogRecorder::AppendStatus(const std::string& line) {
 
 std::string FormatSessionRecord(const SessionRecord& record) {
     std::string text = "=== " + UtcTimestamp(record.started) + " Kestrel Loader " + Escaped(record.toolVersion) + "\n";
+    text += "schema: " + std::to_string(kRecordSchema) + "\n";
+    text += std::string("record: ") + (record.isStart ? "started" : "result") + "\n";
+    text += "operator: " + Escaped(record.trace.operatorName) + "\n";
+    text += "station: " + Escaped(record.trace.station) + "\n";
+    text += "lot: " + Escaped(record.trace.lot) + "\n";
+    text += "attempt: " + std::to_string(record.trace.attempt) + "\n";
     text += "port: " + Escaped(record.port) + "\n";
     text += "identity: " + Escaped(OrUnknown(record.portIdentity)) + "\n";
     text += "baud: " + (record.baudRate == 0 ? std::string("none") : std::to_string(record.baudRate)) + "\n";
@@ -72,36 +124,41 @@ std::string FormatSessionRecord(const SessionRecord& record) {
     } else {
         text += "image: " + std::to_string(record.imageSize) + " bytes, sha256 " + record.imageSha256 + "\n";
     }
+    if (record.trace.manifest.empty()) {
+        text += "approved: none\n";
+    } else {
+        text += "approved: sha256 " + record.trace.approvedSha256 + " in " + Escaped(record.trace.manifest) + "\n";
+    }
     for (const auto& line : record.lines) {
         // Quoted, so that the status lines' trailing blanks stay visible.
         text += "line " + Offset(line.atMs) + " \"" + Escaped(line.text) + "\"\n";
     }
-    if (!record.reason.empty()) {
-        text += "reason: " + Escaped(record.reason) + "\n";
+    if (!record.isStart) {
+        if (!record.reason.empty()) {
+            text += "reason: " + Escaped(record.reason) + "\n";
+        }
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.3f", record.seconds);
+        text += "result: " + Escaped(record.outcome) + ", exit " + std::to_string(record.exitStatus) + ", " + seconds +
+                " s\n";
     }
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.3f", record.seconds);
-    text += "result: " + Escaped(record.outcome) + ", exit " + std::to_string(record.exitStatus) + ", " + seconds +
-            " s\n\n";
     return text;
 }
 
 int AppendSessionRecord(const std::string& path, const SessionRecord& record) {
-    return AppendWhole(path, FormatSessionRecord(record));
+    SessionRecord copy = record;
+    return AppendChained(path, copy, false);
+}
+
+int AppendStartedRecord(const std::string& path, SessionRecord& record) {
+    record.isStart = true;
+    return AppendChained(path, record, true);
 }
 
 int CheckSessionLog(const std::string& path) {
-    // Opened for appending as a record will be, and nothing written.
-    return AppendWhole(path, std::string());
-}
-
-int AppendWhole(const std::string& path, const std::string& text) {
-    // The file is opened for appending, which puts each write at the end, also for
-    // other processes on the same log; the lock keeps this process's boxes to one
-    // write at a time.
-    static std::mutex appending;
-    std::lock_guard lock(appending);
-    return AppendToFile(path, text);
+    // Opened and locked as a record will be, and nothing written.
+    return AppendUnderLock(
+        path, [](const std::string&) { return std::string(); }, 0);
 }
 
 }  // namespace kestrel

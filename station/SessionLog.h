@@ -7,6 +7,7 @@
 
 #include "links/Clock.h"
 #include "session/ForwardingStatusList.h"
+#include "station/TraceFields.h"
 
 namespace kestrel {
 
@@ -16,9 +17,12 @@ struct TimedLine {
     std::string text;
 };
 
-// What the log keeps of one download.
+// What the log keeps of one download: a "started" record as it begins, so that
+// a run killed on the spot leaves its trace, and a "result" record as it ends.
 struct SessionRecord {
     std::chrono::system_clock::time_point started{};
+    bool isStart = false;  // a started record: no lines and no result yet
+    TraceFields trace;
     std::string toolVersion;
     std::string port;
     std::string portIdentity;    // USB identity of the port, empty if unknown
@@ -50,22 +54,27 @@ private:
     std::vector<TimedLine> lines_;
 };
 
-// The record as text, control characters in its fields escaped (\n, \x1B): a head line with the UTC start time and tool
-// version, one "key: value" line per field, each status line with its offset, the result, and an empty line that ends
-// the record.
+// `text` with control characters escaped (\n, \x1B), as the record's fields are.
+std::string EscapedField(const std::string& text);
+
+// The record as text without its chain: control characters in its fields escaped (\n, \x1B), a head line with the
+// UTC start time and tool version, one "key: value" line per field, each status line with its offset, the result.
 std::string FormatSessionRecord(const SessionRecord& record);
 
-// Appends the record to the file at `path`, creating it if need be, in one
-// write so that records of boxes flashed at once never interleave. A record is
-// written whole or not at all: after a short write the file is cut back to
-// its size before. 0, or the errno of the failure.
+// Appends the record to the file at `path`, creating it if need be, chained to
+// the record before it, in one write under the file's lock so that records of
+// boxes and processes flashing at once never interleave or break the chain. A
+// record is written whole or not at all. 0, or the errno of the failure.
 int AppendSessionRecord(const std::string& path, const SessionRecord& record);
+
+// Appends a started record as AppendSessionRecord does, numbering its attempt
+// first under the same lock: one more than the started records the log holds
+// for its lot and port, so that processes sharing a log count together.
+// `record.trace.attempt` is set to the number written. 0, or the errno.
+int AppendStartedRecord(const std::string& path, SessionRecord& record);
 
 // Whether a record could be appended to `path`: opens it as AppendSessionRecord
 // does (creating it), writing nothing. 0, or the errno of the failure.
 int CheckSessionLog(const std::string& path);
-
-// Appends `text` to the file at `path` as AppendSessionRecord does.
-int AppendWhole(const std::string& path, const std::string& text);
 
 }  // namespace kestrel

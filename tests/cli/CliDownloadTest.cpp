@@ -81,7 +81,7 @@ TEST(KestrelFlashDownload, AGangReportsEachBoxByItsPortAsTextJsonAndInTheLogAlso
 
     // A file refused before any box was touched: each box still gets its record,
     // the file by its absolute path; the JSON lines end with the result.
-    const auto refused = Flash({"--json", "-p", good.linkPath, "-p", refusing.linkPath, "--log", log,
+    const auto refused = Flash({"--json", "-p", good.linkPath, "-p", refusing.linkPath, "--log", log, "--lot", "L1",
                                 std::filesystem::relative(f.missing).string()});
     EXPECT_EQ(refused.exitStatus, 4);
     const auto objects = ParseJsonLines(SplitLines(refused.out));
@@ -90,10 +90,11 @@ TEST(KestrelFlashDownload, AGangReportsEachBoxByItsPortAsTextJsonAndInTheLogAlso
     const auto starting = [&logLines](const std::string& start) {
         return std::ranges::count_if(logLines, [&start](const std::string& line) { return line.starts_with(start); });
     };
-    EXPECT_EQ(starting("image: 131078 bytes, sha256 " + digest), 2);
+    EXPECT_EQ(starting("image: 131078 bytes, sha256 " + digest), 4);  // each box's started record and result
     EXPECT_EQ(starting("result: box-refused, exit 6"), 1);
     EXPECT_EQ(std::ranges::count(logLines, "file: " + f.missing), 2);
     EXPECT_EQ(starting("result: file-failed, exit 4"), 2);
+    EXPECT_EQ(std::ranges::count(logLines, "lot: L1"), 2);  // a download that never began is traced all the same
 }
 
 // Polls until `done` holds; false after 10 s.
@@ -106,7 +107,12 @@ bool Eventually(const std::function<bool()>& done) {
 
 // The boxes named, or with none every USB box attached.
 cli::StationOptions Boxes(const Lines& ports, bool wait = false, int repeat = 1) {
-    return {.ports = ports, .logFile = "", .allUsb = ports.empty(), .wait = wait, .repeat = repeat};
+    cli::StationOptions options;
+    options.ports = ports;
+    options.allUsb = ports.empty();
+    options.wait = wait;
+    options.repeat = repeat;
+    return options;
 }
 
 struct Station {

@@ -43,19 +43,23 @@ TEST(JsonLinesStatusList, RateAndTimeLeftFollowTheClockFromTheStageStartAndAResu
     clock.Advance(1000);
     list.Progress(ProgressStage::ReadingBack, 497, 994);
     list.Result(DownloadOutcome::VerifyFailed, 8, "", 1.0);
-    EXPECT_EQ(
-        SplitLines(out.str()),
-        (Lines{R"({"event":"progress","t":0.000,"stage":"writing","done":0,"total":1000,"rate":null,"left":null})",
-               R"({"event":"progress","t":2.000,"stage":"reading-back","done":0,"total":994,"rate":null,)"
-               R"("left":null})",
-               R"({"event":"progress","t":3.000,"stage":"reading-back","done":497,"total":994,)"
-               R"("rate":497.000,"left":1.000})",
-               R"({"event":"result","t":3.000,"outcome":"verify-failed","exit":8,"sha256":null,)"
-               R"("seconds":1.000})"}));
+    const std::string trace = R"("operator":"","station":"","lot":"","attempt":null,)";
+    EXPECT_EQ(SplitLines(out.str()),
+              (Lines{R"({"event":"progress","schema":2,"t":0.000,)" + trace +
+                         R"("stage":"writing","done":0,"total":1000,"rate":null,"left":null})",
+                     R"({"event":"progress","schema":2,"t":2.000,)" + trace +
+                         R"("stage":"reading-back","done":0,"total":994,"rate":null,"left":null})",
+                     R"({"event":"progress","schema":2,"t":3.000,)" + trace +
+                         R"("stage":"reading-back","done":497,"total":994,"rate":497.000,"left":1.000})",
+                     R"({"event":"result","schema":2,"t":3.000,)" + trace +
+                         R"("outcome":"verify-failed","exit":8,"sha256":null,"seconds":1.000,"manifest":null,)"
+                         R"("approved_sha256":null})"}));
 }
 
-// A record's line with its times shown by their form: "####-##-##T##:##:##.###Z", "+#.###s".
+// A record's line with its times and own hash shown by their form: "####-##-##T##:##:##.###Z", "+#.###s".
 std::string Form(const std::string& line) {
+    if (line.starts_with("sha256: "))
+        return "sha256: " + std::string(64, '#');
     if (!line.starts_with("=== ") && !line.starts_with("line +"))
         return line;
     return std::regex_replace(std::regex_replace(line, std::regex("[0-9]"), "#"), std::regex("\\+#+\\."), "+#.");
@@ -67,19 +71,30 @@ TEST(DownloadReports, AWholeDownloadGivesItsLinesInOrderInALogRecord) {
     FirmwareFiles firmware;
     SimulatedBox box;
     SessionRecordBuilder builder("USB", firmware.mot, &box.status);
+    builder.Trace() = {
+        .operatorName = "Ada", .station = "S1", .lot = "L7", .manifest = "", .approvedSha256 = "", .attempt = 2};
     const auto outcome = RunDownload("USB", firmware.mot, builder.Status(), builder.Hooked(box.Options()));
     ASSERT_EQ(outcome, DownloadOutcome::Success);
     const std::string log = firmware.Path("line.log");
     EXPECT_EQ(AppendSessionRecord(log, builder.Finish(outcome, 1.5, box.driver)), 0);
     Lines expected = {Form("=== 2000-01-01T00:00:00.000Z Kestrel Loader " + std::string(kToolVersion)),
+                      "schema: 2",
+                      "record: result",
+                      "operator: Ada",
+                      "station: S1",
+                      "lot: L7",
+                      "attempt: 2",
                       "port: USB",
                       "identity: USB 0403:6001 Kestrel box, serial KST00001",  // the box that opened
                       "baud: 115200",
                       "file: " + firmware.mot,
-                      "image: 131078 bytes, sha256 " + Sha256Of(firmware.motImage)};
+                      "image: 131078 bytes, sha256 " + Sha256Of(firmware.motImage),
+                      "approved: none"};
     for (const auto& line : box.status.lines())
         expected.push_back(Form("line +0.000s \"" + line + "\""));
-    expected.insert(expected.end(), {"result: success, exit 0, 1.500 s", ""});  // an empty line ends a record
+    // The first record of a log chains to the start value; an empty line ends a record.
+    expected.insert(expected.end(),
+                    {"result: success, exit 0, 1.500 s", "prev: " + std::string(64, '0'), Form("sha256: "), ""});
     std::ifstream in(log, std::ios::binary);
     Lines lines = SplitLines(std::string(std::istreambuf_iterator<char>(in), {}));
     std::transform(lines.begin(), lines.end(), lines.begin(), Form);

@@ -1,0 +1,85 @@
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "cli/ImageFile.h"
+#include "cli/ReportPage.h"
+#include "cli/TraceOptions.h"
+#include "links/FileOpen.h"
+#include "session/ExitStatus.h"
+#include "station/LogChain.h"
+#include "station/YieldReport.h"
+
+namespace kestrel::cli {
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// The log's bytes; false, with the reason on stderr, when it cannot be read.
+bool ReadLog(const std::string& path, std::string& text) {
+    const std::unique_ptr<std::FILE, FileCloser> file(OpenFile(path, "rb"));
+    if (!file) {
+        std::fprintf(stderr, "kestrel-flash: cannot read the log %s: %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    char buffer[65536];
+    std::size_t count = 0;
+    while ((count = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+        text.append(buffer, count);
+    }
+    if (std::ferror(file.get())) {
+        std::fprintf(stderr, "kestrel-flash: cannot read the log %s: %s\n", path.c_str(), std::strerror(EIO));
+        return false;
+    }
+    return true;
+}
+
+bool Write(const std::string& path, const std::string& text) {
+    const std::string error = WriteFileWhole(path, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    if (!error.empty()) {
+        std::fprintf(stderr, "kestrel-flash: cannot write %s: %s\n", path.c_str(), error.c_str());
+    }
+    return error.empty();
+}
+
+}  // namespace
+
+int VerifyLogCommand(const StationOptions& station) {
+    std::string log;
+    if (!ReadLog(station.verifyLog, log)) {
+        return kExitFile;
+    }
+    const ChainCheck check = VerifyChain(log);
+    if (check.broken == 0) {
+        std::fprintf(stdout, "intact: %zu records\n", check.records);
+        return kExitSuccess;
+    }
+    const LogRecordText record = SplitLog(log)[check.broken - 1];
+    const std::string port = record.Field("port");
+    std::fprintf(stdout, "broken: record %zu of %zu (line %zu%s%s) does not chain: %s\n", check.broken, check.records,
+                 check.line, port.empty() ? "" : ", port ", port.c_str(), check.reason.c_str());
+    return kExitStageFailed;
+}
+
+int ReportCommand(const StationOptions& station) {
+    std::string log;
+    if (!ReadLog(station.report, log)) {
+        return kExitFile;
+    }
+    const YieldReport report = MakeYieldReport(log);
+    std::fputs(ReportText(report).c_str(), stdout);
+    bool written = true;
+    if (!station.reportCsv.empty()) {
+        written = Write(station.reportCsv, ReportCsv(report)) && written;
+    }
+    if (!station.reportHtml.empty()) {
+        written = Write(station.reportHtml, ReportHtml(report, station.report)) && written;
+    }
+    return written ? kExitSuccess : kExitStageFailed;
+}
+
+}  // namespace kestrel::cli

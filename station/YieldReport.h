@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrel {
+
+// A log's downloads summed up for a quality engineer: what passed and failed
+// where, how fast, why the failures failed and how often a box was tried.
+
+// The downloads of one lot, operator, station and port (a box named by its
+// serial number has a port of its own).
+struct YieldRow {
+    std::string lot, operatorName, station, port;
+    std::size_t passed = 0, failed = 0;
+    double yieldPercent = 0;             // passed of all, in percent
+    std::optional<double> boxesPerHour;  // over the time from the first start to the last end; none for no time
+    double medianSeconds = 0;            // of a download, passed or failed
+    double firstStartSeconds = 0, lastEndSeconds = 0;  // since the epoch
+};
+
+// One cause of failures and how many, with the share of all failures up to it:
+// the bars and the line of a Pareto chart.
+struct ParetoBar {
+    std::string cause;
+    std::size_t count = 0;
+    double cumulativePercent = 0;
+};
+
+// How many boxes (lot and port) took this many tries, and how many of them passed in the end.
+struct AttemptCount {
+    int attempts = 0;
+    std::size_t boxes = 0, passedInTheEnd = 0;
+};
+
+struct YieldReport {
+    std::vector<YieldRow> rows;                              // in the order first met in the log
+    std::vector<ParetoBar> failuresByStage, failuresByExit;  // most frequent first
+    std::vector<AttemptCount> attempts;                      // fewest tries first
+    std::size_t results = 0, started = 0;                    // records of each kind read
+    std::size_t unfinished = 0;                              // started records with no result: runs killed or lost
+};
+
+// The report of a log's text (records of the current layout; others are passed over).
+YieldReport MakeYieldReport(const std::string& log);
+
+// The stage a failed download stopped in: its last status line before the
+// first "Error: " line, without trailing blanks and dots; "before the download"
+// when it has none (a box that never came).
+std::string FailedStage(const std::vector<std::string>& statusLines);
+
+}  // namespace kestrel

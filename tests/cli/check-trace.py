@@ -1,0 +1,134 @@
+#!/usr/bin/env python3
+"""Every JSON event and log record of kestrel-flash against the published schema, and the trace a user relies on:
+boxes that do not come, approved firmware only, a killed run, a log that shows an edit, a yield report's numbers.
+Usage: check-trace.py KESTREL_FLASH KESTREL_BOX SAMPLES_DIR SCHEMA"""
+import csv, json, os, re, signal, subprocess, sys, tempfile, time
+
+try:
+    import jsonschema
+except ImportError:
+    print("python3-jsonschema is missing (scripts/install-deps installs it)")
+    sys.exit(77)
+
+flash, box, samples, schema_path = sys.argv[1:5]
+mot = os.path.join(samples, "kestrel-demo.mot")
+schema = json.load(open(schema_path))
+events = jsonschema.Draft202012Validator({**schema, "$ref": "#/$defs/event"})
+records = jsonschema.Draft202012Validator({**schema, "$ref": "#/$defs/record"})
+work = tempfile.mkdtemp(prefix="kestrel-trace-")
+log = os.path.join(work, "line.log")
+failures = []
+
+
+def check(ok, what):
+    if not ok:
+        failures.append(what)
+        print("FAILED:", what)
+
+
+def run(*args, timeout=20):
+    return subprocess.run([flash, *args], capture_output=True, text=True, timeout=timeout)
+
+
+def as_object(text):
+    """A record as the schema reads it: 'key: value' lines as strings, the head, the status lines."""
+    lines = text.rstrip("\n").split("\n")
+    record = {"head": lines[0], "lines": [line for line in lines if line.startswith("line +")]}
+    for line in lines[1:]:
+        if not line.startswith("line +"):
+            key, _, value = line.partition(": ")
+            record[key] = value
+    return record
+
+
+def log_records():
+    return [as_object(text + "\n") for text in open(log).read().split("\n\n") if text]
+
+
+def json_events(out):
+    objects = [json.loads(line) for line in out.splitlines()]
+    for event in objects:
+        check(events.is_valid(event), "event against the schema: %s" % event)
+    return objects
+
+
+# A gang in a --wait: the box that does not come has its result and record, the one that does is flashed.
+served = subprocess.Popen([box, "--link", os.path.join(work, "box1")], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+served.stdout.readline()
+gang = run("--json", "--log", log, "--lot", "A", "--operator", "Ada", "--station", "S1", "--wait", "--wait-timeout",
+           "1", "-p", "nobox", "-p", os.path.join(work, "box1"), mot)
+results = {e.get("port"): e for e in json_events(gang.stdout) if e["event"] == "result"}
+check(gang.returncode == 3 and results["nobox"]["outcome"] == "not-attached" and results["nobox"]["exit"] == 3,
+      "nobox: %s %s" % (gang.returncode, results.get("nobox")))
+check(results[os.path.join(work, "box1")]["outcome"] == "success", "box1 flashed: " + gang.stderr)
+# The flashed box never removed: the wait for its removal runs out saying it is there, not that it is missing.
+again = run("-q", "--wait", "--wait-timeout", "0.5", "--repeat", "2", "-p", os.path.join(work, "box1"), mot)
+check(again.returncode == 3 and "box1: still attached" in again.stderr, "not removed: " + again.stderr)
+served.terminate()
+served.wait()
+
+# Approved firmware only: a file not in the manifest touches no box; a listed one flashes and is named so.
+digest = subprocess.run(["sha256sum", mot], capture_output=True, text=True).stdout.split()[0]
+listed, other = os.path.join(work, "listed.sha256"), os.path.join(work, "other.sha256")
+open(listed, "w").write(digest + "  kestrel-demo.mot\n")
+open(other, "w").write("0" * 64 + "  other.mot\n")
+refused = run("--emulate", "--json", "--log", log, "--approved", other, mot)
+check(refused.returncode == 11 and refused.stdout == "" and digest in refused.stderr and other in refused.stderr,
+      "refused: %d %r %r" % (refused.returncode, refused.stdout, refused.stderr))
+approved = run("--emulate=corrupt-read-back", "--json", "--log", log, "--lot", "A", "--approved", listed, mot)
+started = [e for e in json_events(approved.stdout) if e["event"] == "started"]
+check(approved.returncode == 8 and len(started) == 1 and started[0]["approved_sha256"] == digest,
+      "approved: %d %s" % (approved.returncode, started))
+
+# A run killed in the middle leaves its started record, whole and chained.
+silent = subprocess.Popen([box, "--link", os.path.join(work, "box2"), "--silent-at", "sync"], stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL)
+silent.stdout.readline()
+killed = subprocess.Popen([flash, "-q", "--log", log, "-p", os.path.join(work, "box2"), mot],
+                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+deadline = time.monotonic() + 10
+while open(log).read().count("\nport: " + os.path.join(work, "box2")) == 0 and time.monotonic() < deadline:
+    time.sleep(0.02)
+killed.send_signal(signal.SIGKILL)
+killed.wait()
+silent.terminate()
+silent.wait()
+kept = log_records()
+check([r["record"] for r in kept if r["port"].endswith("box2")] == ["started"], "the killed run's trace")
+check([r["attempt"] for r in kept if r["port"] == "nobox"] == ["0"], "no attempt for a box that never came")
+for record in kept:
+    check(records.is_valid(record), "record against the schema: %s" % record)
+
+# The chain: intact, then one byte of the third record changed.
+intact = run("--verify-log", log)
+check(intact.returncode == 0 and intact.stdout == "intact: %d records\n" % len(kept), "intact: " + intact.stdout)
+text = open(log).read()
+third = text.index("\n\n", text.index("\n\n") + 2) + 2
+edited = os.path.join(work, "edited.log")
+open(edited, "w").write(text[:third + 40] + chr(ord(text[third + 40]) ^ 1) + text[third + 41:])
+broken = run("--verify-log", edited)
+check(broken.returncode == 1 and broken.stdout.startswith("broken: record 3 of"), "edited: " + broken.stdout)
+
+# A yield report of a log made here: the CSV's numbers for each lot, operator, station and port.
+def record(start, port, outcome, exit_status, seconds, lines):
+    body = ["=== 2026-01-05T%sZ Kestrel Loader 1" % start, "schema: 2", "record: result", "operator: Bo <script>",
+            "station: S2", "lot: L9", "attempt: 1", "port: " + port] + ['line +0.000s "%s"' % l for l in lines]
+    return "\n".join(body + ["result: %s, exit %d, %.3f s" % (outcome, exit_status, seconds), "", ""])
+made = os.path.join(work, "made.log")
+open(made, "w").write(
+    record("10:00:00.000", "COM40", "success", 0, 10, ["FLASHING SUCCESSFULL"]) +
+    record("10:00:30.000", "COM40", "box-silent", 7, 20, ["Erasing flash... ", "Error: box not answering"]) +
+    record("10:01:00.000", "COM40", "success", 0, 30, []) +
+    record("10:00:00.000", "COM41", "verify-failed", 8, 5, ["Verify data...", "Error: data verify"]) +
+    record("10:00:10.000", "COM41", "verify-failed", 8, 8, ["Verify data...", "Error: data verify"]))
+page, table = os.path.join(work, "R.html"), os.path.join(work, "R.csv")
+report = run("--report", made, "--html", page, "--csv", table)
+rows = [r for r in csv.DictReader(open(table, newline=""))]
+check(report.returncode == 0 and [(r["port"], r["passed"], r["failed"], r["yield_percent"], r["boxes_per_hour"],
+                                   r["median_seconds"]) for r in rows] ==
+      [("COM40", "2", "1", "66.7", "120.0", "20.000"), ("COM41", "0", "2", "0.0", "400.0", "6.500")], "csv: %s" % rows)
+check("failures by stage: Verify data: 2\nfailures by stage: Erasing flash: 1\n" in report.stdout, "stages: " + report.stdout)
+html = open(page).read()
+check("<svg" in html and "<script" not in html and "Bo &lt;script&gt;" in html and not re.search(r"(src|href)=", html) and
+      ">66.7%</td>" in html, "the page is whole and self-contained")
+sys.exit(1 if failures else 0)

@@ -1,0 +1,104 @@
+// What makes the log trustworthy: the hash chain that shows any edit, appends
+// from several processes that keep it whole, and the manifest of approved firmware.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "StationTestSupport.h"
+#include "station/ApprovedManifest.h"
+#include "station/LogChain.h"
+#include "station/SessionLog.h"
+
+namespace kestrel::testing {
+namespace {
+
+SessionRecord Attempt(const std::string& port, const std::string& lot) {
+    SessionRecord record;
+    record.port = port;
+    record.trace.lot = lot;
+    return record;
+}
+
+TEST(LogChain, AnyOneByteChangedRemovedOrMovedRecordIsNamedAndAnIntactLogCounts) {
+    TempDir dir;
+    const std::string path = (dir.Path() / "chain.log").string();
+    for (const char* port : {"COM1", "COM2", "COM3"}) {
+        SessionRecord record = Attempt(port, "L1");
+        ASSERT_EQ(AppendStartedRecord(path, record), 0);
+    }
+    const std::string log = ReadFile(path);
+    const auto records = SplitLog(log);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(VerifyChain(log).broken, 0u);
+    EXPECT_EQ(VerifyChain(log).records, 3u);
+    // Every byte of every record, changed: the check names the record that holds it.
+    for (std::size_t at = 0, record = 0; at < log.size(); ++at) {
+        record += at == records[0].text.size() || at == records[0].text.size() + records[1].text.size();
+        std::string edited = log;
+        edited[at] = static_cast<char>(edited[at] ^ 0x01);
+        const ChainCheck check = VerifyChain(edited);
+        ASSERT_EQ(check.broken, record + 1) << "byte " << at << ": " << check.reason;
+    }
+    // The second record removed, or moved behind the third: the next one in its place no longer follows.
+    EXPECT_EQ(VerifyChain(records[0].text + records[2].text).broken, 2u);
+    EXPECT_EQ(VerifyChain(records[0].text + records[2].text + records[1].text).broken, 2u);
+    EXPECT_EQ(VerifyChain(records[0].text + records[2].text + records[1].text).line, records[1].firstLine);
+}
+
+// Processes sharing a log, appending at once: every record whole, one chain,
+// and each attempt counted once across them.
+TEST(LogChain, AppendsFromSeveralProcessesKeepTheChainAndCountAttemptsTogether) {
+    TempDir dir;
+    const std::string path = (dir.Path() / "shared.log").string();
+    constexpr int kProcesses = 4, kRecords = 40;
+    std::vector<pid_t> children;
+    for (int p = 0; p < kProcesses; ++p) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            for (int r = 0; r < kRecords; ++r) {
+                SessionRecord record = Attempt("USB:KST-A", "L1");
+                if (AppendStartedRecord(path, record) != 0)
+                    ::_exit(1);
+            }
+            ::_exit(0);
+        }
+        children.push_back(child);
+    }
+    for (const pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const std::string log = ReadFile(path);
+    const ChainCheck check = VerifyChain(log);
+    EXPECT_EQ(check.broken, 0u) << check.reason;
+    EXPECT_EQ(check.records, std::size_t{kProcesses * kRecords});
+    int expected = 0;
+    for (const auto& record : SplitLog(log))
+        EXPECT_EQ(record.Field("attempt"), std::to_string(++expected));
+    // Another lot, or another box, starts its own count.
+    SessionRecord other = Attempt("USB:KST-A", "L2"), box = Attempt("USB:KST-B", "L1");
+    ASSERT_EQ(AppendStartedRecord(path, other), 0);
+    ASSERT_EQ(AppendStartedRecord(path, box), 0);
+    EXPECT_EQ(other.trace.attempt, 1);
+    EXPECT_EQ(box.trace.attempt, 1);
+}
+
+TEST(ApprovedManifest, TakesSha256sumLinesAndNamesTheFirstLineThatIsNot) {
+    TempDir dir;
+    const std::string a(64, 'a'), b = std::string(63, 'B') + "0";
+    ApprovedManifest manifest;
+    EXPECT_FALSE(ReadApprovedManifest(dir.Write("good", a + "  fw.mot\n\n" + b + " *fw.bin\r\n"), manifest));
+    EXPECT_TRUE(manifest.Lists(a));
+    EXPECT_TRUE(manifest.Lists(std::string(63, 'b') + "0"));  // sha256sum writes lower case; either is taken
+    for (const auto& [text, badLine] : std::vector<std::pair<std::string, std::size_t>>{
+             {a + "  ok\n" + a.substr(1) + "  short\n", 2}, {a + " fw.mot\n", 1}, {"x" + a.substr(1) + "  x\n", 1}}) {
+        ApprovedManifest refused;
+        EXPECT_EQ(ReadApprovedManifest(dir.Write("bad", text), refused).badLine, badLine) << text;
+    }
+    ApprovedManifest none;
+    EXPECT_TRUE(ReadApprovedManifest(dir.Write("empty", std::string("\n")), none).empty);
+    EXPECT_EQ(ReadApprovedManifest((dir.Path() / "absent").string(), none).error, ENOENT);
+}
+
+}  // namespace
+}  // namespace kestrel::testing
