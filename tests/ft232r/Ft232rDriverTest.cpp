@@ -15,9 +15,11 @@ namespace {
 // in the environment stays there for the next boxes to set anew.
 class UsbBoxes {
 public:
-    UsbBoxes(const std::string& serials, const std::string& scenario) {
+    explicit UsbBoxes(const std::string& serials, const std::string& scenario = "", bool paced = false,
+                      bool stalls = false) {
         ::setenv("LD_PRELOAD", KESTREL_FT232R_MODEL, 1);
-        ::setenv("KESTREL_FT232R_PACE", "0", 1);
+        ::setenv("KESTREL_FT232R_PACE", paced ? "1" : "0", 1);
+        ::setenv("KESTREL_FT232R_STALL", stalls ? "1" : "0", 1);
         ::setenv("KESTREL_FT232R_BOXES", serials.c_str(), 1);
         ::setenv("KESTREL_FT232R_SCENARIO", scenario.c_str(), 1);
         ::setenv("KESTREL_FT232R_RECORD", (dir_.Path() / "%s.rec").c_str(), 1);
@@ -27,7 +29,7 @@ public:
         ::setenv("ASAN_OPTIONS", asanOptions.c_str(), 1);
     }
 
-    // The lines of the box's record that begin with `what`: "open", "close", "unplugged".
+    // The lines of the box's record that begin with `what`: "open", "close", "held ", "lost ", "unplugged".
     Lines Record(const std::string& serial, const std::string& what) const {
         Lines lines;
         std::istringstream in(ReadFile((dir_.Path() / (serial + ".rec")).string()));
@@ -36,14 +38,27 @@ public:
                 lines.push_back(line);
         return lines;
     }
-    // Every device the tool opened it closed again, however the download ended.
+    // Every device the tool opened it closed again, however the download ended,
+    // and gave it back to the kernel's driver, so the box's tty is there again.
     bool AllClosed(const std::string& serial) const {
-        return Record(serial, "open").size() == Record(serial, "close").size();
+        return Record(serial, "open").size() == Record(serial, "close").size() &&
+               Record(serial, "close tty-gone").empty();
     }
 
 private:
     TempDir dir_;
 };
+
+// A process the system does not run for up to 150 ms, again and again during
+// the read-back, loses no byte: the reads stay queued in the kernel meanwhile.
+TEST(Ft232rDriverTest, TheReadBackSurvivesTheProcessNotBeingRun) {
+    const UsbBoxes boxes("KST-A", "", true, true);
+    const ProcessResult result = Flash({"-q", "-p", "USB", kMot}, {.deadline = std::chrono::seconds(60)});
+    EXPECT_EQ(result.LastOutLine(), "FLASHING SUCCESSFULL") << result.err;
+    EXPECT_GT(boxes.Record("KST-A", "held ").size(), 10U);
+    EXPECT_EQ(boxes.Record("KST-A", "lost "), Lines{});
+    EXPECT_TRUE(boxes.AllClosed("KST-A"));
+}
 
 TEST(Ft232rDriverTest, AVanishedRefusedOrBusyDeviceEndsWithItsErrorAndIsFreed) {
     const struct {
