@@ -387,8 +387,8 @@ int RunStation(const StationOptions& station, const StationRequest& request) {
         }
     }
     if (request.emulate.empty()) {
-        if (const std::string twice =
-                PortGivenTwice(station.ports, request.usbDriver ? *request.usbDriver : SystemUsbDriver());
+        if (const std::string twice = PortGivenTwice(
+                station.ports, request.usbDriver ? *request.usbDriver : SystemUsbDriver(), request.systemRoot);
             !twice.empty()) {
             std::fprintf(stderr, "kestrel-flash: %s\n", twice.c_str());
             return kExitUsage;

@@ -36,6 +36,7 @@ struct StationRequest {
     bool quiet = false;
     std::function<bool()> cancelRequested;
     UsbDriver* usbDriver = nullptr;  // the USB boxes' driver; null: the system's
+    std::string systemRoot = "/";    // whose /sys tells which USB box a tty belongs to
 };
 
 // Adds --list-ports, --json, --log, --all-usb, --wait, --wait-timeout and

@@ -1,5 +1,8 @@
 #include "links/FtdiUsbDriver.h"
 
+#include "links/FtdiReadQueue.h"
+#include "links/UsbTtyLock.h"
+
 #include <ftdi.h>
 #include <libusb.h>
 
@@ -7,7 +10,6 @@
 #include <array>
 #include <chrono>
 #include <climits>
-#include <deque>
 
 namespace kestrel {
 
@@ -103,40 +105,25 @@ constexpr std::uint32_t kMaxTransferChunk = 1U << 20;
 
 struct FtdiUsbDriver::Device {
     ContextPtr context;
-    // Bytes fetched to answer QueueStatus and not yet handed out by Read:
-    // libftdi1 has no query of the chip's receive queue.
-    std::deque<std::uint8_t> readAhead;
+    std::unique_ptr<FtdiReadQueue> reads;
 
     ~Device() {
+        reads.reset();  // its transfers are back before the device goes
         if (context) {
             ftdi_usb_close(context.get());
         }
     }
 
-    // One read attempt that waits at most the chip's latency timer. 0 or a
-    // negative libftdi1/libusb status; a libusb time-out only means no data.
-    int ReadSome(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& received) {
-        received = 0;
-        const int result = ftdi_read_data(context.get(), buffer, static_cast<int>(std::min(count, kMaxTransferChunk)));
-        if (result == LIBUSB_ERROR_TIMEOUT) {
-            return 0;
-        }
-        if (result < 0) {
-            return result;
-        }
-        received = static_cast<std::uint32_t>(result);
-        return 0;
-    }
-
-    std::uint32_t TakeReadAhead(std::uint8_t* buffer, std::uint32_t count) {
-        const auto taken = static_cast<std::uint32_t>(std::min<std::size_t>(count, readAhead.size()));
-        std::copy_n(readAhead.begin(), taken, buffer);
-        readAhead.erase(readAhead.begin(), readAhead.begin() + taken);
+    std::uint32_t Take(std::uint8_t* buffer, std::uint32_t count) {
+        auto& bytes = reads->Bytes();
+        const auto taken = static_cast<std::uint32_t>(std::min<std::size_t>(count, bytes.size()));
+        std::copy_n(bytes.begin(), taken, buffer);
+        bytes.erase(bytes.begin(), bytes.begin() + taken);
         return taken;
     }
 };
 
-FtdiUsbDriver::FtdiUsbDriver() = default;
+FtdiUsbDriver::FtdiUsbDriver(std::string systemRoot) : systemRoot_(std::move(systemRoot)) {}
 FtdiUsbDriver::~FtdiUsbDriver() = default;
 
 FtdiUsbDriver::Device* FtdiUsbDriver::Find(UsbHandle handle) {
@@ -225,6 +212,15 @@ UsbStatus FtdiUsbDriver::Open(int index, UsbHandle& handle) {
         return kNoSuchDevice;
     }
 
+    // Claiming the chip detaches the kernel's serial driver: not from a box
+    // whose tty a program holds, which would lose its port in mid-download.
+    std::array<std::uint8_t, 7> ports{};  // USB allows hubs 7 deep
+    const int depth = libusb_get_port_numbers(entry->dev, ports.data(), static_cast<int>(ports.size()));
+    if (depth > 0 && UsbDeviceTtyLocked(libusb_get_bus_number(entry->dev),
+                                        std::vector<std::uint8_t>(ports.begin(), ports.begin() + depth), systemRoot_)) {
+        return fail(UsbOpenProblem::Busy, kTtyInUse);
+    }
+
     // The device belongs to the listing's libusb context, so that context
     // becomes the open device's own; the list itself is no longer needed.
     auto device = std::make_unique<Device>();
@@ -233,6 +229,9 @@ UsbStatus FtdiUsbDriver::Open(int index, UsbHandle& handle) {
     listing.list.reset();
     device->context = std::move(listing.context);
     ftdi_context* context = device->context.get();
+    // The kernel's serial driver goes back to the chip when it is released, so
+    // the box's tty is there again after the download, however it ended.
+    context->module_detach_mode = AUTO_DETACH_REATACH_SIO_MODULE;
     const int opened = ftdi_usb_open_dev(context, usbDevice);
     const UsbOpenProblem problem = opened == 0 ? UsbOpenProblem::None : ClassifyOpenFailure(opened, usbDevice);
     libusb_unref_device(usbDevice);
@@ -247,6 +246,12 @@ UsbStatus FtdiUsbDriver::Open(int index, UsbHandle& handle) {
     }
     if (status == 0) {
         status = ftdi_set_latency_timer(context, kLatencyTimerMs);
+    }
+    if (status == 0) {
+        device->reads = std::make_unique<FtdiReadQueue>(context->usb_ctx, context->usb_dev,
+                                                        static_cast<unsigned char>(context->out_ep),
+                                                        static_cast<int>(context->max_packet_size));
+        status = device->reads->Start();
     }
     if (status != 0) {
         return fail(UsbOpenProblem::Other, status);  // `device` closes itself
@@ -272,6 +277,7 @@ UsbStatus FtdiUsbDriver::Close(UsbHandle handle) {
     }
     // libftdi1 closes the libusb handle even when releasing the interface
     // fails, so the device is closed either way and there is nothing to retry.
+    device->reads.reset();
     ftdi_usb_close(device->context.get());
     device->context.reset();
     return 0;
@@ -332,18 +338,18 @@ UsbStatus FtdiUsbDriver::Read(UsbHandle handle, std::uint8_t* buffer, std::uint3
     if (device == nullptr) {
         return kBadHandle;
     }
-    received = device->TakeReadAhead(buffer, count);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    // Each attempt blocks in libusb until the chip's next packet, which comes
-    // at the latest when its latency timer runs out: a wait, not a spin.
-    while (received < count) {
-        std::uint32_t got = 0;
-        if (const int status = device->ReadSome(buffer + received, count - received, got); status != 0) {
-            return status;
-        }
-        received += got;
-        if (received >= count || std::chrono::steady_clock::now() >= deadline) {
+    // Each wait blocks in libusb's event handling until a transfer ends, which
+    // the chip's latency timer brings about every few ms: a wait, not a spin.
+    for (received = device->Take(buffer, count); received < count;
+         received += device->Take(buffer + received, count - received)) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
             break;
+        }
+        if (const int status = device->reads->Wait(left); status != 0 && device->reads->Bytes().empty()) {
+            return status;
         }
     }
     return 0;
@@ -355,15 +361,13 @@ UsbStatus FtdiUsbDriver::QueueStatus(UsbHandle handle, std::uint32_t& waiting) {
     if (device == nullptr) {
         return kBadHandle;
     }
-    if (device->readAhead.empty()) {
-        std::array<std::uint8_t, 4096> chunk{};
-        std::uint32_t got = 0;
-        if (const int status = device->ReadSome(chunk.data(), chunk.size(), got); status != 0) {
-            return status;
-        }
-        device->readAhead.insert(device->readAhead.end(), chunk.begin(), chunk.begin() + got);
+    // Nothing collected yet: the next transfer to end is waited for, which
+    // keeps a caller that polls from spinning.
+    const std::chrono::milliseconds wait{device->reads->Bytes().empty() ? kUsbReadTimeoutMs : 0};
+    if (const int status = device->reads->Wait(wait); status != 0 && device->reads->Bytes().empty()) {
+        return status;
     }
-    waiting = static_cast<std::uint32_t>(device->readAhead.size());
+    waiting = static_cast<std::uint32_t>(device->reads->Bytes().size());
     return 0;
 }
 
@@ -372,11 +376,16 @@ UsbStatus FtdiUsbDriver::PrepareForSync(UsbHandle handle) {
     if (device == nullptr) {
         return kBadHandle;
     }
-    device->readAhead.clear();
+    // What the queued transfers hold is from before the purge: they go back
+    // first, and are queued anew once the chip is empty.
+    device->reads->Stop();
+    device->reads->Bytes().clear();
     // libftdi1 1.5 and the chip vendor name the two purge requests the other way
     // round, so flushing "input" alone may leave stale answers in the chip. Nothing
     // waits to go out before a sync request: flushing both sides is safe either way.
-    return ftdi_tcioflush(device->context.get());
+    const UsbStatus flushed = ftdi_tcioflush(device->context.get());
+    const UsbStatus started = device->reads->Start();
+    return flushed != 0 ? flushed : started;
 }
 
 UsbOpenProblem FtdiUsbDriver::LastOpenProblem() const {

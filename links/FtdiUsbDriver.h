@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "links/UsbDriver.h"
 
@@ -15,11 +16,12 @@ class FtdiUsbDriver : public UsbDriver {
 public:
     // Below this the chip holds single answer bytes back for up to 16 ms.
     static constexpr unsigned char kLatencyTimerMs = 2;
-    // The chip answers a bulk read after the latency timer even without data, so
-    // one libusb read rarely waits this long; it only bounds a stalled transfer.
+    // The chip ends a queued transfer after the latency timer even without data,
+    // so a poll of the receive queue rarely waits this long; it only bounds it.
     static constexpr int kUsbReadTimeoutMs = 50;
 
-    FtdiUsbDriver();
+    // `systemRoot`: where sysfs and /dev are, to find the tty of a chip (tests give a fake tree).
+    explicit FtdiUsbDriver(std::string systemRoot = "/");
     ~FtdiUsbDriver() override;
     FtdiUsbDriver(const FtdiUsbDriver&) = delete;
     FtdiUsbDriver& operator=(const FtdiUsbDriver&) = delete;
@@ -45,6 +47,7 @@ public:
     static constexpr UsbStatus kNoSuchDevice = 2;  // the index is past the attached devices
     static constexpr UsbStatus kBadHandle = 3;     // not a handle of an open device
     static constexpr UsbStatus kBadSetting = 4;    // a line setting libftdi1 does not know
+    static constexpr UsbStatus kTtyInUse = 5;      // a program holds the chip's tty: it is not taken from it
 
 private:
     struct Device;
@@ -54,6 +57,7 @@ private:
     std::map<UsbHandle, std::unique_ptr<Device>> devices_;
     UsbHandle nextHandle_ = 1;
     UsbOpenProblem lastOpenProblem_ = UsbOpenProblem::None;
+    std::string systemRoot_;
 };
 
 }  // namespace kestrel

@@ -1,5 +1,7 @@
 #include "links/SerialPortList.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -220,9 +222,17 @@ bool SameSerialDevice(const std::string& a, const std::string& b) {
     if (a == b) {
         return true;
     }
-    std::error_code error;
-    const bool same = std::filesystem::equivalent(a, b, error);
-    return !error && same;
+    // Two character devices are one port when their device numbers are equal,
+    // whatever the names: std::filesystem::equivalent refuses to compare them.
+    struct stat first {};
+    struct stat second {};
+    if (::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0) {
+        return false;
+    }
+    if (S_ISCHR(first.st_mode) && S_ISCHR(second.st_mode)) {
+        return first.st_rdev == second.st_rdev;
+    }
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 }  // namespace kestrel

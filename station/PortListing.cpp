@@ -1,8 +1,10 @@
 #include "station/PortListing.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
+#include "links/SerialDeviceIdentity.h"
 #include "links/SerialLink.h"
 #include "session/LinkNames.h"
 #include "station/JsonLines.h"
@@ -194,12 +196,20 @@ namespace {
 const std::string kDeviceKey = "device:";
 
 // What a link name opens: one text for each USB box however it is named, the
-// device path of a serial port.
-std::string PortKey(const std::string& linkName, UsbDriver& usb, std::vector<UsbDeviceInfo>& devices, bool& listed) {
+// device path of a serial port; and the serial number of the USB chip behind
+// it, where one is known.
+struct PortIdentity {
+    std::string key;
+    std::string usbSerial;
+    bool serialDevice = false;
+};
+
+PortIdentity IdentifyPort(const std::string& linkName, UsbDriver& usb, std::vector<UsbDeviceInfo>& devices,
+                          bool& listed, const std::string& root) {
     const LinkChoice choice = ChooseLink(linkName);
     if (choice.kind == LinkChoice::Kind::Usb) {
         if (choice.usbSelector.empty()) {
-            return "usb";
+            return {"usb", {}};
         }
         if (!listed) {
             listed = true;
@@ -212,41 +222,57 @@ std::string PortKey(const std::string& linkName, UsbDriver& usb, std::vector<Usb
         for (char& c : selector) {
             c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         }
-        return index >= 0 ? "usb#" + std::to_string(index) : "usb:" + selector;
+        if (index < 0) {
+            return {"usb:" + selector, choice.usbSelector};
+        }
+        const auto device =
+            std::find_if(devices.begin(), devices.end(), [index](const UsbDeviceInfo& d) { return d.index == index; });
+        return {"usb#" + std::to_string(index), device == devices.end() ? "" : device->serialNumber};
     }
     if (choice.kind == LinkChoice::Kind::Serial) {
-        return kDeviceKey + (choice.device.empty() ? SerialLink::DeviceForPort(choice.port) : choice.device);
+        const std::string path = choice.device.empty() ? SerialLink::DeviceForPort(choice.port) : choice.device;
+        return {kDeviceKey + path, UsbSerialNumberOfDevice(path, root), true};
     }
     return {};  // no port: the download says so
 }
 
 // COM1 and /dev/ttyS0, or a device and a link to it, are one port: the
-// system's own rule decides.
-bool SamePort(const std::string& key, const std::string& other) {
+// system's own rule decides. A box's tty and the box named on USB are one
+// port too; two ttys of one chip (a dual-port converter) are not.
+bool SamePort(const PortIdentity& port, const PortIdentity& other) {
     const auto device = [](const std::string& k) {
         return k.rfind(kDeviceKey, 0) == 0 ? k.substr(kDeviceKey.size()) : "";
     };
-    if (!device(key).empty() && !device(other).empty()) {
-        return SameSerialDevice(device(key), device(other));
+    if (!device(port.key).empty() && !device(other.key).empty()) {
+        return SameSerialDevice(device(port.key), device(other.key));
     }
-    return !key.empty() && key == other;
+    if (port.serialDevice != other.serialDevice && !port.usbSerial.empty() && port.usbSerial == other.usbSerial) {
+        return true;
+    }
+    // A plain "USB" takes the lowest index that opens, which may well be the box named beside it.
+    const auto anyUsb = [](const std::string& k) { return k == "usb"; };
+    const auto usb = [](const std::string& k) { return k.starts_with("usb"); };
+    if ((anyUsb(port.key) && usb(other.key)) || (anyUsb(other.key) && usb(port.key))) {
+        return true;
+    }
+    return !port.key.empty() && port.key == other.key;
 }
 
 }  // namespace
 
-std::string PortGivenTwice(const std::vector<std::string>& linkNames, UsbDriver& usb) {
+std::string PortGivenTwice(const std::vector<std::string>& linkNames, UsbDriver& usb, const std::string& root) {
     std::vector<UsbDeviceInfo> devices;
     bool listed = false;
-    std::vector<std::pair<std::string, std::string>> seen;  // key, name
+    std::vector<std::pair<PortIdentity, std::string>> seen;  // identity, name
     for (const auto& name : linkNames) {
-        const std::string key = PortKey(name, usb, devices, listed);
-        for (const auto& [earlierKey, earlierName] : seen) {
-            if (SamePort(key, earlierKey)) {
+        const PortIdentity port = IdentifyPort(name, usb, devices, listed, root);
+        for (const auto& [earlier, earlierName] : seen) {
+            if (SamePort(port, earlier)) {
                 return "the port " + earlierName + " is given twice" +
                        (name == earlierName ? std::string() : " (again as " + name + ")");
             }
         }
-        seen.emplace_back(key, name);
+        seen.emplace_back(port, name);
     }
     return {};
 }

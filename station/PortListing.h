@@ -52,9 +52,10 @@ bool LinkPresent(const std::string& linkName, UsbDriver& usb);
 
 // Empty when every name in `linkNames` names another port; else a sentence
 // naming the port given twice: the same name in any case, the same device
-// through a link, or the same USB box by its index and its serial number (as
-// `usb` lists it).
-std::string PortGivenTwice(const std::vector<std::string>& linkNames, UsbDriver& usb);
+// through a link, the same USB box by its index and its serial number (as
+// `usb` lists it), or a USB box and the tty of its chip (found in the sysfs
+// tree below `root`, see UsbSerialNumberOfDevice).
+std::string PortGivenTwice(const std::vector<std::string>& linkNames, UsbDriver& usb, const std::string& root = "/");
 
 // "USB 0403:6001 FTDI Kestrel box, serial A1" for reports; empty when nothing is known.
 std::string DescribeIdentity(const PortEntry& port);

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "CliSupport.h"
+#include "support/FakeUsbTty.h"
 #include "support/Firmware.h"
 
 namespace kestrel::testing {
@@ -14,8 +15,8 @@ namespace {
 TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
     FirmwareFiles f;
     const std::string out = f.dir.Write("out.img", std::string("an image of an older build"));
-    const std::string port = f.dir.Write("port", std::string("x"));
-    std::filesystem::create_symlink(port, f.Path("port-link"));
+    const FakeUsbTty tty("");  // a device and a link to it are one port, whatever the names
+    const std::string port = tty.path;
     std::filesystem::create_symlink(f.mot, f.Path("mot-link"));
     // What the download takes silently, --check reports: a wrong checksum, an overlap, a wrong S5 count.
     std::string badSum = S2Line(0xE0000, Bytes(16, 0x11));
@@ -73,7 +74,7 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
         {{"--dump-image", "", kMot}, 2, "", "--dump-image"},
         {{"-p", port, "--emulate", kMot}, 2, "", "--emulate"},
         // The same port twice, the same file as source and image, a log that cannot be kept.
-        {{"-p", port, "-p", f.Path("port-link"), kMot}, 2, "", "given twice"},
+        {{"-p", port, "-p", tty.link, kMot}, 2, "", "given twice"},
         {{"--dump-image", f.Path("mot-link"), f.mot}, 2, "", "the firmware file itself"},
         {{"--emulate", "--log", "/nonexistent/station.log", kMot}, 2, "", "/nonexistent/station.log: " + noFile},
         // Lines that stdout did not take: a class of their own, unless the download failed.
@@ -124,6 +125,7 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
     EXPECT_TRUE(ReadFile(oldLog).starts_with(old + "=== ") && ReadFile(oldLog).ends_with("\n\n") &&
                 ReadFile(oldLog).find("result: ") == std::string::npos)
         << ReadFile(oldLog).substr(old.size());
+    EXPECT_TRUE(tty.Untouched());
     ::close(brokenPipe[1]);
     ::close(full);
 

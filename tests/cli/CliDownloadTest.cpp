@@ -17,7 +17,9 @@
 #include "cli/StationRun.h"
 #include "emulator/SimulatedUsbDriver.h"
 #include "session/ExitStatus.h"
+#include "station/PortListing.h"
 #include "station/StationTestSupport.h"
+#include "support/FakeUsbTty.h"
 
 namespace kestrel::testing {
 namespace {
@@ -148,9 +150,18 @@ TEST(Station, AllUsbTakesTheBoxesAttachedNowAPlainUsbLogsTheBoxItOpenedAndNoBoxI
 
     const std::size_t refusing = station.Plug("KST-A", true), b = station.Plug("KST-B");
     // One box by its serial number and by its index is one port given twice: no box is opened.
-    station.line = Boxes({"USB:KST-B", "USB:0", "usb:1"});
-    EXPECT_EQ(station.Run(), kExitUsage);
+    // So is a plain USB beside a box it may open, and a box's tty, by any name, and the same box on
+    // USB; a tty of another box is not.
+    FakeUsbTty tty("KST-B");
+    station.request.systemRoot = tty.root;
+    for (const Lines& names : {Lines{"USB:KST-B", "USB:0", "usb:1"}, Lines{"USB", "USB:0"},
+                               Lines{tty.link, "USB:KST-B"}, Lines{"USB:1", tty.path}}) {
+        station.line = Boxes(names);
+        EXPECT_EQ(station.Run(), kExitUsage) << names.front();
+    }
+    EXPECT_EQ(PortGivenTwice({tty.path, "USB:KST-A"}, station.driver, tty.root), "");
     EXPECT_EQ(station.driver.Calls().openIndices.size(), 0u);
+    EXPECT_TRUE(tty.Untouched());
 
     // A plain "USB" tries the boxes in turn: the log names the one that took the download.
     TempDir dir;

@@ -23,7 +23,17 @@
 //                             side was purged since the sync before); a %s in it becomes the serial.
 //   KESTREL_FT232R_PACE       1: bytes pass at the rate the baud request set (start, data, parity
 //                             and stop bits a byte), a write returning once what it sent fits in the
-//                             chip's 128-byte transmit buffer; without it every byte passes at once.
+//                             chip's 128-byte transmit buffer, and the box's answers fill the chip's
+//                             256-byte receive buffer while no IN transfer is pending: what does not
+//                             fit is lost, and the record's "lost N" before "close" counts it. Without
+//                             it every byte passes at once.
+//   KESTREL_FT232R_STALL      1: while a long answer streams (the read-back), the thread that reads
+//                             is held 30 to 150 ms at random points, as a process the system does
+//                             not run for that long; the chip goes on meanwhile. The record has a
+//                             "held MS ms" line for each.
+// A chip starts with the kernel's serial driver bound; the record's "close" line ends in " tty-gone"
+// when the tool leaves it without that driver. A second claim of a claimed chip fails with
+// LIBUSB_ERROR_BUSY, as usbfs answers.
 #include <libusb.h>
 
 #include <algorithm>
@@ -35,8 +45,10 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -45,11 +57,17 @@
 
 struct libusb_context {};
 struct Box;
+// A device lives as long as the listing or an opener holds a reference; it
+// remembers the context that listed it, whose event handling completes its transfers.
 struct libusb_device {
     Box* box;
+    libusb_context* context;
+    int references;
 };
 struct libusb_device_handle {
     Box* box;
+    libusb_context* context;
+    bool autoDetach = false;
 };
 
 namespace {
@@ -63,7 +81,19 @@ using Lock = std::unique_lock<std::mutex>;
 constexpr std::size_t kPacket = 64;  // two status bytes and up to 62 data bytes
 constexpr std::size_t kPacketData = kPacket - 2;
 constexpr std::size_t kTxBuffer = 128;
+constexpr std::size_t kRxBuffer = 256;
 constexpr unsigned char kWriteEndpoint = 0x02;
+constexpr Nanos kNever = ~Nanos{0};
+
+// One bulk-IN request the chip answers with packets: a synchronous read or a queued transfer.
+struct InRequest {
+    unsigned char* data;
+    int length;
+    Nanos since;                          // from when the chip may answer it
+    libusb_transfer* transfer = nullptr;  // none: a synchronous read, waiting for `done`
+    int received = 0;
+    bool done = false;
+};
 
 Nanos Now() {
     static const auto start = std::chrono::steady_clock::now();
@@ -122,16 +152,15 @@ struct ChipSettings {
 
 }  // namespace
 
-// One chip with its box. Its device and its one handle live with it: the tool
-// opens a chip once at a time.
+// One chip with its box.
 struct Box {
     Box(std::string serialNumber, const BoxBehaviour& behaviour) : serial(std::move(serialNumber)), model(behaviour) {}
 
     std::string serial;
-    libusb_device device{this};
-    libusb_device_handle handle{this};
     BoxModel model;
     bool gone = false;
+    bool kernelDriver = true;  // the kernel's serial driver has the chip: its tty is there
+    libusb_device_handle* claimedBy = nullptr;
     ChipSettings chip;
 
     // Each byte with the time it reaches the other side, in the order sent.
@@ -139,12 +168,12 @@ struct Box {
     Nanos txFreeAt = 0, rxFreeAt = 0, lastPacketAt = 0;
     int syncs = 0, savedDownloads = 0;
 
-    // The box's answers that have reached the chip by `now`.
-    std::size_t Arrived(Nanos now) const {
-        return static_cast<std::size_t>(
-            std::partition_point(toHost.begin(), toHost.end(), [now](const auto& byte) { return byte.first <= now; }) -
-            toHost.begin());
-    }
+    // The chip's receive side, simulated up to `chipAt`.
+    std::deque<std::uint8_t> rx;
+    Nanos chipAt = 0, stallAt = kNever;
+    long lost = 0;
+    std::deque<InRequest*> pending;       // answered in order, as the kernel queues them
+    std::vector<libusb_transfer*> ended;  // for the next event handling of their context
 };
 
 namespace {
@@ -155,6 +184,8 @@ struct Model {
     std::vector<std::unique_ptr<Box>> boxes;
     std::string scenario = Env("KESTREL_FT232R_SCENARIO");
     bool paced = Env("KESTREL_FT232R_PACE") == "1";
+    bool stalls = Env("KESTREL_FT232R_STALL") == "1";
+    std::mt19937 random{std::random_device{}()};
     std::string recordPattern = Env("KESTREL_FT232R_RECORD");
     std::string imagePattern = Env("KESTREL_FT232R_SAVE_IMAGE");
 
@@ -174,7 +205,88 @@ struct Model {
     void Vanish(Box& box) {
         box.gone = true;
         Record(box, "unplugged");
+        for (InRequest* request : box.pending)
+            End(box, *request, LIBUSB_TRANSFER_NO_DEVICE);
+        box.pending.clear();
         changed.notify_all();
+    }
+
+    static void End(Box& box, InRequest& request, libusb_transfer_status status) {
+        request.done = true;
+        if (libusb_transfer* transfer = request.transfer) {
+            transfer->status = status;
+            transfer->actual_length = request.received;
+            box.ended.push_back(transfer);
+            delete &request;
+        }
+    }
+
+    // Lets the chip's receive side catch up with `until`: answers enter its
+    // buffer at the line rate, and leave it in packets only for a pending IN
+    // request. Gives the time of the next packet, kNever when none is due.
+    Nanos RunChip(Box& box, Nanos until) {
+        for (;;) {
+            const Nanos byteAt = box.toHost.empty() ? kNever : box.toHost.front().first;
+            Nanos packetAt = kNever;
+            if (!box.pending.empty()) {
+                // A full packet goes at once; a short one when the latency timer runs out.
+                const std::size_t missing = kPacketData - std::min(kPacketData, box.rx.size());
+                const Nanos fullAt = missing == 0                   ? box.chipAt
+                                     : missing <= box.toHost.size() ? box.toHost[missing - 1].first
+                                                                    : kNever;
+                const Nanos timerAt = box.lastPacketAt + static_cast<Nanos>(box.chip.latencyMs) * kMs;
+                packetAt = std::max({std::min(fullAt, timerAt), box.pending.front()->since, box.chipAt});
+            }
+            if (byteAt <= packetAt && byteAt <= until) {
+                if (paced && box.rx.size() >= kRxBuffer)
+                    ++box.lost;
+                else
+                    box.rx.push_back(box.toHost.front().second);
+                box.toHost.pop_front();
+                box.chipAt = byteAt;
+            } else if (packetAt <= until) {
+                box.chipAt = box.lastPacketAt = packetAt;
+                SendPacket(box, *box.pending.front());
+            } else {
+                return packetAt;
+            }
+        }
+    }
+
+    static void SendPacket(Box& box, InRequest& request) {
+        const std::size_t room =
+            std::min<std::size_t>(kPacket, static_cast<std::size_t>(request.length - request.received));
+        const std::size_t n = std::min({kPacketData, box.rx.size(), room - 2});
+        // The modem and line status, which libftdi1 strips: CTS and DSR, transmitter empty.
+        request.data[request.received++] = 0x31;
+        request.data[request.received++] = 0x60;
+        for (std::size_t i = 0; i < n; ++i, box.rx.pop_front())
+            request.data[request.received++] = box.rx.front();
+        // A short packet ends the transfer, as does one that fills it.
+        if (n < kPacketData || request.length - request.received < static_cast<int>(kPacket)) {
+            box.pending.pop_front();
+            if (!box.pending.empty())
+                box.pending.front()->since = std::max(box.pending.front()->since, box.chipAt);
+            End(box, request, LIBUSB_TRANSFER_COMPLETED);
+        }
+    }
+
+    // The reading thread is not run for a while: only during a long answer, at random moments.
+    void MaybeStall(Lock& lock, Box& box) {
+        if (!stalls || box.toHost.size() <= kRxBuffer) {
+            return;
+        }
+        const Nanos now = Now();
+        if (box.stallAt == kNever)
+            box.stallAt = now + std::uniform_int_distribution<Nanos>(0, 100 * kMs)(random);
+        if (now < box.stallAt)
+            return;
+        const Nanos held = std::uniform_int_distribution<Nanos>(30 * kMs, 150 * kMs)(random);
+        box.stallAt = now + held + std::uniform_int_distribution<Nanos>(50 * kMs, 300 * kMs)(random);
+        Record(box, "held " + std::to_string(held / kMs) + " ms");
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::nanoseconds(held));
+        lock.lock();
     }
 
     // Bytes queued one after the other from `at` on, at the line rate when paced.
@@ -241,32 +353,23 @@ struct Model {
         return box.gone ? LIBUSB_ERROR_NO_DEVICE : 0;
     }
 
-    // Packets as the chip sends them: full ones at once, a short one (down to
-    // the two status bytes alone) when the latency timer runs out; a short
-    // packet ends the transfer.
+    // A synchronous read: pending only while this call waits.
     int Read(Lock& lock, Box& box, unsigned char* data, int length, int* actual, Nanos deadline) {
-        int received = 0;
-        while (length - received >= 2) {
-            const Nanos latencyEnd = box.lastPacketAt + static_cast<Nanos>(box.chip.latencyMs) * kMs;
-            Nanos now = Now();
-            for (Advance(box, now); !box.gone && box.Arrived(now) < kPacketData && now < latencyEnd && now < deadline;
-                 Advance(box, now = Now()))
-                WaitUntil(lock, std::min(latencyEnd, deadline));
-            if (box.gone || (box.Arrived(now) < kPacketData && now < latencyEnd))
-                break;
-            const std::size_t room = std::min<std::size_t>(kPacket, static_cast<std::size_t>(length - received)) - 2;
-            const std::size_t n = std::min({kPacketData, box.Arrived(now), room});
-            // The modem and line status, which libftdi1 strips: CTS and DSR, transmitter empty.
-            data[received++] = 0x31;
-            data[received++] = 0x60;
-            for (std::size_t i = 0; i < n; ++i, box.toHost.pop_front())
-                data[received++] = box.toHost.front().second;
-            box.lastPacketAt = now;
-            if (n < kPacketData || length - received < static_cast<int>(kPacket))
-                break;
+        MaybeStall(lock, box);
+        InRequest request{data, length, Now()};
+        Advance(box, Now());
+        *actual = 0;
+        if (box.gone)
+            return LIBUSB_ERROR_NO_DEVICE;
+        box.pending.push_back(&request);
+        for (Nanos next = RunChip(box, Now()); !request.done && Now() < deadline; next = RunChip(box, Now())) {
+            WaitUntil(lock, std::min(next, deadline));
+            Advance(box, Now());
         }
-        *actual = received;
-        return box.gone ? LIBUSB_ERROR_NO_DEVICE : received == 0 ? LIBUSB_ERROR_TIMEOUT : 0;
+        if (!request.done)
+            box.pending.erase(std::find(box.pending.begin(), box.pending.end(), &request));
+        *actual = request.received;
+        return box.gone ? LIBUSB_ERROR_NO_DEVICE : request.received == 0 ? LIBUSB_ERROR_TIMEOUT : 0;
     }
 
     // The vendor requests libftdi1 sends, each taken as the setting it makes.
@@ -279,6 +382,7 @@ struct Model {
             case 0:  // reset (0) and the purges of the receive (1) and transmit (2) sides
                 if (value != 2) {
                     box.toHost.clear();
+                    box.rx.clear();
                     chip.rxPurged = value == 1;
                 }
                 if (value != 1)
@@ -339,10 +443,9 @@ int OnBox(Box& box, Call call) {
 
 }  // namespace
 
-// Only the calls libftdi1 makes when FtdiUsbDriver lists, opens and drives a
-// chip: its synchronous transfers, no asynchronous ones. libftdi1's other calls
-// (bus numbers, setting a configuration, the asynchronous transfers) would reach
-// the system's libusb with these devices and must not be needed.
+// The calls libftdi1 and FtdiUsbDriver make when they list, open and drive a
+// chip: synchronous control and bulk transfers, and queued bulk-IN transfers
+// completed by the event handling of the context that listed the chip.
 extern "C" {
 
 int LIBUSB_CALL libusb_init(libusb_context** context) {
@@ -352,21 +455,48 @@ int LIBUSB_CALL libusb_init(libusb_context** context) {
 
 void LIBUSB_CALL libusb_exit(libusb_context* context) { delete context; }
 
-ssize_t LIBUSB_CALL libusb_get_device_list(libusb_context*, libusb_device*** list) {
+ssize_t LIBUSB_CALL libusb_get_device_list(libusb_context* context, libusb_device*** list) {
     Locked locked;
     auto* devices = new libusb_device*[locked.model.boxes.size() + 1];
     std::size_t n = 0;
     for (const auto& box : locked.model.boxes)
         if (!box->gone)
-            devices[n++] = &box->device;
+            devices[n++] = new libusb_device{box.get(), context, 1};
     devices[n] = nullptr;
     *list = devices;
     return static_cast<ssize_t>(n);
 }
 
-void LIBUSB_CALL libusb_free_device_list(libusb_device** list, int) { delete[] list; }
-libusb_device* LIBUSB_CALL libusb_ref_device(libusb_device* device) { return device; }
-void LIBUSB_CALL libusb_unref_device(libusb_device*) {}
+libusb_device* LIBUSB_CALL libusb_ref_device(libusb_device* device) {
+    Locked locked;
+    ++device->references;
+    return device;
+}
+
+void LIBUSB_CALL libusb_unref_device(libusb_device* device) {
+    Locked locked;
+    if (--device->references == 0)
+        delete device;
+}
+
+void LIBUSB_CALL libusb_free_device_list(libusb_device** list, int unref) {
+    for (libusb_device** device = list; unref != 0 && *device != nullptr; ++device)
+        libusb_unref_device(*device);
+    delete[] list;
+}
+
+// Box n (from 0) sits at port n + 1 of bus 1: sysfs names it 1-(n+1).
+uint8_t LIBUSB_CALL libusb_get_bus_number(libusb_device*) { return 1; }
+int LIBUSB_CALL libusb_get_port_numbers(libusb_device* device, uint8_t* ports, int length) {
+    Locked locked;
+    const auto& boxes = locked.model.boxes;
+    const auto at = std::find_if(boxes.begin(), boxes.end(), [&](const auto& box) { return box.get() == device->box; });
+    if (length < 1)
+        return LIBUSB_ERROR_OVERFLOW;
+    ports[0] = static_cast<uint8_t>(at - boxes.begin() + 1);
+    return 1;
+}
+uint8_t LIBUSB_CALL libusb_get_device_address(libusb_device*) { return 2; }
 
 int LIBUSB_CALL libusb_get_device_descriptor(libusb_device*, libusb_device_descriptor* descriptor) {
     // bcdDevice 0x0600 is what makes libftdi1 take the chip for an FT232R.
@@ -388,13 +518,24 @@ int LIBUSB_CALL libusb_open(libusb_device* device, libusb_device_handle** handle
     return OnBox(*device->box, [&](Model& model) {
         if (model.scenario == "access-denied")
             return LIBUSB_ERROR_ACCESS;
-        *handle = &device->box->handle;
+        *handle = new libusb_device_handle{device->box, device->context};
         model.Record(*device->box, "open");
         return LIBUSB_SUCCESS;
     });
 }
 
-void LIBUSB_CALL libusb_close(libusb_device_handle* handle) { Locked().model.Record(*handle->box, "close"); }
+// Closing a claimed chip releases it, but gives nothing back to the kernel's driver.
+void LIBUSB_CALL libusb_close(libusb_device_handle* handle) {
+    Locked locked;
+    Box& box = *handle->box;
+    if (box.claimedBy == handle)
+        box.claimedBy = nullptr;
+    if (box.lost > 0)
+        locked.model.Record(box, "lost " + std::to_string(box.lost));
+    // Left without a driver: neither the kernel's nor another opener has the chip.
+    locked.model.Record(box, box.kernelDriver || box.gone || box.claimedBy != nullptr ? "close" : "close tty-gone");
+    delete handle;
+}
 
 // Already the one configuration the chip has: libftdi1 sets none.
 int LIBUSB_CALL libusb_get_configuration(libusb_device_handle*, int* config) {
@@ -402,23 +543,56 @@ int LIBUSB_CALL libusb_get_configuration(libusb_device_handle*, int* config) {
     return 0;
 }
 
-int LIBUSB_CALL libusb_detach_kernel_driver(libusb_device_handle*, int) { return LIBUSB_ERROR_NOT_FOUND; }
+int LIBUSB_CALL libusb_kernel_driver_active(libusb_device_handle* handle, int) {
+    return OnBox(*handle->box, [&](Model&) { return handle->box->kernelDriver ? 1 : 0; });
+}
+
+int LIBUSB_CALL libusb_detach_kernel_driver(libusb_device_handle* handle, int) {
+    return OnBox(*handle->box, [&](Model&) {
+        return std::exchange(handle->box->kernelDriver, false) ? LIBUSB_SUCCESS : LIBUSB_ERROR_NOT_FOUND;
+    });
+}
+
+int LIBUSB_CALL libusb_attach_kernel_driver(libusb_device_handle* handle, int) {
+    return OnBox(*handle->box, [&](Model&) {
+        if (handle->box->claimedBy != nullptr || handle->box->kernelDriver)
+            return LIBUSB_ERROR_BUSY;
+        handle->box->kernelDriver = true;
+        return LIBUSB_SUCCESS;
+    });
+}
+
+int LIBUSB_CALL libusb_set_auto_detach_kernel_driver(libusb_device_handle* handle, int enable) {
+    handle->autoDetach = enable != 0;
+    return LIBUSB_SUCCESS;
+}
 
 int LIBUSB_CALL libusb_claim_interface(libusb_device_handle* handle, int) {
     return OnBox(*handle->box, [&](Model& model) {
-        if (model.scenario == "busy")
+        Box& box = *handle->box;
+        // Another opener, or the kernel's driver unless it is to be detached, has the interface.
+        if (model.scenario == "busy" || (box.claimedBy != nullptr && box.claimedBy != handle) ||
+            (box.kernelDriver && !handle->autoDetach))
             return LIBUSB_ERROR_BUSY;
+        box.kernelDriver = false;
+        box.claimedBy = handle;
         // A new user of the line: the box forgets a half-done exchange, and the
         // record shows what this user sets, not what an earlier one left.
-        handle->box->model.Restart();
-        handle->box->chip = {};
-        handle->box->lastPacketAt = Now();
+        box.model.Restart();
+        box.chip = {};
+        box.lastPacketAt = box.chipAt = Now();
         return LIBUSB_SUCCESS;
     });
 }
 
 int LIBUSB_CALL libusb_release_interface(libusb_device_handle* handle, int) {
-    return OnBox(*handle->box, [](Model&) { return LIBUSB_SUCCESS; });
+    return OnBox(*handle->box, [&](Model&) {
+        if (handle->box->claimedBy != handle)
+            return LIBUSB_ERROR_NOT_FOUND;
+        handle->box->claimedBy = nullptr;
+        handle->box->kernelDriver = handle->box->kernelDriver || handle->autoDetach;
+        return LIBUSB_SUCCESS;
+    });
 }
 
 // 1, 2, 3: the manufacturer, the description and the serial number, as the
@@ -444,8 +618,74 @@ int LIBUSB_CALL libusb_bulk_transfer(libusb_device_handle* handle, unsigned char
     Locked locked;
     if (endpoint == kWriteEndpoint)
         return locked.model.Write(locked.lock, *handle->box, data, length, actual);
-    const Nanos deadline = timeout == 0 ? ~Nanos{0} : Now() + Nanos{timeout} * kMs;
+    const Nanos deadline = timeout == 0 ? kNever : Now() + Nanos{timeout} * kMs;
     return locked.model.Read(locked.lock, *handle->box, data, length, actual, deadline);
+}
+
+libusb_transfer* LIBUSB_CALL libusb_alloc_transfer(int) { return new libusb_transfer{}; }
+
+void LIBUSB_CALL libusb_free_transfer(libusb_transfer* transfer) { delete transfer; }
+
+// Bulk-IN transfers only: the chip answers them in the order they were queued.
+int LIBUSB_CALL libusb_submit_transfer(libusb_transfer* transfer) {
+    if (transfer->endpoint == kWriteEndpoint || transfer->type != LIBUSB_TRANSFER_TYPE_BULK)
+        return LIBUSB_ERROR_NOT_SUPPORTED;
+    return OnBox(*transfer->dev_handle->box, [&](Model&) {
+        transfer->dev_handle->box->pending.push_back(
+            new InRequest{transfer->buffer, transfer->length, Now(), transfer});
+        return LIBUSB_SUCCESS;
+    });
+}
+
+int LIBUSB_CALL libusb_cancel_transfer(libusb_transfer* transfer) {
+    Locked locked;
+    auto& pending = transfer->dev_handle->box->pending;
+    const auto found = std::find_if(pending.begin(), pending.end(),
+                                    [transfer](const InRequest* request) { return request->transfer == transfer; });
+    if (found == pending.end())
+        return LIBUSB_ERROR_NOT_FOUND;
+    InRequest* request = *found;
+    pending.erase(found);
+    Model::End(*transfer->dev_handle->box, *request, LIBUSB_TRANSFER_CANCELLED);
+    return LIBUSB_SUCCESS;
+}
+
+// Waits for the transfers of the chips that `context` listed to end, at most
+// `timeout`, and calls their callbacks outside the model's lock.
+int LIBUSB_CALL libusb_handle_events_timeout_completed(libusb_context* context, timeval* timeout, int* completed) {
+    const Nanos deadline =
+        Now() + static_cast<Nanos>(timeout->tv_sec) * 1000 * kMs + static_cast<Nanos>(timeout->tv_usec) * 1000;
+    std::vector<libusb_transfer*> ended;
+    {
+        Locked locked;
+        Model& model = locked.model;
+        for (;;) {
+            Nanos next = deadline;
+            for (const auto& box : model.boxes) {
+                if (box->claimedBy == nullptr || box->claimedBy->context != context)
+                    continue;
+                model.MaybeStall(locked.lock, *box);
+                model.Advance(*box, Now());
+                next = std::min(next, model.RunChip(*box, Now()));
+                std::erase_if(box->ended, [&](libusb_transfer* transfer) {
+                    const bool mine = transfer->dev_handle->context == context;
+                    if (mine)
+                        ended.push_back(transfer);
+                    return mine;
+                });
+            }
+            if (!ended.empty() || (completed != nullptr && *completed != 0) || Now() >= deadline)
+                break;
+            model.WaitUntil(locked.lock, next);
+        }
+    }
+    for (libusb_transfer* transfer : ended)
+        transfer->callback(transfer);
+    return LIBUSB_SUCCESS;
+}
+
+int LIBUSB_CALL libusb_handle_events_timeout(libusb_context* context, timeval* timeout) {
+    return libusb_handle_events_timeout_completed(context, timeout, nullptr);
 }
 
 }  // extern "C"

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+struct libusb_context;
+struct libusb_device_handle;
+struct libusb_transfer;
+
+namespace kestrel {
+
+// Bulk-IN transfers kept queued in the kernel while a chip is open, so that
+// what the chip sends finds a transfer waiting for it even while this process
+// is not run: the chip's own receive buffer (256 bytes on an FT232R) lasts
+// only about 22 ms at 115200 baud. Completed transfers are collected, their
+// status bytes stripped, and queued again by Wait, on the caller's thread.
+class FtdiReadQueue {
+public:
+    // Each short packet (the latency timer's, every 2 ms while little comes)
+    // ends a transfer, so it is the count, not the size, that must cover a
+    // pause of the process: 128 transfers are at least 256 ms.
+    static constexpr int kTransfers = 128;
+    static constexpr int kTransferSize = 256;
+
+    // `endpoint`: the chip's bulk-IN endpoint; `packetSize`: its USB packet size,
+    // each packet beginning with two modem-status bytes.
+    FtdiReadQueue(libusb_context* context, libusb_device_handle* device, unsigned char endpoint, int packetSize);
+    ~FtdiReadQueue();  // Stop()
+    FtdiReadQueue(const FtdiReadQueue&) = delete;
+    FtdiReadQueue& operator=(const FtdiReadQueue&) = delete;
+
+    // Queues every transfer; 0 or the libusb status of the first that failed.
+    int Start();
+    // Cancels the queued transfers and collects them back, waiting a bounded time.
+    void Stop();
+    // Collects the transfers that ended, waiting at most `timeout` for one to
+    // end (no wait when one already has); 0 or the libusb status that broke the
+    // queue (the device gone). The bytes received are in Bytes().
+    int Wait(std::chrono::milliseconds timeout);
+    std::deque<std::uint8_t>& Bytes() { return bytes_; }
+
+private:
+    struct Slot;
+    static void Ended(libusb_transfer* transfer);
+    int Submit(Slot& slot);
+
+    libusb_context* context_;
+    libusb_device_handle* device_;
+    unsigned char endpoint_;
+    int packetSize_;
+    std::vector<std::unique_ptr<Slot>> slots_;
+    std::deque<std::uint8_t> bytes_;
+    int queued_ = 0;
+    int error_ = 0;
+    bool stopping_ = false;
+    bool ended_ = false;  // a transfer ended since the last Wait
+};
+
+}  // namespace kestrel

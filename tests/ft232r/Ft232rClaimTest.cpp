@@ -1,0 +1,54 @@
+// Openers of one chip in one process, as usbfs and the kernel's serial driver
+// see them: ctest preloads the FT232R model in front of libusb.
+#include <gtest/gtest.h>
+#include <sys/file.h>
+
+#include <filesystem>
+
+#include "cli/StationRun.h"
+#include "links/FtdiUsbDriver.h"
+#include "session/ExitStatus.h"
+#include "support/TempDir.h"
+
+namespace kestrel::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(Ft232rClaim, AChipInUseIsRefusedAsBusyAndAPlainUsbTakesTheNextOne) {
+    const TempDir dir;
+    ::setenv("KESTREL_FT232R_BOXES", "KST-A,KST-B,KST-C", 1);
+    ::setenv("KESTREL_FT232R_SAVE_IMAGE", (dir.Path() / "%s.img").c_str(), 1);
+    // KST-C (at port 3) has its tty locked by a program, as the serial link locks the tty it opens.
+    fs::create_directories(dir.Path() / "sys/bus/usb/devices/1-3:1.0/ttyUSB2");
+    fs::create_directories(dir.Path() / "dev");
+    const int tty = ::open(dir.Write("dev/ttyUSB2", std::string()).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(tty, LOCK_EX | LOCK_NB), 0);
+
+    FtdiUsbDriver driver(dir.Path().string());
+    UsbHandle first = kNoUsbHandle, again = kNoUsbHandle, third = kNoUsbHandle;
+    ASSERT_EQ(driver.Open(0, first), 0);
+    EXPECT_NE(driver.Open(0, again), 0);
+    EXPECT_EQ(driver.LastOpenProblem(), UsbOpenProblem::Busy);
+    EXPECT_EQ(driver.Open(2, third), FtdiUsbDriver::kTtyInUse);
+    EXPECT_EQ(driver.LastOpenProblem(), UsbOpenProblem::Busy);
+
+    // The lowest index that opens: KST-B, while KST-A stays claimed.
+    cli::StationOptions line;
+    line.ports = {"USB"};
+    cli::StationRequest request;
+    request.file = KESTREL_SAMPLES_DIR "/kestrel-demo.mot";
+    request.quiet = true;
+    request.usbDriver = &driver;
+    EXPECT_EQ(cli::RunStation(line, request), kExitSuccess);
+    EXPECT_EQ(driver.Close(first), 0);
+    EXPECT_FALSE(fs::exists(dir.Path() / "KST-A.img"));
+    EXPECT_TRUE(fs::exists(dir.Path() / "KST-B.img"));
+
+    ::close(tty);  // the program let its tty go
+    ASSERT_EQ(driver.Open(2, third), 0);
+    EXPECT_EQ(driver.Close(third), 0);
+}
+
+}  // namespace
+}  // namespace kestrel::testing
