@@ -1,5 +1,7 @@
 #include "cli/StationRun.h"
 
+#include <algorithm>
+
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -138,7 +140,11 @@ private:
         }
         links_.clear();
         for (const auto& device : devices) {
-            links_.push_back(UsbLinkName(device));
+            // A serial number two boxes share would send both downloads to the first: such boxes go by index.
+            const auto sharing = std::count_if(devices.begin(), devices.end(), [&device](const UsbDeviceInfo& other) {
+                return other.serialNumber == device.serialNumber;
+            });
+            links_.push_back(sharing > 1 ? "USB:" + std::to_string(device.index) : UsbLinkName(device));
         }
         drivers_.assign(links_.size(), request_.usbDriver);
         return true;

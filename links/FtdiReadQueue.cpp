@@ -82,7 +82,7 @@ void FtdiReadQueue::Stop() {
     const auto end = std::chrono::steady_clock::now() + kStopBound;
     while (queued_ > 0 && std::chrono::steady_clock::now() < end) {
         timeval step = TimevalOf(kStopStep);
-        if (libusb_handle_events_timeout(context_, &step) != 0) {
+        if (libusb_handle_events_timeout_completed(context_, &step, nullptr) != 0) {
             break;
         }
     }

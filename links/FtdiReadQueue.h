@@ -21,8 +21,8 @@ class FtdiReadQueue {
 public:
     // Each short packet (the latency timer's, every 2 ms while little comes)
     // ends a transfer, so it is the count, not the size, that must cover a
-    // pause of the process: 128 transfers are at least 256 ms.
-    static constexpr int kTransfers = 128;
+    // pause of the process: 256 transfers are at least 512 ms.
+    static constexpr int kTransfers = 256;
     static constexpr int kTransferSize = 256;
 
     // `endpoint`: the chip's bulk-IN endpoint; `packetSize`: its USB packet size,

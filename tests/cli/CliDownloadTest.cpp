@@ -177,6 +177,10 @@ TEST(Station, AllUsbTakesTheBoxesAttachedNowAPlainUsbLogsTheBoxItOpenedAndNoBoxI
     EXPECT_EQ(station.Run(), kExitSuccess);
     EXPECT_EQ(station.driver.Model(b).CompletedDownloads(), 2);
     EXPECT_EQ(station.driver.Model(c).CompletedDownloads(), 1);
+    // Two boxes that share a serial number are both flashed, each by its index.
+    const std::size_t twin = station.Plug("KST-C");
+    EXPECT_EQ(station.Run(), kExitSuccess);
+    EXPECT_EQ(station.driver.Model(c).CompletedDownloads() + station.driver.Model(twin).CompletedDownloads(), 3);
 }
 
 // A technician swaps boxes: each round flashes whichever box is attached now,

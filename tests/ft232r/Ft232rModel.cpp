@@ -496,7 +496,6 @@ int LIBUSB_CALL libusb_get_port_numbers(libusb_device* device, uint8_t* ports, i
     ports[0] = static_cast<uint8_t>(at - boxes.begin() + 1);
     return 1;
 }
-uint8_t LIBUSB_CALL libusb_get_device_address(libusb_device*) { return 2; }
 
 int LIBUSB_CALL libusb_get_device_descriptor(libusb_device*, libusb_device_descriptor* descriptor) {
     // bcdDevice 0x0600 is what makes libftdi1 take the chip for an FT232R.
@@ -543,22 +542,9 @@ int LIBUSB_CALL libusb_get_configuration(libusb_device_handle*, int* config) {
     return 0;
 }
 
-int LIBUSB_CALL libusb_kernel_driver_active(libusb_device_handle* handle, int) {
-    return OnBox(*handle->box, [&](Model&) { return handle->box->kernelDriver ? 1 : 0; });
-}
-
 int LIBUSB_CALL libusb_detach_kernel_driver(libusb_device_handle* handle, int) {
     return OnBox(*handle->box, [&](Model&) {
         return std::exchange(handle->box->kernelDriver, false) ? LIBUSB_SUCCESS : LIBUSB_ERROR_NOT_FOUND;
-    });
-}
-
-int LIBUSB_CALL libusb_attach_kernel_driver(libusb_device_handle* handle, int) {
-    return OnBox(*handle->box, [&](Model&) {
-        if (handle->box->claimedBy != nullptr || handle->box->kernelDriver)
-            return LIBUSB_ERROR_BUSY;
-        handle->box->kernelDriver = true;
-        return LIBUSB_SUCCESS;
     });
 }
 
@@ -682,10 +668,6 @@ int LIBUSB_CALL libusb_handle_events_timeout_completed(libusb_context* context, 
     for (libusb_transfer* transfer : ended)
         transfer->callback(transfer);
     return LIBUSB_SUCCESS;
-}
-
-int LIBUSB_CALL libusb_handle_events_timeout(libusb_context* context, timeval* timeout) {
-    return libusb_handle_events_timeout_completed(context, timeout, nullptr);
 }
 
 }  // extern "C"

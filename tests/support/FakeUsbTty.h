@@ -19,29 +19,23 @@ namespace kestrel::testing {
 struct FakeUsbTty {
     explicit FakeUsbTty(const std::string& serial) {
         namespace fs = std::filesystem;
-        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
-            return;
+        ::grantpt(master);
+        ::unlockpt(master);
         path = ::ptsname(master);
         struct stat info {};
         ::stat(path.c_str(), &info);
         const fs::path usb = tree.Path() / "sys/devices/pci0/usb1/1-1";
         fs::create_directories(usb / "1-1:1.0/ttyUSB0/tty/ttyUSB0");
+        fs::create_directories(tree.Path() / "sys/dev/char");
         tree.Write("sys/devices/pci0/usb1/1-1/idVendor", std::string("0403\n"));
         tree.Write("sys/devices/pci0/usb1/1-1/serial", serial + "\n");
-        fs::create_directories(tree.Path() / "sys/dev/char");
         fs::create_directory_symlink(
             usb / "1-1:1.0/ttyUSB0/tty/ttyUSB0",
             tree.Path() / "sys/dev/char" /
                 (std::to_string(major(info.st_rdev)) + ":" + std::to_string(minor(info.st_rdev))));
         fs::create_symlink(path, link);
     }
-    ~FakeUsbTty() {
-        if (master >= 0)
-            ::close(master);
-    }
-    FakeUsbTty(const FakeUsbTty&) = delete;
-    FakeUsbTty& operator=(const FakeUsbTty&) = delete;
+    ~FakeUsbTty() { ::close(master); }
 
     // No byte was written to the tty.
     bool Untouched() const {
@@ -50,7 +44,7 @@ struct FakeUsbTty {
     }
 
     TempDir tree;
-    int master = -1;
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     std::string path;
     std::string root = tree.Path().string();
     std::string link = (tree.Path() / "by-id-link").string();

@@ -21,7 +21,9 @@ TEST(D2xxUsbDriver, ListsAndFlashesTheBoxesTheLibraryServes) {
         UsbOpenProblem problem;            // after the download
         bool flashed;
         const wchar_t* library = L"FTD2XX.dll";
+        int held = -1;  // a device opened before the download: as the vendor's library, the stand-in refuses it
     } rows[] = {
+        {"A1;B2", "USB", {"A1", "B2"}, UsbOpenProblem::None, true, L"FTD2XX.dll", 0},
         {"A1;B2", "USB", {"A1", "B2"}, UsbOpenProblem::None, true},
         {"A1,refuse-open;B2", "USB:B2", {"A1", "B2"}, UsbOpenProblem::None, true},
         {"A1,silent-sync;B2", "USB:1", {"A1", "B2"}, UsbOpenProblem::None, true},
@@ -48,6 +50,12 @@ TEST(D2xxUsbDriver, ListsAndFlashesTheBoxesTheLibraryServes) {
         }
         EXPECT_EQ(serials, row.serials);
 
+        UsbHandle held = kNoUsbHandle, again = kNoUsbHandle;
+        if (row.held >= 0) {
+            ASSERT_EQ(driver.Open(row.held, held), 0);
+            EXPECT_NE(driver.Open(row.held, again), 0);
+            EXPECT_EQ(driver.LastOpenProblem(), UsbOpenProblem::Busy);
+        }
         RecordingStatusList status;
         SessionOptions options;
         options.usbDriver = &driver;
@@ -57,6 +65,7 @@ TEST(D2xxUsbDriver, ListsAndFlashesTheBoxesTheLibraryServes) {
         EXPECT_EQ(lines.empty() ? "" : lines.back(),
                   row.flashed ? "FLASHING SUCCESSFULL" : "Error: cannot open Ixo Serial Device");
         EXPECT_EQ(driver.LastOpenProblem(), row.problem);
+        EXPECT_EQ(row.held >= 0 ? driver.Close(held) : 0, 0);
     }
     _putenv_s("KESTREL_D2XX_BOXES", "");
     UsbLink::ForgetDeviceListing();
