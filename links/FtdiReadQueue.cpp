@@ -133,4 +133,11 @@ int FtdiReadQueue::Wait(std::chrono::milliseconds timeout) {
     return error_;
 }
 
+int FtdiReadQueue::Discard() {
+    timeval now{0, 0};
+    const int status = libusb_handle_events_timeout_completed(context_, &now, nullptr);
+    bytes_.clear();
+    return status != 0 ? status : error_;
+}
+
 }  // namespace kestrel

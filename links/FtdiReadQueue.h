@@ -21,8 +21,12 @@ class FtdiReadQueue {
 public:
     // Each short packet (the latency timer's, every 2 ms while little comes)
     // ends a transfer, so it is the count, not the size, that must cover a
-    // pause of the process: 256 transfers are at least 512 ms.
-    static constexpr int kTransfers = 256;
+    // pause of the process: 80 transfers are at least 160 ms, on top of the
+    // chip's own 22 ms. No more than that: a host controller reports each
+    // completed transfer in an event ring of its own (256 entries under Linux),
+    // and QEMU's xHCI drops the events it has no room for, so that a gang of
+    // three with 128 each lost packets of its read-backs there.
+    static constexpr int kTransfers = 80;
     static constexpr int kTransferSize = 256;
 
     // `endpoint`: the chip's bulk-IN endpoint; `packetSize`: its USB packet size,
@@ -41,6 +45,9 @@ public:
     // queue (the device gone). The bytes received are in Bytes().
     int Wait(std::chrono::milliseconds timeout);
     std::deque<std::uint8_t>& Bytes() { return bytes_; }
+    // Collects the transfers that have ended, without waiting, and drops every
+    // byte received so far; 0 or the libusb status that broke the queue.
+    int Discard();
 
 private:
     struct Slot;

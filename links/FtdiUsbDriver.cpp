@@ -376,16 +376,18 @@ UsbStatus FtdiUsbDriver::PrepareForSync(UsbHandle handle) {
     if (device == nullptr) {
         return kBadHandle;
     }
-    // What the queued transfers hold is from before the purge: they go back
-    // first, and are queued anew once the chip is empty.
-    device->reads->Stop();
-    device->reads->Bytes().clear();
+    // What came before the purge goes: the bytes collected, the chip's
+    // buffers, and what transfers brought in meanwhile. The transfers stay
+    // queued, since nothing answers before the sync request; taking back and
+    // queuing anew a whole queue at each synchronisation would only churn the
+    // endpoint's transfer ring.
+    device->reads->Discard();
     // libftdi1 1.5 and the chip vendor name the two purge requests the other way
     // round, so flushing "input" alone may leave stale answers in the chip. Nothing
     // waits to go out before a sync request: flushing both sides is safe either way.
     const UsbStatus flushed = ftdi_tcioflush(device->context.get());
-    const UsbStatus started = device->reads->Start();
-    return flushed != 0 ? flushed : started;
+    const UsbStatus discarded = device->reads->Discard();
+    return flushed != 0 ? flushed : discarded;
 }
 
 UsbOpenProblem FtdiUsbDriver::LastOpenProblem() const {
