@@ -47,6 +47,7 @@ expected=(lib/udev/rules.d/60-kestrel.rules
 for p in "${programs[@]}"; do
   [ -n "$p" ] && expected+=("bin/$p" "share/man/man1/$p.1.gz")
 done
+has_program kestrel-station && expected+=(share/applications/kestrel-station.desktop)
 if has_program kestrel-loader; then
   expected+=(share/applications/kestrel-loader.desktop)
   for size in 16 32 48 64 128 256; do
@@ -100,6 +101,10 @@ fi
 if has_program kestrel-loader; then
   loader=$("$stage/usr/bin/kestrel-loader" --version 2>/dev/null)
   [ "$loader" = "kestrel-loader $version" ] || fail "install: kestrel-loader --version printed '$loader'"
+fi
+if has_program kestrel-station; then
+  station=$("$stage/usr/bin/kestrel-station" --version 2>/dev/null)
+  [ "$station" = "kestrel-station $version" ] || fail "install: kestrel-station --version printed '$station'"
 fi
 echo "install: ${#expected[@]} expected files present under /usr"
 [ $have_flash -eq 1 ] && run_flash "$stage" install
