@@ -57,7 +57,9 @@ StationWindow::StationWindow(const StationCommandLine& commandLine, QWidget* par
     auto* choose = new QPushButton(QStringLiteral("&Browse..."));
     fileRow->addWidget(firmware_);
     fileRow->addWidget(choose);
-    form->addRow(QStringLiteral("&Firmware:"), fileRow);
+    auto* firmwareLabel = new QLabel(QStringLiteral("&Firmware:"));
+    firmwareLabel->setBuddy(firmware_);
+    form->addRow(firmwareLabel, fileRow);
     firmwareFacts_ = new QLabel;
     firmwareFacts_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     form->addRow(QString(), firmwareFacts_);
