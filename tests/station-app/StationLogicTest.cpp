@@ -47,7 +47,7 @@ private:
 
 // A station with USB boxes KST-0, KST-1, ... that the test plugs in and out.
 struct Line {
-    Line(std::vector<BoxBehaviour> boxes, int count) {
+    Line(std::vector<BoxBehaviour> boxes, int count, double answerTimeoutSeconds = 0.5) {
         UsbLink::ForgetDeviceListing();
         for (std::size_t i = 0; i < boxes.size(); ++i) {
             driver.AddDevice({.behaviour = boxes[i], .present = false, .serialNumber = "KST-" + std::to_string(i)});
@@ -58,7 +58,7 @@ struct Line {
         lot.count = count;
         lot.trace.operatorName = "Ana Tester";
         lot.trace.lot = "L-4711";
-        lot.answerTimeoutSeconds = 0.5;
+        lot.answerTimeoutSeconds = answerTimeoutSeconds;
         lot.usbDriver = &driver;
         logic = std::make_unique<StationLogic>(lot);
         std::string error;
@@ -154,7 +154,8 @@ TEST(StationLot, ABoxLeftInIsFlashedOnceAndAgainOnlyAfterItWasPluggedInAgain) {
 }
 
 TEST(StationLot, CancellingDuringADownloadEndsItAndClosesTheBox) {
-    Line line({{.eraseMs = 60000}}, 0);
+    // Without the cancel the erase would end after 5 s and the box pass.
+    Line line({{.eraseMs = 5000}}, 0, 10);
     line.Plug(0, true);
     ASSERT_TRUE(Line::Until([&] { return line.TileOf("USB:KST-0").stage == "Erasing flash... "; }));
     line.logic->CancelAll();

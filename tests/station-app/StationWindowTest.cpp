@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -47,7 +48,11 @@ private slots:
         QCOMPARE(window.Logic()->Running(), 1);
 
         answer(QMessageBox::Yes, &defaultButton);
+        QElapsedTimer closing;
+        closing.start();
         QVERIFY(window.close());
+        // Cancelled, the download ends at its next look at the flag, long before the erase or the box's give-up.
+        QVERIFY(closing.elapsed() < 10000);
         QVERIFY(window.Logic() == nullptr);  // every download ended and joined, its port closed
     }
 };
