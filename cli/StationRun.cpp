@@ -16,8 +16,6 @@
 #include "cli/UsbHint.h"
 #include "session/ExitStatus.h"
 #include "session/LinkNames.h"
-#include "session/SourceKind.h"
-#include "session/Version.h"
 #include "station/GangDownload.h"
 #include "station/JsonLines.h"
 #include "station/PortListing.h"
@@ -195,6 +193,7 @@ private:
         report.top = report.out.get();
         if (!station_.logFile.empty()) {
             report.record = std::make_unique<SessionRecordBuilder>(report.link, request_.file, report.out.get());
+            report.record->Trace() = trace_.Fields();  // also in a record of a download that never begins
             report.top = &report.record->Status();
         }
         return report;
@@ -344,7 +343,8 @@ void AddStationOptions(CLI::App& app, CLI::Option* file, StationOptions& station
                  "List every serial device and USB box a download could use, then end; with --json as JSON lines");
     app.add_flag("--json", station.json,
                  "Stdout carries one JSON object per line: each status line, each progress step and the result");
-    app.add_option("--log", station.logFile, "Append a record of each download to this file")->type_name("FILE");
+    app.add_option("--log", station.logFile, "Append a started and a result record of each download to this file")
+        ->type_name("FILE");
     app.add_flag("--all-usb", station.allUsb, "Flash every USB box attached, all at once (each by its serial number)");
     app.add_flag("--wait", station.wait, "Wait for each box to be attached before its download");
     app.add_option("--wait-timeout", station.waitTimeoutSeconds, "Seconds --wait waits at most; 0: no bound")

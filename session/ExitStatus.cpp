@@ -27,7 +27,8 @@ ExitStatus ExitStatusOf(DownloadOutcome outcome) {
 const char* ExitStatusHelp() {
     return "Exit status:\n"
            "  0  the box was flashed (\"FLASHING SUCCESSFULL\")\n"
-           "  1  --dump-image or --check: a stage failed, or --check found problems\n"
+           "  1  --dump-image or --check: a stage failed, or --check found problems; --verify-log: a record does not "
+           "chain\n"
            "  2  usage error\n"
            "  3  link: unknown interface, or the port or USB device cannot be opened\n"
            "  4  file: cannot be opened, too large or too short, or of an unknown kind\n"

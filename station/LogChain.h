@@ -32,7 +32,9 @@ std::string ChainRecord(const std::string& body, const std::string& previous);
 // The hash the next record chains to: the last record's own, or the start value
 // for an empty log. A last record without a hash of its own chains nothing, so
 // the next one starts over and the log shows the break.
+// `log` may be the log's last kChainTailBytes alone.
 std::string LastChainHash(const std::string& log);
+inline constexpr std::size_t kChainTailBytes = 128;
 
 struct ChainCheck {
     std::size_t records = 0;  // how many records the log holds

@@ -1,8 +1,11 @@
 #include "station/SessionLog.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
+#include <string_view>
 
 #include "station/LogChain.h"
 #include "station/SessionLogFile.h"
@@ -58,12 +61,19 @@ namespace {
 
 std::string Escaped(const std::string& text) { return EscapedField(text); }
 
-// One more than the started records of `record`'s lot and port in `log`.
+// One more than the started records of `record`'s lot and port in `log`. Read
+// in place, record by record: a station's log grows to many thousands.
 int NextAttempt(const std::string& log, const SessionRecord& record) {
-    const std::string lot = Escaped(record.trace.lot), port = Escaped(record.port);
+    const std::string lot = "\nlot: " + Escaped(record.trace.lot) + "\n";
+    const std::string port = "\nport: " + Escaped(record.port) + "\n";
+    const std::string_view text(log);
     int attempt = 1;
-    for (const auto& earlier : SplitLog(log)) {
-        attempt += earlier.Field("record") == "started" && earlier.Field("lot") == lot && earlier.Field("port") == port;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find("\n\n", at), text.size() - 2) + 2;
+        const std::string_view one = text.substr(at, end - at);
+        attempt += one.find("\nrecord: started\n") != std::string_view::npos &&
+                   one.find(lot) != std::string_view::npos && one.find(port) != std::string_view::npos;
+        at = end;
     }
     return attempt;
 }
@@ -74,12 +84,17 @@ int AppendChained(const std::string& path, SessionRecord& record, bool numbered)
     // on some systems share a lock on a file.
     static std::mutex appending;
     std::lock_guard lock(appending);
-    return AppendUnderLock(path, [&record, numbered](const std::string& existing) {
-        if (numbered) {
-            record.trace.attempt = NextAttempt(existing, record);
-        }
-        return ChainRecord(FormatSessionRecord(record), LastChainHash(existing));
-    });
+    // A started record counts the attempts of the whole log; any other needs only the hash at its end.
+    const std::size_t needed = numbered ? SIZE_MAX : kChainTailBytes;
+    return AppendUnderLock(
+        path,
+        [&record, numbered](const std::string& existing) {
+            if (numbered) {
+                record.trace.attempt = NextAttempt(existing, record);
+            }
+            return ChainRecord(FormatSessionRecord(record), LastChainHash(existing));
+        },
+        needed);
 }
 
 }  // namespace
@@ -139,7 +154,8 @@ int AppendStartedRecord(const std::string& path, SessionRecord& record) {
 
 int CheckSessionLog(const std::string& path) {
     // Opened and locked as a record will be, and nothing written.
-    return AppendUnderLock(path, [](const std::string&) { return std::string(); });
+    return AppendUnderLock(
+        path, [](const std::string&) { return std::string(); }, 0);
 }
 
 }  // namespace kestrel

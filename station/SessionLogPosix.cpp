@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cerrno>
 
 #include <fcntl.h>
@@ -21,11 +22,13 @@ struct Descriptor {
     }
 };
 
-int ReadWhole(int fd, off_t size, std::string& text) {
-    text.resize(static_cast<std::size_t>(size));
+// The last `count` bytes of a file of `size` bytes.
+int ReadTail(int fd, off_t size, std::size_t count, std::string& text) {
+    const off_t from = size - static_cast<off_t>(count);
+    text.resize(count);
     std::size_t done = 0;
     while (done < text.size()) {
-        const ssize_t result = ::pread(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
+        const ssize_t result = ::pread(fd, text.data() + done, text.size() - done, from + static_cast<off_t>(done));
         if (result < 0 && errno == EINTR) {
             continue;
         }
@@ -45,7 +48,7 @@ std::tm UtcTime(std::time_t seconds) {
     return utc;
 }
 
-int AppendUnderLock(const std::string& path, const LogComposer& compose) {
+int AppendUnderLock(const std::string& path, const LogComposer& compose, std::size_t readAtMost) {
     Descriptor file{::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644)};
     if (file.fd < 0) {
         return errno;
@@ -61,7 +64,8 @@ int AppendUnderLock(const std::string& path, const LogComposer& compose) {
     if (::fstat(file.fd, &before) != 0) {
         return errno;
     }
-    if (const int error = ReadWhole(file.fd, before.st_size, existing); error != 0) {
+    const auto size = static_cast<std::size_t>(before.st_size);
+    if (const int error = ReadTail(file.fd, before.st_size, std::min(size, readAtMost), existing); error != 0) {
         return error;
     }
     const std::string text = compose(existing);

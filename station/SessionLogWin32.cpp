@@ -24,11 +24,12 @@ struct Descriptor {
     }
 };
 
-int ReadWhole(int fd, long long size, std::string& text) {
-    if (::_lseeki64(fd, 0, SEEK_SET) < 0) {
+// The last `count` bytes of a file of `size` bytes.
+int ReadTail(int fd, long long size, std::size_t count, std::string& text) {
+    if (::_lseeki64(fd, size - static_cast<long long>(count), SEEK_SET) < 0) {
         return errno;
     }
-    text.resize(static_cast<std::size_t>(size));
+    text.resize(count);
     std::size_t done = 0;
     while (done < text.size()) {
         const std::size_t chunk = std::min<std::size_t>(text.size() - done, INT_MAX);
@@ -49,7 +50,7 @@ std::tm UtcTime(std::time_t seconds) {
     return utc;
 }
 
-int AppendUnderLock(const std::string& path, const LogComposer& compose) {
+int AppendUnderLock(const std::string& path, const LogComposer& compose, std::size_t readAtMost) {
     // Binary: the record's line ends are written as they are, LF, as on every platform.
     Descriptor file{::_wopen(WideFromUtf8(path).c_str(), _O_RDWR | _O_CREAT | _O_APPEND | _O_BINARY | _O_NOINHERIT,
                              _S_IREAD | _S_IWRITE)};
@@ -64,7 +65,10 @@ int AppendUnderLock(const std::string& path, const LogComposer& compose) {
     }
     struct _stat64 before {};
     std::string existing;
-    int error = ::_fstat64(file.fd, &before) != 0 ? errno : ReadWhole(file.fd, before.st_size, existing);
+    int error = ::_fstat64(file.fd, &before) != 0
+                    ? errno
+                    : ReadTail(file.fd, before.st_size, std::min(static_cast<std::size_t>(before.st_size), readAtMost),
+                               existing);
     const std::string text = error == 0 ? compose(existing) : std::string();
     std::size_t written = 0;
     while (error == 0 && written < text.size()) {

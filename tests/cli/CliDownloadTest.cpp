@@ -81,7 +81,7 @@ TEST(KestrelFlashDownload, AGangReportsEachBoxByItsPortAsTextJsonAndInTheLogAlso
 
     // A file refused before any box was touched: each box still gets its record,
     // the file by its absolute path; the JSON lines end with the result.
-    const auto refused = Flash({"--json", "-p", good.linkPath, "-p", refusing.linkPath, "--log", log,
+    const auto refused = Flash({"--json", "-p", good.linkPath, "-p", refusing.linkPath, "--log", log, "--lot", "L1",
                                 std::filesystem::relative(f.missing).string()});
     EXPECT_EQ(refused.exitStatus, 4);
     const auto objects = ParseJsonLines(SplitLines(refused.out));
@@ -94,6 +94,7 @@ TEST(KestrelFlashDownload, AGangReportsEachBoxByItsPortAsTextJsonAndInTheLogAlso
     EXPECT_EQ(starting("result: box-refused, exit 6"), 1);
     EXPECT_EQ(std::ranges::count(logLines, "file: " + f.missing), 2);
     EXPECT_EQ(starting("result: file-failed, exit 4"), 2);
+    EXPECT_EQ(std::ranges::count(logLines, "lot: L1"), 2);  // a download that never began is traced all the same
 }
 
 // A rate and the time left are shown once there is some time behind them.
