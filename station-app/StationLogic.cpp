@@ -95,6 +95,7 @@ bool StationLogic::StartLot(std::string& error) {
     }
     std::lock_guard lock(mutex_);
     image_ = std::move(image);
+    preparedLines_ = lines.Lines();
     lotRunning_ = true;
     begun_ = 0;
     counters_ = {};
@@ -168,6 +169,8 @@ void StationLogic::Begin(const std::string& name) {
 void StationLogic::RunJob(Job& job, const std::string& name, Tile& tile) {
     TileStatus status(mutex_, tile);
     SessionRecordBuilder record(name, settings_.firmware, &status);
+    // The lines of the one reading of the file belong to every box's record, as in a gang of kestrel-flash.
+    record.NoteEarlierLines(preparedLines_);
     record.NoteImage(static_cast<std::uint32_t>(image_.bytes.size()), image_.sourceKind, image_.sha256);
     record.Trace() = settings_.trace;
     const bool logging = !settings_.logFile.empty();

@@ -11,6 +11,7 @@
 
 #include "links/Clock.h"
 #include "station/GangDownload.h"
+#include "station/SessionLog.h"
 #include "station/TraceFields.h"
 
 namespace kestrel {
@@ -94,6 +95,7 @@ private:
     LotSettings settings_;
     Clock& clock_;
     GangImage image_;
+    std::vector<TimedLine> preparedLines_;
     mutable std::mutex mutex_;
     std::map<std::string, Tile> tiles_;
     std::map<std::string, std::unique_ptr<Job>> jobs_;
