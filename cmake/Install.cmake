@@ -10,7 +10,7 @@ include(GNUInstallDirs)
 set(KESTREL_UDEV_RULES_DIR "lib/udev/rules.d" CACHE STRING
   "Directory of the udev rule, relative to the install prefix")
 
-set(KESTREL_PROGRAMS kestrel-loader kestrel-flash kestrel-box)
+set(KESTREL_PROGRAMS kestrel-loader kestrel-station kestrel-flash kestrel-box)
 set(KESTREL_INSTALLED_PROGRAMS "")
 foreach(program IN LISTS KESTREL_PROGRAMS)
   if(TARGET ${program})
@@ -26,6 +26,11 @@ if(TARGET kestrel-loader)
   install(DIRECTORY ${CMAKE_SOURCE_DIR}/packaging/icons/hicolor
     DESTINATION ${CMAKE_INSTALL_DATADIR}/icons
     FILES_MATCHING PATTERN "*.png")
+endif()
+
+if(TARGET kestrel-station)
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/kestrel-station.desktop
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 endif()
 
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/60-kestrel.rules DESTINATION ${KESTREL_UDEV_RULES_DIR})

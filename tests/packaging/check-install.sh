@@ -52,6 +52,7 @@ if has_program kestrel-flash; then
              share/zsh/vendor-completions/_kestrel-flash
              share/fish/vendor_completions.d/kestrel-flash.fish)
 fi
+has_program kestrel-station && expected+=(share/applications/kestrel-station.desktop)
 if has_program kestrel-loader; then
   expected+=(share/applications/kestrel-loader.desktop)
   for size in 16 32 48 64 128 256; do
@@ -108,6 +109,10 @@ fi
 if has_program kestrel-loader; then
   loader=$("$stage/usr/bin/kestrel-loader" --version 2>/dev/null)
   [ "$loader" = "kestrel-loader $version" ] || fail "install: kestrel-loader --version printed '$loader'"
+fi
+if has_program kestrel-station; then
+  station=$("$stage/usr/bin/kestrel-station" --version 2>/dev/null)
+  [ "$station" = "kestrel-station $version" ] || fail "install: kestrel-station --version printed '$station'"
 fi
 echo "install: ${#expected[@]} expected files present under /usr"
 [ $have_flash -eq 1 ] && run_flash "$stage" install

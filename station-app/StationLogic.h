@@ -1,0 +1,108 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "links/Clock.h"
+#include "station/GangDownload.h"
+#include "station/SessionLog.h"
+#include "station/TraceFields.h"
+
+namespace kestrel {
+class UsbDriver;
+}
+
+namespace kestrel::stationapp {
+
+// What one box's tile shows. The result stays until the box is removed, so a
+// technician who looks up late still sees it.
+struct Tile {
+    enum class Result { None, Pass, Fail };
+    std::string name;  // the port, or the USB box's link name
+    bool present = false;
+    bool running = false;
+    std::string stage;  // the newest status line
+    std::uint32_t done = 0, total = 0;
+    double seconds = 0;  // so far while it runs
+    std::uint32_t startedMs = 0;
+    Result result = Result::None;
+    std::string errorLine;  // the box's last "Error: " line after a failure
+};
+
+struct LotCounters {
+    int passed = 0, failed = 0;
+    double elapsedSeconds = 0;            // since the lot started
+    std::deque<std::string> lastResults;  // newest first, at most ten: "PASS name" or "FAIL name"
+
+    int Total() const { return passed + failed; }
+    double YieldPercent() const { return Total() == 0 ? 0.0 : 100.0 * passed / Total(); }
+    double BoxesPerHour() const { return elapsedSeconds <= 0 ? 0.0 : Total() * 3600.0 / elapsedSeconds; }
+};
+
+struct LotSettings {
+    std::string firmware;
+    std::string logFile;   // empty: no records
+    std::string manifest;  // approved firmware; empty: any
+    TraceFields trace;     // operator, station, lot and the approval
+    int count = 0;         // boxes in the lot; 0: until stopped
+    double answerTimeoutSeconds = 30;
+    UsbDriver* usbDriver = nullptr;  // null: the system's
+};
+
+// A lot on the production line, without a toolkit: boxes appear and go (from a
+// watcher or hot-plug events), each new box is flashed once through the gang
+// code on a thread of its own, and the front end paints snapshots of the tiles
+// and counters. Every box gets the same record kestrel-flash --log writes.
+class StationLogic {
+public:
+    explicit StationLogic(LotSettings settings, Clock& clock = SteadyClock());
+    ~StationLogic();  // cancels what runs and joins it: every port is closed
+    StationLogic(const StationLogic&) = delete;
+    StationLogic& operator=(const StationLogic&) = delete;
+
+    // Reads and builds the firmware once for the whole lot; false with the
+    // error line in `error` when it cannot be flashed. Refuses a log that cannot be written.
+    bool StartLot(std::string& error);
+    // No new box is begun; boxes already running finish.
+    void StopLot();
+    bool LotRunning() const;
+
+    // A box was plugged in (`present`) or removed. A box that appears while the
+    // lot runs is flashed, once until it is removed again.
+    void BoxPresence(const std::string& name, bool present);
+
+    std::vector<Tile> Tiles() const;
+    LotCounters Counters() const;
+    int Running() const;
+    // --count boxes have ended and none runs any more.
+    bool LotComplete() const;
+    // Cancels every running download and waits for each to end.
+    void CancelAll();
+
+private:
+    struct Job;
+    bool CheckApproved(std::string& error);
+    void Begin(const std::string& name);
+    void RunJob(Job& job, const std::string& name, Tile& tile);
+    void Ended(const std::string& name, bool pass, double seconds, const std::string& error);
+
+    LotSettings settings_;
+    Clock& clock_;
+    GangImage image_;
+    std::vector<TimedLine> preparedLines_;
+    mutable std::mutex mutex_;
+    std::map<std::string, Tile> tiles_;
+    std::map<std::string, std::unique_ptr<Job>> jobs_;
+    LotCounters counters_;
+    bool lotRunning_ = false;
+    int begun_ = 0;
+    std::uint32_t lotStartMs_ = 0;
+};
+
+}  // namespace kestrel::stationapp

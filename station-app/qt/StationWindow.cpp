@@ -1,0 +1,282 @@
+#include "station-app/qt/StationWindow.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "links/UsbDriver.h"
+#include "station-app/FirmwareSummary.h"
+#include "station-app/UsbHotplug.h"
+#include "station-app/qt/BoxTile.h"
+
+namespace kestrel::stationapp {
+
+namespace {
+
+constexpr int kTilesPerRow = 4;
+
+QLineEdit* Field(QFormLayout* form, const QString& label, const QString& text) {
+    auto* edit = new QLineEdit(text);
+    form->addRow(label, edit);  // the label is the field's buddy: Alt and its letter reach it
+    return edit;
+}
+
+void Enlarge(QWidget* widget, int pointSize) {
+    QFont font = widget->font();
+    font.setPointSize(pointSize);
+    widget->setFont(font);
+}
+
+}  // namespace
+
+StationWindow::StationWindow(const StationCommandLine& commandLine, QWidget* parent)
+    : QWidget(parent), commandLine_(commandLine) {
+    setWindowTitle(QStringLiteral("Kestrel Station"));
+    Enlarge(this, 12);
+    QSettings settings;
+    const auto remembered = [&settings](const char* key, bool given, const QString& value) {
+        return given ? value : settings.value(QString::fromLatin1(key)).toString();
+    };
+
+    auto* top = new QGroupBox(QStringLiteral("Firmware and lot"));
+    auto* form = new QFormLayout(top);
+    auto* fileRow = new QHBoxLayout;
+    firmware_ = new QLineEdit(remembered("firmware", !commandLine.firmware.isEmpty(), commandLine.firmware));
+    auto* choose = new QPushButton(QStringLiteral("&Browse..."));
+    fileRow->addWidget(firmware_);
+    fileRow->addWidget(choose);
+    auto* firmwareLabel = new QLabel(QStringLiteral("&Firmware:"));
+    firmwareLabel->setBuddy(firmware_);
+    form->addRow(firmwareLabel, fileRow);
+    firmwareFacts_ = new QLabel;
+    firmwareFacts_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    form->addRow(QString(), firmwareFacts_);
+    approval_ = new QLabel;
+    form->addRow(QStringLiteral("Approved:"), approval_);
+    operator_ = Field(form, QStringLiteral("&Operator:"),
+                      remembered("operator", commandLine.operatorGiven, commandLine.operatorName));
+    station_ = Field(form, QStringLiteral("&Station:"),
+                     remembered("station", commandLine.stationGiven, commandLine.stationName));
+    lot_ = Field(form, QStringLiteral("&Lot:"), remembered("lot", commandLine.lotGiven, commandLine.lot));
+    ports_ = Field(form, QStringLiteral("&Ports:"),
+                   commandLine.ports.isEmpty() ? settings.value(QStringLiteral("ports")).toString()
+                                               : commandLine.ports.join(QLatin1Char(' ')));
+    allUsb_ = new QCheckBox(QStringLiteral("Every &USB box plugged in"));
+    allUsb_->setChecked(commandLine.allUsb || settings.value(QStringLiteral("allUsb")).toBool());
+    form->addRow(QString(), allUsb_);
+    auto* buttons = new QHBoxLayout;
+    start_ = new QPushButton(QStringLiteral("S&tart lot"));
+    stop_ = new QPushButton(QStringLiteral("St&op lot"));
+    message_ = new QLabel;
+    message_->setWordWrap(true);
+    buttons->addWidget(start_);
+    buttons->addWidget(stop_);
+    buttons->addWidget(message_, 1);
+    form->addRow(buttons);
+
+    auto* tileBox = new QGroupBox(QStringLiteral("Boxes"));
+    tiles_ = new QGridLayout(tileBox);
+
+    auto* lotBox = new QGroupBox(QStringLiteral("Lot"));
+    auto* lotLayout = new QHBoxLayout(lotBox);
+    counters_ = new QLabel;
+    Enlarge(counters_, 18);
+    lastResults_ = new QListWidget;
+    lastResults_->setFocusPolicy(Qt::NoFocus);
+    lastResults_->setMaximumHeight(220);
+    lotLayout->addWidget(counters_, 1);
+    lotLayout->addWidget(lastResults_, 1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(top);
+    layout->addWidget(tileBox, 1);
+    layout->addWidget(lotBox);
+
+    connect(choose, &QPushButton::clicked, this, &StationWindow::ChooseFirmware);
+    connect(firmware_, &QLineEdit::editingFinished, this, &StationWindow::ShowFirmware);
+    connect(start_, &QPushButton::clicked, this, &StationWindow::StartLot);
+    connect(stop_, &QPushButton::clicked, this, &StationWindow::StopLot);
+    refresh_ = new QTimer(this);
+    refresh_->setInterval(100);
+    connect(refresh_, &QTimer::timeout, this, &StationWindow::Refresh);
+    ShowFirmware();
+    Refresh();
+}
+
+StationWindow::~StationWindow() { EndLot(); }
+
+void StationWindow::ChooseFirmware() {
+    const QString file = QFileDialog::getOpenFileName(this, QStringLiteral("Firmware"), firmware_->text(),
+                                                      QStringLiteral("Firmware (*.mot *.bin);;All files (*)"));
+    if (!file.isEmpty()) {
+        firmware_->setText(file);
+        ShowFirmware();
+    }
+}
+
+void StationWindow::ShowFirmware() {
+    if (firmware_->text().isEmpty()) {
+        firmwareFacts_->setText(QStringLiteral("no firmware chosen"));
+        approval_->setText(QString());
+        return;
+    }
+    const FirmwareSummary summary =
+        SummariseFirmware(firmware_->text().toStdString(), commandLine_.approved.toStdString());
+    if (!summary.error.empty()) {
+        firmwareFacts_->setText(QString::fromStdString(summary.error));
+        approval_->setText(QString());
+        return;
+    }
+    firmwareFacts_->setText(
+        QStringLiteral("%1 bytes, %2\nSHA-256 %3")
+            .arg(summary.size)
+            .arg(summary.records >= 0 ? QStringLiteral("%1 records").arg(summary.records) : QStringLiteral("raw image"))
+            .arg(QString::fromStdString(summary.sha256)));
+    approval_->setText(QString::fromStdString(summary.approval));
+}
+
+void StationWindow::Remember() const {
+    QSettings settings;
+    settings.setValue(QStringLiteral("firmware"), firmware_->text());
+    settings.setValue(QStringLiteral("operator"), operator_->text());
+    settings.setValue(QStringLiteral("station"), station_->text());
+    settings.setValue(QStringLiteral("lot"), lot_->text());
+    settings.setValue(QStringLiteral("ports"), ports_->text());
+    settings.setValue(QStringLiteral("allUsb"), allUsb_->isChecked());
+}
+
+bool StationWindow::StartLot() {
+    EndLot();
+    Remember();
+    for (auto& [name, widget] : tileWidgets_) {
+        delete widget;  // the last lot's boxes
+    }
+    tileWidgets_.clear();
+    LotSettings lot;
+    lot.firmware = firmware_->text().toStdString();
+    lot.logFile = commandLine_.logFile.toStdString();
+    lot.manifest = commandLine_.approved.toStdString();
+    lot.trace.operatorName = operator_->text().toStdString();
+    lot.trace.station = station_->text().toStdString();
+    lot.trace.lot = lot_->text().toStdString();
+    lot.count = commandLine_.count;
+    logic_ = std::make_unique<StationLogic>(lot);
+    std::string error;
+    if (!logic_->StartLot(error)) {
+        message_->setText(QString::fromStdString(error));
+        return false;
+    }
+    std::vector<std::string> ports;
+    for (const QString& port : ports_->text().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        ports.push_back(PortWatcher::LinkName(port.toStdString()));
+    }
+    StationLogic* logic = logic_.get();
+    watcher_ = std::make_unique<PortWatcher>(
+        ports, [logic](const std::string& port, bool present) { logic->BoxPresence(port, present); });
+    QString note;
+    if (allUsb_->isChecked()) {
+        std::string why;
+        if (auto events = SystemHotplugEvents(why)) {
+            hotplug_ = std::make_unique<UsbHotplug>(
+                std::move(events), SystemUsbDriver(),
+                [logic](const std::string& link, bool present) { logic->BoxPresence(link, present); });
+        } else {
+            note = QStringLiteral(" (no USB boxes: %1)").arg(QString::fromStdString(why));
+        }
+    }
+    message_->setText(QStringLiteral("Lot running: plug in the boxes.") + note);
+    finished_ = false;
+    refresh_->start();
+    return true;
+}
+
+QString StationWindow::Message() const { return message_->text(); }
+
+void StationWindow::StopLot() {
+    if (logic_) {
+        logic_->StopLot();
+        message_->setText(QStringLiteral("Lot stopped: running boxes finish."));
+    }
+}
+
+void StationWindow::EndLot() {
+    hotplug_.reset();
+    watcher_.reset();
+    logic_.reset();  // cancels and joins what still runs
+}
+
+int StationWindow::FinishedStatus() const {
+    if (!logic_ || !logic_->LotComplete() || logic_->Running() != 0) {
+        return -1;
+    }
+    const LotCounters counters = logic_->Counters();
+    return counters.failed == 0 ? 0 : 1;
+}
+
+void StationWindow::Refresh() {
+    const bool running = logic_ && logic_->LotRunning();
+    start_->setEnabled(!running);
+    stop_->setEnabled(running);
+    if (!logic_) {
+        counters_->setText(QStringLiteral("Passed 0\nFailed 0"));
+        return;
+    }
+    for (const Tile& tile : logic_->Tiles()) {
+        BoxTile*& widget = tileWidgets_[tile.name];
+        if (widget == nullptr) {
+            widget = new BoxTile;
+            const int index = static_cast<int>(tileWidgets_.size()) - 1;
+            tiles_->addWidget(widget, index / kTilesPerRow, index % kTilesPerRow);
+        }
+        widget->Show(tile);
+    }
+    const LotCounters counters = logic_->Counters();
+    counters_->setText(QStringLiteral("Passed %1\nFailed %2\nYield %3 %\n%4 boxes per hour")
+                           .arg(counters.passed)
+                           .arg(counters.failed)
+                           .arg(counters.YieldPercent(), 0, 'f', 1)
+                           .arg(counters.BoxesPerHour(), 0, 'f', 0));
+    lastResults_->clear();
+    for (const std::string& result : counters.lastResults) {
+        lastResults_->addItem(QString::fromStdString(result));
+    }
+    if (!finished_) {
+        if (const int status = FinishedStatus(); status >= 0) {
+            finished_ = true;
+            logic_->StopLot();
+            message_->setText(status == 0 ? QStringLiteral("Lot complete: all passed.")
+                                          : QStringLiteral("Lot complete: some boxes failed."));
+            emit LotFinished(status);
+        }
+    }
+}
+
+void StationWindow::closeEvent(QCloseEvent* event) {
+    if (logic_ && logic_->Running() > 0) {
+        const auto answer =
+            QMessageBox::question(this, QStringLiteral("Kestrel Station"),
+                                  QStringLiteral("Boxes are being flashed. Cancel their downloads and close?"),
+                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        if (answer != QMessageBox::Yes) {
+            event->ignore();
+            return;
+        }
+    }
+    Remember();
+    EndLot();
+    event->accept();
+}
+
+}  // namespace kestrel::stationapp

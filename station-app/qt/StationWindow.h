@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QWidget>
+#include <map>
+#include <memory>
+
+#include "station-app/PortWatcher.h"
+#include "station-app/StationLogic.h"
+#include "station-app/qt/StationCommandLine.h"
+
+class QGridLayout;
+class QLabel;
+class QCheckBox;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QTimer;
+
+namespace kestrel::stationapp {
+
+class BoxTile;
+class UsbHotplug;
+
+// The station's window: the firmware and who flashes it at the top, a tile per
+// box, the lot's counters. What it decides lives in StationLogic; this paints
+// snapshots of it and turns clicks into its calls.
+class StationWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit StationWindow(const StationCommandLine& commandLine, QWidget* parent = nullptr);
+    ~StationWindow() override;
+
+    // Starts the lot with what the window holds; false when it cannot, with the reason shown.
+    bool StartLot();
+    void StopLot();
+    // What the window last said of the lot, a refusal included.
+    QString Message() const;
+    // With --count: the lot's exit status once it is complete, else -1.
+    int FinishedStatus() const;
+    const StationLogic* Logic() const { return logic_.get(); }
+
+signals:
+    void LotFinished(int status);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void ChooseFirmware();
+    void ShowFirmware();
+    void Refresh();
+    void Remember() const;
+    // Ends the watchers first: nothing calls the logic once it goes.
+    void EndLot();
+
+    StationCommandLine commandLine_;
+    QLineEdit* firmware_;
+    QLabel* firmwareFacts_;
+    QLabel* approval_;
+    QLineEdit* operator_;
+    QLineEdit* station_;
+    QLineEdit* lot_;
+    QLineEdit* ports_;
+    QCheckBox* allUsb_;
+    QPushButton* start_;
+    QPushButton* stop_;
+    QLabel* message_;
+    QGridLayout* tiles_;
+    QLabel* counters_;
+    QListWidget* lastResults_;
+    QTimer* refresh_;
+    std::map<std::string, BoxTile*> tileWidgets_;
+    std::unique_ptr<StationLogic> logic_;
+    std::unique_ptr<PortWatcher> watcher_;
+    std::unique_ptr<UsbHotplug> hotplug_;
+    bool finished_ = false;
+};
+
+}  // namespace kestrel::stationapp

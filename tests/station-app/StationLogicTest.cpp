@@ -1,0 +1,179 @@
+#include "station-app/StationLogic.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "emulator/SimulatedUsbDriver.h"
+#include "links/UsbLink.h"
+#include "station-app/UsbHotplug.h"
+#include "support/Firmware.h"
+
+namespace kestrel::testing {
+namespace {
+
+using namespace stationapp;
+using emulator::BoxBehaviour;
+
+// Hot-plug events the test sends, as udev's monitor would.
+class SentEvents : public HotplugEvents {
+public:
+    bool WaitForChange() override {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return pending_ > 0 || interrupted_; });
+        if (interrupted_)
+            return false;
+        --pending_;
+        return true;
+    }
+    void Interrupt() override { Send(true); }
+    void Send(bool interrupt = false) {
+        std::lock_guard lock(mutex_);
+        if (interrupt)
+            interrupted_ = true;
+        else
+            ++pending_;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int pending_ = 0;
+    bool interrupted_ = false;
+};
+
+// A station with USB boxes KST-0, KST-1, ... that the test plugs in and out.
+struct Line {
+    Line(std::vector<BoxBehaviour> boxes, int count, double answerTimeoutSeconds = 0.5) {
+        UsbLink::ForgetDeviceListing();
+        for (std::size_t i = 0; i < boxes.size(); ++i) {
+            driver.AddDevice({.behaviour = boxes[i], .present = false, .serialNumber = "KST-" + std::to_string(i)});
+        }
+        LotSettings lot;
+        lot.firmware = firmware.mot;
+        lot.logFile = firmware.Path("st.log");
+        lot.count = count;
+        lot.trace.operatorName = "Ana Tester";
+        lot.trace.lot = "L-4711";
+        lot.answerTimeoutSeconds = answerTimeoutSeconds;
+        lot.usbDriver = &driver;
+        logic = std::make_unique<StationLogic>(lot);
+        std::string error;
+        EXPECT_TRUE(logic->StartLot(error)) << error;
+        auto sent = std::make_unique<SentEvents>();
+        events = sent.get();
+        hotplug = std::make_unique<UsbHotplug>(std::move(sent), driver, [this](const std::string& link, bool present) {
+            logic->BoxPresence(link, present);
+        });
+    }
+    void Plug(std::size_t box, bool present) {
+        driver.SetPresent(box, present);
+        events->Send();
+    }
+    // Bounded: a lot that never gets there fails the test instead of hanging it.
+    static bool Until(const std::function<bool()>& done) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > end)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
+    }
+    Tile TileOf(const std::string& name) const {
+        for (const Tile& tile : logic->Tiles())
+            if (tile.name == name)
+                return tile;
+        return {};
+    }
+
+    FirmwareFiles firmware;
+    emulator::SimulatedUsbDriver driver{SteadyClock()};
+    std::unique_ptr<StationLogic> logic;
+    SentEvents* events = nullptr;
+    std::unique_ptr<UsbHotplug> hotplug;  // last: it ends before the logic it calls
+};
+
+std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+TEST(StationLot, ThreeBoxesOneSilentShowTheirResultsUntilRemovedAndCountTheLot) {
+    Line line({{}, {.silentAt = emulator::BoxStage::Data}, {}}, 3);
+    for (std::size_t box = 0; box < 3; ++box)
+        line.Plug(box, true);
+    ASSERT_TRUE(Line::Until([&] { return line.logic->LotComplete() && line.logic->Running() == 0; }));
+
+    EXPECT_EQ(line.TileOf("USB:KST-0").result, Tile::Result::Pass);
+    EXPECT_EQ(line.TileOf("USB:KST-2").result, Tile::Result::Pass);
+    const Tile failed = line.TileOf("USB:KST-1");
+    EXPECT_EQ(failed.result, Tile::Result::Fail);
+    EXPECT_EQ(failed.errorLine, "Error: box not answering");
+    EXPECT_EQ(line.driver.Model(0).CompletedDownloads(), 1);
+    EXPECT_EQ(line.driver.Model(0).LastImage(), line.firmware.motImage);
+
+    const LotCounters counters = line.logic->Counters();
+    EXPECT_EQ(counters.passed, 2);
+    EXPECT_EQ(counters.failed, 1);
+    EXPECT_NEAR(counters.YieldPercent(), 66.67, 0.01);
+    ASSERT_EQ(counters.lastResults.size(), 3u);
+    EXPECT_EQ(Count(counters.lastResults[0] + counters.lastResults[1] + counters.lastResults[2], "FAIL USB:KST-1"), 1u);
+
+    const std::string log = ReadFile(line.firmware.Path("st.log"));
+    EXPECT_EQ(Count(log, "record: result"), 3u);
+    EXPECT_EQ(Count(log, "record: started"), 3u);
+    EXPECT_EQ(Count(log, "operator: Ana Tester\n"), 6u);
+    EXPECT_EQ(Count(log, "lot: L-4711\n"), 6u);
+
+    // The failed box goes: its tile is empty again; the others keep their PASS.
+    line.Plug(1, false);
+    ASSERT_TRUE(Line::Until([&] { return !line.TileOf("USB:KST-1").present; }));
+    EXPECT_EQ(line.TileOf("USB:KST-1").result, Tile::Result::None);
+    EXPECT_EQ(line.TileOf("USB:KST-0").result, Tile::Result::Pass);
+}
+
+TEST(StationLot, ABoxLeftInIsFlashedOnceAndAgainOnlyAfterItWasPluggedInAgain) {
+    Line line({{}}, 0);
+    line.Plug(0, true);
+    ASSERT_TRUE(Line::Until([&] { return line.logic->Counters().passed == 1 && line.logic->Running() == 0; }));
+    // Told again that it is there, by an event and by a watcher: nothing starts.
+    line.events->Send();
+    line.logic->BoxPresence("USB:KST-0", true);
+    EXPECT_EQ(line.logic->Running(), 0);
+    line.Plug(0, false);
+    ASSERT_TRUE(Line::Until([&] { return !line.TileOf("USB:KST-0").present; }));
+    line.Plug(0, true);
+    ASSERT_TRUE(Line::Until([&] { return line.logic->Counters().passed == 2 && line.logic->Running() == 0; }));
+    EXPECT_EQ(line.driver.Model(0).CompletedDownloads(), 2);
+}
+
+TEST(StationLot, CancellingDuringADownloadEndsItAndClosesTheBox) {
+    // Without the cancel the erase would end after 5 s and the box pass.
+    Line line({{.eraseMs = 5000}}, 0, 10);
+    line.Plug(0, true);
+    ASSERT_TRUE(Line::Until([&] { return line.TileOf("USB:KST-0").stage == "Erasing flash... "; }));
+    line.logic->CancelAll();
+    EXPECT_EQ(line.logic->Running(), 0);
+    EXPECT_FALSE(line.driver.IsOpen(0));
+    EXPECT_EQ(line.logic->Counters().failed, 1);
+}
+
+TEST(StationLot, FirmwareOutsideTheManifestIsRefused) {
+    FirmwareFiles firmware;
+    LotSettings lot;
+    lot.firmware = firmware.mot;
+    lot.manifest = firmware.dir.Write("approved.sha256", std::string(64, 'a') + "  other.mot\n");
+    StationLogic logic(lot);
+    std::string error;
+    EXPECT_FALSE(logic.StartLot(error));
+    EXPECT_EQ(error, firmware.mot + " is not in the approved manifest: not flashed");
+}
+
+}  // namespace
+}  // namespace kestrel::testing
