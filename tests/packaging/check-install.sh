@@ -76,14 +76,10 @@ if ! DESTDIR=$stage cmake --install "$build" --prefix /usr >"$work/install.log" 
   fail "cmake --install: $(tail -20 "$work/install.log")"
   exit 1
 fi
-for path in "${expected[@]}"; do
-  [ -e "$stage/usr/$path" ] || fail "install: /usr/$path missing"
-done
+# The files it holds, and none outside /usr, are checked in the package that cpack builds by the same rules.
 # The rule opens the box's chip, 0403:6001, and no other FTDI product.
 ids=$(grep -o 'idProduct}=="[^"]*"' "$stage/usr/lib/udev/rules.d/60-kestrel.rules" | sort -u)
 [ "$ids" = 'idProduct}=="6001"' ] || fail "install: the udev rule grants product ids $ids"
-stray=$(cd "$stage" && find . -mindepth 1 -maxdepth 1 ! -name usr)
-[ -z "$stray" ] || fail "install: files outside /usr: $stray"
 for p in "${programs[@]}"; do
   [ -x "$stage/usr/bin/$p" ] || fail "install: /usr/bin/$p is not executable"
 done
@@ -91,7 +87,6 @@ if has_program kestrel-loader; then
   loader=$("$stage/usr/bin/kestrel-loader" --version 2>/dev/null)
   [ "$loader" = "kestrel-loader $version" ] || fail "install: kestrel-loader --version printed '$loader'"
 fi
-echo "install: ${#expected[@]} expected files present under /usr"
 run_flash "$stage" install
 
 # 2. The Debian package (cpack, dpkg-deb and lintian: scripts/install-deps).
