@@ -161,16 +161,14 @@ TEST(Station, AllUsbTakesTheBoxesAttachedNowAPlainUsbLogsTheBoxItOpenedAndNoBoxI
     const std::string text = ReadFile(station.line.logFile);
     EXPECT_NE(text.find("identity: USB 0403:6001 Kestrel box, serial KST-B\n"), std::string::npos) << text;
 
+    // Two boxes that share a serial number are both flashed, each by its index.
     station.driver.SetPresent(refusing, false);
-    const std::size_t c = station.Plug("KST-C");
+    const std::size_t c = station.Plug("KST-C"), twin = station.Plug("KST-C");
     station.line = Boxes({});
     EXPECT_EQ(station.Run(), kExitSuccess);
     EXPECT_EQ(station.driver.Model(b).CompletedDownloads(), 2);
     EXPECT_EQ(station.driver.Model(c).CompletedDownloads(), 1);
-    // Two boxes that share a serial number are both flashed, each by its index.
-    const std::size_t twin = station.Plug("KST-C");
-    EXPECT_EQ(station.Run(), kExitSuccess);
-    EXPECT_EQ(station.driver.Model(c).CompletedDownloads() + station.driver.Model(twin).CompletedDownloads(), 3);
+    EXPECT_EQ(station.driver.Model(twin).CompletedDownloads(), 1);
 }
 
 // A technician swaps boxes: each round flashes whichever box is attached now,
