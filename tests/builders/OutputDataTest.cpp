@@ -88,35 +88,22 @@ TEST(OutputDataSelfProg, RecordsLandAtTheirWindowOffsetsLaterOnTopAndRefusalsKee
     struct Case {
         std::vector<Placed> records;
         int result = 0;
-        std::vector<std::pair<std::uint32_t, Bytes>> at = {};
         std::uint32_t kept = kImage;
         std::uint32_t capacity = kImage;
     };
-    std::vector<Case> cases = {
-        {{}},
-        // The window's edges: the last record ends on the window's last byte.
-        {{{0xE0000, 16, 0x10}, {0xF0000, 3, 0x40}, {0xFFFF0, 16, 0x80}},
-         0,
-         {{6, Ascending(0x10, 16)}, {0x10006, {0x40, 0x41, 0x42}}, {131062, Ascending(0x80, 16)}}},
-        // The second record also writes 0xE0000 itself; the third falls back below the second.
-        {{{0xE0000, 8, 0x00}, {0xE0000, 2, 0x70}, {0xE0004, 1, 0x90}},
-         0,
-         {{6, {0x70, 0x71, 0x02, 0x03, 0x90, 0x05, 0x06, 0x07}}}},
-        {{{0xE0000, 4, 0x01}}, OutputData::kImageTooLarge, {}, 0, kImage - 1},
-    };
+    // Where records land, later ones on top, is the round-trip property's (RoundTripPropertyTest).
+    std::vector<Case> cases = {{{}}, {{{0xE0000, 4, 0x01}}, OutputData::kImageTooLarge, 0, kImage - 1}};
     for (std::uint32_t address : {0xE0001U, 0xDFFFFU, 0x0U, 0xF0000U})
         cases.push_back({{{address, 16, 0x33}, {0xE0000, 4, 0x44}}, OutputData::kStartAddressWrong});
     // Outside the window, also where 32 bits would wrap into it.
     for (const auto& [address, length] : std::vector<std::pair<std::uint32_t, std::uint32_t>>{
              {0xDFFFF, 1}, {0xDFFF0, 32}, {0x0, 16}, {0xFFFF1, 16}, {0x100000, 1}, {0xFFFFFF, 256}, {0xFFFFFFF0, 32}})
-        cases.push_back({{{0xE0000, 1, 0x01}, {address, length, 0x20}}, OutputData::kAddressOutsideWindow, {}, 6});
+        cases.push_back({{{0xE0000, 1, 0x01}, {address, length, 0x20}}, OutputData::kAddressOutsideWindow, 6});
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << std::hex << c.records.size() << " records, the last at "
                                           << (c.records.empty() ? 0 : c.records.back().address));
         Bytes expected = {0x00, 0x01, 0x00, 0x02, 0x00, 0x00};
         expected.resize(kImage, 0xFF);
-        for (const auto& [offset, bytes] : c.at)
-            std::copy(bytes.begin(), bytes.end(), expected.begin() + offset);
         const Build b(OutputDataSelfProg(), c.records, c.capacity);
         EXPECT_EQ(b.result, c.result);
         EXPECT_TRUE(b.guardsIntact);

@@ -45,8 +45,9 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
         std::function<void()> inChild{};
     };
     const std::string noFile = "No such file or directory", flashed = "FLASHING SUCCESSFULL\n";
+    const std::string noPort = "Error: cannot open comport\n", a = f.Path("a"), b = f.Path("b");
     // Options from the environment, set in the child: taken where the command line leaves them out and fits them.
-    const auto environment = [](const char* name, std::string value) {
+    const auto env = [](const char* name, std::string value) {
         return [name, value] { ::setenv(name, value.c_str(), 1); };
     };
     const std::string forcedS3 = f.Path("forced-s3.mot");  // what objcopy writes when asked for 32-bit records
@@ -83,22 +84,10 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
         {{"-q", "--emulate=refuse-erase", kMot}, 6, "", "", stdoutTo(full)},
         {{"--dump-image", oldImage, kMot}, 1, "Building output data... \n", "cannot write " + oldImage, diskFull},
         {{"-q", "--emulate", "--log", oldLog, kMot}, 10, flashed, "the record of /dev/pts/", diskFull},
-        {{"-p", f.Path("b"), kMot},
-         3,
-         "Error: cannot open comport\n",
-         f.Path("b") + ": " + noFile,
-         environment("KESTREL_PORT", "/dev/a")},
-        {{kMot},
-         3,
-         "Error: cannot open comport\n",
-         f.Path("a") + ": " + noFile,
-         environment("KESTREL_PORT", f.Path("a"))},
-        {{"-q", "--emulate", kMot}, 0, flashed, "", environment("KESTREL_PORT", "/dev/a")},  // ruled out: ignored
-        {{"--emulate", kMot},
-         2,
-         "",
-         "from the environment: KESTREL_TIMEOUT=soon",
-         environment("KESTREL_TIMEOUT", "soon")},
+        {{"-p", b, kMot}, 3, noPort, b + ": " + noFile, env("KESTREL_PORT", "/dev/a")},
+        {{kMot}, 3, noPort, a + ": " + noFile, env("KESTREL_PORT", a)},
+        {{"-q", "--emulate", kMot}, 0, flashed, "", env("KESTREL_PORT", "/dev/a")},  // ruled out: ignored
+        {{"--emulate", kMot}, 2, "", "from the environment: KESTREL_TIMEOUT=soon", env("KESTREL_TIMEOUT", "soon")},
         {{"-q", "--emulate", forcedS3},
          5,
          "\nError: unsupported record type in line 2\n",

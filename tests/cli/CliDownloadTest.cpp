@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <functional>
 #include <future>
-#include <map>
 #include <thread>
 
 #include "CliSupport.h"
@@ -69,17 +68,8 @@ TEST(KestrelFlashDownload, AGangReportsEachBoxByItsPortAsTextJsonAndInTheLogAlso
         EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line << "\n" << run.out;
     EXPECT_NE(run.err.find(refusing.linkPath + ": FAILED (box-refused)"), std::string::npos) << run.err;
     EXPECT_EQ(good.SavedImage(1), Text(f.motImage));
-    // As JSON lines, each box's result carries its port and the image's digest.
+    // Each box's JSON result under its port is check-trace.py's and GangDownloadTest's.
     const std::string digest = Sha256Of(f.motImage);
-    std::map<std::string, std::string> results;
-    for (const auto& object :
-         ParseJsonLines(SplitLines(Flash({"--json", "-p", good.linkPath, "-p", refusing.linkPath, f.mot}).out))) {
-        if (object.at("event") == "result")
-            results[object.value("port", "")] =
-                object.at("outcome").get<std::string>() + " " + object.at("sha256").get<std::string>();
-    }
-    EXPECT_EQ(results, (std::map<std::string, std::string>{{good.linkPath, "success " + digest},
-                                                           {refusing.linkPath, "box-refused " + digest}}));
 
     // A file refused before any box was touched: each box still gets its record,
     // the file by its absolute path; the JSON lines end with the result.
@@ -171,16 +161,14 @@ TEST(Station, AllUsbTakesTheBoxesAttachedNowAPlainUsbLogsTheBoxItOpenedAndNoBoxI
     const std::string text = ReadFile(station.line.logFile);
     EXPECT_NE(text.find("identity: USB 0403:6001 Kestrel box, serial KST-B\n"), std::string::npos) << text;
 
+    // Two boxes that share a serial number are both flashed, each by its index.
     station.driver.SetPresent(refusing, false);
-    const std::size_t c = station.Plug("KST-C");
+    const std::size_t c = station.Plug("KST-C"), twin = station.Plug("KST-C");
     station.line = Boxes({});
     EXPECT_EQ(station.Run(), kExitSuccess);
     EXPECT_EQ(station.driver.Model(b).CompletedDownloads(), 2);
     EXPECT_EQ(station.driver.Model(c).CompletedDownloads(), 1);
-    // Two boxes that share a serial number are both flashed, each by its index.
-    const std::size_t twin = station.Plug("KST-C");
-    EXPECT_EQ(station.Run(), kExitSuccess);
-    EXPECT_EQ(station.driver.Model(c).CompletedDownloads() + station.driver.Model(twin).CompletedDownloads(), 3);
+    EXPECT_EQ(station.driver.Model(twin).CompletedDownloads(), 1);
 }
 
 // A technician swaps boxes: each round flashes whichever box is attached now,

@@ -60,7 +60,11 @@ gang = run("--json", "--log", log, "--lot", "A", "--operator", "Ada", "--station
 results = {e.get("port"): e for e in json_events(gang.stdout) if e["event"] == "result"}
 check(gang.returncode == 3 and results["nobox"]["outcome"] == "not-attached" and results["nobox"]["exit"] == 3,
       "nobox: %s %s" % (gang.returncode, results.get("nobox")))
-check(results[os.path.join(work, "box1")]["outcome"] == "success", "box1 flashed: " + gang.stderr)
+# Each result carries the digest of the image, as sha256sum finds it.
+sha256 = lambda path: subprocess.run(["sha256sum", path], capture_output=True, text=True).stdout.split()[0]
+run("--dump-image", os.path.join(work, "image"), mot)
+check(results[os.path.join(work, "box1")]["outcome"] == "success" and
+      results[os.path.join(work, "box1")]["sha256"] == sha256(os.path.join(work, "image")), "box1: " + gang.stderr)
 # The flashed box never removed: the wait for its removal runs out saying it is there, not that it is missing.
 again = run("-q", "--wait", "--wait-timeout", "0.5", "--repeat", "2", "-p", os.path.join(work, "box1"), mot)
 check(again.returncode == 3 and "box1: still attached" in again.stderr, "not removed: " + again.stderr)
@@ -68,7 +72,7 @@ served.terminate()
 served.wait()
 
 # Approved firmware only: a file not in the manifest touches no box; a listed one flashes and is named so.
-digest = subprocess.run(["sha256sum", mot], capture_output=True, text=True).stdout.split()[0]
+digest = sha256(mot)
 listed, other = os.path.join(work, "listed.sha256"), os.path.join(work, "other.sha256")
 open(listed, "w").write(digest + "  kestrel-demo.mot\n")
 open(other, "w").write("0" * 64 + "  other.mot\n")

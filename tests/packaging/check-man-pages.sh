@@ -7,12 +7,9 @@
 # Usage: check-man-pages.sh MANDOC PAGE=PROGRAM...
 set -uo pipefail
 
+# Without mandoc (scripts/install-deps installs it) every page fails its lint.
 mandoc=$1
 shift
-if ! command -v "$mandoc" >/dev/null 2>&1; then
-  echo "FAIL: mandoc not found; scripts/install-deps installs it" >&2
-  exit 1
-fi
 if [ $# -eq 0 ]; then
   echo "FAIL: no manual page to check" >&2
   exit 1

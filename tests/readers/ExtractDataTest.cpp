@@ -7,7 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include "readers/ExtractDataBin.h"
 #include "readers/ExtractDataMOT.h"
 #include "readers/SRecordCheck.h"
 #include "support/SRecordWriter.h"
@@ -126,23 +125,6 @@ TEST(ExtractDataMOTTest, RefusedLinesNameTheirKindAndLineAndTheCheckTheFault) {
         EXPECT_TRUE(std::any_of(r.findings.begin(), r.findings.end(), [&](const SRecordFinding& f) {
             return f.line == line && f.text.find(diagnosis) != std::string::npos;
         })) << (r.findings.empty() ? "no finding" : r.findings[0].text);
-    }
-}
-
-// Line-end, zero and 0xFF bytes among the others: nothing is interpreted.
-TEST(ExtractDataBinTest, CutsIntoRecordsOf256AddressedByOffset) {
-    for (const std::uint32_t size : {0u, 1u, 256u, 257u, 1000u, 229376u}) {
-        SCOPED_TRACE(size);
-        Bytes source(size);
-        for (std::uint32_t i = 0; i < size; ++i)
-            source[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
-        Records expected;
-        for (std::uint32_t at = 0; at < size; at += 256)
-            expected.emplace_back(at, Bytes(source.begin() + at, source.begin() + std::min(at + 256, size)));
-        RecordList records;
-        ExtractFailure failure;
-        EXPECT_EQ(ExtractDataBin().extract(source.data(), records, size, &failure), static_cast<int>(expected.size()));
-        EXPECT_TRUE(Flatten(records) == expected);
     }
 }
 
