@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "emulator/BoxScenarios.h"
 #include "emulator/SimulatedUsbDriver.h"
@@ -42,5 +43,13 @@ private:
     std::string linkName_;
     std::string error_;
 };
+
+// The boxes of a --emulate run: `count` boxes of `scenario` taking `file`,
+// each started, with its link name and its driver (null for a box on a line)
+// appended to `links` and `drivers`. False, with the reason on standard error,
+// when one cannot start; unless `quiet`, each box says where it is.
+bool StartEmulatedBoxes(const std::string& scenario, const std::string& file, std::size_t count, bool quiet,
+                        std::vector<std::unique_ptr<EmulatedBox>>& boxes, std::vector<std::string>& links,
+                        std::vector<UsbDriver*>& drivers);
 
 }  // namespace kestrel::cli

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
-#include <thread>
 
 #include "cli/Approval.h"
 #include "cli/BoxWait.h"
@@ -100,21 +99,8 @@ private:
             // One emulated box for each port asked for; its own link replaces the name.
             const std::size_t count = links_.empty() ? 1 : links_.size();
             links_.clear();
-            for (std::size_t i = 0; i < count; ++i) {
-                auto box = std::make_unique<EmulatedBox>(*emulator::FindScenario(request_.emulate), request_.file);
-                if (!box->Start()) {
-                    std::fprintf(stderr, "kestrel-flash: cannot start the emulated box: %s\n", box->Error().c_str());
-                    return false;
-                }
-                links_.push_back(box->LinkName());
-                drivers_.push_back(box->Driver());
-                if (!request_.quiet) {
-                    std::fprintf(stderr, "kestrel-flash: emulated box (%s) on %s\n", request_.emulate.c_str(),
-                                 links_.back().c_str());
-                }
-                emulated_.push_back(std::move(box));
-            }
-            return true;
+            return StartEmulatedBoxes(request_.emulate, request_.file, count, request_.quiet, emulated_, links_,
+                                      drivers_);
         }
         if (links_.empty() && !station_.allUsb) {
             links_.push_back("USB");

@@ -104,6 +104,10 @@ public:
     void done(int result) override;
 
 private:
+    static constexpr int kLinkNameRole = Qt::UserRole;
+    static constexpr int kFullNameRole = Qt::UserRole + 1;  // the entry's name before it was fitted
+    static constexpr int kDescriptionRole = Qt::UserRole + 2;
+
     void CreateControls(const std::vector<SerialPortInfo>& serialPorts, const std::vector<UsbDeviceInfo>& usbBoxes);
     void SetTabOrder();
     void LayOutControls();
