@@ -32,7 +32,10 @@ void UsbDialogTest::FlashesTheBoxOnUsbAndGivesTheChipBack() {
 
     QFile record(dir.filePath("record"));
     QVERIFY(record.open(QIODevice::ReadOnly));
-    QCOMPARE(QString::fromLatin1(record.readAll()), QStringLiteral("open\nclose\n"));
+    // Every open closed again, each chip given back to the kernel's driver (else "close tty-gone").
+    const QStringList lines = QString::fromLatin1(record.readAll()).split('\n', Qt::SkipEmptyParts);
+    QVERIFY(lines.contains(QStringLiteral("open")));
+    QCOMPARE(lines.count(QStringLiteral("close")), lines.count(QStringLiteral("open")));
 }
 
 QTEST_MAIN(UsbDialogTest)
