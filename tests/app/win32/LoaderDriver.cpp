@@ -177,8 +177,8 @@ int wmain(int argc, wchar_t** argv) {
     wchar_t bar[256] = {};
     ::SendMessageW(::GetDlgItem(dialog, kProgressBar), WM_GETTEXT, 256, reinterpret_cast<LPARAM>(bar));
     std::printf("bar: %ls\n", bar);
-    if (std::wstring(bar) != L"Reading data 100%")
-        return Fail("the bar does not show the read-back's end");
+    if (std::wstring(bar) != L"Flashed and verified")
+        return Fail("the bar does not give the verdict of a verified download");
 
     // The focus is back on "Start download": Enter starts the next download,
     // and the window stays with its lines.
