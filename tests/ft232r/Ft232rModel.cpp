@@ -16,11 +16,9 @@
 //                             (opening fails with LIBUSB_ERROR_ACCESS), busy (claiming the interface
 //                             fails with LIBUSB_ERROR_BUSY). STAGE: sync, length, erase, data, read-back.
 //   KESTREL_FT232R_SAVE_IMAGE path for the image a box received whole; a %s in it becomes the serial.
-//   KESTREL_FT232R_RECORD     path of a box's record: "open" and "close", "unplugged", and at each
-//                             sync request that reaches an idle box what the tool had set:
-//                             "sync BAUD LINE flow=none|on dtr=D rts=R latency=MS purged|unpurged"
-//                             (BAUD decoded from the divisor as the chip does; purged: the receive
-//                             side was purged since the sync before); a %s in it becomes the serial.
+//   KESTREL_FT232R_RECORD     path of a box's record: "open" and "close", "unplugged"; a %s in it
+//                             becomes the serial. The line settings the tool makes are the VM rig's
+//                             to check (tests/vm), through the kernel's own USB stack.
 //   KESTREL_FT232R_PACE       1: bytes pass at the rate the baud request set (start, data, parity
 //                             and stop bits a byte), a write returning once what it sent fits in the
 //                             chip's 128-byte transmit buffer, and the box's answers fill the chip's
@@ -85,14 +83,14 @@ constexpr std::size_t kRxBuffer = 256;
 constexpr unsigned char kWriteEndpoint = 0x02;
 constexpr Nanos kNever = ~Nanos{0};
 
-// One bulk-IN request the chip answers with packets: a synchronous read or a queued transfer.
+// One queued bulk-IN transfer the chip answers with packets; the tool reads
+// through queued transfers only.
 struct InRequest {
     unsigned char* data;
     int length;
-    Nanos since;                          // from when the chip may answer it
-    libusb_transfer* transfer = nullptr;  // none: a synchronous read, waiting for `done`
+    Nanos since;  // from when the chip may answer it
+    libusb_transfer* transfer;
     int received = 0;
-    bool done = false;
 };
 
 Nanos Now() {
@@ -137,16 +135,11 @@ BoxBehaviour BehaviourOf(const std::string& scenario) {
 struct ChipSettings {
     std::uint32_t baud = 9600;
     int bits = 8, parity = 0, stop = 0;  // the chip's codes
-    std::string flow = "-", dtr = "-", rts = "-";
     int latencyMs = 16;
-    bool rxPurged = false;
 
     Nanos ByteNs() const {
         const double bitsPerByte = 1 + bits + (parity != 0 ? 1 : 0) + (stop == 0 ? 1 : stop == 1 ? 1.5 : 2);
         return static_cast<Nanos>(bitsPerByte * 1e9 / baud + 0.5);
-    }
-    std::string Line() const {
-        return std::to_string(bits) + "NOEMS"[std::min(parity, 4)] + (stop == 0 ? "1" : stop == 1 ? "1.5" : "2");
     }
 };
 
@@ -166,7 +159,7 @@ struct Box {
     // Each byte with the time it reaches the other side, in the order sent.
     std::deque<std::pair<Nanos, std::uint8_t>> toBox, toHost;
     Nanos txFreeAt = 0, rxFreeAt = 0, lastPacketAt = 0;
-    int syncs = 0, savedDownloads = 0;
+    int savedDownloads = 0;
 
     // The chip's receive side, simulated up to `chipAt`.
     std::deque<std::uint8_t> rx;
@@ -212,13 +205,10 @@ struct Model {
     }
 
     static void End(Box& box, InRequest& request, libusb_transfer_status status) {
-        request.done = true;
-        if (libusb_transfer* transfer = request.transfer) {
-            transfer->status = status;
-            transfer->actual_length = request.received;
-            box.ended.push_back(transfer);
-            delete &request;
-        }
+        request.transfer->status = status;
+        request.transfer->actual_length = request.received;
+        box.ended.push_back(request.transfer);
+        delete &request;
     }
 
     // Lets the chip's receive side catch up with `until`: answers enter its
@@ -308,14 +298,6 @@ struct Model {
     }
 
     void Deliver(Box& box, std::uint8_t byte, Nanos at) {
-        if (byte == 0x2A && box.syncs <= box.model.EndedExchanges()) {
-            const ChipSettings& c = box.chip;
-            box.syncs = box.model.EndedExchanges() + 1;
-            Record(box, "sync " + std::to_string(c.baud) + " " + c.Line() + " flow=" + c.flow + " dtr=" + c.dtr +
-                            " rts=" + c.rts + " latency=" + std::to_string(c.latencyMs) +
-                            (c.rxPurged ? " purged" : " unpurged"));
-            box.chip.rxPurged = false;
-        }
         box.model.Receive(&byte, 1, static_cast<std::uint32_t>(at / kMs));
         TakeAnswers(box, at);
     }
@@ -353,25 +335,6 @@ struct Model {
         return box.gone ? LIBUSB_ERROR_NO_DEVICE : 0;
     }
 
-    // A synchronous read: pending only while this call waits.
-    int Read(Lock& lock, Box& box, unsigned char* data, int length, int* actual, Nanos deadline) {
-        MaybeStall(lock, box);
-        InRequest request{data, length, Now()};
-        Advance(box, Now());
-        *actual = 0;
-        if (box.gone)
-            return LIBUSB_ERROR_NO_DEVICE;
-        box.pending.push_back(&request);
-        for (Nanos next = RunChip(box, Now()); !request.done && Now() < deadline; next = RunChip(box, Now())) {
-            WaitUntil(lock, std::min(next, deadline));
-            Advance(box, Now());
-        }
-        if (!request.done)
-            box.pending.erase(std::find(box.pending.begin(), box.pending.end(), &request));
-        *actual = request.received;
-        return box.gone ? LIBUSB_ERROR_NO_DEVICE : request.received == 0 ? LIBUSB_ERROR_TIMEOUT : 0;
-    }
-
     // The vendor requests libftdi1 sends, each taken as the setting it makes.
     int Control(Box& box, std::uint8_t type, std::uint8_t request, std::uint16_t value, std::uint16_t index) {
         Advance(box, Now());
@@ -383,19 +346,12 @@ struct Model {
                 if (value != 2) {
                     box.toHost.clear();
                     box.rx.clear();
-                    chip.rxPurged = value == 1;
                 }
                 if (value != 1)
                     box.toBox.clear();
                 return 0;
-            case 1:  // modem control: the high byte says which lines the low byte sets
-                if ((value & 0x100) != 0)
-                    chip.dtr = (value & 1) != 0 ? "1" : "0";
-                if ((value & 0x200) != 0)
-                    chip.rts = (value & 2) != 0 ? "1" : "0";
-                return 0;
-            case 2:  // flow control, in the high byte of the index
-                chip.flow = (index >> 8) == 0 ? "none" : "on";
+            case 1:  // modem control and flow control: the chip's line pace does not depend on them
+            case 2:
                 return 0;
             case 3: {  // baud rate: 3 MHz over a divisor with eighths; the third fraction bit is in the index
                 static const int kEighths[] = {0, 4, 2, 1, 3, 5, 6, 7};
@@ -444,7 +400,7 @@ int OnBox(Box& box, Call call) {
 }  // namespace
 
 // The calls libftdi1 and FtdiUsbDriver make when they list, open and drive a
-// chip: synchronous control and bulk transfers, and queued bulk-IN transfers
+// chip: synchronous control transfers and bulk-OUT writes, and queued bulk-IN transfers
 // completed by the event handling of the context that listed the chip.
 extern "C" {
 
@@ -562,8 +518,7 @@ int LIBUSB_CALL libusb_claim_interface(libusb_device_handle* handle, int) {
             return LIBUSB_ERROR_BUSY;
         box.kernelDriver = false;
         box.claimedBy = handle;
-        // A new user of the line: the box forgets a half-done exchange, and the
-        // record shows what this user sets, not what an earlier one left.
+        // A new user of the line: the box forgets a half-done exchange, the chip its settings.
         box.model.Restart();
         box.chip = {};
         box.lastPacketAt = box.chipAt = Now();
@@ -600,12 +555,11 @@ int LIBUSB_CALL libusb_control_transfer(libusb_device_handle* handle, uint8_t ty
 }
 
 int LIBUSB_CALL libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint, unsigned char* data,
-                                     int length, int* actual, unsigned int timeout) {
+                                     int length, int* actual, unsigned int) {
+    if (endpoint != kWriteEndpoint)
+        return LIBUSB_ERROR_NOT_SUPPORTED;
     Locked locked;
-    if (endpoint == kWriteEndpoint)
-        return locked.model.Write(locked.lock, *handle->box, data, length, actual);
-    const Nanos deadline = timeout == 0 ? kNever : Now() + Nanos{timeout} * kMs;
-    return locked.model.Read(locked.lock, *handle->box, data, length, actual, deadline);
+    return locked.model.Write(locked.lock, *handle->box, data, length, actual);
 }
 
 libusb_transfer* LIBUSB_CALL libusb_alloc_transfer(int) { return new libusb_transfer{}; }

@@ -3,7 +3,6 @@
 #include <string>
 
 #include "emulator/ServedBox.h"
-#include "session/ForwardingStatusList.h"
 #include "support/SessionScenarios.h"
 
 // Whole downloads: every way one ends, with every line the user sees and every
@@ -20,28 +19,6 @@ TEST(RunDownload, EachScenarioEndsWithItsOutcomeLinesBytesOnTheWireAndTime) {
         SCOPED_TRACE(scenario.name);
         RunScenario(scenario);
     }
-}
-
-// A list that adds to a download's report passes every call on, the progress
-// and paint requests too, which StatusList would otherwise take as no-ops.
-TEST(ForwardingStatusList, PassesEveryCallOnToTheListBehindIt) {
-    struct Calls : RecordingStatusList {
-        void Progress(ProgressStage, std::uint32_t done, std::uint32_t) override {
-            AppendStatus("progress " + std::to_string(done));
-        }
-        void RepaintNow() override { AppendStatus("repaint"); }
-        void ApplyScrollRule() override { AppendStatus("scroll"); }
-    };
-    Calls behind;
-    for (ForwardingStatusList forwarding : {ForwardingStatusList(&behind), ForwardingStatusList(nullptr)}) {
-        forwarding.AppendStatus("cleared");
-        forwarding.Clear();
-        forwarding.AppendStatus("line");
-        forwarding.Progress(ProgressStage::WritingData, 7, 9);
-        forwarding.RepaintNow();
-        forwarding.ApplyScrollRule();
-    }
-    EXPECT_EQ(behind.lines(), (Lines{"line", "progress 7", "repaint", "scroll"}));
 }
 
 // A box behind a pseudo-terminal, served on its own thread in real time: the

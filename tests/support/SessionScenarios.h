@@ -103,8 +103,8 @@ inline std::vector<Scenario> Scenarios(const ScenarioFiles& f) {
         {"type 1, read back and matched", f.mot, {}, O::Success, matched, matchedWire},
         {"type 1, no read-back", f.mot, {.readBack = false}, O::Success, unverified, motWire},
         {"strays before the type", f.mot, {.strayBeforeType = strays}, O::Success, matched, matchedWire},
-        {"no type in 20000 ms", f.mot, {.silentAt = S::Sync}, O::BoxSilent, noSync, sync, 20000},
-        {"the same across the tick's wrap", f.mot, {.silentAt = S::Sync}, O::BoxSilent, noSync, sync, 20000, {}, wrap},
+        // No type in 20000 ms, started just before the tick count wraps.
+        {"no type across the tick's wrap", f.mot, {.silentAt = S::Sync}, O::BoxSilent, noSync, sync, 20000, {}, wrap},
         {"a type 2 box, an S-record file", f.mot, type2, O::BoxRefused, motWrong, refused},
         {"a type 1 box, a binary file", f.bin, {}, O::BoxRefused, binWrong, refused},
         {"two retries of the length", f.mot, {.retriesAfterLength = 2}, O::Success, retried, lengthThrice},
