@@ -7,7 +7,9 @@ set -u
 completions=$3
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestrel-completion.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-printf '#!/bin/sh\nLD_PRELOAD=%s KESTREL_FT232R_BOXES=KST-COMPLETE exec %s "$@"\n' "$2" "$1" >"$work/kestrel-flash"
+# Under AddressSanitizer the preloaded model comes before its runtime, which it then has to accept.
+printf '#!/bin/sh\nASAN_OPTIONS="${ASAN_OPTIONS:-}:verify_asan_link_order=0" LD_PRELOAD=%s KESTREL_FT232R_BOXES=KST-COMPLETE exec %s "$@"\n' \
+  "$2" "$1" >"$work/kestrel-flash"
 chmod +x "$work/kestrel-flash"
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
