@@ -15,13 +15,9 @@ namespace kestrel::cli {
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 // The log's bytes; false, with the reason on stderr, when it cannot be read.
 bool ReadLog(const std::string& path, std::string& text) {
-    const std::unique_ptr<std::FILE, FileCloser> file(OpenFile(path, "rb"));
+    const UniqueFile file(OpenFile(path, "rb"));
     if (!file) {
         std::fprintf(stderr, "kestrel-flash: cannot read the log %s: %s\n", path.c_str(), std::strerror(errno));
         return false;

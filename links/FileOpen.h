@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <system_error>
 
@@ -11,6 +12,11 @@ namespace kestrel {
 // as they are on POSIX systems, converted to UTF-16 on Windows, so that a path
 // with letters beyond ASCII opens there too.
 std::FILE* OpenFile(const std::string& utf8Path, const char* mode);
+// A file that OpenFile opened, closed when its owner goes.
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 std::filesystem::path PathFromUtf8(const std::string& utf8Path);
 // Puts the file `replacement` in the place of `path` in one step: `path` names
 // either its old file or the new one, never neither. A zero error code, or why not.

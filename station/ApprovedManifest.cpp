@@ -13,11 +13,6 @@ namespace kestrel {
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
 bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
 // The digest of one manifest line, lower-cased; empty when the line is not "HEX  NAME" or "HEX *NAME". sha256sum
@@ -44,7 +39,7 @@ std::string DigestOfLine(std::string line) {
 
 ManifestError ReadApprovedManifest(const std::string& path, ApprovedManifest& manifest) {
     ManifestError result;
-    const File file(OpenFile(path, "rb"));
+    const UniqueFile file(OpenFile(path, "rb"));
     if (!file) {
         result.error = errno != 0 ? errno : EIO;
         return result;
@@ -80,7 +75,7 @@ ManifestError ReadApprovedManifest(const std::string& path, ApprovedManifest& ma
 }
 
 int FileSha256(const std::string& path, std::string& hex) {
-    const File file(OpenFile(path, "rb"));
+    const UniqueFile file(OpenFile(path, "rb"));
     if (!file) {
         return errno != 0 ? errno : EIO;
     }

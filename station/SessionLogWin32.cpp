@@ -15,9 +15,9 @@ namespace kestrel {
 namespace {
 
 // Closes the descriptor on every path; the lock goes with it.
-struct Descriptor {
+struct CrtDescriptor {
     int fd;
-    ~Descriptor() {
+    ~CrtDescriptor() {
         if (fd >= 0) {
             ::_close(fd);
         }
@@ -52,8 +52,8 @@ std::tm UtcTime(std::time_t seconds) {
 
 int AppendUnderLock(const std::string& path, const LogComposer& compose, std::size_t readAtMost) {
     // Binary: the record's line ends are written as they are, LF, as on every platform.
-    Descriptor file{::_wopen(WideFromUtf8(path).c_str(), _O_RDWR | _O_CREAT | _O_APPEND | _O_BINARY | _O_NOINHERIT,
-                             _S_IREAD | _S_IWRITE)};
+    CrtDescriptor file{::_wopen(WideFromUtf8(path).c_str(), _O_RDWR | _O_CREAT | _O_APPEND | _O_BINARY | _O_NOINHERIT,
+                                _S_IREAD | _S_IWRITE)};
     if (file.fd < 0) {
         return errno;
     }
