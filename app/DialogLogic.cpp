@@ -1,5 +1,6 @@
 #include "app/DialogLogic.h"
 
+#include "base/TextCase.h"
 #include "links/SerialLink.h"
 #include "session/LinkNames.h"
 #include "station/PortListing.h"

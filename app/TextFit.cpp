@@ -4,7 +4,7 @@
 #include <system_error>
 #include <vector>
 
-#include "links/FileOpen.h"
+#include "base/FileOpen.h"
 
 namespace kestrel {
 

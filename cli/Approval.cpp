@@ -4,7 +4,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "links/FileOpen.h"
+#include "base/FileOpen.h"
 #include "session/ExitStatus.h"
 #include "station/ApprovedManifest.h"
 

@@ -2,8 +2,8 @@
 // After windows.h, which it builds on.
 #include <shellapi.h>
 
+#include "base/Utf16.h"
 #include "cli/Arguments.h"
-#include "links/Utf16.h"
 
 namespace kestrel::cli {
 

@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "base/Clock.h"
 #include "cli/TerminalWidth.h"
-#include "links/Clock.h"
 #include "session/StatusList.h"
 
 namespace kestrel::cli {

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "links/Clock.h"
+#include "base/Clock.h"
 
 namespace kestrel::cli {
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "links/FileOpen.h"
+#include "base/FileOpen.h"
 
 namespace kestrel::cli {
 

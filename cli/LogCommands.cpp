@@ -3,10 +3,10 @@
 #include <cstring>
 #include <memory>
 
+#include "base/FileOpen.h"
 #include "cli/ImageFile.h"
 #include "cli/ReportPage.h"
 #include "cli/TraceOptions.h"
-#include "links/FileOpen.h"
 #include "session/ExitStatus.h"
 #include "station/LogChain.h"
 #include "station/YieldReport.h"

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Clock.h"
 #include "emulator/BoxModel.h"
-#include "links/Clock.h"
 #include "links/UsbDriver.h"
 
 namespace kestrel::emulator {

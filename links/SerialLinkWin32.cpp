@@ -8,7 +8,7 @@
 
 #include <windows.h>
 
-#include "links/Utf16.h"
+#include "base/Utf16.h"
 
 namespace kestrel {
 

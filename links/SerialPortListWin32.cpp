@@ -6,8 +6,8 @@
 // After windows.h, which it builds on.
 #include <setupapi.h>
 
+#include "base/Utf16.h"
 #include "links/SerialPortList.h"
-#include "links/Utf16.h"
 
 namespace kestrel {
 

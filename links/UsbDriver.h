@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "links/Clock.h"
+#include "base/Clock.h"
 
 namespace kestrel {
 

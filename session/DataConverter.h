@@ -2,42 +2,20 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 
+#include "base/Clock.h"
 #include "builders/OutputData.h"
-#include "links/Clock.h"
 #include "links/SerialLink.h"
 #include "links/UsbLink.h"
 #include "readers/ExtractData.h"
 #include "readers/RecordList.h"
+#include "session/SessionOptions.h"
 #include "session/SourceKind.h"
 #include "session/StatusList.h"
 
 namespace kestrel {
-
-// What a front end may set for one session beyond the fixed values every session shares.
-struct SessionOptions {
-    UsbDriver* usbDriver = nullptr;  // null: the system's driver
-    Clock* clock = nullptr;          // null: the steady clock
-    // Bound of every wait after the synchronisation, since the last byte sent or received.
-    std::uint32_t answerTimeoutMs = 30000;
-    // Polled in every wait and between blocks of the data; true ends the download.
-    std::function<bool()> cancelRequested;
-    // Told of the image once it is built, before the handshake: a front end
-    // that reports what went into the box (size, digest, line rate) learns it here.
-    std::function<void(const std::uint8_t* image, std::uint32_t length, std::uint8_t sourceKind)> imageReady;
-    // Told the index of the USB device that opened: a plain "USB" does not say
-    // which box it was, and a record of the download should.
-    std::function<void(int index)> usbDeviceOpened;
-    // Told the system's error number when the source file or the serial port
-    // cannot be opened: the status line says what failed, a user needs to know why.
-    std::function<void(int error)> openFailed;
-    // Told why the reader refused the file, the record type included: the
-    // status line names the line, a user needs to know what to do about it.
-    std::function<void(const ExtractFailure& failure)> sourceRefused;
-};
 
 // The flashing session: everything one download needs, from the raw file bytes
 // to the link. Lives for one download; ending it closes its links.

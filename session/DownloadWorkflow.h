@@ -3,23 +3,12 @@
 #include <cstdint>
 #include <string>
 
-#include "session/DataConverter.h"
+#include "session/DownloadOutcome.h"
+#include "session/SessionOptions.h"
 #include "session/SourceKind.h"
 #include "session/StatusList.h"
 
 namespace kestrel {
-
-// How a download ended, as a front end needs to tell it apart.
-enum class DownloadOutcome {
-    Success,
-    LinkFailed,    // the link could not be opened or selected
-    FileFailed,    // the firmware file could not be read or has the wrong kind or size
-    DataFailed,    // the file's content cannot be turned into an image
-    BoxRefused,    // the box announced another firmware type or refused a step
-    BoxSilent,     // the box stopped answering or went away
-    VerifyFailed,  // the read-back differed from the image
-    Cancelled,
-};
 
 // One whole download: opens the link, reads and builds the file, runs the
 // handshake and the read-back, and reports every stage on `status`. The session

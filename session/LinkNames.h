@@ -7,10 +7,6 @@
 
 namespace kestrel {
 
-// Compares two names the way link names and file extensions are compared: by
-// their bytes, letters without regard to case. Negative, zero or positive.
-int CompareIgnoringCase(const std::string& left, const std::string& right);
-
 // Which link a name selects.
 struct LinkChoice {
     enum class Kind { None, Serial, Usb };

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "session/DataConverter.h"
-#include "session/DownloadWorkflow.h"
+#include "session/DownloadOutcome.h"
 #include "session/StatusList.h"
 
 namespace kestrel {

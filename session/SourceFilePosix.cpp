@@ -4,27 +4,12 @@
 
 #include <cerrno>
 
+#include "base/UniqueFd.h"
 #include "session/SourceFile.h"
 
 namespace kestrel {
 
 namespace {
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // Reads until `count` bytes are in or the file ends; -1 on a read error.
 ssize_t ReadFully(int fd, std::uint8_t* buffer, std::size_t count) {
@@ -50,9 +35,9 @@ ssize_t ReadFully(int fd, std::uint8_t* buffer, std::size_t count) {
 SourceFileRead ReadSourceFile(const std::string& path, std::uint8_t* buffer, std::uint32_t capacity,
                               std::uint32_t& length, int& error) {
     // Non-blocking, so that opening a FIFO with no writer returns at once.
-    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const UniqueFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat info {};
-    if (file.get() < 0 || ::fstat(file.get(), &info) != 0) {
+    if (file.Get() < 0 || ::fstat(file.Get(), &info) != 0) {
         error = errno;
         return SourceFileRead::CannotOpen;
     }
@@ -60,9 +45,9 @@ SourceFileRead ReadSourceFile(const std::string& path, std::uint8_t* buffer, std
         error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
         return SourceFileRead::CannotOpen;
     }
-    const ssize_t count = ReadFully(file.get(), buffer, capacity);
+    const ssize_t count = ReadFully(file.Get(), buffer, capacity);
     std::uint8_t beyond = 0;
-    const ssize_t more = count == static_cast<ssize_t>(capacity) ? ReadFully(file.get(), &beyond, 1) : 0;
+    const ssize_t more = count == static_cast<ssize_t>(capacity) ? ReadFully(file.Get(), &beyond, 1) : 0;
     if (count < 0 || more < 0) {
         error = errno;
         return SourceFileRead::CannotOpen;

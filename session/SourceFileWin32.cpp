@@ -4,7 +4,7 @@
 #include <memory>
 #include <system_error>
 
-#include "links/FileOpen.h"
+#include "base/FileOpen.h"
 #include "session/SourceFile.h"
 
 namespace kestrel {

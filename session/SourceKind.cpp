@@ -1,6 +1,6 @@
 #include "session/SourceKind.h"
 
-#include "session/LinkNames.h"
+#include "base/TextCase.h"
 
 namespace kestrel {
 

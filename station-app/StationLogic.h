@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "links/Clock.h"
+#include "base/Clock.h"
 #include "station/GangDownload.h"
 #include "station/SessionLog.h"
 #include "station/TraceFields.h"

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "links/FileOpen.h"
+#include "base/FileOpen.h"
 #include "station/Sha256.h"
 
 namespace kestrel {

@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string>
 
-#include "links/Clock.h"
+#include "base/Clock.h"
 #include "session/DownloadWorkflow.h"
 #include "session/ForwardingStatusList.h"
 #include "station/TraceFields.h"

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "links/FileOpen.h"
+#include "base/FileOpen.h"
 #include "links/SerialLink.h"
 #include "links/UsbDriver.h"
 #include "session/LinkNames.h"

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "links/FileOpen.h"
+#include "base/FileOpen.h"
 #include "links/UsbDriver.h"
 #include "session/ExitStatus.h"
 #include "session/Version.h"

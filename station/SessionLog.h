@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "links/Clock.h"
+#include "base/Clock.h"
 #include "session/ForwardingStatusList.h"
 #include "station/TraceFields.h"
 

@@ -6,21 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/UniqueFd.h"
 #include "station/SessionLogFile.h"
 
 namespace kestrel {
 
 namespace {
-
-// Closes the descriptor on every path; the lock goes with it.
-struct Descriptor {
-    int fd;
-    ~Descriptor() {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-};
 
 // The last `count` bytes of a file of `size` bytes.
 int ReadTail(int fd, off_t size, std::size_t count, std::string& text) {
@@ -49,30 +40,31 @@ std::tm UtcTime(std::time_t seconds) {
 }
 
 int AppendUnderLock(const std::string& path, const LogComposer& compose, std::size_t readAtMost) {
-    Descriptor file{::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644)};
-    if (file.fd < 0) {
+    // Closed on every path; the lock goes with it.
+    UniqueFd file(::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+    if (!file) {
         return errno;
     }
     // Blocks without a bound: a holder only reads the log and writes one record.
-    while (::flock(file.fd, LOCK_EX) != 0) {
+    while (::flock(file.Get(), LOCK_EX) != 0) {
         if (errno != EINTR) {
             return errno;
         }
     }
     struct stat before {};
     std::string existing;
-    if (::fstat(file.fd, &before) != 0) {
+    if (::fstat(file.Get(), &before) != 0) {
         return errno;
     }
     const auto size = static_cast<std::size_t>(before.st_size);
-    if (const int error = ReadTail(file.fd, before.st_size, std::min(size, readAtMost), existing); error != 0) {
+    if (const int error = ReadTail(file.Get(), before.st_size, std::min(size, readAtMost), existing); error != 0) {
         return error;
     }
     const std::string text = compose(existing);
     std::size_t written = 0;
     int error = 0;
     while (written < text.size()) {
-        const ssize_t result = ::write(file.fd, text.data() + written, text.size() - written);
+        const ssize_t result = ::write(file.Get(), text.data() + written, text.size() - written);
         if (result < 0) {
             if (errno == EINTR) {
                 continue;
@@ -82,12 +74,10 @@ int AppendUnderLock(const std::string& path, const LogComposer& compose, std::si
         }
         written += static_cast<std::size_t>(result);
     }
-    if (error != 0 && written > 0 && ::ftruncate(file.fd, before.st_size) != 0) {
+    if (error != 0 && written > 0 && ::ftruncate(file.Get(), before.st_size) != 0) {
         error = errno;  // the failed write's reason would hide that the file keeps half a record
     }
-    const int fd = file.fd;
-    file.fd = -1;
-    if (::close(fd) != 0 && error == 0) {
+    if (::close(file.Release()) != 0 && error == 0) {
         error = errno;
     }
     return error;

@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <windows.h>
 
-#include "links/Utf16.h"
+#include "base/Utf16.h"
 #include "station/SessionLogFile.h"
 
 namespace kestrel {

@@ -10,7 +10,7 @@
 #include "app/TextFit.h"
 #include "app/win32/WindowPlacement.h"
 #include "app/win32/resource.h"
-#include "links/Utf16.h"
+#include "base/Utf16.h"
 #include "session/Version.h"
 #include "station/RecordedDownload.h"
 

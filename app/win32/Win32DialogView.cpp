@@ -3,7 +3,7 @@
 #include <commctrl.h>
 
 #include "app/TextFit.h"
-#include "links/Utf16.h"
+#include "base/Utf16.h"
 
 namespace kestrel::win32 {
 

@@ -9,9 +9,9 @@
 
 #include "app/DialogLogic.h"
 #include "app/win32/Ckestrel2Dlg.h"
+#include "base/Utf16.h"
 #include "links/SerialPortList.h"
 #include "links/UsbDriver.h"
-#include "links/Utf16.h"
 #include "session/Version.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "CliSupport.h"
+#include "base/Clock.h"
 #include "cli/ConsoleStatusList.h"
-#include "links/Clock.h"
 
 namespace kestrel::testing {
 namespace {

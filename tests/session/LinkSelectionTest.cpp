@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/TextCase.h"
 #include "session/LinkNames.h"
 #include "support/SimulatedBox.h"
 

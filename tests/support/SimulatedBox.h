@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/Clock.h"
 #include "emulator/SimulatedUsbDriver.h"
-#include "links/Clock.h"
 #include "links/UsbLink.h"
 #include "session/DataConverter.h"
 #include "session/RecordingStatusList.h"

@@ -16,9 +16,9 @@
 
 #include <windows.h>
 
+#include "base/Clock.h"
 #include "emulator/BoxScenarios.h"
 #include "emulator/SimulatedUsbDriver.h"
-#include "links/Clock.h"
 
 namespace {
 

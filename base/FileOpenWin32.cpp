@@ -1,5 +1,5 @@
-#include "links/FileOpen.h"
-#include "links/Utf16.h"
+#include "base/FileOpen.h"
+#include "base/Utf16.h"
 
 namespace kestrel {
 

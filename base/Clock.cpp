@@ -1,4 +1,4 @@
-#include "links/Clock.h"
+#include "base/Clock.h"
 
 #include <chrono>
 

@@ -1,4 +1,4 @@
-#include "links/FileOpen.h"
+#include "base/FileOpen.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "links/Utf16.h"
+#include "base/Utf16.h"
 
 #include <climits>
 
