@@ -48,6 +48,7 @@ class DownloadRunTest : public QObject {
     Q_OBJECT
 private slots:
     void ScrollRuleKeepsTheThreeNewestLinesFirstInView();
+    void TheSyncCountdownShowsWholeSecondsRoundedUpAndNeverZero();
     void RepaintWaitsForThePaintAndClosingEndsTheWait();
     void TheLastRunIsSavedAndTheBarCountsDownAndShowsWhyARunFailed();
     void FlashesTheBoxFromTheDialogTwice();
@@ -74,6 +75,22 @@ void DownloadRunTest::ScrollRuleKeepsTheThreeNewestLinesFirstInView() {
             status.AppendStatus("line " + std::to_string(lines++));
         QCOMPARE(topVisibleLine(), top);
     }
+}
+
+void DownloadRunTest::TheSyncCountdownShowsWholeSecondsRoundedUpAndNeverZero() {
+    QListWidget list;
+    QProgressBar bar;
+    kestrel::QtDialogView view(list, bar);
+    kestrel::ManualClock clock(0xFFFFF000);  // the tick count wraps during the wait
+    kestrel::DialogStatus status(view, clock);
+    status.AppendStatus("Waiting for synchronising ... ");
+    QStringList shown;  // at 0, 1, 1000, 19000, 19999 and 20000 ms: the session waits through the last
+    for (const std::uint32_t step : {0, 1, 999, 18000, 999, 1}) {
+        clock.Advance(step);
+        status.Tick();
+        shown << bar.toolTip().mid(QString("Waiting for the box: ").size());
+    }
+    QCOMPARE(shown, QStringList({"20 s", "20 s", "19 s", "1 s", "1 s", "1 s"}));
 }
 
 void DownloadRunTest::RepaintWaitsForThePaintAndClosingEndsTheWait() {
