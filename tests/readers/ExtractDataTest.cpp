@@ -134,7 +134,7 @@ TEST(ExtractDataMOTTest, RefusedLinesNameTheirKindAndLineAndTheCheckTheFault) {
 TEST(CheckSRecords, FindsOverlapsWrongChecksumsAndCountsOnTheLineThatCausesThem) {
     const std::string text = kS0 + S2Line(0xE0000, Bytes(16, 1)) + S2Line(0xE0010, Bytes(4, 2)) +
                              S2Line(0xE0008, Bytes(4, 3)) + S2Line(0xE000E, Bytes(2, 4)) +
-                             S2Line(0xE000F, Bytes(4, 5)) + "S2080E0100112233449F\n" +
+                             S2Line(0xE000F, Bytes(4, 5)) + "S2080E0014112233449F\n" +
                              testing::SRecordLine('5', 3, nullptr, 0) + testing::SRecordLine('8', 0xE0000, nullptr, 0);
     std::vector<std::pair<std::uint32_t, std::string>> seen;
     for (const auto& finding : Read(text).findings)
@@ -144,7 +144,7 @@ TEST(CheckSRecords, FindsOverlapsWrongChecksumsAndCountsOnTheLineThatCausesThem)
                                     {5, "data at 0xE000E overlaps the record of line 2" + wins},
                                     {6, "data at 0xE000F overlaps the record of line 2" + wins},
                                     {6, "data at 0xE0010 overlaps the record of line 3" + wins},
-                                    {7, "checksum 0x9F, the record's bytes give 0x3E"},
+                                    {7, "checksum 0x9F, the record's bytes give 0x2B"},
                                     {8, "S5 counts 3 data records, the file has 6"}}));
 }
 
