@@ -94,15 +94,13 @@ TEST(KestrelFlashDownload, AGangReportsEachBoxByItsPortAsTextJsonAndInTheLogAlso
 TEST(KestrelFlashDownload, JsonLinesReachAPipeAsTheyAreWritten) {
     BoxProcess box({"--silent-at", "read-back"});
     int out[2];
-    ASSERT_EQ(::pipe(out), 0);
-    const TempDir dir;
-    const pid_t flash = Spawn({KESTREL_FLASH, "--json", "-p", box.linkPath, kMot}, (dir.Path() / "out").string(),
-                              (dir.Path() / "err").string(), [fd = out[1]] { ::dup2(fd, STDOUT_FILENO); });
+    ASSERT_TRUE(::pipe(out) == 0 && ::fcntl(out[0], F_SETFL, O_NONBLOCK) == 0);  // the tool's end blocks
+    const pid_t flash = Spawn({KESTREL_FLASH, "--json", "-p", box.linkPath, kMot}, "/dev/null", "/dev/null",
+                              [fd = out[1]] { ::dup2(fd, STDOUT_FILENO); });
     ::close(out[1]);
     for (int waited = 0; box.SavedImage(1).empty() && waited < 10000; waited += 10)  // a broken download fails below
         ::usleep(10000);
     std::string seen(1 << 20, '\0');
-    ::fcntl(out[0], F_SETFL, O_NONBLOCK);
     seen.resize(static_cast<std::size_t>(std::max<ssize_t>(::read(out[0], seen.data(), seen.size()), 0)));
     ::kill(flash, SIGKILL);
     ::waitpid(flash, nullptr, 0);
