@@ -29,7 +29,7 @@ void DialogStatus::AppendStatus(const std::string& line) {
         Show(0, 1, OpeningBarText(openingLink_));
     } else if (line == kSyncLine) {
         countingDown_ = true;
-        syncStart_ = std::chrono::steady_clock::now();
+        syncStartMs_ = clock_.TickMs();
         Tick();
     } else if (countingDown_) {
         countingDown_ = false;  // the box answered
@@ -59,11 +59,11 @@ void DialogStatus::Tick() {
     if (!countingDown_) {
         return;
     }
-    const auto elapsed =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - syncStart_).count();
+    const std::uint32_t elapsed = clock_.TickMs() - syncStartMs_;
     const int bound = static_cast<int>(DataConverter::kSyncTimeoutMs);
-    const int left = std::clamp(bound - static_cast<int>(std::min<long long>(elapsed, bound)), 0, bound);
-    Show(left, bound, "Waiting for the box: " + std::to_string((left + 999) / 1000) + " s");
+    const int left = bound - static_cast<int>(std::min<std::uint32_t>(elapsed, DataConverter::kSyncTimeoutMs));
+    // Whole seconds rounded up, and never 0: the session waits through the bound's last millisecond.
+    Show(left, bound, "Waiting for the box: " + std::to_string(std::max(1, (left + 999) / 1000)) + " s");
 }
 
 std::string DialogStatus::DownloadEnded(std::optional<DownloadOutcome> outcome, const std::string& linkName,

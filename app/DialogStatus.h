@@ -1,11 +1,11 @@
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 
 #include <optional>
 
+#include "links/Clock.h"
 #include "session/DownloadWorkflow.h"
 #include "session/StatusList.h"
 
@@ -39,7 +39,7 @@ public:
 // error instead of the last stage's percentage.
 class DialogStatus : public StatusList {
 public:
-    explicit DialogStatus(DialogView& view) : view_(view) {}
+    explicit DialogStatus(DialogView& view, Clock& clock = SteadyClock()) : view_(view), clock_(clock) {}
 
     void AppendStatus(const std::string& line) override;
     void Clear() override;
@@ -63,10 +63,11 @@ private:
     void Show(int value, int maximum, std::string text);
 
     DialogView& view_;
+    Clock& clock_;
     bool countingDown_ = false;
     bool readBack_ = false;  // the box asked for the image back, and the download read it
     std::string openingLink_;
-    std::chrono::steady_clock::time_point syncStart_;
+    std::uint32_t syncStartMs_ = 0;
 };
 
 }  // namespace kestrel

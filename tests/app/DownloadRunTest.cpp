@@ -47,14 +47,14 @@ constexpr std::uint32_t kGiveUpMs = 30000;
 class DownloadRunTest : public QObject {
     Q_OBJECT
 private slots:
-    void ScrollRuleKeepsTheThreeNewestLinesFirstInView();
+    void TheListKeepsTheThreeNewestLinesFirstInViewAndTheBarCountsTheSyncDown();
     void RepaintWaitsForThePaintAndClosingEndsTheWait();
     void TheLastRunIsSavedAndTheBarCountsDownAndShowsWhyARunFailed();
     void FlashesTheBoxFromTheDialogTwice();
     void ClosingDuringADownloadCancelsItAndFreesThePort();
 };
 
-void DownloadRunTest::ScrollRuleKeepsTheThreeNewestLinesFirstInView() {
+void DownloadRunTest::TheListKeepsTheThreeNewestLinesFirstInViewAndTheBarCountsTheSyncDown() {
     // A list of two whole lines: the rule's requests are never cut short by its
     // end, and a request for a line further down would be.
     QListWidget list;
@@ -66,7 +66,8 @@ void DownloadRunTest::ScrollRuleKeepsTheThreeNewestLinesFirstInView() {
     list.show();
     QVERIFY(QTest::qWaitForWindowExposed(&list));
     kestrel::QtDialogView view(list, bar);
-    kestrel::DialogStatus status(view);
+    kestrel::ManualClock clock(0xFFFFF000);  // the tick count wraps during the countdown
+    kestrel::DialogStatus status(view, clock);
     const auto topVisibleLine = [&list] { return list.indexAt(QPoint(2, 2)).row(); };
     int lines = 0;
     for (const auto& [count, top] : QList<QPair<int, int>>{{1, 0}, {2, 0}, {3, 0}, {4, 1}, {10, 7}}) {
@@ -74,6 +75,15 @@ void DownloadRunTest::ScrollRuleKeepsTheThreeNewestLinesFirstInView() {
             status.AppendStatus("line " + std::to_string(lines++));
         QCOMPARE(topVisibleLine(), top);
     }
+    // Whole seconds rounded up, at 0, 1, 1000, 19000, 19999 and 20000 ms: the session waits through the last.
+    status.AppendStatus("Waiting for synchronising ... ");
+    QStringList shown;
+    for (const std::uint32_t step : {0, 1, 999, 18000, 999, 1}) {
+        clock.Advance(step);
+        status.Tick();
+        shown << bar.toolTip().mid(QString("Waiting for the box: ").size());
+    }
+    QCOMPARE(shown, QStringList({"20 s", "20 s", "19 s", "1 s", "1 s", "1 s"}));
 }
 
 void DownloadRunTest::RepaintWaitsForThePaintAndClosingEndsTheWait() {

@@ -89,6 +89,26 @@ TEST(KestrelFlashDownload, AGangReportsEachBoxByItsPortAsTextJsonAndInTheLogAlso
     EXPECT_EQ(std::ranges::count(logLines, "lot: L1"), 2);  // a download that never began is traced all the same
 }
 
+// A script reading --json from a pipe sees each line as it is written. The box holds back its read-back, so the
+// tool waits with every line written up to the progress before the last 4096-byte piece of the data: 126976 of the
+// demo's 131072 bytes.
+TEST(KestrelFlashDownload, JsonLinesReachAPipeAsTheyAreWritten) {
+    BoxProcess box({"--silent-at", "read-back"});
+    int out[2];
+    ASSERT_TRUE(::pipe(out) == 0 && ::fcntl(out[0], F_SETFL, O_NONBLOCK) == 0);  // the tool's end blocks
+    const pid_t flash = Spawn({KESTREL_FLASH, "--json", "-p", box.linkPath, kMot}, "/dev/null", "/dev/null",
+                              [fd = out[1]] { ::dup2(fd, STDOUT_FILENO); });
+    ::close(out[1]);
+    for (int waited = 0; box.SavedImage(1).empty() && waited < 10000; waited += 10)  // a broken download fails below
+        ::usleep(10000);
+    std::string seen(1 << 20, '\0');
+    seen.resize(static_cast<std::size_t>(std::max<ssize_t>(::read(out[0], seen.data(), seen.size()), 0)));
+    ::kill(flash, SIGKILL);
+    ::waitpid(flash, nullptr, 0);
+    ::close(out[0]);
+    EXPECT_TRUE(seen.ends_with('\n') && seen.find(R"("stage":"writing","done":126976,)") != std::string::npos) << seen;
+}
+
 // Polls until `done` holds; false after 10 s.
 bool Eventually(const std::function<bool()>& done) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);

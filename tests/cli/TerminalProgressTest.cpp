@@ -85,6 +85,28 @@ TEST(TerminalProgress, ALineRedrawnOnATerminalFitsItsWidthAndFollowsItWhenResize
     std::fclose(lines);
 }
 
+// Into a file: each stage's rate counts from its own first event, which has no time behind it and so no rate.
+TEST(TerminalProgress, AStageShowsARateOnlyOnceTimeHasPassedSinceItsFirstEvent) {
+    const TempDir dir;
+    const std::string path = (dir.Path() / "progress").string();
+    std::FILE* progress = std::fopen(path.c_str(), "w");
+    ManualClock clock(7000);
+    {
+        cli::ConsoleStatusList list(progress, progress, true, &clock);
+        for (const auto stage : {ProgressStage::WritingData, ProgressStage::ReadingBack}) {
+            list.Progress(stage, 4096, 8192);
+            clock.Advance(2000);
+            list.Progress(stage, 8192, 8192);
+        }
+    }
+    std::fclose(progress);
+    EXPECT_EQ(SplitLines(ReadFile(path)),
+              (Lines{"Writing data 4096/8192 bytes  50%", "Writing data 8192/8192 bytes 100%  4.1 kB/s  0:00 left",
+                     "Reading back 4096/8192 bytes  50%", "Reading back 8192/8192 bytes 100%  4.1 kB/s  0:00 left"}));
+    EXPECT_EQ(cli::ConsoleStatusList::ProgressText(ProgressStage::WritingData, 4096, 8192, 0.01),
+              "Writing data 4096/8192 bytes  50%");  // 10 ms: too little to tell a rate
+}
+
 TEST(TerminalProgress, AGangShowsOneProgressLineForAllItsBoxesThatFitsTheTerminal) {
     BoxProcess boxes[3];
     Terminal terminal;

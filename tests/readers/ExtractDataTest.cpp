@@ -110,7 +110,8 @@ TEST(ExtractDataMOTTest, RefusedLinesNameTheirKindAndLineAndTheCheckTheFault) {
              {with(18, 'Z'), Kind::MalformedRecord, 1, "'Z' in column 19 is no hex"},  // a pair's first digit
              {good.substr(0, 20) + "00\r\n", Kind::MalformedRecord, 1,
               "record has 22 characters, its byte count demands 20"},
-             {good + "S2080E0000112233", Kind::MalformedRecord, 2, "has 16 characters, its byte count demands 20"},
+             {good + good.substr(0, 18) + "\r\n", Kind::MalformedRecord, 2,
+              "has 18 characters, its byte count demands 20"},
              {"S2030E0000EE\r\n", Kind::MalformedRecord, 1, "too short"},
          }) {
         SCOPED_TRACE(text);
@@ -126,6 +127,25 @@ TEST(ExtractDataMOTTest, RefusedLinesNameTheirKindAndLineAndTheCheckTheFault) {
             return f.line == line && f.text.find(diagnosis) != std::string::npos;
         })) << (r.findings.empty() ? "no finding" : r.findings[0].text);
     }
+}
+
+// What the download takes without a word: each overlap against the record that reaches furthest below it (records
+// that only touch do not overlap), a wrong checksum, an S5 count that disagrees.
+TEST(CheckSRecords, FindsOverlapsWrongChecksumsAndCountsOnTheLineThatCausesThem) {
+    const std::string text = kS0 + S2Line(0xE0000, Bytes(16, 1)) + S2Line(0xE0010, Bytes(4, 2)) +
+                             S2Line(0xE0008, Bytes(4, 3)) + S2Line(0xE000E, Bytes(2, 4)) +
+                             S2Line(0xE000F, Bytes(4, 5)) + "S2080E0014112233449F\n" +
+                             testing::SRecordLine('5', 3, nullptr, 0) + testing::SRecordLine('8', 0xE0000, nullptr, 0);
+    std::vector<std::pair<std::uint32_t, std::string>> seen;
+    for (const auto& finding : Read(text).findings)
+        seen.emplace_back(finding.line, finding.text);
+    const std::string wins = "; the later one wins";
+    EXPECT_EQ(seen, (decltype(seen){{4, "data at 0xE0008 overlaps the record of line 2" + wins},
+                                    {5, "data at 0xE000E overlaps the record of line 2" + wins},
+                                    {6, "data at 0xE000F overlaps the record of line 2" + wins},
+                                    {6, "data at 0xE0010 overlaps the record of line 3" + wins},
+                                    {7, "checksum 0x9F, the record's bytes give 0x2B"},
+                                    {8, "S5 counts 3 data records, the file has 6"}}));
 }
 
 }  // namespace

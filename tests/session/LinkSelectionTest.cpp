@@ -52,6 +52,7 @@ TEST(OpenInterface, EachNameGivesItsResultLinesAndLink) {
              {"COM0", 4, unknown, "2 serial"},
              {"usb", 0, {}, "1 usb open"},
              {"USB1", kAnyRefusal, unknown, "0"},
+             {"USB:", kAnyRefusal, unknown, "0"},  // names no box: never the first that opens
              {"", kAnyRefusal, unknown, "0"},
              {"/dev/kestrel-no-such-port", -1, {"Error: cannot open comport"}, "2 serial"},
          }) {
