@@ -38,7 +38,6 @@ struct ProcessOptions {
     std::function<void()> inChild{};  // just before exec: another stdout, user or limit; _exit(126) if refused
     std::string signalAfter{};        // `signalToSend` goes once stdout shows this
     int signalToSend = 0;
-    bool crlf = false;  // a Windows program's text: read without its carriage returns
 };
 
 // Runs `argv` (argv[0] a path) with its stdout and stderr in the files `outPath` and `errPath`.
@@ -68,27 +67,21 @@ inline ProcessResult RunProcess(const Lines& argv, const ProcessOptions& options
     ProcessResult result;
     const auto start = Clock::now();
     const pid_t pid = Spawn(argv, outPath, errPath, options.inChild);
-    const auto text = [&options](const std::string& path) {
-        std::string bytes = ReadFile(path);
-        if (options.crlf)
-            std::erase(bytes, '\r');
-        return bytes;
-    };
     bool signalled = options.signalAfter.empty();
     int status = 0;
     while (::waitpid(pid, &status, WNOHANG) == 0) {
         if (Clock::now() > start + options.deadline) {
             ::kill(pid, SIGKILL);
             result.timedOut = true;
-        } else if (!signalled && text(outPath).find(options.signalAfter) != std::string::npos) {
+        } else if (!signalled && ReadFile(outPath).find(options.signalAfter) != std::string::npos) {
             signalled = ::kill(pid, options.signalToSend) == 0;
         }
         ::usleep(2000);
     }
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    result.out = text(outPath);
-    result.err = text(errPath);
+    result.out = ReadFile(outPath);
+    result.err = ReadFile(errPath);
     return result;
 }
 

@@ -8,9 +8,7 @@
 
 #include <algorithm>
 #include <csignal>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "support/Text.h"
 
@@ -43,11 +41,10 @@ struct Fault {
 inline void PrintTo(const Fault& fault, std::ostream* out) { *out << fault.row; }
 
 inline std::vector<Fault> FaultRows() {
-    const std::string hangUpUnderWine = "Wine reads a hung-up line as silence: the silent rows show that";
     std::vector<Fault> rows;
     for (const std::string stage : {"sync", "length", "erase", "data", "read-back"}) {
         rows.push_back({"hang-up at " + stage, {"--hang-up-at", stage}, 7, kSilent});
-        rows.back().wineCannot = hangUpUnderWine;
+        rows.back().wineCannot = "Wine reads a hung-up line as silence: the silent rows show that";
         const bool sync = stage == "sync";  // the synchronisation has its own 20 s
         const std::string last = sync ? "Error: synchronize timeout" : kSilent;
         rows.push_back({"silent at " + stage, {"--silent-at", stage}, 7, last, (sync ? 20 : 0.5) + kSlack, "0.5"});
@@ -59,13 +56,9 @@ inline std::vector<Fault> FaultRows() {
            "Wine runs only as the owner of its prefix"},
           {"no such device", "/dev/ttyKestrelMissing0", Access::Free, "No such file or directory", ""},
           {"a regular file", "file", Access::Free, "Inappropriate ioctl for device", ""}}) {
-        rows.push_back({.row = row,
-                        .exitStatus = 3,
-                        .lastLine = kNoPort,
-                        .port = port,
-                        .access = access,
-                        .reason = reason,
-                        .wineCannot = wineCannot});
+        rows.push_back(
+            {.row = row, .exitStatus = 3, .lastLine = kNoPort, .port = port, .access = access, .reason = reason});
+        rows.back().wineCannot = wineCannot;
     }
     // Paced at the line rate, the data block takes 11 s: a signal lands in it. SIGHUP: the terminal closed.
     for (const auto& [name, signal] : {std::pair{"SIGINT", SIGINT}, {"SIGHUP", SIGHUP}, {"SIGTERM", SIGTERM}}) {
@@ -83,8 +76,8 @@ inline std::vector<Fault> FaultRows() {
 
 inline std::string FaultRowName(const ::testing::TestParamInfo<Fault>& info) {
     std::string name = info.param.row;
-    std::replace_if(
-        name.begin(), name.end(), [](unsigned char c) { return !std::isalnum(c); }, '_');
+    std::ranges::replace_if(
+        name, [](unsigned char c) { return !std::isalnum(c); }, '_');
     return name;
 }
 

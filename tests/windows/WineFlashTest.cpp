@@ -4,7 +4,6 @@
 // has. Built natively; the Windows build's ctest runs each row as its own test
 // (WineRows.cmake), with the prefix and the programs in the environment.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -19,21 +18,20 @@ namespace {
 // A Windows program's start under a running wineserver, on a loaded machine.
 constexpr double kWineStart = 4;
 
-std::string Environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
+std::string Environment(const char* name) { return std::getenv(name) ? std::getenv(name) : ""; }
 
 // This machine's root is drive Z: to a Windows program.
 std::string WinPath(const std::string& path) { return "Z:" + path; }
 
-// kestrel-flash.exe, or a copy of it, under Wine, with no console input.
+// kestrel-flash.exe, or a copy of it, under Wine, with no console input; its text without carriage returns.
 ProcessResult FlashExe(Lines args, ProcessOptions options = {std::chrono::seconds(60)},
                        const std::string& exe = Environment("KESTREL_FLASH_EXE")) {
     args.insert(args.begin(), {Environment("KESTREL_WINE"), WinPath(exe)});
-    options.crlf = true;
     options.inChild = [] { ::dup2(::open("/dev/null", O_RDONLY | O_CLOEXEC), STDIN_FILENO); };
-    return RunProcess(args, options);
+    options.signalAfter = options.signalAfter.substr(0, options.signalAfter.find('\n'));  // its lines end in "\r\n"
+    ProcessResult result = RunProcess(args, options);
+    std::erase(result.out, '\r'), std::erase(result.err, '\r');
+    return result;
 }
 
 // A COM number of the shared prefix, 40 or above, leading to `target`: the first
@@ -41,33 +39,20 @@ ProcessResult FlashExe(Lines args, ProcessOptions options = {std::chrono::second
 // Before any program opens it, the target must be this test's own
 // pseudo-terminal or no device at all, and no COM number of the prefix may lead
 // to a real port (scripts/wine-prefix check). Given back at the end.
-class ComPort {
-public:
+struct ComPort {
     explicit ComPort(const std::string& target) {
         const std::string dosDevices = Environment("WINEPREFIX") + "/dosdevices/com";
-        for (int number = 40; number <= 256 && name.empty(); ++number) {
-            if (::symlink(target.c_str(), (dosDevices + std::to_string(number)).c_str()) == 0) {
-                name = "COM" + std::to_string(number);
-                link_ = dosDevices + std::to_string(number);
-            }
-        }
+        for (int number = 40; number <= 256 && name.empty(); ++number)
+            if (::symlink(target.c_str(), (dosDevices + std::to_string(number)).c_str()) == 0)
+                std::tie(name, link) = std::pair{"COM" + std::to_string(number), dosDevices + std::to_string(number)};
         const std::string resolved = std::filesystem::weakly_canonical(target).string();
-        safe_ = !name.empty() && (resolved.starts_with("/dev/pts/") || !resolved.starts_with("/dev/")) &&
-                RunProcess({KESTREL_WINE_PREFIX_SCRIPT, "check", Environment("WINEPREFIX")}).exitStatus == 0;
+        safe = !name.empty() && (resolved.starts_with("/dev/pts/") || !resolved.starts_with("/dev/")) &&
+               RunProcess({KESTREL_WINE_PREFIX_SCRIPT, "check", Environment("WINEPREFIX")}).exitStatus == 0;
     }
-    ~ComPort() {
-        if (!link_.empty())
-            ::unlink(link_.c_str());
-    }
-    ComPort(const ComPort&) = delete;
-    ComPort& operator=(const ComPort&) = delete;
+    ~ComPort() { ::unlink(link.c_str()); }
 
-    bool Safe() const { return safe_; }
-    std::string name;
-
-private:
-    std::string link_;
-    bool safe_ = false;
+    std::string name, link;
+    bool safe = false;
 };
 
 class WineTest : public ::testing::Test {
@@ -90,7 +75,7 @@ TEST_P(WineFaultMatrix, EndsAsOnLinux) {
     const ComPort com(f.port.empty()     ? box.linkPath
                       : f.port == "file" ? dir.Write("not-a-terminal", std::string("x"))
                                          : nowhere);
-    ASSERT_TRUE(com.Safe());
+    ASSERT_TRUE(com.safe);
     const auto run = FlashExe({"-q", "--timeout", f.timeout, "-p", com.name, WinPath(kMot)},
                               {std::chrono::seconds(60), {}, f.signalAfter, f.signal});
     EXPECT_EQ(run.exitStatus, f.exitStatus) << run.out << run.err;
@@ -101,48 +86,46 @@ TEST_P(WineFaultMatrix, EndsAsOnLinux) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, WineFaultMatrix, ::testing::ValuesIn(FaultRows()), FaultRowName);
 
-struct Sample {
-    std::string file;
-    std::string type;  // the firmware type the box announces
-    std::string line;  // the line settings it sees
-};
-
-class WineSample : public WineTest, public ::testing::WithParamInterface<Sample> {};
+// A file, the firmware type its box announces, the line settings the box sees; --wait finds the port at once.
+class WineSample : public WineTest,
+                   public ::testing::WithParamInterface<std::tuple<std::string, std::string, std::string>> {};
 
 TEST_P(WineSample, FlashesWithTheLinuxStatusLinesTheDumpedImageAtItsLineSettings) {
-    const Sample& s = GetParam();
-    BoxProcess box({"--type", s.type}), linuxBox({"--type", s.type});
+    const auto& [file, type, line] = GetParam();
+    BoxProcess box({"--type", type}), linuxBox({"--type", type});
     const ComPort com(box.linkPath);
-    ASSERT_TRUE(com.Safe());
-    const auto run = FlashExe({"-q", "-p", com.name, WinPath(s.file)});
+    ASSERT_TRUE(com.safe);
+    Lines args = {"-q", "--wait", "--wait-timeout", "5", "-p", com.name, WinPath(file)};
+    const auto run = FlashExe(args);
     const std::string dumped = (dir.Path() / "dumped.img").string();
-    ASSERT_EQ(Flash({"--dump-image", dumped, s.file}).exitStatus, 0);
+    ASSERT_EQ(Flash({"--dump-image", dumped, file}).exitStatus, 0);
     EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
-    EXPECT_EQ(run.out, Flash({"-q", "-p", linuxBox.linkPath, s.file}).out);
+    std::tie(args.end()[-2], args.back()) = std::pair{linuxBox.linkPath, file};
+    EXPECT_EQ(run.out, Flash(args).out);
     EXPECT_EQ(box.SavedImage(1), ReadFile(dumped));
-    EXPECT_NE(box.Stop().find("line " + s.line), std::string::npos);
+    EXPECT_NE(box.Stop().find("line " + line), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Samples, WineSample,
-                         ::testing::Values(Sample{kMot, "1", "115200 baud, 8N2"}, Sample{kBin, "2", "38400 baud, 8N2"}),
-                         [](const auto& sample) { return sample.param.type == "1" ? "mot_sample" : "bin_sample"; });
+                         ::testing::Values(std::tuple{kMot, "1", "115200 baud, 8N2"},
+                                           std::tuple{kBin, "2", "38400 baud, 8N2"}),
+                         [](const auto& sample) {
+                             return std::get<1>(sample.param) == "1" ? "mot_sample" : "bin_sample";
+                         });
 
 using WineFlash = WineTest;
 
-TEST_F(WineFlash, WaitTakesAMappedPortAtOnceAndGivesUpOnOneLeadingNowhereAtItsBound) {
-    BoxProcess box;
-    const ComPort com(box.linkPath), absent(nowhere);
-    ASSERT_TRUE(com.Safe() && absent.Safe());
-    const auto there = FlashExe({"-q", "--wait", "--wait-timeout", "5", "-p", com.name, WinPath(kMot)});
-    EXPECT_EQ(there.LastOutLine(), "FLASHING SUCCESSFULL") << there.err;
+TEST_F(WineFlash, WaitGivesUpOnAPortLeadingNowhereAtItsBound) {
+    const ComPort absent(nowhere);
+    ASSERT_TRUE(absent.safe);
     const auto run = FlashExe({"-q", "--wait", "--wait-timeout", "1", "-p", absent.name, WinPath(kMot)});
     EXPECT_EQ(run.exitStatus, 3);
     EXPECT_NE(run.err.find(absent.name + ": not there in time"), std::string::npos) << run.err;
 }
 
 TEST_F(WineFlash, EmulatesAFileAtAPathBeyondAsciiAndLogsThatPath) {
-    const std::string firmware = dir.Write("Prüfung ü.mot", ReadFile(kMot));
-    const std::string log = (dir.Path() / "Prüfung.log").string();
+    const std::string firmware = dir.Write("Prüfung ü.mot", ReadFile(kMot)),
+                      log = (dir.Path() / "Prüfung.log").string();
     const auto run = FlashExe({"-q", "--emulate", WinPath(firmware), "--log", WinPath(log)});
     EXPECT_EQ(run.LastOutLine(), "FLASHING SUCCESSFULL") << run.err;
     EXPECT_TRUE(std::regex_search(ReadFile(log), std::regex("(^|\n)file: .*Prüfung ü\\.mot\n"))) << ReadFile(log);
@@ -167,7 +150,7 @@ TEST_F(WineFlash, GangOverAComPortADeviceNameAndAUsbBoxLogsEachDownloadChained) 
     ::setenv("KESTREL_D2XX_IMAGES", WinPath((dir.Path() / "images").string()).c_str(), 1);
     BoxProcess first, second;
     const ComPort com(first.linkPath), device(second.linkPath);
-    ASSERT_TRUE(com.Safe() && device.Safe());
+    ASSERT_TRUE(com.safe && device.safe);
     const std::string log = (dir.Path() / "gang.log").string(), dumped = (dir.Path() / "dumped.img").string();
     const auto run = FlashExe(
         {"-q", "-p", com.name, "-p", "\\\\.\\" + device.name, "-p", "USB:A1", "--log", WinPath(log), WinPath(kMot)},
@@ -177,10 +160,8 @@ TEST_F(WineFlash, GangOverAComPortADeviceNameAndAUsbBoxLogsEachDownloadChained) 
     for (const std::string& image :
          {first.SavedImage(1), second.SavedImage(1), ReadFile((dir.Path() / "images" / "A1.img").string())})
         EXPECT_EQ(image, ReadFile(dumped));
-    const std::string written = ReadFile(log);
-    const Lines lines = SplitLines(written);
-    const auto records = std::count_if(lines.begin(), lines.end(), [](const auto& l) { return l.starts_with("=== "); });
-    EXPECT_EQ(records, 6) << written;  // a started and a result record each
+    const std::string written = ReadFile(log);  // a started and a result record each, with line feeds alone
+    EXPECT_EQ(std::ranges::count_if(SplitLines(written), [](const auto& l) { return l.starts_with("=== "); }), 6);
     EXPECT_EQ(written.find('\r'), std::string::npos);
     EXPECT_EQ(Flash({"--verify-log", log}).exitStatus, 0);
 }
