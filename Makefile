@@ -9,7 +9,7 @@ DEBUG_CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Debug -DKESTREL_LTO=ON -DKESTREL_WERROR=
 ASAN_BUILD_DIR ?= build-asan
 WIN_BUILD_DIR ?= build-win
 
-.PHONY: all deps configure build test unit-tests vm-test debug-tests sanitize windows windows-test demo demo-gui bench fuzz package clean
+.PHONY: all deps configure build check test unit-tests vm-test debug-tests sanitize windows windows-test demo demo-gui bench fuzz package clean
 
 all: build
 
@@ -21,6 +21,10 @@ configure: deps
 
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+# The fast loop: one build, its unit and command-line tests (ctest labels unit and cli).
+check: build
+	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) -L 'unit|cli'
 
 # Every test; then every test again in a Debug build linked with link-time
 # optimisation, which refuses two types of one name; then the core, command-line,
@@ -46,15 +50,19 @@ sanitize: deps
 	scripts/sanitize-test $(ASAN_BUILD_DIR) $(JOBS)
 
 # The Windows programs, cross-built with mingw-w64 into $(WIN_BUILD_DIR), and
-# $(WIN_BUILD_DIR)/kestrel-loader-<version>-win64.zip with them.
+# $(WIN_BUILD_DIR)/kestrel-loader-<version>-win64.zip with them. Its Wine tests
+# run the programs of the Linux build in $(BUILD_DIR).
 windows:
 	scripts/install-deps windows
-	cmake -S . -B $(WIN_BUILD_DIR) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B $(WIN_BUILD_DIR) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
+	  -DKESTREL_NATIVE_BUILD=$(abspath $(BUILD_DIR))
 	cmake --build $(WIN_BUILD_DIR) -j $(JOBS)
 
-# The Windows programs under Wine, against the native box emulator.
+# The Windows programs under Wine: the unit tests, kestrel-flash.exe end to end
+# against the native box emulator (one test per row, label wine), the dialog
+# and the installer; and what the programs and the zip carry.
 windows-test: windows build
-	scripts/windows-test $(WIN_BUILD_DIR) $(BUILD_DIR)
+	cd $(WIN_BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 # libFuzzer runs of every fuzz target (FUZZ_SECONDS each, 600 by default).
 fuzz: deps

@@ -32,10 +32,7 @@ constexpr ULONG kDeviceNotOpened = 3;
 constexpr ULONG kIoError = 4;
 constexpr ULONG kPurgeRx = 1;
 
-std::string Environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value == nullptr ? std::string() : value;
-}
+std::string Environment(const char* name) { return std::getenv(name) ? std::getenv(name) : ""; }
 
 // What only the device does, by its word: refuse its opener, the rate or the framing.
 const std::map<std::string, bool SimulatedUsbDevice::*> kRefusals = {

@@ -1,0 +1,170 @@
+// kestrel-flash.exe under Wine, end to end against the native kestrel-box on a
+// COM port of the Windows build's prefix mapped to the box's pseudo-terminal:
+// the fault table the Linux matrix runs, then what only the Windows program
+// has. Built natively; the Windows build's ctest runs each row as its own test
+// (WineRows.cmake), with the prefix and the programs in the environment.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+
+#include "CliSupport.h"
+#include "FaultRows.h"
+
+namespace kestrel::testing {
+namespace {
+
+// A Windows program's start under a running wineserver, on a loaded machine.
+constexpr double kWineStart = 4;
+
+std::string Environment(const char* name) { return std::getenv(name) ? std::getenv(name) : ""; }
+
+// This machine's root is drive Z: to a Windows program.
+std::string WinPath(const std::string& path) { return "Z:" + path; }
+
+// kestrel-flash.exe, or a copy of it, under Wine, with no console input; its text without carriage returns.
+ProcessResult FlashExe(Lines args, ProcessOptions options = {std::chrono::seconds(60)},
+                       const std::string& exe = Environment("KESTREL_FLASH_EXE")) {
+    args.insert(args.begin(), {Environment("KESTREL_WINE"), WinPath(exe)});
+    options.inChild = [] { ::dup2(::open("/dev/null", O_RDONLY | O_CLOEXEC), STDIN_FILENO); };
+    options.signalAfter = options.signalAfter.substr(0, options.signalAfter.find('\n'));  // its lines end in "\r\n"
+    ProcessResult result = RunProcess(args, options);
+    std::erase(result.out, '\r'), std::erase(result.err, '\r');
+    return result;
+}
+
+// A COM number of the shared prefix, 40 or above, leading to `target`: the first
+// one free, taken by making its link, which fails on a number another row took.
+// Before any program opens it, the target must be this test's own
+// pseudo-terminal or no device at all, and no COM number of the prefix may lead
+// to a real port (scripts/wine-prefix check). Given back at the end.
+struct ComPort {
+    explicit ComPort(const std::string& target) {
+        const std::string dosDevices = Environment("WINEPREFIX") + "/dosdevices/com";
+        for (int number = 40; number <= 256 && name.empty(); ++number)
+            if (::symlink(target.c_str(), (dosDevices + std::to_string(number)).c_str()) == 0)
+                std::tie(name, link) = std::pair{"COM" + std::to_string(number), dosDevices + std::to_string(number)};
+        const std::string resolved = std::filesystem::weakly_canonical(target).string();
+        safe = !name.empty() && (resolved.starts_with("/dev/pts/") || !resolved.starts_with("/dev/")) &&
+               RunProcess({KESTREL_WINE_PREFIX_SCRIPT, "check", Environment("WINEPREFIX")}).exitStatus == 0;
+    }
+    ~ComPort() { ::unlink(link.c_str()); }
+
+    std::string name, link;
+    bool safe = false;
+};
+
+class WineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (Environment("KESTREL_FLASH_EXE").empty() || Environment("WINEPREFIX").empty())
+            GTEST_SKIP() << "run by the Windows build's ctest, which names the prefix and the programs";
+    }
+    TempDir dir;
+    const std::string nowhere = (dir.Path() / "no-port-here").string();
+};
+
+class WineFaultMatrix : public WineTest, public ::testing::WithParamInterface<Fault> {};
+
+TEST_P(WineFaultMatrix, EndsAsOnLinux) {
+    const Fault& f = GetParam();
+    if (!f.wineCannot.empty())
+        GTEST_SKIP() << f.wineCannot;
+    BoxProcess box(f.box);
+    const ComPort com(f.port.empty()     ? box.linkPath
+                      : f.port == "file" ? dir.Write("not-a-terminal", std::string("x"))
+                                         : nowhere);
+    ASSERT_TRUE(com.safe);
+    const auto run = FlashExe({"-q", "--timeout", f.timeout, "-p", com.name, WinPath(kMot)},
+                              {std::chrono::seconds(60), {}, f.signalAfter, f.signal});
+    EXPECT_EQ(run.exitStatus, f.exitStatus) << run.out << run.err;
+    EXPECT_EQ(run.LastOutLine(), f.lastLine) << run.out;
+    EXPECT_LT(run.seconds, f.boundSeconds + kWineStart);
+    EXPECT_TRUE(PortOpensAgain(box.linkPath));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, WineFaultMatrix, ::testing::ValuesIn(FaultRows()), FaultRowName);
+
+// A file, the firmware type its box announces, the line settings the box sees; --wait finds the port at once.
+class WineSample : public WineTest,
+                   public ::testing::WithParamInterface<std::tuple<std::string, std::string, std::string>> {};
+
+TEST_P(WineSample, FlashesWithTheLinuxStatusLinesTheDumpedImageAtItsLineSettings) {
+    const auto& [file, type, line] = GetParam();
+    BoxProcess box({"--type", type}), linuxBox({"--type", type});
+    const ComPort com(box.linkPath);
+    ASSERT_TRUE(com.safe);
+    Lines args = {"-q", "--wait", "--wait-timeout", "5", "-p", com.name, WinPath(file)};
+    const auto run = FlashExe(args);
+    const std::string dumped = (dir.Path() / "dumped.img").string();
+    ASSERT_EQ(Flash({"--dump-image", dumped, file}).exitStatus, 0);
+    EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+    std::tie(args.end()[-2], args.back()) = std::pair{linuxBox.linkPath, file};
+    EXPECT_EQ(run.out, Flash(args).out);
+    EXPECT_EQ(box.SavedImage(1), ReadFile(dumped));
+    EXPECT_NE(box.Stop().find("line " + line), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Samples, WineSample,
+                         ::testing::Values(std::tuple{kMot, "1", "115200 baud, 8N2"},
+                                           std::tuple{kBin, "2", "38400 baud, 8N2"}),
+                         [](const auto& sample) {
+                             return std::get<1>(sample.param) == "1" ? "mot_sample" : "bin_sample";
+                         });
+
+using WineFlash = WineTest;
+
+TEST_F(WineFlash, WaitGivesUpOnAPortLeadingNowhereAtItsBound) {
+    const ComPort absent(nowhere);
+    ASSERT_TRUE(absent.safe);
+    const auto run = FlashExe({"-q", "--wait", "--wait-timeout", "1", "-p", absent.name, WinPath(kMot)});
+    EXPECT_EQ(run.exitStatus, 3);
+    EXPECT_NE(run.err.find(absent.name + ": not there in time"), std::string::npos) << run.err;
+}
+
+TEST_F(WineFlash, EmulatesAFileAtAPathBeyondAsciiAndLogsThatPath) {
+    const std::string firmware = dir.Write("Prüfung ü.mot", ReadFile(kMot)),
+                      log = (dir.Path() / "Prüfung.log").string();
+    const auto run = FlashExe({"-q", "--emulate", WinPath(firmware), "--log", WinPath(log)});
+    EXPECT_EQ(run.LastOutLine(), "FLASHING SUCCESSFULL") << run.err;
+    EXPECT_TRUE(std::regex_search(ReadFile(log), std::regex("(^|\n)file: .*Prüfung ü\\.mot\n"))) << ReadFile(log);
+}
+
+TEST_F(WineFlash, UsbWithoutTheD2xxLibrarySaysToUseTheComPort) {
+    const auto run = FlashExe({"-q", "-p", "USB", WinPath(kMot)});
+    EXPECT_EQ(run.exitStatus, 3);
+    EXPECT_EQ(run.LastOutLine(), "Error: cannot open Ixo Serial Device");
+    EXPECT_TRUE(std::regex_search(run.err, std::regex("FTDI D2XX driver is not installed.*COM port with -p COMn")))
+        << run.err;
+}
+
+// The stand-in D2XX library beside a copy of the program serves the USB box.
+TEST_F(WineFlash, GangOverAComPortADeviceNameAndAUsbBoxLogsEachDownloadChained) {
+    const auto program = dir.Path() / "program";
+    std::filesystem::create_directories(program);
+    std::filesystem::create_directories(dir.Path() / "images");
+    for (const std::string& file : {Environment("KESTREL_FLASH_EXE"), Environment("KESTREL_D2XX_DLL")})
+        std::filesystem::copy_file(file, program / std::filesystem::path(file).filename());
+    ::setenv("KESTREL_D2XX_BOXES", "A1", 1);
+    ::setenv("KESTREL_D2XX_IMAGES", WinPath((dir.Path() / "images").string()).c_str(), 1);
+    BoxProcess first, second;
+    const ComPort com(first.linkPath), device(second.linkPath);
+    ASSERT_TRUE(com.safe && device.safe);
+    const std::string log = (dir.Path() / "gang.log").string(), dumped = (dir.Path() / "dumped.img").string();
+    const auto run = FlashExe(
+        {"-q", "-p", com.name, "-p", "\\\\.\\" + device.name, "-p", "USB:A1", "--log", WinPath(log), WinPath(kMot)},
+        {std::chrono::seconds(60)}, (program / "kestrel-flash.exe").string());
+    ASSERT_EQ(Flash({"--dump-image", dumped, kMot}).exitStatus, 0);
+    EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+    for (const std::string& image :
+         {first.SavedImage(1), second.SavedImage(1), ReadFile((dir.Path() / "images" / "A1.img").string())})
+        EXPECT_EQ(image, ReadFile(dumped));
+    const std::string written = ReadFile(log);  // a started and a result record each, with line feeds alone
+    EXPECT_EQ(std::ranges::count_if(SplitLines(written), [](const auto& l) { return l.starts_with("=== "); }), 6);
+    EXPECT_EQ(written.find('\r'), std::string::npos);
+    EXPECT_EQ(Flash({"--verify-log", log}).exitStatus, 0);
+}
+
+}  // namespace
+}  // namespace kestrel::testing
