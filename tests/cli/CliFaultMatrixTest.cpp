@@ -14,7 +14,8 @@
 namespace kestrel::testing {
 namespace {
 
-// Start-up, the file and the bytes before the fault: generous, a loaded CI machine is slow.
+// Start-up, the file and the bytes before the fault: generous, a loaded CI machine is slow, yet
+// well short of what a missed fault waits for (the 30 s answer bound, the 11 s of paced data).
 constexpr double kSlack = 5;
 const std::string kSilent = "Error: box not answering";
 const std::string kNoPort = "Error: cannot open comport";
@@ -53,7 +54,9 @@ TEST_P(FaultMatrix, EndsWithItsErrorLineWithinItsBoundAndFreesThePort) {
                                                   : f.port;
     const std::string before = TerminalSettings(box.linkPath);
     ASSERT_NE(before, "");
-    ProcessOptions options{std::chrono::seconds(60), {}, f.signalAfter, f.signal};
+    // Past its bound the row has failed: the run is ended there, not left to a broken download's own bounds.
+    ProcessOptions options{
+        std::chrono::milliseconds(static_cast<int>(f.boundSeconds * 1000)), {}, f.signalAfter, f.signal};
     SerialLink holder;
     bool inTty = false;
     if (f.access == Access::Held) {
@@ -75,10 +78,9 @@ TEST_P(FaultMatrix, EndsWithItsErrorLineWithinItsBoundAndFreesThePort) {
     const bool portFree = PortOpensAgain(box.linkPath, f.box.empty() || f.box[0] != "--hang-up-at" ? 0 : 2000);
     std::printf("fault matrix: %-26s exit %d  %-34s %5.2f s  port %s\n", f.row.c_str(), run.exitStatus,
                 ("\"" + run.LastOutLine() + "\"").c_str(), run.seconds, portFree ? "free" : "HELD");
-    EXPECT_FALSE(run.timedOut);
+    EXPECT_FALSE(run.timedOut) << "still running after " << f.boundSeconds << " s";
     EXPECT_EQ(run.exitStatus, f.exitStatus) << run.out << run.err;
     EXPECT_EQ(run.LastOutLine(), f.lastLine) << run.out;
-    EXPECT_LT(run.seconds, f.boundSeconds);
     EXPECT_TRUE(portFree);
     if (!f.reason.empty()) {  // why the port would not open
         EXPECT_NE(run.err.find("kestrel-flash: " + port + ": " + f.reason + "\n"), std::string::npos) << run.err;
@@ -118,7 +120,7 @@ std::vector<Fault> Rows() {
     }
     // In a silent read-back under the default bound, a cancel is seen within one
     // short read attempt, not after a read of a whole piece has timed out.
-    rows.push_back({"SIGINT in the read-back", {"--silent-at", "read-back"}, 9, kCancelled, 2});
+    rows.push_back({"SIGINT in the read-back", {"--silent-at", "read-back"}, 9, kCancelled});
     std::tie(rows.back().signal, rows.back().signalAfter) = std::pair{SIGINT, "Reading data... \n"};
     return rows;
 }
