@@ -117,7 +117,7 @@ void DialogTest::CommandLineBrowseAndTypingChooseWhatRuns() {
     QTest::keyClicks(controls.path, "/typed/over/it.mot");
     QSignalSpy ended(&dialog, &Ckestrel2Dlg::DownloadEnded);
     QTest::mouseClick(controls.start, Qt::LeftButton);
-    QVERIFY(ended.wait(5000));
+    QVERIFY(DownloadsEnded(ended, 1));
     QCOMPARE(ran, QString("/dev/pts/7 /typed/over/it.mot"));
     controls.path->setText(KESTREL_SAMPLES_DIR "/kestrel-demo.mot");
     QTest::mouseClick(controls.browse, Qt::LeftButton);

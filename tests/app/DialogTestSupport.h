@@ -46,3 +46,11 @@ inline QStringList Entries(const QComboBox& box) {
 }
 
 inline const QStringList kFixedEntries{"USB", "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"};
+
+// True once `ended` has counted `downloads` ends. A download that ended before
+// the wait began counts too, where QSignalSpy::wait would wait for one more;
+// a real download ends by its own bounds (20 s to synchronise, 30 s for an
+// answer), so `giveUpMs` only stops a download that never ends.
+inline bool DownloadsEnded(const QSignalSpy& ended, int downloads, int giveUpMs = 45000) {
+    return QTest::qWaitFor([&] { return ended.count() >= downloads; }, giveUpMs);
+}

@@ -34,7 +34,7 @@ TEST(KestrelFlashDownload, FlashesBothKindsIntoTheBoxAtTheirLineSettings) {
     BoxProcess box;
     // A box that is there already is flashed without delay.
     const auto motRun = Flash({"-p", box.linkPath, "--wait", f.mot});
-    EXPECT_EQ(motRun.exitStatus, 0) << motRun.out << motRun.err;
+    ASSERT_EQ(motRun.exitStatus, 0) << motRun.out << motRun.err;  // else the second download fails alike
     // The file is read once the link is open.
     EXPECT_EQ(SplitLines(motRun.out),
               Concat<std::string>({{kFlashed.front()}, kPrepared, Lines(kFlashed.begin() + 1, kFlashed.end())}));
@@ -109,9 +109,9 @@ TEST(KestrelFlashDownload, JsonLinesReachAPipeAsTheyAreWritten) {
     EXPECT_TRUE(seen.ends_with('\n') && seen.find(R"("stage":"writing","done":126976,)") != std::string::npos) << seen;
 }
 
-// Polls until `done` holds; false after 10 s.
+// Polls until `done` holds; false after 60 s, past any download's own bounds, so only a hang gives up.
 bool Eventually(const std::function<bool()>& done) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!done() && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return done();
@@ -136,11 +136,10 @@ struct Station {
     std::size_t Plug(const std::string& serial, bool refuseOpen = false) {
         return driver.AddDevice({.behaviour = {}, .refuseOpen = refuseOpen, .serialNumber = serial});
     }
-    // The tool told the box in `slot` that its read-back matched, and let it go.
-    bool Flashed(std::size_t slot) {
-        const auto written = driver.Written(slot);
-        return !driver.IsOpen(slot) && !written.empty() && written.back() == 'S';
-    }
+    // The tool wrote to the box in `slot` and let it go, however the download ended.
+    bool Released(std::size_t slot) { return !driver.IsOpen(slot) && !driver.Written(slot).empty(); }
+    // ... having told it that its read-back matched.
+    bool Flashed(std::size_t slot) { return Released(slot) && driver.Written(slot).back() == 'S'; }
 
     emulator::SimulatedUsbDriver driver{SteadyClock()};
     std::atomic<bool> stop{false};
@@ -198,10 +197,12 @@ TEST(Station, RepeatWithWaitFlashesEachBoxSwappedIn) {
     station.run = std::async(std::launch::async, [&] { return station.Run(); });
     ASSERT_TRUE(Eventually([&] { return station.driver.Calls().listDevices > 0; }));  // found no box yet
     const std::size_t first = station.Plug("KST-A");
-    ASSERT_TRUE(Eventually([&] { return station.Flashed(first); }));
+    ASSERT_TRUE(Eventually([&] { return station.Released(first); }));
+    ASSERT_TRUE(station.Flashed(first));
     station.driver.SetPresent(first, false);
     const std::size_t second = station.Plug("KST-B");
-    ASSERT_TRUE(Eventually([&] { return station.Flashed(second); }));
+    ASSERT_TRUE(Eventually([&] { return station.Released(second); }));
+    ASSERT_TRUE(station.Flashed(second));
     station.stop = true;
     ASSERT_EQ(station.run.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(station.run.get(), kExitCancelled);

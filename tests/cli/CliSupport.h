@@ -34,7 +34,8 @@ struct ProcessResult {
 };
 
 struct ProcessOptions {
-    std::chrono::milliseconds deadline{20000};  // then it is killed
+    // Then it is killed: only a hang gets there, a download ends by its own bounds (30 s at the most).
+    std::chrono::milliseconds deadline{60000};
     std::function<void()> inChild{};  // just before exec: another stdout, user or limit; _exit(126) if refused
     std::string signalAfter{};        // `signalToSend` goes once stdout shows this
     int signalToSend = 0;

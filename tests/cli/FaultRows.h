@@ -69,7 +69,7 @@ inline std::vector<Fault> FaultRows() {
     }
     // In a silent read-back under the default bound, a cancel is seen within one
     // short read attempt, not after a read of a whole piece has timed out.
-    rows.push_back({"SIGINT in the read-back", {"--silent-at", "read-back"}, 9, kCancelled, 2});
+    rows.push_back({"SIGINT in the read-back", {"--silent-at", "read-back"}, 9, kCancelled});
     std::tie(rows.back().signal, rows.back().signalAfter) = std::pair{SIGINT, "Reading data... \n"};
     return rows;
 }

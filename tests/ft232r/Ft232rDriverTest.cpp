@@ -76,16 +76,19 @@ TEST(Ft232rDriverTest, AVanishedRefusedOrBusyDeviceEndsWithItsErrorAndIsFreed) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.scenario + " " + c.port);
         const UsbBoxes boxes("KST-A", c.scenario);
-        const ProcessResult result = Flash({"-q", "-p", c.port, "--timeout", "1", kMot});
+        // The answer bound of 1 s and the start on a busy machine, short of the 20 s of a synchronisation:
+        // a run still going at 10 s has failed, and ends there.
+        const ProcessResult result =
+            Flash({"-q", "-p", c.port, "--timeout", "1", kMot}, {.deadline = std::chrono::seconds(10)});
         EXPECT_FALSE(result.timedOut);
         EXPECT_NE(result.exitStatus, 0);
-        // The answer bound of 1 s, and a few seconds for the process start and the model on a busy machine.
-        EXPECT_LT(result.seconds, 5);
         const std::string lastLine = c.hint.empty() ? "Error: " : "Error: cannot open Ixo Serial Device";
         EXPECT_EQ(result.LastOutLine().substr(0, lastLine.size()), lastLine) << result.out;
         EXPECT_NE(result.err.find(c.hint), std::string::npos) << result.err;
         EXPECT_TRUE(boxes.AllClosed("KST-A"));
         EXPECT_EQ(boxes.Record("KST-A", "unplugged").size(), c.hint.empty() ? 1U : 0U);
+        if (HasFailure())
+            return;  // a broken download fails the cases after it alike
     }
 }
 

@@ -27,7 +27,7 @@ void UsbDialogTest::FlashesTheBoxOnUsbAndGivesTheChipBack() {
     dialog.show();
     QSignalSpy ended(&dialog, &kestrel::Ckestrel2Dlg::DownloadEnded);
     QTest::mouseClick(controls.start, Qt::LeftButton);
-    QVERIFY(ended.wait(60000));
+    QVERIFY(DownloadsEnded(ended, 1));
     QCOMPARE(controls.Lines().last(), QStringLiteral("FLASHING SUCCESSFULL"));
 
     QFile record(dir.filePath("record"));

@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "emulator/ServedBox.h"
 #include "support/SessionScenarios.h"
 
 // Whole downloads: every way one ends, with every line the user sees and every
@@ -11,28 +10,12 @@
 namespace kestrel::testing {
 namespace {
 
-using O = DownloadOutcome;
-
 TEST(RunDownload, EachScenarioEndsWithItsOutcomeLinesBytesOnTheWireAndTime) {
     const ScenarioFiles files;
     for (const auto& scenario : Scenarios(files)) {
         SCOPED_TRACE(scenario.name);
         RunScenario(scenario);
     }
-}
-
-// A box behind a pseudo-terminal, served on its own thread in real time: the
-// session closes the serial line it opened, so the port is free again at once.
-TEST(RunDownload, OverASerialLineThePortIsFreeAfterTheDownload) {
-    const FirmwareFiles files;
-    // The box hangs up at its give-up time: a download that does not end fails instead of hanging.
-    emulator::ServedBox box{emulator::BoxModel(emulator::BoxBehaviour{}), {.giveUpAfterMs = 10000}};
-    ASSERT_TRUE(box.Started()) << box.Error();
-    RecordingStatusList status;
-    EXPECT_EQ(RunDownload(box.DevicePath(), files.mot, status, SessionOptions{}), O::Success);
-    EXPECT_EQ(status.lines().back(), "FLASHING SUCCESSFULL");
-    SerialLink again;
-    EXPECT_TRUE(again.Open(box.DevicePath(), 115200, 0, 2, 8)) << "errno " << again.OpenError();
 }
 
 }  // namespace

