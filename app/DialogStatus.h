@@ -5,7 +5,7 @@
 
 #include <optional>
 
-#include "links/Clock.h"
+#include "base/Clock.h"
 #include "session/DownloadWorkflow.h"
 #include "session/StatusList.h"
 
