@@ -75,7 +75,7 @@ private:
     BoxModel model_;
     BoxServerOptions options_;
     PseudoTerminal line_;
-    StableLink link_;  // at options_.linkPath, after options_
+    StableLink link_;  // made from options_.linkPath, so declared after options_
     UniqueFd stopReader_;
     UniqueFd stopWriter_;
     OpenerWatch openers_;                // the tool opening and closing the line

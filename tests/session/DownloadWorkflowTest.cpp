@@ -2,16 +2,14 @@
 
 #include <string>
 
-#include "emulator/ServedBox.h"
 #include "support/SessionScenarios.h"
 
 // Whole downloads: every way one ends, with every line the user sees and every
 // byte on the wire, and the link free again afterwards whatever the outcome.
-// An unknown link name is the link selection's row.
+// An unknown link name is the link selection's row; a download over a real
+// line, the box server's and kestrel-flash's (CliDownloadTest).
 namespace kestrel::testing {
 namespace {
-
-using O = DownloadOutcome;
 
 TEST(RunDownload, EachScenarioEndsWithItsOutcomeLinesBytesOnTheWireAndTime) {
     const ScenarioFiles files;
@@ -19,20 +17,6 @@ TEST(RunDownload, EachScenarioEndsWithItsOutcomeLinesBytesOnTheWireAndTime) {
         SCOPED_TRACE(scenario.name);
         RunScenario(scenario);
     }
-}
-
-// A box behind a pseudo-terminal, served on its own thread in real time: the
-// session closes the serial line it opened, so the port is free again at once.
-TEST(RunDownload, OverASerialLineThePortIsFreeAfterTheDownload) {
-    const FirmwareFiles files;
-    // The box hangs up at its give-up time: a download that does not end fails instead of hanging.
-    emulator::ServedBox box{emulator::BoxModel(emulator::BoxBehaviour{}), {.giveUpAfterMs = 10000}};
-    ASSERT_TRUE(box.Started()) << box.Error();
-    RecordingStatusList status;
-    EXPECT_EQ(RunDownload(box.DevicePath(), files.mot, status, SessionOptions{}), O::Success);
-    EXPECT_EQ(status.lines().back(), "FLASHING SUCCESSFULL");
-    SerialLink again;
-    EXPECT_TRUE(again.Open(box.DevicePath(), 115200, 0, 2, 8)) << "errno " << again.OpenError();
 }
 
 }  // namespace
