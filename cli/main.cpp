@@ -1,33 +1,23 @@
 // kestrel-flash: flashes a firmware file into a Kestrel box from the command
 // line, on the same core as the dialog; also dumps and checks images.
 #include <atomic>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <iostream>
-#include <memory>
 #include <string>
 
 #include <CLI/CLI.hpp>
 
 #include "cli/Arguments.h"
-#include "cli/ConsoleStatusList.h"
-#include "cli/EmulatedBox.h"
+#include "cli/DryRun.h"
 #include "cli/EnvironmentOptions.h"
 #include "cli/HelpWords.h"
 #include "cli/ImageFile.h"
 #include "cli/Signals.h"
-#include "cli/SourceHints.h"
 #include "cli/StationRun.h"
 #include "cli/TraceOptions.h"
-#include "readers/SRecordCheck.h"
-#include "session/DataConverter.h"
-#include "session/DownloadWorkflow.h"
+#include "emulator/BoxScenarios.h"
 #include "session/ExitStatus.h"
-#include "session/PrepareImage.h"
-#include "session/PrintingStatusList.h"
-#include "session/SourceKind.h"
 #include "session/Version.h"
 
 namespace {
@@ -57,55 +47,6 @@ struct Options {
     std::string dumpImage;
     bool check = false;
 };
-
-// The S-record check of --check, on stderr; true when it found nothing.
-bool ReportCheck(const Options& options, const DataConverter& session) {
-    if (!options.check || SourceKindOf(options.file) != kSourceKindMot) {
-        return true;
-    }
-    const auto findings = CheckSRecords(session.SourceBuffer.data(), session.sourceLength);
-    for (const auto& finding : findings) {
-        std::fprintf(stderr, "%s:%u: %s\n", options.file.c_str(), finding.line, finding.text.c_str());
-    }
-    return findings.empty();
-}
-
-// --dump-image and --check: the preparation stages only, no link. A check
-// that finds problems writes no image; a file the reader refuses is still
-// checked, so that --check names every fault and not only the first. A file
-// refused for its size was not read whole: there is nothing to check.
-int Prepare(const Options& options) {
-    PrintingStatusList status(stdout);
-    int openError = 0;
-    SessionOptions noLink;
-    noLink.openFailed = [&openError](int error) { openError = error; };
-    if (!options.check) {
-        noLink.sourceRefused = RecordTypeHint(options.file, stderr);  // --check says it in its findings
-    }
-    auto session = std::make_unique<DataConverter>(status, noLink);
-    if (PrepareImage(*session, options.file, status) != DownloadOutcome::Success) {
-        if (openError != 0) {
-            std::fprintf(stderr, "kestrel-flash: %s: %s\n", options.file.c_str(), std::strerror(openError));
-        } else if (session->sourceSizeLimit != 0) {
-            PrintSizeLimit(options.file, session->sourceSizeLimit, stderr);
-        } else {
-            ReportCheck(options, *session);
-        }
-        return kExitStageFailed;
-    }
-    if (!ReportCheck(options, *session)) {
-        return kExitStageFailed;
-    }
-    if (!options.dumpImage.empty()) {
-        const std::string error =
-            WriteFileWhole(options.dumpImage, session->OutputBuffer.data(), session->outputLength);
-        if (!error.empty()) {
-            std::fprintf(stderr, "kestrel-flash: cannot write %s: %s\n", options.dumpImage.c_str(), error.c_str());
-            return kExitStageFailed;
-        }
-    }
-    return kExitSuccess;
-}
 
 // An empty value names nothing (an unset shell variable gives one): refused
 // before anything is opened, rather than read as a default.
@@ -206,7 +147,8 @@ int main(int argc, char** argv) {
         return WithOutputChecked(ReportCommand(station));
     }
     if (options.check || !options.dumpImage.empty()) {
-        return WithOutputChecked(Prepare(options));
+        return WithOutputChecked(
+            DryRunCommand({.file = options.file, .dumpImage = options.dumpImage, .check = options.check}));
     }
     return WithOutputChecked(RunStation(station, {.file = options.file,
                                                   .emulate = options.emulate,

@@ -17,12 +17,6 @@ std::string Lower(std::string text) {
     return text;
 }
 
-BoxScenario Named(std::string name, void (*change)(BoxBehaviour&)) {
-    BoxScenario scenario{.name = std::move(name), .behaviour = {}};
-    change(scenario.behaviour);
-    return scenario;
-}
-
 }  // namespace
 
 const std::vector<StageWord>& StageWords() {
@@ -98,19 +92,17 @@ const std::vector<BoxScenario>& BoxScenarios() {
         std::vector<BoxScenario> list = {
             {.name = "ok", .behaviour = {}},
             {.name = "usb", .behaviour = {}, .overUsb = true},
-            Named("type2", [](BoxBehaviour& b) { b.firmwareType = 2; }),
-            Named("wrong-type", [](BoxBehaviour& b) { b.firmwareType = 7; }),
-            Named("stray-bytes",
-                  [](BoxBehaviour& b) {
-                      b.strayBeforeType = {0x00, 0x55};
-                      b.retriesAfterLength = 2;
-                      b.unexpectedAfterLength = 1;
-                      b.strayDuringErase = {0x00};
-                  }),
-            Named("no-read-back", [](BoxBehaviour& b) { b.readBack = false; }),
-            Named("corrupt-read-back", [](BoxBehaviour& b) { b.corruptReadBack = true; }),
-            Named("short-read-back", [](BoxBehaviour& b) { b.shortReadBack = 100; }),
-            Named("slow-erase", [](BoxBehaviour& b) { b.eraseMs = 3000; }),
+            {.name = "type2", .behaviour = {.firmwareType = 2}},
+            {.name = "wrong-type", .behaviour = {.firmwareType = 7}},
+            {.name = "stray-bytes",
+             .behaviour = {.strayBeforeType = {0x00, 0x55},
+                           .retriesAfterLength = 2,
+                           .unexpectedAfterLength = 1,
+                           .strayDuringErase = {0x00}}},
+            {.name = "no-read-back", .behaviour = {.readBack = false}},
+            {.name = "corrupt-read-back", .behaviour = {.corruptReadBack = true}},
+            {.name = "short-read-back", .behaviour = {.shortReadBack = 100}},
+            {.name = "slow-erase", .behaviour = {.eraseMs = 3000}},
         };
         for (const auto& [word, stage] : StageWords()) {
             if (Refusable(stage)) {

@@ -11,7 +11,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -37,36 +36,22 @@ std::string ImagePathFor(const std::string& pattern, int download) {
 
 constexpr std::size_t kChunk = 4096;
 
-// Where the symbolic link at `path` points; empty when it is no symbolic link.
-std::string LinkTarget(const std::string& path) {
-    std::array<char, 4096> target{};
-    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size() - 1);
-    return n > 0 ? std::string(target.data(), static_cast<std::size_t>(n)) : std::string();
-}
-
 }  // namespace
 
 BoxServer::BoxServer(BoxModel model, BoxServerOptions options)
-    : model_(std::move(model)), options_(std::move(options)) {}
+    : model_(std::move(model)), options_(std::move(options)), link_(options_.linkPath) {}
 
-BoxServer::~BoxServer() {
-    CloseLine();
-    for (int& fd : stopPipe_) {
-        if (fd >= 0) {
-            ::close(fd);
-            fd = -1;
-        }
-    }
-    // Only while it is still this server's own: someone may have put another file there since.
-    if (!linkedTo_.empty() && LinkTarget(options_.linkPath) == linkedTo_) {
-        ::unlink(options_.linkPath.c_str());
-    }
-}
+BoxServer::~BoxServer() { CloseLine(); }
 
 bool BoxServer::Start() {
-    if (stopPipe_[0] < 0 && ::pipe2(stopPipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
-        error_ = errno;
-        return false;
+    if (!stopReader_) {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
+            error_ = errno;
+            return false;
+        }
+        stopReader_.Reset(ends[0]);
+        stopWriter_.Reset(ends[1]);
     }
     return OpenLine();
 }
@@ -78,14 +63,7 @@ bool BoxServer::OpenLine() {
         error_ = line_.Error();
         return false;
     }
-    openers_ = 0;
-    watchFd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (watchFd_ < 0 || ::inotify_add_watch(watchFd_, line_.SlavePath().c_str(), IN_OPEN | IN_CLOSE) < 0) {
-        error_ = errno;
-        CloseLine();
-        return false;
-    }
-    if (!PointLink()) {
+    if (!openers_.Watch(line_.SlavePath()) || !link_.PointAt(line_.SlavePath())) {
         error_ = errno;
         CloseLine();
         return false;
@@ -94,56 +72,19 @@ bool BoxServer::OpenLine() {
 }
 
 void BoxServer::CloseLine() {
-    if (watchFd_ >= 0) {
-        ::close(watchFd_);
-        watchFd_ = -1;
-    }
+    openers_.Stop();
     line_.Close();
     pending_.clear();
     pendingSent_ = 0;
 }
 
-bool BoxServer::PointLink() {
-    if (options_.linkPath.empty()) {
-        return true;
-    }
-    const std::string& path = options_.linkPath;
-    const std::string& device = line_.SlavePath();
-    if (linkedTo_.empty()) {
-        // Made only where nothing is: fails with EEXIST over any file, another box's link included.
-        if (::symlink(device.c_str(), path.c_str()) != 0) {
-            return false;
-        }
-        linkedTo_ = device;
-        return true;
-    }
-    // After a hang-up, while the link is still this server's: replaced in one
-    // step, so that a tool opening it never finds it missing.
-    if (LinkTarget(path) != linkedTo_) {
-        errno = EEXIST;
-        return false;
-    }
-    const std::string fresh = path + "." + std::to_string(::getpid()) + ".new";
-    if (::symlink(device.c_str(), fresh.c_str()) != 0) {
-        return false;
-    }
-    if (::rename(fresh.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(fresh.c_str());
-        errno = error;
-        return false;
-    }
-    linkedTo_ = device;
-    return true;
-}
-
 void BoxServer::Stop() {
     const char wake = 1;
-    [[maybe_unused]] const ssize_t ignored = ::write(stopPipe_[1], &wake, 1);
+    [[maybe_unused]] const ssize_t ignored = ::write(stopWriter_.Get(), &wake, 1);
 }
 
 int BoxServer::Run() {
-    if (!line_.IsOpen() || stopPipe_[0] < 0) {
+    if (!line_.IsOpen() || !stopReader_) {
         return error_ = EBADF;
     }
     const std::uint32_t giveUpAt = NowMs() + options_.giveUpAfterMs;
@@ -173,8 +114,8 @@ int BoxServer::Run() {
         const bool mayRead = toBox_.Allowance(nowUs, 1) > 0;
         const bool mayWrite = !pending_.empty() && toTool_.Allowance(nowUs, 1) > 0;
         std::array<pollfd, 3> fds{{
-            {stopPipe_[0], POLLIN, 0},
-            {watchFd_, POLLIN, 0},
+            {stopReader_.Get(), POLLIN, 0},
+            {openers_.Fd(), POLLIN, 0},
             {line_.MasterFd(), static_cast<short>((mayRead ? POLLIN : 0) | (mayWrite ? POLLOUT : 0)), 0},
         }};
         int timeout = PollTimeout(now, giveUpAt);
@@ -194,7 +135,7 @@ int BoxServer::Run() {
         }
         if (fds[0].revents != 0) {
             char drained[16];
-            while (::read(stopPipe_[0], drained, sizeof drained) > 0) {
+            while (::read(stopReader_.Get(), drained, sizeof drained) > 0) {
             }
             return 0;
         }
@@ -208,27 +149,9 @@ int BoxServer::Run() {
 }
 
 void BoxServer::HandleLineEvents() {
-    alignas(inotify_event) std::array<char, 4096> events;
-    bool openedAfresh = false;
-    ssize_t n;
-    while ((n = ::read(watchFd_, events.data(), events.size())) > 0) {
-        for (ssize_t at = 0; at < n;) {
-            const auto* event = reinterpret_cast<const inotify_event*>(events.data() + at);
-            if ((event->mask & IN_Q_OVERFLOW) != 0) {
-                openers_ = 0;  // the count is lost: the next open starts afresh
-            }
-            if ((event->mask & IN_OPEN) != 0) {
-                openedAfresh = openedAfresh || openers_ == 0;
-                ++openers_;
-            }
-            if ((event->mask & IN_CLOSE) != 0 && openers_ > 0 && --openers_ == 0) {
-                // A tool killed while it held the line exclusively leaves the flag
-                // on this side's terminal, and every later open but root's fails.
-                ::ioctl(line_.SlaveFd(), TIOCNXCL);
-            }
-            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-        }
-    }
+    // A tool killed while it held the line exclusively leaves the flag on this
+    // side's terminal, and every later open but root's fails.
+    const bool openedAfresh = openers_.TakeEvents([this] { ::ioctl(line_.SlaveFd(), TIOCNXCL); });
     // A second opener while the tool's download runs (root passes the tool's
     // exclusive lock) must not reset it: only an open after the tool side has
     // closed starts the box from the beginning.

@@ -5,10 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "base/UniqueFd.h"
 #include "emulator/BoxModel.h"
 #include "emulator/LinePacer.h"
 #include "emulator/LineSettings.h"
+#include "emulator/OpenerWatch.h"
 #include "emulator/PseudoTerminal.h"
+#include "emulator/StableLink.h"
 
 namespace kestrel::emulator {
 
@@ -60,7 +63,6 @@ public:
 private:
     bool OpenLine();
     void CloseLine();
-    bool PointLink();
     void HandleLineEvents();
     bool ReadFromTool(std::uint32_t nowMs);
     bool WriteToTool();
@@ -73,16 +75,16 @@ private:
     BoxModel model_;
     BoxServerOptions options_;
     PseudoTerminal line_;
-    int stopPipe_[2] = {-1, -1};
-    int watchFd_ = -1;                   // inotify: the tool opening and closing the line
-    int openers_ = 0;                    // descriptors of the line open on the tool side
+    StableLink link_;  // made from options_.linkPath, so declared after options_
+    UniqueFd stopReader_;
+    UniqueFd stopWriter_;
+    OpenerWatch openers_;                // the tool opening and closing the line
     std::vector<std::uint8_t> pending_;  // taken from the model, not yet on the line
     std::size_t pendingSent_ = 0;
     std::vector<LineSettings> seenSettings_;
     LinePacer toBox_;
     LinePacer toTool_;
     int savedDownloads_ = 0;
-    std::string linkedTo_;  // where this server's link at linkPath points; empty: none made
     int error_ = 0;
 };
 

@@ -10,35 +10,34 @@
 
 namespace kestrel::emulator {
 
-PseudoTerminal::~PseudoTerminal() { Close(); }
-
 bool PseudoTerminal::Create() {
     Close();
-    masterFd_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (masterFd_ < 0 || ::grantpt(masterFd_) != 0 || ::unlockpt(masterFd_) != 0) {
+    master_.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    const int master = master_.Get();
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
         return Fail();
     }
     std::array<char, 128> name{};
-    if (::ptsname_r(masterFd_, name.data(), name.size()) != 0) {
+    if (::ptsname_r(master, name.data(), name.size()) != 0) {
         return Fail();
     }
     slavePath_ = name.data();
-    slaveFd_ = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slaveFd_ < 0) {
+    slave_.Reset(::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (!slave_) {
         return Fail();
     }
     // Raw before anyone opens it: a fresh terminal would echo the tool's bytes
     // back and turn CR into LF.
     termios settings{};
-    if (::tcgetattr(slaveFd_, &settings) != 0) {
+    if (::tcgetattr(slave_.Get(), &settings) != 0) {
         return Fail();
     }
     ::cfmakeraw(&settings);
-    if (::tcsetattr(slaveFd_, TCSANOW, &settings) != 0) {
+    if (::tcsetattr(slave_.Get(), TCSANOW, &settings) != 0) {
         return Fail();
     }
-    const int flags = ::fcntl(masterFd_, F_GETFL);
-    if (flags < 0 || ::fcntl(masterFd_, F_SETFL, flags | O_NONBLOCK) != 0) {
+    const int flags = ::fcntl(master, F_GETFL);
+    if (flags < 0 || ::fcntl(master, F_SETFL, flags | O_NONBLOCK) != 0) {
         return Fail();
     }
     error_ = 0;
@@ -53,14 +52,8 @@ bool PseudoTerminal::Fail() {
 }
 
 void PseudoTerminal::Close() {
-    if (slaveFd_ >= 0) {
-        ::close(slaveFd_);
-        slaveFd_ = -1;
-    }
-    if (masterFd_ >= 0) {
-        ::close(masterFd_);
-        masterFd_ = -1;
-    }
+    slave_.Reset();
+    master_.Reset();
     slavePath_.clear();
 }
 

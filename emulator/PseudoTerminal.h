@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "base/UniqueFd.h"
+
 namespace kestrel::emulator {
 
 // A pseudo-terminal pair in raw mode: the box drives the master side, the tool
@@ -10,27 +12,22 @@ namespace kestrel::emulator {
 // the line up between two downloads.
 class PseudoTerminal {
 public:
-    PseudoTerminal() = default;
-    ~PseudoTerminal();
-    PseudoTerminal(const PseudoTerminal&) = delete;
-    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
-
     // False with errno in Error(); a pair open before is closed first.
     bool Create();
     // Closing the master hangs the line up for every opener of the slave.
     void Close();
 
-    bool IsOpen() const { return masterFd_ >= 0; }
-    int MasterFd() const { return masterFd_; }  // non-blocking
-    int SlaveFd() const { return slaveFd_; }
+    bool IsOpen() const { return static_cast<bool>(master_); }
+    int MasterFd() const { return master_.Get(); }  // non-blocking
+    int SlaveFd() const { return slave_.Get(); }
     const std::string& SlavePath() const { return slavePath_; }
     int Error() const { return error_; }
 
 private:
     bool Fail();
 
-    int masterFd_ = -1;
-    int slaveFd_ = -1;
+    UniqueFd master_;
+    UniqueFd slave_;
     std::string slavePath_;
     int error_ = 0;
 };

@@ -1,11 +1,17 @@
 #include "links/SerialLink.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 
 namespace kestrel {
 
-// What both platforms share; the device itself is in SerialLinkPosix.cpp and
-// SerialLinkWin32.cpp.
+// What both platforms share: the state of the link and its guards. The device
+// itself is in SerialLinkPosix.cpp and SerialLinkWin32.cpp.
+
+SerialLink::SerialLink() = default;
+
+SerialLink::~SerialLink() { Close(); }
 
 bool SerialLink::Open(int port, std::uint32_t baudRate, std::uint8_t parity, std::uint8_t stopBits,
                       std::uint8_t byteSize) {
@@ -16,6 +22,52 @@ bool SerialLink::Open(int port, std::uint32_t baudRate, std::uint8_t parity, std
         return false;
     }
     return Open(device, baudRate, parity, stopBits, byteSize);
+}
+
+bool SerialLink::Open(const std::string& device, std::uint32_t baudRate, std::uint8_t parity, std::uint8_t stopBits,
+                      std::uint8_t byteSize) {
+    Close();
+    broken_ = false;
+    openError_ = OpenPort(device, baudRate, parity, stopBits, byteSize);
+    if (openError_ != 0) {
+        // A device left half set up would keep the box's settings or its lock.
+        ReleasePort(true);
+    }
+    return openError_ == 0;
+}
+
+void SerialLink::Close() {
+    if (!port_) {
+        return;
+    }
+    // A broken device takes nothing more: neither waited for nor set back.
+    if (!broken_) {
+        AwaitQueuedOutput();
+    }
+    ReleasePort(!broken_);
+}
+
+void SerialLink::WaitUntilSent() {
+    if (port_ && !broken_) {
+        DrainPort();
+    }
+}
+
+bool SerialLink::Write(const std::uint8_t* data, std::uint32_t count) {
+    if (!port_ || broken_) {
+        return false;
+    }
+    return count == 0 || WritePort(data, count);
+}
+
+std::int32_t SerialLink::Read(std::uint8_t* buffer, std::uint32_t count) { return Read(buffer, count, UINT32_MAX); }
+
+std::int32_t SerialLink::Read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t maxWaitMs) {
+    if (!port_ || broken_ || count == 0) {
+        return 0;
+    }
+    // The count is returned as a signed number.
+    return ReadPort(buffer, std::min<std::uint32_t>(count, INT32_MAX), maxWaitMs);
 }
 
 }  // namespace kestrel

@@ -50,9 +50,25 @@ public:
 private:
     // The open device and what Close must restore, in the platform's own types.
     struct Port;
-    bool FailOpen(int error);
+    // Defined beside Port, so that this file and the shared part never need its size.
+    struct PortDeleter {
+        void operator()(Port* port) const;
+    };
 
-    std::unique_ptr<Port> port_;
+    // The platform's part, called by the shared one only past its guards.
+    // Opens and sets up the device: 0 with port_ held, or the errno with what
+    // was opened so far left in port_ for ReleasePort.
+    int OpenPort(const std::string& device, std::uint32_t baudRate, std::uint8_t parity, std::uint8_t stopBits,
+                 std::uint8_t byteSize);
+    // Waits, bounded, for output the device still holds.
+    void AwaitQueuedOutput() const;
+    // Puts the device's settings back if asked and the device was reached, and drops port_.
+    void ReleasePort(bool restoreSettings);
+    bool WritePort(const std::uint8_t* data, std::uint32_t count);
+    std::int32_t ReadPort(std::uint8_t* buffer, std::uint32_t count, std::uint32_t maxWaitMs);
+    void DrainPort();
+
+    std::unique_ptr<Port, PortDeleter> port_;
     bool broken_ = false;
     int openError_ = 0;
 };

@@ -13,6 +13,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "base/UniqueFd.h"
 #include "links/SerialLineSettings.h"
 
 namespace kestrel {
@@ -65,44 +66,17 @@ bool SetModemLines(int fd) {
     return ::ioctl(fd, TIOCMBIS, &rts) == 0;
 }
 
-// Waits until output still queued in the device has left it, bounded, so that
-// a stalled device cannot hold a close up.
-void AwaitQueuedOutput(int fd, std::uint32_t baudRate) {
-    int queued = 0;
-    if (baudRate == 0 || ::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) {
-        return;
-    }
-    // A character takes at most 12 bit times (start, 8 data, parity, 2 stop).
-    const std::uint64_t ms = static_cast<std::uint64_t>(queued) * 12 * 1000 / baudRate + 10;
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::uint64_t>(ms, 1000)));
-}
-
 }  // namespace
 
 struct SerialLink::Port {
-    int fd = -1;
+    UniqueFd fd;
     bool exclusive = false;  // this link made the device exclusive and must undo it
     bool haveSavedSettings = false;
     termios savedSettings{};  // the device's settings as found, restored at Close
     std::uint32_t baudRate = 0;
-
-    // Undoes what the open did to the device and closes it.
-    void Release(bool restoreSettings) {
-        if (haveSavedSettings && restoreSettings) {
-            ::tcsetattr(fd, TCSANOW, &savedSettings);
-        }
-        // The exclusive mode belongs to the device, not to this descriptor: it would
-        // outlive the close while another descriptor (a line emulator's) holds the device.
-        if (exclusive) {
-            ::ioctl(fd, TIOCNXCL);
-        }
-        ::close(fd);
-    }
 };
 
-SerialLink::SerialLink() = default;
-
-SerialLink::~SerialLink() { Close(); }
+void SerialLink::PortDeleter::operator()(Port* port) const { delete port; }
 
 std::string SerialLink::DeviceForPort(int port) {
     if (port < 1) {
@@ -111,94 +85,91 @@ std::string SerialLink::DeviceForPort(int port) {
     return "/dev/ttyS" + std::to_string(port - 1);
 }
 
-bool SerialLink::Open(const std::string& device, std::uint32_t baudRate, std::uint8_t parity, std::uint8_t stopBits,
-                      std::uint8_t byteSize) {
-    Close();
-    broken_ = false;
-
+int SerialLink::OpenPort(const std::string& device, std::uint32_t baudRate, std::uint8_t parity, std::uint8_t stopBits,
+                         std::uint8_t byteSize) {
     // Non-blocking: every wait happens in poll, against the link's own deadlines.
-    port_ = std::make_unique<Port>();
+    port_.reset(new Port);
     Port& port = *port_;
-    port.fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (port.fd < 0) {
-        return FailOpen(errno);
+    port.fd.Reset(::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    const int fd = port.fd.Get();
+    if (fd < 0) {
+        return errno;
     }
-    if (!::isatty(port.fd)) {
-        return FailOpen(ENOTTY);
+    if (!::isatty(fd)) {
+        return ENOTTY;
     }
     // Not shared with any other opener. TIOCEXCL alone does not stop a
     // privileged opener, so a second instance of the tool run as root is kept
     // out by the lock.
-    if (::flock(port.fd, LOCK_EX | LOCK_NB) != 0) {
-        return FailOpen(errno == EWOULDBLOCK ? EBUSY : errno);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        return errno == EWOULDBLOCK ? EBUSY : errno;
     }
-    if (::ioctl(port.fd, TIOCEXCL) != 0) {
-        return FailOpen(errno);
+    if (::ioctl(fd, TIOCEXCL) != 0) {
+        return errno;
     }
     port.exclusive = true;
 
-    if (::tcgetattr(port.fd, &port.savedSettings) != 0) {
-        return FailOpen(errno);
+    if (::tcgetattr(fd, &port.savedSettings) != 0) {
+        return errno;
     }
     port.haveSavedSettings = true;
     const auto line = MakeLineSettings(port.savedSettings, baudRate, parity, stopBits, byteSize);
     if (!line) {
-        return FailOpen(EINVAL);
+        return EINVAL;
     }
-    if (::tcsetattr(port.fd, TCSANOW, &*line) != 0) {
-        return FailOpen(errno);
+    if (::tcsetattr(fd, TCSANOW, &*line) != 0) {
+        return errno;
     }
     // tcsetattr succeeds when any part of the change took; check the parts that matter.
     termios applied{};
-    if (::tcgetattr(port.fd, &applied) != 0) {
-        return FailOpen(errno);
+    if (::tcgetattr(fd, &applied) != 0) {
+        return errno;
     }
     if (!SameLine(applied, *line)) {
-        return FailOpen(EINVAL);
+        return EINVAL;
     }
-    if (!SetModemLines(port.fd)) {
-        return FailOpen(errno);
+    if (!SetModemLines(fd)) {
+        return errno;
     }
     // The driver's own buffers (at least 4 KiB each way) stand in for the 2048-byte
     // queues; what arrived while nobody listened is not part of this exchange.
-    ::tcflush(port.fd, TCIFLUSH);
+    ::tcflush(fd, TCIFLUSH);
 
     port.baudRate = baudRate;
-    openError_ = 0;
-    return true;
+    return 0;
 }
 
-bool SerialLink::FailOpen(int error) {
-    if (port_ && port_->fd >= 0) {
-        port_->Release(true);
+void SerialLink::AwaitQueuedOutput() const {
+    int queued = 0;
+    const int fd = port_->fd.Get();
+    if (port_->baudRate == 0 || ::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) {
+        return;
     }
-    port_.reset();
-    openError_ = error;
-    return false;
+    // A character takes at most 12 bit times (start, 8 data, parity, 2 stop).
+    const std::uint64_t ms = static_cast<std::uint64_t>(queued) * 12 * 1000 / port_->baudRate + 10;
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::uint64_t>(ms, 1000)));
 }
 
-void SerialLink::Close() {
+void SerialLink::ReleasePort(bool restoreSettings) {
     if (!port_) {
         return;
     }
-    if (port_->haveSavedSettings && !broken_) {
-        AwaitQueuedOutput(port_->fd, port_->baudRate);
+    const int fd = port_->fd.Get();
+    if (port_->haveSavedSettings && restoreSettings) {
+        ::tcsetattr(fd, TCSANOW, &port_->savedSettings);
     }
-    port_->Release(!broken_);
+    // The exclusive mode belongs to the device, not to this descriptor: it would
+    // outlive the close while another descriptor (a line emulator's) holds the device.
+    if (port_->exclusive) {
+        ::ioctl(fd, TIOCNXCL);
+    }
     port_.reset();
 }
 
-void SerialLink::WaitUntilSent() {
-    if (port_ && !broken_) {
-        ::tcdrain(port_->fd);
-    }
-}
+void SerialLink::DrainPort() { ::tcdrain(port_->fd.Get()); }
 
-bool SerialLink::Write(const std::uint8_t* data, std::uint32_t count) {
-    if (!port_ || broken_) {
-        return false;
-    }
-    const int fd = port_->fd;
+bool SerialLink::WritePort(const std::uint8_t* data, std::uint32_t count) {
+    const int fd = port_->fd.Get();
     const auto deadline = Steady::now() + BlockAllowance(count);
     std::uint32_t sent = 0;
     bool lineTrouble = false;
@@ -229,15 +200,8 @@ bool SerialLink::Write(const std::uint8_t* data, std::uint32_t count) {
     return true;
 }
 
-std::int32_t SerialLink::Read(std::uint8_t* buffer, std::uint32_t count) { return Read(buffer, count, UINT32_MAX); }
-
-std::int32_t SerialLink::Read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t maxWaitMs) {
-    if (!port_ || broken_ || count == 0) {
-        return 0;
-    }
-    const int fd = port_->fd;
-    // The count is returned as a signed number.
-    count = std::min<std::uint32_t>(count, INT32_MAX);
+std::int32_t SerialLink::ReadPort(std::uint8_t* buffer, std::uint32_t count, std::uint32_t maxWaitMs) {
+    const int fd = port_->fd.Get();
     const auto callDeadline =
         Steady::now() + std::min<Steady::duration>(BlockAllowance(count), std::chrono::milliseconds(maxWaitMs));
     auto deadline = callDeadline;

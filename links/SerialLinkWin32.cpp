@@ -92,30 +92,9 @@ struct SerialLink::Port {
         readMultiplier = multiplier;
         return true;
     }
-
-    // Lets output still queued in the driver leave before the settings change back;
-    // bounded, so that a stalled port cannot hold the close up.
-    void AwaitQueuedOutput() const {
-        COMSTAT status{};
-        DWORD errors = 0;
-        if (baudRate == 0 || !::ClearCommError(handle, &errors, &status) || status.cbOutQue == 0) {
-            return;
-        }
-        const std::uint64_t ms = static_cast<std::uint64_t>(status.cbOutQue) * 12 * 1000 / baudRate + 10;
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::uint64_t>(ms, 1000)));
-    }
-
-    void Release(bool restoreSettings) {
-        if (haveSavedSettings && restoreSettings) {
-            ::SetCommState(handle, &savedSettings);
-        }
-        ::CloseHandle(handle);
-    }
 };
 
-SerialLink::SerialLink() = default;
-
-SerialLink::~SerialLink() { Close(); }
+void SerialLink::PortDeleter::operator()(Port* port) const { delete port; }
 
 std::string SerialLink::DeviceForPort(int port) {
     if (port < 1) {
@@ -125,34 +104,30 @@ std::string SerialLink::DeviceForPort(int port) {
     return "\\\\.\\COM" + std::to_string(port);
 }
 
-bool SerialLink::Open(const std::string& device, std::uint32_t baudRate, std::uint8_t parity, std::uint8_t stopBits,
-                      std::uint8_t byteSize) {
-    Close();
-    broken_ = false;
+int SerialLink::OpenPort(const std::string& device, std::uint32_t baudRate, std::uint8_t parity, std::uint8_t stopBits,
+                         std::uint8_t byteSize) {
     if (!ValidCodes(parity, stopBits, byteSize) || baudRate == 0) {
-        return FailOpen(EINVAL);
+        return EINVAL;
     }
 
     // Share mode 0: no other opener while this link holds the port. Synchronous
     // I/O: every wait happens in the driver, against the port's time-outs.
-    port_ = std::make_unique<Port>();
+    port_.reset(new Port);
     Port& port = *port_;
     port.handle = ::CreateFileW(WideFromUtf8(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                 0, nullptr);
     if (port.handle == INVALID_HANDLE_VALUE) {
-        const DWORD error = ::GetLastError();
-        port_.reset();
-        return FailOpen(ErrnoOf(error));
+        return ErrnoOf(::GetLastError());
     }
     port.savedSettings.DCBlength = sizeof port.savedSettings;
     if (!::GetCommState(port.handle, &port.savedSettings)) {
-        return FailOpen(ErrnoOf(::GetLastError()));
+        return ErrnoOf(::GetLastError());
     }
     port.haveSavedSettings = true;
     DCB line = LineSettings(port.savedSettings, baudRate, parity, stopBits, byteSize);
     if (!::SetCommState(port.handle, &line) || !::SetupComm(port.handle, kQueueSize, kQueueSize) ||
         !port.SetReadBound(kExtraMs, kMsPerByte)) {
-        return FailOpen(ErrnoOf(::GetLastError()));
+        return ErrnoOf(::GetLastError());
     }
     // The settings already hold DTR off and RTS on; said once more directly for
     // drivers that apply the lines only on request. A port without modem lines
@@ -163,43 +138,36 @@ bool SerialLink::Open(const std::string& device, std::uint32_t baudRate, std::ui
     ::PurgeComm(port.handle, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
 
     port.baudRate = baudRate;
-    openError_ = 0;
-    return true;
+    return 0;
 }
 
-bool SerialLink::FailOpen(int error) {
-    if (port_) {
-        port_->Release(true);
+// Lets output still queued in the driver leave before the settings change back.
+void SerialLink::AwaitQueuedOutput() const {
+    COMSTAT status{};
+    DWORD errors = 0;
+    if (port_->baudRate == 0 || !::ClearCommError(port_->handle, &errors, &status) || status.cbOutQue == 0) {
+        return;
     }
-    port_.reset();
-    openError_ = error;
-    return false;
+    const std::uint64_t ms = static_cast<std::uint64_t>(status.cbOutQue) * 12 * 1000 / port_->baudRate + 10;
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::uint64_t>(ms, 1000)));
 }
 
-void SerialLink::Close() {
+void SerialLink::ReleasePort(bool restoreSettings) {
     if (!port_) {
         return;
     }
-    if (port_->haveSavedSettings && !broken_) {
-        port_->AwaitQueuedOutput();
+    if (port_->haveSavedSettings && restoreSettings) {
+        ::SetCommState(port_->handle, &port_->savedSettings);
     }
-    port_->Release(!broken_);
+    if (port_->handle != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(port_->handle);
+    }
     port_.reset();
 }
 
-void SerialLink::WaitUntilSent() {
-    if (port_ && !broken_) {
-        ::FlushFileBuffers(port_->handle);
-    }
-}
+void SerialLink::DrainPort() { ::FlushFileBuffers(port_->handle); }
 
-bool SerialLink::Write(const std::uint8_t* data, std::uint32_t count) {
-    if (!port_ || broken_) {
-        return false;
-    }
-    if (count == 0) {
-        return true;
-    }
+bool SerialLink::WritePort(const std::uint8_t* data, std::uint32_t count) {
     DWORD written = 0;
     if (!::WriteFile(port_->handle, data, count, &written, nullptr)) {
         // The port failed or went away: nothing more will pass.
@@ -209,14 +177,7 @@ bool SerialLink::Write(const std::uint8_t* data, std::uint32_t count) {
     return written == count;
 }
 
-std::int32_t SerialLink::Read(std::uint8_t* buffer, std::uint32_t count) { return Read(buffer, count, UINT32_MAX); }
-
-std::int32_t SerialLink::Read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t maxWaitMs) {
-    if (!port_ || broken_ || count == 0) {
-        return 0;
-    }
-    // The count is returned as a signed number.
-    count = std::min<std::uint32_t>(count, INT32_MAX);
+std::int32_t SerialLink::ReadPort(std::uint8_t* buffer, std::uint32_t count, std::uint32_t maxWaitMs) {
     // The port's total bound is 5 x count + 10 ms; a shorter wait asked for
     // replaces it by a plain constant.
     const std::uint64_t allowance = std::uint64_t{kMsPerByte} * count + kExtraMs;

@@ -1,0 +1,67 @@
+#include "cli/DryRun.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "cli/ImageFile.h"
+#include "cli/SourceHints.h"
+#include "readers/SRecordCheck.h"
+#include "session/DataConverter.h"
+#include "session/ExitStatus.h"
+#include "session/PrepareImage.h"
+#include "session/PrintingStatusList.h"
+#include "session/SourceKind.h"
+
+namespace kestrel::cli {
+
+namespace {
+
+// The S-record check of --check, on stderr; true when it found nothing.
+bool ReportCheck(const DryRun& options, const DataConverter& session) {
+    if (!options.check || SourceKindOf(options.file) != kSourceKindMot) {
+        return true;
+    }
+    const auto findings = CheckSRecords(session.SourceBuffer.data(), session.sourceLength);
+    for (const auto& finding : findings) {
+        std::fprintf(stderr, "%s:%u: %s\n", options.file.c_str(), finding.line, finding.text.c_str());
+    }
+    return findings.empty();
+}
+
+}  // namespace
+
+int DryRunCommand(const DryRun& options) {
+    PrintingStatusList status(stdout);
+    int openError = 0;
+    SessionOptions noLink;
+    noLink.openFailed = [&openError](int error) { openError = error; };
+    if (!options.check) {
+        noLink.sourceRefused = RecordTypeHint(options.file, stderr);  // --check says it in its findings
+    }
+    auto session = std::make_unique<DataConverter>(status, noLink);
+    if (PrepareImage(*session, options.file, status) != DownloadOutcome::Success) {
+        if (openError != 0) {
+            std::fprintf(stderr, "kestrel-flash: %s: %s\n", options.file.c_str(), std::strerror(openError));
+        } else if (session->sourceSizeLimit != 0) {
+            PrintSizeLimit(options.file, session->sourceSizeLimit, stderr);
+        } else {
+            ReportCheck(options, *session);
+        }
+        return kExitStageFailed;
+    }
+    if (!ReportCheck(options, *session)) {
+        return kExitStageFailed;
+    }
+    if (!options.dumpImage.empty()) {
+        const std::string error =
+            WriteFileWhole(options.dumpImage, session->OutputBuffer.data(), session->outputLength);
+        if (!error.empty()) {
+            std::fprintf(stderr, "kestrel-flash: cannot write %s: %s\n", options.dumpImage.c_str(), error.c_str());
+            return kExitStageFailed;
+        }
+    }
+    return kExitSuccess;
+}
+
+}  // namespace kestrel::cli

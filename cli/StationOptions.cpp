@@ -1,0 +1,35 @@
+#include "cli/StationRun.h"
+
+namespace kestrel::cli {
+
+void AddStationOptions(CLI::App& app, CLI::Option* file, StationOptions& station) {
+    app.add_flag("--list-ports", station.listPorts,
+                 "List every serial device and USB box a download could use, then end; with --json as JSON lines");
+    app.add_flag("--json", station.json,
+                 "Stdout carries one JSON object per line: each status line, each progress step and the result");
+    app.add_option("--log", station.logFile, "Append a started and a result record of each download to this file")
+        ->type_name("FILE");
+    app.add_flag("--all-usb", station.allUsb, "Flash every USB box attached, all at once (each by its serial number)");
+    app.add_flag("--wait", station.wait, "Wait for each box to be attached before its download");
+    app.add_option("--wait-timeout", station.waitTimeoutSeconds, "Seconds --wait waits at most; 0: no bound")
+        ->check(CLI::Range(0.0, 86400.0))
+        ->needs("--wait");
+    app.add_option("--repeat", station.repeat,
+                   "Downloads one after another; with --wait each next round waits for the boxes to be "
+                   "removed and attached again; 0: until interrupted")
+        ->check(CLI::Range(0, 1000000));
+    // -p given again adds a box; each -p takes one name, so FILE after it stays FILE.
+    app.get_option("--port")->allow_extra_args(false);
+    // FILE is needed for everything but the port list.
+    file->required(false);
+    app.parse_complete_callback([file, &station] {
+        if (!station.listPorts && station.verifyLog.empty() && station.report.empty() && file->count() == 0) {
+            throw CLI::RequiredError(file->get_name());
+        }
+        if (station.listPorts && file->count() != 0) {
+            throw CLI::ExcludesError(file->get_name(), "--list-ports");
+        }
+    });
+}
+
+}  // namespace kestrel::cli

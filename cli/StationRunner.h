@@ -1,0 +1,84 @@
+#pragma once
+
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/BoxWait.h"
+#include "cli/EmulatedBox.h"
+#include "cli/GangConsole.h"
+#include "cli/StationRun.h"
+#include "cli/StationTrace.h"
+#include "session/DownloadOutcome.h"
+#include "session/ExitStatus.h"
+#include "session/SessionOptions.h"
+#include "station/JsonLines.h"
+#include "station/RecordedDownload.h"
+
+namespace kestrel::cli {
+
+// One box of a round: its link, its driver and the lists its lines pass through.
+struct BoxReport {
+    std::string link;
+    UsbDriver* usbDriver = nullptr;
+    std::unique_ptr<StatusList> out;               // stdout: plain, prefixed or JSON
+    std::unique_ptr<SessionRecordBuilder> record;  // with --log
+    StatusList* top = nullptr;                     // what the session reports to
+    int openError = 0;                             // why the port or the file did not open
+};
+
+// The station's downloads, round after round. Its rounds and waits are in
+// StationRounds.cpp, a box's report and a single download in
+// StationReports.cpp, a gang's download and summary in StationGang.cpp.
+class StationRunner {
+public:
+    StationRunner(const StationOptions& station, const StationRequest& request, const TraceFields& trace)
+        : station_(station), request_(request), trace_(station.logFile, trace) {}
+
+    // An exit status of the downloads; a record lost from the log turns a success into a failure.
+    int Run() {
+        const int status = RunRounds();
+        return status == kExitSuccess && trace_.LogFailed() ? kExitOutput : status;
+    }
+
+private:
+    static int FirstFailure(int sofar, int next) { return sofar != kExitSuccess ? sofar : next; }
+    bool Cancelled() const { return request_.cancelRequested && request_.cancelRequested(); }
+    UsbDriver& Usb() const { return request_.usbDriver != nullptr ? *request_.usbDriver : SystemUsbDriver(); }
+    UsbDriver& DriverOf(const BoxReport& report) const {
+        return report.usbDriver != nullptr ? *report.usbDriver : Usb();
+    }
+
+    int RunRounds();
+    bool ListsAllUsb() const { return station_.allUsb && request_.emulate.empty(); }
+    bool SetUpBoxes();
+    // Every USB box attached, each by its serial number; with --wait the first
+    // one to be attached is waited for.
+    bool FindAllUsb();
+    WaitedBoxes Waited() const { return {links_, drivers_, Usb(), request_.cancelRequested, request_.quiet}; }
+    // Each box that did not come, or all when the wait was cancelled, has its
+    // result on record; the exit status of the first, or 0 when all came.
+    int RecordAbsent(const std::vector<bool>& here);
+    // The round's downloads into the boxes that are here; a gang stays one, its lines led by their ports.
+    int RunPresent(const std::vector<bool>& here);
+
+    BoxReport MakeReport(std::size_t box, bool prefixed);
+    SessionOptions OptionsFor(std::size_t box, BoxReport& report) const;
+    void Start(BoxReport& report);
+    // The result as JSON, and the record in the log.
+    void Finish(BoxReport& report, DownloadOutcome outcome, double seconds, const std::string& digest);
+    int RunSingle();
+    int RunGang();
+
+    const StationOptions& station_;
+    const StationRequest& request_;
+    std::vector<std::string> links_;
+    std::vector<UsbDriver*> drivers_;
+    std::vector<std::unique_ptr<EmulatedBox>> emulated_;
+    std::unique_ptr<GangConsole> gang_;  // a gang's lines and progress
+    StationTrace trace_;
+    JsonLineWriter json_{std::cout};
+};
+
+}  // namespace kestrel::cli
