@@ -30,7 +30,15 @@ TEST(RunDownload, OverASerialLineThePortIsFreeAfterTheDownload) {
     ASSERT_TRUE(box.Started()) << box.Error();
     RecordingStatusList status;
     EXPECT_EQ(RunDownload(box.DevicePath(), files.mot, status, SessionOptions{}), O::Success);
-    EXPECT_EQ(status.lines().back(), "FLASHING SUCCESSFULL");
+    const auto lines = status.lines();
+    EXPECT_EQ(lines.back(), "FLASHING SUCCESSFULL");
+    // Each stage is told right after its own line.
+    const auto stages = status.stages();
+    ASSERT_EQ(stages.size(), 2u);
+    EXPECT_EQ(stages[0].first, SessionStage::OpeningLink);
+    EXPECT_EQ(lines.at(stages[0].second - 1), "Opening interface... ");
+    EXPECT_EQ(stages[1].first, SessionStage::Synchronising);
+    EXPECT_EQ(lines.at(stages[1].second - 1), "Waiting for synchronising ... ");
     SerialLink again;
     EXPECT_TRUE(again.Open(box.DevicePath(), 115200, 0, 2, 8)) << "errno " << again.OpenError();
 }
