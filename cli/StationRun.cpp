@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <optional>
 
 #include "cli/Approval.h"
 #include "cli/BoxWait.h"
@@ -15,11 +16,11 @@
 #include "cli/GangConsole.h"
 #include "cli/SourceHints.h"
 #include "cli/StationTrace.h"
-#include "cli/UsbHint.h"
 #include "session/ExitStatus.h"
 #include "session/LinkNames.h"
 #include "station/GangDownload.h"
 #include "station/JsonLines.h"
+#include "station/OpenFailureHint.h"
 #include "station/PortListing.h"
 #include "station/RecordedDownload.h"
 #include "station/SessionLog.h"
@@ -28,6 +29,13 @@
 namespace kestrel::cli {
 
 namespace {
+
+// Advice beyond the status lines, on a line of its own.
+void PrintHint(const std::string& hint) {
+    if (!hint.empty()) {
+        std::fprintf(stderr, "kestrel-flash: %s\n", hint.c_str());
+    }
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -38,7 +46,7 @@ struct BoxReport {
     std::unique_ptr<StatusList> out;               // stdout: plain, prefixed or JSON
     std::unique_ptr<SessionRecordBuilder> record;  // with --log
     StatusList* top = nullptr;                     // what the session reports to
-    int openError = 0;                             // why the port or the file did not open
+    std::optional<OpenFailure> openFailure;        // what did not open, and why
 };
 
 class StationRunner {
@@ -197,7 +205,7 @@ private:
         options.usbDriver = drivers_[box];
         options.answerTimeoutMs = static_cast<std::uint32_t>(request_.timeoutSeconds * 1000.0 + 0.5);
         options.cancelRequested = request_.cancelRequested;
-        options.openFailed = [&report](int error) { report.openError = error; };
+        options.openFailed = [&report](const OpenFailure& failure) { report.openFailure = failure; };
         options.sourceRefused = RecordTypeHint(request_.file, stderr);
         return report.record ? report.record->Hooked(std::move(options)) : options;
     }
@@ -235,15 +243,17 @@ private:
         const auto start = Clock::now();
         const DownloadOutcome outcome = RunDownload(links_[0], request_.file, *report.top, options);
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        if (report.openError != 0) {
-            const std::string& what = outcome == DownloadOutcome::FileFailed ? request_.file : links_[0];
-            std::fprintf(stderr, "kestrel-flash: %s: %s\n", what.c_str(), std::strerror(report.openError));
-            if (outcome == DownloadOutcome::LinkFailed) {
-                PrintSerialPermissionHint(links_[0], report.openError, stderr);
+        if (report.openFailure) {
+            const OpenFailure& failure = *report.openFailure;
+            if (failure.error != 0) {
+                const std::string& what = failure.target == OpenFailure::Target::SourceFile ? request_.file : links_[0];
+                std::fprintf(stderr, "kestrel-flash: %s: %s\n", what.c_str(), std::strerror(failure.error));
             }
-        }
-        if (outcome == DownloadOutcome::LinkFailed && report.usbDriver == nullptr && request_.usbDriver == nullptr) {
-            PrintUsbHint(links_[0], stderr);
+            // An emulated box's refusal is the scenario's, not this machine's: no advice for it.
+            if (failure.target != OpenFailure::Target::Usb ||
+                (report.usbDriver == nullptr && request_.usbDriver == nullptr)) {
+                PrintHint(DescribeOpenFailure(failure, HintReader::CommandLine));
+            }
         }
         Finish(report, outcome, seconds, digest);
         return ExitStatusOf(outcome);
@@ -269,7 +279,7 @@ private:
         GangImage image;
         SessionOptions reading;
         int openError = 0;
-        reading.openFailed = [&openError](int error) { openError = error; };
+        reading.openFailed = [&openError](const OpenFailure& failure) { openError = failure.error; };
         reading.sourceRefused = RecordTypeHint(request_.file, stderr);
         const DownloadOutcome outcome = PrepareGangImage(request_.file, prepared, image, reading);
         if (openError != 0) {
@@ -317,11 +327,14 @@ private:
             if (result.outcome == DownloadOutcome::Success) {
                 std::fprintf(stderr, "kestrel-flash: %s: flashed in %.2f s\n", result.linkName.c_str(), result.seconds);
             } else {
-                const int why = reports[i].openError;
+                const auto& failure = reports[i].openFailure;
+                const int why = failure ? failure->error : 0;
                 std::fprintf(stderr, "kestrel-flash: %s: FAILED (%s) after %.2f s: %s%s%s%s\n", result.linkName.c_str(),
                              OutcomeName(result.outcome), result.seconds, result.lastError.c_str(),
                              why != 0 ? " (" : "", why != 0 ? std::strerror(why) : "", why != 0 ? ")" : "");
-                PrintSerialPermissionHint(result.linkName, why, stderr);
+                if (failure && failure->target == OpenFailure::Target::SerialPort) {
+                    PrintHint(DescribeOpenFailure(*failure, HintReader::CommandLine));
+                }
             }
         }
         return status;

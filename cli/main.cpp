@@ -78,7 +78,7 @@ int Prepare(const Options& options) {
     PrintingStatusList status(stdout);
     int openError = 0;
     SessionOptions noLink;
-    noLink.openFailed = [&openError](int error) { openError = error; };
+    noLink.openFailed = [&openError](const OpenFailure& failure) { openError = failure.error; };
     if (!options.check) {
         noLink.sourceRefused = RecordTypeHint(options.file, stderr);  // --check says it in its findings
     }

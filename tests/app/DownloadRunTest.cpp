@@ -48,6 +48,7 @@ class DownloadRunTest : public QObject {
     Q_OBJECT
 private slots:
     void ScrollRuleKeepsTheThreeNewestLinesFirstInView();
+    void TheBarFollowsTheStagesNotTheLinesTexts();
     void RepaintWaitsForThePaintAndClosingEndsTheWait();
     void TheLastRunIsSavedAndTheBarCountsDownAndShowsWhyARunFailed();
     void FlashesTheBoxFromTheDialogTwice();
@@ -74,6 +75,26 @@ void DownloadRunTest::ScrollRuleKeepsTheThreeNewestLinesFirstInView() {
             status.AppendStatus("line " + std::to_string(lines++));
         QCOMPARE(topVisibleLine(), top);
     }
+}
+
+void DownloadRunTest::TheBarFollowsTheStagesNotTheLinesTexts() {
+    QListWidget list;
+    QProgressBar bar;
+    kestrel::QtDialogView view(list, bar);
+    kestrel::DialogStatus status(view);
+    status.DownloadStarting("COM40");
+    status.AppendStatus("Opening interface... ");
+    QCOMPARE(bar.toolTip(), QString());
+    status.StageStarted(kestrel::SessionStage::OpeningLink);
+    QCOMPARE(bar.toolTip(), QString::fromStdString(kestrel::OpeningBarText("COM40")));
+    status.AppendStatus("Waiting for synchronising ... ");
+    QVERIFY(!status.CountingDown());
+    status.StageStarted(kestrel::SessionStage::Synchronising);
+    QVERIFY(status.CountingDown());
+    QCOMPARE(bar.toolTip(), QString("Waiting for the box: 20 s"));
+    status.AppendStatus("Erasing flash... ");  // the box answered
+    QVERIFY(!status.CountingDown());
+    QCOMPARE(bar.toolTip(), QString());
 }
 
 void DownloadRunTest::RepaintWaitsForThePaintAndClosingEndsTheWait() {
@@ -123,10 +144,12 @@ void DownloadRunTest::TheLastRunIsSavedAndTheBarCountsDownAndShowsWhyARunFailed(
     dialog.SetDownloadRunner([&](auto&, auto&, StatusList& status, const SessionOptions& options) {
         if (++runs == 1) {
             status.AppendStatus("Opening interface... ");
+            status.StageStarted(kestrel::SessionStage::OpeningLink);
             hold(options);
             return DownloadOutcome::Success;
         }
         status.AppendStatus("Waiting for synchronising ... ");
+        status.StageStarted(kestrel::SessionStage::Synchronising);
         hold(options);
         status.Progress(kestrel::ProgressStage::WritingData, 30, 100);
         status.AppendStatus("Error: Cannot program");
@@ -168,8 +191,9 @@ void DownloadRunTest::TheLastRunIsSavedAndTheBarCountsDownAndShowsWhyARunFailed(
     const QString reason = missing + ": No such file or directory";
     QVERIFY(dialog.PreselectPort(missing));
     // The open's errno reaches the hint (as root, EACCES cannot be provoked).
-    dialog.SetDownloadRunner([](auto&, auto&, StatusList&, const SessionOptions& options) {
-        options.openFailed(EACCES);
+    dialog.SetDownloadRunner([&missing](auto&, auto&, StatusList&, const SessionOptions& options) {
+        options.openFailed(
+            {.target = kestrel::OpenFailure::Target::SerialPort, .name = missing.toStdString(), .error = EACCES});
         return DownloadOutcome::LinkFailed;
     });
     QTest::mouseClick(controls.start, Qt::LeftButton);
