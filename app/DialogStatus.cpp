@@ -5,15 +5,11 @@
 
 #include "app/DialogLogic.h"
 #include "session/DataConverter.h"
-#include "station/LinkOpenHint.h"
+#include "station/OpenFailureHint.h"
 
 namespace kestrel {
 
 namespace {
-
-const std::string kSyncLine = "Waiting for synchronising ... ";
-const std::string kOpeningLine = "Opening interface... ";
-const std::string kErrorPrefix = "Error: ";
 
 int ClampToInt(std::uint64_t value) { return static_cast<int>(std::min<std::uint64_t>(value, INT_MAX)); }
 
@@ -22,18 +18,27 @@ int ClampToInt(std::uint64_t value) { return static_cast<int>(std::min<std::uint
 void DialogStatus::AppendStatus(const std::string& line) {
     view_.AddLine(line);
     ApplyScrollRule();
-    if (line.compare(0, kErrorPrefix.size(), kErrorPrefix) == 0) {
+    if (IsErrorLine(line)) {
         countingDown_ = false;
         Show(0, 1, line);
-    } else if (line == kOpeningLine && !openingLink_.empty()) {
-        Show(0, 1, OpeningBarText(openingLink_));
-    } else if (line == kSyncLine) {
-        countingDown_ = true;
-        syncStartMs_ = clock_.TickMs();
-        Tick();
     } else if (countingDown_) {
         countingDown_ = false;  // the box answered
         Show(0, 1, "");
+    }
+}
+
+void DialogStatus::StageStarted(SessionStage stage) {
+    switch (stage) {
+        case SessionStage::OpeningLink:
+            if (!openingLink_.empty()) {
+                Show(0, 1, OpeningBarText(openingLink_));
+            }
+            break;
+        case SessionStage::Synchronising:
+            countingDown_ = true;
+            syncStartMs_ = clock_.TickMs();
+            Tick();
+            break;
     }
 }
 
@@ -66,14 +71,14 @@ void DialogStatus::Tick() {
     Show(left, bound, "Waiting for the box: " + std::to_string(std::max(1, (left + 999) / 1000)) + " s");
 }
 
-std::string DialogStatus::DownloadEnded(std::optional<DownloadOutcome> outcome, const std::string& linkName,
-                                        int openError) {
+std::string DialogStatus::DownloadEnded(std::optional<DownloadOutcome> outcome,
+                                        const std::optional<OpenFailure>& openFailure) {
     countingDown_ = false;
     if (outcome == DownloadOutcome::Success) {
         // The last stage's percentage would leave the user to guess how it ended.
         Show(1, 1, readBack_ ? "Flashed and verified" : "Flashed");
-    } else if (outcome == DownloadOutcome::LinkFailed) {
-        if (std::string hint = LinkOpenHint(linkName, openError, HintReader::Dialog); !hint.empty()) {
+    } else if (outcome == DownloadOutcome::LinkFailed && openFailure) {
+        if (std::string hint = DescribeOpenFailure(*openFailure, HintReader::Dialog); !hint.empty()) {
             ShowNote(hint);
             return hint;
         }

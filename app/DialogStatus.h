@@ -7,6 +7,7 @@
 
 #include "base/Clock.h"
 #include "session/DownloadWorkflow.h"
+#include "session/OpenFailure.h"
 #include "session/StatusList.h"
 
 namespace kestrel {
@@ -42,6 +43,7 @@ public:
     explicit DialogStatus(DialogView& view, Clock& clock = SteadyClock()) : view_(view), clock_(clock) {}
 
     void AppendStatus(const std::string& line) override;
+    void StageStarted(SessionStage stage) override;
     void Clear() override;
     void Progress(ProgressStage stage, std::uint32_t done, std::uint32_t total) override;
     void RepaintNow() override;
@@ -52,11 +54,12 @@ public:
     // While the box is awaited the front end calls Tick about every 200 ms.
     bool CountingDown() const { return countingDown_; }
     void Tick();
-    // After a download over `linkName`: when the link could not be opened
-    // (`openError`: the errno it failed with, 0 if not known), the bar says why,
-    // below the unchanged lines; after a success it gives the verdict. Returns
-    // the reason it showed, empty when there was none.
-    std::string DownloadEnded(std::optional<DownloadOutcome> outcome, const std::string& linkName, int openError = 0);
+    // After a download: when the link could not be opened (`openFailure`: what
+    // and why, as the session reported it), the bar says why, below the
+    // unchanged lines; after a success it gives the verdict. Returns the reason
+    // it showed, empty when there was none.
+    std::string DownloadEnded(std::optional<DownloadOutcome> outcome,
+                              const std::optional<OpenFailure>& openFailure = std::nullopt);
 
 private:
     void ShowNote(const std::string& text);

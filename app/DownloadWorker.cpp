@@ -10,6 +10,7 @@ public:
     Queue(DownloadWorker& worker, std::stop_token stop) : worker_(worker), stop_(std::move(stop)) {}
 
     void AppendStatus(const std::string& line) override { worker_.Push({.kind = Call::Kind::Append, .line = line}); }
+    void StageStarted(SessionStage stage) override { worker_.Push({.kind = Call::Kind::Stage, .sessionStage = stage}); }
     void Clear() override { worker_.Push({.kind = Call::Kind::Clear}); }
     void Progress(ProgressStage stage, std::uint32_t done, std::uint32_t total) override {
         worker_.Push({.kind = Call::Kind::Progress, .stage = stage, .done = done, .total = total});
@@ -48,6 +49,8 @@ bool DownloadWorker::Start(Runner runner, std::string linkName, std::string file
         Queue queue(*this, stop);
         SessionOptions options;
         options.cancelRequested = [stop] { return stop.stop_requested(); };
+        std::optional<OpenFailure> openFailure;
+        options.openFailed = [&openFailure](const OpenFailure& failure) { openFailure = failure; };
         std::optional<DownloadOutcome> outcome;
         try {
             outcome = runner(linkName, filePath, queue, options);
@@ -58,7 +61,7 @@ bool DownloadWorker::Start(Runner runner, std::string linkName, std::string file
         } catch (...) {
             queue.AppendStatus("Error: download aborted");
         }
-        Push({.kind = Call::Kind::End, .outcome = outcome});
+        Push({.kind = Call::Kind::End, .outcome = outcome, .openFailure = std::move(openFailure)});
     });
     return true;
 }
@@ -108,6 +111,9 @@ std::optional<DownloadWorker::Ended> DownloadWorker::Drain(StatusList& target) {
             case Call::Kind::Append:
                 target.AppendStatus(call.line);
                 break;
+            case Call::Kind::Stage:
+                target.StageStarted(call.sessionStage);
+                break;
             case Call::Kind::Clear:
                 target.Clear();
                 break;
@@ -128,7 +134,7 @@ std::optional<DownloadWorker::Ended> DownloadWorker::Drain(StatusList& target) {
             case Call::Kind::End:
                 thread_.join();  // its last act was this call
                 running_ = false;
-                return Ended{call.outcome};
+                return Ended{call.outcome, call.openFailure};
         }
     }
     return std::nullopt;

@@ -25,9 +25,11 @@ public:
     // was empty: the front end then calls Drain on its own thread.
     using Wake = std::function<void()>;
 
-    // How a download ended; no outcome when it ended by an exception.
+    // How a download ended; no outcome when it ended by an exception. What
+    // did not open, and why, as the session reported it.
     struct Ended {
         std::optional<DownloadOutcome> outcome{};
+        std::optional<OpenFailure> openFailure{};
     };
 
     explicit DownloadWorker(Wake wake);
@@ -49,13 +51,15 @@ public:
 
 private:
     struct Call {
-        enum class Kind { Append, Clear, Progress, Scroll, Repaint, End } kind;
+        enum class Kind { Append, Stage, Clear, Progress, Scroll, Repaint, End } kind;
         std::string line{};
+        SessionStage sessionStage = SessionStage::OpeningLink;
         ProgressStage stage = ProgressStage::WritingData;
         std::uint32_t done = 0;
         std::uint32_t total = 0;
         std::uint64_t repaint = 0;  // the number of the repaint asked for
         std::optional<DownloadOutcome> outcome{};
+        std::optional<OpenFailure> openFailure{};
     };
     class Queue;
 

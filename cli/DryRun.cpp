@@ -35,7 +35,7 @@ int DryRunCommand(const DryRun& options) {
     PrintingStatusList status(stdout);
     int openError = 0;
     SessionOptions noLink;
-    noLink.openFailed = [&openError](int error) { openError = error; };
+    noLink.openFailed = [&openError](const OpenFailure& failure) { openError = failure.error; };
     if (!options.check) {
         noLink.sourceRefused = RecordTypeHint(options.file, stderr);  // --check says it in its findings
     }

@@ -6,8 +6,8 @@
 #include "cli/ConsoleStatusList.h"
 #include "cli/SourceHints.h"
 #include "cli/StationRunner.h"
-#include "cli/UsbHint.h"
 #include "station/GangDownload.h"
+#include "station/OpenFailureHint.h"
 #include "station/SessionLog.h"
 
 namespace kestrel::cli {
@@ -32,7 +32,7 @@ int StationRunner::RunGang() {
     GangImage image;
     SessionOptions reading;
     int openError = 0;
-    reading.openFailed = [&openError](int error) { openError = error; };
+    reading.openFailed = [&openError](const OpenFailure& failure) { openError = failure.error; };
     reading.sourceRefused = RecordTypeHint(request_.file, stderr);
     const DownloadOutcome outcome = PrepareGangImage(request_.file, prepared, image, reading);
     if (openError != 0) {
@@ -80,11 +80,14 @@ int StationRunner::RunGang() {
         if (result.outcome == DownloadOutcome::Success) {
             std::fprintf(stderr, "kestrel-flash: %s: flashed in %.2f s\n", result.linkName.c_str(), result.seconds);
         } else {
-            const int why = reports[i].openError;
+            const auto& failure = reports[i].openFailure;
+            const int why = failure ? failure->error : 0;
             std::fprintf(stderr, "kestrel-flash: %s: FAILED (%s) after %.2f s: %s%s%s%s\n", result.linkName.c_str(),
                          OutcomeName(result.outcome), result.seconds, result.lastError.c_str(), why != 0 ? " (" : "",
                          why != 0 ? std::strerror(why) : "", why != 0 ? ")" : "");
-            PrintSerialPermissionHint(result.linkName, why, stderr);
+            if (failure && failure->target == OpenFailure::Target::SerialPort) {
+                PrintHint(DescribeOpenFailure(*failure, HintReader::CommandLine));
+            }
         }
     }
     return status;

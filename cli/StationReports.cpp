@@ -7,11 +7,17 @@
 #include "cli/ConsoleStatusList.h"
 #include "cli/SourceHints.h"
 #include "cli/StationRunner.h"
-#include "cli/UsbHint.h"
 #include "session/DownloadWorkflow.h"
+#include "station/OpenFailureHint.h"
 #include "station/Sha256.h"
 
 namespace kestrel::cli {
+
+void PrintHint(const std::string& hint) {
+    if (!hint.empty()) {
+        std::fprintf(stderr, "kestrel-flash: %s\n", hint.c_str());
+    }
+}
 
 BoxReport StationRunner::MakeReport(std::size_t box, bool prefixed) {
     BoxReport report;
@@ -40,7 +46,7 @@ SessionOptions StationRunner::OptionsFor(std::size_t box, BoxReport& report) con
     options.usbDriver = drivers_[box];
     options.answerTimeoutMs = static_cast<std::uint32_t>(request_.timeoutSeconds * 1000.0 + 0.5);
     options.cancelRequested = request_.cancelRequested;
-    options.openFailed = [&report](int error) { report.openError = error; };
+    options.openFailed = [&report](const OpenFailure& failure) { report.openFailure = failure; };
     options.sourceRefused = RecordTypeHint(request_.file, stderr);
     return report.record ? report.record->Hooked(std::move(options)) : options;
 }
@@ -76,15 +82,17 @@ int StationRunner::RunSingle() {
     const auto start = std::chrono::steady_clock::now();
     const DownloadOutcome outcome = RunDownload(links_[0], request_.file, *report.top, options);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (report.openError != 0) {
-        const std::string& what = outcome == DownloadOutcome::FileFailed ? request_.file : links_[0];
-        std::fprintf(stderr, "kestrel-flash: %s: %s\n", what.c_str(), std::strerror(report.openError));
-        if (outcome == DownloadOutcome::LinkFailed) {
-            PrintSerialPermissionHint(links_[0], report.openError, stderr);
+    if (report.openFailure) {
+        const OpenFailure& failure = *report.openFailure;
+        if (failure.error != 0) {
+            const std::string& what = failure.target == OpenFailure::Target::SourceFile ? request_.file : links_[0];
+            std::fprintf(stderr, "kestrel-flash: %s: %s\n", what.c_str(), std::strerror(failure.error));
         }
-    }
-    if (outcome == DownloadOutcome::LinkFailed && report.usbDriver == nullptr && request_.usbDriver == nullptr) {
-        PrintUsbHint(links_[0], stderr);
+        // An emulated box's refusal is the scenario's, not this machine's: no advice for it.
+        if (failure.target != OpenFailure::Target::Usb ||
+            (report.usbDriver == nullptr && request_.usbDriver == nullptr)) {
+            PrintHint(DescribeOpenFailure(failure, HintReader::CommandLine));
+        }
     }
     Finish(report, outcome, seconds, digest);
     return ExitStatusOf(outcome);

@@ -2,6 +2,7 @@
 
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,11 +13,15 @@
 #include "cli/StationTrace.h"
 #include "session/DownloadOutcome.h"
 #include "session/ExitStatus.h"
+#include "session/OpenFailure.h"
 #include "session/SessionOptions.h"
 #include "station/JsonLines.h"
 #include "station/RecordedDownload.h"
 
 namespace kestrel::cli {
+
+// Advice beyond the status lines, on a line of its own; nothing for an empty hint.
+void PrintHint(const std::string& hint);
 
 // One box of a round: its link, its driver and the lists its lines pass through.
 struct BoxReport {
@@ -25,7 +30,7 @@ struct BoxReport {
     std::unique_ptr<StatusList> out;               // stdout: plain, prefixed or JSON
     std::unique_ptr<SessionRecordBuilder> record;  // with --log
     StatusList* top = nullptr;                     // what the session reports to
-    int openError = 0;                             // why the port or the file did not open
+    std::optional<OpenFailure> openFailure;        // what did not open, and why
 };
 
 // The station's downloads, round after round. Its rounds and waits are in

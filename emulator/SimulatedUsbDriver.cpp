@@ -78,11 +78,6 @@ SimulatedUsbCalls SimulatedUsbDriver::Calls() const {
     return calls_;
 }
 
-UsbOpenProblem SimulatedUsbDriver::LastOpenProblem() const {
-    std::lock_guard lock(mutex_);
-    return lastOpenProblem_;
-}
-
 SimulatedUsbDriver::Slot* SimulatedUsbDriver::Find(UsbHandle handle) {
     const auto found = openSlots_.find(handle);
     return found == openSlots_.end() ? nullptr : &slots_[found->second];
@@ -147,10 +142,11 @@ UsbStatus SimulatedUsbDriver::ListDevices(std::vector<UsbDeviceInfo>& devices) {
     return 0;
 }
 
-UsbStatus SimulatedUsbDriver::Open(int index, UsbHandle& handle) {
+UsbStatus SimulatedUsbDriver::Open(int index, UsbHandle& handle, UsbOpenProblem& problem) {
     std::lock_guard lock(mutex_);
     calls_.openIndices.push_back(index);
     handle = kNoUsbHandle;
+    problem = UsbOpenProblem::None;
     // The index counts present devices only, so unplugging one renumbers those behind it.
     Slot* target = nullptr;
     std::size_t targetSlot = 0;
@@ -162,15 +158,15 @@ UsbStatus SimulatedUsbDriver::Open(int index, UsbHandle& handle) {
         }
     }
     if (target == nullptr) {
-        lastOpenProblem_ = UsbOpenProblem::NoDevice;
+        problem = UsbOpenProblem::NoDevice;
         return kNoDevice;
     }
     if (target->setup.refuseOpen) {
-        lastOpenProblem_ = target->setup.openProblem;
+        problem = target->setup.openProblem;
         return kRefused;
     }
     if (target->open) {
-        lastOpenProblem_ = UsbOpenProblem::Busy;
+        problem = UsbOpenProblem::Busy;
         return kRefused;
     }
     // The line is new to the box: whatever was half done or queued is gone.
@@ -180,7 +176,6 @@ UsbStatus SimulatedUsbDriver::Open(int index, UsbHandle& handle) {
     target->gone = false;
     handle = nextHandle_++;
     openSlots_.emplace(handle, targetSlot);
-    lastOpenProblem_ = UsbOpenProblem::None;
     return 0;
 }
 

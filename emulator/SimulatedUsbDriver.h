@@ -93,7 +93,7 @@ public:
 
     UsbStatus CountDevices(std::uint32_t& count) override;
     UsbStatus ListDevices(std::vector<UsbDeviceInfo>& devices) override;
-    UsbStatus Open(int index, UsbHandle& handle) override;
+    UsbStatus Open(int index, UsbHandle& handle, UsbOpenProblem& problem) override;
     UsbStatus Close(UsbHandle handle) override;
     UsbStatus SetBaudRate(UsbHandle handle, std::uint32_t baudRate) override;
     UsbStatus SetDataCharacteristics(UsbHandle handle, std::uint8_t wordLength, std::uint8_t stopBits,
@@ -104,7 +104,6 @@ public:
     UsbStatus QueueStatus(UsbHandle handle, std::uint32_t& waiting) override;
     UsbStatus PrepareForSync(UsbHandle handle) override;
 
-    UsbOpenProblem LastOpenProblem() const override;
     Clock& TimeBase() override { return clock_; }
 
 private:
@@ -138,7 +137,6 @@ private:
     UsbHandle nextHandle_ = 1;
     bool failListing_ = false;
     SimulatedUsbCalls calls_;
-    UsbOpenProblem lastOpenProblem_ = UsbOpenProblem::None;
 };
 
 }  // namespace kestrel::emulator

@@ -1,6 +1,8 @@
 #include "links/D2xxUsbDriver.h"
 
 #include <algorithm>
+#include <memory>
+#include <type_traits>
 
 #include <windows.h>
 
@@ -54,10 +56,16 @@ bool Find(HMODULE module, const char* name, Call& call) {
     return call != nullptr;
 }
 
+struct ModuleRelease {
+    void operator()(HMODULE module) const { ::FreeLibrary(module); }
+};
+using ModulePtr = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleRelease>;
+
 }  // namespace
 
+// Unloaded with the driver, after its last call.
 struct D2xxUsbDriver::Library {
-    HMODULE module = nullptr;
+    ModulePtr module;
     CreateDeviceInfoListCall createDeviceInfoList = nullptr;
     GetDeviceInfoDetailCall getDeviceInfoDetail = nullptr;
     OpenCall open = nullptr;
@@ -72,55 +80,38 @@ struct D2xxUsbDriver::Library {
     GetQueueStatusCall getQueueStatus = nullptr;
 
     bool FindAll() {
-        return Find(module, "FT_CreateDeviceInfoList", createDeviceInfoList) &&
-               Find(module, "FT_GetDeviceInfoDetail", getDeviceInfoDetail) && Find(module, "FT_Open", open) &&
-               Find(module, "FT_Close", close) && Find(module, "FT_SetBaudRate", setBaudRate) &&
-               Find(module, "FT_SetDataCharacteristics", setDataCharacteristics) &&
-               Find(module, "FT_SetTimeouts", setTimeouts) && Find(module, "FT_SetLatencyTimer", setLatencyTimer) &&
-               Find(module, "FT_Purge", purge) && Find(module, "FT_Write", write) && Find(module, "FT_Read", read) &&
-               Find(module, "FT_GetQueueStatus", getQueueStatus);
+        HMODULE found = module.get();
+        return Find(found, "FT_CreateDeviceInfoList", createDeviceInfoList) &&
+               Find(found, "FT_GetDeviceInfoDetail", getDeviceInfoDetail) && Find(found, "FT_Open", open) &&
+               Find(found, "FT_Close", close) && Find(found, "FT_SetBaudRate", setBaudRate) &&
+               Find(found, "FT_SetDataCharacteristics", setDataCharacteristics) &&
+               Find(found, "FT_SetTimeouts", setTimeouts) && Find(found, "FT_SetLatencyTimer", setLatencyTimer) &&
+               Find(found, "FT_Purge", purge) && Find(found, "FT_Write", write) && Find(found, "FT_Read", read) &&
+               Find(found, "FT_GetQueueStatus", getQueueStatus);
     }
 };
 
 D2xxUsbDriver::D2xxUsbDriver(std::wstring libraryName) : libraryName_(std::move(libraryName)) {}
 
-D2xxUsbDriver::~D2xxUsbDriver() {
-    if (library_ != nullptr) {
-        ::FreeLibrary(library_->module);
-        delete library_;
-    }
-}
+D2xxUsbDriver::~D2xxUsbDriver() = default;
 
 const D2xxUsbDriver::Library* D2xxUsbDriver::Calls() {
     std::call_once(loading_, [this] {
         // Not from the current directory: only the program's own folder, the
         // system folders and those the program added, where the driver installs it.
-        HMODULE module = ::LoadLibraryExW(libraryName_.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
-        if (module == nullptr) {
-            return;
+        auto library = std::make_unique<Library>();
+        library->module.reset(::LoadLibraryExW(libraryName_.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS));
+        if (library->module && library->FindAll()) {
+            library_ = std::move(library);
         }
-        auto* library = new Library{};
-        library->module = module;
-        if (!library->FindAll()) {
-            ::FreeLibrary(module);
-            delete library;
-            return;
-        }
-        library_ = library;
     });
-    return library_;
-}
-
-void D2xxUsbDriver::NoteOpenProblem(UsbOpenProblem problem) {
-    std::lock_guard lock(mutex_);
-    lastOpenProblem_ = problem;
+    return library_.get();
 }
 
 UsbStatus D2xxUsbDriver::CountDevices(std::uint32_t& count) {
     count = 0;
     const Library* calls = Calls();
     if (calls == nullptr) {
-        NoteOpenProblem(UsbOpenProblem::NoDriver);
         return kNoLibrary;
     }
     DWORD devices = 0;
@@ -158,19 +149,20 @@ UsbStatus D2xxUsbDriver::ListDevices(std::vector<UsbDeviceInfo>& devices) {
     return 0;
 }
 
-UsbStatus D2xxUsbDriver::Open(int index, UsbHandle& handle) {
+UsbStatus D2xxUsbDriver::Open(int index, UsbHandle& handle, UsbOpenProblem& problem) {
     handle = kNoUsbHandle;
+    problem = UsbOpenProblem::None;
     const Library* calls = Calls();
     if (calls == nullptr) {
-        NoteOpenProblem(UsbOpenProblem::NoDriver);
+        problem = UsbOpenProblem::NoDriver;
         return kNoLibrary;
     }
     FtHandle device = nullptr;
     const FtStatus status = calls->open(index, &device);
     if (status != 0 || device == nullptr) {
-        NoteOpenProblem(status == kFtDeviceNotFound    ? UsbOpenProblem::NoDevice
-                        : status == kFtDeviceNotOpened ? UsbOpenProblem::Busy
-                                                       : UsbOpenProblem::Other);
+        problem = status == kFtDeviceNotFound    ? UsbOpenProblem::NoDevice
+                  : status == kFtDeviceNotOpened ? UsbOpenProblem::Busy
+                                                 : UsbOpenProblem::Other;
         return status != 0 ? static_cast<UsbStatus>(status) : static_cast<UsbStatus>(kFtDeviceNotOpened);
     }
     // A short latency lets single answer bytes through at once; the purge drops
@@ -181,7 +173,6 @@ UsbStatus D2xxUsbDriver::Open(int index, UsbHandle& handle) {
     handle = reinterpret_cast<UsbHandle>(device);
     std::lock_guard lock(mutex_);
     readTimeouts_[handle] = kShortestReadMs;
-    lastOpenProblem_ = UsbOpenProblem::None;
     return 0;
 }
 
@@ -276,11 +267,6 @@ UsbStatus D2xxUsbDriver::QueueStatus(UsbHandle handle, std::uint32_t& waiting) {
 UsbStatus D2xxUsbDriver::PrepareForSync(UsbHandle handle) {
     const Library* calls = Calls();
     return calls == nullptr ? kNoLibrary : static_cast<UsbStatus>(calls->purge(AsFt(handle), kFtPurgeRx));
-}
-
-UsbOpenProblem D2xxUsbDriver::LastOpenProblem() const {
-    std::lock_guard lock(mutex_);
-    return lastOpenProblem_;
 }
 
 Clock& D2xxUsbDriver::TimeBase() { return SteadyClock(); }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -20,7 +21,7 @@ public:
     static constexpr std::uint32_t kWriteTimeoutMs = 5000;
 
     // Statuses beyond the library's own (which are small positive numbers).
-    static constexpr UsbStatus kNoLibrary = 1000;  // the library is missing or lacks a call
+    static constexpr UsbStatus kNoLibrary = kUsbNoDriver;  // the library is missing or lacks a call
     static constexpr UsbStatus kBadSetting = 1001;
 
     // `libraryName`: the file to load; another name lets tests load a stand-in.
@@ -31,7 +32,7 @@ public:
 
     UsbStatus CountDevices(std::uint32_t& count) override;
     UsbStatus ListDevices(std::vector<UsbDeviceInfo>& devices) override;
-    UsbStatus Open(int index, UsbHandle& handle) override;
+    UsbStatus Open(int index, UsbHandle& handle, UsbOpenProblem& problem) override;
     UsbStatus Close(UsbHandle handle) override;
     UsbStatus SetBaudRate(UsbHandle handle, std::uint32_t baudRate) override;
     UsbStatus SetDataCharacteristics(UsbHandle handle, std::uint8_t wordLength, std::uint8_t stopBits,
@@ -42,21 +43,18 @@ public:
     UsbStatus QueueStatus(UsbHandle handle, std::uint32_t& waiting) override;
     UsbStatus PrepareForSync(UsbHandle handle) override;
 
-    UsbOpenProblem LastOpenProblem() const override;
     Clock& TimeBase() override;
 
 private:
     struct Library;
     // The loaded library with every call found, or null when it cannot be used.
     const Library* Calls();
-    void NoteOpenProblem(UsbOpenProblem problem);
 
     std::wstring libraryName_;
     std::once_flag loading_;
-    Library* library_ = nullptr;
+    std::unique_ptr<Library> library_;
     mutable std::mutex mutex_;                         // guards what follows
     std::map<UsbHandle, std::uint32_t> readTimeouts_;  // per open device, the read time-out last set
-    UsbOpenProblem lastOpenProblem_ = UsbOpenProblem::None;
 };
 
 }  // namespace kestrel

@@ -148,9 +148,6 @@ UsbStatus FtdiUsbDriver::ListDevices(std::vector<UsbDeviceInfo>& devices) {
     if (const UsbStatus status = ListingStatus(listing); status != 0) {
         return status;
     }
-    // A box named by its serial is found only if its strings can be read: when
-    // they cannot, why not is what the user needs to hear, as after an open.
-    UsbOpenProblem problem = listing.found == 0 ? UsbOpenProblem::NoDevice : UsbOpenProblem::None;
     int index = 0;
     for (ftdi_device_list* entry = listing.list.get(); entry != nullptr; entry = entry->next, ++index) {
         UsbDeviceInfo info;
@@ -161,7 +158,8 @@ UsbStatus FtdiUsbDriver::ListDevices(std::vector<UsbDeviceInfo>& devices) {
             info.productId = descriptor.idProduct;
         }
         // Reading the strings opens the device; without permission they stay
-        // empty, which must not fail the listing and hide the real open problem.
+        // empty, which must not fail the listing and hide the real open problem:
+        // a box named by its serial is then not found, and why is what the user needs.
         std::array<char, 64> description{};
         std::array<char, 64> serial{};
         const int read =
@@ -173,23 +171,18 @@ UsbStatus FtdiUsbDriver::ListDevices(std::vector<UsbDeviceInfo>& devices) {
             info.description = description.data();
             info.serialNumber = serial.data();
         } else if (read == -4) {  // libusb_open() failed; other statuses are about the strings themselves
-            const UsbOpenProblem why = DiagnoseFailedOpen(entry->dev);
-            problem = why == UsbOpenProblem::AccessDenied || why == UsbOpenProblem::Busy ? why : problem;
+            info.openProblem = DiagnoseFailedOpen(entry->dev);
         }
         devices.push_back(std::move(info));
-    }
-    if (problem != UsbOpenProblem::None) {
-        std::lock_guard lock(mutex_);
-        lastOpenProblem_ = problem;
     }
     return 0;
 }
 
-UsbStatus FtdiUsbDriver::Open(int index, UsbHandle& handle) {
+UsbStatus FtdiUsbDriver::Open(int index, UsbHandle& handle, UsbOpenProblem& problem) {
     handle = kNoUsbHandle;
-    const auto fail = [this](UsbOpenProblem problem, UsbStatus status) {
-        std::lock_guard lock(mutex_);
-        lastOpenProblem_ = problem;
+    problem = UsbOpenProblem::None;
+    const auto fail = [&problem](UsbOpenProblem why, UsbStatus status) {
+        problem = why;
         return status;
     };
 
@@ -203,13 +196,7 @@ UsbStatus FtdiUsbDriver::Open(int index, UsbHandle& handle) {
     }
     // ftdi_usb_open_dev dereferences the device without a check.
     if (index < 0 || entry == nullptr || entry->dev == nullptr) {
-        // The link tries the indices in turn: one past the attached devices must
-        // not hide why an attached one would not open (permission, in use).
-        std::lock_guard lock(mutex_);
-        const bool keep = index > 0 && listing.found > 0 && lastOpenProblem_ != UsbOpenProblem::None &&
-                          lastOpenProblem_ != UsbOpenProblem::NoDevice;
-        lastOpenProblem_ = keep ? lastOpenProblem_ : UsbOpenProblem::NoDevice;
-        return kNoSuchDevice;
+        return fail(UsbOpenProblem::NoDevice, kNoSuchDevice);
     }
 
     // Claiming the chip detaches the kernel's serial driver: not from a box
@@ -233,10 +220,10 @@ UsbStatus FtdiUsbDriver::Open(int index, UsbHandle& handle) {
     // the box's tty is there again after the download, however it ended.
     context->module_detach_mode = AUTO_DETACH_REATACH_SIO_MODULE;
     const int opened = ftdi_usb_open_dev(context, usbDevice);
-    const UsbOpenProblem problem = opened == 0 ? UsbOpenProblem::None : ClassifyOpenFailure(opened, usbDevice);
+    const UsbOpenProblem why = opened == 0 ? UsbOpenProblem::None : ClassifyOpenFailure(opened, usbDevice);
     libusb_unref_device(usbDevice);
     if (opened != 0) {
-        return fail(problem, opened);
+        return fail(why, opened);
     }
     context->usb_read_timeout = kUsbReadTimeoutMs;
     // The box's line: no flow control, DTR off, RTS on.
@@ -260,7 +247,6 @@ UsbStatus FtdiUsbDriver::Open(int index, UsbHandle& handle) {
     std::lock_guard lock(mutex_);
     handle = nextHandle_++;
     devices_.emplace(handle, std::move(device));
-    lastOpenProblem_ = UsbOpenProblem::None;
     return 0;
 }
 
@@ -388,11 +374,6 @@ UsbStatus FtdiUsbDriver::PrepareForSync(UsbHandle handle) {
     const UsbStatus flushed = ftdi_tcioflush(device->context.get());
     const UsbStatus discarded = device->reads->Discard();
     return flushed != 0 ? flushed : discarded;
-}
-
-UsbOpenProblem FtdiUsbDriver::LastOpenProblem() const {
-    std::lock_guard lock(mutex_);
-    return lastOpenProblem_;
 }
 
 Clock& FtdiUsbDriver::TimeBase() {

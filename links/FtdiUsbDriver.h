@@ -28,7 +28,7 @@ public:
 
     UsbStatus CountDevices(std::uint32_t& count) override;
     UsbStatus ListDevices(std::vector<UsbDeviceInfo>& devices) override;
-    UsbStatus Open(int index, UsbHandle& handle) override;
+    UsbStatus Open(int index, UsbHandle& handle, UsbOpenProblem& problem) override;
     UsbStatus Close(UsbHandle handle) override;
     UsbStatus SetBaudRate(UsbHandle handle, std::uint32_t baudRate) override;
     UsbStatus SetDataCharacteristics(UsbHandle handle, std::uint8_t wordLength, std::uint8_t stopBits,
@@ -39,7 +39,6 @@ public:
     UsbStatus QueueStatus(UsbHandle handle, std::uint32_t& waiting) override;
     UsbStatus PrepareForSync(UsbHandle handle) override;
 
-    UsbOpenProblem LastOpenProblem() const override;
     Clock& TimeBase() override;
 
     // Statuses of this driver beyond libftdi1's own (negative) ones.
@@ -53,10 +52,9 @@ private:
     struct Device;
     Device* Find(UsbHandle handle);
 
-    mutable std::mutex mutex_;  // guards the device table and the last problem
+    std::mutex mutex_;  // guards the device table
     std::map<UsbHandle, std::unique_ptr<Device>> devices_;
     UsbHandle nextHandle_ = 1;
-    UsbOpenProblem lastOpenProblem_ = UsbOpenProblem::None;
     std::string systemRoot_;
 };
 

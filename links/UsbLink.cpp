@@ -21,14 +21,16 @@ bool UsbLink::EnumerateDevices() {
     if (DevicesListed) {
         return true;
     }
-    const std::int32_t count = CountDevices();
-    if (count < 0) {
+    std::uint32_t count = 0;
+    if (const UsbStatus status = driver_.CountDevices(count); status != 0) {
+        openProblem_ = ProblemOfListing(status);
         return false;
     }
     // The descriptions are not compared with anything; the listing only has to succeed.
     std::vector<UsbDeviceInfo> devices;
-    devices.reserve(static_cast<std::size_t>(count));
-    if (driver_.ListDevices(devices) != 0) {
+    devices.reserve(count);
+    if (const UsbStatus status = driver_.ListDevices(devices); status != 0) {
+        openProblem_ = ProblemOfListing(status);
         return false;
     }
     DevicesListed = true;
@@ -48,6 +50,7 @@ bool UsbLink::CloseUnreleased() {
 
 bool UsbLink::Open(std::int32_t index, std::uint32_t baudRate, std::uint8_t parity, std::uint8_t stopBits,
                    std::uint8_t wordLength) {
+    openProblem_ = UsbOpenProblem::None;
     if (!EnumerateDevices()) {
         return false;
     }
@@ -55,7 +58,7 @@ bool UsbLink::Open(std::int32_t index, std::uint32_t baudRate, std::uint8_t pari
         return false;
     }
     UsbHandle handle = kNoUsbHandle;
-    if (driver_.Open(index, handle) != 0) {
+    if (driver_.Open(index, handle, openProblem_) != 0) {
         return false;
     }
     // Held as open from here on, so that a driver that throws while the line is

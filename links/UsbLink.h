@@ -38,6 +38,10 @@ public:
     bool EnumerateDevices();
     void PrepareForSync();
 
+    // Why the last Open failed, as the driver said with that open (None after
+    // one that opened, and after line settings the device refused).
+    UsbOpenProblem OpenProblem() const { return openProblem_; }
+
     bool IsOpen() const { return open_; }
     // The library failed a read or write since the open: the device is gone.
     bool IsBroken() const { return broken_; }
@@ -60,6 +64,7 @@ private:
     UsbHandle handle_ = kNoUsbHandle;
     bool open_ = false;
     bool broken_ = false;
+    UsbOpenProblem openProblem_ = UsbOpenProblem::None;
     std::vector<UsbHandle> unreleased_;
 };
 

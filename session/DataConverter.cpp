@@ -66,7 +66,7 @@ int DataConverter::LoadSourceFile(const std::string& path) {
             break;
         case SourceFileRead::CannotOpen:
             statusList.AppendStatus("Error: cannot open sourcefile");
-            ReportOpenFailed(sourceOpenError);
+            ReportOpenFailed({.target = OpenFailure::Target::SourceFile, .name = path, .error = sourceOpenError});
             return kSourceCannotOpen;
         case SourceFileRead::TooLarge:
             sourceSizeLimit = kSourceBufferSize;
@@ -190,7 +190,9 @@ int DataConverter::OpenInterface(const std::string& name, std::uint32_t baudRate
         if (opened) {
             return 0;
         }
-        ReportOpenFailed(serialLink->OpenError());
+        ReportOpenFailed({.target = OpenFailure::Target::SerialPort,
+                          .name = choice.device.empty() ? SerialLink::DeviceForPort(choice.port) : choice.device,
+                          .error = serialLink->OpenError()});
         statusList.AppendStatus("Error: cannot open comport");
         return kInterfaceOpenFailed;
     }
@@ -205,28 +207,34 @@ int DataConverter::OpenInterface(const std::string& name, std::uint32_t baudRate
         usbLink = std::make_unique<UsbLink>(options_.usbDriver != nullptr ? *options_.usbDriver : SystemUsbDriver());
     }
     LinkKind = kLinkUsb;
+    UsbOpenProblem problem = UsbOpenProblem::None;
     if (!choice.usbSelector.empty()) {
         // One named box only: a line with several boxes must never write into the wrong one.
-        if (const int index = OpenSelectedUsbDevice(choice.usbSelector, baudRate); index >= 0) {
+        if (const int index = OpenSelectedUsbDevice(choice.usbSelector, baudRate, problem); index >= 0) {
             ReportUsbDeviceOpened(index);
             return 0;
         }
-        statusList.AppendStatus("Error: cannot open Ixo Serial Device");
-        return kInterfaceOpenFailed;
-    }
-    for (int index = 0; index < kUsbDeviceAttempts; ++index) {
-        if (usbLink->Open(index, baudRate, kParityNone, kTwoStopBits, kByteSize)) {
-            ReportUsbDeviceOpened(index);
-            return 0;
+    } else {
+        for (int index = 0; index < kUsbDeviceAttempts; ++index) {
+            if (usbLink->Open(index, baudRate, kParityNone, kTwoStopBits, kByteSize)) {
+                ReportUsbDeviceOpened(index);
+                return 0;
+            }
+            // The indices past the attached devices must not hide why an
+            // attached one would not open (permission, in use).
+            const UsbOpenProblem why = usbLink->OpenProblem();
+            const bool telling = problem != UsbOpenProblem::None && problem != UsbOpenProblem::NoDevice;
+            problem = why == UsbOpenProblem::NoDevice && telling ? problem : why;
         }
     }
+    ReportOpenFailed({.target = OpenFailure::Target::Usb, .name = name, .usbProblem = problem});
     statusList.AppendStatus("Error: cannot open Ixo Serial Device");
     return kInterfaceOpenFailed;
 }
 
-void DataConverter::ReportOpenFailed(int error) {
+void DataConverter::ReportOpenFailed(const OpenFailure& failure) {
     if (options_.openFailed) {
-        options_.openFailed(error);
+        options_.openFailed(failure);
     }
 }
 
@@ -236,14 +244,30 @@ void DataConverter::ReportUsbDeviceOpened(int index) {
     }
 }
 
-int DataConverter::OpenSelectedUsbDevice(const std::string& selector, std::uint32_t baudRate) {
+int DataConverter::OpenSelectedUsbDevice(const std::string& selector, std::uint32_t baudRate, UsbOpenProblem& problem) {
     UsbDriver& driver = options_.usbDriver != nullptr ? *options_.usbDriver : SystemUsbDriver();
     std::vector<UsbDeviceInfo> devices;
-    if (driver.ListDevices(devices) != 0) {
+    const UsbStatus listed = driver.ListDevices(devices);
+    if (listed != 0) {
         devices.clear();  // a bare index still names its device
     }
     const int index = FindUsbDevice(selector, devices);
-    return index >= 0 && usbLink->Open(index, baudRate, kParityNone, kTwoStopBits, kByteSize) ? index : -1;
+    if (index >= 0) {
+        const bool opened = usbLink->Open(index, baudRate, kParityNone, kTwoStopBits, kByteSize);
+        problem = usbLink->OpenProblem();
+        return opened ? index : -1;
+    }
+    // Not found: a box whose strings could not be read may be the one, and why
+    // they could not be read is the reason; other boxes there need no hint.
+    problem = listed != 0       ? ProblemOfListing(listed)
+              : devices.empty() ? UsbOpenProblem::NoDevice
+                                : UsbOpenProblem::None;
+    for (const UsbDeviceInfo& device : devices) {
+        if (device.openProblem == UsbOpenProblem::AccessDenied || device.openProblem == UsbOpenProblem::Busy) {
+            problem = device.openProblem;
+        }
+    }
+    return -1;
 }
 
 bool DataConverter::SendBlock(const std::uint8_t* data, std::uint32_t count) {
@@ -301,6 +325,7 @@ std::uint8_t DataConverter::ReceiveByteNoWait() {
 int DataConverter::FlashData() {
     const std::uint32_t start = clock_.TickMs();
     statusList.AppendStatus("Waiting for synchronising ... ");
+    statusList.StageStarted(SessionStage::Synchronising);
     if (usbLink) {
         usbLink->PrepareForSync();
     }

@@ -112,10 +112,10 @@ public:
     std::uint8_t* VerifyBuffer() { return OutputBuffer.data() + kVerifyBufferOffset; }
 
 private:
-    // Opens the one USB device that a "USB:" selector names; its index, or -1.
-    int OpenSelectedUsbDevice(const std::string& selector, std::uint32_t baudRate);
+    // Opens the one USB device that a "USB:" selector names; its index, or -1 and `problem`.
+    int OpenSelectedUsbDevice(const std::string& selector, std::uint32_t baudRate, UsbOpenProblem& problem);
     void ReportUsbDeviceOpened(int index);
-    void ReportOpenFailed(int error);
+    void ReportOpenFailed(const OpenFailure& failure);
     // The link that LinkKind names is absent, closed, or has failed since its open.
     bool LinkBroken() const;
     bool CancelRequested() const;

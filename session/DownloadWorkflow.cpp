@@ -15,6 +15,12 @@ void Announce(StatusList& status, const std::string& line) {
     status.RepaintNow();
 }
 
+void AnnounceOpening(StatusList& status) {
+    status.AppendStatus("Opening interface... ");
+    status.StageStarted(SessionStage::OpeningLink);
+    status.RepaintNow();
+}
+
 DownloadOutcome FlashOutcome(int result) {
     switch (result) {
         case DataConverter::kFlashSyncTimeout:
@@ -63,7 +69,7 @@ DownloadOutcome RunStages(const std::string& linkName, const std::string& filePa
     status.RepaintNow();
     status.Clear();
 
-    Announce(status, "Opening interface... ");
+    AnnounceOpening(status);
     // The file's kind is not known yet: the link opens at the S-record rate,
     // and loading a binary image opens it again at its own.
     if (session->OpenInterface(linkName, BaudRateForSource(kSourceKindMot)) != 0) {
@@ -85,7 +91,7 @@ DownloadOutcome RunPreparedStages(const std::string& linkName, const std::uint8_
     status.RepaintNow();
     status.Clear();
 
-    Announce(status, "Opening interface... ");
+    AnnounceOpening(status);
     if (session->OpenInterface(linkName, BaudRateForSource(sourceKind)) != 0) {
         return DownloadOutcome::LinkFailed;
     }

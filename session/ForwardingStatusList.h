@@ -24,6 +24,11 @@ public:
             inner_->Clear();
         }
     }
+    void StageStarted(SessionStage stage) override {
+        if (inner_ != nullptr) {
+            inner_->StageStarted(stage);
+        }
+    }
     void Progress(ProgressStage stage, std::uint32_t done, std::uint32_t total) override {
         if (inner_ != nullptr) {
             inner_->Progress(stage, done, total);

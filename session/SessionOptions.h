@@ -6,6 +6,7 @@
 #include "base/Clock.h"
 #include "links/UsbDriver.h"
 #include "readers/ExtractData.h"
+#include "session/OpenFailure.h"
 
 namespace kestrel {
 
@@ -23,9 +24,9 @@ struct SessionOptions {
     // Told the index of the USB device that opened: a plain "USB" does not say
     // which box it was, and a record of the download should.
     std::function<void(int index)> usbDeviceOpened;
-    // Told the system's error number when the source file or the serial port
-    // cannot be opened: the status line says what failed, a user needs to know why.
-    std::function<void(int error)> openFailed;
+    // Told what failed to open (the source file, the serial port or USB) and
+    // why: the status line says what failed, a user needs to know why.
+    std::function<void(const OpenFailure& failure)> openFailed;
     // Told why the reader refused the file, the record type included: the
     // status line names the line, a user needs to know what to do about it.
     std::function<void(const ExtractFailure& failure)> sourceRefused;

@@ -7,6 +7,7 @@
 
 #include "links/UsbDriver.h"
 #include "station/ApprovedManifest.h"
+#include "station/OpenFailureHint.h"
 #include "station/RecordedDownload.h"
 #include "station/SessionLog.h"
 
@@ -188,6 +189,10 @@ void StationLogic::RunJob(Job& job, const std::string& name, Tile& tile) {
     box.options.usbDriver = settings_.usbDriver;
     box.options.answerTimeoutMs = static_cast<std::uint32_t>(settings_.answerTimeoutSeconds * 1000.0 + 0.5);
     box.options.cancelRequested = [&job] { return job.cancel.load(); };
+    std::string openHint;
+    box.options.openFailed = [&openHint](const OpenFailure& failure) {
+        openHint = DescribeOpenFailure(failure, HintReader::Dialog);
+    };
     box.options = record.Hooked(std::move(box.options));
     const GangBoxResult result = RunGangDownload(image_, {box}).front();
     if (logging) {
@@ -200,10 +205,15 @@ void StationLogic::RunJob(Job& job, const std::string& name, Tile& tile) {
     }
     // A box whose record is lost is not counted as passed: nothing would show it was flashed.
     const bool pass = result.outcome == DownloadOutcome::Success && logError.empty();
-    Ended(name, pass, result.seconds, pass ? std::string() : !result.lastError.empty() ? result.lastError : logError);
+    Ended(name, pass, result.seconds,
+          pass                        ? std::string()
+          : !result.lastError.empty() ? result.lastError
+                                      : logError,
+          openHint);
 }
 
-void StationLogic::Ended(const std::string& name, bool pass, double seconds, const std::string& error) {
+void StationLogic::Ended(const std::string& name, bool pass, double seconds, const std::string& error,
+                         const std::string& openHint) {
     std::lock_guard lock(mutex_);
     Tile& tile = tiles_[name];
     tile.running = false;
@@ -213,6 +223,7 @@ void StationLogic::Ended(const std::string& name, bool pass, double seconds, con
     } else {
         tile.result = pass ? Tile::Result::Pass : Tile::Result::Fail;
         tile.errorLine = error.empty() && !pass ? tile.stage : error;
+        tile.openHint = openHint;
     }
     (pass ? counters_.passed : counters_.failed) += 1;
     counters_.lastResults.push_front((pass ? "PASS " : "FAIL ") + name);

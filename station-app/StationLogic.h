@@ -33,6 +33,7 @@ struct Tile {
     std::uint32_t startedMs = 0;
     Result result = Result::None;
     std::string errorLine;  // the box's last "Error: " line after a failure
+    std::string openHint;   // after its link did not open: why, and what to do about it
 };
 
 struct LotCounters {
@@ -90,7 +91,8 @@ private:
     bool CheckApproved(std::string& error);
     void Begin(const std::string& name);
     void RunJob(Job& job, const std::string& name, Tile& tile);
-    void Ended(const std::string& name, bool pass, double seconds, const std::string& error);
+    void Ended(const std::string& name, bool pass, double seconds, const std::string& error,
+               const std::string& openHint);
 
     LotSettings settings_;
     Clock& clock_;

@@ -239,11 +239,8 @@ void Ckestrel2Dlg::OnStartDownload() {
     saveLogAction_->setEnabled(false);
     auto recorded = [this, run = runDownload_](const std::string& link, const std::string& file, StatusList& status,
                                                const SessionOptions& options) {
-        SessionOptions noted = options;
-        noted.openFailed = [this](int error) { openError_ = error; };
-        return RunRecordedDownload(run, link, file, status, noted, runningRecord_);
+        return RunRecordedDownload(run, link, file, status, options, runningRecord_);
     };
-    openError_ = 0;
     download_.Start(recorded, runningLink_, filePath);
     emit DownloadStarted();
 }
@@ -254,16 +251,17 @@ void Ckestrel2Dlg::DrainDownload() {
         countdown_->start();
     }
     if (ended) {
-        OnDownloadFinished(ended->outcome);
+        OnDownloadFinished(ended->outcome, ended->openFailure);
     }
 }
 
-void Ckestrel2Dlg::OnDownloadFinished(std::optional<DownloadOutcome> outcome) {
+void Ckestrel2Dlg::OnDownloadFinished(std::optional<DownloadOutcome> outcome,
+                                      const std::optional<OpenFailure>& openFailure) {
     lastOutcome_ = outcome;
     // A download ended by an exception has no whole record to offer.
     lastRecord_ = outcome ? std::optional(runningRecord_) : std::nullopt;
     saveLogAction_->setEnabled(lastRecord_.has_value());
-    const std::string reason = status_->DownloadEnded(outcome, runningLink_, openError_);
+    const std::string reason = status_->DownloadEnded(outcome, openFailure);
     if (lastRecord_) {
         lastRecord_->reason = reason;  // the bar may show it cut short
     }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -115,7 +114,7 @@ private:
     void FitLinkNames(const QRect& wide);
     void ShowInputs();
     void DrainDownload();
-    void OnDownloadFinished(std::optional<DownloadOutcome> outcome);
+    void OnDownloadFinished(std::optional<DownloadOutcome> outcome, const std::optional<OpenFailure>& openFailure);
     // The controls that can hold the focus, each with its name in the dialog's logic.
     std::array<std::pair<QWidget*, DialogControl>, 4> FocusControls() const;
     DialogControl FocusedControl() const;
@@ -147,7 +146,6 @@ private:
     DialogInputs inputs_;
     int preferredLinkIndex_ = 0;
     std::string runningLink_;
-    std::atomic<int> openError_{0};     // set on the download's thread before it ends
     std::optional<int> pendingResult_;  // the window was asked to close during a download
     std::optional<DownloadOutcome> lastOutcome_;
     SessionRecord runningRecord_;  // filled by the download's thread

@@ -239,12 +239,9 @@ void Ckestrel2Dlg::OnStartDownload() {
     status_->DownloadStarting(entries_[static_cast<std::size_t>(selected)].text);
     ::EnableMenuItem(::GetSystemMenu(window_, FALSE), IDM_SAVELOG, MF_BYCOMMAND | MF_GRAYED);
     ::RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    openError_ = 0;
     auto recorded = [this](const std::string& link, const std::string& file, StatusList& status,
                            const SessionOptions& options) {
-        SessionOptions noted = options;
-        noted.openFailed = [this](int error) { openError_ = error; };
-        return RunRecordedDownload(RunDownload, link, file, status, noted, runningRecord_);
+        return RunRecordedDownload(RunDownload, link, file, status, options, runningRecord_);
     };
     download_->Start(recorded, runningLink_, filePath);
 }
@@ -257,7 +254,7 @@ void Ckestrel2Dlg::OnDrain() {
     if (!ended) {
         return;
     }
-    const std::string reason = status_->DownloadEnded(ended->outcome, runningLink_, openError_);
+    const std::string reason = status_->DownloadEnded(ended->outcome, ended->openFailure);
     // A download ended by an exception has no whole record to offer.
     lastRecord_ = ended->outcome ? std::optional(runningRecord_) : std::nullopt;
     if (lastRecord_) {

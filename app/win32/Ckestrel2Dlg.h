@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -59,7 +58,6 @@ private:
     HICON icon_ = nullptr;
     DialogInputs inputs_;
     std::string runningLink_;
-    std::atomic<int> openError_{0};  // set on the download's thread before it ends
     DialogControl focusBefore_ = DialogControl::None;
     SessionRecord runningRecord_;  // filled by the download's thread
     std::optional<SessionRecord> lastRecord_;

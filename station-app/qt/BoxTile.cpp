@@ -70,7 +70,9 @@ void BoxTile::Show(const Tile& tile) {
     palette.setColor(QPalette::WindowText,
                      tile.result == Tile::Result::None ? palette.color(QPalette::Text) : QColor(Qt::white));
     result_->setPalette(palette);
-    error_->setText(QString::fromStdString(tile.errorLine).trimmed());
+    const QString hint = QString::fromStdString(tile.openHint);
+    error_->setText(QString::fromStdString(tile.errorLine).trimmed() + (hint.isEmpty() ? QString() : "\n" + hint));
+    error_->setToolTip(hint);
 }
 
 QString BoxTile::ResultText() const { return name_->text() + QLatin1Char(' ') + result_->text(); }

@@ -75,8 +75,11 @@ void DownloadRunTest::TheListKeepsTheThreeNewestLinesFirstInViewAndTheBarCountsT
             status.AppendStatus("line " + std::to_string(lines++));
         QCOMPARE(topVisibleLine(), top);
     }
-    // Whole seconds rounded up, at 0, 1, 1000, 19000, 19999 and 20000 ms: the session waits through the last.
+    // The stage's value starts the countdown, not its line's text. Then whole seconds rounded up, at 0, 1,
+    // 1000, 19000, 19999 and 20000 ms: the session waits through the last.
     status.AppendStatus("Waiting for synchronising ... ");
+    QVERIFY(!status.CountingDown());
+    status.StageStarted(kestrel::SessionStage::Synchronising);
     QStringList shown;
     for (const std::uint32_t step : {0, 1, 999, 18000, 999, 1}) {
         clock.Advance(step);
@@ -133,10 +136,12 @@ void DownloadRunTest::TheLastRunIsSavedAndTheBarCountsDownAndShowsWhyARunFailed(
     dialog.SetDownloadRunner([&](auto&, auto&, StatusList& status, const SessionOptions& options) {
         if (++runs == 1) {
             status.AppendStatus("Opening interface... ");
+            status.StageStarted(kestrel::SessionStage::OpeningLink);
             hold(options);
             return DownloadOutcome::Success;
         }
         status.AppendStatus("Waiting for synchronising ... ");
+        status.StageStarted(kestrel::SessionStage::Synchronising);
         hold(options);
         status.Progress(kestrel::ProgressStage::WritingData, 30, 100);
         status.AppendStatus("Error: Cannot program");
@@ -178,8 +183,9 @@ void DownloadRunTest::TheLastRunIsSavedAndTheBarCountsDownAndShowsWhyARunFailed(
     const QString reason = missing + ": No such file or directory";
     QVERIFY(dialog.PreselectPort(missing));
     // The open's errno reaches the hint (as root, EACCES cannot be provoked).
-    dialog.SetDownloadRunner([](auto&, auto&, StatusList&, const SessionOptions& options) {
-        options.openFailed(EACCES);
+    dialog.SetDownloadRunner([&missing](auto&, auto&, StatusList&, const SessionOptions& options) {
+        options.openFailed(
+            {.target = kestrel::OpenFailure::Target::SerialPort, .name = missing.toStdString(), .error = EACCES});
         return DownloadOutcome::LinkFailed;
     });
     QTest::mouseClick(controls.start, Qt::LeftButton);

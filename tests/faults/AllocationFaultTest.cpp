@@ -27,7 +27,7 @@ public:
 
     UsbStatus CountDevices(std::uint32_t& n) override { return Inner().CountDevices(n); }
     UsbStatus ListDevices(std::vector<UsbDeviceInfo>& devices) override { return Inner().ListDevices(devices); }
-    UsbStatus Open(int index, UsbHandle& h) override { return Inner().Open(index, h); }
+    UsbStatus Open(int index, UsbHandle& h, UsbOpenProblem& why) override { return Inner().Open(index, h, why); }
     UsbStatus Close(UsbHandle h) override { return Inner().Close(h); }
     UsbStatus SetBaudRate(UsbHandle h, std::uint32_t baud) override { return Inner().SetBaudRate(h, baud); }
     // The line set-up, after the device opened, may run out of memory itself, as

@@ -27,11 +27,13 @@ TEST(Ft232rClaim, AChipInUseIsRefusedAsBusyAndAPlainUsbTakesTheNextOne) {
 
     FtdiUsbDriver driver(dir.Path().string());
     UsbHandle first = kNoUsbHandle, again = kNoUsbHandle, third = kNoUsbHandle;
-    ASSERT_EQ(driver.Open(0, first), 0);
-    EXPECT_NE(driver.Open(0, again), 0);
-    EXPECT_EQ(driver.LastOpenProblem(), UsbOpenProblem::Busy);
-    EXPECT_EQ(driver.Open(2, third), FtdiUsbDriver::kTtyInUse);
-    EXPECT_EQ(driver.LastOpenProblem(), UsbOpenProblem::Busy);
+    UsbOpenProblem problem = UsbOpenProblem::Other;
+    ASSERT_EQ(driver.Open(0, first, problem), 0);
+    EXPECT_EQ(problem, UsbOpenProblem::None);
+    EXPECT_NE(driver.Open(0, again, problem), 0);
+    EXPECT_EQ(problem, UsbOpenProblem::Busy);
+    EXPECT_EQ(driver.Open(2, third, problem), FtdiUsbDriver::kTtyInUse);
+    EXPECT_EQ(problem, UsbOpenProblem::Busy);
 
     // The lowest index that opens: KST-B, while KST-A stays claimed.
     cli::StationOptions line;
@@ -46,7 +48,7 @@ TEST(Ft232rClaim, AChipInUseIsRefusedAsBusyAndAPlainUsbTakesTheNextOne) {
     EXPECT_TRUE(fs::exists(dir.Path() / "KST-B.img"));
 
     ::close(tty);  // the program let its tty go
-    ASSERT_EQ(driver.Open(2, third), 0);
+    ASSERT_EQ(driver.Open(2, third, problem), 0);
     EXPECT_EQ(driver.Close(third), 0);
 }
 

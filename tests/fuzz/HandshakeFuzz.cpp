@@ -45,8 +45,9 @@ struct ScriptedBox final : kestrel::UsbDriver {
 
     UsbStatus CountDevices(std::uint32_t&) override { return 0; }
     UsbStatus ListDevices(std::vector<kestrel::UsbDeviceInfo>&) override { return 0; }
-    UsbStatus Open(int, UsbHandle& handle) override {
+    UsbStatus Open(int, UsbHandle& handle, kestrel::UsbOpenProblem& problem) override {
         handle = 1;
+        problem = kestrel::UsbOpenProblem::None;
         return 0;
     }
     UsbStatus Close(UsbHandle) override { return 0; }

@@ -31,9 +31,10 @@ TEST(FtdiUsbDriverTest, CallsOnNoOpenHandleFailAndWithoutADeviceOpenFailsWithNoD
     for (const int index : {0, 1, 9, -1, 1000}) {
         SCOPED_TRACE(index);
         UsbHandle handle = 77;
-        EXPECT_NE(driver.Open(index, handle), 0);
+        UsbOpenProblem problem = UsbOpenProblem::Other;
+        EXPECT_NE(driver.Open(index, handle, problem), 0);
         EXPECT_EQ(handle, kNoUsbHandle);
-        EXPECT_EQ(driver.LastOpenProblem(), UsbOpenProblem::NoDevice);
+        EXPECT_EQ(problem, UsbOpenProblem::NoDevice);
     }
 }
 

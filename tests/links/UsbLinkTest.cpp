@@ -32,6 +32,7 @@ TEST_F(UsbLinkTest, DevicesAreListedUntilOneListingSucceedsThenNeverAgain) {
     UsbLink link(driver);
     EXPECT_EQ(link.CountDevices(), -1);
     EXPECT_FALSE(OpenBoxLine(link));
+    EXPECT_EQ(link.OpenProblem(), UsbOpenProblem::NoDevice);
     EXPECT_FALSE(UsbLink::DevicesListed);
     EXPECT_TRUE(driver.Calls().openIndices.empty());
 
@@ -39,7 +40,7 @@ TEST_F(UsbLinkTest, DevicesAreListedUntilOneListingSucceedsThenNeverAgain) {
     EXPECT_EQ(link.CountDevices(), 0);
     EXPECT_FALSE(OpenBoxLine(link));
     EXPECT_TRUE(UsbLink::DevicesListed);
-    EXPECT_EQ(driver.LastOpenProblem(), UsbOpenProblem::NoDevice);
+    EXPECT_EQ(link.OpenProblem(), UsbOpenProblem::NoDevice);
 
     driver.AddDevice();
     for (int download = 0; download < 3; ++download) {

@@ -162,6 +162,16 @@ inline void RunScenario(const Scenario& s) {
     const auto headers = std::ranges::count(s.lines, "Writing header... ") * (1 + std::ranges::count(s.lines, "retry"));
     EXPECT_GE(realMs.count(), 30 * headers);
     EXPECT_EQ(box.status.lines(), s.lines);
+    // Each stage is told right after its own line, and every such line is followed by its stage.
+    const auto stages = box.status.stages();
+    const auto stageLine = [](SessionStage stage) {
+        return stage == SessionStage::OpeningLink ? "Opening interface... " : "Waiting for synchronising ... ";
+    };
+    EXPECT_EQ(stages.size(), std::ranges::count_if(s.lines, [&](const std::string& line) {
+                  return line == stageLine(SessionStage::OpeningLink) || line == stageLine(SessionStage::Synchronising);
+              }));
+    for (const auto& [stage, after] : stages)
+        EXPECT_EQ(s.lines.at(after - 1), stageLine(stage));
     const Bytes written = box.Written();
     const bool cut = written.size() > 2 + kLengthBytes.size() && written.size() < s.wire.size() &&
                      std::equal(written.begin(), written.end(), s.wire.begin());

@@ -18,7 +18,7 @@ TEST(D2xxUsbDriver, ListsAndFlashesTheBoxesTheLibraryServes) {
     const struct {
         const char *boxes, *link;
         std::vector<std::string> serials;  // as the driver lists them, by index
-        UsbOpenProblem problem;            // after the download
+        UsbOpenProblem problem;            // the download's open failure reports
         bool flashed;
         const wchar_t* library = L"FTD2XX.dll";
         int held = -1;  // a device opened before the download: as the vendor's library, the stand-in refuses it
@@ -27,7 +27,7 @@ TEST(D2xxUsbDriver, ListsAndFlashesTheBoxesTheLibraryServes) {
         {"A1;B2", "USB", {"A1", "B2"}, UsbOpenProblem::None, true},
         {"A1,refuse-open;B2", "USB:B2", {"A1", "B2"}, UsbOpenProblem::None, true},
         {"A1,silent-sync;B2", "USB:1", {"A1", "B2"}, UsbOpenProblem::None, true},
-        {"A1,refuse-open", "USB", {"A1"}, UsbOpenProblem::NoDevice, false},
+        {"A1,refuse-open", "USB", {"A1"}, UsbOpenProblem::Busy, false},
         {"A1,refuse-baud", "USB", {"A1"}, UsbOpenProblem::NoDevice, false},
         {"A1,refuse-framing", "USB:A1", {"A1"}, UsbOpenProblem::None, false},
         {"", "USB", {}, UsbOpenProblem::NoDevice, false},
@@ -51,20 +51,23 @@ TEST(D2xxUsbDriver, ListsAndFlashesTheBoxesTheLibraryServes) {
         EXPECT_EQ(serials, row.serials);
 
         UsbHandle held = kNoUsbHandle, again = kNoUsbHandle;
+        UsbOpenProblem problem = UsbOpenProblem::Other;
         if (row.held >= 0) {
-            ASSERT_EQ(driver.Open(row.held, held), 0);
-            EXPECT_NE(driver.Open(row.held, again), 0);
-            EXPECT_EQ(driver.LastOpenProblem(), UsbOpenProblem::Busy);
+            ASSERT_EQ(driver.Open(row.held, held, problem), 0);
+            EXPECT_NE(driver.Open(row.held, again, problem), 0);
+            EXPECT_EQ(problem, UsbOpenProblem::Busy);
         }
         RecordingStatusList status;
         SessionOptions options;
+        problem = UsbOpenProblem::None;
+        options.openFailed = [&problem](const OpenFailure& failure) { problem = failure.usbProblem; };
         options.usbDriver = &driver;
         options.answerTimeoutMs = 2000;
         RunDownload(row.link, KESTREL_SAMPLES_DIR "/kestrel-demo.mot", status, options);
         const auto lines = status.lines();
         EXPECT_EQ(lines.empty() ? "" : lines.back(),
                   row.flashed ? "FLASHING SUCCESSFULL" : "Error: cannot open Ixo Serial Device");
-        EXPECT_EQ(driver.LastOpenProblem(), row.problem);
+        EXPECT_EQ(problem, row.problem);
         EXPECT_EQ(row.held >= 0 ? driver.Close(held) : 0, 0);
     }
     _putenv_s("KESTREL_D2XX_BOXES", "");

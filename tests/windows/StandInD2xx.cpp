@@ -124,7 +124,8 @@ KESTREL_EXPORT FT_GetDeviceInfoDetail(DWORD index, DWORD* /*flags*/, DWORD* /*ty
 
 KESTREL_EXPORT FT_Open(int index, void** handle) {
     UsbHandle opened = kestrel::kNoUsbHandle;
-    const auto status = Driver().Open(index, opened);
+    kestrel::UsbOpenProblem problem;
+    const auto status = Driver().Open(index, opened, problem);
     *handle = reinterpret_cast<void*>(opened);
     return StatusOf(status);
 }

@@ -1,4 +1,4 @@
-#include "station/LinkOpenHint.h"
+#include "station/OpenFailureHint.h"
 
 namespace kestrel {
 

@@ -3,26 +3,22 @@
 #include <string>
 #include <vector>
 
-#include "links/UsbDriver.h"
+#include "session/OpenFailure.h"
 
 namespace kestrel {
 
-// The words for `problem` on this platform; empty when there is nothing to add.
-std::string UsbProblemHint(UsbOpenProblem problem);
-
-// Who reads a hint: the way to choose another link is an option on the
-// command line and a control in the dialog.
+// Who reads a hint: the command line has said the system's reason on a line of
+// its own, and the way to choose another link is an option there and a control
+// in the dialog.
 enum class HintReader { CommandLine, Dialog };
 
-// After a failed open of a USB link: what the driver knows of the reason, in
-// words a user can act on (plug in, permissions, another program). Empty when
-// the driver knows no more than the status line said.
-std::string UsbOpenHint(HintReader reader = HintReader::CommandLine);
+// What to do about `failure`, in words a user can act on (plug in, permissions,
+// another program, a missing driver, a path that is no serial port). Empty when
+// there is nothing to add to what the reader has already been told.
+std::string DescribeOpenFailure(const OpenFailure& failure, HintReader reader);
 
-// After a failed open of the link `linkName`: the USB hint, or for a serial
-// link its device and the system's reason where the system gives one.
-// `openError` is the errno the open failed with (0: not known).
-std::string LinkOpenHint(const std::string& linkName, int openError = 0, HintReader reader = HintReader::CommandLine);
+// The words for `problem` on this platform; empty when there is nothing to add.
+std::string UsbProblemHint(UsbOpenProblem problem);
 
 // Where udev reads its rules from.
 inline const std::vector<std::string> kUdevRuleDirs{"/etc/udev/rules.d", "/lib/udev/rules.d", "/usr/lib/udev/rules.d"};

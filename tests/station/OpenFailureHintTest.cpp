@@ -5,18 +5,25 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
 
 #include <gtest/gtest.h>
 
-#include "station/LinkOpenHint.h"
+#include "session/DataConverter.h"
+#include "session/RecordingStatusList.h"
+#include "station/OpenFailureHint.h"
 #include "support/TempDir.h"
 
 namespace kestrel::testing {
 namespace {
 
+OpenFailure Serial(const std::string& device, int error) {
+    return {.target = OpenFailure::Target::SerialPort, .name = device, .error = error};
+}
+
 // A refused open gets advice that fits this machine: the serial device's own
 // group, and for USB whether the rule is installed and whether the session has a seat.
-TEST(LinkOpenHint, NamesTheDevicesGroupAndWhatTheUsbRuleNeedsHere) {
+TEST(OpenFailureHint, NamesTheDevicesGroupAndWhatTheUsbRuleNeedsHere) {
     TempDir dir;
     const std::string device = dir.Write("tty", std::string());
     // Where the test may (as root), a group that is not the owner's: the name
@@ -25,12 +32,17 @@ TEST(LinkOpenHint, NamesTheDevicesGroupAndWhatTheUsbRuleNeedsHere) {
     struct stat status {};
     ASSERT_EQ(::stat(device.c_str(), &status), 0);
     const std::string group = ::getgrgid(status.st_gid)->gr_name;
-    EXPECT_EQ(LinkOpenHint(device, EACCES), device + ": Permission denied; " + SerialPermissionHint(device, group));
+    const std::string advice = SerialPermissionHint(device, group);
+    EXPECT_EQ(DescribeOpenFailure(Serial(device, EACCES), HintReader::Dialog),
+              device + ": Permission denied; " + advice);
+    // The command line said the system's reason on a line of its own.
+    EXPECT_EQ(DescribeOpenFailure(Serial(device, EACCES), HintReader::CommandLine), advice);
     EXPECT_EQ(SerialPermissionHint("/dev/ttyUSB0", "dialout"),
               "/dev/ttyUSB0 belongs to the group dialout: add yourself to it with sudo usermod -aG dialout $USER, "
               "then log in again");
     EXPECT_EQ(SerialPermissionHint("/dev/ttyS0", "root").find("usermod"), std::string::npos);
-    EXPECT_EQ(LinkOpenHint(device, EBUSY), device + ": in use by another program, or this user may not open it");
+    EXPECT_EQ(DescribeOpenFailure(Serial(device, EBUSY), HintReader::Dialog),
+              device + ": in use by another program, or this user may not open it");
 
     EXPECT_EQ(FindUdevRule({(dir.Path() / "etc").string(), dir.Path().string()}), "");
     const std::string rule = dir.Write("60-kestrel.rules", std::string());
@@ -44,6 +56,23 @@ TEST(LinkOpenHint, NamesTheDevicesGroupAndWhatTheUsbRuleNeedsHere) {
             EXPECT_EQ(hint.find("usermod -aG plugdev $USER") == std::string::npos, atSeat);
             EXPECT_NE(hint.find("plug the box in again"), std::string::npos);
         }
+    }
+}
+
+// The reason is the open's own: a path that exists but is no serial port is
+// told so, not taken for a port in use.
+TEST(OpenFailureHint, APathThatIsNoSerialPortIsToldSoFromTheOpensErrno) {
+    TempDir dir;
+    for (const std::string& path : {dir.Write("firmware.mot", std::string("S0")), std::string("/dev/null")}) {
+        SCOPED_TRACE(path);
+        RecordingStatusList status;
+        std::optional<OpenFailure> failure;
+        SessionOptions options;
+        options.openFailed = [&failure](const OpenFailure& reported) { failure = reported; };
+        DataConverter session(status, options);
+        EXPECT_EQ(session.OpenInterface(path, 115200), DataConverter::kInterfaceOpenFailed);
+        ASSERT_TRUE(failure);
+        EXPECT_EQ(DescribeOpenFailure(*failure, HintReader::Dialog), path + ": not a serial port");
     }
 }
 

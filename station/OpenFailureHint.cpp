@@ -1,19 +1,15 @@
-#include "station/LinkOpenHint.h"
+#include "station/OpenFailureHint.h"
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
 
-#include "base/FileOpen.h"
-#include "links/SerialLink.h"
-#include "links/UsbDriver.h"
-#include "session/LinkNames.h"
-
 namespace kestrel {
 
-std::string UsbOpenHint(HintReader reader) {
-    const UsbOpenProblem problem = SystemUsbDriver().LastOpenProblem();
+namespace {
+
+std::string UsbOpenHint(UsbOpenProblem problem, HintReader reader) {
     std::string hint = UsbProblemHint(problem);
     // Without the driver the box's COM port is the way left: named as the reader chooses a port.
     if (problem == UsbOpenProblem::NoDriver && !hint.empty()) {
@@ -22,29 +18,39 @@ std::string UsbOpenHint(HintReader reader) {
     return hint;
 }
 
-std::string LinkOpenHint(const std::string& linkName, int openError, HintReader reader) {
-    const LinkChoice choice = ChooseLink(linkName);
-    if (choice.kind == LinkChoice::Kind::Usb) {
-        return UsbOpenHint(reader);
+std::string SerialOpenHint(const std::string& device, int error, HintReader reader) {
+    const std::string advice = error == EACCES ? SerialPermissionHint(device, DeviceGroupName(device)) : "";
+    if (reader == HintReader::CommandLine) {
+        return advice;
     }
-    if (choice.kind != LinkChoice::Kind::Serial || choice.refusal != 0) {
-        return {};
+    if (error == EACCES) {
+        return device + ": " + std::strerror(EACCES) + "; " + advice;
     }
-    const std::string device = choice.device.empty() ? SerialLink::DeviceForPort(choice.port) : choice.device;
-    if (openError == EACCES) {
-        return device + ": " + std::strerror(EACCES) + "; " + SerialPermissionHint(device, DeviceGroupName(device));
+    // A system that does not say why (0) refuses a port another program holds.
+    if (error == EBUSY || error == 0) {
+        return device + ": in use by another program, or this user may not open it";
     }
-    // The device's state as the system reports it; opening it again to learn
-    // more could disturb a port that another program holds.
-    std::error_code error;
-    const auto status = std::filesystem::status(PathFromUtf8(device), error);
-    if (error) {
-        return device + ": " + error.message();
+    // The null device or a plain file opens, and then refuses the line settings.
+    if (error == ENOTTY) {
+        return device + ": not a serial port";
     }
-    if (!std::filesystem::exists(status)) {
-        return device + ": " + std::make_error_code(std::errc::no_such_file_or_directory).message();
+    return device + ": " + std::strerror(error);
+}
+
+}  // namespace
+
+std::string DescribeOpenFailure(const OpenFailure& failure, HintReader reader) {
+    switch (failure.target) {
+        case OpenFailure::Target::Usb:
+            return UsbOpenHint(failure.usbProblem, reader);
+        case OpenFailure::Target::SerialPort:
+            return SerialOpenHint(failure.name, failure.error, reader);
+        case OpenFailure::Target::SourceFile:
+            break;
     }
-    return device + ": in use by another program, or this user may not open it";
+    // The status line named the file; the system's reason is all there is to add.
+    return failure.error == 0 || reader == HintReader::CommandLine ? std::string()
+                                                                   : failure.name + ": " + std::strerror(failure.error);
 }
 
 std::string FindUdevRule(const std::vector<std::string>& dirs) {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "station/LinkOpenHint.h"
+#include "station/OpenFailureHint.h"
 
 namespace kestrel {
 
