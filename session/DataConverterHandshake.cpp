@@ -1,8 +1,6 @@
 #include "session/DataConverter.h"
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 
 namespace kestrel {
 
@@ -15,6 +13,7 @@ constexpr std::uint32_t kReadBackSkip = 6;
 constexpr std::uint32_t kBlockPiece = 4096;
 constexpr std::uint32_t kReadBackPiece = 1024;
 constexpr std::uint32_t kReadBackWaitMs = 100;
+constexpr std::uint32_t kHeaderBytePauseMs = 1;
 
 constexpr std::uint8_t kSyncRequest = 0x2A;
 constexpr std::uint8_t kTypeRefused = 0xFF;
@@ -158,7 +157,7 @@ bool DataConverter::SendHeader() {
         if (LinkKind == kLinkCom && serialLink) {
             serialLink->WaitUntilSent();
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        clock_.SleepFor(kHeaderBytePauseMs);
         if (!SendByte(OutputBuffer[offset])) {
             return false;
         }
