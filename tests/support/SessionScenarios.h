@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -72,7 +73,8 @@ inline std::vector<Scenario> Scenarios(const ScenarioFiles& f) {
                 readBackSilent = concat(flashed, {reading, silent});
     const Lines binSynced = concat(bin, {waiting}), binHeaderSent = concat(binSynced, {header});
     const Lines binWrong = concat(binSynced, {"Error: Wrong firmware type"});
-    const Lines binFlashed = concat(binHeaderSent, {erasing, data});
+    const Lines binFlashed = concat(binHeaderSent, {erasing, data}), binDone = concat(binFlashed, {done});
+    const Lines binHeaderSilent = concat(binHeaderSent, {silent});
     const Lines binRetried = concat(binHeaderSent, {"retry", erasing, data, done});
     const Lines largest = concat(prepared(896), {waiting, header, erasing, data, reading, verify, done});
     const Lines dataSilent = concat(flashed, {silent});
@@ -90,18 +92,22 @@ inline std::vector<Scenario> Scenarios(const ScenarioFiles& f) {
     const Bytes largestWire = Concat({{0x2A, 0xFD}, f.largestImage, {'S'}});
     const B type2 = {.firmwareType = 2}, type2ReadBack = {.firmwareType = 2, .readBack = true};
     const B type2Retry = {.firmwareType = 2, .retriesAfterLength = 1};
+    const B type2Erase = {.firmwareType = 2, .eraseMs = b};  // the data's idle time runs from the erase's end
     const B strayErase = {.strayDuringErase = {'*', 'N', 0}, .eraseMs = 500};
     const auto always = [](SimulatedBox&) { return true; };
-    // The process stalls at the first poll after `line`, with the answer already waiting: the bound alone decides.
-    const auto stallAfter = [](const std::string& line, std::uint32_t ms) {
-        return [line, ms, stalled = false](SimulatedBox& box) mutable {
-            if (!stalled && box.status.lines().back() == line) {
-                box.clock.Advance(ms);
-                stalled = true;
+    // The process stalls at the first poll after a line, with the answer already waiting: the bound alone decides.
+    const auto stallAfter = [](std::map<std::string, std::uint32_t> stallsMs) {
+        return [stallsMs](SimulatedBox& box) mutable {
+            if (const auto stall = stallsMs.find(box.status.lines().back()); stall != stallsMs.end()) {
+                box.clock.Advance(stall->second);
+                stallsMs.erase(stall);
             }
             return false;
         };
     };
+    const auto typeLate = [&](std::uint32_t ms) { return stallAfter({{waiting, ms}}); };
+    const auto sentLate = [&](std::uint32_t ms) { return stallAfter({{header, ms}}); };
+    const auto gotLate = [&](std::uint32_t ms) { return stallAfter({{length, 1000}, {erasing, ms}}); };
     const auto after1s = [](SimulatedBox& box) { return box.clock.TickMs() >= 1000; };
     const auto after20000Bytes = [](SimulatedBox& box) { return box.Written().size() > 20000; };
     const auto whenReading = [reading](SimulatedBox& box) {
@@ -116,26 +122,12 @@ inline std::vector<Scenario> Scenarios(const ScenarioFiles& f) {
         // No type in 20000 ms, started just before the tick count wraps.
         {"no type across the tick's wrap", f.mot, {.silentAt = S::Sync}, O::BoxSilent, noSync, sync, 20010, {}, wrap},
         // Each bound to the millisecond: since the sync request, the last byte sent, the last byte received.
-        {"a type read at the sync's bound",
-         f.mot,
-         {},
-         O::Success,
-         matched,
-         matchedWire,
-         20000,
-         stallAfter(waiting, 20000)},
-        {"a type read 1 ms past it", f.mot, {}, O::BoxSilent, noSync, sync, 20001, stallAfter(waiting, 20001)},
-        {"an answer at the bound after a send", f.mot, {}, O::Success, matched, matchedWire, b, stallAfter(length, b)},
-        {"an answer 1 ms past it", f.mot, {}, O::BoxSilent, silentLength, motHead, b + 1, stallAfter(length, b + 1)},
-        {"an answer at the bound after a receipt",
-         f.mot,
-         {},
-         O::Success,
-         matched,
-         matchedWire,
-         b,
-         stallAfter(erasing, b)},
-        {"an answer 1 ms past that", f.mot, {}, O::BoxSilent, eraseSilent, motHead, b + 1, stallAfter(erasing, b + 1)},
+        {"a type read at the sync's bound", f.mot, {}, O::Success, matched, matchedWire, 20000, typeLate(20000)},
+        {"a type read 1 ms past it", f.mot, {}, O::BoxSilent, noSync, sync, 20001, typeLate(20001)},
+        {"an answer at the bound after a send", f.bin, type2Erase, O::Success, binDone, binWire, b + 230, sentLate(b)},
+        {"an answer 1 ms past it", f.bin, type2Erase, O::BoxSilent, binHeaderSilent, binHead, b + 31, sentLate(b + 1)},
+        {"an answer at the bound after a receipt", f.mot, {}, O::Success, matched, matchedWire, 1000 + b, gotLate(b)},
+        {"an answer 1 ms past that", f.mot, {}, O::BoxSilent, eraseSilent, motHead, 1001 + b, gotLate(b + 1)},
         {"a type 2 box, an S-record file", f.mot, type2, O::BoxRefused, motWrong, refused},
         {"a type 1 box, a binary file", f.bin, {}, O::BoxRefused, binWrong, refused},
         {"two retries of the length", f.mot, {.retriesAfterLength = 2}, O::Success, retried, lengthThrice},
@@ -155,7 +147,7 @@ inline std::vector<Scenario> Scenarios(const ScenarioFiles& f) {
         {"a hang-up at the sync", f.mot, {.hangUpAt = S::Sync}, O::BoxSilent, concat(synced, {silent}), sync},
         {"a hang-up in the data", f.mot, {.hangUpAt = S::Data}, O::BoxSilent, dataSilent, motWire, 0, {}, cut},
         // The box ends the data block after 200 ms without a byte.
-        {"type 2, no read-back", f.bin, type2, O::Success, concat(binFlashed, {done}), binWire, 230},
+        {"type 2, no read-back", f.bin, type2, O::Success, binDone, binWire, 230},
         {"type 2, the header twice", f.bin, type2Retry, O::Success, binRetried, binTwice, 260},
         // The most a read-back can hold, from byte 6 on.
         {"the largest binary image", f.largest, type2ReadBack, O::Success, largest, largestWire, 230},
@@ -180,7 +172,8 @@ inline void RunScenario(const Scenario& s) {
     box.driver.Device(box.slot).present = s.setup != Scenario::kUnplugged;
     box.status.AppendStatus("a line of the download before");
     SessionOptions options = box.Options();
-    options.cancelRequested = box.Bounded([&] { return s.onPoll && s.onPoll(box); });
+    // A copy of the hook for each run, as a hook may keep state and a scenario may run again.
+    options.cancelRequested = box.Bounded([&box, onPoll = s.onPoll]() mutable { return onPoll && onPoll(box); });
     if (s.setup == Scenario::kNoReopen)  // the device takes the first line rate and no other
         options.usbDeviceOpened = [&box](int) { box.driver.Device(box.slot).refuseBaudRate = true; };
     const std::uint32_t startMs = box.clock.TickMs();
