@@ -2,14 +2,12 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <stdexcept>
 #include <utility>
 
 namespace kestrel::emulator {
 
-SimulatedUsbDriver::SimulatedUsbDriver(Clock& clock)
-    : clock_(clock), manualClock_(dynamic_cast<ManualClock*>(&clock)) {}
+SimulatedUsbDriver::SimulatedUsbDriver(Clock& clock) : clock_(clock) {}
 
 std::size_t SimulatedUsbDriver::AddDevice(SimulatedUsbDevice device) {
     std::lock_guard lock(mutex_);
@@ -68,6 +66,11 @@ std::vector<std::uint8_t> SimulatedUsbDriver::Written(std::size_t slot) const {
     return At(slot).written;
 }
 
+std::vector<std::uint32_t> SimulatedUsbDriver::WriteTimes(std::size_t slot) const {
+    std::lock_guard lock(mutex_);
+    return At(slot).writeTimes;
+}
+
 void SimulatedUsbDriver::FailListing(bool fail) {
     std::lock_guard lock(mutex_);
     failListing_ = fail;
@@ -103,12 +106,8 @@ bool SimulatedUsbDriver::Pump(Slot& slot, std::uint32_t nowMs) {
 }
 
 void SimulatedUsbDriver::Wait(std::unique_lock<std::mutex>& lock, std::uint32_t ms) {
-    if (manualClock_ != nullptr) {
-        manualClock_->Advance(ms);
-        return;
-    }
     const std::uint64_t seenWrites = writeCount_;
-    written_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return writeCount_ != seenWrites; });
+    clock_.WaitFor(lock, written_, ms, [&] { return writeCount_ != seenWrites; });
 }
 
 UsbStatus SimulatedUsbDriver::CountDevices(std::uint32_t& count) {
@@ -238,6 +237,7 @@ UsbStatus SimulatedUsbDriver::Write(UsbHandle handle, const std::uint8_t* data, 
     }
     slot->model.Receive(data, count, nowMs);
     slot->written.insert(slot->written.end(), data, data + count);
+    slot->writeTimes.push_back(nowMs);
     written = count;
     ++writeCount_;
     written_.notify_all();

@@ -51,10 +51,10 @@ struct SimulatedLineSettings {
     bool operator==(const SimulatedLineSettings&) const = default;
 };
 
-// A UsbDriver whose devices are BoxModels in this process. With a ManualClock a
-// read that has to wait moves the clock on (to the box's next deadline or the
-// time-out) instead of sleeping; with any other clock it really waits, and a
-// write from another thread ends the wait early.
+// A UsbDriver whose devices are BoxModels in this process. A read that has to
+// wait lets time pass on the clock (to the box's next deadline or the time-out):
+// a ManualClock moves on at once, the steady clock really waits, and a write
+// from another thread ends the wait early.
 class SimulatedUsbDriver final : public UsbDriver {
 public:
     // Statuses of the simulated calls.
@@ -84,8 +84,9 @@ public:
     std::vector<std::uint32_t> BaudRates(std::size_t slot) const;
     // The data characteristics it accepted last.
     std::optional<SimulatedLineSettings> DataCharacteristics(std::size_t slot) const;
-    // Every byte the tool wrote to the device.
+    // Every byte the tool wrote to the device, and the clock's time at each write it took.
     std::vector<std::uint8_t> Written(std::size_t slot) const;
+    std::vector<std::uint32_t> WriteTimes(std::size_t slot) const;
 
     // While set, counting and listing the devices fail.
     void FailListing(bool fail);
@@ -113,6 +114,7 @@ private:
         BoxModel model;
         std::deque<std::uint8_t> fromBox;  // answered by the box, not yet read
         std::vector<std::uint8_t> written;
+        std::vector<std::uint32_t> writeTimes;
         std::vector<std::uint32_t> baudRates;
         std::optional<SimulatedLineSettings> characteristics;
         bool open = false;
@@ -124,11 +126,10 @@ private:
     Slot& At(std::size_t slot);
     // Lets the box's time pass and collects its answers; false when the device is gone.
     bool Pump(Slot& slot, std::uint32_t nowMs);
-    // Lets `ms` pass: on a manual clock at once, otherwise really, ended early by a write.
+    // Lets `ms` pass on the clock, ended early by a write.
     void Wait(std::unique_lock<std::mutex>& lock, std::uint32_t ms);
 
     Clock& clock_;
-    ManualClock* manualClock_;  // the same clock when it is a manual one
     mutable std::mutex mutex_;
     std::condition_variable written_;
     std::uint64_t writeCount_ = 0;

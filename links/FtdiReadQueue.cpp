@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "base/Clock.h"
+
 namespace kestrel {
 
 namespace {
@@ -79,8 +81,9 @@ void FtdiReadQueue::Stop() {
             libusb_cancel_transfer(slot->transfer);
         }
     }
-    const auto end = std::chrono::steady_clock::now() + kStopBound;
-    while (queued_ > 0 && std::chrono::steady_clock::now() < end) {
+    Clock& clock = SteadyClock();
+    const std::uint32_t startMs = clock.TickMs();
+    while (queued_ > 0 && std::chrono::milliseconds(clock.TickMs() - startMs) < kStopBound) {
         timeval step = TimevalOf(kStopStep);
         if (libusb_handle_events_timeout_completed(context_, &step, nullptr) != 0) {
             break;
@@ -120,16 +123,17 @@ void FtdiReadQueue::Ended(libusb_transfer* transfer) {
 }
 
 int FtdiReadQueue::Wait(std::chrono::milliseconds timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
+    Clock& clock = SteadyClock();
+    const std::uint32_t startMs = clock.TickMs();
+    const auto elapsed = [&] { return std::chrono::milliseconds(clock.TickMs() - startMs); };
     ended_ = false;
     int done = 0;
     do {
-        timeval left =
-            TimevalOf(std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()));
+        timeval left = TimevalOf(timeout - elapsed());
         if (const int status = libusb_handle_events_timeout_completed(context_, &left, &done); status != 0) {
             return status;
         }
-    } while (!ended_ && error_ == 0 && std::chrono::steady_clock::now() < end);
+    } while (!ended_ && error_ == 0 && elapsed() < timeout);
     return error_;
 }
 

@@ -1,5 +1,6 @@
 #include "links/FtdiUsbDriver.h"
 
+#include "links/FtdiDeviceListing.h"
 #include "links/FtdiReadQueue.h"
 #include "links/UsbTtyLock.h"
 
@@ -15,36 +16,9 @@ namespace kestrel {
 
 namespace {
 
-struct ContextDeleter {
-    void operator()(ftdi_context* context) const { ftdi_free(context); }
-};
-using ContextPtr = std::unique_ptr<ftdi_context, ContextDeleter>;
-
-struct DeviceListDeleter {
-    void operator()(ftdi_device_list* list) const { ftdi_list_free(&list); }
-};
-using DeviceListPtr = std::unique_ptr<ftdi_device_list, DeviceListDeleter>;
-
-// The attached FTDI devices with the chip's default ids, found through a fresh
-// context. `found` is negative (libftdi1's status) or the number of devices.
-struct Listing {
-    ContextPtr context;
-    DeviceListPtr list;
-    int found = 0;
-};
-
-Listing FindDevices() {
-    Listing listing;
-    listing.context.reset(ftdi_new());
-    if (!listing.context) {
-        return listing;
-    }
-    ftdi_device_list* raw = nullptr;
-    // Vendor and product 0 select the chip's default ids; a vendor with product 0 finds nothing.
-    listing.found = ftdi_usb_find_all(listing.context.get(), &raw, 0, 0);
-    listing.list.reset(raw);
-    return listing;
-}
+using ftdi_listing::ContextPtr;
+using ftdi_listing::FindDevices;
+using ftdi_listing::Listing;
 
 UsbStatus ListingStatus(const Listing& listing) {
     if (!listing.context) {
@@ -89,14 +63,6 @@ UsbOpenProblem ClassifyOpenFailure(int status, libusb_device* device) {
             return UsbOpenProblem::Other;
     }
 }
-
-class MonotonicClock : public Clock {
-public:
-    std::uint32_t TickMs() override {
-        const auto sinceStart = std::chrono::steady_clock::now().time_since_epoch();
-        return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count());
-    }
-};
 
 // ftdi_read_data and ftdi_write_data take an int size.
 constexpr std::uint32_t kMaxTransferChunk = 1U << 20;
@@ -324,16 +290,17 @@ UsbStatus FtdiUsbDriver::Read(UsbHandle handle, std::uint8_t* buffer, std::uint3
     if (device == nullptr) {
         return kBadHandle;
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    Clock& clock = TimeBase();
+    const std::uint32_t startMs = clock.TickMs();
     // Each wait blocks in libusb's event handling until a transfer ends, which
     // the chip's latency timer brings about every few ms: a wait, not a spin.
     for (received = device->Take(buffer, count); received < count;
          received += device->Take(buffer + received, count - received)) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
+        const std::uint32_t elapsedMs = clock.TickMs() - startMs;
+        if (elapsedMs >= timeoutMs) {
             break;
         }
+        const std::chrono::milliseconds left{timeoutMs - elapsedMs};
         if (const int status = device->reads->Wait(left); status != 0 && device->reads->Bytes().empty()) {
             return status;
         }
@@ -376,10 +343,7 @@ UsbStatus FtdiUsbDriver::PrepareForSync(UsbHandle handle) {
     return flushed != 0 ? flushed : discarded;
 }
 
-Clock& FtdiUsbDriver::TimeBase() {
-    static MonotonicClock clock;
-    return clock;
-}
+Clock& FtdiUsbDriver::TimeBase() { return SteadyClock(); }
 
 UsbDriver& SystemUsbDriver() {
     static FtdiUsbDriver driver;

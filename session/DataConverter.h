@@ -24,6 +24,8 @@ public:
     static constexpr std::uint32_t kSourceBufferSize = 500000;
     static constexpr std::uint32_t kOutputBufferSize = 458752;
     static constexpr std::uint32_t kVerifyBufferOffset = kOutputBufferSize / 2;  // 229376
+    // A ".bin" file brings the 30-byte header that the box takes before the data.
+    static constexpr std::uint32_t kBinHeaderLength = 30;
     static constexpr std::uint32_t kSyncTimeoutMs = 20000;
 
     static constexpr std::uint8_t kLinkUsb = 1;

@@ -28,7 +28,7 @@ using kestrel::UsbHandle;
 using kestrel::UsbStatus;
 
 // A USB driver whose one device answers from a script: a read that has to wait
-// moves the manual clock on instead of sleeping. The script is taken one event
+// moves the manual clock on instead of sleeping, as the header's pauses do. The script is taken one event
 // at a time, whenever the tool reads and nothing is waiting; once it is used up
 // the device stays silent. An event's low three bits give its kind, the upper
 // five an argument `a` (0 to 31):
@@ -63,8 +63,6 @@ struct ScriptedBox final : kestrel::UsbDriver {
     kestrel::Clock& TimeBase() override { return clock; }
 
     UsbStatus Write(UsbHandle, const std::uint8_t* data, std::uint32_t count, std::uint32_t& written) override {
-        // Bounds the length and header retries, whose paced single bytes take real time.
-        gone = gone || (count == 1 && ++singleByteWrites > 160);
         written = gone ? 0 : count;
         sent.insert(sent.end(), data, data + written);
         NoteActivity(written > 0);
@@ -147,7 +145,6 @@ struct ScriptedBox final : kestrel::UsbDriver {
     std::uint32_t readBackCount = 0, readBackAt = 0;
     std::uint32_t lastActivityMs, answerBoundMs = 0;
     bool gone = false;
-    std::size_t singleByteWrites = 0;
     std::vector<std::uint8_t> sent, taken;  // every byte the tool wrote, and read
 };
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "support/SessionScenarios.h"
 
@@ -17,6 +18,20 @@ TEST(RunDownload, EachScenarioEndsWithItsOutcomeLinesBytesOnTheWireAndTime) {
         SCOPED_TRACE(scenario.name);
         RunScenario(scenario);
     }
+}
+
+// The box's loader takes the header a byte at a time: each byte reaches it
+// 1 ms after the one before, the first 1 ms after the answer to its type.
+TEST(RunDownload, EachHeaderByteReachesTheBoxOneMillisecondAfterTheByteBefore) {
+    const FirmwareFiles files;
+    SimulatedBox box({.firmwareType = 2}, 700);
+    ASSERT_EQ(RunDownload("USB", files.bin, box.status, box.Options()), DownloadOutcome::Success);
+    const std::vector<std::uint32_t> times = box.driver.WriteTimes(box.slot);
+    std::vector<std::uint32_t> expected = {700, 700};  // the sync request and the answer to the type
+    for (std::uint32_t byte = 1; byte <= 30; ++byte)
+        expected.push_back(700 + byte);
+    ASSERT_GE(times.size(), expected.size());
+    EXPECT_EQ(std::vector(times.begin(), times.begin() + 32), expected);
 }
 
 }  // namespace

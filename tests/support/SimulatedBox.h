@@ -27,11 +27,11 @@ struct SimulatedBox {
         slot = driver.AddDevice(emulator::SimulatedUsbDevice{.behaviour = std::move(behaviour)});
     }
 
-    SessionOptions Options(std::uint32_t answerTimeoutMs = 30000) {
+    // The session's own answer bound, so that the scenarios hold it to the millisecond.
+    SessionOptions Options() {
         SessionOptions options;
         options.usbDriver = &driver;
         options.clock = &clock;
-        options.answerTimeoutMs = answerTimeoutMs;
         options.cancelRequested = Bounded();
         return options;
     }
