@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "cli/StationRun.h"
+#include "cli/StationOptions.h"
 #include "station/TraceFields.h"
 
 namespace kestrel::cli {

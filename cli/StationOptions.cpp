@@ -1,4 +1,4 @@
-#include "cli/StationRun.h"
+#include "cli/StationOptions.h"
 
 namespace kestrel::cli {
 

@@ -1,47 +1,8 @@
 #pragma once
 
-#include <functional>
-#include <string>
-#include <vector>
-
-#include <CLI/CLI.hpp>
-
-#include "links/UsbDriver.h"
+#include "cli/StationOptions.h"
 
 namespace kestrel::cli {
-
-// kestrel-flash's options for a production line: which boxes, how to report,
-// and how often.
-struct StationOptions {
-    std::vector<std::string> ports;  // -p, repeatable: several boxes flashed at once
-    bool listPorts = false;
-    bool json = false;
-    std::string logFile;
-    bool allUsb = false;
-    bool wait = false;
-    double waitTimeoutSeconds = 0;  // 0: no bound
-    int repeat = 1;                 // 0: until interrupted
-    // Who flashes where and for what, in every record and JSON event.
-    std::string operatorName, stationName, lot;
-    std::string approved;  // the manifest of the firmware that may be flashed; empty: any
-    // Commands on a log instead of a download.
-    std::string verifyLog, report, reportHtml, reportCsv;
-};
-
-// What the rest of the command line asks of the downloads.
-struct StationRequest {
-    std::string file;
-    std::string emulate;  // scenario name; empty: real boxes
-    double timeoutSeconds = 30;
-    bool quiet = false;
-    std::function<bool()> cancelRequested;
-    UsbDriver* usbDriver = nullptr;  // the USB boxes' driver; null: the system's
-    std::string systemRoot = "/";    // whose /sys tells which USB box a tty belongs to
-};
-
-// Adds --list-ports, --json, --log, --all-usb, --wait, --wait-timeout and
-// --repeat, and makes FILE optional for --list-ports only.
-void AddStationOptions(CLI::App& app, CLI::Option* file, StationOptions& station);
 
 // Every candidate link, as text or JSON lines on stdout; the exit status.
 int ListPortsCommand(const StationOptions& station);

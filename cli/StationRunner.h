@@ -9,7 +9,7 @@
 #include "cli/BoxWait.h"
 #include "cli/EmulatedBox.h"
 #include "cli/GangConsole.h"
-#include "cli/StationRun.h"
+#include "cli/StationOptions.h"
 #include "cli/StationTrace.h"
 #include "session/DownloadOutcome.h"
 #include "session/ExitStatus.h"
