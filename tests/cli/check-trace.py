@@ -34,10 +34,7 @@ def as_object(text):
     """A record as the schema reads it: 'key: value' lines as strings, the head, the status lines."""
     lines = text.rstrip("\n").split("\n")
     record = {"head": lines[0], "lines": [line for line in lines if line.startswith("line +")]}
-    for line in lines[1:]:
-        if not line.startswith("line +"):
-            key, _, value = line.partition(": ")
-            record[key] = value
+    record.update(line.partition(": ")[::2] for line in lines[1:] if not line.startswith("line +"))
     return record
 
 
