@@ -84,9 +84,8 @@ run_flash "$stage" install || exit 1
 
 # 2. The Debian package (cpack, dpkg-deb and lintian: scripts/install-deps).
 debs=()
-if (cd "$build" && cpack -G DEB --config CPackConfig.cmake -B "$work/deb") >"$work/cpack.log" 2>&1; then
+(cd "$build" && cpack -G DEB --config CPackConfig.cmake -B "$work/deb") >"$work/cpack.log" 2>&1 &&
   debs=("$work"/deb/*.deb)
-fi
 deb=${debs[0]:-}
 if [ ${#debs[@]} -ne 1 ] || [ ! -f "$deb" ]; then
   fail "cpack made no single .deb: ${debs[*]} $(tail -20 "$work/cpack.log")"
