@@ -18,7 +18,7 @@ SessionRecord Attempt(const std::string& port, const std::string& lot) {
     return record;
 }
 
-TEST(LogChain, AnyOneByteChangedRemovedOrMovedRecordIsNamed) {
+TEST(LogChain, AnyOneByteChangedRemovedOrMovedRecordIsNamedAndAnIntactLogCounts) {
     TempDir dir;
     const std::string path = (dir.Path() / "chain.log").string();
     for (const char* port : {"COM1", "COM2", "COM3"}) {
@@ -28,6 +28,8 @@ TEST(LogChain, AnyOneByteChangedRemovedOrMovedRecordIsNamed) {
     const std::string log = ReadFile(path);
     const auto records = SplitLog(log);
     ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(VerifyChain(log).broken, 0u);
+    EXPECT_EQ(VerifyChain(log).records, 3u);
     // Every byte of every record, changed: the check names the record that holds it.
     for (std::size_t at = 0, record = 0; at < log.size(); ++at) {
         record += at == records[0].text.size() || at == records[0].text.size() + records[1].text.size();
