@@ -118,8 +118,7 @@ TEST(TerminalProgress, AGangShowsOneProgressLineForAllItsBoxesThatFitsTheTermina
             shown += terminal.Read();
     });
     const auto run = Flash({"-p", boxes[0].linkPath, "-p", boxes[1].linkPath, "-p", boxes[2].linkPath, kMot},
-                           {.deadline = std::chrono::seconds(60),
-                            .inChild = [device = terminal.device] { ::dup2(device, STDERR_FILENO); }});
+                           {.inChild = [device = terminal.device] { ::dup2(device, STDERR_FILENO); }});
     running = false;
     reader.join();
     shown += terminal.Read();

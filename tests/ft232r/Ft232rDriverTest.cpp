@@ -53,7 +53,7 @@ private:
 // the read-back, loses no byte: the reads stay queued in the kernel meanwhile.
 TEST(Ft232rDriverTest, TheReadBackSurvivesTheProcessNotBeingRun) {
     const UsbBoxes boxes("KST-A", "", true, true);
-    const ProcessResult result = Flash({"-q", "-p", "USB", kMot}, {.deadline = std::chrono::seconds(60)});
+    const ProcessResult result = Flash({"-q", "-p", "USB", kMot});
     EXPECT_EQ(result.LastOutLine(), "FLASHING SUCCESSFULL") << result.err;
     EXPECT_GT(boxes.Record("KST-A", "held ").size(), 10U);
     EXPECT_EQ(boxes.Record("KST-A", "lost "), Lines{});

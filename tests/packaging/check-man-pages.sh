@@ -10,16 +10,9 @@ set -uo pipefail
 # Without mandoc (scripts/install-deps installs it) every page fails its lint.
 mandoc=$1
 shift
-if [ $# -eq 0 ]; then
-  echo "FAIL: no manual page to check" >&2
-  exit 1
-fi
-
+[ $# -gt 0 ] || { echo "FAIL: no manual page to check" >&2; exit 1; }
 failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
 for pair in "$@"; do
   page=${pair%%=*}
@@ -28,29 +21,20 @@ for pair in "$@"; do
 
   lint=$("$mandoc" -T lint -W warning "$page" 2>&1)
   status=$?
-  if [ $status -ne 0 ] || [ -n "$lint" ]; then
-    fail "$name: mandoc lint (exit $status):"$'\n'"$lint"
-  fi
+  [ $status -eq 0 ] && [ -z "$lint" ] || fail "$name: mandoc lint (exit $status):"$'\n'"$lint"
 
   # The page as a reader sees it, without the overstriking of bold and underline.
   text=$("$mandoc" -T ascii "$page" | sed 's/.\x08//g')
   for section in NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" FILES EXAMPLES; do
     grep -qx "$section" <<<"$text" || fail "$name: no section $section"
   done
-  if grep -q '@[A-Z_]*@' "$page"; then
-    fail "$name: placeholder left: $(grep -o '@[A-Z_]*@' "$page" | head -1)"
-  fi
+  ! grep -q '@[A-Z_]*@' "$page" || fail "$name: placeholder left: $(grep -o '@[A-Z_]*@' "$page" | head -1)"
 
   help=$("$program" --help 2>&1)
   status=$?
-  if [ $status -ne 0 ] || [ -z "$help" ]; then
-    fail "$name: $program --help exited $status"
-    continue
-  fi
+  [ $status -eq 0 ] && [ -n "$help" ] || { fail "$name: $program --help exited $status"; continue; }
   options=$(grep -oE -- '--[a-z][a-z0-9-]*' <<<"$help" | sort -u)
-  if [ -z "$options" ]; then
-    fail "$name: no long option found in $program --help"
-  fi
+  [ -n "$options" ] || fail "$name: no long option found in $program --help"
   for option in $options; do
     grep -qE -- "(^|[^a-z-])${option}([^a-z-]|$)" <<<"$text" || fail "$name: $option from --help is not documented"
   done

@@ -77,12 +77,9 @@ struct Line {
     // downloads' own bounds (20 s to synchronise), so that they, not this, end a broken one.
     static bool Until(const std::function<bool()>& done) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(45);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > end)
-                return false;
+        while (!done() && std::chrono::steady_clock::now() < end)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return true;
+        return done();
     }
     Tile TileOf(const std::string& name) const {
         for (const Tile& tile : logic->Tiles())
