@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string_view>
 
 namespace kestrel::cli {
 
@@ -15,7 +16,12 @@ std::string Number(double value, int decimals) {
 
 std::string PerHour(const YieldRow& row) { return row.boxesPerHour ? Number(*row.boxesPerHour, 1) : ""; }
 
-std::string CsvField(const std::string& text) {
+// A field holds what the log's writer typed. One that starts as a formula would (=, +, -, @, a tab or a CR) gets a
+// leading apostrophe, so that a spreadsheet opening the file shows it as text instead of running it.
+std::string CsvField(std::string text) {
+    if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos) {
+        text.insert(0, 1, '\'');
+    }
     if (text.find_first_of(",\"\r\n") == std::string::npos) {
         return text;
     }

@@ -98,7 +98,7 @@ check(broken.returncode == 1 and broken.stdout.startswith("broken: record 3 of")
 
 # A yield report of a log made here: the CSV's numbers for each lot, operator, station and port.
 def record(start, port, outcome, exit_status, seconds, lines):
-    body = ["=== 2026-01-05T%sZ Kestrel Loader 1" % start, "schema: 2", "record: result", "operator: Bo <script>",
+    body = ["=== 2026-01-05T%sZ Kestrel Loader 1" % start, "schema: 2", "record: result", "operator: =Bo <script>",
             "station: S2", "lot: L9", "attempt: 1", "port: " + port] + ['line +0.000s "%s"' % l for l in lines]
     return "\n".join(body + ["result: %s, exit %d, %.3f s" % (outcome, exit_status, seconds), "", ""])
 made = os.path.join(work, "made.log")
@@ -111,9 +111,10 @@ open(made, "w").write(
 page, table = os.path.join(work, "R.html"), os.path.join(work, "R.csv")
 report = run("--report", made, "--html", page, "--csv", table)
 rows = [r for r in csv.DictReader(open(table, newline=""))]
-check(report.returncode == 0 and [(r["port"], r["passed"], r["failed"], r["yield_percent"], r["boxes_per_hour"],
-                                   r["median_seconds"]) for r in rows] ==
-      [("COM40", "2", "1", "66.7", "120.0", "20.000"), ("COM41", "0", "2", "0.0", "400.0", "6.500")], "csv: %s" % rows)
+check(report.returncode == 0 and [(r["operator"] + r["port"], r["passed"], r["failed"], r["yield_percent"],
+                                   r["boxes_per_hour"], r["median_seconds"]) for r in rows] ==
+      [("'=Bo <script>COM40", "2", "1", "66.7", "120.0", "20.000"),
+       ("'=Bo <script>COM41", "0", "2", "0.0", "400.0", "6.500")], "csv: %s" % rows)
 check("failures by stage: Verify data: 2\nfailures by stage: Erasing flash: 1\n" in report.stdout, "stages: " + report.stdout)
 html = open(page).read()
 check("<svg" in html and "<script" not in html and "Bo &lt;script&gt;" in html and not re.search(r"(src|href)=", html) and

@@ -8,7 +8,9 @@
 
 #include "emulator/SimulatedUsbDriver.h"
 #include "links/UsbLink.h"
+#include "station-app/FirmwareSummary.h"
 #include "station-app/UsbHotplug.h"
+#include "station/Sha256.h"
 #include "support/Firmware.h"
 
 namespace kestrel::testing {
@@ -150,6 +152,23 @@ TEST(StationLot, FirmwareOutsideTheManifestIsRefused) {
     std::string error;
     EXPECT_FALSE(logic.StartLot(error));
     EXPECT_EQ(error, firmware.mot + " is not in the approved manifest: not flashed");
+}
+
+// What the window says of a file before a lot begins. What is no regular file is refused at once, as a download
+// refuses it (a FIFO would hold the window), and so is a file larger than a download takes, without reading it whole.
+TEST(FirmwareSummary, GivesSizeRecordsDigestAndApprovalOfWhatADownloadWouldRead) {
+    FirmwareFiles f;
+    const std::string text = ReadFile(f.mot),
+                      manifest = f.dir.Write("approved.sha256", std::string(64, 'a') + "  other.mot\n");
+    const FirmwareSummary mot = SummariseFirmware(f.mot, manifest);
+    EXPECT_EQ(std::tuple(mot.size, mot.records, mot.approval, mot.error),
+              std::tuple(text.size(), 13, "NOT APPROVED", std::string()));
+    EXPECT_EQ(mot.sha256, Sha256Hex(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    EXPECT_EQ(SummariseFirmware(f.bin, "").records, -1);
+    const std::string large = f.dir.Write("large.bin", std::string(500001, 'x'));
+    EXPECT_EQ(SummariseFirmware("/dev/null", "").error, "cannot read /dev/null: Invalid argument");
+    EXPECT_EQ(SummariseFirmware(large, "").error,
+              large + ": more than 500000 bytes, the most a firmware file may have");
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 // What a download reports for a line's records: JSON lines, the session log
 // and the image's digest.
-#include <fstream>
-#include <iterator>
 #include <regex>
 
 #include "StationTestSupport.h"
@@ -97,8 +95,7 @@ TEST(DownloadReports, AWholeDownloadGivesItsLinesInOrderInALogRecord) {
     // The first record of a log chains to the start value; an empty line ends a record.
     expected.insert(expected.end(),
                     {"result: success, exit 0, 1.500 s", "prev: " + std::string(64, '0'), Form("sha256: "), ""});
-    std::ifstream in(log, std::ios::binary);
-    Lines lines = SplitLines(std::string(std::istreambuf_iterator<char>(in), {}));
+    Lines lines = SplitLines(ReadFile(log));
     std::transform(lines.begin(), lines.end(), lines.begin(), Form);
     EXPECT_EQ(lines, expected);
 }
