@@ -105,6 +105,8 @@ int main(int argc, char** argv) {
     }
     app.get_option("--wait-timeout")->check(kFinite);
     port->excludes(emulate);  // the emulated box brings its own link
+    // Every USB box attached is no port named, and no emulated box: one choice, or a usage error, never one dropped.
+    app.get_option("--all-usb")->excludes(port)->excludes(emulate);
     // For the shell completions: the scenario names from the one table, one a line.
     app.add_flag_callback("--list-scenarios",
                           [] {

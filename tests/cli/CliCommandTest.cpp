@@ -71,6 +71,8 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
         // An empty value (an unset variable) or an option that does nothing here.
         {{"--dump-image", "", kMot}, 2, "", "--dump-image"},
         {{"-p", port, "--emulate", kMot}, 2, "", "--emulate"},
+        {{"--all-usb", "-p", port, kMot}, 2, "", "--port excludes --all-usb"},
+        {{"--emulate", "--all-usb", kMot}, 2, "", "--emulate excludes --all-usb"},
         // The same port twice, the same file as source and image, a log that cannot be kept.
         {{"-p", port, "-p", tty.link, kMot}, 2, "", "given twice"},
         {{"--dump-image", f.Path("mot-link"), f.mot}, 2, "", "the firmware file itself"},

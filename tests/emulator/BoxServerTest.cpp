@@ -5,7 +5,6 @@
 #include <unistd.h>
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <thread>
 
@@ -14,6 +13,7 @@
 #include "session/DownloadWorkflow.h"
 #include "session/RecordingStatusList.h"
 #include "support/TempDir.h"
+#include "support/Text.h"
 
 namespace kestrel::emulator {
 namespace {
@@ -62,8 +62,7 @@ TEST(BoxServer, ServesADownloadThroughItsOwnLinkAndEndsAfterTheDownloadsAskedFor
     EXPECT_EQ(outcome == DownloadOutcome::Success ? box->Wait() : box->Stop(), 0);
     box.reset();
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(linkPath)));
-    std::string mine;
-    EXPECT_TRUE(std::getline(std::ifstream(userFile), mine) && mine == "mine");
+    EXPECT_EQ(testing::ReadFile(userFile), "mine");
 }
 
 }  // namespace
