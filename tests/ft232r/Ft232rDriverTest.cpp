@@ -3,6 +3,7 @@
 // faults at exact bytes, which the virtual-machine rig (tests/vm) cannot place.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "cli/CliSupport.h"
@@ -28,20 +29,15 @@ public:
         ::setenv("ASAN_OPTIONS", asanOptions.c_str(), 1);
     }
 
-    // The lines of the box's record that begin with `what`: "open", "close", "unplugged".
-    Lines Record(const std::string& serial, const std::string& what) const {
-        Lines lines;
-        std::istringstream in(ReadFile((dir_.Path() / (serial + ".rec")).string()));
-        for (std::string line; std::getline(in, line);)
-            if (line.starts_with(what))
-                lines.push_back(line);
-        return lines;
+    // How many lines of the box's record begin with `what`: "open", "close", "unplugged".
+    long Count(const std::string& serial, const std::string& what) const {
+        return std::ranges::count_if(SplitLines(ReadFile((dir_.Path() / (serial + ".rec")).string())),
+                                     [&what](const std::string& line) { return line.starts_with(what); });
     }
     // Every device the tool opened it closed again, however the download ended,
     // and gave it back to the kernel's driver, so the box's tty is there again.
     bool AllClosed(const std::string& serial) const {
-        return Record(serial, "open").size() == Record(serial, "close").size() &&
-               Record(serial, "close tty-gone").empty();
+        return Count(serial, "open") == Count(serial, "close") && Count(serial, "close tty-gone") == 0;
     }
 
 private:
@@ -74,7 +70,7 @@ TEST(Ft232rDriverTest, AVanishedRefusedOrBusyDeviceEndsWithItsErrorAndIsFreed) {
         EXPECT_EQ(result.LastOutLine().substr(0, lastLine.size()), lastLine) << result.out;
         EXPECT_NE(result.err.find(c.hint), std::string::npos) << result.err;
         EXPECT_TRUE(boxes.AllClosed("KST-A"));
-        EXPECT_EQ(boxes.Record("KST-A", "unplugged").size(), c.hint.empty() ? 1U : 0U);
+        EXPECT_EQ(boxes.Count("KST-A", "unplugged"), c.hint.empty() ? 1 : 0);
         if (HasFailure())
             return;  // a broken download fails the cases after it alike
     }

@@ -1,5 +1,6 @@
 #include "station-app/StationLogic.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <thread>
@@ -97,13 +98,6 @@ struct Line {
     std::unique_ptr<UsbHotplug> hotplug;  // last: it ends before the logic it calls
 };
 
-std::size_t Count(const std::string& text, const std::string& part) {
-    std::size_t count = 0;
-    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
-}
-
 TEST(StationLot, ThreeBoxesOneSilentShowTheirResultsUntilRemovedAndCountTheLot) {
     Line line({{}, {.silentAt = emulator::BoxStage::Data}, {}}, 3);
     for (std::size_t box = 0; box < 3; ++box)
@@ -128,13 +122,13 @@ TEST(StationLot, ThreeBoxesOneSilentShowTheirResultsUntilRemovedAndCountTheLot) 
     EXPECT_EQ(counters.failed, 1);
     EXPECT_NEAR(counters.YieldPercent(), 66.67, 0.01);
     ASSERT_EQ(counters.lastResults.size(), 3u);
-    EXPECT_EQ(Count(counters.lastResults[0] + counters.lastResults[1] + counters.lastResults[2], "FAIL USB:KST-1"), 1u);
+    EXPECT_EQ(std::ranges::count(counters.lastResults, "FAIL USB:KST-1"), 1);
 
-    const std::string log = ReadFile(line.firmware.Path("st.log"));
-    EXPECT_EQ(Count(log, "record: result"), 3u);
-    EXPECT_EQ(Count(log, "record: started"), 3u);
-    EXPECT_EQ(Count(log, "operator: Ana Tester\n"), 6u);
-    EXPECT_EQ(Count(log, "lot: L-4711\n"), 6u);
+    const Lines log = SplitLines(ReadFile(line.firmware.Path("st.log")));
+    EXPECT_EQ(std::ranges::count(log, "record: result"), 3);
+    EXPECT_EQ(std::ranges::count(log, "record: started"), 3);
+    EXPECT_EQ(std::ranges::count(log, "operator: Ana Tester"), 6);
+    EXPECT_EQ(std::ranges::count(log, "lot: L-4711"), 6);
 
     // The failed box goes: its tile is empty again; the others keep their PASS.
     line.Plug(1, false);
