@@ -1,8 +1,6 @@
 #include "cli/BoxWait.h"
 
-#include <chrono>
 #include <cstdio>
-#include <thread>
 
 #include "station/PortListing.h"
 
@@ -18,17 +16,17 @@ bool Cancelled(const WaitedBoxes& boxes) { return boxes.cancelled && boxes.cance
 
 }  // namespace
 
-bool WaitUntil(const std::function<bool()>& ready, double boundSeconds, const std::function<bool()>& cancelled) {
-    const auto start = std::chrono::steady_clock::now();
+bool WaitUntil(const std::function<bool()>& ready, double boundSeconds, const std::function<bool()>& cancelled,
+               Clock& clock) {
+    const std::uint32_t startMs = clock.TickMs();
     while (!ready()) {
         if (cancelled && cancelled()) {
             return false;
         }
-        if (boundSeconds > 0 &&
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() > boundSeconds) {
+        if (boundSeconds > 0 && clock.TickMs() - startMs > boundSeconds * 1000) {
             return false;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        clock.SleepFor(200);
     }
     return true;
 }
@@ -47,7 +45,7 @@ std::vector<bool> WaitForAttached(const WaitedBoxes& boxes, double boundSeconds)
         }
         return every;
     };
-    if (!WaitUntil(all, boundSeconds, boxes.cancelled)) {
+    if (!WaitUntil(all, boundSeconds, boxes.cancelled, boxes.fallback.TimeBase())) {
         for (std::size_t i = 0; i < boxes.links.size(); ++i) {
             if (!present[i] || Cancelled(boxes)) {
                 std::fprintf(stderr, "kestrel-flash: %s: %s\n", boxes.links[i].c_str(),
@@ -67,7 +65,7 @@ bool WaitForRemoval(const WaitedBoxes& boxes, const std::vector<bool>& flashed, 
             std::fprintf(stderr, "kestrel-flash: waiting for %s to be removed\n", boxes.links[i].c_str());
         }
         const auto removed = [&] { return !LinkPresent(boxes.links[i], DriverOf(boxes, i)); };
-        if (!WaitUntil(removed, boundSeconds, boxes.cancelled)) {
+        if (!WaitUntil(removed, boundSeconds, boxes.cancelled, boxes.fallback.TimeBase())) {
             // The box is there: the wait was for it to go, so "not there" would tell the opposite.
             std::fprintf(stderr, "kestrel-flash: %s: %s\n", boxes.links[i].c_str(),
                          Cancelled(boxes) ? "cancelled" : "still attached: not removed in time");

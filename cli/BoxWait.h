@@ -4,18 +4,21 @@
 #include <string>
 #include <vector>
 
+#include "base/Clock.h"
 #include "links/UsbDriver.h"
 
 namespace kestrel::cli {
 
-// Sleeps in steps until `ready` holds, the bound passes (0: no bound) or `cancelled` holds; whether `ready` held.
-bool WaitUntil(const std::function<bool()>& ready, double boundSeconds, const std::function<bool()>& cancelled);
+// Sleeps in steps on `clock` until `ready` holds, the bound passes (0: no bound) or `cancelled` holds; whether
+// `ready` held.
+bool WaitUntil(const std::function<bool()>& ready, double boundSeconds, const std::function<bool()>& cancelled,
+               Clock& clock);
 
 // The boxes a station waits for, each with its driver (null: `fallback`).
 struct WaitedBoxes {
     const std::vector<std::string>& links;
     const std::vector<UsbDriver*>& drivers;
-    UsbDriver& fallback;
+    UsbDriver& fallback;  // its time base is the waits' clock
     std::function<bool()> cancelled;
     bool quiet = false;
 };

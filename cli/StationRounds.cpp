@@ -65,7 +65,8 @@ bool StationRunner::FindAllUsb() {
     if (station_.wait && !request_.quiet) {
         std::fprintf(stderr, "kestrel-flash: waiting for a USB box to be attached\n");
     }
-    if (!(station_.wait ? WaitUntil(found, station_.waitTimeoutSeconds, request_.cancelRequested) : found())) {
+    if (!(station_.wait ? WaitUntil(found, station_.waitTimeoutSeconds, request_.cancelRequested, Usb().TimeBase())
+                        : found())) {
         std::fprintf(stderr, "kestrel-flash: --all-usb: %s\n", Cancelled() ? "cancelled" : "no USB box found");
         return false;
     }

@@ -1,6 +1,5 @@
 #include "station/GangDownload.h"
 
-#include <chrono>
 #include <memory>
 #include <new>
 #include <thread>
@@ -45,7 +44,8 @@ void EndOn(const char* line, LastErrorTap& status, GangBoxResult& result) noexce
 // The whole body inside its try: nothing may leave a box's thread, or the
 // process would go down with every other box's download.
 void FlashOneBox(const GangImage& image, const GangBox& box, GangBoxResult& result) noexcept {
-    const auto start = std::chrono::steady_clock::now();
+    Clock& clock = box.options.clock != nullptr ? *box.options.clock : SteadyClock();
+    const std::uint32_t startMs = clock.TickMs();
     LastErrorTap status(box.status);
     try {
         result.linkName = box.linkName;
@@ -58,7 +58,7 @@ void FlashOneBox(const GangImage& image, const GangBox& box, GangBoxResult& resu
     } catch (...) {
         EndOn("Error: internal failure", status, result);
     }
-    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.seconds = (clock.TickMs() - startMs) / 1000.0;
 }
 
 }  // namespace
