@@ -18,7 +18,7 @@ public:
     explicit LastErrorTap(StatusList* inner) : ForwardingStatusList(inner) {}
 
     void AppendStatus(const std::string& line) override {
-        if (line.rfind("Error: ", 0) == 0) {
+        if (IsErrorLine(line)) {
             lastError_ = line;
         }
         ForwardingStatusList::AppendStatus(line);

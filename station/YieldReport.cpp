@@ -6,6 +6,7 @@
 #include <map>
 #include <tuple>
 
+#include "session/StatusList.h"
 #include "station/LogChain.h"
 #include "station/TraceFields.h"
 
@@ -123,7 +124,7 @@ bool ParseResult(const std::string& text, Result& result) {
 std::string FailedStage(const std::vector<std::string>& statusLines) {
     std::string stage;
     for (const auto& line : statusLines) {
-        if (line.starts_with("Error: ")) {
+        if (IsErrorLine(line)) {
             break;
         }
         stage = line;
