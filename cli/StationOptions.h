@@ -13,19 +13,19 @@ namespace kestrel::cli {
 // kestrel-flash's options for a production line: which boxes, how to report,
 // and how often.
 struct StationOptions {
-    std::vector<std::string> ports;  // -p, repeatable: several boxes flashed at once
+    std::vector<std::string> ports{};  // -p, repeatable: several boxes flashed at once
     bool listPorts = false;
     bool json = false;
-    std::string logFile;
+    std::string logFile{};
     bool allUsb = false;
     bool wait = false;
     double waitTimeoutSeconds = 0;  // 0: no bound
     int repeat = 1;                 // 0: until interrupted
     // Who flashes where and for what, in every record and JSON event.
-    std::string operatorName, stationName, lot;
-    std::string approved;  // the manifest of the firmware that may be flashed; empty: any
+    std::string operatorName{}, stationName{}, lot{};
+    std::string approved{};  // the manifest of the firmware that may be flashed; empty: any
     // Commands on a log instead of a download.
-    std::string verifyLog, report, reportHtml, reportCsv;
+    std::string verifyLog{}, report{}, reportHtml{}, reportCsv{};
 };
 
 // Adds --list-ports, --json, --log, --all-usb, --wait, --wait-timeout and
@@ -34,11 +34,11 @@ void AddStationOptions(CLI::App& app, CLI::Option* file, StationOptions& station
 
 // What the rest of the command line asks of the downloads.
 struct StationRequest {
-    std::string file;
-    std::string emulate;  // scenario name; empty: real boxes
+    std::string file{};
+    std::string emulate{};  // scenario name; empty: real boxes
     double timeoutSeconds = 30;
     bool quiet = false;
-    std::function<bool()> cancelRequested;
+    std::function<bool()> cancelRequested{};
     UsbDriver* usbDriver = nullptr;  // the USB boxes' driver; null: the system's
     std::string systemRoot = "/";    // whose /sys tells which USB box a tty belongs to
 };

@@ -118,13 +118,8 @@ bool Eventually(const std::function<bool()>& done) {
 }
 
 // The boxes named, or with none every USB box attached.
-cli::StationOptions Boxes(const Lines& ports, bool wait = false, int repeat = 1) {
-    cli::StationOptions options;
-    options.ports = ports;
-    options.allUsb = ports.empty();
-    options.wait = wait;
-    options.repeat = repeat;
-    return options;
+cli::StationOptions Boxes(const Lines& ports, bool wait = false, int repeat = 1, double waitSeconds = 0) {
+    return {.ports = ports, .allUsb = ports.empty(), .wait = wait, .waitTimeoutSeconds = waitSeconds, .repeat = repeat};
 }
 
 struct Station {
@@ -206,6 +201,21 @@ TEST(Station, RepeatWithWaitFlashesEachBoxSwappedIn) {
     station.stop = true;
     ASSERT_EQ(station.run.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(station.run.get(), kExitCancelled);
+}
+
+// Two boxes named, two rounds, one of them away each time: a round flashes the box that is there and the next one
+// asks for both again.
+TEST(Station, WaitFlashesEachRoundTheNamedBoxesThatAreThere) {
+    Station station(Boxes({"USB:KST-A", "USB:KST-B"}, true, 2, 0.5));
+    const std::size_t a = station.Plug("KST-A"), b = station.Plug("KST-B");
+    station.driver.SetPresent(b, false);
+    station.run = std::async(std::launch::async, [&] { return station.Run(); });
+    ASSERT_TRUE(Eventually([&] { return station.Released(a); }));
+    station.driver.SetPresent(a, false);
+    station.driver.SetPresent(b, true);
+    ASSERT_EQ(station.run.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    EXPECT_EQ(station.run.get(), kExitLink);  // each round had a box that did not come
+    EXPECT_TRUE(station.Flashed(a) && station.Flashed(b));
 }
 
 }  // namespace

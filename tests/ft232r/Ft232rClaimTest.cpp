@@ -36,12 +36,8 @@ TEST(Ft232rClaim, AChipInUseIsRefusedAsBusyAndAPlainUsbTakesTheNextOne) {
     EXPECT_EQ(problem, UsbOpenProblem::Busy);
 
     // The lowest index that opens: KST-B, while KST-A stays claimed.
-    cli::StationOptions line;
-    line.ports = {"USB"};
-    cli::StationRequest request;
-    request.file = KESTREL_SAMPLES_DIR "/kestrel-demo.mot";
-    request.quiet = true;
-    request.usbDriver = &driver;
+    cli::StationOptions line{.ports = {"USB"}};
+    cli::StationRequest request{.file = KESTREL_SAMPLES_DIR "/kestrel-demo.mot", .quiet = true, .usbDriver = &driver};
     EXPECT_EQ(cli::RunStation(line, request), kExitSuccess);
     EXPECT_EQ(driver.Close(first), 0);
     EXPECT_FALSE(fs::exists(dir.Path() / "KST-A.img"));
