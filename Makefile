@@ -7,6 +7,10 @@ DEBUG_BUILD_DIR ?= build-debug
 DEBUG_CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Debug -DKESTREL_LTO=ON -DKESTREL_WERROR=ON -DKESTREL_BUILD_BENCH=OFF -DKESTREL_FUZZ=OFF
 
 ASAN_BUILD_DIR ?= build-asan
+# make test's ctest runs end at their first failure, as make ends at the first
+# failed step: one broken download fails many tests alike, each after its bounds.
+# Every failure, for a look at all of them: make test CTEST_FLAGS='--output-on-failure -j 2'.
+CTEST_FLAGS ?= --output-on-failure -j $(JOBS) --stop-on-failure
 WIN_BUILD_DIR ?= build-win
 
 .PHONY: all deps configure build check test unit-tests vm-test debug-tests sanitize windows windows-test demo demo-gui bench fuzz package clean
@@ -34,7 +38,7 @@ check: build
 test: unit-tests debug-tests sanitize windows-test vm-test
 
 unit-tests: build
-	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) -LE vm
+	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest $(CTEST_FLAGS) -LE vm
 
 # kestrel-flash inside a QEMU machine with Debian's own kernel, its FTDI
 # usb-serial devices wired to kestrel-box here; every row's name and verdict shown.
@@ -44,10 +48,10 @@ vm-test: build
 debug-tests: deps
 	cmake -S . -B $(DEBUG_BUILD_DIR) -G Ninja $(DEBUG_CMAKE_FLAGS)
 	cmake --build $(DEBUG_BUILD_DIR) -j $(JOBS)
-	cd $(DEBUG_BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) -LE vm
+	cd $(DEBUG_BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest $(CTEST_FLAGS) -LE vm
 
 sanitize: deps
-	scripts/sanitize-test $(ASAN_BUILD_DIR) $(JOBS)
+	scripts/sanitize-test $(ASAN_BUILD_DIR) $(JOBS) $(CTEST_FLAGS)
 
 # The Windows programs, cross-built with mingw-w64 into $(WIN_BUILD_DIR), and
 # $(WIN_BUILD_DIR)/kestrel-loader-<version>-win64.zip with them. Its Wine tests
@@ -62,7 +66,7 @@ windows:
 # against the native box emulator (one test per row, label wine), the dialog
 # and the installer; and what the programs and the zip carry.
 windows-test: windows build
-	cd $(WIN_BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+	cd $(WIN_BUILD_DIR) && ctest $(CTEST_FLAGS)
 
 # libFuzzer runs of every fuzz target (FUZZ_SECONDS each, 600 by default).
 fuzz: deps
