@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <thread>
 
 namespace kestrel {
 
@@ -29,6 +31,7 @@ bool SerialLink::Open(const std::string& device, std::uint32_t baudRate, std::ui
     Close();
     broken_ = false;
     openError_ = OpenPort(device, baudRate, parity, stopBits, byteSize);
+    baudRate_ = baudRate;
     if (openError_ != 0) {
         // A device left half set up would keep the box's settings or its lock.
         ReleasePort(true);
@@ -45,6 +48,17 @@ void SerialLink::Close() {
         AwaitQueuedOutput();
     }
     ReleasePort(!broken_);
+}
+
+void SerialLink::AwaitQueuedOutput() const {
+    const std::uint32_t queued = QueuedOutputBytes();
+    if (baudRate_ == 0 || queued == 0) {
+        return;
+    }
+    // Before the settings go back: a character takes at most 12 bit times (start, 8 data,
+    // parity, 2 stop). Bounded, so that a stalled device cannot hold the close up.
+    const std::uint64_t ms = std::uint64_t{queued} * 12 * 1000 / baudRate_ + 10;
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::uint64_t>(ms, 1000)));
 }
 
 void SerialLink::WaitUntilSent() {

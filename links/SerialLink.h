@@ -60,10 +60,12 @@ private:
     // was opened so far left in port_ for ReleasePort.
     int OpenPort(const std::string& device, std::uint32_t baudRate, std::uint8_t parity, std::uint8_t stopBits,
                  std::uint8_t byteSize);
-    // Waits, bounded, for output the device still holds.
-    void AwaitQueuedOutput() const;
+    // The bytes written that the device still holds; 0 when it cannot tell.
+    std::uint32_t QueuedOutputBytes() const;
     // Puts the device's settings back if asked and the device was reached, and drops port_.
     void ReleasePort(bool restoreSettings);
+    // Waits, bounded, for output the device still holds to leave it.
+    void AwaitQueuedOutput() const;
     bool WritePort(const std::uint8_t* data, std::uint32_t count);
     std::int32_t ReadPort(std::uint8_t* buffer, std::uint32_t count, std::uint32_t maxWaitMs);
     void DrainPort();
@@ -71,6 +73,7 @@ private:
     std::unique_ptr<Port, PortDeleter> port_;
     bool broken_ = false;
     int openError_ = 0;
+    std::uint32_t baudRate_ = 0;  // of the open device
 };
 
 }  // namespace kestrel

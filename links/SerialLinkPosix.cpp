@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -73,7 +72,6 @@ struct SerialLink::Port {
     bool exclusive = false;  // this link made the device exclusive and must undo it
     bool haveSavedSettings = false;
     termios savedSettings{};  // the device's settings as found, restored at Close
-    std::uint32_t baudRate = 0;
 };
 
 void SerialLink::PortDeleter::operator()(Port* port) const { delete port; }
@@ -134,20 +132,12 @@ int SerialLink::OpenPort(const std::string& device, std::uint32_t baudRate, std:
     // The driver's own buffers (at least 4 KiB each way) stand in for the 2048-byte
     // queues; what arrived while nobody listened is not part of this exchange.
     ::tcflush(fd, TCIFLUSH);
-
-    port.baudRate = baudRate;
     return 0;
 }
 
-void SerialLink::AwaitQueuedOutput() const {
+std::uint32_t SerialLink::QueuedOutputBytes() const {
     int queued = 0;
-    const int fd = port_->fd.Get();
-    if (port_->baudRate == 0 || ::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) {
-        return;
-    }
-    // A character takes at most 12 bit times (start, 8 data, parity, 2 stop).
-    const std::uint64_t ms = static_cast<std::uint64_t>(queued) * 12 * 1000 / port_->baudRate + 10;
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::uint64_t>(ms, 1000)));
+    return ::ioctl(port_->fd.Get(), TIOCOUTQ, &queued) == 0 && queued > 0 ? static_cast<std::uint32_t>(queued) : 0;
 }
 
 void SerialLink::ReleasePort(bool restoreSettings) {

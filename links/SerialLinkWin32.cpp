@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <climits>
-#include <thread>
 
 #include <windows.h>
 
@@ -73,7 +71,6 @@ struct SerialLink::Port {
     HANDLE handle = INVALID_HANDLE_VALUE;
     bool haveSavedSettings = false;
     DCB savedSettings{};  // the port's settings as found, restored at Close
-    std::uint32_t baudRate = 0;
     // The read bound last given to the port, so that an unchanged one is not set again.
     DWORD readConstant = 0;
     DWORD readMultiplier = 0;
@@ -137,19 +134,13 @@ int SerialLink::OpenPort(const std::string& device, std::uint32_t baudRate, std:
     // What arrived while nobody listened is not part of this exchange.
     ::PurgeComm(port.handle, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
 
-    port.baudRate = baudRate;
     return 0;
 }
 
-// Lets output still queued in the driver leave before the settings change back.
-void SerialLink::AwaitQueuedOutput() const {
+std::uint32_t SerialLink::QueuedOutputBytes() const {
     COMSTAT status{};
     DWORD errors = 0;
-    if (port_->baudRate == 0 || !::ClearCommError(port_->handle, &errors, &status) || status.cbOutQue == 0) {
-        return;
-    }
-    const std::uint64_t ms = static_cast<std::uint64_t>(status.cbOutQue) * 12 * 1000 / port_->baudRate + 10;
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::uint64_t>(ms, 1000)));
+    return ::ClearCommError(port_->handle, &errors, &status) ? status.cbOutQue : 0;
 }
 
 void SerialLink::ReleasePort(bool restoreSettings) {
