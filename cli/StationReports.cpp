@@ -1,6 +1,5 @@
 // A box's report: the lists its lines pass through, its JSON result and its
 // record; and the download of a single box, with what stderr says of it.
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -79,9 +78,10 @@ int StationRunner::RunSingle() {
         };
     }
     Start(report);
-    const auto start = std::chrono::steady_clock::now();
+    Clock& clock = options.TimeBase();
+    const std::uint32_t startMs = clock.TickMs();
     const DownloadOutcome outcome = RunDownload(links_[0], request_.file, *report.top, options);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds = (clock.TickMs() - startMs) / 1000.0;
     if (report.openFailure) {
         const OpenFailure& failure = *report.openFailure;
         if (failure.error != 0) {

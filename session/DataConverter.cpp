@@ -12,9 +12,7 @@
 namespace kestrel {
 
 DataConverter::DataConverter(StatusList& status, SessionOptions options)
-    : statusList(status),
-      options_(std::move(options)),
-      clock_(options_.clock != nullptr ? *options_.clock : SteadyClock()) {
+    : statusList(status), options_(std::move(options)), clock_(options_.TimeBase()) {
     std::fill_n(OutputBuffer.begin(), kBinHeaderLength, 0);
 }
 

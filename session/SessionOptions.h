@@ -30,6 +30,9 @@ struct SessionOptions {
     // Told why the reader refused the file, the record type included: the
     // status line names the line, a user needs to know what to do about it.
     std::function<void(const ExtractFailure& failure)> sourceRefused;
+
+    // The clock the session waits and is timed on.
+    Clock& TimeBase() const { return clock != nullptr ? *clock : SteadyClock(); }
 };
 
 }  // namespace kestrel

@@ -44,7 +44,7 @@ void EndOn(const char* line, LastErrorTap& status, GangBoxResult& result) noexce
 // The whole body inside its try: nothing may leave a box's thread, or the
 // process would go down with every other box's download.
 void FlashOneBox(const GangImage& image, const GangBox& box, GangBoxResult& result) noexcept {
-    Clock& clock = box.options.clock != nullptr ? *box.options.clock : SteadyClock();
+    Clock& clock = box.options.TimeBase();
     const std::uint32_t startMs = clock.TickMs();
     LastErrorTap status(box.status);
     try {

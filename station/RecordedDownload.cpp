@@ -81,7 +81,7 @@ DownloadOutcome RunRecordedDownload(const DownloadRunner& run, const std::string
                                     StatusList& status, SessionOptions options, SessionRecord& record, UsbDriver* usb) {
     UsbDriver& listing = usb != nullptr ? *usb : options.usbDriver != nullptr ? *options.usbDriver : SystemUsbDriver();
     SessionRecordBuilder builder(linkName, filePath, &status);
-    Clock& clock = options.clock != nullptr ? *options.clock : SteadyClock();
+    Clock& clock = options.TimeBase();
     const std::uint32_t startMs = clock.TickMs();
     const DownloadOutcome outcome = run(linkName, filePath, builder.Status(), builder.Hooked(std::move(options)));
     record = builder.Finish(outcome, (clock.TickMs() - startMs) / 1000.0, listing);
