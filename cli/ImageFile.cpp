@@ -41,9 +41,4 @@ std::string WriteFileWhole(const std::string& path, const std::uint8_t* data, st
     return {};
 }
 
-bool SameFile(const std::string& left, const std::string& right) {
-    std::error_code error;
-    return std::filesystem::equivalent(PathFromUtf8(left), PathFromUtf8(right), error) && !error;
-}
-
 }  // namespace kestrel::cli

@@ -12,7 +12,4 @@ namespace kestrel::cli {
 // or why it failed.
 std::string WriteFileWhole(const std::string& path, const std::uint8_t* data, std::size_t size);
 
-// Whether two paths name the same file, links resolved (false if either is missing).
-bool SameFile(const std::string& left, const std::string& right);
-
 }  // namespace kestrel::cli

@@ -8,7 +8,6 @@
 #include "cli/StationRunner.h"
 #include "station/GangDownload.h"
 #include "station/OpenFailureHint.h"
-#include "station/SessionLog.h"
 
 namespace kestrel::cli {
 
@@ -18,65 +17,68 @@ int StationRunner::RunGang() {
     for (std::size_t i = 0; i < links_.size(); ++i) {
         reports.push_back(MakeReport(i, true));
     }
-    // Read and built once for all the boxes; its lines carry no port, and
+    // Read and built once for the whole run; its lines carry no port, and
     // every box's record keeps them.
     std::unique_ptr<StatusList> preparation;
     if (station_.json) {
         auto json = std::make_unique<JsonLinesStatusList>(json_, nullptr);
-        json->SetTrace(trace_.Fields());
+        json->SetTrace(lot_.records->Fields());
         preparation = std::move(json);
     } else {
         preparation = std::make_unique<ConsoleStatusList>(stdout, stderr, false);
     }
-    SessionLogRecorder prepared(preparation.get());
-    GangImage image;
-    SessionOptions reading;
-    int openError = 0;
-    reading.openFailed = [&openError](const OpenFailure& failure) { openError = failure.error; };
-    reading.sourceRefused = RecordTypeHint(request_.file, stderr);
-    const DownloadOutcome outcome = PrepareGangImage(request_.file, prepared, image, reading);
-    if (openError != 0) {
-        std::fprintf(stderr, "kestrel-flash: %s: %s\n", request_.file.c_str(), std::strerror(openError));
+    for (const auto& line : lot_.lines) {
+        preparation->AppendStatus(line.text);
+    }
+    if (lot_.openError != 0) {
+        std::fprintf(stderr, "kestrel-flash: %s: %s\n", request_.file.c_str(), std::strerror(lot_.openError));
+    }
+    if (lot_.refused) {
+        RecordTypeHint(request_.file, stderr)(*lot_.refused);
     }
     for (auto& report : reports) {
-        if (report.record) {
-            report.record->NoteEarlierLines(prepared.Lines());
-        }
+        report.record->NoteEarlierLines(lot_.lines);
     }
-    if (outcome != DownloadOutcome::Success) {
+    const GangImage& image = lot_.image;
+    if (lot_.built != DownloadOutcome::Success) {
         if (station_.json) {
-            static_cast<JsonLinesStatusList&>(*preparation).Result(outcome, ExitStatusOf(outcome), "", 0);
+            static_cast<JsonLinesStatusList&>(*preparation).Result(lot_.built, ExitStatusOf(lot_.built), "", 0);
         }
-        // No box was touched, yet each had its download refused: the log says so for each.
+        // No box was touched, yet each had its download refused: the records say so for each.
+        int status = ExitStatusOf(lot_.built);
         for (auto& report : reports) {
-            if (report.record) {
-                trace_.Write(report.record->Finish(outcome, 0, DriverOf(report)));
+            std::string why;
+            if (lot_.records->Ended(report.record->Finish(lot_.built, 0, DriverOf(report)), why) != kExitSuccess) {
+                std::fprintf(stderr, "kestrel-flash: %s\n", why.c_str());
             }
         }
-        return ExitStatusOf(outcome);
+        return status;
     }
 
+    // A box whose started record could not be kept is not flashed; the others are.
     std::vector<GangBox> boxes;
+    std::vector<std::size_t> flashed;
+    int status = kExitSuccess;
     for (std::size_t i = 0; i < links_.size(); ++i) {
+        reports[i].record->NoteImage(static_cast<std::uint32_t>(image.bytes.size()), image.sourceKind, image.sha256);
+        if (const int refused = Start(reports[i]); refused != kExitSuccess) {
+            status = FirstFailure(status, refused);
+            continue;
+        }
         GangBox box;
         box.linkName = links_[i];
         box.status = reports[i].top;
         box.options = OptionsFor(i, reports[i]);
-        if (reports[i].record) {
-            reports[i].record->NoteImage(static_cast<std::uint32_t>(image.bytes.size()), image.sourceKind,
-                                         image.sha256);
-        }
-        Start(reports[i]);
         boxes.push_back(std::move(box));
+        flashed.push_back(i);
     }
     const auto results = RunGangDownload(image, boxes);
     gang_->EndProgress();  // before the summary
 
-    int status = kExitSuccess;
-    for (std::size_t i = 0; i < results.size(); ++i) {
-        const auto& result = results[i];
-        Finish(reports[i], result.outcome, result.seconds, image.sha256);
-        status = FirstFailure(status, ExitStatusOf(result.outcome));
+    for (std::size_t n = 0; n < results.size(); ++n) {
+        const auto& result = results[n];
+        const std::size_t i = flashed[n];
+        status = FirstFailure(status, Finish(reports[i], result.outcome, result.seconds, image.sha256));
         if (result.outcome == DownloadOutcome::Success) {
             std::fprintf(stderr, "kestrel-flash: %s: flashed in %.2f s\n", result.linkName.c_str(), result.seconds);
         } else {

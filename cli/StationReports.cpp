@@ -8,6 +8,7 @@
 #include "cli/StationRunner.h"
 #include "session/DownloadWorkflow.h"
 #include "station/OpenFailureHint.h"
+#include "station/PortListing.h"
 #include "station/Sha256.h"
 
 namespace kestrel::cli {
@@ -24,19 +25,16 @@ BoxReport StationRunner::MakeReport(std::size_t box, bool prefixed) {
     report.usbDriver = drivers_[box];
     if (station_.json) {
         auto json = std::make_unique<JsonLinesStatusList>(json_, nullptr, prefixed ? report.link : std::string());
-        json->SetTrace(trace_.Fields());
+        json->SetTrace(lot_.records->Fields());
         report.out = std::move(json);
     } else if (prefixed) {
         report.out = gang_->BoxList(box);
     } else {
         report.out = std::make_unique<ConsoleStatusList>(stdout, stderr, !request_.quiet);
     }
-    report.top = report.out.get();
-    if (!station_.logFile.empty()) {
-        report.record = std::make_unique<SessionRecordBuilder>(report.link, request_.file, report.out.get());
-        report.record->Trace() = trace_.Fields();  // also in a record of a download that never begins
-        report.top = &report.record->Status();
-    }
+    report.record = std::make_unique<SessionRecordBuilder>(report.link, request_.file, report.out.get());
+    report.record->Trace() = lot_.records->Fields();  // also in a record of a download that never begins
+    report.top = &report.record->Status();
     return report;
 }
 
@@ -47,21 +45,48 @@ SessionOptions StationRunner::OptionsFor(std::size_t box, BoxReport& report) con
     options.cancelRequested = request_.cancelRequested;
     options.openFailed = [&report](const OpenFailure& failure) { report.openFailure = failure; };
     options.sourceRefused = RecordTypeHint(request_.file, stderr);
-    return report.record ? report.record->Hooked(std::move(options)) : options;
+    options.source = lot_.source;  // what every round flashes is what was read and approved
+    return report.record->Hooked(std::move(options));
 }
 
-void StationRunner::Finish(BoxReport& report, DownloadOutcome outcome, double seconds, const std::string& digest) {
-    if (station_.json) {
-        static_cast<JsonLinesStatusList&>(*report.out).Result(outcome, ExitStatusOf(outcome), digest, seconds);
-    }
-    if (report.record) {
-        trace_.Write(report.record->Finish(outcome, seconds, DriverOf(report)));
-    }
+JsonLinesStatusList* StationRunner::Json(BoxReport& report) const {
+    return station_.json ? static_cast<JsonLinesStatusList*>(report.out.get()) : nullptr;
 }
 
-void StationRunner::Start(BoxReport& report) {
-    trace_.Started(report.link, request_.file,
-                   station_.json ? &static_cast<JsonLinesStatusList&>(*report.out) : nullptr, report.record.get());
+int StationRunner::Start(BoxReport& report) {
+    std::string why;
+    const std::string box = BoxSerialOf(report.link, DriverOf(report), request_.systemRoot);
+    const int refused = lot_.records->Started(*report.record, box, why);
+    if (JsonLinesStatusList* json = Json(report)) {
+        json->SetTrace(report.record->Trace());
+        json->Started(request_.file);
+    }
+    if (refused != kExitSuccess) {
+        std::fprintf(stderr, "kestrel-flash: %s\n", why.c_str());
+        if (JsonLinesStatusList* json = Json(report)) {
+            json->Result(refused == kExitCancelled ? "cancelled" : "record-lost", refused, "", 0);
+        }
+    }
+    return refused;
+}
+
+int StationRunner::Finish(BoxReport& report, DownloadOutcome outcome, double seconds, const std::string& digest) {
+    int status = ExitStatusOf(outcome);
+    std::string why;
+    if (lot_.records->Ended(report.record->Finish(outcome, seconds, DriverOf(report)), why) != kExitSuccess) {
+        std::fprintf(stderr, "kestrel-flash: %s\n", why.c_str());
+        status = status == kExitSuccess ? kExitOutput : status;
+    }
+    if (JsonLinesStatusList* json = Json(report)) {
+        json->Result(outcome, status, digest, seconds);
+    }
+    return status;
+}
+
+void StationRunner::NoteChangedFile() {
+    if (const std::string notice = lot_.ChangeNotice(); !notice.empty()) {
+        std::fprintf(stderr, "kestrel-flash: %s\n", notice.c_str());
+    }
 }
 
 int StationRunner::RunSingle() {
@@ -77,7 +102,9 @@ int StationRunner::RunSingle() {
             }
         };
     }
-    Start(report);
+    if (const int refused = Start(report); refused != kExitSuccess) {
+        return refused;
+    }
     Clock& clock = options.TimeBase();
     const std::uint32_t startMs = clock.TickMs();
     const DownloadOutcome outcome = RunDownload(links_[0], request_.file, *report.top, options);
@@ -94,8 +121,7 @@ int StationRunner::RunSingle() {
             PrintHint(DescribeOpenFailure(failure, HintReader::CommandLine));
         }
     }
-    Finish(report, outcome, seconds, digest);
-    return ExitStatusOf(outcome);
+    return Finish(report, outcome, seconds, digest);
 }
 
 }  // namespace kestrel::cli

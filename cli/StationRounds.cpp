@@ -26,10 +26,14 @@ int StationRunner::RunRounds() {
         if (Cancelled()) {
             return FirstFailure(status, kExitCancelled);
         }
+        NoteChangedFile();
         const int roundStatus = RunPresent(here);
         status = FirstFailure(status, roundStatus);
         if (roundStatus == kExitCancelled || Cancelled()) {
             return FirstFailure(status, kExitCancelled);
+        }
+        if (lot_.records->Lost()) {
+            return FirstFailure(status, kExitOutput);  // no next box without its trace
         }
         const bool more = station_.repeat == 0 || round < station_.repeat;
         // The next round is for the next boxes: the flashed ones go first.
@@ -86,9 +90,18 @@ int StationRunner::RecordAbsent(const std::vector<bool>& here) {
     int status = kExitSuccess;
     for (std::size_t i = 0; i < links_.size(); ++i) {
         if (!here[i] || Cancelled()) {
-            trace_.NeverBegan(links_[i], request_.file, Cancelled(), station_.json ? &json_ : nullptr,
-                              links_.size() > 1);
-            status = FirstFailure(status, Cancelled() ? kExitCancelled : kExitLink);
+            const bool cancelled = Cancelled();
+            const int exitStatus = cancelled ? kExitCancelled : kExitLink;
+            if (station_.json) {
+                JsonLinesStatusList list(json_, nullptr, links_.size() > 1 ? links_[i] : std::string());
+                list.SetTrace(lot_.records->Fields());
+                list.Result(cancelled ? "cancelled" : "not-attached", exitStatus, "", 0);
+            }
+            std::string why;
+            if (lot_.records->NeverBegan(links_[i], request_.file, cancelled, why) != kExitSuccess) {
+                std::fprintf(stderr, "kestrel-flash: %s\n", why.c_str());
+            }
+            status = FirstFailure(status, exitStatus);
         }
     }
     return status;

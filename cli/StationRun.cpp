@@ -1,24 +1,14 @@
 #include "cli/StationRun.h"
 
 #include <cstdio>
-#include <cstring>
 
-#include "cli/Approval.h"
 #include "cli/StationRunner.h"
 #include "station/PortListing.h"
-#include "station/SessionLog.h"
+#include "station/PreparedLot.h"
 
 namespace kestrel::cli {
 
 int RunStation(const StationOptions& station, const StationRequest& request) {
-    // Before any box is touched: a download whose record cannot be kept is not begun.
-    if (!station.logFile.empty()) {
-        if (const int error = CheckSessionLog(station.logFile); error != 0) {
-            std::fprintf(stderr, "kestrel-flash: cannot write the log %s: %s\n", station.logFile.c_str(),
-                         std::strerror(error));
-            return kExitUsage;
-        }
-    }
     if (request.emulate.empty()) {
         if (const std::string twice = PortGivenTwice(
                 station.ports, request.usbDriver ? *request.usbDriver : SystemUsbDriver(), request.systemRoot);
@@ -27,14 +17,22 @@ int RunStation(const StationOptions& station, const StationRequest& request) {
             return kExitUsage;
         }
     }
-    TraceFields trace;
-    trace.operatorName = station.operatorName;
-    trace.station = station.stationName;
-    trace.lot = station.lot;
-    if (const int refused = CheckApproval(station, request.file, trace); refused != kExitSuccess) {
-        return refused;
+    // Before any box is touched: the firmware read and approved once, and a log that can keep every record.
+    PreparedLot lot;
+    const LotSource source{
+        .firmware = request.file,
+        .manifest = station.approved,
+        .log = station.logFile,
+        .trace = {.operatorName = station.operatorName, .station = station.stationName, .lot = station.lot},
+        .logWait = {.cancelled = request.cancelRequested}};
+    if (const LotRefusal refused = PrepareLot(source, lot)) {
+        std::fprintf(stderr, "kestrel-flash: %s\n", refused.message.c_str());
+        return refused.status;
     }
-    StationRunner runner(station, request, trace);
+    for (const auto& notice : lot.notices) {
+        std::fprintf(stderr, "kestrel-flash: %s\n", notice.c_str());
+    }
+    StationRunner runner(station, request, lot);
     return runner.Run();
 }
 

@@ -10,12 +10,12 @@
 #include "cli/EmulatedBox.h"
 #include "cli/GangConsole.h"
 #include "cli/StationOptions.h"
-#include "cli/StationTrace.h"
 #include "session/DownloadOutcome.h"
 #include "session/ExitStatus.h"
 #include "session/OpenFailure.h"
 #include "session/SessionOptions.h"
 #include "station/JsonLines.h"
+#include "station/PreparedLot.h"
 #include "station/RecordedDownload.h"
 
 namespace kestrel::cli {
@@ -28,7 +28,7 @@ struct BoxReport {
     std::string link;
     UsbDriver* usbDriver = nullptr;
     std::unique_ptr<StatusList> out;               // stdout: plain, prefixed or JSON
-    std::unique_ptr<SessionRecordBuilder> record;  // with --log
+    std::unique_ptr<SessionRecordBuilder> record;  // its lines and result, for the lot's records
     StatusList* top = nullptr;                     // what the session reports to
     std::optional<OpenFailure> openFailure;        // what did not open, and why
 };
@@ -38,13 +38,13 @@ struct BoxReport {
 // StationReports.cpp, a gang's download and summary in StationGang.cpp.
 class StationRunner {
 public:
-    StationRunner(const StationOptions& station, const StationRequest& request, const TraceFields& trace)
-        : station_(station), request_(request), trace_(station.logFile, trace) {}
+    StationRunner(const StationOptions& station, const StationRequest& request, PreparedLot& lot)
+        : station_(station), request_(request), lot_(lot) {}
 
     // An exit status of the downloads; a record lost from the log turns a success into a failure.
     int Run() {
         const int status = RunRounds();
-        return status == kExitSuccess && trace_.LogFailed() ? kExitOutput : status;
+        return status == kExitSuccess && lot_.records->Lost() ? kExitOutput : status;
     }
 
 private:
@@ -70,9 +70,15 @@ private:
 
     BoxReport MakeReport(std::size_t box, bool prefixed);
     SessionOptions OptionsFor(std::size_t box, BoxReport& report) const;
-    void Start(BoxReport& report);
-    // The result as JSON, and the record in the log.
-    void Finish(BoxReport& report, DownloadOutcome outcome, double seconds, const std::string& digest);
+    JsonLinesStatusList* Json(BoxReport& report) const;
+    // The box's started record and event; 0 when it may be flashed, else the
+    // box's exit status, its result given (a record that could not be kept).
+    int Start(BoxReport& report);
+    // The record of the box's result, and its JSON result with the status the
+    // run ends with for it (a lost record fails a success); that status.
+    int Finish(BoxReport& report, DownloadOutcome outcome, double seconds, const std::string& digest);
+    // Says once that the file on disk is no longer what the lot read.
+    void NoteChangedFile();
     int RunSingle();
     int RunGang();
 
@@ -82,7 +88,7 @@ private:
     std::vector<UsbDriver*> drivers_;
     std::vector<std::unique_ptr<EmulatedBox>> emulated_;
     std::unique_ptr<GangConsole> gang_;  // a gang's lines and progress
-    StationTrace trace_;
+    PreparedLot& lot_;
     JsonLineWriter json_{std::cout};
 };
 

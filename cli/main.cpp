@@ -8,6 +8,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "base/FileOpen.h"
 #include "cli/Arguments.h"
 #include "cli/DryRun.h"
 #include "cli/EnvironmentOptions.h"

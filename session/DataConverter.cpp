@@ -25,8 +25,24 @@ DataConverter::~DataConverter() {
     }
 }
 
+SourceFileRead DataConverter::ReadSource(const std::string& path) {
+    if (!options_.source) {
+        return ReadSourceFile(path, SourceBuffer.data(), kSourceBufferSize, sourceLength, sourceOpenError);
+    }
+    const SourceBytes& source = *options_.source;
+    sourceOpenError = source.error;
+    if (source.result == SourceFileRead::Read) {
+        if (source.bytes.size() > kSourceBufferSize) {
+            return SourceFileRead::TooLarge;
+        }
+        sourceLength = static_cast<std::uint32_t>(source.bytes.size());
+        std::copy(source.bytes.begin(), source.bytes.end(), SourceBuffer.begin());
+    }
+    return source.result;
+}
+
 int DataConverter::LoadSourceFile(const std::string& path) {
-    switch (ReadSourceFile(path, SourceBuffer.data(), kSourceBufferSize, sourceLength, sourceOpenError)) {
+    switch (ReadSource(path)) {
         case SourceFileRead::Read:
             break;
         case SourceFileRead::CannotOpen:

@@ -12,6 +12,7 @@
 #include "readers/ExtractData.h"
 #include "readers/RecordList.h"
 #include "session/SessionOptions.h"
+#include "session/SourceFile.h"
 #include "session/SourceKind.h"
 #include "session/StatusList.h"
 
@@ -114,6 +115,8 @@ public:
     std::uint8_t* VerifyBuffer() { return OutputBuffer.data() + kVerifyBufferOffset; }
 
 private:
+    // The file into SourceBuffer: the bytes read before for the session, or the file read now.
+    SourceFileRead ReadSource(const std::string& path);
     // Opens the one USB device that a "USB:" selector names; its index, or -1 and `problem`.
     int OpenSelectedUsbDevice(const std::string& selector, std::uint32_t baudRate, UsbOpenProblem& problem);
     void ReportUsbDeviceOpened(int index);

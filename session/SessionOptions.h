@@ -2,11 +2,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "base/Clock.h"
 #include "links/UsbDriver.h"
 #include "readers/ExtractData.h"
 #include "session/OpenFailure.h"
+#include "session/SourceFile.h"
 
 namespace kestrel {
 
@@ -30,6 +32,9 @@ struct SessionOptions {
     // Told why the reader refused the file, the record type included: the
     // status line names the line, a user needs to know what to do about it.
     std::function<void(const ExtractFailure& failure)> sourceRefused;
+    // The firmware file as a lot read it once: the session takes these bytes
+    // (or that read's failure) instead of reading the file again. Null: the session reads it.
+    std::shared_ptr<const SourceBytes> source;
 
     // The clock the session waits and is timed on.
     Clock& TimeBase() const { return clock != nullptr ? *clock : SteadyClock(); }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kestrel {
 
@@ -15,5 +16,16 @@ enum class SourceFileRead { Read, CannotOpen, TooLarge };
 // that is no regular file).
 SourceFileRead ReadSourceFile(const std::string& path, std::uint8_t* buffer, std::uint32_t capacity,
                               std::uint32_t& length, int& error);
+
+// A firmware file read once, so that every session of a lot builds from the
+// same bytes, whatever becomes of the file on disk meanwhile.
+struct SourceBytes {
+    SourceFileRead result = SourceFileRead::CannotOpen;
+    int error = 0;  // the system's reason when it could not be read
+    std::vector<std::uint8_t> bytes;
+};
+
+// The file at `path` as ReadSourceFile reads it, at most `capacity` bytes.
+SourceBytes ReadSourceBytes(const std::string& path, std::uint32_t capacity);
 
 }  // namespace kestrel

@@ -2,14 +2,14 @@
 
 #include <atomic>
 #include <cstring>
-#include <filesystem>
 #include <thread>
+#include <utility>
 
 #include "links/UsbDriver.h"
-#include "station/ApprovedManifest.h"
+#include "session/ExitStatus.h"
 #include "station/OpenFailureHint.h"
+#include "station/PortListing.h"
 #include "station/RecordedDownload.h"
-#include "station/SessionLog.h"
 
 namespace kestrel::stationapp {
 
@@ -51,52 +51,30 @@ struct StationLogic::Job {
     std::jthread thread;  // last: joined before the flag goes
 };
 
-// Firmware that is not in the manifest is not flashed; the records name the manifest that let it through.
-bool StationLogic::CheckApproved(std::string& error) {
-    ApprovedManifest manifest;
-    if (ReadApprovedManifest(settings_.manifest, manifest)) {
-        error = "cannot read the approved manifest " + settings_.manifest;
-        return false;
-    }
-    std::string digest;
-    if (const int why = FileSha256(settings_.firmware, digest); why != 0) {
-        error = settings_.firmware + ": " + std::strerror(why);
-        return false;
-    }
-    if (!manifest.Lists(digest)) {
-        error = settings_.firmware + " is not in the approved manifest: not flashed";
-        return false;
-    }
-    std::error_code ignored;
-    const auto absolute = std::filesystem::absolute(settings_.manifest, ignored);
-    settings_.trace.manifest = ignored ? settings_.manifest : absolute.lexically_normal().string();
-    settings_.trace.approvedSha256 = digest;
-    return true;
-}
-
 StationLogic::StationLogic(LotSettings settings, Clock& clock) : settings_(std::move(settings)), clock_(clock) {}
 
 StationLogic::~StationLogic() { CancelAll(); }
 
-bool StationLogic::StartLot(std::string& error) {
-    if (!settings_.logFile.empty()) {
-        if (const int why = CheckSessionLog(settings_.logFile); why != 0) {
-            error = "cannot write the log " + settings_.logFile + ": " + std::strerror(why);
-            return false;
-        }
-    }
-    if (!settings_.manifest.empty() && !CheckApproved(error)) {
+bool StationLogic::StartLot(std::string& error, std::vector<std::string>* notices) {
+    auto lot = std::make_shared<PreparedLot>();
+    const LotSource source{.firmware = settings_.firmware,
+                           .manifest = settings_.manifest,
+                           .log = settings_.logFile,
+                           .trace = settings_.trace,
+                           .logWait = {.cancelled = [this] { return cancelling_.load(); }}};
+    if (const LotRefusal refused = PrepareLot(source, *lot)) {
+        error = refused.message;
         return false;
     }
-    SessionLogRecorder lines(nullptr);
-    GangImage image;
-    if (PrepareGangImage(settings_.firmware, lines, image) != DownloadOutcome::Success) {
-        error = lines.Lines().empty() ? "cannot read " + settings_.firmware : lines.Lines().back().text;
+    if (lot->built != DownloadOutcome::Success) {
+        error = lot->lines.empty() ? "cannot read " + settings_.firmware : lot->lines.back().text;
         return false;
+    }
+    if (notices != nullptr) {
+        *notices = lot->notices;
     }
     std::lock_guard lock(mutex_);
-    image_ = std::move(image);
-    preparedLines_ = lines.Lines();
+    lot_ = std::move(lot);
     lotRunning_ = true;
     begun_ = 0;
     counters_ = {};
@@ -153,6 +131,9 @@ void StationLogic::Begin(const std::string& name) {
         return;
     }
     ++begun_;
+    if (std::string notice = lot_->ChangeNotice(); !notice.empty()) {
+        notice_ = std::move(notice);
+    }
     Tile& tile = tiles_[name];
     tile.running = true;
     tile.stage.clear();
@@ -163,25 +144,21 @@ void StationLogic::Begin(const std::string& name) {
     }
     job = std::make_unique<Job>();
     Job* running = job.get();
-    running->thread = std::jthread([this, running, name, &tile] { RunJob(*running, name, tile); });
+    running->thread = std::jthread([this, running, name, &tile, lot = lot_] { RunJob(*running, name, tile, lot); });
 }
 
 // A map's elements stay where they are, so `tile` may be kept while others come and go.
-void StationLogic::RunJob(Job& job, const std::string& name, Tile& tile) {
+void StationLogic::RunJob(Job& job, const std::string& name, Tile& tile, const std::shared_ptr<PreparedLot>& lot) {
     TileStatus status(mutex_, tile);
     SessionRecordBuilder record(name, settings_.firmware, &status);
     // The lines of the one reading of the file belong to every box's record, as in a gang of kestrel-flash.
-    record.NoteEarlierLines(preparedLines_);
-    record.NoteImage(static_cast<std::uint32_t>(image_.bytes.size()), image_.sourceKind, image_.sha256);
-    record.Trace() = settings_.trace;
-    const bool logging = !settings_.logFile.empty();
-    std::string logError;
-    if (logging) {
-        SessionRecord started = record.StartRecord();
-        if (const int error = AppendStartedRecord(settings_.logFile, started); error != 0) {
-            logError = std::string("Error: the record is lost: ") + std::strerror(error);
-        }
-        record.Trace().attempt = started.trace.attempt;
+    record.NoteEarlierLines(lot->lines);
+    record.NoteImage(static_cast<std::uint32_t>(lot->image.bytes.size()), lot->image.sourceKind, lot->image.sha256);
+    UsbDriver& usb = settings_.usbDriver != nullptr ? *settings_.usbDriver : SystemUsbDriver();
+    std::string lost;
+    if (lot->records->Started(record, BoxSerialOf(name, usb), lost) != kExitSuccess) {
+        Ended(name, false, 0, "Error: " + lost, "");  // not flashed: nothing would show it was
+        return;
     }
     GangBox box;
     box.linkName = name;
@@ -194,22 +171,22 @@ void StationLogic::RunJob(Job& job, const std::string& name, Tile& tile) {
         openHint = DescribeOpenFailure(failure, HintReader::Dialog);
     };
     box.options = record.Hooked(std::move(box.options));
-    const GangBoxResult result = RunGangDownload(image_, {box}).front();
-    if (logging) {
-        UsbDriver& usb = settings_.usbDriver != nullptr ? *settings_.usbDriver : SystemUsbDriver();
-        if (const int error =
-                AppendSessionRecord(settings_.logFile, record.Finish(result.outcome, result.seconds, usb));
-            error != 0) {
-            logError = std::string("Error: the record is lost: ") + std::strerror(error);
-        }
+    const GangBoxResult result = RunGangDownload(lot->image, {box}).front();
+    if (lot->records->Ended(record.Finish(result.outcome, result.seconds, usb), lost) != kExitSuccess) {
+        lost = "Error: " + lost;
     }
     // A box whose record is lost is not counted as passed: nothing would show it was flashed.
-    const bool pass = result.outcome == DownloadOutcome::Success && logError.empty();
+    const bool pass = result.outcome == DownloadOutcome::Success && lost.empty();
     Ended(name, pass, result.seconds,
           pass                        ? std::string()
           : !result.lastError.empty() ? result.lastError
-                                      : logError,
+                                      : lost,
           openHint);
+}
+
+std::string StationLogic::TakeNotice() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(notice_, std::string());
 }
 
 void StationLogic::Ended(const std::string& name, bool pass, double seconds, const std::string& error,
@@ -272,6 +249,7 @@ void StationLogic::CancelAll() {
     {
         std::lock_guard lock(mutex_);
         lotRunning_ = false;
+        cancelling_ = true;
         for (auto& [name, job] : jobs_) {
             job->cancel = true;
         }

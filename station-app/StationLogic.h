@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -10,8 +11,7 @@
 #include <vector>
 
 #include "base/Clock.h"
-#include "station/GangDownload.h"
-#include "station/SessionLog.h"
+#include "station/PreparedLot.h"
 #include "station/TraceFields.h"
 
 namespace kestrel {
@@ -67,9 +67,12 @@ public:
     StationLogic(const StationLogic&) = delete;
     StationLogic& operator=(const StationLogic&) = delete;
 
-    // Reads and builds the firmware once for the whole lot; false with the
-    // error line in `error` when it cannot be flashed. Refuses a log that cannot be written.
-    bool StartLot(std::string& error);
+    // Reads, approves and builds the firmware once for the whole lot; false
+    // with the reason in `error` when it cannot be flashed. Refuses a log that
+    // cannot be written. `notices` gets what the user should know before the first box.
+    bool StartLot(std::string& error, std::vector<std::string>* notices = nullptr);
+    // Once the file on disk is no longer what the lot read: the sentence that says so, given once.
+    std::string TakeNotice();
     // No new box is begun; boxes already running finish.
     void StopLot();
     bool LotRunning() const;
@@ -88,16 +91,16 @@ public:
 
 private:
     struct Job;
-    bool CheckApproved(std::string& error);
     void Begin(const std::string& name);
-    void RunJob(Job& job, const std::string& name, Tile& tile);
+    void RunJob(Job& job, const std::string& name, Tile& tile, const std::shared_ptr<PreparedLot>& lot);
     void Ended(const std::string& name, bool pass, double seconds, const std::string& error,
                const std::string& openHint);
 
     LotSettings settings_;
     Clock& clock_;
-    GangImage image_;
-    std::vector<TimedLine> preparedLines_;
+    std::shared_ptr<PreparedLot> lot_;  // each box's download keeps the lot it began in
+    std::string notice_;
+    std::atomic<bool> cancelling_{false};  // ends a wait for the log's lock
     mutable std::mutex mutex_;
     std::map<std::string, Tile> tiles_;
     std::map<std::string, std::unique_ptr<Job>> jobs_;

@@ -74,6 +74,7 @@ DownloadOutcome PrepareGangImage(const std::string& filePath, StatusList& status
     const std::uint8_t* begin = session->OutputBuffer.data();
     image.bytes.assign(begin, begin + session->outputLength);
     image.sourceKind = session->sourceKind;
+    image.records = session->sourceKind == DataConverter::kSourceMot ? static_cast<int>(session->records.size()) : -1;
     image.sha256 = Sha256Hex(image.bytes.data(), image.bytes.size());
     return DownloadOutcome::Success;
 }

@@ -15,6 +15,7 @@ struct GangImage {
     std::vector<std::uint8_t> bytes;
     std::uint8_t sourceKind = 0;  // DataConverter::kSourceMot or kSourceBin
     std::string sha256;
+    int records = -1;  // the S-records read; -1 for a binary image
 };
 
 // Reads and builds `filePath` as a download does, without a link, announcing

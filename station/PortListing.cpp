@@ -87,6 +87,21 @@ std::string IdentityOfLink(const std::string& linkName, std::optional<int> opene
     return port ? DescribeIdentity(*port) : std::string();
 }
 
+std::string BoxSerialOf(const std::string& linkName, UsbDriver& usb, const std::string& root) {
+    const auto ports = ListPorts(root, &usb);
+    const LinkChoice choice = ChooseLink(linkName);
+    if (choice.kind == LinkChoice::Kind::Usb && choice.usbSelector.empty()) {
+        // A plain "USB" opens whichever box takes it: only a box alone on the bus is known before.
+        const auto usbPorts = std::count_if(ports.begin(), ports.end(),
+                                            [](const PortEntry& port) { return port.kind == PortEntry::Kind::Usb; });
+        const auto only = std::find_if(ports.begin(), ports.end(),
+                                       [](const PortEntry& port) { return port.kind == PortEntry::Kind::Usb; });
+        return usbPorts == 1 ? only->serialNumber : std::string();
+    }
+    const auto port = FindPort(ports, linkName);
+    return port ? port->serialNumber : std::string();
+}
+
 std::string DescribePort(const PortEntry& port) {
     std::string line = port.linkName;
     if (port.kind == PortEntry::Kind::Serial && port.linkName != port.devicePath) {

@@ -57,6 +57,12 @@ bool LinkPresent(const std::string& linkName, UsbDriver& usb);
 // tree below `root`, see UsbSerialNumberOfDevice).
 std::string PortGivenTwice(const std::vector<std::string>& linkNames, UsbDriver& usb, const std::string& root = "/");
 
+// The serial number of the box that `linkName` reaches now, looked up before
+// its download: a USB box's own, or that of the USB chip behind a tty (found
+// below `root`). Empty for a port with no such number (a plain serial line, a
+// pseudo-terminal) and for a plain "USB" with several boxes attached.
+std::string BoxSerialOf(const std::string& linkName, UsbDriver& usb, const std::string& root = "/");
+
 // "USB 0403:6001 FTDI Kestrel box, serial A1" for reports; empty when nothing is known.
 std::string DescribeIdentity(const PortEntry& port);
 // The identity of the box a download used: that of `linkName`, or of the USB

@@ -35,6 +35,8 @@ public:
     void NoteEarlierLines(const std::vector<TimedLine>& lines);
     // Who, where and for what: carried by the started record and the result.
     TraceFields& Trace() { return record_.trace; }
+    // The box's own identity, as looked up before its download (BoxSerialOf).
+    void NoteBox(const std::string& box) { record_.box = box; }
     // The record that says the download begins: what is known before it runs.
     SessionRecord StartRecord() const;
     // The record, once the download has ended; the port's identity is looked up

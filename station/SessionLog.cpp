@@ -1,6 +1,7 @@
 #include "station/SessionLog.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -61,43 +62,41 @@ namespace {
 
 std::string Escaped(const std::string& text) { return EscapedField(text); }
 
-// One more than the started records of `record`'s lot and port in `log`. Read
-// in place, record by record: a station's log grows to many thousands.
-int NextAttempt(const std::string& log, const SessionRecord& record) {
-    const std::string lot = "\nlot: " + Escaped(record.trace.lot) + "\n";
-    const std::string port = "\nport: " + Escaped(record.port) + "\n";
-    const std::string_view text(log);
-    int attempt = 1;
-    for (std::size_t at = 0; at < text.size();) {
-        const std::size_t end = std::min(text.find("\n\n", at), text.size() - 2) + 2;
-        const std::string_view one = text.substr(at, end - at);
-        attempt += one.find("\nrecord: started\n") != std::string_view::npos &&
-                   one.find(lot) != std::string_view::npos && one.find(port) != std::string_view::npos;
-        at = end;
+}  // namespace
+
+int LockWithin(const std::function<int()>& tryLock, const LockWait& wait) {
+    // Short steps: a cancel is seen at once, and a lock let go is taken soon after.
+    constexpr std::uint32_t kStepMs = 50;
+    Clock& clock = wait.clock != nullptr ? *wait.clock : SteadyClock();
+    const std::uint32_t startMs = clock.TickMs();
+    for (;;) {
+        if (const int result = tryLock(); result != EWOULDBLOCK) {
+            return result;
+        }
+        if (wait.cancelled && wait.cancelled()) {
+            return ECANCELED;
+        }
+        if (clock.TickMs() - startMs >= wait.boundMs) {
+            return ETIMEDOUT;
+        }
+        clock.SleepFor(kStepMs);
     }
-    return attempt;
 }
 
-// Appends `record` chained to the log's last record, counting its attempt first when `numbered`.
-int AppendChained(const std::string& path, SessionRecord& record, bool numbered) {
+int AppendChained(const std::string& path, const LogComposer& compose, const LockWait& wait) {
     // The lock on the file serialises processes; this one serialises the threads of one process, which
     // on some systems share a lock on a file.
     static std::mutex appending;
     std::lock_guard lock(appending);
-    // A started record counts the attempts of the whole log; any other needs only the hash at its end.
-    const std::size_t needed = numbered ? SIZE_MAX : kChainTailBytes;
-    return AppendUnderLock(
-        path,
-        [&record, numbered](const std::string& existing) {
-            if (numbered) {
-                record.trace.attempt = NextAttempt(existing, record);
-            }
-            return ChainRecord(FormatSessionRecord(record), LastChainHash(existing));
-        },
-        needed);
+    return AppendUnderLock(path, compose, wait);
 }
 
-}  // namespace
+std::string ChainedToTail(const SessionRecord& record, std::uint64_t size, const LogReader& read) {
+    std::string tail;
+    read(size - std::min<std::uint64_t>(size, kChainTailBytes), size,
+         [&tail](std::string_view piece) { tail += piece; });
+    return ChainRecord(FormatSessionRecord(record), LastChainHash(tail));
+}
 
 SessionLogRecorder::SessionLogRecorder(StatusList* inner, Clock& clock)
     : ForwardingStatusList(inner), clock_(clock), startMs_(clock.TickMs()) {}
@@ -117,6 +116,7 @@ std::string FormatSessionRecord(const SessionRecord& record) {
     text += "attempt: " + std::to_string(record.trace.attempt) + "\n";
     text += "port: " + Escaped(record.port) + "\n";
     text += "identity: " + Escaped(OrUnknown(record.portIdentity)) + "\n";
+    text += "box: " + Escaped(record.box.empty() ? std::string("none") : record.box) + "\n";
     text += "baud: " + (record.baudRate == 0 ? std::string("none") : std::to_string(record.baudRate)) + "\n";
     text += "file: " + Escaped(record.fileName) + "\n";
     if (record.imageSha256.empty()) {
@@ -145,20 +145,9 @@ std::string FormatSessionRecord(const SessionRecord& record) {
     return text;
 }
 
-int AppendSessionRecord(const std::string& path, const SessionRecord& record) {
-    SessionRecord copy = record;
-    return AppendChained(path, copy, false);
-}
-
-int AppendStartedRecord(const std::string& path, SessionRecord& record) {
-    record.isStart = true;
-    return AppendChained(path, record, true);
-}
-
-int CheckSessionLog(const std::string& path) {
-    // Opened and locked as a record will be, and nothing written.
-    return AppendUnderLock(
-        path, [](const std::string&) { return std::string(); }, 0);
+int AppendSessionRecord(const std::string& path, const SessionRecord& record, const LockWait& wait) {
+    return AppendChained(
+        path, [&record](std::uint64_t size, const LogReader& read) { return ChainedToTail(record, size, read); }, wait);
 }
 
 }  // namespace kestrel

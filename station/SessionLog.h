@@ -7,6 +7,7 @@
 
 #include "base/Clock.h"
 #include "session/ForwardingStatusList.h"
+#include "station/SessionLogFile.h"
 #include "station/TraceFields.h"
 
 namespace kestrel {
@@ -26,6 +27,7 @@ struct SessionRecord {
     std::string toolVersion;
     std::string port;
     std::string portIdentity;    // USB identity of the port, empty if unknown
+    std::string box;             // the box's own identity (its USB serial number), the key of its attempts; empty: none
     std::uint32_t baudRate = 0;  // 0: no image was built, so no line rate was chosen
     std::string fileName;
     std::uint32_t imageSize = 0;
@@ -65,16 +67,12 @@ std::string FormatSessionRecord(const SessionRecord& record);
 // the record before it, in one write under the file's lock so that records of
 // boxes and processes flashing at once never interleave or break the chain. A
 // record is written whole or not at all. 0, or the errno of the failure.
-int AppendSessionRecord(const std::string& path, const SessionRecord& record);
+int AppendSessionRecord(const std::string& path, const SessionRecord& record, const LockWait& wait = {});
 
-// Appends a started record as AppendSessionRecord does, numbering its attempt
-// first under the same lock: one more than the started records the log holds
-// for its lot and port, so that processes sharing a log count together.
-// `record.trace.attempt` is set to the number written. 0, or the errno.
-int AppendStartedRecord(const std::string& path, SessionRecord& record);
+// AppendUnderLock for the log's records: one writer of this process at a time.
+int AppendChained(const std::string& path, const LogComposer& compose, const LockWait& wait);
 
-// Whether a record could be appended to `path`: opens it as AppendSessionRecord
-// does (creating it), writing nothing. 0, or the errno of the failure.
-int CheckSessionLog(const std::string& path);
+// `record` chained to the log of `size` bytes that `read` reads.
+std::string ChainedToTail(const SessionRecord& record, std::uint64_t size, const LogReader& read);
 
 }  // namespace kestrel

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cerrno>
+#include <string>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -13,20 +14,19 @@ namespace kestrel {
 
 namespace {
 
-// The last `count` bytes of a file of `size` bytes.
-int ReadTail(int fd, off_t size, std::size_t count, std::string& text) {
-    const off_t from = size - static_cast<off_t>(count);
-    text.resize(count);
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t result = ::pread(fd, text.data() + done, text.size() - done, from + static_cast<off_t>(done));
+int ReadRange(int fd, std::uint64_t from, std::uint64_t to, const std::function<void(std::string_view)>& take) {
+    std::string piece(std::size_t{1} << 16, '\0');
+    while (from < to) {
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), to - from));
+        const ssize_t result = ::pread(fd, piece.data(), want, static_cast<off_t>(from));
         if (result < 0 && errno == EINTR) {
             continue;
         }
         if (result <= 0) {
             return result < 0 ? errno : EIO;
         }
-        done += static_cast<std::size_t>(result);
+        take(std::string_view(piece.data(), static_cast<std::size_t>(result)));
+        from += static_cast<std::uint64_t>(result);
     }
     return 0;
 }
@@ -39,28 +39,36 @@ std::tm UtcTime(std::time_t seconds) {
     return utc;
 }
 
-int AppendUnderLock(const std::string& path, const LogComposer& compose, std::size_t readAtMost) {
+int AppendUnderLock(const std::string& path, const LogComposer& compose, const LockWait& wait) {
     // Closed on every path; the lock goes with it.
     UniqueFd file(::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
     if (!file) {
         return errno;
     }
-    // Blocks without a bound: a holder only reads the log and writes one record.
-    while (::flock(file.Get(), LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            return errno;
-        }
-    }
-    struct stat before {};
-    std::string existing;
-    if (::fstat(file.Get(), &before) != 0) {
-        return errno;
-    }
-    const auto size = static_cast<std::size_t>(before.st_size);
-    if (const int error = ReadTail(file.Get(), before.st_size, std::min(size, readAtMost), existing); error != 0) {
+    const int fd = file.Get();
+    if (const int error = LockWithin(
+            [fd] {
+                const int result = ::flock(fd, LOCK_EX | LOCK_NB);
+                return result == 0 ? 0 : errno == EINTR ? EWOULDBLOCK : errno;
+            },
+            wait);
+        error != 0) {
         return error;
     }
-    const std::string text = compose(existing);
+    struct stat before {};
+    if (::fstat(fd, &before) != 0) {
+        return errno;
+    }
+    int readError = 0;
+    const LogReader read = [fd, &readError](std::uint64_t from, std::uint64_t to, const auto& take) {
+        const int error = ReadRange(fd, from, to, take);
+        readError = readError != 0 ? readError : error;
+        return error;
+    };
+    const std::string text = compose(static_cast<std::uint64_t>(before.st_size), read);
+    if (readError != 0) {
+        return readError;
+    }
     std::size_t written = 0;
     int error = 0;
     while (written < text.size()) {

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <string>
 
 #include <fcntl.h>
 #include <io.h>
@@ -24,20 +25,19 @@ struct CrtDescriptor {
     }
 };
 
-// The last `count` bytes of a file of `size` bytes.
-int ReadTail(int fd, long long size, std::size_t count, std::string& text) {
-    if (::_lseeki64(fd, size - static_cast<long long>(count), SEEK_SET) < 0) {
+int ReadRange(int fd, std::uint64_t from, std::uint64_t to, const std::function<void(std::string_view)>& take) {
+    if (from < to && ::_lseeki64(fd, static_cast<long long>(from), SEEK_SET) < 0) {
         return errno;
     }
-    text.resize(count);
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const std::size_t chunk = std::min<std::size_t>(text.size() - done, INT_MAX);
-        const int result = ::_read(fd, text.data() + done, static_cast<unsigned>(chunk));
+    std::string piece(std::size_t{1} << 16, '\0');
+    while (from < to) {
+        const auto want = static_cast<unsigned>(std::min<std::uint64_t>(piece.size(), to - from));
+        const int result = ::_read(fd, piece.data(), want);
         if (result <= 0) {
             return result < 0 ? errno : EIO;
         }
-        done += static_cast<std::size_t>(result);
+        take(std::string_view(piece.data(), static_cast<std::size_t>(result)));
+        from += static_cast<std::uint64_t>(result);
     }
     return 0;
 }
@@ -50,7 +50,7 @@ std::tm UtcTime(std::time_t seconds) {
     return utc;
 }
 
-int AppendUnderLock(const std::string& path, const LogComposer& compose, std::size_t readAtMost) {
+int AppendUnderLock(const std::string& path, const LogComposer& compose, const LockWait& wait) {
     // Binary: the record's line ends are written as they are, LF, as on every platform.
     CrtDescriptor file{::_wopen(WideFromUtf8(path).c_str(), _O_RDWR | _O_CREAT | _O_APPEND | _O_BINARY | _O_NOINHERIT,
                                 _S_IREAD | _S_IWRITE)};
@@ -59,17 +59,26 @@ int AppendUnderLock(const std::string& path, const LogComposer& compose, std::si
     }
     const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(file.fd));
     OVERLAPPED whole{};
-    // Blocks without a bound: a holder only reads the log and writes one record.
-    if (!::LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
-        return EACCES;
+    if (const int locked = LockWithin(
+            [handle, &whole] {
+                if (::LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
+                                 &whole)) {
+                    return 0;
+                }
+                return ::GetLastError() == ERROR_LOCK_VIOLATION ? EWOULDBLOCK : EACCES;
+            },
+            wait);
+        locked != 0) {
+        return locked;
     }
     struct _stat64 before {};
-    std::string existing;
-    int error = ::_fstat64(file.fd, &before) != 0
-                    ? errno
-                    : ReadTail(file.fd, before.st_size, std::min(static_cast<std::size_t>(before.st_size), readAtMost),
-                               existing);
-    const std::string text = error == 0 ? compose(existing) : std::string();
+    int error = ::_fstat64(file.fd, &before) != 0 ? errno : 0;
+    const LogReader read = [fd = file.fd, &error](std::uint64_t from, std::uint64_t to, const auto& take) {
+        const int failed = ReadRange(fd, from, to, take);
+        error = error != 0 ? error : failed;
+        return failed;
+    };
+    const std::string text = error == 0 ? compose(static_cast<std::uint64_t>(before.st_size), read) : std::string();
     std::size_t written = 0;
     while (error == 0 && written < text.size()) {
         const std::size_t chunk = std::min<std::size_t>(text.size() - written, INT_MAX);

@@ -12,12 +12,12 @@ inline constexpr int kRecordSchema = 2;
 // Who flashed, where and for what, carried by every record and JSON event so
 // that a quality engineer can trace a box back to its run.
 struct TraceFields {
-    std::string operatorName;
-    std::string station;
-    std::string lot;
-    std::string manifest;        // the approved-firmware manifest the file was found in; empty: none asked for
-    std::string approvedSha256;  // the file's own SHA-256 as the manifest lists it
-    int attempt = 0;             // the try of this box within its lot, from 1; 0: not about one box
+    std::string operatorName{};
+    std::string station{};
+    std::string lot{};
+    std::string manifest{};        // the approved-firmware manifest the file was found in; empty: none asked for
+    std::string approvedSha256{};  // the file's own SHA-256 as the manifest lists it
+    int attempt = 0;               // the try of this box within its lot, from 1; 0: not about one box
 };
 
 }  // namespace kestrel

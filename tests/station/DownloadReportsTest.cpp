@@ -86,6 +86,7 @@ TEST(DownloadReports, AWholeDownloadGivesItsLinesInOrderInALogRecord) {
                       "attempt: 2",
                       "port: USB",
                       "identity: USB 0403:6001 Kestrel box, serial KST00001",  // the box that opened
+                      "box: none",
                       "baud: 115200",
                       "file: " + firmware.mot,
                       "image: 131078 bytes, sha256 " + Sha256Of(firmware.motImage),

@@ -6,24 +6,34 @@
 #include "StationTestSupport.h"
 #include "station/ApprovedManifest.h"
 #include "station/LogChain.h"
+#include "station/LogFileSink.h"
 #include "station/SessionLog.h"
 
 namespace kestrel::testing {
 namespace {
 
-SessionRecord Attempt(const std::string& port, const std::string& lot) {
+SessionRecord Attempt(const std::string& box, const std::string& lot) {
     SessionRecord record;
-    record.port = port;
+    record.port = "USB:" + box;
+    record.box = box;
     record.trace.lot = lot;
     return record;
+}
+
+// A record appended through a sink of its own, as a run of its own appends it.
+int AppendStarted(const std::string& path, SessionRecord& record) {
+    LogFileSink sink(path, record.trace.lot);
+    std::string notice;
+    const int opened = sink.Open(notice);
+    return opened != 0 ? opened : sink.AppendStarted(record);
 }
 
 TEST(LogChain, AnyOneByteChangedRemovedOrMovedRecordIsNamedAndAnIntactLogCounts) {
     TempDir dir;
     const std::string path = (dir.Path() / "chain.log").string();
-    for (const char* port : {"COM1", "COM2", "COM3"}) {
-        SessionRecord record = Attempt(port, "L1");
-        ASSERT_EQ(AppendStartedRecord(path, record), 0);
+    for (const char* box : {"A", "B", "C"}) {
+        SessionRecord record = Attempt(box, "L1");
+        ASSERT_EQ(AppendStarted(path, record), 0);
     }
     const std::string log = ReadFile(path);
     const auto records = SplitLog(log);
@@ -54,9 +64,14 @@ TEST(LogChain, AppendsFromSeveralProcessesKeepTheChainAndCountAttemptsTogether) 
     for (int p = 0; p < kProcesses; ++p) {
         const pid_t child = ::fork();
         if (child == 0) {
+            // Each process opens the log once and sees the others' records as they come.
+            LogFileSink sink(path, "L1");
+            std::string notice;
+            if (sink.Open(notice) != 0)
+                ::_exit(1);
             for (int r = 0; r < kRecords; ++r) {
-                SessionRecord record = Attempt("USB:KST-A", "L1");
-                if (AppendStartedRecord(path, record) != 0)
+                SessionRecord record = Attempt("KST-A", "L1");
+                if (sink.AppendStarted(record) != 0)
                     ::_exit(1);
             }
             ::_exit(0);
@@ -75,12 +90,14 @@ TEST(LogChain, AppendsFromSeveralProcessesKeepTheChainAndCountAttemptsTogether) 
     int expected = 0;
     for (const auto& record : SplitLog(log))
         EXPECT_EQ(record.Field("attempt"), std::to_string(++expected));
-    // Another lot, or another box, starts its own count.
-    SessionRecord other = Attempt("USB:KST-A", "L2"), box = Attempt("USB:KST-B", "L1");
-    ASSERT_EQ(AppendStartedRecord(path, other), 0);
-    ASSERT_EQ(AppendStartedRecord(path, box), 0);
+    // Another lot, or another box, starts its own count; a port with no box to name counts none.
+    SessionRecord other = Attempt("KST-A", "L2"), box = Attempt("KST-B", "L1"), unnamed = Attempt("", "L1");
+    ASSERT_EQ(AppendStarted(path, other), 0);
+    ASSERT_EQ(AppendStarted(path, box), 0);
+    ASSERT_EQ(AppendStarted(path, unnamed), 0);
     EXPECT_EQ(other.trace.attempt, 1);
     EXPECT_EQ(box.trace.attempt, 1);
+    EXPECT_EQ(unnamed.trace.attempt, 0);
 }
 
 TEST(ApprovedManifest, TakesSha256sumLinesAndNamesTheFirstLineThatIsNot) {

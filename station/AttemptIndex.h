@@ -1,0 +1,29 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+
+namespace kestrel {
+
+// How many downloads each box of one lot had, from the started records of a
+// log read piece by piece: a station's log grows to many thousands of records,
+// and a download's start must not read it all again.
+class AttemptIndex {
+public:
+    explicit AttemptIndex(std::string lot) : lot_(std::move(lot)) {}
+
+    // The log's next bytes, from where the last piece ended.
+    void Read(std::string_view piece);
+    // One more than the started records of `box` read so far, counted as one more.
+    int Next(const std::string& box);
+
+private:
+    void Count(std::string_view record);
+
+    std::string lot_;
+    std::string partial_;  // the start of a record whose end has not been read yet
+    std::map<std::string, int, std::less<>> downloads_;
+};
+
+}  // namespace kestrel
