@@ -50,8 +50,21 @@ int VerifyLogCommand(const StationOptions& station) {
         return kExitFile;
     }
     const ChainCheck check = VerifyChain(log);
+    if (check.records == 0) {
+        std::fprintf(stdout, "empty: no records\n");
+        return kExitStageFailed;  // nothing was verified
+    }
+    if (check.broken == 0 && check.records == check.older) {
+        std::fprintf(stdout, "unchained: %zu records of an older layout, which carry no chain to check\n",
+                     check.records);
+        return kExitStageFailed;
+    }
     if (check.broken == 0) {
-        std::fprintf(stdout, "intact: %zu records\n", check.records);
+        std::fprintf(stdout, "intact: %zu records", check.records - check.older);
+        if (check.older > 0) {
+            std::fprintf(stdout, " after %zu records of an older layout, which carry no chain", check.older);
+        }
+        std::fprintf(stdout, "\n");
         return kExitSuccess;
     }
     const LogRecordText record = SplitLog(log)[check.broken - 1];
@@ -68,6 +81,7 @@ int ReportCommand(const StationOptions& station) {
     }
     const YieldReport report = MakeYieldReport(log);
     std::fputs(ReportText(report).c_str(), stdout);
+    const bool changed = report.chain.broken != 0;
     bool written = true;
     if (!station.reportCsv.empty()) {
         written = Write(station.reportCsv, ReportCsv(report)) && written;
@@ -75,7 +89,7 @@ int ReportCommand(const StationOptions& station) {
     if (!station.reportHtml.empty()) {
         written = Write(station.reportHtml, ReportHtml(report, station.report)) && written;
     }
-    return written ? kExitSuccess : kExitStageFailed;
+    return written && !changed ? kExitSuccess : kExitStageFailed;
 }
 
 }  // namespace kestrel::cli

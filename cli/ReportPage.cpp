@@ -124,7 +124,8 @@ std::string ParetoSvg(const std::vector<ParetoBar>& bars, const std::string& tit
 }  // namespace
 
 std::string ReportText(const YieldReport& report) {
-    std::string text = "lot\toperator\tstation\tport\tpassed\tfailed\tyield\tboxes/h\tmedian s\n";
+    std::string text = ChainSentence(report.chain) + "\n";
+    text += "lot\toperator\tstation\tport\tpassed\tfailed\tyield\tboxes/h\tmedian s\n";
     for (const auto& row : report.rows) {
         text += row.lot + "\t" + row.operatorName + "\t" + row.station + "\t" + row.port + "\t" +
                 std::to_string(row.passed) + "\t" + std::to_string(row.failed) + "\t" + Number(row.yieldPercent, 1) +
@@ -147,11 +148,15 @@ std::string ReportText(const YieldReport& report) {
 }
 
 std::string ReportCsv(const YieldReport& report) {
-    std::string csv = "lot,operator,station,port,passed,failed,yield_percent,boxes_per_hour,median_seconds\r\n";
+    // Every row says whether the log's chain held: a row may travel alone into a spreadsheet.
+    const std::string chain =
+        report.chain.broken == 0 ? "intact" : "broken at record " + std::to_string(report.chain.broken);
+    std::string csv = "lot,operator,station,port,passed,failed,yield_percent,boxes_per_hour,median_seconds,chain\r\n";
     for (const auto& row : report.rows) {
         csv += CsvField(row.lot) + "," + CsvField(row.operatorName) + "," + CsvField(row.station) + "," +
                CsvField(row.port) + "," + std::to_string(row.passed) + "," + std::to_string(row.failed) + "," +
-               Number(row.yieldPercent, 1) + "," + PerHour(row) + "," + Number(row.medianSeconds, 3) + "\r\n";
+               Number(row.yieldPercent, 1) + "," + PerHour(row) + "," + Number(row.medianSeconds, 3) + "," + chain +
+               "\r\n";
     }
     return csv;
 }
@@ -161,13 +166,16 @@ std::string ReportHtml(const YieldReport& report, const std::string& logName) {
         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Kestrel yield report</title>\n"
         "<style>body{font-family:sans-serif;margin:24px;color:#222}table{border-collapse:collapse;margin:8px 0 20px}"
         "td,th{border:1px solid #bbb;padding:3px 8px;text-align:left}td.n{text-align:right}"
-        "h1{font-size:20px}h2{font-size:16px;margin-top:24px}</style></head><body>\n"
+        "h1{font-size:20px}h2{font-size:16px;margin-top:24px}.broken{color:#c0504d;font-weight:bold}</style></"
+        "head><body>\n"
         "<h1>Kestrel yield report</h1>\n<p>Log: " +
         Html(logName) + " &middot; " + std::to_string(report.results) + " results, " + std::to_string(report.started) +
         " started";
     if (report.unfinished > 0) {
         page += ", " + std::to_string(report.unfinished) + " started without a result";
     }
+    page += "</p>\n<p class=\"" + std::string(report.chain.broken == 0 ? "intact" : "broken") + "\">" +
+            Html(ChainSentence(report.chain));
     page +=
         "</p>\n<h2>Yield</h2>\n<table><tr><th>lot</th><th>operator</th><th>station</th><th>port</th><th>passed</th>"
         "<th>failed</th><th>yield</th><th>boxes/h</th><th>median s</th></tr>\n";
@@ -182,7 +190,7 @@ std::string ReportHtml(const YieldReport& report, const std::string& logName) {
     page += ParetoSvg(report.failuresByStage, "Failures by stage");
     page += ParetoSvg(report.failuresByExit, "Failures by exit status");
     page +=
-        "<h2>Attempts per box (lot and port)</h2>\n<table><tr><th>tries</th><th>boxes</th><th>passed in the "
+        "<h2>Attempts per box (lot and serial number)</h2>\n<table><tr><th>tries</th><th>boxes</th><th>passed in the "
         "end</th></tr>\n";
     for (const auto& count : report.attempts) {
         page += "<tr><td class=\"n\">" + std::to_string(count.attempts) + "</td><td class=\"n\">" +

@@ -1,18 +1,22 @@
 #include "station/AttemptIndex.h"
 
+#include <algorithm>
+#include <functional>
+
 #include "station/SessionLog.h"
 
 namespace kestrel {
 
 namespace {
 
-// The value of a "key: " line of `record`, as written (escaped); empty when it has none.
-std::string_view FieldOf(std::string_view record, std::string_view key) {
-    for (std::size_t at = 0; at < record.size();) {
-        const std::size_t end = std::min(record.find('\n', at), record.size());
-        const std::string_view line = record.substr(at, end - at);
-        if (line.size() > key.size() && line.starts_with(key) && line[key.size()] == ':' &&
-            line.substr(key.size()).starts_with(": ")) {
+const std::string kStarted = "\nrecord: started\n";
+
+// The value of the first "key: " line in `text`; empty when none.
+std::string_view FieldOf(std::string_view text, std::string_view key) {
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        const std::string_view line = text.substr(at, end - at);
+        if (line.size() >= key.size() + 2 && line.starts_with(key) && line.substr(key.size()).starts_with(": ")) {
             return line.substr(key.size() + 2);
         }
         at = end + 1;
@@ -22,18 +26,34 @@ std::string_view FieldOf(std::string_view record, std::string_view key) {
 
 }  // namespace
 
+AttemptIndex::AttemptIndex(const std::string& lot) : lot_(EscapedField(lot)) {}
+
 void AttemptIndex::Read(std::string_view piece) {
-    // A record ends with an empty line; the pieces may cut one anywhere.
+    // A record ends with an empty line; the pieces may cut one anywhere, so
+    // only whole records are searched and the rest waits for the next piece.
     partial_.append(piece);
-    std::size_t start = 0;
-    for (std::size_t end; (end = partial_.find("\n\n", start)) != std::string::npos; start = end + 2) {
-        Count(std::string_view(partial_).substr(start, end + 1 - start));
+    const std::size_t whole = partial_.rfind("\n\n");
+    if (whole == std::string::npos) {
+        return;
     }
-    partial_.erase(0, start);
+    const std::string_view text = std::string_view(partial_).substr(0, whole + 2);
+    // Only started records count, and most of a log is the lines of results: jump from one to the next.
+    const std::boyer_moore_horspool_searcher searcher(kStarted.begin(), kStarted.end());
+    for (auto at = text.begin();;) {
+        const auto found = std::search(at, text.end(), searcher);
+        if (found == text.end()) {
+            break;
+        }
+        const std::size_t from = static_cast<std::size_t>(found - text.begin()) + 1;
+        const std::size_t end = std::min(text.find("\n\n", from), text.size());
+        Count(text.substr(from, end - from));
+        at = text.begin() + static_cast<std::ptrdiff_t>(end);
+    }
+    partial_.erase(0, whole + 2);
 }
 
 void AttemptIndex::Count(std::string_view record) {
-    if (FieldOf(record, "record") != "started" || FieldOf(record, "lot") != EscapedField(lot_)) {
+    if (FieldOf(record, "lot") != lot_) {
         return;
     }
     if (const std::string_view box = FieldOf(record, "box"); !box.empty() && box != "none") {

@@ -11,7 +11,7 @@ namespace kestrel {
 // and a download's start must not read it all again.
 class AttemptIndex {
 public:
-    explicit AttemptIndex(std::string lot) : lot_(std::move(lot)) {}
+    explicit AttemptIndex(const std::string& lot);
 
     // The log's next bytes, from where the last piece ended.
     void Read(std::string_view piece);
@@ -21,7 +21,7 @@ public:
 private:
     void Count(std::string_view record);
 
-    std::string lot_;
+    std::string lot_;      // as the log writes it
     std::string partial_;  // the start of a record whose end has not been read yet
     std::map<std::string, int, std::less<>> downloads_;
 };

@@ -93,6 +93,10 @@ ChainCheck VerifyChain(const std::string& log) {
             check.reason = reason;
             return check;
         };
+        if (i == check.older && !records[i].Has("schema") && !records[i].Has("prev") && records[i].Has("port")) {
+            ++check.older;  // written before records were chained: nothing to check, nothing to chain to
+            continue;
+        }
         const std::size_t own = text.rfind("\n" + kOwn);
         const std::size_t prev = own == std::string::npos ? std::string::npos : text.rfind("\n" + kPrev, own);
         if (!text.ends_with("\n\n") || own == std::string::npos || prev == std::string::npos ||
@@ -110,6 +114,16 @@ ChainCheck VerifyChain(const std::string& log) {
         expected = hash;
     }
     return check;
+}
+
+std::string ChainSentence(const ChainCheck& check) {
+    const std::string older =
+        check.older == 0 ? "" : " after " + std::to_string(check.older) + " records of an older layout without a chain";
+    if (check.broken == 0) {
+        return "chain intact: " + std::to_string(check.records - check.older) + " records" + older;
+    }
+    return "chain broken at record " + std::to_string(check.broken) + " of " + std::to_string(check.records) +
+           " (line " + std::to_string(check.line) + "): " + check.reason + "; the figures may include changed records";
 }
 
 }  // namespace kestrel

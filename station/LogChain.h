@@ -38,11 +38,17 @@ inline constexpr std::size_t kChainTailBytes = 128;
 
 struct ChainCheck {
     std::size_t records = 0;  // how many records the log holds
+    std::size_t older = 0;    // of them, the first ones of the layout before the chain (no schema, no hashes)
     std::size_t broken = 0;   // the first record that does not chain, from 1; 0: intact
     std::size_t line = 0;     // its first line
     std::string reason;
 };
 
+// Checks the chain from the first chained record: records of the older
+// layout before it are counted apart, anywhere else they break it.
 ChainCheck VerifyChain(const std::string& log);
+
+// What a report says of the chain: "chain intact: N records", or where it breaks.
+std::string ChainSentence(const ChainCheck& check);
 
 }  // namespace kestrel

@@ -142,7 +142,8 @@ YieldReport MakeYieldReport(const std::string& log) {
     std::map<Key, YieldRow> rows;
     std::map<Key, std::vector<double>> durations;
     std::map<std::string, std::size_t> byStage, byExit;
-    // Per box (lot and port): its most tries and whether its last result passed.
+    // Per box (lot and serial number): its most tries and whether its last result passed. A port with
+    // no box to name (a serial line, a pseudo-terminal) counts no tries: swapped boxes would look like one.
     std::map<std::pair<std::string, std::string>, std::pair<int, bool>> boxes;
     std::map<std::tuple<std::string, std::string, std::string>, int> open;  // started, awaiting their result
     for (const auto& record : SplitLog(log)) {
@@ -181,9 +182,12 @@ YieldReport MakeYieldReport(const std::string& log) {
             ++byStage[FailedStage(StatusLines(record.text))];
             ++byExit["exit " + std::to_string(result.exit) + " (" + ExitClassName(result.exit) + ")"];
         }
-        auto& box = boxes[{lot, port}];
-        box.first = std::max(box.first, std::atoi(attempt.c_str()));
-        box.second = passed;
+        if (const std::string box = record.Field("box");
+            !box.empty() && box != "none" && std::atoi(attempt.c_str()) > 0) {
+            auto& tries = boxes[{lot, box}];
+            tries.first = std::max(tries.first, std::atoi(attempt.c_str()));
+            tries.second = passed;
+        }
     }
     for (const auto& key : order) {
         YieldRow row = rows[key];
@@ -198,6 +202,7 @@ YieldReport MakeYieldReport(const std::string& log) {
     for (const auto& [key, count] : open) {
         report.unfinished += static_cast<std::size_t>(count);
     }
+    report.chain = VerifyChain(log);
     report.failuresByStage = Pareto(byStage);
     report.failuresByExit = Pareto(byExit);
     std::map<int, AttemptCount> attempts;

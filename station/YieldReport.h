@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "station/LogChain.h"
+
 namespace kestrel {
 
 // A log's downloads summed up for a quality engineer: what passed and failed
@@ -29,7 +31,7 @@ struct ParetoBar {
     double cumulativePercent = 0;
 };
 
-// How many boxes (lot and port) took this many tries, and how many of them passed in the end.
+// How many boxes (lot and serial number) took this many tries, and how many of them passed in the end.
 struct AttemptCount {
     int attempts = 0;
     std::size_t boxes = 0, passedInTheEnd = 0;
@@ -41,6 +43,7 @@ struct YieldReport {
     std::vector<AttemptCount> attempts;                      // fewest tries first
     std::size_t results = 0, started = 0;                    // records of each kind read
     std::size_t unfinished = 0;                              // started records with no result: runs killed or lost
+    ChainCheck chain;                                        // whether the records are as they were written
 };
 
 // The report of a log's text (records of the current layout; others are passed over).

@@ -1,5 +1,7 @@
 #include "station-app/qt/StationWindow.h"
 
+#include <cstdio>
+
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFileDialog>
@@ -174,7 +176,8 @@ bool StationWindow::StartLot() {
     lot.count = commandLine_.count;
     logic_ = std::make_unique<StationLogic>(lot);
     std::string error;
-    if (!logic_->StartLot(error)) {
+    std::vector<std::string> notices;
+    if (!logic_->StartLot(error, &notices)) {
         message_->setText(QString::fromStdString(error));
         return false;
     }
@@ -195,6 +198,9 @@ bool StationWindow::StartLot() {
         } else {
             note = QStringLiteral(" (no USB boxes: %1)").arg(QString::fromStdString(why));
         }
+    }
+    for (const auto& notice : notices) {
+        note += QStringLiteral("\n") + QString::fromStdString(notice);
     }
     message_->setText(QStringLiteral("Lot running: plug in the boxes.") + note);
     finished_ = false;
@@ -226,6 +232,10 @@ int StationWindow::FinishedStatus() const {
 }
 
 void StationWindow::Refresh() {
+    if (const std::string notice = logic_ ? logic_->TakeNotice() : std::string(); !notice.empty()) {
+        std::fprintf(stderr, "kestrel-station: %s\n", notice.c_str());
+        message_->setText(QString::fromStdString(notice));
+    }
     const bool running = logic_ && logic_->LotRunning();
     start_->setEnabled(!running);
     stop_->setEnabled(running);

@@ -33,6 +33,8 @@ public:
     // Starts the lot with what the window holds; false when it cannot, with the reason shown.
     bool StartLot();
     void StopLot();
+    // Cancels every running download and waits for its result to be recorded; ends the watchers first.
+    void EndLot();
     // What the window last said of the lot, a refusal included.
     QString Message() const;
     // With --count: the lot's exit status once it is complete, else -1.
@@ -50,8 +52,6 @@ private:
     void ShowFirmware();
     void Refresh();
     void Remember() const;
-    // Ends the watchers first: nothing calls the logic once it goes.
-    void EndLot();
 
     StationCommandLine commandLine_;
     QLineEdit* firmware_;

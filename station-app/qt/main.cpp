@@ -1,4 +1,9 @@
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <cstdio>
 
@@ -14,6 +19,27 @@ QStringList Arguments(int argc, char** argv) {
         arguments << QString::fromLocal8Bit(argv[i]);
     }
     return arguments;
+}
+
+// A signal only writes a byte; the window's thread reads it and ends the lot as a close would.
+int signalPipe[2] = {-1, -1};
+
+extern "C" void OnEndSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const auto ignored = ::write(signalPipe[1], &byte, 1);
+}
+
+bool CatchEndSignals() {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
+        return false;
+    }
+    struct sigaction action {};
+    action.sa_handler = OnEndSignal;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(signal, &action, nullptr);
+    }
+    return true;
 }
 
 }  // namespace
@@ -38,6 +64,15 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationName(QStringLiteral("Kestrel"));
     QApplication::setApplicationName(QStringLiteral("kestrel-station"));
     StationWindow window(commandLine);
+    // Ctrl-C, a request to end or a closed terminal: every running download is
+    // cancelled and its result recorded, then the station ends with status 9.
+    if (CatchEndSignals()) {
+        auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &window);
+        QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+            window.EndLot();
+            QApplication::exit(9);
+        });
+    }
     window.resize(1100, 760);
     window.show();
     if (commandLine.count > 0) {

@@ -2,7 +2,7 @@
 """Every JSON event and log record of kestrel-flash against the published schema, and the trace a user relies on:
 boxes that do not come, approved firmware only, a log that shows an edit, a yield report's numbers.
 Usage: check-trace.py KESTREL_FLASH KESTREL_BOX SAMPLES_DIR SCHEMA"""
-import csv, json, os, re, subprocess, sys, tempfile
+import csv, hashlib, json, os, re, subprocess, sys, tempfile
 
 try:
     import jsonschema
@@ -96,11 +96,15 @@ open(edited, "w").write(text[:third + 40] + chr(ord(text[third + 40]) ^ 1) + tex
 broken = run("--verify-log", edited)
 check(broken.returncode == 1 and broken.stdout.startswith("broken: record 3 of"), "edited: " + broken.stdout)
 
-# A yield report of a log made here: the CSV's numbers for each lot, operator, station and port.
+# A yield report of a log made here, chained as the tool chains it: the CSV's numbers for each lot, operator, station
+# and port; an edit anywhere makes the report say so and fail.
+chained = ["0" * 64]
 def record(start, port, outcome, exit_status, seconds, lines):
     body = ["=== 2026-01-05T%sZ Kestrel Loader 1" % start, "schema: 2", "record: result", "operator: =Bo <script>",
             "station: S2", "lot: L9", "attempt: 1", "port: " + port] + ['line +0.000s "%s"' % l for l in lines]
-    return "\n".join(body + ["result: %s, exit %d, %.3f s" % (outcome, exit_status, seconds), "", ""])
+    text = "\n".join(body + ["result: %s, exit %d, %.3f s" % (outcome, exit_status, seconds), "prev: " + chained[0], ""])
+    chained[0] = hashlib.sha256(text.encode()).hexdigest()
+    return text + "sha256: " + chained[0] + "\n\n"
 made = os.path.join(work, "made.log")
 open(made, "w").write(
     record("10:00:00.000", "COM40", "success", 0, 10, ["FLASHING SUCCESSFULL"]) +
@@ -111,6 +115,10 @@ open(made, "w").write(
 page, table = os.path.join(work, "R.html"), os.path.join(work, "R.csv")
 report = run("--report", made, "--html", page, "--csv", table)
 rows = [r for r in csv.DictReader(open(table, newline=""))]
+check("chain intact: 5 records\n" in report.stdout and {r["chain"] for r in rows} == {"intact"}, report.stdout)
+open(edited, "w").write(open(made).read().replace("exit 8, 5.000", "exit 0, 5.000"))
+tampered = run("--report", edited)
+check(tampered.returncode == 1 and "chain broken at record 4 of 5" in tampered.stdout, "tampered: " + tampered.stdout)
 check(report.returncode == 0 and [(r["operator"] + r["port"], r["passed"], r["failed"], r["yield_percent"],
                                    r["boxes_per_hour"], r["median_seconds"]) for r in rows] ==
       [("'=Bo <script>COM40", "2", "1", "66.7", "120.0", "20.000"),
