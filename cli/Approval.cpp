@@ -6,6 +6,7 @@
 
 #include "base/FileOpen.h"
 #include "session/ExitStatus.h"
+#include "session/SourceFile.h"
 #include "station/ApprovedManifest.h"
 
 namespace kestrel::cli {
@@ -19,7 +20,7 @@ int CheckApproval(const StationOptions& station, const std::string& file, TraceF
     if (const ManifestError error = ReadApprovedManifest(station.approved, manifest)) {
         if (error.error != 0) {
             std::fprintf(stderr, "kestrel-flash: cannot read the approved manifest %s: %s\n", manifestPath,
-                         std::strerror(error.error));
+                         FileErrorText(error.error).c_str());
         } else if (error.badLine != 0) {
             std::fprintf(stderr,
                          "kestrel-flash: %s:%zu: not a line of a SHA-256 manifest (64 hex digits, two blanks or a "
@@ -32,7 +33,7 @@ int CheckApproval(const StationOptions& station, const std::string& file, TraceF
     }
     std::string digest;
     if (const int error = FileSha256(file, digest); error != 0) {
-        std::fprintf(stderr, "kestrel-flash: %s: %s\n", file.c_str(), std::strerror(error));
+        std::fprintf(stderr, "kestrel-flash: %s: %s\n", file.c_str(), FileErrorText(error).c_str());
         return kExitFile;
     }
     if (!manifest.Lists(digest)) {

@@ -6,6 +6,7 @@
 #include "cli/ConsoleStatusList.h"
 #include "cli/SourceHints.h"
 #include "cli/StationRunner.h"
+#include "session/SourceFile.h"
 #include "station/GangDownload.h"
 #include "station/OpenFailureHint.h"
 #include "station/SessionLog.h"
@@ -36,7 +37,7 @@ int StationRunner::RunGang() {
     reading.sourceRefused = RecordTypeHint(request_.file, stderr);
     const DownloadOutcome outcome = PrepareGangImage(request_.file, prepared, image, reading);
     if (openError != 0) {
-        std::fprintf(stderr, "kestrel-flash: %s: %s\n", request_.file.c_str(), std::strerror(openError));
+        std::fprintf(stderr, "kestrel-flash: %s: %s\n", request_.file.c_str(), FileErrorText(openError).c_str());
     }
     for (auto& report : reports) {
         if (report.record) {

@@ -16,4 +16,13 @@ enum class SourceFileRead { Read, CannotOpen, TooLarge };
 SourceFileRead ReadSourceFile(const std::string& path, std::uint8_t* buffer, std::uint32_t capacity,
                               std::uint32_t& length, int& error);
 
+// For a reader of any file (a manifest, a log, the firmware's digest), before it
+// opens one: EISDIR for a directory, EINVAL for anything else that is no regular
+// file (opening a FIFO would block), else 0, leaving a missing file to the open.
+int NotRegularFileError(const std::string& path);
+
+// The reason to show for an error of a file reader: EINVAL, as these readers
+// set it, is "not a regular file", which the system's own text would not say.
+std::string FileErrorText(int error);
+
 }  // namespace kestrel

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "station/GangDownload.h"
 #include "station/SessionLog.h"
 #include "station/TraceFields.h"
+#include "station/YieldReport.h"
 
 namespace kestrel {
 class UsbDriver;
@@ -43,7 +45,7 @@ struct LotCounters {
 
     int Total() const { return passed + failed; }
     double YieldPercent() const { return Total() == 0 ? 0.0 : 100.0 * passed / Total(); }
-    double BoxesPerHour() const { return elapsedSeconds <= 0 ? 0.0 : Total() * 3600.0 / elapsedSeconds; }
+    std::optional<double> BoxesPerHour() const { return kestrel::BoxesPerHour(Total(), elapsedSeconds); }
 };
 
 struct LotSettings {
