@@ -11,6 +11,7 @@
 #include "session/ExitStatus.h"
 #include "session/PrepareImage.h"
 #include "session/PrintingStatusList.h"
+#include "session/SourceFile.h"
 #include "session/SourceKind.h"
 
 namespace kestrel::cli {
@@ -42,7 +43,7 @@ int DryRunCommand(const DryRun& options) {
     auto session = std::make_unique<DataConverter>(status, noLink);
     if (PrepareImage(*session, options.file, status) != DownloadOutcome::Success) {
         if (openError != 0) {
-            std::fprintf(stderr, "kestrel-flash: %s: %s\n", options.file.c_str(), std::strerror(openError));
+            std::fprintf(stderr, "kestrel-flash: %s: %s\n", options.file.c_str(), FileErrorText(openError).c_str());
         } else if (session->sourceSizeLimit != 0) {
             PrintSizeLimit(options.file, session->sourceSizeLimit, stderr);
         } else {

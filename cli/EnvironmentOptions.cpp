@@ -15,9 +15,15 @@ bool IsCommand(const CLI::App& app, const CLI::Option& option) {
     return port != nullptr && option.get_excludes().count(const_cast<CLI::Option*>(port)) != 0;
 }
 
-const char* ValueOf(const std::string& name) {
-    const char* value = name.empty() ? nullptr : std::getenv(name.c_str());
-    return value != nullptr && *value != '\0' ? value : nullptr;  // set empty: as if unset
+// A flag's variable takes the words the help names, and no other: CLI11 alone would read "1x" as 1 and "2" as
+// true, so a mistyped variable would turn a flag on unseen.
+bool IsFlagWord(const std::string& value) {
+    for (const char* word : {"1", "0", "true", "false", "yes", "no"}) {
+        if (value == word) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -43,7 +49,9 @@ std::string EnvironmentHelp(const CLI::App& app) {
         }
     }
     return "Environment: an option may also come from its variable, a value on the command line winning: " + names +
-           ". A flag takes 1 or 0; KESTREL_PORT names one box (a gang's go on the command line); a variable for an "
+           ". A flag takes 1 or 0 (true or false, yes or no); a variable set empty is refused, as an empty value "
+           "is (an unset shell variable gives one); KESTREL_PORT names one box (a gang's go on the command line); a "
+           "variable for an "
            "option the command line rules out is ignored.\n";
 }
 
@@ -58,7 +66,7 @@ void ParseWithEnvironment(CLI::App& app, int argc, char** argv) {
     std::string taken;
     for (CLI::Option* option : app.get_options()) {
         const std::string name = EnvironmentName(app, *option);
-        const char* value = ValueOf(name);
+        const char* value = name.empty() ? nullptr : std::getenv(name.c_str());
         if (value == nullptr || option->count() > 0) {
             continue;
         }
@@ -68,6 +76,14 @@ void ParseWithEnvironment(CLI::App& app, int argc, char** argv) {
         }
         for (const CLI::Option* needed : option->get_needs()) {
             fits = fits && present.count(needed) != 0;
+        }
+        if (fits && *value == '\0') {
+            // Not as if unset: KESTREL_APPROVED=$MANIFEST with MANIFEST unset must not flash any file.
+            throw CLI::ValidationError(name, "an empty value: unset the variable, or give it a value");
+        }
+        if (fits && option->get_items_expected_max() == 0 && !IsFlagWord(value)) {
+            throw CLI::ValidationError(name,
+                                       std::string("a flag takes 1 or 0 (true or false, yes or no), not ") + value);
         }
         if (fits) {
             option->envname(name);

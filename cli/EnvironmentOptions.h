@@ -9,7 +9,7 @@ namespace kestrel::cli {
 // Options from the environment, for a station that sets its port or log once:
 // each option --NAME may come from KESTREL_NAME (upper case, '-' as '_'), a
 // value on the command line winning. A flag takes 1 or 0 (also true/false,
-// yes/no, on/off). A variable gives one value, so KESTREL_PORT names one box;
+// yes/no) and nothing else; a variable set empty is refused. A variable gives one value, so KESTREL_PORT names one box;
 // a gang's boxes go on the command line. Left out, so that a variable left set
 // cannot turn every later run into something else: the options that make a
 // command of their own (those that cannot go with --port), --help and

@@ -8,7 +8,10 @@
 #include "cli/ReportPage.h"
 #include "cli/TraceOptions.h"
 #include "session/ExitStatus.h"
+#include "session/SourceFile.h"
+#include "station/ApprovedManifest.h"
 #include "station/LogChain.h"
+#include "station/SessionLog.h"
 #include "station/YieldReport.h"
 
 namespace kestrel::cli {
@@ -17,18 +20,8 @@ namespace {
 
 // The log's bytes; false, with the reason on stderr, when it cannot be read.
 bool ReadLog(const std::string& path, std::string& text) {
-    const UniqueFile file(OpenFile(path, "rb"));
-    if (!file) {
-        std::fprintf(stderr, "kestrel-flash: cannot read the log %s: %s\n", path.c_str(), std::strerror(errno));
-        return false;
-    }
-    char buffer[65536];
-    std::size_t count = 0;
-    while ((count = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
-        text.append(buffer, count);
-    }
-    if (std::ferror(file.get())) {
-        std::fprintf(stderr, "kestrel-flash: cannot read the log %s: %s\n", path.c_str(), std::strerror(EIO));
+    if (const int error = ReadWholeFile(path, text); error != 0) {
+        std::fprintf(stderr, "kestrel-flash: cannot read the log %s: %s\n", path.c_str(), FileErrorText(error).c_str());
         return false;
     }
     return true;
@@ -68,7 +61,8 @@ int VerifyLogCommand(const StationOptions& station) {
         return kExitSuccess;
     }
     const LogRecordText record = SplitLog(log)[check.broken - 1];
-    const std::string port = record.Field("port");
+    // As the log itself escapes them: a CR in an edited record must not overwrite the line on the terminal.
+    const std::string port = EscapedField(record.Field("port"));
     std::fprintf(stdout, "broken: record %zu of %zu (line %zu%s%s) does not chain: %s\n", check.broken, check.records,
                  check.line, port.empty() ? "" : ", port ", port.c_str(), check.reason.c_str());
     return kExitStageFailed;

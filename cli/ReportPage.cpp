@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string_view>
 
+#include "station/SessionLog.h"
+
 namespace kestrel::cli {
 
 namespace {
@@ -14,7 +16,8 @@ std::string Number(double value, int decimals) {
     return text;
 }
 
-std::string PerHour(const YieldRow& row) { return row.boxesPerHour ? Number(*row.boxesPerHour, 1) : ""; }
+// A dash, not a blank, where the work was too short for a rate: a blank cell reads as a value lost.
+std::string PerHour(const YieldRow& row) { return row.boxesPerHour ? Number(*row.boxesPerHour, 1) : "-"; }
 
 // A field holds what the log's writer typed. One that starts as a formula would (=, +, -, @, a tab or a CR) gets a
 // leading apostrophe, so that a spreadsheet opening the file shows it as text instead of running it.
@@ -127,9 +130,10 @@ std::string ReportText(const YieldReport& report) {
     std::string text = ChainSentence(report.chain) + "\n";
     text += "lot\toperator\tstation\tport\tpassed\tfailed\tyield\tboxes/h\tmedian s\n";
     for (const auto& row : report.rows) {
-        text += row.lot + "\t" + row.operatorName + "\t" + row.station + "\t" + row.port + "\t" +
-                std::to_string(row.passed) + "\t" + std::to_string(row.failed) + "\t" + Number(row.yieldPercent, 1) +
-                "%\t" + PerHour(row) + "\t" + Number(row.medianSeconds, 2) + "\n";
+        // A field of an edited log may hold a control character: on a terminal it must not move the line.
+        text += EscapedField(row.lot) + "\t" + EscapedField(row.operatorName) + "\t" + EscapedField(row.station) +
+                "\t" + EscapedField(row.port) + "\t" + std::to_string(row.passed) + "\t" + std::to_string(row.failed) +
+                "\t" + Number(row.yieldPercent, 1) + "%\t" + PerHour(row) + "\t" + Number(row.medianSeconds, 2) + "\n";
     }
     for (const auto& [bars, what] : {std::pair{&report.failuresByStage, "stage"}, {&report.failuresByExit, "exit"}}) {
         for (const auto& bar : *bars) {

@@ -6,6 +6,7 @@
 #include "cli/ConsoleStatusList.h"
 #include "cli/SourceHints.h"
 #include "cli/StationRunner.h"
+#include "session/SourceFile.h"
 #include "station/GangDownload.h"
 #include "station/OpenFailureHint.h"
 
@@ -31,7 +32,7 @@ int StationRunner::RunGang() {
         preparation->AppendStatus(line.text);
     }
     if (lot_.openError != 0) {
-        std::fprintf(stderr, "kestrel-flash: %s: %s\n", request_.file.c_str(), std::strerror(lot_.openError));
+        std::fprintf(stderr, "kestrel-flash: %s: %s\n", request_.file.c_str(), FileErrorText(lot_.openError).c_str());
     }
     if (lot_.refused) {
         RecordTypeHint(request_.file, stderr)(*lot_.refused);

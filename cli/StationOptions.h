@@ -28,6 +28,9 @@ struct StationOptions {
     std::string verifyLog{}, report{}, reportHtml{}, reportCsv{};
 };
 
+// Refuses a value that is not a finite decimal number as "not a number".
+CLI::Validator NumberCheck();
+
 // Adds --list-ports, --json, --log, --all-usb, --wait, --wait-timeout and
 // --repeat, and makes FILE optional for --list-ports only.
 void AddStationOptions(CLI::App& app, CLI::Option* file, StationOptions& station);

@@ -7,6 +7,7 @@
 #include "cli/SourceHints.h"
 #include "cli/StationRunner.h"
 #include "session/DownloadWorkflow.h"
+#include "session/SourceFile.h"
 #include "station/OpenFailureHint.h"
 #include "station/PortListing.h"
 #include "station/Sha256.h"
@@ -112,8 +113,9 @@ int StationRunner::RunSingle() {
     if (report.openFailure) {
         const OpenFailure& failure = *report.openFailure;
         if (failure.error != 0) {
-            const std::string& what = failure.target == OpenFailure::Target::SourceFile ? request_.file : links_[0];
-            std::fprintf(stderr, "kestrel-flash: %s: %s\n", what.c_str(), std::strerror(failure.error));
+            const bool file = failure.target == OpenFailure::Target::SourceFile;
+            std::fprintf(stderr, "kestrel-flash: %s: %s\n", (file ? request_.file : links_[0]).c_str(),
+                         file ? FileErrorText(failure.error).c_str() : std::strerror(failure.error));
         }
         // An emulated box's refusal is the scenario's, not this machine's: no advice for it.
         if (failure.target != OpenFailure::Target::Usb ||

@@ -76,11 +76,7 @@ bool StationRunner::FindAllUsb() {
     }
     links_.clear();
     for (const auto& device : devices) {
-        // A serial number two boxes share would send both downloads to the first: such boxes go by index.
-        const auto sharing = std::count_if(devices.begin(), devices.end(), [&device](const UsbDeviceInfo& other) {
-            return other.serialNumber == device.serialNumber;
-        });
-        links_.push_back(sharing > 1 ? "USB:" + std::to_string(device.index) : UsbLinkName(device));
+        links_.push_back(UsbLinkName(device, devices));
     }
     drivers_.assign(links_.size(), request_.usbDriver);
     return true;

@@ -1,7 +1,6 @@
 // kestrel-flash: flashes a firmware file into a Kestrel box from the command
 // line, on the same core as the dialog; also dumps and checks images.
 #include <atomic>
-#include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -19,6 +18,7 @@
 #include "cli/TraceOptions.h"
 #include "emulator/BoxScenarios.h"
 #include "session/ExitStatus.h"
+#include "session/LinkNames.h"
 #include "session/Version.h"
 
 namespace {
@@ -54,12 +54,6 @@ struct Options {
 const CLI::Validator kNotEmpty([](const std::string& value) { return value.empty() ? "an empty value" : ""; }, "",
                                "NOT EMPTY");
 
-const CLI::Validator kFinite(
-    [](const std::string& value) {
-        return std::isfinite(std::strtod(value.c_str(), nullptr)) ? std::string() : "not a finite number: " + value;
-    },
-    "", "FINITE");
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -88,7 +82,7 @@ int main(int argc, char** argv) {
             });
     app.add_option("--timeout", options.timeoutSeconds,
                    "Seconds the box may stay silent after the synchronisation before the download ends")
-        ->check(kFinite)
+        ->check(NumberCheck())
         ->check(CLI::Range(0.1, 3600.0))
         ->capture_default_str();
     app.add_flag("-q,--quiet", options.quiet, "No progress on stderr");
@@ -104,7 +98,8 @@ int main(int argc, char** argv) {
     for (auto* option : {file, port, dump, app.get_option("--log")}) {
         option->check(kNotEmpty);
     }
-    app.get_option("--wait-timeout")->check(kFinite);
+    // A name that can never be a link is refused now, rather than waited for with --wait until the bound.
+    port->check(CLI::Validator(PortNameProblem, "", "PORT"));
     port->excludes(emulate);  // the emulated box brings its own link
     // Every USB box attached is no port named, and no emulated box: one choice, or a usage error, never one dropped.
     app.get_option("--all-usb")->excludes(port)->excludes(emulate);

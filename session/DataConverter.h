@@ -117,8 +117,8 @@ public:
 private:
     // The file into SourceBuffer: the bytes read before for the session, or the file read now.
     SourceFileRead ReadSource(const std::string& path);
-    // Opens the one USB device that a "USB:" selector names; its index, or -1 and `problem`.
-    int OpenSelectedUsbDevice(const std::string& selector, std::uint32_t baudRate, UsbOpenProblem& problem);
+    // Opens the one USB device that a "USB:" selector names; its index, or -1 and the USB facts of `failure`.
+    int OpenSelectedUsbDevice(const std::string& selector, std::uint32_t baudRate, OpenFailure& failure);
     void ReportUsbDeviceOpened(int index);
     void ReportOpenFailed(const OpenFailure& failure);
     // The link that LinkKind names is absent, closed, or has failed since its open.

@@ -1,5 +1,6 @@
 #include "session/DataConverter.h"
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -53,10 +54,11 @@ int DataConverter::OpenInterface(const std::string& name, std::uint32_t baudRate
         usbLink = std::make_unique<UsbLink>(options_.usbDriver != nullptr ? *options_.usbDriver : SystemUsbDriver());
     }
     LinkKind = kLinkUsb;
-    UsbOpenProblem problem = UsbOpenProblem::None;
+    OpenFailure failure{.target = OpenFailure::Target::Usb, .name = name};
+    UsbOpenProblem& problem = failure.usbProblem;
     if (!choice.usbSelector.empty()) {
         // One named box only: a line with several boxes must never write into the wrong one.
-        if (const int index = OpenSelectedUsbDevice(choice.usbSelector, baudRate, problem); index >= 0) {
+        if (const int index = OpenSelectedUsbDevice(choice.usbSelector, baudRate, failure); index >= 0) {
             ReportUsbDeviceOpened(index);
             return 0;
         }
@@ -73,7 +75,7 @@ int DataConverter::OpenInterface(const std::string& name, std::uint32_t baudRate
             problem = why == UsbOpenProblem::NoDevice && telling ? problem : why;
         }
     }
-    ReportOpenFailed({.target = OpenFailure::Target::Usb, .name = name, .usbProblem = problem});
+    ReportOpenFailed(failure);
     statusList.AppendStatus("Error: cannot open Ixo Serial Device");
     return kInterfaceOpenFailed;
 }
@@ -90,27 +92,36 @@ void DataConverter::ReportUsbDeviceOpened(int index) {
     }
 }
 
-int DataConverter::OpenSelectedUsbDevice(const std::string& selector, std::uint32_t baudRate, UsbOpenProblem& problem) {
+int DataConverter::OpenSelectedUsbDevice(const std::string& selector, std::uint32_t baudRate, OpenFailure& failure) {
     UsbDriver& driver = options_.usbDriver != nullptr ? *options_.usbDriver : SystemUsbDriver();
     std::vector<UsbDeviceInfo> devices;
     const UsbStatus listed = driver.ListDevices(devices);
     if (listed != 0) {
         devices.clear();  // a bare index still names its device
     }
+    const auto shared = std::ranges::count(devices, selector, &UsbDeviceInfo::serialNumber);
     const int index = FindUsbDevice(selector, devices);
-    if (index >= 0) {
+    if (index >= 0 && shared < 2) {
         const bool opened = usbLink->Open(index, baudRate, kParityNone, kTwoStopBits, kByteSize);
-        problem = usbLink->OpenProblem();
+        failure.usbProblem = usbLink->OpenProblem();
         return opened ? index : -1;
     }
     // Not found: a box whose strings could not be read may be the one, and why
     // they could not be read is the reason; other boxes there need no hint.
-    problem = listed != 0       ? ProblemOfListing(listed)
-              : devices.empty() ? UsbOpenProblem::NoDevice
-                                : UsbOpenProblem::None;
+    failure.usbProblem = listed != 0       ? ProblemOfListing(listed)
+                         : devices.empty() ? UsbOpenProblem::NoDevice
+                                           : UsbOpenProblem::None;
     for (const UsbDeviceInfo& device : devices) {
         if (device.openProblem == UsbOpenProblem::AccessDenied || device.openProblem == UsbOpenProblem::Busy) {
-            problem = device.openProblem;
+            failure.usbProblem = device.openProblem;
+        }
+    }
+    // Two boxes of one serial number: opening either could flash the box the user did not mean. Else, when no
+    // reason above applies, the names of the boxes that are there.
+    failure.usbSerialShared = shared > 1;
+    for (const UsbDeviceInfo& device : devices) {
+        if (failure.usbSerialShared ? device.serialNumber == selector : failure.usbProblem == UsbOpenProblem::None) {
+            failure.usbAttached.push_back(UsbLinkName(device, devices));
         }
     }
     return -1;

@@ -1,5 +1,6 @@
 #include "session/LinkNames.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "base/TextCase.h"
@@ -32,8 +33,9 @@ int ComPortNumber(const std::string& digits) {
 
 LinkChoice ChooseLink(const std::string& name) {
     LinkChoice choice;
-    // A path of a POSIX device, or a Windows device name (\\.\COM12) that opens as it is.
-    if ((!name.empty() && name.front() == '/') || name.rfind("\\\\.\\", 0) == 0) {
+    // A path of a POSIX device (./A in the current folder as much as /dev/ttyUSB0), or a Windows device name
+    // (\\.\COM12) that opens as it is.
+    if (name.find('/') != std::string::npos || name.rfind("\\\\.\\", 0) == 0) {
         choice.kind = LinkChoice::Kind::Serial;
         choice.device = name;
         return choice;
@@ -62,8 +64,22 @@ LinkChoice ChooseLink(const std::string& name) {
     return choice;
 }
 
+std::string PortNameProblem(const std::string& name) {
+    if (const LinkChoice choice = ChooseLink(name); choice.kind != LinkChoice::Kind::None && choice.refusal == 0) {
+        return {};
+    }
+    // A bare word would otherwise be waited for, or opened, as a file no box ever makes.
+    return "not a port: " + name + " (USB, USB:N, USB:SERIAL, COMn, or a device path, which holds a /: ./" + name +
+           " in the current folder)";
+}
+
 std::string UsbLinkName(const UsbDeviceInfo& device) {
     return "USB:" + (device.serialNumber.empty() ? std::to_string(device.index) : device.serialNumber);
+}
+
+std::string UsbLinkName(const UsbDeviceInfo& device, const std::vector<UsbDeviceInfo>& attached) {
+    const auto sharing = std::ranges::count(attached, device.serialNumber, &UsbDeviceInfo::serialNumber);
+    return sharing > 1 ? "USB:" + std::to_string(device.index) : UsbLinkName(device);
 }
 
 int FindUsbDevice(const std::string& selector, const std::vector<UsbDeviceInfo>& devices) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "links/UsbDriver.h"
 
@@ -18,6 +19,11 @@ struct OpenFailure {
     int error = 0;
     // USB: the driver's reason for the open.
     UsbOpenProblem usbProblem = UsbOpenProblem::None;
+    // USB, a box named by a serial number that did not open: the names of the
+    // boxes attached then, by index where a serial number is shared; with
+    // `usbSerialShared` those of the boxes that share the one asked for.
+    std::vector<std::string> usbAttached{};
+    bool usbSerialShared = false;
 };
 
 }  // namespace kestrel

@@ -28,4 +28,13 @@ struct SourceBytes {
 // The file at `path` as ReadSourceFile reads it, at most `capacity` bytes.
 SourceBytes ReadSourceBytes(const std::string& path, std::uint32_t capacity);
 
+// For a reader of any file (a manifest, a log, the firmware's digest), before it
+// opens one: EISDIR for a directory, EINVAL for anything else that is no regular
+// file (opening a FIFO would block), else 0, leaving a missing file to the open.
+int NotRegularFileError(const std::string& path);
+
+// The reason to show for an error of a file reader: EINVAL, as these readers
+// set it, is "not a regular file", which the system's own text would not say.
+std::string FileErrorText(int error);
+
 }  // namespace kestrel

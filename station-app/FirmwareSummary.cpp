@@ -23,7 +23,7 @@ FirmwareSummary SummariseFirmware(const std::string& file, const std::string& ma
         case SourceFileRead::Read:
             break;
         case SourceFileRead::CannotOpen:
-            summary.error = "cannot read " + file + ": " + std::strerror(openError);
+            summary.error = "cannot read " + file + ": " + FileErrorText(openError);
             return summary;
         case SourceFileRead::TooLarge:
             summary.error =

@@ -1,9 +1,8 @@
 #include "station-app/PortWatcher.h"
 
 #include <chrono>
-#include <filesystem>
 
-#include "session/LinkNames.h"
+#include "station/PortListing.h"
 
 namespace kestrel::stationapp {
 
@@ -19,18 +18,9 @@ PortWatcher::~PortWatcher() {
     thread_.join();
 }
 
-std::string PortWatcher::LinkName(const std::string& port) {
-    if (ChooseLink(port).kind != LinkChoice::Kind::None) {
-        return port;
-    }
-    std::error_code error;
-    const auto absolute = std::filesystem::absolute(port, error);
-    return error ? port : absolute.lexically_normal().string();
-}
-
 bool PortWatcher::Present(const std::string& port) {
-    std::error_code error;
-    return std::filesystem::exists(port, error) && !error;
+    // Any name kestrel-flash takes: a device path, COMn, or a USB box by its index or serial number.
+    return LinkPresent(port, SystemUsbDriver());
 }
 
 void PortWatcher::Watch() {

@@ -9,9 +9,10 @@
 
 namespace kestrel::stationapp {
 
-// Watches named serial ports for a box plugged in or removed: the device file
-// appears or goes. A slow look on a blocking, bounded wait, so an idle station
-// costs no CPU; a change is told once, from the watcher's own thread.
+// Watches named ports for a box plugged in or removed: the device file appears
+// or goes, or the USB box named is listed or not. A slow look on a blocking,
+// bounded wait, so an idle station costs no CPU; a change is told once, from
+// the watcher's own thread.
 class PortWatcher {
 public:
     using Changed = std::function<void(const std::string& port, bool present)>;
@@ -20,13 +21,9 @@ public:
     PortWatcher(const PortWatcher&) = delete;
     PortWatcher& operator=(const PortWatcher&) = delete;
 
-    // Whether a device file is there (a link is followed: a port name that
-    // points at a pseudo-terminal is present while the terminal is).
+    // Whether the port is there (a link is followed: a port name that points
+    // at a pseudo-terminal is present while the terminal is).
     static bool Present(const std::string& port);
-    // The link name of a port as given: a name that selects no link ("A", or
-    // "boxes/a") is a device path from the current directory, made absolute so
-    // that the download opens it.
-    static std::string LinkName(const std::string& port);
 
 private:
     void Watch();

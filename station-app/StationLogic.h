@@ -7,12 +7,14 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "base/Clock.h"
 #include "station/PreparedLot.h"
 #include "station/TraceFields.h"
+#include "station/YieldReport.h"
 
 namespace kestrel {
 class UsbDriver;
@@ -43,7 +45,7 @@ struct LotCounters {
 
     int Total() const { return passed + failed; }
     double YieldPercent() const { return Total() == 0 ? 0.0 : 100.0 * passed / Total(); }
-    double BoxesPerHour() const { return elapsedSeconds <= 0 ? 0.0 : Total() * 3600.0 / elapsedSeconds; }
+    std::optional<double> BoxesPerHour() const { return kestrel::BoxesPerHour(Total(), elapsedSeconds); }
 };
 
 struct LotSettings {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/FileOpen.h"
+#include "session/SourceFile.h"
 #include "station/Sha256.h"
 
 namespace kestrel {
@@ -37,21 +38,32 @@ std::string DigestOfLine(std::string line) {
 
 }  // namespace
 
-ManifestError ReadApprovedManifest(const std::string& path, ApprovedManifest& manifest) {
-    ManifestError result;
+int ReadFileInParts(const std::string& path, const std::function<void(const char*, std::size_t)>& part) {
+    // Refused before the open: a FIFO would block it, and a directory opens and then fails its first read.
+    if (const int error = NotRegularFileError(path); error != 0) {
+        return error;
+    }
     const UniqueFile file(OpenFile(path, "rb"));
     if (!file) {
-        result.error = errno != 0 ? errno : EIO;
-        return result;
+        return errno != 0 ? errno : EIO;
     }
-    std::string text;
-    char buffer[4096];
+    std::vector<char> buffer(65536);
     std::size_t count = 0;
-    while ((count = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
-        text.append(buffer, count);
+    errno = 0;
+    while ((count = std::fread(buffer.data(), 1, buffer.size(), file.get())) > 0) {
+        part(buffer.data(), count);
     }
-    if (std::ferror(file.get())) {
-        result.error = EIO;
+    return std::ferror(file.get()) ? (errno != 0 ? errno : EIO) : 0;
+}
+
+int ReadWholeFile(const std::string& path, std::string& text) {
+    return ReadFileInParts(path, [&text](const char* bytes, std::size_t count) { text.append(bytes, count); });
+}
+
+ManifestError ReadApprovedManifest(const std::string& path, ApprovedManifest& manifest) {
+    ManifestError result;
+    std::string text;
+    if ((result.error = ReadWholeFile(path, text)) != 0) {
         return result;
     }
     std::size_t number = 0;
@@ -75,18 +87,12 @@ ManifestError ReadApprovedManifest(const std::string& path, ApprovedManifest& ma
 }
 
 int FileSha256(const std::string& path, std::string& hex) {
-    const UniqueFile file(OpenFile(path, "rb"));
-    if (!file) {
-        return errno != 0 ? errno : EIO;
-    }
     Sha256 digest;
-    std::vector<std::uint8_t> buffer(65536);
-    std::size_t count = 0;
-    while ((count = std::fread(buffer.data(), 1, buffer.size(), file.get())) > 0) {
-        digest.Update(buffer.data(), count);
-    }
-    if (std::ferror(file.get())) {
-        return EIO;
+    const int error = ReadFileInParts(path, [&digest](const char* bytes, std::size_t count) {
+        digest.Update(reinterpret_cast<const std::uint8_t*>(bytes), count);
+    });
+    if (error != 0) {
+        return error;
     }
     hex = Sha256::ToHex(digest.Finish());
     return 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <set>
 #include <string>
 
@@ -23,6 +24,13 @@ struct ManifestError {
 };
 
 ManifestError ReadApprovedManifest(const std::string& path, ApprovedManifest& manifest);
+
+// Reads the regular file at `path` and hands each part of it to `part`; 0, or
+// the errno of the failure (EISDIR, EINVAL for what is no regular file, see
+// NotRegularFileError).
+int ReadFileInParts(const std::string& path, const std::function<void(const char*, std::size_t)>& part);
+// The whole of the regular file at `path` into `text`; 0 or the errno, as above.
+int ReadWholeFile(const std::string& path, std::string& text);
 
 // The SHA-256 of the file at `path` as lower-case hex. 0, or the errno of the failure.
 int FileSha256(const std::string& path, std::string& hex);

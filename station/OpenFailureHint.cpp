@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "session/SourceFile.h"
+
 namespace kestrel {
 
 namespace {
@@ -16,6 +18,20 @@ std::string UsbOpenHint(UsbOpenProblem problem, HintReader reader) {
         hint += reader == HintReader::Dialog ? " chosen under \"2. Select COM or USB\"" : " with -p COMn";
     }
     return hint;
+}
+
+// A serial number that named no box, or more than one: the names that do.
+std::string UsbNamesHint(const OpenFailure& failure) {
+    std::string names;
+    for (const std::string& name : failure.usbAttached) {
+        names += (names.empty() ? "" : ", ") + name;
+    }
+    const std::string serial = failure.name.substr(failure.name.find(':') + 1);
+    if (failure.usbSerialShared) {
+        return std::to_string(failure.usbAttached.size()) + " boxes share the serial number " + serial + ", so " +
+               failure.name + " names none of them: name one by its index (" + names + ")";
+    }
+    return "no box with the serial number " + serial + " is attached; attached: " + names;
 }
 
 std::string SerialOpenHint(const std::string& device, int error, HintReader reader) {
@@ -42,7 +58,7 @@ std::string SerialOpenHint(const std::string& device, int error, HintReader read
 std::string DescribeOpenFailure(const OpenFailure& failure, HintReader reader) {
     switch (failure.target) {
         case OpenFailure::Target::Usb:
-            return UsbOpenHint(failure.usbProblem, reader);
+            return failure.usbAttached.empty() ? UsbOpenHint(failure.usbProblem, reader) : UsbNamesHint(failure);
         case OpenFailure::Target::SerialPort:
             return SerialOpenHint(failure.name, failure.error, reader);
         case OpenFailure::Target::SourceFile:
@@ -50,7 +66,7 @@ std::string DescribeOpenFailure(const OpenFailure& failure, HintReader reader) {
     }
     // The status line named the file; the system's reason is all there is to add.
     return failure.error == 0 || reader == HintReader::CommandLine ? std::string()
-                                                                   : failure.name + ": " + std::strerror(failure.error);
+                                                                   : failure.name + ": " + FileErrorText(failure.error);
 }
 
 std::string FindUdevRule(const std::vector<std::string>& dirs) {

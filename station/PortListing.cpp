@@ -58,6 +58,8 @@ std::vector<PortEntry> ListPorts(const std::string& root, UsbDriver* usb) {
     if (usb != nullptr && usb->ListDevices(devices) == 0) {
         for (const auto& info : devices) {
             ports.push_back(PortEntryOf(info));
+            ports.back().linkName = UsbLinkName(info, devices);
+            ports.back().sharedSerial = !info.serialNumber.empty() && ports.back().linkName != UsbLinkName(info);
         }
     }
     return ports;
@@ -112,6 +114,9 @@ std::string DescribePort(const PortEntry& port) {
     }
     if (const std::string identity = DescribeIdentity(port); !identity.empty()) {
         line += "  " + identity;
+    }
+    if (port.sharedSerial) {
+        line += " (shared with another box: named by its index)";
     }
     return line;
 }

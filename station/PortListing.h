@@ -15,7 +15,7 @@ struct PortEntry {
     enum class Kind { Serial, Usb };
     Kind kind = Kind::Serial;
     // What to give as the link name: the stable by-id path of a serial device,
-    // "USB:SERIAL" for a USB box with a serial number, else "USB:N".
+    // "USB:SERIAL" for a USB box with a serial number of its own, else "USB:N".
     std::string linkName;
     std::string devicePath;  // serial only
     std::string byIdPath;    // serial only, empty if none
@@ -25,6 +25,7 @@ struct PortEntry {
     std::string manufacturer;
     std::string description;  // the USB product or the chip's description
     std::string serialNumber;
+    bool sharedSerial = false;  // USB only: another box has its serial number, so it goes by "USB:N"
 };
 
 // The entry of one serial device or one USB box.

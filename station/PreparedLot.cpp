@@ -22,7 +22,7 @@ std::string Absolute(const std::string& path) {
 
 LotRefusal ManifestRefusal(const std::string& path, const ManifestError& error) {
     if (error.error != 0) {
-        return {kExitUsage, "cannot read the approved manifest " + path + ": " + std::strerror(error.error)};
+        return {kExitUsage, "cannot read the approved manifest " + path + ": " + FileErrorText(error.error)};
     }
     if (error.badLine != 0) {
         return {kExitUsage, path + ":" + std::to_string(error.badLine) +
@@ -116,7 +116,7 @@ LotRefusal PrepareLot(const LotSource& source, PreparedLot& lot) {
     TraceFields fields = source.trace;
     if (!source.manifest.empty()) {
         if (read.result == SourceFileRead::CannotOpen) {
-            return {kExitFile, source.firmware + ": " + std::strerror(read.error)};
+            return {kExitFile, source.firmware + ": " + FileErrorText(read.error)};
         }
         if (read.result == SourceFileRead::TooLarge) {
             return {kExitFile, source.firmware + ": more than " + std::to_string(DataConverter::kSourceBufferSize) +

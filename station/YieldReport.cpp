@@ -135,6 +135,14 @@ std::string FailedStage(const std::vector<std::string>& statusLines) {
     return stage.empty() ? "before the download" : stage;
 }
 
+std::optional<double> BoxesPerHour(std::size_t boxes, double seconds) {
+    constexpr double kShortestSeconds = 60;
+    if (seconds < kShortestSeconds) {
+        return std::nullopt;
+    }
+    return static_cast<double>(boxes) * 3600.0 / seconds;
+}
+
 YieldReport MakeYieldReport(const std::string& log) {
     YieldReport report;
     using Key = std::tuple<std::string, std::string, std::string, std::string>;
@@ -193,9 +201,7 @@ YieldReport MakeYieldReport(const std::string& log) {
         YieldRow row = rows[key];
         const std::size_t all = row.passed + row.failed;
         row.yieldPercent = 100.0 * static_cast<double>(row.passed) / static_cast<double>(all);
-        if (const double hours = (row.lastEndSeconds - row.firstStartSeconds) / 3600.0; hours > 0) {
-            row.boxesPerHour = static_cast<double>(all) / hours;
-        }
+        row.boxesPerHour = BoxesPerHour(all, row.lastEndSeconds - row.firstStartSeconds);
         row.medianSeconds = Median(durations[key]);
         report.rows.push_back(row);
     }

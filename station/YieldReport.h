@@ -17,11 +17,15 @@ namespace kestrel {
 struct YieldRow {
     std::string lot, operatorName, station, port;
     std::size_t passed = 0, failed = 0;
-    double yieldPercent = 0;             // passed of all, in percent
-    std::optional<double> boxesPerHour;  // over the time from the first start to the last end; none for no time
-    double medianSeconds = 0;            // of a download, passed or failed
+    double yieldPercent = 0;                           // passed of all, in percent
+    std::optional<double> boxesPerHour;                // from the first start to the last end (BoxesPerHour)
+    double medianSeconds = 0;                          // of a download, passed or failed
     double firstStartSeconds = 0, lastEndSeconds = 0;  // since the epoch
 };
+
+// Boxes per hour over `seconds` of work; none under a minute, where a few quick
+// boxes would claim a pace that no line keeps.
+std::optional<double> BoxesPerHour(std::size_t boxes, double seconds);
 
 // One cause of failures and how many, with the share of all failures up to it:
 // the bars and the line of a Pareto chart.

@@ -20,7 +20,8 @@ _kestrel_flash() {
         COMPREPLY=($(compgen -W "USB $("$program" --list-ports 2>/dev/null | cut -d ' ' -f 1)" -- "$cur"))
         return
         ;;
-    --timeout | --wait-timeout | --repeat)
+    # Numbers, and names of people, stations and lots: no file name fits.
+    --timeout | --wait-timeout | --repeat | --operator | --station | --lot)
         return
         ;;
     esac
@@ -29,6 +30,8 @@ _kestrel_flash() {
         return
     fi
     compopt -o filenames 2>/dev/null
+    # One file name a line, so that a name with a blank stays whole.
+    local IFS=$'\n'
     COMPREPLY=($(compgen -f -- "$cur"))
 }
 complete -F _kestrel_flash kestrel-flash

@@ -3,6 +3,8 @@
 #include <QCommandLineParser>
 #include <QFileInfo>
 
+#include "session/LinkNames.h"
+
 namespace kestrel::stationapp {
 
 StationCommandLine ParseStationCommandLine(const QStringList& arguments) {
@@ -16,7 +18,10 @@ StationCommandLine ParseStationCommandLine(const QStringList& arguments) {
     };
     const QCommandLineOption firmware = value("firmware", "The firmware file (.mot or .bin); starts the lot.", "FILE");
     const QCommandLineOption port =
-        value("port", "A serial port to watch; each box that appears on it is flashed. Repeatable.", "NAME");
+        value("port",
+              "A serial port to watch, by its device path, which holds a / (/dev/ttyUSB0, ./A); each box that "
+              "appears on it is flashed. Repeatable.",
+              "NAME");
     const QCommandLineOption allUsb(QStringLiteral("all-usb"), QStringLiteral("Flash every USB box attached."));
     const QCommandLineOption log = value("log", "Append a record of each download to this file.", "LOGFILE");
     const QCommandLineOption who = value("operator", "Who flashes, in every record.", "NAME");
@@ -31,7 +36,8 @@ StationCommandLine ParseStationCommandLine(const QStringList& arguments) {
 
     StationCommandLine result;
     const bool parsed = parser.parse(arguments);
-    result.helpText = parser.helpText();
+    // Without a QCoreApplication yet, Qt knows no program name and writes a placeholder.
+    result.helpText = parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("kestrel-station"));
     if (!parsed) {
         result.error = parser.errorText();
         return result;
@@ -65,6 +71,11 @@ StationCommandLine ParseStationCommandLine(const QStringList& arguments) {
     }
     if (result.ports.contains(QString())) {
         result.error = QStringLiteral("The port name must not be empty.");
+    }
+    for (const QString& name : result.ports) {
+        if (const std::string problem = PortNameProblem(name.toStdString()); !problem.empty() && !name.isEmpty()) {
+            result.error = QString::fromStdString(problem);
+        }
     }
     if (result.ports.removeDuplicates() != 0) {
         result.error = QStringLiteral("A port is given twice.");

@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 
 #include "links/UsbDriver.h"
+#include "session/LinkNames.h"
 #include "station-app/FirmwareSummary.h"
 #include "station-app/UsbHotplug.h"
 #include "station-app/qt/BoxTile.h"
@@ -183,7 +184,12 @@ bool StationWindow::StartLot() {
     }
     std::vector<std::string> ports;
     for (const QString& port : ports_->text().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-        ports.push_back(PortWatcher::LinkName(port.toStdString()));
+        ports.push_back(port.toStdString());
+        if (const std::string problem = PortNameProblem(ports.back()); !problem.empty()) {
+            logic_.reset();
+            message_->setText(QString::fromStdString(problem));
+            return false;
+        }
     }
     StationLogic* logic = logic_.get();
     watcher_ = std::make_unique<PortWatcher>(
@@ -253,11 +259,12 @@ void StationWindow::Refresh() {
         widget->Show(tile);
     }
     const LotCounters counters = logic_->Counters();
-    counters_->setText(QStringLiteral("Passed %1\nFailed %2\nYield %3 %\n%4 boxes per hour")
-                           .arg(counters.passed)
-                           .arg(counters.failed)
-                           .arg(counters.YieldPercent(), 0, 'f', 1)
-                           .arg(counters.BoxesPerHour(), 0, 'f', 0));
+    counters_->setText(
+        QStringLiteral("Passed %1\nFailed %2\nYield %3 %\n%4 boxes per hour")
+            .arg(counters.passed)
+            .arg(counters.failed)
+            .arg(counters.YieldPercent(), 0, 'f', 1)
+            .arg(counters.BoxesPerHour() ? QString::number(*counters.BoxesPerHour(), 'f', 0) : QStringLiteral("-")));
     lastResults_->clear();
     for (const std::string& result : counters.lastResults) {
         lastResults_->addItem(QString::fromStdString(result));

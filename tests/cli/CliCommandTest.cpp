@@ -47,6 +47,8 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
     const auto env = [](const char* name, std::string value) {
         return [name, value] { ::setenv(name, value.c_str(), 1); };
     };
+    const std::string dir = f.dir.Path().string(), fifo = f.Path("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string forcedS3 = f.Path("forced-s3.mot");  // what objcopy writes when asked for 32-bit records
     ASSERT_EQ(RunProcess({"/usr/bin/objcopy", "-I", "srec", "-O", "srec", "--srec-forceS3", kMot, forcedS3}).exitStatus,
               0);
@@ -65,9 +67,16 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
          "Opening interface... \nError: cannot open Ixo Serial Device\n",
          "kestrel-flash: "},
         {{"-p", f.Path("absent"), "--wait", "--wait-timeout", "0.5", kMot}, 3, "", "absent: not there in time"},
+        {{"-p", "./absent", kMot}, 3, noPort, "./absent: " + noFile},  // a path in the current folder
+        // What is no regular file is named so; nothing opened as a file blocks or says "Input/output error".
+        {{"--dump-image", out, fifo}, 1, "\nError: cannot open sourcefile\n", fifo + ": not a regular file"},
+        {{"--report", dir}, 4, "", "cannot read the log " + dir + ": Is a directory"},
+        {{"-q", "--emulate", "--approved", dir, kMot}, 2, "", "manifest " + dir + ": Is a"},
         // Usage errors, refused before anything is begun.
         {{}, 2, "", "FILE is required"},
         {{"--timeout", "nan", "a.mot"}, 2, "", "--timeout"},
+        {{"--wait", "--wait-timeout", "soon", kMot}, 2, "", "--wait-timeout: not a number: soon"},
+        {{"-p", "A", "--wait", "--wait-timeout", "1", kMot}, 2, "", "a device path, which holds a /: ./A"},
         // An empty value (an unset variable) or an option that does nothing here.
         {{"--dump-image", "", kMot}, 2, "", "--dump-image"},
         {{"-p", port, "--emulate", kMot}, 2, "", "--emulate"},
@@ -86,6 +95,8 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
         {{"-p", b, kMot}, 3, noPort, b + ": " + noFile, env("KESTREL_PORT", "/dev/a")},
         {{kMot}, 3, noPort, a + ": " + noFile, env("KESTREL_PORT", a)},
         {{"-q", "--emulate", kMot}, 0, flashed, "", env("KESTREL_PORT", "/dev/a")},  // ruled out: ignored
+        {{"-q", "--emulate", kMot}, 2, "", "KESTREL_APPROVED: an empty value", env("KESTREL_APPROVED", "")},
+        {{"-q", "--emulate", kMot}, 2, "", "KESTREL_JSON: a flag takes 1 or 0", env("KESTREL_JSON", "1x")},
         {{"--emulate", kMot}, 2, "", "from the environment: KESTREL_TIMEOUT=soon", env("KESTREL_TIMEOUT", "soon")},
         {{"-q", "--emulate", forcedS3},
          5,

@@ -13,17 +13,20 @@ printf '#!/bin/sh\nASAN_OPTIONS="${ASAN_OPTIONS:-}:verify_asan_link_order=0" LD_
 chmod +x "$work/kestrel-flash"
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-# expect WANTED WORD...: completing the last word offers exactly WANTED, sorted.
+# expect WANTED WORD...: completing the last word in $work offers exactly WANTED, sorted, joined by |.
 expect() {
   local got
-  got=$(timeout 20 bash --norc -c 'source "$1" && shift && COMP_WORDS=("$@") && COMP_CWORD=$(($# - 1)) &&
+  got=$(cd "$work" && timeout 20 bash --norc -c 'source "$1" && shift && COMP_WORDS=("$@") && COMP_CWORD=$(($# - 1)) &&
     _kestrel_flash && printf "%s\n" "${COMPREPLY[@]}"' _ "$completions/kestrel-flash.bash" "$work/kestrel-flash" \
-    "${@:2}" | sort | xargs)
+    "${@:2}" | sort | paste -sd '|' -)
   [ "$got" = "$1" ] || fail "completing '${*:2}' offered '$got', not '$1'"
 }
+: >"$work/my firmware.mot"
 expect --emulate --emu
-expect "--wait --wait-timeout" --wai
-expect "USB USB:KST-COMPLETE" -p US
+expect "--wait|--wait-timeout" --wai
+expect "USB|USB:KST-COMPLETE" -p US
 expect corrupt-read-back --emulate = corr
+expect "my firmware.mot" my
+expect "" --operator my
 [ $failures -eq 0 ] && echo "the completions offer what was asked"
 exit $((failures != 0))

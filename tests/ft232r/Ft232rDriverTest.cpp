@@ -76,5 +76,24 @@ TEST(Ft232rDriverTest, AVanishedRefusedOrBusyDeviceEndsWithItsErrorAndIsFreed) {
     }
 }
 
+// A serial number that two boxes share names neither, and the listing says so; one that no box has is refused
+// naming the boxes there.
+TEST(Ft232rDriverTest, ASerialNumberOfTwoBoxesOrOfNoneOpensNothingAndNamesTheBoxesThere) {
+    const UsbBoxes boxes("KST1,KST1,KST2");
+    for (const auto& [port, hint] : std::vector<std::pair<std::string, std::string>>{
+             {"USB:KST1",
+              "2 boxes share the serial number KST1, so USB:KST1 names none of them: name one by its index "
+              "(USB:0, USB:1)"},
+             {"USB:KST9", "no box with the serial number KST9 is attached; attached: USB:0, USB:1, USB:KST2"}}) {
+        const ProcessResult result = Flash({"-q", "-p", port, kMot}, {.deadline = std::chrono::seconds(10)});
+        EXPECT_EQ(result.exitStatus, 3) << port;
+        EXPECT_NE(result.err.find(hint), std::string::npos) << result.err;
+    }
+    EXPECT_NE(Flash({"--list-ports"})
+                  .out.find("\nUSB:1 (USB index 1)  USB 0403:6001 FT232R USB UART, serial KST1 (shared "
+                            "with another box: named by its index)\nUSB:KST2 "),
+              std::string::npos);
+}
+
 }  // namespace
 }  // namespace kestrel::testing

@@ -121,6 +121,10 @@ TEST(StationLot, ThreeBoxesOneSilentShowTheirResultsUntilRemovedAndCountTheLot) 
     EXPECT_EQ(counters.passed, 2);
     EXPECT_EQ(counters.failed, 1);
     EXPECT_NEAR(counters.YieldPercent(), 66.67, 0.01);
+    EXPECT_FALSE(counters.BoxesPerHour());  // three boxes in seconds: no pace yet
+    LotCounters minuteAndAHalf;
+    minuteAndAHalf.passed = 3, minuteAndAHalf.elapsedSeconds = 90;
+    EXPECT_EQ(minuteAndAHalf.BoxesPerHour(), 120.0);
     ASSERT_EQ(counters.lastResults.size(), 3u);
     EXPECT_EQ(std::ranges::count(counters.lastResults, "FAIL USB:KST-1"), 1);
 
@@ -160,7 +164,8 @@ TEST(FirmwareSummary, GivesSizeRecordsDigestAndApprovalOfWhatADownloadWouldRead)
     EXPECT_EQ(mot.sha256, Sha256Hex(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
     EXPECT_EQ(SummariseFirmware(f.bin, "").records, -1);
     const std::string large = f.dir.Write("large.bin", std::string(500001, 'x'));
-    EXPECT_EQ(SummariseFirmware("/dev/null", "").error, "cannot read /dev/null: Invalid argument");
+    EXPECT_EQ(SummariseFirmware("/dev/null", "").error,
+              "cannot read /dev/null: not a regular file (a FIFO, a device or a socket)");
     EXPECT_EQ(SummariseFirmware(large, "").error,
               large + ": more than 500000 bytes, the most a firmware file may have");
 }
