@@ -1,6 +1,7 @@
 // kestrel-flash's command lines as a script runs them: what each ends with on
 // stdout, its exit status and the reason on stderr; --dump-image and --check.
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 
 #include <filesystem>
@@ -30,6 +31,16 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
     const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
     // An image or a record is written whole or not at all: on a full disk the old image and the log stay as they were.
     const std::string old(4096, 'o'), oldImage = f.dir.Write("old.img", old), oldLog = f.dir.Write("old.log", old);
+    const std::string fullLog = f.dir.Write("full.log", old);
+    // Room for the started record, none for the result; stdout, a file as well, stays below the limit.
+    const std::string bigOld(1 << 16, 'o'), jsonLog = f.dir.Write("json.log", bigOld);
+    const std::string manifest = f.dir.Write("m.sha256", std::string(64, 'a') + "  any.mot\n");
+    const std::string olderLog =
+        f.dir.Write("older.log", std::string("=== 2025-01-02 Kestrel Loader 1.0\nport: COM1\n\n"));
+    const auto diskFullAtOnce = [limit = rlimit{old.size() + 16, old.size() + 16}] {
+        if (::signal(SIGXFSZ, SIG_IGN) == SIG_ERR || ::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            ::_exit(126);
+    };
     const auto diskFull = [limit = rlimit{old.size() + 512, old.size() + 512}] {
         if (::signal(SIGXFSZ, SIG_IGN) == SIG_ERR || ::setrlimit(RLIMIT_FSIZE, &limit) != 0)
             ::_exit(126);
@@ -92,6 +103,20 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
         {{"-q", "--emulate=refuse-erase", kMot}, 6, "", "", stdoutTo(full)},
         {{"--dump-image", oldImage, kMot}, 1, "Building output data... \n", "cannot write " + oldImage, diskFull},
         {{"-q", "--emulate", "--log", oldLog, kMot}, 10, flashed, "the record of /dev/pts/", diskFull},
+        // A started record that cannot be kept: no box is flashed without its trace, nor any after it.
+        {{"-q", "--emulate", "--repeat", "3", "--log", fullLog, kMot},
+         10,
+         "",
+         "is lost: File too large; not flashed",
+         diskFullAtOnce},
+        // A log written into what the lot reads would be flashed in the next round.
+        {{"--emulate", "--log", f.mot, f.mot}, 2, "", "the log " + f.mot + " is the firmware file itself"},
+        {{"--emulate", "--approved", manifest, "--log", manifest, kMot}, 2, "", "is the approved manifest itself"},
+        // Records of an older layout: said as they are, and a new chain begins after them.
+        {{"--verify-log", f.dir.Write("empty.log", std::string())}, 1, "empty: no records\n"},
+        {{"--verify-log", olderLog}, 1, "unchained: 1 records of an older layout, which carry no chain to check\n"},
+        {{"-q", "--emulate", "--log", olderLog, kMot}, 0, flashed, "carries no chain"},
+        {{"--verify-log", olderLog}, 0, "intact: 2 records after 1 records of an older layout, which carry no chain\n"},
         {{"-p", b, kMot}, 3, noPort, b + ": " + noFile, env("KESTREL_PORT", "/dev/a")},
         {{kMot}, 3, noPort, a + ": " + noFile, env("KESTREL_PORT", a)},
         {{"-q", "--emulate", kMot}, 0, flashed, "", env("KESTREL_PORT", "/dev/a")},  // ruled out: ignored
@@ -127,6 +152,27 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
     EXPECT_TRUE(tty.Untouched());
     ::close(brokenPipe[1]);
     ::close(full);
+
+    // The JSON result carries the status the box ends with: its record lost, a success is a failure.
+    const auto json = Flash({"--json", "--emulate", "--log", jsonLog, kMot},
+                            {.inChild = [limit = rlimit{bigOld.size() + 800, bigOld.size() + 800}] {
+                                if (::signal(SIGXFSZ, SIG_IGN) == SIG_ERR || ::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                                    ::_exit(126);
+                            }});
+    EXPECT_EQ(json.exitStatus, 10);
+    EXPECT_NE(json.LastOutLine().find("\"outcome\":\"success\",\"exit\":10,"), std::string::npos) << json.out;
+    // Another process holds the log's lock: a signal ends the wait at once.
+    const std::string locked = f.dir.Write("locked.log", std::string());
+    const int holder = ::open(locked.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    const auto waiting = Flash({"-q", "--emulate", "--log", locked, kMot},
+                               {.signalToSend = SIGINT, .signalAt = std::chrono::milliseconds(300)});
+    ::close(holder);
+    EXPECT_EQ(waiting.exitStatus, 9) << waiting.err;
+    EXPECT_LT(waiting.seconds, 5);
+    EXPECT_NE(waiting.err.find("cannot write the log " + locked + ": cancelled while waiting for its lock"),
+              std::string::npos)
+        << waiting.err;
 
     // --check says once what is wrong with a refused file and claims nothing more: a run of records of a refused
     // type is one line, its end no truncation; a file refused for its size is not read, so not checked.

@@ -17,8 +17,10 @@
 #include "emulator/SimulatedUsbDriver.h"
 #include "session/ExitStatus.h"
 #include "station/PortListing.h"
+#include "station/Sha256.h"
 #include "station/StationTestSupport.h"
 #include "support/FakeUsbTty.h"
+#include "support/Firmware.h"
 
 namespace kestrel::testing {
 namespace {
@@ -216,6 +218,45 @@ TEST(Station, WaitFlashesEachRoundTheNamedBoxesThatAreThere) {
     ASSERT_EQ(station.run.wait_for(std::chrono::seconds(60)), std::future_status::ready);
     EXPECT_EQ(station.run.get(), kExitLink);  // each round had a box that did not come
     EXPECT_TRUE(station.Flashed(a) && station.Flashed(b));
+}
+
+// The firmware replaced on disk once the run has approved it: every box of every round, a gang's and one waited
+// for, gets what was approved.
+TEST(Station, AFileReplacedAfterTheApprovalIsNotFlashed) {
+    FirmwareFiles f;
+    const std::string approved = ReadFile(f.mot), other = WriteSRecordFile({{kWindowStart, Pattern(64, 7)}});
+    const std::string manifest = f.dir.Write(
+        "ok.sha256", Sha256Hex(reinterpret_cast<const std::uint8_t*>(approved.data()), approved.size()) + "  x\n");
+    struct Case {
+        const char* what;
+        Lines ports;
+        bool wait;
+        int rounds;
+    };
+    for (const Case& c :
+         {Case{"one box", {"USB:KST-A"}, false, 2}, Case{"a gang", {"USB:KST-A", "USB:KST-B"}, false, 2},
+          Case{"a box waited for", {"USB:KST-A"}, true, 1}}) {
+        SCOPED_TRACE(c.what);
+        Station station(Boxes(c.ports, c.wait, c.rounds, 10));
+        station.line.approved = manifest;
+        station.request.file = f.dir.Write("lot.mot", approved);
+        const std::size_t a = station.Plug("KST-A"), b = station.Plug("KST-B");
+        station.driver.SetPresent(a, !c.wait);
+        // The first look for a cancel comes after the approval and before any box is flashed.
+        std::atomic<bool> replaced{false};
+        station.request.cancelRequested = [&] {
+            if (!replaced.exchange(true)) {
+                f.dir.Write("lot.mot", other);
+                station.driver.SetPresent(a, true);
+            }
+            return false;
+        };
+        EXPECT_EQ(station.Run(), kExitSuccess);
+        for (const std::size_t box : c.ports.size() == 2 ? std::vector{a, b} : std::vector{a}) {
+            EXPECT_EQ(station.driver.Model(box).CompletedDownloads(), c.rounds);
+            EXPECT_TRUE(station.driver.Model(box).LastImage() == f.motImage);
+        }
+    }
 }
 
 }  // namespace

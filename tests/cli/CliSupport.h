@@ -39,6 +39,7 @@ struct ProcessOptions {
     std::function<void()> inChild{};  // just before exec: another stdout, user or limit; _exit(126) if refused
     std::string signalAfter{};        // `signalToSend` goes once stdout shows this
     int signalToSend = 0;
+    std::chrono::milliseconds signalAt{0};  // or this long after the start
 };
 
 // Runs `argv` (argv[0] a path) with its stdout and stderr in the files `outPath` and `errPath`.
@@ -68,13 +69,15 @@ inline ProcessResult RunProcess(const Lines& argv, const ProcessOptions& options
     ProcessResult result;
     const auto start = Clock::now();
     const pid_t pid = Spawn(argv, outPath, errPath, options.inChild);
-    bool signalled = options.signalAfter.empty();
+    bool signalled = options.signalAfter.empty() && options.signalAt.count() == 0;
     int status = 0;
     while (::waitpid(pid, &status, WNOHANG) == 0) {
         if (Clock::now() > start + options.deadline) {
             ::kill(pid, SIGKILL);
             result.timedOut = true;
-        } else if (!signalled && ReadFile(outPath).find(options.signalAfter) != std::string::npos) {
+        } else if (!signalled &&
+                   (options.signalAfter.empty() ? Clock::now() > start + options.signalAt
+                                                : ReadFile(outPath).find(options.signalAfter) != std::string::npos)) {
             signalled = ::kill(pid, options.signalToSend) == 0;
         }
         ::usleep(2000);
