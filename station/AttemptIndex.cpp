@@ -31,25 +31,36 @@ AttemptIndex::AttemptIndex(const std::string& lot) : lot_(EscapedField(lot)) {}
 void AttemptIndex::Read(std::string_view piece) {
     // A record ends with an empty line; the pieces may cut one anywhere, so
     // only whole records are searched and the rest waits for the next piece.
-    partial_.append(piece);
-    const std::size_t whole = partial_.rfind("\n\n");
-    if (whole == std::string::npos) {
-        return;
+    if (!partial_.empty()) {
+        const std::size_t end = piece.find("\n\n");
+        if (end == std::string_view::npos) {
+            partial_.append(piece);
+            return;
+        }
+        partial_.append(piece.substr(0, end + 2));
+        Search(partial_);
+        partial_.clear();
+        piece.remove_prefix(end + 2);
     }
-    const std::string_view text = std::string_view(partial_).substr(0, whole + 2);
+    const std::size_t whole = piece.rfind("\n\n");
+    const std::size_t searched = whole == std::string_view::npos ? 0 : whole + 2;
+    Search(piece.substr(0, searched));
+    partial_.assign(piece.substr(searched));
+}
+
+void AttemptIndex::Search(std::string_view text) {
     // Only started records count, and most of a log is the lines of results: jump from one to the next.
-    const std::boyer_moore_horspool_searcher searcher(kStarted.begin(), kStarted.end());
+    static const std::boyer_moore_horspool_searcher searcher(kStarted.begin(), kStarted.end());
     for (auto at = text.begin();;) {
         const auto found = std::search(at, text.end(), searcher);
         if (found == text.end()) {
-            break;
+            return;
         }
         const std::size_t from = static_cast<std::size_t>(found - text.begin()) + 1;
         const std::size_t end = std::min(text.find("\n\n", from), text.size());
         Count(text.substr(from, end - from));
         at = text.begin() + static_cast<std::ptrdiff_t>(end);
     }
-    partial_.erase(0, whole + 2);
 }
 
 void AttemptIndex::Count(std::string_view record) {

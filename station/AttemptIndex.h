@@ -19,6 +19,8 @@ public:
     int Next(const std::string& box);
 
 private:
+    // Counts the started records among the whole records of `text`.
+    void Search(std::string_view text);
     void Count(std::string_view record);
 
     std::string lot_;      // as the log writes it

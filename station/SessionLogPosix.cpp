@@ -15,7 +15,7 @@ namespace kestrel {
 namespace {
 
 int ReadRange(int fd, std::uint64_t from, std::uint64_t to, const std::function<void(std::string_view)>& take) {
-    std::string piece(std::size_t{1} << 16, '\0');
+    std::string piece(std::size_t{1} << 20, '\0');
     while (from < to) {
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), to - from));
         const ssize_t result = ::pread(fd, piece.data(), want, static_cast<off_t>(from));

@@ -29,7 +29,7 @@ int ReadRange(int fd, std::uint64_t from, std::uint64_t to, const std::function<
     if (from < to && ::_lseeki64(fd, static_cast<long long>(from), SEEK_SET) < 0) {
         return errno;
     }
-    std::string piece(std::size_t{1} << 16, '\0');
+    std::string piece(std::size_t{1} << 20, '\0');
     while (from < to) {
         const auto want = static_cast<unsigned>(std::min<std::uint64_t>(piece.size(), to - from));
         const int result = ::_read(fd, piece.data(), want);

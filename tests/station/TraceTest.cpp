@@ -8,6 +8,7 @@
 #include "station/LogChain.h"
 #include "station/LogFileSink.h"
 #include "station/SessionLog.h"
+#include "station/YieldReport.h"
 
 namespace kestrel::testing {
 namespace {
@@ -98,6 +99,45 @@ TEST(LogChain, AppendsFromSeveralProcessesKeepTheChainAndCountAttemptsTogether) 
     EXPECT_EQ(other.trace.attempt, 1);
     EXPECT_EQ(box.trace.attempt, 1);
     EXPECT_EQ(unnamed.trace.attempt, 0);
+}
+
+// A lock another process keeps is waited for within its bound, and a cancel ends the wait at once.
+TEST(LogLock, TheWaitIsBoundedAndCancelledAndALockLetGoIsTaken) {
+    ManualClock clock;
+    int tries = 0;
+    const auto heldFor = [&tries](int times) { return [&tries, times] { return ++tries > times ? 0 : EWOULDBLOCK; }; };
+    EXPECT_EQ(LockWithin(heldFor(1000000), {.boundMs = 10000, .clock = &clock}), ETIMEDOUT);
+    EXPECT_GE(clock.TickMs(), 10000u);
+    EXPECT_LT(clock.TickMs(), 10200u);
+    tries = 0;
+    EXPECT_EQ(LockWithin(heldFor(3), {.clock = &clock}), 0);
+    EXPECT_EQ(tries, 4);
+    EXPECT_EQ(LockWithin(heldFor(1000000), {.cancelled = [] { return true; }, .clock = &clock}), ECANCELED);
+}
+
+// The report counts a box's tries by its serial number; boxes swapped on a port with none to name are not one box.
+TEST(YieldReport, TriesAreCountedPerBoxAndNotPerPort) {
+    TempDir dir;
+    const std::string path = (dir.Path() / "tries.log").string();
+    LogFileSink sink(path, "L1");
+    std::string notice;
+    ASSERT_EQ(sink.Open(notice), 0);
+    for (const char* box : {"KST-A", "KST-A", "KST-B", "", "", ""}) {
+        SessionRecord record = Attempt(box, "L1");
+        record.port = "/dev/ttyS4";
+        ASSERT_EQ(sink.AppendStarted(record), 0);
+        record.isStart = false;
+        record.outcome = "success";
+        ASSERT_EQ(sink.AppendResult(record), 0);
+    }
+    const YieldReport report = MakeYieldReport(ReadFile(path));
+    ASSERT_EQ(report.attempts.size(), 2u);
+    EXPECT_EQ(report.attempts[0].attempts, 1);
+    EXPECT_EQ(report.attempts[0].boxes, 1u);
+    EXPECT_EQ(report.attempts[1].attempts, 2);
+    EXPECT_EQ(report.attempts[1].boxes, 1u);
+    EXPECT_EQ(report.chain.broken, 0u);
+    EXPECT_EQ(report.chain.records, 12u);
 }
 
 TEST(ApprovedManifest, TakesSha256sumLinesAndNamesTheFirstLineThatIsNot) {
