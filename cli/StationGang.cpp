@@ -9,6 +9,7 @@
 #include "session/SourceFile.h"
 #include "station/GangDownload.h"
 #include "station/OpenFailureHint.h"
+#include "station/Sha256.h"
 
 namespace kestrel::cli {
 
@@ -60,6 +61,7 @@ int StationRunner::RunGang() {
     std::vector<GangBox> boxes;
     std::vector<std::size_t> flashed;
     int status = kExitSuccess;
+    std::vector<std::string> digests(links_.size(), image.sha256);
     for (std::size_t i = 0; i < links_.size(); ++i) {
         reports[i].record->NoteImage(static_cast<std::uint32_t>(image.bytes.size()), image.sourceKind, image.sha256);
         if (const int refused = Start(reports[i]); refused != kExitSuccess) {
@@ -70,6 +72,13 @@ int StationRunner::RunGang() {
         box.linkName = links_[i];
         box.status = reports[i].top;
         box.options = OptionsFor(i, reports[i]);
+        if (units_ != nullptr) {
+            // Its own copy, its number written in: the read-back checks what this box was sent.
+            box.ownImage = image.bytes;
+            units_->Personalise(reports[i].unit, box.ownImage.data(), static_cast<std::uint32_t>(box.ownImage.size()));
+            digests[i] = Sha256Hex(box.ownImage.data(), box.ownImage.size());
+            reports[i].record->NoteImage(static_cast<std::uint32_t>(box.ownImage.size()), image.sourceKind, digests[i]);
+        }
         boxes.push_back(std::move(box));
         flashed.push_back(i);
     }
@@ -79,7 +88,7 @@ int StationRunner::RunGang() {
     for (std::size_t n = 0; n < results.size(); ++n) {
         const auto& result = results[n];
         const std::size_t i = flashed[n];
-        status = FirstFailure(status, Finish(reports[i], result.outcome, result.seconds, image.sha256));
+        status = FirstFailure(status, Finish(reports[i], result.outcome, result.seconds, digests[i]));
         if (result.outcome == DownloadOutcome::Success) {
             std::fprintf(stderr, "kestrel-flash: %s: flashed in %.2f s\n", result.linkName.c_str(), result.seconds);
         } else {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -24,6 +25,11 @@ struct StationOptions {
     // Who flashes where and for what, in every record and JSON event.
     std::string operatorName{}, stationName{}, lot{};
     std::string approved{};  // the manifest of the firmware that may be flashed; empty: any
+    // What each box gets of its own, and the label on its case.
+    std::string serialAt{}, serialFormat{"u32le"}, serialCounter{}, unitData{};
+    std::uint64_t serialFirst = 1;
+    std::string label{};
+    bool rework = false;
     // Commands on a log instead of a download.
     std::string verifyLog{}, report{}, reportHtml{}, reportCsv{};
 };

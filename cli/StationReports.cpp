@@ -47,7 +47,25 @@ SessionOptions StationRunner::OptionsFor(std::size_t box, BoxReport& report) con
     options.openFailed = [&report](const OpenFailure& failure) { report.openFailure = failure; };
     options.sourceRefused = RecordTypeHint(request_.file, stderr);
     options.source = lot_.source;  // what every round flashes is what was read and approved
+    if (units_ != nullptr) {
+        options.personalise = [this, &report](std::uint8_t* image, std::uint32_t length) {
+            units_->Personalise(report.unit, image, length);
+        };
+    }
     return report.record->Hooked(std::move(options));
+}
+
+const char* StationRunner::RefusalOutcome(int status) {
+    switch (status) {
+        case kExitCancelled:
+            return "cancelled";
+        case kExitLabelPassed:
+            return "label-passed";
+        case kExitData:
+            return "no-unit";
+        default:
+            return "record-lost";
+    }
 }
 
 JsonLinesStatusList* StationRunner::Json(BoxReport& report) const {
@@ -56,16 +74,28 @@ JsonLinesStatusList* StationRunner::Json(BoxReport& report) const {
 
 int StationRunner::Start(BoxReport& report) {
     std::string why;
-    const std::string box = BoxSerialOf(report.link, DriverOf(report), request_.systemRoot);
-    const int refused = lot_.records->Started(*report.record, box, why);
+    // In this order: a label refused takes no number, and the started record carries what the box took.
+    TraceFields& trace = report.record->Trace();
+    trace.label = station_.label;
+    trace.rework = station_.rework;
+    int refused = lot_.records->CheckLabel(station_.label, station_.rework, why);
+    if (refused == kExitSuccess && units_ != nullptr) {
+        refused = units_->Take(report.unit, why);
+        trace.serial = report.unit.Serial();
+        trace.unit = report.unit.Unit();
+    }
+    if (refused == kExitSuccess) {
+        const std::string usb = BoxSerialOf(report.link, DriverOf(report), request_.systemRoot);
+        refused = lot_.records->Started(*report.record, usb.empty() ? station_.label : usb, why);
+    }
     if (JsonLinesStatusList* json = Json(report)) {
         json->SetTrace(report.record->Trace());
         json->Started(request_.file);
     }
     if (refused != kExitSuccess) {
-        std::fprintf(stderr, "kestrel-flash: %s\n", why.c_str());
+        std::fprintf(stderr, "kestrel-flash: %s: %s\n", report.link.c_str(), why.c_str());
         if (JsonLinesStatusList* json = Json(report)) {
-            json->Result(refused == kExitCancelled ? "cancelled" : "record-lost", refused, "", 0);
+            json->Result(RefusalOutcome(refused), refused, "", 0);
         }
     }
     return refused;

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/StationRunner.h"
+#include "cli/UnitOptions.h"
 #include "station/PortListing.h"
 #include "station/PreparedLot.h"
 
@@ -17,6 +18,12 @@ int RunStation(const StationOptions& station, const StationRequest& request) {
             return kExitUsage;
         }
     }
+    UnitOptions units;
+    if (const std::string wrong = UnitOptionsOf(station, units); !wrong.empty()) {
+        std::fprintf(stderr, "kestrel-flash: %s\n", wrong.c_str());
+        return kExitUsage;
+    }
+    units.wait.cancelled = request.cancelRequested;
     // Before any box is touched: the firmware read and approved once, and a log that can keep every record.
     PreparedLot lot;
     const LotSource source{
@@ -24,7 +31,8 @@ int RunStation(const StationOptions& station, const StationRequest& request) {
         .manifest = station.approved,
         .log = station.logFile,
         .trace = {.operatorName = station.operatorName, .station = station.stationName, .lot = station.lot},
-        .logWait = {.cancelled = request.cancelRequested}};
+        .logWait = {.cancelled = request.cancelRequested},
+        .labels = !station.label.empty()};
     if (const LotRefusal refused = PrepareLot(source, lot)) {
         std::fprintf(stderr, "kestrel-flash: %s\n", refused.message.c_str());
         return refused.status;
@@ -32,7 +40,14 @@ int RunStation(const StationOptions& station, const StationRequest& request) {
     for (const auto& notice : lot.notices) {
         std::fprintf(stderr, "kestrel-flash: %s\n", notice.c_str());
     }
-    StationRunner runner(station, request, lot);
+    std::unique_ptr<LotUnits> ownValues;
+    if (units.fieldAt && lot.built == DownloadOutcome::Success) {
+        if (const LotRefusal refused = LotUnits::Prepare(units, lot, ownValues)) {
+            std::fprintf(stderr, "kestrel-flash: %s\n", refused.message.c_str());
+            return refused.status;
+        }
+    }
+    StationRunner runner(station, request, lot, ownValues.get());
     return runner.Run();
 }
 

@@ -15,6 +15,7 @@
 #include "session/OpenFailure.h"
 #include "session/SessionOptions.h"
 #include "station/JsonLines.h"
+#include "station/LotUnits.h"
 #include "station/PreparedLot.h"
 #include "station/RecordedDownload.h"
 
@@ -31,6 +32,7 @@ struct BoxReport {
     std::unique_ptr<SessionRecordBuilder> record;  // its lines and result, for the lot's records
     StatusList* top = nullptr;                     // what the session reports to
     std::optional<OpenFailure> openFailure;        // what did not open, and why
+    BoxUnit unit;                                  // what the box gets of its own
 };
 
 // The station's downloads, round after round. Its rounds and waits are in
@@ -38,8 +40,9 @@ struct BoxReport {
 // StationReports.cpp, a gang's download and summary in StationGang.cpp.
 class StationRunner {
 public:
-    StationRunner(const StationOptions& station, const StationRequest& request, PreparedLot& lot)
-        : station_(station), request_(request), lot_(lot) {}
+    // `units` (may be null: every box gets the lot's image) outlive the runner.
+    StationRunner(const StationOptions& station, const StationRequest& request, PreparedLot& lot, LotUnits* units)
+        : station_(station), request_(request), lot_(lot), units_(units) {}
 
     // An exit status of the downloads; a record lost from the log turns a success into a failure.
     int Run() {
@@ -71,6 +74,8 @@ private:
     BoxReport MakeReport(std::size_t box, bool prefixed);
     SessionOptions OptionsFor(std::size_t box, BoxReport& report) const;
     JsonLinesStatusList* Json(BoxReport& report) const;
+    // The JSON outcome of a box refused before its download began.
+    static const char* RefusalOutcome(int status);
     // The box's started record and event; 0 when it may be flashed, else the
     // box's exit status, its result given (a record that could not be kept).
     int Start(BoxReport& report);
@@ -89,6 +94,7 @@ private:
     std::vector<std::unique_ptr<EmulatedBox>> emulated_;
     std::unique_ptr<GangConsole> gang_;  // a gang's lines and progress
     PreparedLot& lot_;
+    LotUnits* units_;
     JsonLineWriter json_{std::cout};
 };
 

@@ -41,9 +41,29 @@ void AddTraceOptions(CLI::App& app, StationOptions& station) {
     verify->excludes(report);
     // A command on a log opens no box: what only a download uses means nothing to it.
     for (auto* command : {verify, report}) {
-        for (const char* name :
-             {"--port", "--emulate", "--timeout", "--json", "--log", "--all-usb", "--wait", "--repeat", "--dump-image",
-              "--check", "--list-ports", "--operator", "--station", "--lot", "--approved", "FILE"}) {
+        for (const char* name : {"--port",
+                                 "--emulate",
+                                 "--timeout",
+                                 "--json",
+                                 "--log",
+                                 "--all-usb",
+                                 "--wait",
+                                 "--repeat",
+                                 "--dump-image",
+                                 "--check",
+                                 "--list-ports",
+                                 "--operator",
+                                 "--station",
+                                 "--lot",
+                                 "--approved",
+                                 "--serial-at",
+                                 "--serial-format",
+                                 "--serial-counter",
+                                 "--serial-first",
+                                 "--unit-data",
+                                 "--label",
+                                 "--rework",
+                                 "FILE"}) {
             command->excludes(name);
         }
     }

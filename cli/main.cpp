@@ -16,6 +16,7 @@
 #include "cli/Signals.h"
 #include "cli/StationRun.h"
 #include "cli/TraceOptions.h"
+#include "cli/UnitOptions.h"
 #include "emulator/BoxScenarios.h"
 #include "session/ExitStatus.h"
 #include "session/LinkNames.h"
@@ -94,6 +95,7 @@ int main(int argc, char** argv) {
                                "overlapping records and records of a type the box does not take on stderr; an "
                                "image is written only when none is found");
     AddStationOptions(app, file, station);
+    AddUnitOptions(app, station);
     AddTraceOptions(app, station);
     for (auto* option : {file, port, dump, app.get_option("--log")}) {
         option->check(kNotEmpty);
@@ -115,12 +117,16 @@ int main(int argc, char** argv) {
     // A dry run opens no link: what only a download uses means nothing to it.
     for (auto* dryRun : {dump, check}) {
         for (const char* name : {"--port", "--emulate", "--timeout", "--json", "--log", "--all-usb", "--wait",
-                                 "--repeat", "--operator", "--station", "--lot", "--approved"}) {
+                                 "--repeat", "--operator", "--station", "--lot", "--approved", "--serial-counter",
+                                 "--serial-first", "--unit-data", "--label", "--rework"}) {
             dryRun->excludes(name);
         }
     }
-    for (const char* name : {"--port", "--emulate", "--timeout", "--log", "--all-usb", "--wait", "--repeat",
-                             "--dump-image", "--check", "--quiet", "--operator", "--station", "--lot", "--approved"}) {
+    for (const char* name :
+         {"--port",      "--emulate",    "--timeout",   "--log",           "--all-usb",        "--wait",
+          "--repeat",    "--dump-image", "--check",     "--quiet",         "--operator",       "--station",
+          "--lot",       "--approved",   "--serial-at", "--serial-format", "--serial-counter", "--serial-first",
+          "--unit-data", "--label",      "--rework"}) {
         app.get_option("--list-ports")->excludes(name);
     }
     try {

@@ -79,6 +79,9 @@ DownloadOutcome RunStages(const std::string& linkName, const std::string& filePa
     if (prepared != DownloadOutcome::Success) {
         return prepared;
     }
+    if (options.personalise) {
+        options.personalise(session->OutputBuffer.data(), session->outputLength);
+    }
     if (options.imageReady) {
         options.imageReady(session->OutputBuffer.data(), session->outputLength, session->sourceKind);
     }

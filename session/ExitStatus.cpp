@@ -39,7 +39,8 @@ std::string ExitStatusHelp(const std::string& cancelledBy) {
            "  9  cancelled (" +
            cancelledBy + ")\n" +
            " 10  output: the download succeeded, but a status line, JSON line or log record could not be written\n"
-           " 11  not approved: the file's SHA-256 is not in the --approved manifest; no box was touched\n";
+           " 11  not approved: the file's SHA-256 is not in the --approved manifest; no box was touched\n"
+           " 12  the box's label passed already (without --rework); the box was not touched\n";
 }
 
 }  // namespace kestrel

@@ -25,6 +25,8 @@ enum ExitStatus : int {
     kExitOutput = 10,
     // The firmware file is not in the manifest of approved firmware: no box was touched.
     kExitNotApproved = 11,
+    // The box's label passed in the log already (and --rework was not given): the box was not touched.
+    kExitLabelPassed = 12,
 };
 
 ExitStatus ExitStatusOf(DownloadOutcome outcome);

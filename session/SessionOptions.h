@@ -23,6 +23,9 @@ struct SessionOptions {
     // Told of the image once it is built, before the handshake: a front end
     // that reports what went into the box (size, digest, line rate) learns it here.
     std::function<void(const std::uint8_t* image, std::uint32_t length, std::uint8_t sourceKind)> imageReady;
+    // Given the image once it is built, before it is told of or sent: writes
+    // what belongs to this box alone (its serial number, its unit data) into it.
+    std::function<void(std::uint8_t* image, std::uint32_t length)> personalise;
     // Told the index of the USB device that opened: a plain "USB" does not say
     // which box it was, and a record of the download should.
     std::function<void(int index)> usbDeviceOpened;

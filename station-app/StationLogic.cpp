@@ -153,6 +153,7 @@ void StationLogic::RunJob(Job& job, const std::string& name, Tile& tile, const s
     SessionRecordBuilder record(name, settings_.firmware, &status);
     // The lines of the one reading of the file belong to every box's record, as in a gang of kestrel-flash.
     record.NoteEarlierLines(lot->lines);
+    record.Trace() = lot->records->Fields();
     record.NoteImage(static_cast<std::uint32_t>(lot->image.bytes.size()), lot->image.sourceKind, lot->image.sha256);
     UsbDriver& usb = settings_.usbDriver != nullptr ? *settings_.usbDriver : SystemUsbDriver();
     std::string lost;

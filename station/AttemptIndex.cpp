@@ -10,6 +10,7 @@ namespace kestrel {
 namespace {
 
 const std::string kStarted = "\nrecord: started\n";
+const std::string kAnyRecord = "\nrecord: ";
 
 // The value of the first "key: " line in `text`; empty when none.
 std::string_view FieldOf(std::string_view text, std::string_view key) {
@@ -50,9 +51,10 @@ void AttemptIndex::Read(std::string_view piece) {
 
 void AttemptIndex::Search(std::string_view text) {
     // Only started records count, and most of a log is the lines of results: jump from one to the next.
-    static const std::boyer_moore_horspool_searcher searcher(kStarted.begin(), kStarted.end());
+    static const std::boyer_moore_horspool_searcher started(kStarted.begin(), kStarted.end());
+    static const std::boyer_moore_horspool_searcher any(kAnyRecord.begin(), kAnyRecord.end());
     for (auto at = text.begin();;) {
-        const auto found = std::search(at, text.end(), searcher);
+        const auto found = trackLabels_ ? std::search(at, text.end(), any) : std::search(at, text.end(), started);
         if (found == text.end()) {
             return;
         }
@@ -64,6 +66,13 @@ void AttemptIndex::Search(std::string_view text) {
 }
 
 void AttemptIndex::Count(std::string_view record) {
+    if (FieldOf(record, "record") == "result") {
+        const std::string_view label = FieldOf(record, "label");
+        if (!label.empty() && label != "none" && FieldOf(record, "result").starts_with("success, exit 0,")) {
+            passedLabels_.emplace(label);
+        }
+        return;
+    }
     if (FieldOf(record, "lot") != lot_) {
         return;
     }
@@ -71,6 +80,10 @@ void AttemptIndex::Count(std::string_view record) {
         ++downloads_[std::string(box)];
     }
 }
+
+bool AttemptIndex::LabelPassed(const std::string& label) const { return passedLabels_.contains(EscapedField(label)); }
+
+void AttemptIndex::NotePassed(const std::string& label) { passedLabels_.insert(EscapedField(label)); }
 
 int AttemptIndex::Next(const std::string& box) { return ++downloads_[EscapedField(box)]; }
 

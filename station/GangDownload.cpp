@@ -49,9 +49,9 @@ void FlashOneBox(const GangImage& image, const GangBox& box, GangBoxResult& resu
     LastErrorTap status(box.status);
     try {
         result.linkName = box.linkName;
-        result.outcome =
-            FlashPreparedImage(box.linkName, image.bytes.data(), static_cast<std::uint32_t>(image.bytes.size()),
-                               image.sourceKind, status, box.options);
+        const std::vector<std::uint8_t>& bytes = box.ownImage.empty() ? image.bytes : box.ownImage;
+        result.outcome = FlashPreparedImage(box.linkName, bytes.data(), static_cast<std::uint32_t>(bytes.size()),
+                                            image.sourceKind, status, box.options);
         result.lastError = result.outcome == DownloadOutcome::Success ? std::string() : status.LastError();
     } catch (const std::bad_alloc&) {
         EndOn("Error: out of memory", status, result);

@@ -30,6 +30,8 @@ struct GangBox {
     std::string linkName;
     StatusList* status = nullptr;
     SessionOptions options;
+    // This box's own image (the gang's with its serial number written in); empty: the gang's.
+    std::vector<std::uint8_t> ownImage{};
 };
 
 struct GangBoxResult {

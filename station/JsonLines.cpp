@@ -133,6 +133,12 @@ JsonObject& JsonObject::AddNull(const char* key) {
     return *this;
 }
 
+JsonObject& JsonObject::AddBool(const char* key, bool value) {
+    Key(key);
+    text_ += value ? "true" : "false";
+    return *this;
+}
+
 void JsonLineWriter::WriteLine(const std::string& line) {
     std::lock_guard lock(mutex_);
     out_ << line << '\n';
@@ -182,9 +188,19 @@ JsonObject JsonLinesStatusList::Event(const char* name) {
 
 JsonObject& JsonLinesStatusList::AddApproval(JsonObject& object) const {
     if (trace_.manifest.empty()) {
-        return object.AddNull("manifest").AddNull("approved_sha256");
+        object.AddNull("manifest").AddNull("approved_sha256");
+    } else {
+        object.Add("manifest", trace_.manifest).Add("approved_sha256", trace_.approvedSha256);
     }
-    return object.Add("manifest", trace_.manifest).Add("approved_sha256", trace_.approvedSha256);
+    // What this box received of its own, beside what every box of the lot shares.
+    const auto addOrNull = [&object](const char* key, const std::string& value) {
+        value.empty() ? object.AddNull(key) : object.Add(key, value);
+    };
+    addOrNull("firmware_sha256", trace_.firmwareSha256);
+    addOrNull("serial", trace_.serial);
+    addOrNull("unit", trace_.unit);
+    addOrNull("label", trace_.label);
+    return object.AddBool("rework", trace_.rework);
 }
 
 void JsonLinesStatusList::Started(const std::string& filePath) {

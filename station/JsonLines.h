@@ -26,6 +26,7 @@ public:
     // Three decimals; a value that is not finite becomes null.
     JsonObject& Add(const char* key, double value);
     JsonObject& AddNull(const char* key);
+    JsonObject& AddBool(const char* key, bool value);
     std::string Text() const { return text_ + "}"; }
 
 private:

@@ -4,8 +4,12 @@
 
 namespace kestrel {
 
-LogFileSink::LogFileSink(std::string path, std::string lot, LockWait wait)
-    : path_(std::move(path)), lot_(std::move(lot)), wait_(std::move(wait)), attempts_(lot_) {}
+LogFileSink::LogFileSink(std::string path, std::string lot, LockWait wait, bool labels)
+    : path_(std::move(path)), lot_(std::move(lot)), wait_(std::move(wait)), labels_(labels), attempts_(lot_) {
+    if (labels) {
+        attempts_.TrackLabels();
+    }
+}
 
 int LogFileSink::Open(std::string& notice) {
     std::lock_guard lock(mutex_);
@@ -47,10 +51,30 @@ int LogFileSink::Append(SessionRecord& record, bool numbered) {
     // What this process wrote is counted already; a record not written counts nothing.
     if (error == 0) {
         read_ = end;
+        if (!record.isStart && !record.trace.label.empty() && record.exitStatus == 0 && record.outcome == "success") {
+            attempts_.NotePassed(record.trace.label);
+        }
     } else if (numbered && record.trace.attempt > 0) {
         attempts_ = AttemptIndex(lot_);
+        if (labels_) {
+            attempts_.TrackLabels();
+        }
         read_ = 0;
     }
+    return error;
+}
+
+int LogFileSink::LabelPassed(const std::string& label, bool& passed) {
+    std::lock_guard lock(mutex_);
+    const int error = AppendChained(
+        path_,
+        [this](std::uint64_t size, const LogReader& read) {
+            read(std::min(read_, size), size, [this](std::string_view piece) { attempts_.Read(piece); });
+            read_ = size;
+            return std::string();
+        },
+        wait_);
+    passed = error == 0 && attempts_.LabelPassed(label);
     return error;
 }
 

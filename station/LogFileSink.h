@@ -16,8 +16,8 @@ namespace kestrel {
 // only what was appended since.
 class LogFileSink final : public RecordSink {
 public:
-    // The attempts are counted within `lot`.
-    LogFileSink(std::string path, std::string lot, LockWait wait = {});
+    // The attempts are counted within `lot`; `labels`: the labels that passed are kept too.
+    LogFileSink(std::string path, std::string lot, LockWait wait = {}, bool labels = false);
 
     // Before any box is touched: opens the log as a record will (creating it)
     // and reads what the attempts need. 0, or the errno of the failure. A log
@@ -27,6 +27,7 @@ public:
 
     int AppendStarted(SessionRecord& record) override;
     int AppendResult(const SessionRecord& record) override;
+    int LabelPassed(const std::string& label, bool& passed) override;
     std::string Name() const override { return "the log " + path_; }
 
 private:
@@ -36,6 +37,7 @@ private:
     std::string path_;
     std::string lot_;
     LockWait wait_;
+    bool labels_ = false;
     std::mutex mutex_;  // the boxes of a gang append from threads of their own
     AttemptIndex attempts_;
     std::uint64_t read_ = 0;  // how much of the log the attempts have seen

@@ -21,8 +21,24 @@ std::string DescribeRecordError(int error) {
 LotRecords::LotRecords(std::unique_ptr<RecordSink> sink, TraceFields fields)
     : sink_(std::move(sink)), fields_(std::move(fields)) {}
 
+int LotRecords::CheckLabel(const std::string& label, bool rework, std::string& why) {
+    bool passed = false;
+    if (label.empty() || rework || !sink_) {
+        return kExitSuccess;
+    }
+    if (const int error = sink_->LabelPassed(label, passed); error != 0) {
+        why = "cannot read " + sink_->Name() + " for the label " + label + ": " + DescribeRecordError(error);
+        return error == ECANCELED ? kExitCancelled : kExitOutput;
+    }
+    if (passed) {
+        why =
+            "the label " + label + " passed already in " + sink_->Name() + ": not flashed (--rework flashes it again)";
+        return kExitLabelPassed;
+    }
+    return kExitSuccess;
+}
+
 int LotRecords::Started(SessionRecordBuilder& record, const std::string& box, std::string& why) {
-    record.Trace() = fields_;
     record.NoteBox(box);
     if (!sink_) {
         std::lock_guard lock(mutex_);
@@ -59,7 +75,7 @@ int LotRecords::Ended(const SessionRecord& record, std::string& why) {
 
 int LotRecords::NeverBegan(const std::string& link, const std::string& file, bool cancelled, std::string& why) {
     SessionRecordBuilder builder(link, file, nullptr);
-    builder.Trace() = fields_;
+    builder.Trace() = fields_;  // nothing of its own: it never began
     SessionRecord record = builder.StartRecord();
     record.isStart = false;
     record.outcome = cancelled ? "cancelled" : "not-attached";

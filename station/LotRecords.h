@@ -24,9 +24,14 @@ public:
     // Operator, station, lot and approval, as every record and event carries them.
     const TraceFields& Fields() const { return fields_; }
 
+    // Whether a box with `label` may be flashed: not when that label passed in
+    // the records before, unless `rework`. 0, or kExitLabelPassed (or the
+    // sink's failure) with the sentence in `why`.
+    int CheckLabel(const std::string& label, bool rework, std::string& why);
     // A box's download begins: its attempt is numbered among the downloads of
-    // `box` (its serial number; empty: none, attempt 0) and its started record
-    // written. 0 when the box may be flashed; else the exit status (kExitOutput
+    // `box` (its serial number or label; empty: none, attempt 0) and its started
+    // record written, with the trace `record` holds (the lot's fields, see
+    // Fields(), and what the box got of its own). 0 when the box may be flashed; else the exit status (kExitOutput
     // or kExitCancelled) with the sentence in `why`.
     int Started(SessionRecordBuilder& record, const std::string& box, std::string& why);
     // The box's result record. 0, or kExitOutput with the sentence in `why`.

@@ -48,7 +48,7 @@ LotRefusal OpenRecords(const LotSource& source, PreparedLot& lot, TraceFields fi
         lot.records = std::make_unique<LotRecords>(nullptr, std::move(fields));
         return {};
     }
-    auto sink = std::make_unique<LogFileSink>(source.log, source.trace.lot, source.logWait);
+    auto sink = std::make_unique<LogFileSink>(source.log, source.trace.lot, source.logWait, source.labels);
     std::string notice;
     if (const int error = sink->Open(notice); error != 0) {
         const int status = error == ECANCELED ? kExitCancelled : error == ETIMEDOUT ? kExitOutput : kExitUsage;
@@ -114,6 +114,7 @@ LotRefusal PrepareLot(const LotSource& source, PreparedLot& lot) {
         lot.fileSha256 = Sha256Hex(read.bytes.data(), read.bytes.size());
     }
     TraceFields fields = source.trace;
+    fields.firmwareSha256 = lot.fileSha256;
     if (!source.manifest.empty()) {
         if (read.result == SourceFileRead::CannotOpen) {
             return {kExitFile, source.firmware + ": " + FileErrorText(read.error)};

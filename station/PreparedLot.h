@@ -23,6 +23,7 @@ struct LotSource {
     std::string log;       // empty: no records kept
     TraceFields trace;     // operator, station and lot
     LockWait logWait{};    // how long to wait for another process's lock on the log
+    bool labels = false;   // boxes come with labels: the log's passed labels are kept
 };
 
 // A lot ready to flash: the firmware file read once, those bytes hashed and

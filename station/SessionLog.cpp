@@ -32,6 +32,7 @@ std::string Offset(std::uint32_t ms) {
 }
 
 std::string OrUnknown(const std::string& text) { return text.empty() ? "unknown" : text; }
+std::string OrNone(const std::string& text) { return text.empty() ? "none" : text; }
 
 }  // namespace
 
@@ -116,7 +117,7 @@ std::string FormatSessionRecord(const SessionRecord& record) {
     text += "attempt: " + std::to_string(record.trace.attempt) + "\n";
     text += "port: " + Escaped(record.port) + "\n";
     text += "identity: " + Escaped(OrUnknown(record.portIdentity)) + "\n";
-    text += "box: " + Escaped(record.box.empty() ? std::string("none") : record.box) + "\n";
+    text += "box: " + Escaped(OrNone(record.box)) + "\n";
     text += "baud: " + (record.baudRate == 0 ? std::string("none") : std::to_string(record.baudRate)) + "\n";
     text += "file: " + Escaped(record.fileName) + "\n";
     if (record.imageSha256.empty()) {
@@ -129,6 +130,13 @@ std::string FormatSessionRecord(const SessionRecord& record) {
     } else {
         text += "approved: sha256 " + record.trace.approvedSha256 + " in " + Escaped(record.trace.manifest) + "\n";
     }
+    text += "firmware: " +
+            (record.trace.firmwareSha256.empty() ? std::string("none") : "sha256 " + record.trace.firmwareSha256) +
+            "\n";
+    text += "serial: " + Escaped(OrNone(record.trace.serial)) + "\n";
+    text += "unit: " + Escaped(OrNone(record.trace.unit)) + "\n";
+    text += "label: " + Escaped(OrNone(record.trace.label)) + "\n";
+    text += std::string("rework: ") + (record.trace.rework ? "yes" : "no") + "\n";
     for (const auto& line : record.lines) {
         // Quoted, so that the status lines' trailing blanks stay visible.
         text += "line " + Offset(line.atMs) + " \"" + Escaped(line.text) + "\"\n";

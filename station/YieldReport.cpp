@@ -155,7 +155,9 @@ YieldReport MakeYieldReport(const std::string& log) {
     std::map<std::pair<std::string, std::string>, std::pair<int, bool>> boxes;
     std::map<std::tuple<std::string, std::string, std::string>, int> open;  // started, awaiting their result
     for (const auto& record : SplitLog(log)) {
-        if (record.Field("schema") != std::to_string(kRecordSchema)) {
+        // Schema 2 records lack only what a box got of its own: they count alike.
+        if (const std::string schema = record.Field("schema");
+            schema != "2" && schema != std::to_string(kRecordSchema)) {
             continue;
         }
         const std::string lot = record.Field("lot"), port = record.Field("port"), attempt = record.Field("attempt");

@@ -41,7 +41,7 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
         if (::signal(SIGXFSZ, SIG_IGN) == SIG_ERR || ::setrlimit(RLIMIT_FSIZE, &limit) != 0)
             ::_exit(126);
     };
-    const auto diskFull = [limit = rlimit{old.size() + 512, old.size() + 512}] {
+    const auto diskFull = [limit = rlimit{old.size() + 900, old.size() + 900}] {
         if (::signal(SIGXFSZ, SIG_IGN) == SIG_ERR || ::setrlimit(RLIMIT_FSIZE, &limit) != 0)
             ::_exit(126);
     };
@@ -155,7 +155,7 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
 
     // The JSON result carries the status the box ends with: its record lost, a success is a failure.
     const auto json = Flash({"--json", "--emulate", "--log", jsonLog, kMot},
-                            {.inChild = [limit = rlimit{bigOld.size() + 800, bigOld.size() + 800}] {
+                            {.inChild = [limit = rlimit{bigOld.size() + 900, bigOld.size() + 900}] {
                                 if (::signal(SIGXFSZ, SIG_IGN) == SIG_ERR || ::setrlimit(RLIMIT_FSIZE, &limit) != 0)
                                     ::_exit(126);
                             }});

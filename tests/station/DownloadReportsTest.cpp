@@ -45,15 +45,16 @@ TEST(JsonLinesStatusList, RateAndTimeLeftFollowTheClockFromTheStageStartAndAResu
     list.Result(DownloadOutcome::VerifyFailed, 8, "", 1.0);
     const std::string trace = R"("operator":"","station":"","lot":"","attempt":null,)";
     EXPECT_EQ(SplitLines(out.str()),
-              (Lines{R"({"event":"progress","schema":2,"t":0.000,)" + trace +
+              (Lines{R"({"event":"progress","schema":3,"t":0.000,)" + trace +
                          R"("stage":"writing","done":200,"total":1000,"rate":null,"left":null})",
-                     R"({"event":"progress","schema":2,"t":2.000,)" + trace +
+                     R"({"event":"progress","schema":3,"t":2.000,)" + trace +
                          R"("stage":"reading-back","done":0,"total":994,"rate":null,"left":null})",
-                     R"({"event":"progress","schema":2,"t":3.000,)" + trace +
+                     R"({"event":"progress","schema":3,"t":3.000,)" + trace +
                          R"("stage":"reading-back","done":497,"total":994,"rate":497.000,"left":1.000})",
-                     R"({"event":"result","schema":2,"t":3.000,)" + trace +
+                     R"({"event":"result","schema":3,"t":3.000,)" + trace +
                          R"("outcome":"verify-failed","exit":8,"sha256":null,"seconds":1.000,"manifest":null,)"
-                         R"("approved_sha256":null})"}));
+                         R"("approved_sha256":null,"firmware_sha256":null,"serial":null,"unit":null,"label":null,)"
+                         R"("rework":false})"}));
 }
 
 // A record's line with its times and own hash shown by their form: "####-##-##T##:##:##.###Z", "+#.###s".
@@ -78,7 +79,7 @@ TEST(DownloadReports, AWholeDownloadGivesItsLinesInOrderInALogRecord) {
     const std::string log = firmware.Path("line.log");
     EXPECT_EQ(AppendSessionRecord(log, builder.Finish(outcome, 1.5, box.driver)), 0);
     Lines expected = {Form("=== 2000-01-01T00:00:00.000Z Kestrel Loader " + std::string(kToolVersion)),
-                      "schema: 2",
+                      "schema: 3",
                       "record: result",
                       "operator: Ada",
                       "station: S1",
@@ -90,7 +91,12 @@ TEST(DownloadReports, AWholeDownloadGivesItsLinesInOrderInALogRecord) {
                       "baud: 115200",
                       "file: " + firmware.mot,
                       "image: 131078 bytes, sha256 " + Sha256Of(firmware.motImage),
-                      "approved: none"};
+                      "approved: none",
+                      "firmware: none",  // the recorded download was not a lot's: no file read before it
+                      "serial: none",
+                      "unit: none",
+                      "label: none",
+                      "rework: no"};
     for (const auto& line : box.status.lines())
         expected.push_back(Form("line +0.000s \"" + line + "\""));
     // The first record of a log chains to the start value; an empty line ends a record.

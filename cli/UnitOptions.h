@@ -1,0 +1,18 @@
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include "cli/StationOptions.h"
+#include "station/LotUnits.h"
+
+namespace kestrel::cli {
+
+// Adds --serial-at, --serial-format, --serial-counter, --serial-first,
+// --unit-data, --label and --rework: what each box gets of its own.
+void AddUnitOptions(CLI::App& app, StationOptions& station);
+
+// The units the command line asks for: none when --serial-at is not given.
+// An empty string, or why the words do not fit (a usage error).
+std::string UnitOptionsOf(const StationOptions& station, UnitOptions& units);
+
+}  // namespace kestrel::cli

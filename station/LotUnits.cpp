@@ -1,0 +1,161 @@
+#include "station/LotUnits.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <fstream>
+
+#include "base/FileOpen.h"
+#include "session/ExitStatus.h"
+#include "station/LotRecords.h"
+#include "station/StateFile.h"
+
+namespace kestrel {
+
+namespace {
+
+// The decimal number a state file holds; false when it holds anything else.
+bool NumberIn(const std::string& text, std::uint64_t& number) {
+    std::string digits = text;
+    while (!digits.empty() && (digits.back() == '\n' || digits.back() == '\r')) {
+        digits.pop_back();
+    }
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    return !digits.empty() && error == std::errc() && end == digits.data() + digits.size();
+}
+
+std::string UsedRowsFile(const std::string& unitData) { return unitData + ".used"; }
+
+}  // namespace
+
+LotRefusal LotUnits::Prepare(const UnitOptions& options, const PreparedLot& lot, std::unique_ptr<LotUnits>& units) {
+    auto made = std::make_unique<LotUnits>();
+    made->options_ = options;
+    std::size_t length = options.format.width;
+    if (!options.unitData.empty()) {
+        const UniqueFile file(OpenFile(options.unitData, "rb"));
+        if (!file) {
+            return {kExitUsage, "cannot read the unit data " + options.unitData + ": " + std::strerror(errno)};
+        }
+        std::string line;
+        std::size_t number = 0;
+        for (int c = 0; c != EOF;) {
+            line.clear();
+            while ((c = std::fgetc(file.get())) != EOF && c != '\n') {
+                line += static_cast<char>(c);
+            }
+            ++number;
+            if (line.find_first_not_of(" \t\r") == std::string::npos || line.starts_with('#')) {
+                continue;  // blank lines and comments are no units
+            }
+            std::vector<std::uint8_t> bytes;
+            if (const std::string why = ParseUnitRow(line, bytes); !why.empty()) {
+                return {kExitUsage, options.unitData + ":" + std::to_string(number) + ": " + why};
+            }
+            length = std::max(length, bytes.size());
+            made->rows_.emplace_back(number, std::move(bytes));
+        }
+        if (made->rows_.empty()) {
+            return {kExitUsage, "the unit data " + options.unitData + " holds no row"};
+        }
+    }
+    std::string why;
+    const auto offset = FieldOffset(*options.fieldAt, length, lot.image.sourceKind,
+                                    static_cast<std::uint32_t>(lot.image.bytes.size()), why);
+    if (!offset) {
+        return {kExitData, why + ": no box is touched"};
+    }
+    made->offset_ = *offset;
+    if (!options.counter.empty()) {
+        // Made with the first number when missing; a file that holds anything else is not a counter.
+        const int error = UpdateStateFile(
+            options.counter,
+            [&options](const std::optional<std::string>& text, std::string& next) {
+                std::uint64_t number = 0;
+                if (text && !NumberIn(*text, number)) {
+                    return EINVAL;
+                }
+                next = text ? *text : std::to_string(options.first) + "\n";
+                return 0;
+            },
+            options.wait);
+        if (error != 0) {
+            return {error == EINVAL ? kExitUsage : kExitOutput,
+                    "cannot use the serial counter " + options.counter + ": " +
+                        (error == EINVAL ? std::string("it holds no number") : DescribeRecordError(error))};
+        }
+    }
+    units = std::move(made);
+    return {};
+}
+
+int LotUnits::Take(BoxUnit& unit, std::string& why) {
+    unit = {};
+    if (!options_.unitData.empty()) {
+        std::size_t used = 0;
+        const int error = UpdateStateFile(
+            UsedRowsFile(options_.unitData),
+            [this, &used](const std::optional<std::string>& text, std::string& next) {
+                std::uint64_t count = 0;
+                if (text && !NumberIn(*text, count)) {
+                    return EINVAL;
+                }
+                if (count >= rows_.size()) {
+                    return ERANGE;
+                }
+                used = static_cast<std::size_t>(count);
+                next = std::to_string(count + 1) + "\n";
+                return 0;
+            },
+            options_.wait);
+        if (error == ERANGE) {
+            why = "every row of the unit data " + options_.unitData + " is used (" + std::to_string(rows_.size()) +
+                  " rows): not flashed";
+            return kExitData;
+        }
+        if (error != 0) {
+            why = "cannot take a row of the unit data " + options_.unitData + ": " +
+                  (error == EINVAL ? UsedRowsFile(options_.unitData) + " holds no number" : DescribeRecordError(error));
+            return error == ECANCELED ? kExitCancelled : kExitOutput;
+        }
+        unit.line = rows_[used].first;
+        unit.bytes = rows_[used].second;
+        return kExitSuccess;
+    }
+    std::uint64_t taken = 0;
+    const int error = UpdateStateFile(
+        options_.counter,
+        [this, &taken, &unit](const std::optional<std::string>& text, std::string& next) {
+            if (!text) {
+                return ENOENT;  // made when the lot began: gone since, it would start again and give numbers twice
+            }
+            if (!NumberIn(*text, taken)) {
+                return EINVAL;
+            }
+            if (!SerialBytes(taken, options_.format, unit.bytes)) {
+                return EOVERFLOW;
+            }
+            next = std::to_string(taken + 1) + "\n";
+            return 0;
+        },
+        options_.wait);
+    if (error == EOVERFLOW) {
+        why = "the serial number " + std::to_string(taken) + " does not fit the field: not flashed";
+        return kExitData;
+    }
+    if (error != 0) {
+        why = "cannot take a number from the serial counter " + options_.counter + ": " +
+              (error == EINVAL ? std::string("it holds no number") : DescribeRecordError(error));
+        return error == ECANCELED ? kExitCancelled : kExitOutput;
+    }
+    unit.serial = taken;
+    return kExitSuccess;
+}
+
+void LotUnits::Personalise(const BoxUnit& unit, std::uint8_t* image, std::uint32_t length) const {
+    if (offset_ + unit.bytes.size() <= length) {
+        std::copy(unit.bytes.begin(), unit.bytes.end(), image + offset_);
+    }
+}
+
+}  // namespace kestrel
