@@ -12,6 +12,9 @@
 #include "emulator/ServedBox.h"
 #include "session/RecordingStatusList.h"
 #include "station/GangDownload.h"
+#include "station/LotUnits.h"
+#include "station/PreparedLot.h"
+#include "station/Sha256.h"
 #include "support/SRecordWriter.h"
 #include "support/TempDir.h"
 
@@ -19,8 +22,9 @@ namespace {
 
 using namespace kestrel;
 
-// Seconds until every box has been flashed and verified; negative when one failed.
-double FlashAtOnce(const GangImage& image, std::size_t count) {
+// Seconds until every box has been flashed and verified; negative when one failed. With `units`, each box
+// first takes its own serial number from the counter and gets its own image, as a station's gang does.
+double FlashAtOnce(const GangImage& image, std::size_t count, LotUnits* units = nullptr) {
     // Boxes whose bytes pass at the line rate, each served on its own thread.
     std::vector<std::unique_ptr<emulator::ServedBox>> served;
     std::vector<RecordingStatusList> lists(count);
@@ -34,6 +38,15 @@ double FlashAtOnce(const GangImage& image, std::size_t count) {
         boxes[i].status = &lists[i];
     }
     const auto start = std::chrono::steady_clock::now();
+    std::vector<BoxUnit> taken(count);
+    std::string why;
+    if (units != nullptr && units->Take(taken, why) != 0)
+        return -1;
+    for (std::size_t i = 0; units != nullptr && i < count; ++i) {
+        boxes[i].ownImage = image.bytes;
+        units->Personalise(taken[i], boxes[i].ownImage.data(), static_cast<std::uint32_t>(boxes[i].ownImage.size()));
+        benchmark::DoNotOptimize(Sha256Hex(boxes[i].ownImage.data(), boxes[i].ownImage.size()));
+    }
     const auto results = RunGangDownload(image, boxes);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     for (const auto& result : results) {
@@ -69,5 +82,36 @@ void BM_FourBoxesAtOnceAgainstOne(benchmark::State& state) {
     state.counters["image_bytes"] = static_cast<double>(image.bytes.size());
 }
 BENCHMARK(BM_FourBoxesAtOnceAgainstOne)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+// Sixteen paced boxes, each with its own serial number (taken from a counter on the disk, written into its own
+// image) against the same gang with one image for all: the numbers must cost no time the line would notice.
+void BM_SixteenBoxesWithSerialsAgainstWithout(benchmark::State& state) {
+    const testing::TempDir dir;
+    const std::string path =
+        dir.Write("gang.mot", testing::WriteSRecordFile({{0xE0000, std::vector<std::uint8_t>(4096, 0x5A)}}));
+    PreparedLot lot;
+    if (PrepareLot({.firmware = path}, lot) || lot.built != DownloadOutcome::Success) {
+        state.SkipWithError("the firmware was refused");
+        return;
+    }
+    std::unique_ptr<LotUnits> units;
+    if (LotUnits::Prepare({.fieldAt = 0xE1000, .counter = (dir.Path() / "counter").string()}, lot, units)) {
+        state.SkipWithError("the counter was refused");
+        return;
+    }
+    for (auto _ : state) {
+        const double plain = FlashAtOnce(lot.image, 16);
+        const double own = FlashAtOnce(lot.image, 16, units.get());
+        if (plain <= 0 || own <= 0) {
+            state.SkipWithError("a download failed");
+            break;
+        }
+        state.SetIterationTime(own);
+        state.counters["without_s"] = plain;
+        state.counters["with_serials_s"] = own;
+        state.counters["ratio"] = own / plain;  // goal: at most 1.01
+    }
+}
+BENCHMARK(BM_SixteenBoxesWithSerialsAgainstWithout)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "session/PrintingStatusList.h"
 #include "session/SourceFile.h"
 #include "session/SourceKind.h"
+#include "station/UnitField.h"
 
 namespace kestrel::cli {
 
@@ -28,6 +29,29 @@ bool ReportCheck(const DryRun& options, const DataConverter& session) {
         std::fprintf(stderr, "%s:%u: %s\n", options.file.c_str(), finding.line, finding.text.c_str());
     }
     return findings.empty();
+}
+
+// Whether the box's own field lies over bytes the file sets; true when it lies over none.
+bool ReportField(const DryRun& options, const DataConverter& session) {
+    if (!options.check || !options.fieldAt) {
+        return true;
+    }
+    std::string why;
+    const std::uint32_t from = *options.fieldAt;
+    const std::uint64_t to = std::uint64_t{from} + options.fieldLength;  // one past its end
+    if (!FieldOffset(from, options.fieldLength, session.sourceKind, session.outputLength, why)) {
+        std::fprintf(stderr, "%s: %s\n", options.file.c_str(), why.c_str());
+        return false;
+    }
+    // A binary image sets every byte it has; S-records only the bytes their records name.
+    bool over = session.sourceKind != kSourceKindMot;
+    for (std::size_t i = 0; i < session.records.size() && !over; ++i) {
+        const auto& record = session.records.at(i);
+        over = record.address < to && record.address + record.length > from;
+    }
+    std::fprintf(stderr, "%s: the field at 0x%X (%zu bytes) lies over %s\n", options.file.c_str(), from,
+                 options.fieldLength, over ? "bytes the file sets" : "no byte the file sets");
+    return !over;
 }
 
 }  // namespace
@@ -51,7 +75,8 @@ int DryRunCommand(const DryRun& options) {
         }
         return kExitStageFailed;
     }
-    if (!ReportCheck(options, *session)) {
+    const bool checked = ReportCheck(options, *session);
+    if (!ReportField(options, *session) || !checked) {
         return kExitStageFailed;
     }
     if (!options.dumpImage.empty()) {

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace kestrel::cli {
@@ -9,6 +12,9 @@ struct DryRun {
     std::string file;
     std::string dumpImage;  // where the image goes; empty: nowhere
     bool check = false;     // the S-record check on stderr
+    // With check: a box's own field, which must not lie over bytes the file sets.
+    std::optional<std::uint32_t> fieldAt{};
+    std::size_t fieldLength = 0;
 };
 
 // Status lines on stdout, findings and failures on stderr; the exit status. A

@@ -124,6 +124,26 @@ std::string ParetoSvg(const std::vector<ParetoBar>& bars, const std::string& tit
     return svg + "</table>\n";
 }
 
+// "lot L: serials 7..9, void 8; reworked SN-1", for the text and the page.
+std::string SerialsLine(const LotSerials& lot) {
+    const auto list = [](const std::vector<std::string>& items) {
+        std::string joined;
+        for (const auto& item : items) {
+            joined += (joined.empty() ? "" : ", ") + item;
+        }
+        return joined;
+    };
+    std::string line = "lot " + lot.lot + ":";
+    if (lot.last != 0 || lot.first != 0) {
+        line += " serials " + std::to_string(lot.first) + ".." + std::to_string(lot.last) + ", void " +
+                (lot.voids.empty() ? std::string("none") : list(lot.voids));
+    }
+    if (!lot.reworked.empty()) {
+        line += std::string(lot.last != 0 || lot.first != 0 ? ";" : "") + " reworked " + list(lot.reworked);
+    }
+    return line;
+}
+
 }  // namespace
 
 std::string ReportText(const YieldReport& report) {
@@ -143,6 +163,9 @@ std::string ReportText(const YieldReport& report) {
     for (const auto& count : report.attempts) {
         text += "boxes tried " + std::to_string(count.attempts) + " times: " + std::to_string(count.boxes) + " (" +
                 std::to_string(count.passedInTheEnd) + " passed in the end)\n";
+    }
+    for (const auto& lot : report.serials) {
+        text += SerialsLine(lot) + "\n";
     }
     if (report.unfinished > 0) {
         text +=
@@ -191,6 +214,12 @@ std::string ReportHtml(const YieldReport& report, const std::string& logName) {
                 Number(row.medianSeconds, 2) + "</td></tr>\n";
     }
     page += "</table>\n";
+    if (!report.serials.empty()) {
+        page += "<h2>Serial numbers</h2>\n";
+        for (const auto& lot : report.serials) {
+            page += "<p>" + Html(SerialsLine(lot)) + "</p>\n";
+        }
+    }
     page += ParetoSvg(report.failuresByStage, "Failures by stage");
     page += ParetoSvg(report.failuresByExit, "Failures by exit status");
     page +=

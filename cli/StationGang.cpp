@@ -62,6 +62,25 @@ int StationRunner::RunGang() {
     std::vector<std::size_t> flashed;
     int status = kExitSuccess;
     std::vector<std::string> digests(links_.size(), image.sha256);
+    if (units_ != nullptr) {
+        // The gang's numbers in one write to the disk, not one a box: they begin together.
+        std::vector<BoxUnit> units(links_.size());
+        std::string why;
+        if (const int refused = units_->Take(units, why); refused != kExitSuccess) {
+            std::fprintf(stderr, "kestrel-flash: %s\n", why.c_str());
+            for (auto& report : reports) {
+                std::string lost;
+                if (lot_.records->Ended(report.record->Finish(DownloadOutcome::DataFailed, 0, DriverOf(report)),
+                                        lost) != kExitSuccess) {
+                    std::fprintf(stderr, "kestrel-flash: %s\n", lost.c_str());
+                }
+            }
+            return refused;
+        }
+        for (std::size_t i = 0; i < links_.size(); ++i) {
+            reports[i].unit = std::move(units[i]);
+        }
+    }
     for (std::size_t i = 0; i < links_.size(); ++i) {
         reports[i].record->NoteImage(static_cast<std::uint32_t>(image.bytes.size()), image.sourceKind, image.sha256);
         if (const int refused = Start(reports[i]); refused != kExitSuccess) {

@@ -79,11 +79,11 @@ int StationRunner::Start(BoxReport& report) {
     trace.label = station_.label;
     trace.rework = station_.rework;
     int refused = lot_.records->CheckLabel(station_.label, station_.rework, why);
-    if (refused == kExitSuccess && units_ != nullptr) {
+    if (refused == kExitSuccess && units_ != nullptr && !report.unit.Taken()) {
         refused = units_->Take(report.unit, why);
-        trace.serial = report.unit.Serial();
-        trace.unit = report.unit.Unit();
     }
+    trace.serial = report.unit.Serial();
+    trace.unit = report.unit.Unit();
     if (refused == kExitSuccess) {
         const std::string usb = BoxSerialOf(report.link, DriverOf(report), request_.systemRoot);
         refused = lot_.records->Started(*report.record, usb.empty() ? station_.label : usb, why);

@@ -59,11 +59,11 @@ void AddUnitOptions(CLI::App& app, StationOptions& station) {
     label->excludes("--all-usb")->excludes("--repeat");
 }
 
-std::string UnitOptionsOf(const StationOptions& station, UnitOptions& units) {
+std::string UnitOptionsOf(const StationOptions& station, UnitOptions& units, bool fieldOnly) {
     if (station.serialAt.empty()) {
         return {};
     }
-    if (station.serialCounter.empty() && station.unitData.empty()) {
+    if (!fieldOnly && station.serialCounter.empty() && station.unitData.empty()) {
         return "--serial-at needs --serial-counter or --unit-data";
     }
     std::uint32_t address = 0;

@@ -12,7 +12,8 @@ namespace kestrel::cli {
 void AddUnitOptions(CLI::App& app, StationOptions& station);
 
 // The units the command line asks for: none when --serial-at is not given.
-// An empty string, or why the words do not fit (a usage error).
-std::string UnitOptionsOf(const StationOptions& station, UnitOptions& units);
+// `fieldOnly`: a dry run, which needs no source of values. An empty string, or
+// why the words do not fit (a usage error).
+std::string UnitOptionsOf(const StationOptions& station, UnitOptions& units, bool fieldOnly = false);
 
 }  // namespace kestrel::cli

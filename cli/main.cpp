@@ -151,8 +151,16 @@ int main(int argc, char** argv) {
         return WithOutputChecked(ReportCommand(station));
     }
     if (options.check || !options.dumpImage.empty()) {
-        return WithOutputChecked(
-            DryRunCommand({.file = options.file, .dumpImage = options.dumpImage, .check = options.check}));
+        UnitOptions units;
+        if (const std::string wrong = UnitOptionsOf(station, units, true); !wrong.empty()) {
+            std::fprintf(stderr, "kestrel-flash: %s\n", wrong.c_str());
+            return kExitUsage;
+        }
+        return WithOutputChecked(DryRunCommand({.file = options.file,
+                                                .dumpImage = options.dumpImage,
+                                                .check = options.check,
+                                                .fieldAt = units.fieldAt,
+                                                .fieldLength = units.format.width}));
     }
     return WithOutputChecked(RunStation(station, {.file = options.file,
                                                   .emulate = options.emulate,

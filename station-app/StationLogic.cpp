@@ -10,6 +10,7 @@
 #include "station/OpenFailureHint.h"
 #include "station/PortListing.h"
 #include "station/RecordedDownload.h"
+#include "station/Sha256.h"
 
 namespace kestrel::stationapp {
 
@@ -61,7 +62,8 @@ bool StationLogic::StartLot(std::string& error, std::vector<std::string>* notice
                            .manifest = settings_.manifest,
                            .log = settings_.logFile,
                            .trace = settings_.trace,
-                           .logWait = {.cancelled = [this] { return cancelling_.load(); }}};
+                           .logWait = {.cancelled = [this] { return cancelling_.load(); }},
+                           .labels = true};  // a label may be scanned at any time
     if (const LotRefusal refused = PrepareLot(source, *lot)) {
         error = refused.message;
         return false;
@@ -70,10 +72,18 @@ bool StationLogic::StartLot(std::string& error, std::vector<std::string>* notice
         error = lot->lines.empty() ? "cannot read " + settings_.firmware : lot->lines.back().text;
         return false;
     }
+    std::unique_ptr<LotUnits> units;
+    if (settings_.units.fieldAt) {
+        if (const LotRefusal refused = LotUnits::Prepare(settings_.units, *lot, units)) {
+            error = refused.message;
+            return false;
+        }
+    }
     if (notices != nullptr) {
         *notices = lot->notices;
     }
     std::lock_guard lock(mutex_);
+    units_ = std::move(units);
     lot_ = std::move(lot);
     lotRunning_ = true;
     begun_ = 0;
@@ -137,6 +147,11 @@ void StationLogic::Begin(const std::string& name) {
     Tile& tile = tiles_[name];
     tile.running = true;
     tile.stage.clear();
+    tile.label.clear();
+    if (!labels_.empty()) {
+        tile.label = labels_.front();
+        labels_.pop_front();
+    }
     tile.startedMs = clock_.TickMs();
     auto& job = jobs_[name];
     if (job) {
@@ -144,22 +159,41 @@ void StationLogic::Begin(const std::string& name) {
     }
     job = std::make_unique<Job>();
     Job* running = job.get();
-    running->thread = std::jthread([this, running, name, &tile, lot = lot_] { RunJob(*running, name, tile, lot); });
+    running->thread = std::jthread(
+        [this, running, name, &tile, lot = lot_, label = tile.label] { RunJob(*running, name, tile, lot, label); });
 }
 
 // A map's elements stay where they are, so `tile` may be kept while others come and go.
-void StationLogic::RunJob(Job& job, const std::string& name, Tile& tile, const std::shared_ptr<PreparedLot>& lot) {
+void StationLogic::RunJob(Job& job, const std::string& name, Tile& tile, const std::shared_ptr<PreparedLot>& lot,
+                          const std::string& label) {
     TileStatus status(mutex_, tile);
     SessionRecordBuilder record(name, settings_.firmware, &status);
     // The lines of the one reading of the file belong to every box's record, as in a gang of kestrel-flash.
     record.NoteEarlierLines(lot->lines);
     record.Trace() = lot->records->Fields();
+    record.Trace().label = label;
     record.NoteImage(static_cast<std::uint32_t>(lot->image.bytes.size()), lot->image.sourceKind, lot->image.sha256);
     UsbDriver& usb = settings_.usbDriver != nullptr ? *settings_.usbDriver : SystemUsbDriver();
     std::string lost;
-    if (lot->records->Started(record, BoxSerialOf(name, usb), lost) != kExitSuccess) {
+    // In this order: a label refused takes no number, and the started record carries what the box took.
+    BoxUnit unit;
+    int refused = lot->records->CheckLabel(label, false, lost);
+    if (refused == kExitSuccess && units_) {
+        refused = units_->Take(unit, lost);
+        record.Trace().serial = unit.Serial();
+        record.Trace().unit = unit.Unit();
+    }
+    if (refused == kExitSuccess) {
+        const std::string usbSerial = BoxSerialOf(name, usb);
+        refused = lot->records->Started(record, usbSerial.empty() ? label : usbSerial, lost);
+    }
+    if (refused != kExitSuccess) {
         Ended(name, false, 0, "Error: " + lost, "");  // not flashed: nothing would show it was
         return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        tile.serial = unit.Serial().empty() ? unit.Unit() : unit.Serial();
     }
     GangBox box;
     box.linkName = name;
@@ -171,6 +205,12 @@ void StationLogic::RunJob(Job& job, const std::string& name, Tile& tile, const s
     box.options.openFailed = [&openHint](const OpenFailure& failure) {
         openHint = DescribeOpenFailure(failure, HintReader::Dialog);
     };
+    if (units_) {
+        box.ownImage = lot->image.bytes;  // its own copy, its number written in
+        units_->Personalise(unit, box.ownImage.data(), static_cast<std::uint32_t>(box.ownImage.size()));
+        record.NoteImage(static_cast<std::uint32_t>(box.ownImage.size()), lot->image.sourceKind,
+                         Sha256Hex(box.ownImage.data(), box.ownImage.size()));
+    }
     box.options = record.Hooked(std::move(box.options));
     const GangBoxResult result = RunGangDownload(lot->image, {box}).front();
     if (lot->records->Ended(record.Finish(result.outcome, result.seconds, usb), lost) != kExitSuccess) {
@@ -183,6 +223,19 @@ void StationLogic::RunJob(Job& job, const std::string& name, Tile& tile, const s
           : !result.lastError.empty() ? result.lastError
                                       : lost,
           openHint);
+}
+
+void StationLogic::ScanLabel(const std::string& label) {
+    if (label.empty()) {
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    labels_.push_back(label);
+}
+
+std::vector<std::string> StationLogic::WaitingLabels() const {
+    std::lock_guard lock(mutex_);
+    return {labels_.begin(), labels_.end()};
 }
 
 std::string StationLogic::TakeNotice() {

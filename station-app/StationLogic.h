@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/Clock.h"
+#include "station/LotUnits.h"
 #include "station/PreparedLot.h"
 #include "station/TraceFields.h"
 #include "station/YieldReport.h"
@@ -34,6 +35,8 @@ struct Tile {
     double seconds = 0;  // so far while it runs
     std::uint32_t startedMs = 0;
     Result result = Result::None;
+    std::string label;      // the label scanned for this box; empty: none
+    std::string serial;     // what it got of its own: its serial number or unit data row
     std::string errorLine;  // the box's last "Error: " line after a failure
     std::string openHint;   // after its link did not open: why, and what to do about it
 };
@@ -56,6 +59,7 @@ struct LotSettings {
     int count = 0;         // boxes in the lot; 0: until stopped
     double answerTimeoutSeconds = 30;
     UsbDriver* usbDriver = nullptr;  // null: the system's
+    UnitOptions units{};             // what each box gets of its own; none without fieldAt
 };
 
 // A lot on the production line, without a toolkit: boxes appear and go (from a
@@ -75,6 +79,11 @@ public:
     bool StartLot(std::string& error, std::vector<std::string>* notices = nullptr);
     // Once the file on disk is no longer what the lot read: the sentence that says so, given once.
     std::string TakeNotice();
+    // A label scanned (a scanner types it and ends with Enter): it goes to the
+    // next box that appears, labels scanned ahead in their order.
+    void ScanLabel(const std::string& label);
+    // Labels scanned that no box took yet.
+    std::vector<std::string> WaitingLabels() const;
     // No new box is begun; boxes already running finish.
     void StopLot();
     bool LotRunning() const;
@@ -94,7 +103,8 @@ public:
 private:
     struct Job;
     void Begin(const std::string& name);
-    void RunJob(Job& job, const std::string& name, Tile& tile, const std::shared_ptr<PreparedLot>& lot);
+    void RunJob(Job& job, const std::string& name, Tile& tile, const std::shared_ptr<PreparedLot>& lot,
+                const std::string& label);
     void Ended(const std::string& name, bool pass, double seconds, const std::string& error,
                const std::string& openHint);
 
@@ -102,6 +112,8 @@ private:
     Clock& clock_;
     std::shared_ptr<PreparedLot> lot_;  // each box's download keeps the lot it began in
     std::string notice_;
+    std::unique_ptr<LotUnits> units_;
+    std::deque<std::string> labels_;       // scanned, for the next boxes
     std::atomic<bool> cancelling_{false};  // ends a wait for the log's lock
     mutable std::mutex mutex_;
     std::map<std::string, Tile> tiles_;

@@ -90,21 +90,31 @@ LotRefusal LotUnits::Prepare(const UnitOptions& options, const PreparedLot& lot,
 }
 
 int LotUnits::Take(BoxUnit& unit, std::string& why) {
-    unit = {};
+    std::vector<BoxUnit> one(1);
+    const int status = Take(one, why);
+    unit = std::move(one.front());
+    return status;
+}
+
+int LotUnits::Take(std::vector<BoxUnit>& units, std::string& why) {
+    for (auto& unit : units) {
+        unit = {};
+    }
+    const std::size_t count = units.size();
     if (!options_.unitData.empty()) {
         std::size_t used = 0;
         const int error = UpdateStateFile(
             UsedRowsFile(options_.unitData),
-            [this, &used](const std::optional<std::string>& text, std::string& next) {
-                std::uint64_t count = 0;
-                if (text && !NumberIn(*text, count)) {
+            [this, &used, count](const std::optional<std::string>& text, std::string& next) {
+                std::uint64_t taken = 0;
+                if (text && !NumberIn(*text, taken)) {
                     return EINVAL;
                 }
-                if (count >= rows_.size()) {
+                if (taken + count > rows_.size()) {
                     return ERANGE;
                 }
-                used = static_cast<std::size_t>(count);
-                next = std::to_string(count + 1) + "\n";
+                used = static_cast<std::size_t>(taken);
+                next = std::to_string(taken + count) + "\n";
                 return 0;
             },
             options_.wait);
@@ -118,29 +128,34 @@ int LotUnits::Take(BoxUnit& unit, std::string& why) {
                   (error == EINVAL ? UsedRowsFile(options_.unitData) + " holds no number" : DescribeRecordError(error));
             return error == ECANCELED ? kExitCancelled : kExitOutput;
         }
-        unit.line = rows_[used].first;
-        unit.bytes = rows_[used].second;
+        for (std::size_t i = 0; i < count; ++i) {
+            units[i].line = rows_[used + i].first;
+            units[i].bytes = rows_[used + i].second;
+        }
         return kExitSuccess;
     }
-    std::uint64_t taken = 0;
+    std::uint64_t first = 0;
     const int error = UpdateStateFile(
         options_.counter,
-        [this, &taken, &unit](const std::optional<std::string>& text, std::string& next) {
+        [this, &first, &units, count](const std::optional<std::string>& text, std::string& next) {
             if (!text) {
                 return ENOENT;  // made when the lot began: gone since, it would start again and give numbers twice
             }
-            if (!NumberIn(*text, taken)) {
+            if (!NumberIn(*text, first)) {
                 return EINVAL;
             }
-            if (!SerialBytes(taken, options_.format, unit.bytes)) {
-                return EOVERFLOW;
+            for (std::size_t i = 0; i < count; ++i) {
+                if (!SerialBytes(first + i, options_.format, units[i].bytes)) {
+                    first += i;  // the one that does not fit
+                    return EOVERFLOW;
+                }
             }
-            next = std::to_string(taken + 1) + "\n";
+            next = std::to_string(first + count) + "\n";
             return 0;
         },
         options_.wait);
     if (error == EOVERFLOW) {
-        why = "the serial number " + std::to_string(taken) + " does not fit the field: not flashed";
+        why = "the serial number " + std::to_string(first) + " does not fit the field: not flashed";
         return kExitData;
     }
     if (error != 0) {
@@ -148,7 +163,9 @@ int LotUnits::Take(BoxUnit& unit, std::string& why) {
               (error == EINVAL ? std::string("it holds no number") : DescribeRecordError(error));
         return error == ECANCELED ? kExitCancelled : kExitOutput;
     }
-    unit.serial = taken;
+    for (std::size_t i = 0; i < count; ++i) {
+        units[i].serial = first + i;
+    }
     return kExitSuccess;
 }
 

@@ -29,6 +29,7 @@ struct BoxUnit {
     std::size_t line = 0;  // with unit data: the row's line in its file
     std::vector<std::uint8_t> bytes;
 
+    bool Taken() const { return serial.has_value() || line != 0; }
     // For the records: the number, or the row and its line; empty when none.
     std::string Serial() const { return serial ? std::to_string(*serial) : std::string(); }
     std::string Unit() const { return line == 0 ? std::string() : HexBytes(bytes) + ", line " + std::to_string(line); }
@@ -47,6 +48,8 @@ public:
     // The next box's own value. 0, or the exit status with `why` (every row used, a
     // number that does not fit, a counter that cannot be written): that box is not flashed.
     int Take(BoxUnit& unit, std::string& why);
+    // Values for every box of `units` at once, in one write to the disk: a gang's boxes begin together.
+    int Take(std::vector<BoxUnit>& units, std::string& why);
     // Writes `unit` into an image of the lot: a box's copy, or a session's buffer.
     void Personalise(const BoxUnit& unit, std::uint8_t* image, std::uint32_t length) const;
 

@@ -18,12 +18,12 @@ namespace kestrel {
 
 // What a lot is made of, as a front end was told.
 struct LotSource {
-    std::string firmware;
-    std::string manifest;  // the approved firmware; empty: any
-    std::string log;       // empty: no records kept
-    TraceFields trace;     // operator, station and lot
-    LockWait logWait{};    // how long to wait for another process's lock on the log
-    bool labels = false;   // boxes come with labels: the log's passed labels are kept
+    std::string firmware{};
+    std::string manifest{};  // the approved firmware; empty: any
+    std::string log{};       // empty: no records kept
+    TraceFields trace{};     // operator, station and lot
+    LockWait logWait{};      // how long to wait for another process's lock on the log
+    bool labels = false;     // boxes come with labels: the log's passed labels are kept
 };
 
 // A lot ready to flash: the firmware file read once, those bytes hashed and

@@ -154,6 +154,11 @@ YieldReport MakeYieldReport(const std::string& log) {
     // no box to name (a serial line, a pseudo-terminal) counts no tries: swapped boxes would look like one.
     std::map<std::pair<std::string, std::string>, std::pair<int, bool>> boxes;
     std::map<std::tuple<std::string, std::string, std::string>, int> open;  // started, awaiting their result
+    struct Taken {
+        std::map<unsigned long long, bool> serials;  // passed
+        std::vector<std::string> reworked;
+    };
+    std::map<std::string, Taken> taken;
     for (const auto& record : SplitLog(log)) {
         // Schema 2 records lack only what a box got of its own: they count alike.
         if (const std::string schema = record.Field("schema");
@@ -161,6 +166,10 @@ YieldReport MakeYieldReport(const std::string& log) {
             continue;
         }
         const std::string lot = record.Field("lot"), port = record.Field("port"), attempt = record.Field("attempt");
+        const std::string serial = record.Field("serial");
+        if (!serial.empty() && serial != "none") {
+            taken[lot].serials.try_emplace(std::strtoull(serial.c_str(), nullptr, 10), false);
+        }
         if (record.Field("record") == "started") {
             ++report.started;
             ++open[{lot, port, attempt}];
@@ -187,6 +196,12 @@ YieldReport MakeYieldReport(const std::string& log) {
         row.lastEndSeconds = std::max(row.lastEndSeconds, start + result.seconds);
         durations[key].push_back(result.seconds);
         const bool passed = result.outcome == "success" && result.exit == 0;
+        if (!serial.empty() && serial != "none" && passed) {
+            taken[lot].serials[std::strtoull(serial.c_str(), nullptr, 10)] = true;
+        }
+        if (record.Field("rework") == "yes") {
+            taken[lot].reworked.push_back(record.Field("label"));
+        }
         (passed ? row.passed : row.failed) += 1;
         if (!passed) {
             ++byStage[FailedStage(StatusLines(record.text))];
@@ -209,6 +224,21 @@ YieldReport MakeYieldReport(const std::string& log) {
     }
     for (const auto& [key, count] : open) {
         report.unfinished += static_cast<std::size_t>(count);
+    }
+    for (const auto& [lot, numbers] : taken) {
+        LotSerials lotSerials{.lot = lot, .first = 0, .last = 0, .voids = {}, .reworked = numbers.reworked};
+        if (!numbers.serials.empty()) {
+            lotSerials.first = numbers.serials.begin()->first;
+            lotSerials.last = numbers.serials.rbegin()->first;
+        }
+        for (const auto& [number, passed] : numbers.serials) {
+            if (!passed) {
+                lotSerials.voids.push_back(std::to_string(number));
+            }
+        }
+        if (!numbers.serials.empty() || !numbers.reworked.empty()) {
+            report.serials.push_back(lotSerials);
+        }
     }
     report.chain = VerifyChain(log);
     report.failuresByStage = Pareto(byStage);

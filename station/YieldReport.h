@@ -41,6 +41,14 @@ struct AttemptCount {
     std::size_t boxes = 0, passedInTheEnd = 0;
 };
 
+// The serial numbers a lot's boxes took, and what of them did not end in a box that passed.
+struct LotSerials {
+    std::string lot;
+    unsigned long long first = 0, last = 0;  // the lowest and highest number taken
+    std::vector<std::string> voids;          // taken by a download that failed or never ended
+    std::vector<std::string> reworked;       // labels flashed again on purpose
+};
+
 struct YieldReport {
     std::vector<YieldRow> rows;                              // in the order first met in the log
     std::vector<ParetoBar> failuresByStage, failuresByExit;  // most frequent first
@@ -48,6 +56,7 @@ struct YieldReport {
     std::size_t results = 0, started = 0;                    // records of each kind read
     std::size_t unfinished = 0;                              // started records with no result: runs killed or lost
     ChainCheck chain;                                        // whether the records are as they were written
+    std::vector<LotSerials> serials;                         // lots whose boxes took numbers or were reworked
 };
 
 // The report of a log's text (records of the current layout; others are passed over).

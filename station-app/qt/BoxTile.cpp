@@ -45,7 +45,13 @@ BoxTile::BoxTile(QWidget* parent) : QFrame(parent) {
 void BoxTile::Show(const Tile& tile) {
     // A device path by its last part: "ttyUSB0" reads from afar, "/dev/" adds nothing.
     const QString name = QString::fromStdString(tile.name);
-    name_->setText(name.startsWith(QLatin1Char('/')) ? name.section(QLatin1Char('/'), -1) : name);
+    QString shown = name.startsWith(QLatin1Char('/')) ? name.section(QLatin1Char('/'), -1) : name;
+    for (const std::string& own : {tile.label, tile.serial}) {
+        if (!own.empty()) {
+            shown += QStringLiteral(" \u00b7 ") + QString::fromStdString(own);
+        }
+    }
+    name_->setText(shown);
     stage_->setText(tile.present ? QString::fromStdString(tile.stage).trimmed() : QStringLiteral("no box"));
     progress_->setMaximum(tile.total == 0 ? 1 : static_cast<int>(tile.total));
     progress_->setValue(tile.result == Tile::Result::Pass ? progress_->maximum() : static_cast<int>(tile.done));

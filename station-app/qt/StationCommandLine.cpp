@@ -32,7 +32,17 @@ StationCommandLine ParseStationCommandLine(const QStringList& arguments) {
     const QCommandLineOption count =
         value("count", "End the lot after N boxes; exit 0 when all passed, 1 otherwise.", "N");
     const QCommandLineOption screenshot = value("screenshot", "Save a picture of the window as the lot ends.", "PNG");
-    parser.addOptions({help, version, firmware, port, allUsb, log, who, where, lot, approved, count, screenshot});
+    const QCommandLineOption serialAt = value("serial-at",
+                                              "Write each box's own serial number or unit data row here: an address in "
+                                              "0xE0000..0xFFFFF (.mot), a byte offset past the 30-byte header (.bin).",
+                                              "ADDRESS");
+    const QCommandLineOption serialFormat = value("serial-format", "u32le (the default), u32be or ascii:N.", "FORMAT");
+    const QCommandLineOption serialCounter =
+        value("serial-counter", "The file that holds the next serial number; each box takes one.", "FILE");
+    const QCommandLineOption serialFirst = value("serial-first", "The first number, when the counter is made.", "N");
+    const QCommandLineOption unitData = value("unit-data", "One row of hex bytes per unit, used in order.", "FILE");
+    parser.addOptions({help, version, firmware, port, allUsb, log, who, where, lot, approved, count, screenshot,
+                       serialAt, serialFormat, serialCounter, serialFirst, unitData});
 
     StationCommandLine result;
     const bool parsed = parser.parse(arguments);
@@ -68,6 +78,23 @@ StationCommandLine ParseStationCommandLine(const QStringList& arguments) {
         if (!ok || result.count < 1) {
             result.error = QStringLiteral("--count takes a number of boxes, 1 or more.");
         }
+    }
+    if (parser.isSet(serialAt)) {
+        bool ok = false;
+        result.units.fieldAt = parser.value(serialAt).toUInt(&ok, 0);
+        result.units.counter = parser.value(serialCounter).toStdString();
+        result.units.unitData = parser.value(unitData).toStdString();
+        result.units.first = parser.isSet(serialFirst) ? parser.value(serialFirst).toULongLong(&ok) : 1;
+        const std::string format = parser.isSet(serialFormat) ? parser.value(serialFormat).toStdString() : "u32le";
+        if (const std::string wrong = ParseSerialFormat(format, result.units.format); !wrong.empty()) {
+            result.error = QString::fromStdString(wrong);
+        } else if (!ok) {
+            result.error = QStringLiteral("--serial-at takes an address, --serial-first a number.");
+        } else if (result.units.counter.empty() == result.units.unitData.empty()) {
+            result.error = QStringLiteral("--serial-at takes one of --serial-counter and --unit-data.");
+        }
+    } else if (parser.isSet(serialCounter) || parser.isSet(unitData)) {
+        result.error = QStringLiteral("--serial-counter and --unit-data need --serial-at.");
     }
     if (result.ports.contains(QString())) {
         result.error = QStringLiteral("The port name must not be empty.");

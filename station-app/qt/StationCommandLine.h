@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "station/LotUnits.h"
+
 namespace kestrel::stationapp {
 
 // What kestrel-station was started with; an empty firmware leaves the lot to the window.
@@ -12,6 +14,7 @@ struct StationCommandLine {
     bool allUsb = false;
     QString logFile, operatorName, stationName, lot, approved, screenshot;
     int count = 0;
+    UnitOptions units;  // what each box gets of its own
     bool showHelp = false, showVersion = false;
     QString helpText, error;
     // A field given on the command line wins over the one remembered.

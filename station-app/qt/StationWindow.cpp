@@ -88,6 +88,9 @@ StationWindow::StationWindow(const StationCommandLine& commandLine, QWidget* par
     buttons->addWidget(stop_);
     buttons->addWidget(message_, 1);
     form->addRow(buttons);
+    // A barcode scanner types like a keyboard and ends with Enter: the label goes to the next box that appears.
+    scan_ = Field(form, QStringLiteral("Sc&an label:"), QString());
+    scan_->setPlaceholderText(QStringLiteral("scan the next box's label"));
 
     auto* tileBox = new QGroupBox(QStringLiteral("Boxes"));
     tiles_ = new QGridLayout(tileBox);
@@ -111,6 +114,12 @@ StationWindow::StationWindow(const StationCommandLine& commandLine, QWidget* par
     connect(firmware_, &QLineEdit::editingFinished, this, &StationWindow::ShowFirmware);
     connect(start_, &QPushButton::clicked, this, &StationWindow::StartLot);
     connect(stop_, &QPushButton::clicked, this, &StationWindow::StopLot);
+    connect(scan_, &QLineEdit::returnPressed, this, [this] {
+        if (logic_ && !scan_->text().trimmed().isEmpty()) {
+            logic_->ScanLabel(scan_->text().trimmed().toStdString());
+            scan_->clear();
+        }
+    });
     refresh_ = new QTimer(this);
     refresh_->setInterval(100);
     connect(refresh_, &QTimer::timeout, this, &StationWindow::Refresh);
@@ -175,6 +184,7 @@ bool StationWindow::StartLot() {
     lot.trace.station = station_->text().toStdString();
     lot.trace.lot = lot_->text().toStdString();
     lot.count = commandLine_.count;
+    lot.units = commandLine_.units;
     logic_ = std::make_unique<StationLogic>(lot);
     std::string error;
     std::vector<std::string> notices;

@@ -40,6 +40,7 @@ public:
     // With --count: the lot's exit status once it is complete, else -1.
     int FinishedStatus() const;
     const StationLogic* Logic() const { return logic_.get(); }
+    QLineEdit* ScanField() const { return scan_; }
 
 signals:
     void LotFinished(int status);
@@ -65,6 +66,7 @@ private:
     QPushButton* start_;
     QPushButton* stop_;
     QLabel* message_;
+    QLineEdit* scan_;
     QGridLayout* tiles_;
     QLabel* counters_;
     QListWidget* lastResults_;

@@ -1,4 +1,6 @@
 #include <QApplication>
+#include <QFile>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -51,6 +53,34 @@ private slots:
         QVERIFY(window.Logic() == nullptr);  // every download ended and joined, its port closed
         // Cancelled, the download ended at its next look at the flag, not at the box's give-up (ETIMEDOUT).
         QCOMPARE(box.Stop(), 0);
+    }
+
+    // A scanner types the label and Enter before the box is plugged in: the box that appears next carries it, on
+    // its tile and in its records.
+    void AScannedLabelGoesToTheNextBoxThatAppears() {
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("box"));
+        StationCommandLine commandLine;
+        commandLine.firmware = QStringLiteral(KESTREL_SAMPLES_DIR "/kestrel-demo.mot");
+        commandLine.ports = {link};
+        commandLine.logFile = dir.filePath(QStringLiteral("scan.log"));
+        StationWindow window(commandLine);
+        window.show();
+        QVERIFY(window.StartLot());
+        QTest::keyClicks(window.ScanField(), QStringLiteral("SN-7781"));
+        QTest::keyClick(window.ScanField(), Qt::Key_Return);
+        QCOMPARE(window.ScanField()->text(), QString());
+        QCOMPARE(window.Logic()->WaitingLabels(), std::vector<std::string>{"SN-7781"});
+        emulator::ServedBox box(emulator::BoxModel(), {.giveUpAfterMs = 20000});
+        QVERIFY(box.Started());
+        QVERIFY(QFile::link(QString::fromStdString(box.DevicePath()), link));
+        QTRY_VERIFY_WITH_TIMEOUT(window.Logic()->Counters().Total() == 1, 20000);
+        QCOMPARE(window.Logic()->Tiles().front().label, std::string("SN-7781"));
+        QVERIFY(window.Logic()->WaitingLabels().empty());
+        QFile log(commandLine.logFile);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(log.readAll().count("\nlabel: SN-7781\n"), 2);  // its started record and its result
+        box.Stop();
     }
 };
 

@@ -3,10 +3,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <set>
+
 #include "StationTestSupport.h"
 #include "station/ApprovedManifest.h"
 #include "station/LogChain.h"
 #include "station/LogFileSink.h"
+#include "station/LotUnits.h"
 #include "station/SessionLog.h"
 #include "station/YieldReport.h"
 
@@ -138,6 +141,54 @@ TEST(YieldReport, TriesAreCountedPerBoxAndNotPerPort) {
     EXPECT_EQ(report.attempts[1].boxes, 1u);
     EXPECT_EQ(report.chain.broken, 0u);
     EXPECT_EQ(report.chain.records, 12u);
+}
+
+// Processes taking numbers from one counter at once: each number once, and the file whole after every take.
+TEST(SerialCounter, ProcessesTakingAtOnceNeverShareANumber) {
+    TempDir dir;
+    const std::string counter = (dir.Path() / "counter").string();
+    PreparedLot lot;
+    lot.image.sourceKind = kSourceKindMot;
+    lot.image.bytes.assign(0x20006, 0xFF);
+    std::unique_ptr<LotUnits> made;
+    ASSERT_FALSE(LotUnits::Prepare({.fieldAt = 0xE1000, .counter = counter, .first = 1}, lot, made));
+    constexpr int kProcesses = 4, kTakes = 100;
+    int start[2];
+    ASSERT_EQ(::pipe(start), 0);
+    std::vector<pid_t> children;
+    for (int p = 0; p < kProcesses; ++p) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            // All at once: each waits until the last one is there.
+            ::close(start[1]);
+            char none = 0;
+            [[maybe_unused]] const auto ended = ::read(start[0], &none, 1);
+            std::string taken;
+            for (int t = 0; t < kTakes; ++t) {
+                BoxUnit unit;
+                std::string why;
+                if (made->Take(unit, why) != 0)
+                    ::_exit(1);
+                taken += unit.Serial() + "\n";
+            }
+            dir.Write("taken-" + std::to_string(p), taken);
+            ::_exit(0);
+        }
+        children.push_back(child);
+    }
+    ::close(start[0]);
+    ::close(start[1]);
+    for (const pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    std::set<std::string> numbers;
+    for (int p = 0; p < kProcesses; ++p)
+        for (const auto& number : SplitLines(ReadFile((dir.Path() / ("taken-" + std::to_string(p))).string())))
+            EXPECT_TRUE(numbers.insert(number).second) << "given twice: " << number;
+    EXPECT_EQ(numbers.size(), std::size_t{kProcesses * kTakes});
+    EXPECT_EQ(ReadFile(counter), std::to_string(kProcesses * kTakes + 1) + "\n");
 }
 
 TEST(ApprovedManifest, TakesSha256sumLinesAndNamesTheFirstLineThatIsNot) {

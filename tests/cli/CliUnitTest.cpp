@@ -1,0 +1,167 @@
+// What each box gets of its own, as the boxes receive it and the records keep
+// it: a serial number in each format, a gang's own images, a counter shared by
+// processes and by one killed mid-download, rows of unit data, labels.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "CliSupport.h"
+#include "support/Firmware.h"
+
+namespace kestrel::testing {
+namespace {
+
+constexpr std::size_t kFieldOffset = 6 + 0x1000;  // of 0xE1000 in an S-record image
+
+// The values a log's started records carry under `key`, in order.
+Lines StartedValues(const std::string& log, const std::string& key) {
+    Lines values;
+    for (std::size_t at = 0; (at = log.find("record: started\n", at)) != std::string::npos; ++at) {
+        const std::size_t line = log.find("\n" + key + ": ", at) + key.size() + 3;
+        values.push_back(log.substr(line, log.find('\n', line) - line));
+    }
+    return values;
+}
+
+// `received` is `image` but for the field: the field's bytes, or a note of what else differs.
+std::string FieldOf(const std::string& received, const std::string& image, std::size_t length) {
+    if (received.size() != image.size()) {
+        return "an image of " + std::to_string(received.size()) + " bytes";
+    }
+    for (std::size_t i = 0; i < image.size(); ++i) {
+        if (received[i] != image[i] && (i < kFieldOffset || i >= kFieldOffset + length)) {
+            return "a byte outside the field differs at " + std::to_string(i);
+        }
+    }
+    return received.substr(kFieldOffset, length);
+}
+
+TEST(KestrelFlashUnits, EachBoxGetsItsOwnNumberInEachFormatAndAGangItsOwnImages) {
+    FirmwareFiles f;
+    const std::string image(f.motImage.begin(), f.motImage.end());
+    struct Row {
+        std::string format;
+        int boxes;
+        Lines fields;  // for the numbers 7, 8, 9
+    };
+    const std::vector<Row> rows = {
+        {"u32le", 3, {std::string("\x07\0\0\0", 4), std::string("\x08\0\0\0", 4), std::string("\x09\0\0\0", 4)}},
+        {"u32be", 1, {std::string("\0\0\0\x07", 4)}},
+        {"ascii:6", 1, {"000007"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.format);
+        std::vector<std::unique_ptr<BoxProcess>> boxes;
+        Lines args = {"-q",
+                      "--serial-at",
+                      "0xE1000",
+                      "--serial-format",
+                      row.format,
+                      "--serial-counter",
+                      f.Path(row.format + ".counter"),
+                      "--serial-first",
+                      "7",
+                      "--log",
+                      f.Path(row.format + ".log")};
+        for (int i = 0; i < row.boxes; ++i) {
+            boxes.push_back(std::make_unique<BoxProcess>());
+            args.insert(args.end(), {"-p", boxes.back()->linkPath});
+        }
+        args.push_back(f.mot);
+        const auto run = Flash(args);
+        ASSERT_EQ(run.exitStatus, 0) << run.err;
+        // Each number once, each in the image of the box whose record names it.
+        std::set<std::string> received;
+        for (const auto& box : boxes) {
+            received.insert(FieldOf(box->SavedImage(1), image, row.fields.front().size()));
+        }
+        EXPECT_EQ(received, std::set<std::string>(row.fields.begin(), row.fields.end()));
+        EXPECT_EQ(ReadFile(f.Path(row.format + ".counter")), std::to_string(7 + row.boxes) + "\n");
+        const Lines serials = StartedValues(ReadFile(f.Path(row.format + ".log")), "serial");
+        EXPECT_EQ(std::set<std::string>(serials.begin(), serials.end()).size(), std::size_t(row.boxes));
+    }
+}
+
+// Two processes sharing one counter, and one killed with -9 mid-download: no number is given twice.
+TEST(KestrelFlashUnits, ACounterSharedOrLeftByAKilledRunNeverGivesANumberTwice) {
+    FirmwareFiles f;
+    const std::string counter = f.Path("shared.counter");
+    const auto flash = [&](const std::string& log) {
+        return Lines{KESTREL_FLASH,      "-q",    "--emulate", "--repeat", "6",  "--serial-at", "0xE1000",
+                     "--serial-counter", counter, "--log",     log,        f.mot};
+    };
+    const pid_t a = Spawn(flash(f.Path("a.log")), f.Path("a.out"), f.Path("a.err"));
+    const pid_t b = Spawn(flash(f.Path("b.log")), f.Path("b.out"), f.Path("b.err"));
+    for (const pid_t child : {a, b}) {
+        int status = -1;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadFile(f.Path("a.err"));
+    }
+    Lines serials = StartedValues(ReadFile(f.Path("a.log")), "serial");
+    const Lines other = StartedValues(ReadFile(f.Path("b.log")), "serial");
+    serials.insert(serials.end(), other.begin(), other.end());
+    std::set<int> numbers;
+    for (const auto& serial : serials)
+        numbers.insert(std::stoi(serial));
+    EXPECT_EQ(numbers.size(), 12u);
+    EXPECT_EQ(*numbers.rbegin(), 12);
+
+    // Killed once its box erases: the number it took stays taken.
+    BoxProcess box({"--silent-at", "data"});
+    const auto killed = Flash(
+        {"--serial-at", "0xE1000", "--serial-counter", counter, "--log", f.Path("k.log"), "-p", box.linkPath, f.mot},
+        {.signalAfter = "Erasing flash", .signalToSend = SIGKILL});
+    EXPECT_EQ(killed.exitStatus, -1);
+    EXPECT_EQ(StartedValues(ReadFile(f.Path("k.log")), "serial"), Lines{"13"});
+    EXPECT_EQ(ReadFile(counter), "14\n");
+    EXPECT_NE(Flash({"--report", f.Path("k.log")}).out.find("lot : serials 13..13, void 13\n"), std::string::npos);
+}
+
+// Rows of unit data each go to one box, in order; then boxes are refused. A label passes once, unless reworked.
+TEST(KestrelFlashUnits, UnitRowsAreUsedOnceAndALabelThatPassedIsRefusedUnlessReworked) {
+    FirmwareFiles f;
+    const std::string rows = f.dir.Write("macs.txt", std::string("00:11:22:33:44:55\n# spare\n66-77-88-99-aa-bb\n"));
+    const std::string log = f.Path("units.log");
+    const auto run =
+        Flash({"-q", "--emulate", "--repeat", "3", "--serial-at", "0xE1000", "--unit-data", rows, "--log", log, f.mot});
+    EXPECT_EQ(run.exitStatus, 5);
+    EXPECT_NE(run.err.find("every row of the unit data " + rows + " is used (2 rows): not flashed"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(StartedValues(ReadFile(log), "unit"), (Lines{"001122334455, line 1", "66778899aabb, line 3"}));
+    EXPECT_EQ(ReadFile(rows + ".used"), "2\n");
+
+    const std::string labels = f.Path("labels.log");
+    const Lines once = {"-q", "--emulate", "--label", "SN-0042", "--log", labels, f.mot};
+    EXPECT_EQ(Flash(once).exitStatus, 0);
+    const auto again = Flash(once);
+    EXPECT_EQ(again.exitStatus, 12);
+    EXPECT_NE(again.err.find("the label SN-0042 passed already"), std::string::npos) << again.err;
+    Lines rework = once;
+    rework.insert(rework.begin() + 1, "--rework");
+    EXPECT_EQ(Flash(rework).exitStatus, 0);
+    EXPECT_EQ(StartedValues(ReadFile(labels), "rework"), (Lines{"no", "yes"}));  // the refused box began nothing
+    EXPECT_EQ(StartedValues(ReadFile(labels), "label"), (Lines{"SN-0042", "SN-0042"}));
+    EXPECT_NE(Flash({"--report", labels}).out.find("lot : reworked SN-0042\n"), std::string::npos);
+}
+
+// A field that does not fit is refused before any box; --check tells whether it lies over the file's bytes.
+TEST(KestrelFlashUnits, AFieldOutsideTheImageIsRefusedAndCheckSaysWhatItCovers) {
+    FirmwareFiles f;
+    const std::string counter = f.Path("c");
+    const auto outside = Flash({"--emulate", "--serial-at", "0xFFFFE", "--serial-counter", counter, f.mot});
+    EXPECT_EQ(outside.exitStatus, 5);
+    EXPECT_NE(outside.err.find("lies outside the flash window"), std::string::npos) << outside.err;
+    EXPECT_EQ(outside.out, "");  // no box touched
+    const auto header = Flash({"--emulate", "--serial-at", "12", "--serial-counter", counter, f.bin});
+    EXPECT_EQ(header.exitStatus, 5);
+    EXPECT_NE(header.err.find("30-byte header"), std::string::npos) << header.err;
+    const auto over = Flash({"--check", "--serial-at", "0xE0100", f.mot});
+    EXPECT_EQ(over.exitStatus, 1);
+    EXPECT_NE(over.err.find("lies over bytes the file sets"), std::string::npos) << over.err;
+    const auto free = Flash({"--check", "--serial-at", "0xE1000", "--serial-format", "ascii:8", f.mot});
+    EXPECT_EQ(free.exitStatus, 0) << free.err;
+    EXPECT_NE(free.err.find("(8 bytes) lies over no byte the file sets"), std::string::npos) << free.err;
+}
+
+}  // namespace
+}  // namespace kestrel::testing
