@@ -20,8 +20,8 @@ _kestrel_flash() {
         COMPREPLY=($(compgen -W "USB $("$program" --list-ports 2>/dev/null | cut -d ' ' -f 1)" -- "$cur"))
         return
         ;;
-    # Numbers, and names of people, stations and lots: no file name fits.
-    --timeout | --wait-timeout | --repeat | --operator | --station | --lot)
+    # Numbers, formats, and names of people, stations, lots and boxes: no file name fits.
+    --timeout | --wait-timeout | --repeat | --operator | --station | --lot | --label | --serial-at | --serial-first | --serial-format)
         return
         ;;
     esac

@@ -12,5 +12,5 @@ end
 complete -c kestrel-flash -s p -l port -x -a '(__kestrel_flash_ports)'
 complete -c kestrel-flash -l emulate -x -a '(command kestrel-flash --list-scenarios 2>/dev/null)'
 # Numbers, and names of people, stations and lots: no file name fits.
-complete -c kestrel-flash -l timeout -l wait-timeout -l repeat -l operator -l station -l lot -x
+complete -c kestrel-flash -l timeout -l wait-timeout -l repeat -l operator -l station -l lot -l label -l serial-at -l serial-first -l serial-format -x
 complete -c kestrel-flash -n 'string match -q -- "-*" (commandline -ct)' -f -a '(__kestrel_flash_options)'
