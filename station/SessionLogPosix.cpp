@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,21 +15,6 @@ namespace kestrel {
 namespace {
 
 int ReadRange(int fd, std::uint64_t from, std::uint64_t to, const std::function<void(std::string_view)>& take) {
-    // A long stretch (a station's whole log, read once as a run begins) is mapped and handed over in one
-    // piece: no copy of tens of megabytes.
-    constexpr std::uint64_t kMapFrom = std::uint64_t{1} << 22;
-    if (to - from >= kMapFrom) {
-        const auto page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
-        const std::uint64_t start = from / page * page;
-        const auto length = static_cast<std::size_t>(to - start);
-        void* mapped = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, static_cast<off_t>(start));
-        if (mapped != MAP_FAILED) {
-            take(std::string_view(static_cast<const char*>(mapped) + (from - start),
-                                  static_cast<std::size_t>(to - from)));
-            ::munmap(mapped, length);
-            return 0;
-        }
-    }
     std::string piece(std::size_t{1} << 20, '\0');
     while (from < to) {
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), to - from));
