@@ -1,44 +1,32 @@
 #include "station-app/FirmwareSummary.h"
 
-#include <cstring>
-#include <vector>
-
-#include "readers/ExtractDataMOT.h"
 #include "session/DataConverter.h"
-#include "session/SourceFile.h"
 #include "station/ApprovedManifest.h"
-#include "station/Sha256.h"
+#include "station/PreparedLot.h"
 
 namespace kestrel::stationapp {
 
 FirmwareSummary SummariseFirmware(const std::string& file, const std::string& manifest) {
     FirmwareSummary summary;
-    // Read as a download reads it: anything but a regular file is refused at once (a FIFO would hold the window
-    // until someone wrote to it), and no more is read than a download takes.
-    constexpr std::uint32_t kLimit = DataConverter::kSourceBufferSize;
-    std::vector<std::uint8_t> bytes(kLimit);
-    std::uint32_t length = 0;
-    int openError = 0;
-    switch (ReadSourceFile(file, bytes.data(), kLimit, length, openError)) {
+    // The lot's own step, without its records: what is shown is what a lot would read, build and approve. A FIFO
+    // is refused at once, and no more is read than a download takes.
+    PreparedLot lot;
+    PrepareLot({.firmware = file}, lot);
+    switch (lot.source->result) {
         case SourceFileRead::Read:
             break;
         case SourceFileRead::CannotOpen:
-            summary.error = "cannot read " + file + ": " + FileErrorText(openError);
+            summary.error = "cannot read " + file + ": " + FileErrorText(lot.source->error);
             return summary;
         case SourceFileRead::TooLarge:
-            summary.error =
-                file + ": more than " + std::to_string(kLimit) + " bytes, the most a firmware file may have";
+            summary.error = file + ": more than " + std::to_string(DataConverter::kSourceBufferSize) +
+                            " bytes, the most a firmware file may have";
             return summary;
     }
-    summary.size = length;
-    summary.sha256 = Sha256Hex(bytes.data(), length);
-    if (length > 0 && bytes[0] == 'S') {
-        RecordList records;
-        ExtractDataMOT reader;
-        if (reader.extract(bytes.data(), records, length) >= 0) {
-            summary.records = static_cast<int>(records.size());
-        }
-    }
+    summary.size = lot.source->bytes.size();
+    summary.sha256 = lot.fileSha256;
+    // Its kind as a download takes it, by its name; a file the reader refuses has no count to show.
+    summary.records = lot.built == DownloadOutcome::Success ? lot.image.records : -1;
     if (manifest.empty()) {
         summary.approval = "not checked";
         return summary;
