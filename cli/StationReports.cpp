@@ -86,7 +86,9 @@ int StationRunner::Start(BoxReport& report) {
     trace.unit = report.unit.Unit();
     if (refused == kExitSuccess) {
         const std::string usb = BoxSerialOf(report.link, DriverOf(report), request_.systemRoot);
-        refused = lot_.records->Started(*report.record, usb.empty() ? station_.label : usb, why);
+        // Without a USB serial number the box is known by its label, else by the number it took.
+        const std::string box = !usb.empty() ? usb : !station_.label.empty() ? station_.label : trace.serial;
+        refused = lot_.records->Started(*report.record, box, why);
     }
     if (JsonLinesStatusList* json = Json(report)) {
         json->SetTrace(report.record->Trace());

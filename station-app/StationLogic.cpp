@@ -185,7 +185,8 @@ void StationLogic::RunJob(Job& job, const std::string& name, Tile& tile, const s
     }
     if (refused == kExitSuccess) {
         const std::string usbSerial = BoxSerialOf(name, usb);
-        refused = lot->records->Started(record, usbSerial.empty() ? label : usbSerial, lost);
+        const std::string box = !usbSerial.empty() ? usbSerial : !label.empty() ? label : record.Trace().serial;
+        refused = lot->records->Started(record, box, lost);
     }
     if (refused != kExitSuccess) {
         Ended(name, false, 0, "Error: " + lost, "");  // not flashed: nothing would show it was
