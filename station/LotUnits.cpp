@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <fstream>
 
 #include "base/FileOpen.h"
 #include "session/ExitStatus.h"
