@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/DatabaseOutbox.h"
 #include "cli/StationRunner.h"
 #include "station/PortListing.h"
 #include "station/PreparedLot.h"
@@ -17,14 +18,23 @@ int RunStation(const StationOptions& station, const StationRequest& request) {
             return kExitUsage;
         }
     }
-    // Before any box is touched: the firmware read and approved once, and a log that can keep every record.
+    // Before any box is touched: a database that takes the records, the firmware read and approved once, and a
+    // log that can keep every record.
+    std::string log = station.logFile;
+    std::shared_ptr<RecordSender> sender;
+    if (!station.database.empty()) {
+        if (const int status = StartOutbox(station, log, sender); status != kExitSuccess) {
+            return status;
+        }
+    }
     PreparedLot lot;
     const LotSource source{
         .firmware = request.file,
         .manifest = station.approved,
-        .log = station.logFile,
+        .log = log,
         .trace = {.operatorName = station.operatorName, .station = station.stationName, .lot = station.lot},
-        .logWait = {.cancelled = request.cancelRequested}};
+        .logWait = {.cancelled = request.cancelRequested},
+        .outbox = OutboxOf(sender)};
     if (const LotRefusal refused = PrepareLot(source, lot)) {
         std::fprintf(stderr, "kestrel-flash: %s\n", refused.message.c_str());
         return refused.status;
@@ -33,7 +43,9 @@ int RunStation(const StationOptions& station, const StationRequest& request) {
         std::fprintf(stderr, "kestrel-flash: %s\n", notice.c_str());
     }
     StationRunner runner(station, request, lot);
-    return runner.Run();
+    const int status = runner.Run();
+    EndOutbox(sender, log);
+    return status;
 }
 
 }  // namespace kestrel::cli

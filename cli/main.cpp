@@ -9,6 +9,7 @@
 
 #include "base/FileOpen.h"
 #include "cli/Arguments.h"
+#include "cli/DatabaseOutbox.h"
 #include "cli/DryRun.h"
 #include "cli/EnvironmentOptions.h"
 #include "cli/HelpWords.h"
@@ -115,12 +116,13 @@ int main(int argc, char** argv) {
     // A dry run opens no link: what only a download uses means nothing to it.
     for (auto* dryRun : {dump, check}) {
         for (const char* name : {"--port", "--emulate", "--timeout", "--json", "--log", "--all-usb", "--wait",
-                                 "--repeat", "--operator", "--station", "--lot", "--approved"}) {
+                                 "--repeat", "--operator", "--station", "--lot", "--approved", "--db"}) {
             dryRun->excludes(name);
         }
     }
-    for (const char* name : {"--port", "--emulate", "--timeout", "--log", "--all-usb", "--wait", "--repeat",
-                             "--dump-image", "--check", "--quiet", "--operator", "--station", "--lot", "--approved"}) {
+    for (const char* name :
+         {"--port", "--emulate", "--timeout", "--log", "--all-usb", "--wait", "--repeat", "--dump-image", "--check",
+          "--quiet", "--operator", "--station", "--lot", "--approved", "--db"}) {
         app.get_option("--list-ports")->excludes(name);
     }
     try {
@@ -143,6 +145,9 @@ int main(int argc, char** argv) {
     }
     if (!station.report.empty()) {
         return WithOutputChecked(ReportCommand(station));
+    }
+    if (!station.sendLog.empty()) {
+        return WithOutputChecked(SendLogCommand(station));
     }
     if (options.check || !options.dumpImage.empty()) {
         return WithOutputChecked(

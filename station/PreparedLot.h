@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +24,8 @@ struct LotSource {
     std::string log;       // empty: no records kept
     TraceFields trace;     // operator, station and lot
     LockWait logWait{};    // how long to wait for another process's lock on the log
+    // Given the log's sink, the sink the lot writes to (one that also sends the records on); unset: the log's.
+    std::function<std::unique_ptr<RecordSink>(std::unique_ptr<RecordSink>)> outbox{};
 };
 
 // A lot ready to flash: the firmware file read once, those bytes hashed and

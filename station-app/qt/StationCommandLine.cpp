@@ -24,6 +24,12 @@ StationCommandLine ParseStationCommandLine(const QStringList& arguments) {
               "NAME");
     const QCommandLineOption allUsb(QStringLiteral("all-usb"), QStringLiteral("Flash every USB box attached."));
     const QCommandLineOption log = value("log", "Append a record of each download to this file.", "LOGFILE");
+    const QCommandLineOption database =
+        value("db",
+              "Also send every record to this PostgreSQL database (a connection URI or keyword string; also "
+              "KESTREL_DB); the log, or records.log under $XDG_STATE_HOME/kestrel, keeps them while it cannot be "
+              "reached.",
+              "URL");
     const QCommandLineOption who = value("operator", "Who flashes, in every record.", "NAME");
     const QCommandLineOption where = value("station", "The station's name, in every record.", "NAME");
     const QCommandLineOption lot = value("lot", "The lot, in every record.", "ID");
@@ -32,7 +38,8 @@ StationCommandLine ParseStationCommandLine(const QStringList& arguments) {
     const QCommandLineOption count =
         value("count", "End the lot after N boxes; exit 0 when all passed, 1 otherwise.", "N");
     const QCommandLineOption screenshot = value("screenshot", "Save a picture of the window as the lot ends.", "PNG");
-    parser.addOptions({help, version, firmware, port, allUsb, log, who, where, lot, approved, count, screenshot});
+    parser.addOptions(
+        {help, version, firmware, port, allUsb, log, database, who, where, lot, approved, count, screenshot});
 
     StationCommandLine result;
     const bool parsed = parser.parse(arguments);
@@ -54,6 +61,7 @@ StationCommandLine ParseStationCommandLine(const QStringList& arguments) {
     result.ports = parser.values(port);
     result.allUsb = parser.isSet(allUsb);
     result.logFile = parser.value(log);
+    result.database = parser.isSet(database) ? parser.value(database) : qEnvironmentVariable("KESTREL_DB");
     result.operatorName = parser.value(who);
     result.stationName = parser.value(where);
     result.lot = parser.value(lot);

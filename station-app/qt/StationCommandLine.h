@@ -10,7 +10,7 @@ struct StationCommandLine {
     QString firmware;
     QStringList ports;
     bool allUsb = false;
-    QString logFile, operatorName, stationName, lot, approved, screenshot;
+    QString logFile, database, operatorName, stationName, lot, approved, screenshot;
     int count = 0;
     bool showHelp = false, showVersion = false;
     QString helpText, error;
