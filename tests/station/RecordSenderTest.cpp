@@ -33,7 +33,7 @@ public:
     }
     DatabaseResult Store(const std::vector<LogRecordText>& records, std::size_t& count) override {
         std::unique_lock lock(server_->mutex);
-        server_->released.wait_for(lock, std::chrono::seconds(10), [this] { return !server_->hanging; });
+        server_->released.wait_for(lock, std::chrono::seconds(3), [this] { return !server_->hanging; });
         if (!server_->reachable) {
             return {DatabaseState::Unreachable, "no route"};
         }
