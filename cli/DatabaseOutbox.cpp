@@ -19,6 +19,10 @@ constexpr std::size_t kBatch = 1000;
 }  // namespace
 
 int StartOutbox(const StationOptions& station, std::string& log, std::shared_ptr<RecordSender>& sender) {
+    if (!RecordDatabaseAvailable()) {
+        std::fprintf(stderr, "kestrel-flash: a records database (--db) is not available on this platform\n");
+        return kExitUsage;
+    }
     log = station.logFile;
     if (log.empty()) {
         std::string error;
