@@ -26,9 +26,19 @@ struct ConnectionCloser {
     void operator()(PGconn* connection) const { PQfinish(connection); }
 };
 
+// libpq's message on one line: it may hold a line feed and a tab ("...failed: Connection refused\n\tIs the server
+// running..."), which would break the line a window or a log shows.
 std::string Trimmed(const char* text) {
-    std::string message = text != nullptr ? text : "";
-    while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
+    std::string message;
+    for (const char* c = text != nullptr ? text : ""; *c != '\0'; ++c) {
+        const bool blank = *c == '\n' || *c == '\t' || *c == ' ' || *c == '\r';
+        if (!blank) {
+            message += *c;
+        } else if (!message.empty() && message.back() != ' ') {
+            message += ' ';
+        }
+    }
+    while (!message.empty() && message.back() == ' ') {
         message.pop_back();
     }
     return message;
