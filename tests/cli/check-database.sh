@@ -104,6 +104,17 @@ check report-equal "" "$(diff "$work/log.txt" "$work/db.txt"; diff "$work/log.cs
 "$flash" --report "$base/line" --lot L1 --since 2000-01-01 >"$work/db.txt"
 check report-lot-equal "" "$(diff "$work/log.txt" "$work/db.txt")"
 
+# Two logs in one database: each chain is checked from its own start.
+"$flash" --report "$base/line" >"$work/db.txt"
+check two-logs-intact "0 chain intact: $(($(records "$work/line.log") + $(records "$work/killed.log"))) records" \
+  "$? $(head -1 "$work/db.txt")"
+
+# A schema of the first version, before the view: a newer tool brings it up to date.
+sql pair "DROP VIEW kestrel_downloads; UPDATE kestrel_schema SET version = 1"
+flash "$work/pair.log" "$base/pair" 2>/dev/null
+check migrated "2 9" "$(sql pair "SELECT max(version), (SELECT count(*) FROM kestrel_downloads) FROM kestrel_schema" |
+                         tr '|' ' ')"
+
 # A record changed in the database breaks the report's chain.
 sql pair "UPDATE kestrel_records SET text = convert_to(replace(convert_from(text, 'UTF8'), 'exit 0,', 'exit 5,'), 'UTF8')
           WHERE id = (SELECT max(id) FROM kestrel_records)"
