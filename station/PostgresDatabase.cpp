@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdlib>
 #include <memory>
+#include <set>
 
 #include "station/PostgresSchema.h"
 #include "station/RecordDatabase.h"
@@ -87,10 +88,12 @@ public:
         if (DatabaseResult connected = Connect(); !connected) {
             return connected;
         }
-        DatabaseResult result = Exec("BEGIN");
+        std::set<std::string> held;
+        DatabaseResult result = Held(records, held);
+        result = result ? Exec("BEGIN") : result;
         for (std::size_t i = 0; result && i < records.size(); ++i) {
             const auto row = MakeRecordRow(records[i]);
-            if (!row) {
+            if (!row || held.count(row->sha256) != 0) {
                 continue;
             }
             // $5 to $18, in the order of the statement's columns.
@@ -170,6 +173,29 @@ private:
     DatabaseResult Exec(const char* sql, ExecStatusType wanted = PGRES_COMMAND_OK) {
         Result result(PQexec(connection_.get(), sql));
         return Check(result.get(), wanted);
+    }
+
+    // Which of `records` the database holds already: a run starts from the log's first record, and a long log
+    // would otherwise be offered whole every time.
+    DatabaseResult Held(const std::vector<LogRecordText>& records, std::set<std::string>& held) {
+        std::string keys = "{";
+        for (const auto& record : records) {
+            const std::string key = record.Field("sha256");
+            // Hex digits only, so the array's text needs no quoting.
+            if (key.size() == 64 && key.find_first_not_of("0123456789abcdef") == std::string::npos) {
+                keys += (keys.size() > 1 ? "," : "") + key;
+            }
+        }
+        keys += "}";
+        const char* values[1] = {keys.c_str()};
+        Result rows(PQexecParams(connection_.get(),
+                                 "SELECT record_sha256 FROM kestrel_records WHERE record_sha256 = ANY($1::char(64)[])",
+                                 1, nullptr, values, nullptr, nullptr, 0));
+        DatabaseResult result = Check(rows.get(), PGRES_TUPLES_OK);
+        for (int i = 0; result && i < PQntuples(rows.get()); ++i) {
+            held.insert(PQgetvalue(rows.get(), i, 0));
+        }
+        return result;
     }
 
     int SchemaVersion() {

@@ -47,7 +47,8 @@ evil="x'); DROP TABLE kestrel_downloads; --"
 flash "$work/line.log" "$base/line" --operator "$evil" --repeat 2 2>"$work/err"
 check exit-with-db 0 "$?"
 check row-per-download "2 $evil" "$(sql line "SELECT count(*), min(operator) FROM kestrel_downloads" | tr '|' ' ')"
-check record-per-log-record "$(records "$work/line.log")" "$(sql line "SELECT count(*) FROM kestrel_records")"
+check record-per-log-record "$(records "$work/line.log") $evil" \
+  "$(sql line "SELECT count(*), min(record->>'operator') FROM kestrel_records" | tr '|' ' ')"
 # A box without a serial number has no box and no attempt; the image's hash is the one its record names.
 check view-columns "success 0 S1 L1 0 0 $(grep -m1 -o 'sha256 [0-9a-f]*' "$work/line.log" | cut -c8-)" \
   "$(sql line "SELECT outcome, exit_status, station, lot, max(attempt), count(box), max(image_sha256)
@@ -109,10 +110,16 @@ check report-lot-equal "" "$(diff "$work/log.txt" "$work/db.txt")"
 check two-logs-intact "0 chain intact: $(($(records "$work/line.log") + $(records "$work/killed.log"))) records" \
   "$? $(head -1 "$work/db.txt")"
 
+# --db without --log: the outbox is a log of the station's state.
+XDG_STATE_HOME=$work/state timeout 60 "$flash" -q --emulate --db "$base/pair" --station C --lot L3 "$firmware" \
+  >/dev/null 2>&1
+check outbox-in-state "0 2 2" "$? $(records "$work/state/kestrel/records.log") $(sql pair \
+  "SELECT count(*) FROM kestrel_records WHERE station = 'C'")"
+
 # A schema of the first version, before the view: a newer tool brings it up to date.
 sql pair "DROP VIEW kestrel_downloads; UPDATE kestrel_schema SET version = 1"
 flash "$work/pair.log" "$base/pair" 2>/dev/null
-check migrated "2 9" "$(sql pair "SELECT max(version), (SELECT count(*) FROM kestrel_downloads) FROM kestrel_schema" |
+check migrated "2 10" "$(sql pair "SELECT max(version), (SELECT count(*) FROM kestrel_downloads) FROM kestrel_schema" |
                          tr '|' ' ')"
 
 # A record changed in the database breaks the report's chain.
