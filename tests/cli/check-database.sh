@@ -83,7 +83,9 @@ wait "$endless_PID" 2>/dev/null
 check killed-after-three 3 "$passed"
 start
 "$flash" --send-log "$work/killed.log" --db "$base/line" >"$work/out"
-check send-log "0 $(records "$work/killed.log")" "$? $(sql line "SELECT count(*) FROM kestrel_records WHERE station = 'S9'")"
+check send-log "0 $(records "$work/killed.log") $(grep -c '^record: started' "$work/killed.log")" \
+  "$? $(sql line "SELECT count(*), (SELECT count(*) FROM kestrel_downloads WHERE station = 'S9')
+                  FROM kestrel_records WHERE station = 'S9'" | tr '|' ' ')"
 "$flash" --send-log "$work/killed.log" --db "$base/line" >"$work/out"
 check send-log-again "sent: 0 records stored, $(records "$work/killed.log") already there" "$(cat "$work/out")"
 
