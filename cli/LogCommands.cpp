@@ -10,7 +10,9 @@
 #include "session/ExitStatus.h"
 #include "session/SourceFile.h"
 #include "station/ApprovedManifest.h"
+#include "station/DatabaseReport.h"
 #include "station/LogChain.h"
+#include "station/RecordDatabase.h"
 #include "station/SessionLog.h"
 #include "station/YieldReport.h"
 
@@ -33,6 +35,45 @@ bool Write(const std::string& path, const std::string& text) {
         std::fprintf(stderr, "kestrel-flash: cannot write %s: %s\n", path.c_str(), error.c_str());
     }
     return error.empty();
+}
+
+// The records of the downloads --lot and --since pick; a chain found intact counts them alone.
+std::string Picked(const std::string& log, const StationOptions& station, ChainCheck& chain) {
+    if (station.lot.empty() && station.since.empty()) {
+        return log;
+    }
+    std::string picked;
+    std::size_t count = 0;
+    for (const auto& record : SplitLog(log)) {
+        const std::string started = record.text.size() > 4 ? record.text.substr(4, record.text.find(' ', 4) - 4) : "";
+        if ((station.lot.empty() || record.Field("lot") == station.lot) && started >= station.since) {
+            picked += record.text;
+            ++count;
+        }
+    }
+    if (chain.broken == 0) {
+        chain.records = count;
+        chain.older = 0;
+    }
+    return picked;
+}
+
+// Every station's records as one log, ordered by their chains. 0, or the exit status with the reason on stderr.
+int ReadDatabase(const StationOptions& station, std::string& log, ChainCheck& chain, std::string& source) {
+    auto database = OpenRecordDatabase(station.report);
+    if (!database) {
+        std::fprintf(stderr, "kestrel-flash: a records database is not available on this platform\n");
+        return kExitUsage;
+    }
+    std::vector<StoredRecord> records;
+    const DatabaseResult result = database->Fetch(station.lot, station.since, records);
+    if (!result) {
+        std::fprintf(stderr, "kestrel-flash: cannot read the records of the database: %s\n", result.message.c_str());
+        return result.state == DatabaseState::Refused ? kExitUsage : kExitFile;
+    }
+    source = database->Name();
+    log = StoredRecordsAsLog(records, station.lot.empty() && station.since.empty(), chain);
+    return kExitSuccess;
 }
 
 }  // namespace
@@ -69,11 +110,21 @@ int VerifyLogCommand(const StationOptions& station) {
 }
 
 int ReportCommand(const StationOptions& station) {
-    std::string log;
-    if (!ReadLog(station.report, log)) {
-        return kExitFile;
+    std::string log, source = station.report;
+    ChainCheck chain;
+    if (NamesDatabase(station.report)) {
+        if (const int status = ReadDatabase(station, log, chain, source); status != kExitSuccess) {
+            return status;
+        }
+    } else {
+        if (!ReadLog(station.report, log)) {
+            return kExitFile;
+        }
+        chain = VerifyChain(log);
+        log = Picked(log, station, chain);
     }
-    const YieldReport report = MakeYieldReport(log);
+    YieldReport report = MakeYieldReport(log);
+    report.chain = chain;
     std::fputs(ReportText(report).c_str(), stdout);
     const bool changed = report.chain.broken != 0;
     bool written = true;
@@ -81,7 +132,7 @@ int ReportCommand(const StationOptions& station) {
         written = Write(station.reportCsv, ReportCsv(report)) && written;
     }
     if (!station.reportHtml.empty()) {
-        written = Write(station.reportHtml, ReportHtml(report, station.report)) && written;
+        written = Write(station.reportHtml, ReportHtml(report, source)) && written;
     }
     return written && !changed ? kExitSuccess : kExitStageFailed;
 }

@@ -39,7 +39,8 @@ void AddStationOptions(CLI::App& app, CLI::Option* file, StationOptions& station
     // FILE is needed for everything but the port list.
     file->required(false);
     app.parse_complete_callback([file, &station] {
-        if (!station.listPorts && station.verifyLog.empty() && station.report.empty() && file->count() == 0) {
+        if (!station.listPorts && station.verifyLog.empty() && station.report.empty() && station.sendLog.empty() &&
+            file->count() == 0) {
             throw CLI::RequiredError(file->get_name());
         }
         if (station.listPorts && file->count() != 0) {

@@ -32,6 +32,8 @@ struct StationOptions {
     bool rework = false;
     // Commands on a log instead of a download.
     std::string verifyLog{}, report{}, reportHtml{}, reportCsv{};
+    std::string database{};          // --db: every record also goes there; empty: the log alone
+    std::string sendLog{}, since{};  // --send-log LOG; --report's records from this time on
 };
 
 // Refuses a value that is not a finite decimal number as "not a number".

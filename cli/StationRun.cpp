@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/DatabaseOutbox.h"
 #include "cli/StationRunner.h"
 #include "cli/UnitOptions.h"
 #include "station/PortListing.h"
@@ -24,15 +25,24 @@ int RunStation(const StationOptions& station, const StationRequest& request) {
         return kExitUsage;
     }
     units.wait.cancelled = request.cancelRequested;
-    // Before any box is touched: the firmware read and approved once, and a log that can keep every record.
+    // Before any box is touched: a database that takes the records, the firmware read and approved once, and a
+    // log that can keep every record.
+    std::string log = station.logFile;
+    std::shared_ptr<RecordSender> sender;
+    if (!station.database.empty()) {
+        if (const int status = StartOutbox(station, log, sender); status != kExitSuccess) {
+            return status;
+        }
+    }
     PreparedLot lot;
     const LotSource source{
         .firmware = request.file,
         .manifest = station.approved,
-        .log = station.logFile,
+        .log = log,
         .trace = {.operatorName = station.operatorName, .station = station.stationName, .lot = station.lot},
         .logWait = {.cancelled = request.cancelRequested},
-        .labels = !station.label.empty()};
+        .labels = !station.label.empty(),
+        .outbox = OutboxOf(sender)};
     if (const LotRefusal refused = PrepareLot(source, lot)) {
         std::fprintf(stderr, "kestrel-flash: %s\n", refused.message.c_str());
         return refused.status;
@@ -44,11 +54,14 @@ int RunStation(const StationOptions& station, const StationRequest& request) {
     if (units.fieldAt && lot.built == DownloadOutcome::Success) {
         if (const LotRefusal refused = LotUnits::Prepare(units, lot, ownValues)) {
             std::fprintf(stderr, "kestrel-flash: %s\n", refused.message.c_str());
+            EndOutbox(sender, log);
             return refused.status;
         }
     }
     StationRunner runner(station, request, lot, ownValues.get());
-    return runner.Run();
+    const int status = runner.Run();
+    EndOutbox(sender, log);
+    return status;
 }
 
 }  // namespace kestrel::cli

@@ -1,5 +1,7 @@
 #include "cli/TraceOptions.h"
 
+#include <regex>
+
 namespace kestrel::cli {
 
 void AddTraceOptions(CLI::App& app, StationOptions& station) {
@@ -26,10 +28,36 @@ void AddTraceOptions(CLI::App& app, StationOptions& station) {
                        ->type_name("LOGFILE")
                        ->check(named);
     auto* report = app.add_option("--report", station.report,
-                                  "The yield of LOGFILE per lot, operator, station and port, with the failures by "
-                                  "stage and by exit status and the attempts per box, then end")
-                       ->type_name("LOGFILE")
+                                  "The yield of LOGFILE, or of the database at a postgresql:// URL (every station's "
+                                  "records), per lot, operator, station and port, with the failures by stage and by "
+                                  "exit status and the attempts per box, then end; --lot and --since pick the "
+                                  "downloads")
+                       ->type_name("LOGFILE|URL")
                        ->check(named);
+    auto* database =
+        app.add_option("--db", station.database,
+                       "Also send every record to the PostgreSQL database at URL (a connection URI or keyword "
+                       "string), after the log has it: the log (--log, or records.log under $XDG_STATE_HOME/kestrel) "
+                       "keeps what the database cannot take yet; credentials it refuses are a usage error")
+            ->type_name("URL")
+            ->check(named);
+    auto* sendLog = app.add_option("--send-log", station.sendLog,
+                                   "Store the records of LOGFILE that the database of --db lacks, in the log's order, "
+                                   "then end")
+                        ->type_name("LOGFILE")
+                        ->check(named)
+                        ->needs(database);
+    app.add_option("--since", station.since,
+                   "With --report: only the downloads started at or after DATE (UTC, YYYY-MM-DD or "
+                   "YYYY-MM-DDTHH:MM[:SS])")
+        ->type_name("DATE")
+        ->check(CLI::Validator(
+            [](const std::string& value) {
+                static const std::regex date(R"(\d{4}-\d{2}-\d{2}(T\d{2}:\d{2}(:\d{2})?)?)");
+                return std::regex_match(value, date) ? std::string() : "not a date YYYY-MM-DD[THH:MM[:SS]]: " + value;
+            },
+            "", "DATE"))
+        ->needs(report);
     app.add_option("--html", station.reportHtml, "With --report: also write it as one self-contained HTML page")
         ->type_name("OUT")
         ->check(named)
@@ -38,9 +66,10 @@ void AddTraceOptions(CLI::App& app, StationOptions& station) {
         ->type_name("OUT")
         ->check(named)
         ->needs(report);
-    verify->excludes(report);
+    verify->excludes(report)->excludes(sendLog)->excludes("--lot")->excludes(database);
+    report->excludes(sendLog)->excludes(database);
     // A command on a log opens no box: what only a download uses means nothing to it.
-    for (auto* command : {verify, report}) {
+    for (auto* command : {verify, report, sendLog}) {
         for (const char* name : {"--port",
                                  "--emulate",
                                  "--timeout",
@@ -54,7 +83,6 @@ void AddTraceOptions(CLI::App& app, StationOptions& station) {
                                  "--list-ports",
                                  "--operator",
                                  "--station",
-                                 "--lot",
                                  "--approved",
                                  "--serial-at",
                                  "--serial-format",
@@ -67,6 +95,7 @@ void AddTraceOptions(CLI::App& app, StationOptions& station) {
             command->excludes(name);
         }
     }
+    sendLog->excludes("--lot");
 }
 
 }  // namespace kestrel::cli

@@ -9,6 +9,7 @@
 
 #include "base/FileOpen.h"
 #include "cli/Arguments.h"
+#include "cli/DatabaseOutbox.h"
 #include "cli/DryRun.h"
 #include "cli/EnvironmentOptions.h"
 #include "cli/HelpWords.h"
@@ -118,15 +119,32 @@ int main(int argc, char** argv) {
     for (auto* dryRun : {dump, check}) {
         for (const char* name : {"--port", "--emulate", "--timeout", "--json", "--log", "--all-usb", "--wait",
                                  "--repeat", "--operator", "--station", "--lot", "--approved", "--serial-counter",
-                                 "--serial-first", "--unit-data", "--label", "--rework"}) {
+                                 "--serial-first", "--unit-data", "--label", "--rework", "--db"}) {
             dryRun->excludes(name);
         }
     }
-    for (const char* name :
-         {"--port",      "--emulate",    "--timeout",   "--log",           "--all-usb",        "--wait",
-          "--repeat",    "--dump-image", "--check",     "--quiet",         "--operator",       "--station",
-          "--lot",       "--approved",   "--serial-at", "--serial-format", "--serial-counter", "--serial-first",
-          "--unit-data", "--label",      "--rework"}) {
+    for (const char* name : {"--port",
+                             "--emulate",
+                             "--timeout",
+                             "--log",
+                             "--all-usb",
+                             "--wait",
+                             "--repeat",
+                             "--dump-image",
+                             "--check",
+                             "--quiet",
+                             "--operator",
+                             "--station",
+                             "--lot",
+                             "--approved",
+                             "--serial-at",
+                             "--serial-format",
+                             "--serial-counter",
+                             "--serial-first",
+                             "--unit-data",
+                             "--label",
+                             "--rework",
+                             "--db"}) {
         app.get_option("--list-ports")->excludes(name);
     }
     try {
@@ -149,6 +167,9 @@ int main(int argc, char** argv) {
     }
     if (!station.report.empty()) {
         return WithOutputChecked(ReportCommand(station));
+    }
+    if (!station.sendLog.empty()) {
+        return WithOutputChecked(SendLogCommand(station));
     }
     if (options.check || !options.dumpImage.empty()) {
         UnitOptions units;

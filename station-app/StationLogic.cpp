@@ -52,18 +52,45 @@ struct StationLogic::Job {
     std::jthread thread;  // last: joined before the flag goes
 };
 
+namespace {
+
+bool StartDatabase(const std::string& url, std::string& log, std::shared_ptr<RecordSender>& sender, std::string& error,
+                   std::string& notice) {
+    if (log.empty()) {
+        log = DefaultOutboxLog(error);
+        if (log.empty()) {
+            return false;
+        }
+    }
+    sender = StartRecordSender(url, log, error, notice);
+    return sender != nullptr;
+}
+
+}  // namespace
+
+std::string StationLogic::DatabaseLinkText() const {
+    std::lock_guard lock(mutex_);
+    return sender_ ? DescribeDatabaseLink(sender_->Link()) : std::string();
+}
+
 StationLogic::StationLogic(LotSettings settings, Clock& clock) : settings_(std::move(settings)), clock_(clock) {}
 
 StationLogic::~StationLogic() { CancelAll(); }
 
 bool StationLogic::StartLot(std::string& error, std::vector<std::string>* notices) {
     auto lot = std::make_shared<PreparedLot>();
+    std::string log = settings_.logFile, notice;
+    std::shared_ptr<RecordSender> sender;
+    if (!settings_.database.empty() && !StartDatabase(settings_.database, log, sender, error, notice)) {
+        return false;
+    }
     const LotSource source{.firmware = settings_.firmware,
                            .manifest = settings_.manifest,
-                           .log = settings_.logFile,
+                           .log = log,
                            .trace = settings_.trace,
                            .logWait = {.cancelled = [this] { return cancelling_.load(); }},
-                           .labels = true};  // a label may be scanned at any time
+                           .labels = true,  // a label may be scanned at any time
+                           .outbox = OutboxOf(sender)};
     if (const LotRefusal refused = PrepareLot(source, *lot)) {
         error = refused.message;
         return false;
@@ -81,9 +108,13 @@ bool StationLogic::StartLot(std::string& error, std::vector<std::string>* notice
     }
     if (notices != nullptr) {
         *notices = lot->notices;
+        if (!notice.empty()) {
+            notices->push_back(notice);
+        }
     }
     std::lock_guard lock(mutex_);
     units_ = std::move(units);
+    sender_ = std::move(sender);
     lot_ = std::move(lot);
     lotRunning_ = true;
     begun_ = 0;

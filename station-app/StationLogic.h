@@ -14,6 +14,7 @@
 #include "base/Clock.h"
 #include "station/LotUnits.h"
 #include "station/PreparedLot.h"
+#include "station/RecordSender.h"
 #include "station/TraceFields.h"
 #include "station/YieldReport.h"
 
@@ -54,6 +55,7 @@ struct LotCounters {
 struct LotSettings {
     std::string firmware;
     std::string logFile;   // empty: no records
+    std::string database;  // every record also goes to this database; empty: the log alone
     std::string manifest;  // approved firmware; empty: any
     TraceFields trace;     // operator, station, lot and the approval
     int count = 0;         // boxes in the lot; 0: until stopped
@@ -92,6 +94,9 @@ public:
     // lot runs is flashed, once until it is removed again.
     void BoxPresence(const std::string& name, bool present);
 
+    // How the link to the database stands ("database: connected"); empty without one.
+    std::string DatabaseLinkText() const;
+
     std::vector<Tile> Tiles() const;
     LotCounters Counters() const;
     int Running() const;
@@ -110,7 +115,8 @@ private:
 
     LotSettings settings_;
     Clock& clock_;
-    std::shared_ptr<PreparedLot> lot_;  // each box's download keeps the lot it began in
+    std::shared_ptr<RecordSender> sender_;  // before the lot: its records are sent until the lot ends
+    std::shared_ptr<PreparedLot> lot_;      // each box's download keeps the lot it began in
     std::string notice_;
     std::unique_ptr<LotUnits> units_;
     std::deque<std::string> labels_;       // scanned, for the next boxes

@@ -80,6 +80,13 @@ std::string LastChainHash(const std::string& log) {
     return kChainStart;
 }
 
+bool RecordHashHolds(const std::string& record) {
+    const std::size_t own = record.rfind("\n" + kOwn);
+    return own != std::string::npos && record.size() == own + 1 + kOwn.size() + kHexLength + 2 &&
+           record.ends_with("\n\n") &&
+           Sha256Of(record.substr(0, own + 1)) == record.substr(own + 1 + kOwn.size(), kHexLength);
+}
+
 ChainCheck VerifyChain(const std::string& log) {
     const auto records = SplitLog(log);
     ChainCheck check;

@@ -36,6 +36,9 @@ std::string ChainRecord(const std::string& body, const std::string& previous);
 std::string LastChainHash(const std::string& log);
 inline constexpr std::size_t kChainTailBytes = 128;
 
+// Whether a record's own hash is that of its text: it was not changed since it was written.
+bool RecordHashHolds(const std::string& record);
+
 struct ChainCheck {
     std::size_t records = 0;  // how many records the log holds
     std::size_t older = 0;    // of them, the first ones of the layout before the chain (no schema, no hashes)

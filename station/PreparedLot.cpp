@@ -57,7 +57,11 @@ LotRefusal OpenRecords(const LotSource& source, PreparedLot& lot, TraceFields fi
     if (!notice.empty()) {
         lot.notices.push_back(notice);
     }
-    lot.records = std::make_unique<LotRecords>(std::move(sink), std::move(fields));
+    std::unique_ptr<RecordSink> kept = std::move(sink);
+    if (source.outbox) {
+        kept = source.outbox(std::move(kept));
+    }
+    lot.records = std::make_unique<LotRecords>(std::move(kept), std::move(fields));
     return {};
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,6 +25,8 @@ struct LotSource {
     TraceFields trace{};     // operator, station and lot
     LockWait logWait{};      // how long to wait for another process's lock on the log
     bool labels = false;     // boxes come with labels: the log's passed labels are kept
+    // Given the log's sink, the sink the lot writes to (one that also sends the records on); unset: the log's.
+    std::function<std::unique_ptr<RecordSink>(std::unique_ptr<RecordSink>)> outbox{};
 };
 
 // A lot ready to flash: the firmware file read once, those bytes hashed and

@@ -36,19 +36,6 @@ double StartSeconds(const std::string& record) {
            hour * 3600.0 + minute * 60.0 + second;
 }
 
-// The status lines of a record, as they were written (escapes kept).
-std::vector<std::string> StatusLines(const std::string& record) {
-    std::vector<std::string> lines;
-    for (std::size_t at = 0; (at = record.find("\nline +", at)) != std::string::npos;) {
-        const std::size_t open = record.find('"', at), end = record.find('\n', at + 1);
-        if (open != std::string::npos && end != std::string::npos && open < end && record[end - 1] == '"') {
-            lines.push_back(record.substr(open + 1, end - open - 2));
-        }
-        at = end == std::string::npos ? record.size() : end;
-    }
-    return lines;
-}
-
 const char* ExitClassName(int status) {
     switch (status) {
         case 3:
@@ -120,6 +107,18 @@ bool ParseResult(const std::string& text, Result& result) {
 }
 
 }  // namespace
+
+std::vector<std::string> RecordStatusLines(const std::string& record) {
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; (at = record.find("\nline +", at)) != std::string::npos;) {
+        const std::size_t open = record.find('"', at), end = record.find('\n', at + 1);
+        if (open != std::string::npos && end != std::string::npos && open < end && record[end - 1] == '"') {
+            lines.push_back(record.substr(open + 1, end - open - 2));
+        }
+        at = end == std::string::npos ? record.size() : end;
+    }
+    return lines;
+}
 
 std::string FailedStage(const std::vector<std::string>& statusLines) {
     std::string stage;
@@ -204,7 +203,7 @@ YieldReport MakeYieldReport(const std::string& log) {
         }
         (passed ? row.passed : row.failed) += 1;
         if (!passed) {
-            ++byStage[FailedStage(StatusLines(record.text))];
+            ++byStage[FailedStage(RecordStatusLines(record.text))];
             ++byExit["exit " + std::to_string(result.exit) + " (" + ExitClassName(result.exit) + ")"];
         }
         if (const std::string box = record.Field("box");

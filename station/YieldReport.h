@@ -62,6 +62,9 @@ struct YieldReport {
 // The report of a log's text (records of the current layout; others are passed over).
 YieldReport MakeYieldReport(const std::string& log);
 
+// The status lines of a record's text, as they were written (escapes kept).
+std::vector<std::string> RecordStatusLines(const std::string& record);
+
 // The stage a failed download stopped in: its last status line before the
 // first "Error: " line, without trailing blanks and dots; "before the download"
 // when it has none (a box that never came).

@@ -24,6 +24,12 @@ StationCommandLine ParseStationCommandLine(const QStringList& arguments) {
               "NAME");
     const QCommandLineOption allUsb(QStringLiteral("all-usb"), QStringLiteral("Flash every USB box attached."));
     const QCommandLineOption log = value("log", "Append a record of each download to this file.", "LOGFILE");
+    const QCommandLineOption database =
+        value("db",
+              "Also send every record to this PostgreSQL database (a connection URI or keyword string; also "
+              "KESTREL_DB); the log, or records.log under $XDG_STATE_HOME/kestrel, keeps them while it cannot be "
+              "reached.",
+              "URL");
     const QCommandLineOption who = value("operator", "Who flashes, in every record.", "NAME");
     const QCommandLineOption where = value("station", "The station's name, in every record.", "NAME");
     const QCommandLineOption lot = value("lot", "The lot, in every record.", "ID");
@@ -41,8 +47,8 @@ StationCommandLine ParseStationCommandLine(const QStringList& arguments) {
         value("serial-counter", "The file that holds the next serial number; each box takes one.", "FILE");
     const QCommandLineOption serialFirst = value("serial-first", "The first number, when the counter is made.", "N");
     const QCommandLineOption unitData = value("unit-data", "One row of hex bytes per unit, used in order.", "FILE");
-    parser.addOptions({help, version, firmware, port, allUsb, log, who, where, lot, approved, count, screenshot,
-                       serialAt, serialFormat, serialCounter, serialFirst, unitData});
+    parser.addOptions({help, version, firmware, port, allUsb, log, database, who, where, lot, approved, count,
+                       screenshot, serialAt, serialFormat, serialCounter, serialFirst, unitData});
 
     StationCommandLine result;
     const bool parsed = parser.parse(arguments);
@@ -64,6 +70,7 @@ StationCommandLine ParseStationCommandLine(const QStringList& arguments) {
     result.ports = parser.values(port);
     result.allUsb = parser.isSet(allUsb);
     result.logFile = parser.value(log);
+    result.database = parser.isSet(database) ? parser.value(database) : qEnvironmentVariable("KESTREL_DB");
     result.operatorName = parser.value(who);
     result.stationName = parser.value(where);
     result.lot = parser.value(lot);

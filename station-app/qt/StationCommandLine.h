@@ -12,7 +12,7 @@ struct StationCommandLine {
     QString firmware;
     QStringList ports;
     bool allUsb = false;
-    QString logFile, operatorName, stationName, lot, approved, screenshot;
+    QString logFile, database, operatorName, stationName, lot, approved, screenshot;
     int count = 0;
     UnitOptions units;  // what each box gets of its own
     bool showHelp = false, showVersion = false;

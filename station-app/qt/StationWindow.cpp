@@ -102,7 +102,12 @@ StationWindow::StationWindow(const StationCommandLine& commandLine, QWidget* par
     lastResults_ = new QListWidget;
     lastResults_->setFocusPolicy(Qt::NoFocus);
     lastResults_->setMaximumHeight(220);
-    lotLayout->addWidget(counters_, 1);
+    database_ = new QLabel;
+    database_->setWordWrap(true);
+    auto* figures = new QVBoxLayout;
+    figures->addWidget(counters_);
+    figures->addWidget(database_);
+    lotLayout->addLayout(figures, 1);
     lotLayout->addWidget(lastResults_, 1);
 
     auto* layout = new QVBoxLayout(this);
@@ -179,6 +184,7 @@ bool StationWindow::StartLot() {
     LotSettings lot;
     lot.firmware = firmware_->text().toStdString();
     lot.logFile = commandLine_.logFile.toStdString();
+    lot.database = commandLine_.database.toStdString();
     lot.manifest = commandLine_.approved.toStdString();
     lot.trace.operatorName = operator_->text().toStdString();
     lot.trace.station = station_->text().toStdString();
@@ -268,6 +274,7 @@ void StationWindow::Refresh() {
         }
         widget->Show(tile);
     }
+    database_->setText(QString::fromStdString(logic_->DatabaseLinkText()));
     const LotCounters counters = logic_->Counters();
     counters_->setText(
         QStringLiteral("Passed %1\nFailed %2\nYield %3 %\n%4 boxes per hour")

@@ -69,6 +69,7 @@ private:
     QLineEdit* scan_;
     QGridLayout* tiles_;
     QLabel* counters_;
+    QLabel* database_;  // the link to the records database, when the lot has one
     QListWidget* lastResults_;
     QTimer* refresh_;
     std::map<std::string, BoxTile*> tileWidgets_;

@@ -152,6 +152,25 @@ TEST(StationLot, FirmwareOutsideTheManifestIsRefused) {
     EXPECT_TRUE(error.ends_with(" is not in the approved manifest " + lot.manifest + ": not flashed")) << error;
 }
 
+// A database that cannot be reached does not stop the lot: it is said, and the window shows the link.
+TEST(StationLot, AnUnreachableDatabaseIsSaidAndTheLotStarts) {
+    if (!RecordDatabaseAvailable()) {
+        GTEST_SKIP() << "no database client in this build";
+    }
+    FirmwareFiles firmware;
+    LotSettings lot;
+    lot.firmware = firmware.mot;
+    lot.logFile = firmware.Path("st.log");
+    lot.database = "postgresql://127.0.0.1:1/kestrel";  // nothing listens on port 1 of the loopback
+    StationLogic logic(lot);
+    std::string error;
+    std::vector<std::string> notices;
+    ASSERT_TRUE(logic.StartLot(error, &notices)) << error;
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_TRUE(notices[0].starts_with("the database cannot be reached (")) << notices[0];
+    EXPECT_TRUE(logic.DatabaseLinkText().starts_with("database: ")) << logic.DatabaseLinkText();
+}
+
 // What the window says of a file before a lot begins. What is no regular file is refused at once, as a download
 // refuses it (a FIFO would hold the window), and so is a file larger than a download takes, without reading it whole.
 TEST(FirmwareSummary, GivesSizeRecordsDigestAndApprovalOfWhatADownloadWouldRead) {

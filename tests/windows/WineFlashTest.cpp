@@ -139,6 +139,14 @@ TEST_F(WineFlash, UsbWithoutTheD2xxLibrarySaysToUseTheComPort) {
         << run.err;
 }
 
+// No database client in this build: --db is refused before any box, and says why.
+TEST_F(WineFlash, DatabaseIsNotAvailableHere) {
+    const auto run = FlashExe({"-q", "--emulate", "--db", "postgresql://db/kestrel", WinPath(kMot)});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_TRUE(run.out.empty()) << run.out;
+    EXPECT_NE(run.err.find("(--db) is not available on this platform"), std::string::npos) << run.err;
+}
+
 // The stand-in D2XX library beside a copy of the program serves the USB box.
 TEST_F(WineFlash, GangOverAComPortADeviceNameAndAUsbBoxLogsEachDownloadChained) {
     const auto program = dir.Path() / "program";

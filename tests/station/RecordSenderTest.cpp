@@ -1,0 +1,133 @@
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <future>
+#include <iterator>
+#include <mutex>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "station/LogFileSink.h"
+#include "station/RecordSender.h"
+#include "support/TempDir.h"
+
+namespace kestrel {
+namespace {
+
+// A database in memory that keeps each record once, in the order first stored; it can be down, or hang in a store.
+struct FakeServer {
+    std::mutex mutex;
+    std::condition_variable released;
+    bool reachable = false, hanging = false;
+    std::vector<std::string> stored;
+};
+
+class FakeDatabase final : public RecordDatabase {
+public:
+    explicit FakeDatabase(std::shared_ptr<FakeServer> server) : server_(std::move(server)) {}
+    DatabaseResult Connect() override {
+        std::lock_guard lock(server_->mutex);
+        return server_->reachable ? DatabaseResult{} : DatabaseResult{DatabaseState::Unreachable, "no route"};
+    }
+    DatabaseResult Store(const std::vector<LogRecordText>& records, std::size_t& count) override {
+        std::unique_lock lock(server_->mutex);
+        server_->released.wait_for(lock, std::chrono::seconds(3), [this] { return !server_->hanging; });
+        if (!server_->reachable) {
+            return {DatabaseState::Unreachable, "no route"};
+        }
+        count = 0;
+        for (const auto& record : records) {
+            const std::string key = record.Field("sha256");
+            if (std::find(server_->stored.begin(), server_->stored.end(), key) == server_->stored.end()) {
+                server_->stored.push_back(key);
+                ++count;
+            }
+        }
+        return {};
+    }
+    DatabaseResult Fetch(const std::string&, const std::string&, std::vector<StoredRecord>&) override { return {}; }
+    void Close() override {}
+    std::string Name() const override { return "fake"; }
+
+private:
+    std::shared_ptr<FakeServer> server_;
+};
+
+struct Outbox {
+    Outbox(const std::string& log, const std::shared_ptr<FakeServer>& server)
+        : sender(std::make_shared<RecordSender>(log, std::make_unique<FakeDatabase>(server))),
+          sink(std::make_unique<LogFileSink>(log, "L1"), sender) {}
+    int Append(int n) {
+        SessionRecord record;
+        record.port = "port-" + std::to_string(n);
+        record.box = "KST" + std::to_string(n);
+        return sink.AppendStarted(record);
+    }
+    std::shared_ptr<RecordSender> sender;
+    OutboxSink sink;
+};
+
+std::vector<std::string> LogKeys(const std::string& log) {
+    std::ifstream in(log, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::string> keys;
+    for (const auto& record : SplitLog(text)) {
+        keys.push_back(record.Field("sha256"));
+    }
+    return keys;
+}
+
+TEST(RecordSenderTest, RecordsWaitThroughAnOutageThenGoInTheLogsOrderOnce) {
+    const testing::TempDir dir;
+    const std::string log = (dir.Path() / "station.log").string();
+    auto server = std::make_shared<FakeServer>();
+    {
+        Outbox outbox(log, server);
+        for (int n = 1; n <= 3; ++n) {
+            ASSERT_EQ(outbox.Append(n), 0);
+        }
+        EXPECT_FALSE(outbox.sender->Drain(5000));
+        const DatabaseLink down = outbox.sender->Link();
+        EXPECT_FALSE(down.connected);
+        EXPECT_EQ(down.waiting, 3u);
+        EXPECT_EQ(DescribeDatabaseLink(down).substr(0, 28), "database: unreachable since ");
+        {
+            std::lock_guard lock(server->mutex);
+            server->reachable = true;
+        }
+        ASSERT_EQ(outbox.Append(4), 0);  // the next record sent takes those waiting with it
+        EXPECT_TRUE(outbox.sender->Drain(5000));
+        EXPECT_EQ(DescribeDatabaseLink(outbox.sender->Link()), "database: connected");
+        EXPECT_EQ(server->stored, LogKeys(log));
+    }
+    // A later run over the same log sends what was added to it, and nothing twice.
+    Outbox later(log, server);
+    ASSERT_EQ(later.Append(5), 0);
+    EXPECT_TRUE(later.sender->Drain(5000));
+    EXPECT_EQ(server->stored, LogKeys(log));
+    EXPECT_EQ(later.sender->Link().sent, 1u);
+}
+
+TEST(RecordSenderTest, AHangingDatabaseHoldsNoDownloadUp) {
+    const testing::TempDir dir;
+    const std::string log = (dir.Path() / "station.log").string();
+    auto server = std::make_shared<FakeServer>();
+    server->reachable = true;
+    server->hanging = true;
+    Outbox outbox(log, server);
+    auto appended = std::async(std::launch::async, [&outbox] { return outbox.Append(1) + outbox.Append(2); });
+    ASSERT_EQ(appended.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+    EXPECT_EQ(appended.get(), 0);
+    {
+        std::lock_guard lock(server->mutex);
+        server->hanging = false;
+    }
+    server->released.notify_all();
+    EXPECT_TRUE(outbox.sender->Drain(5000));
+    EXPECT_EQ(server->stored, LogKeys(log));
+}
+
+}  // namespace
+}  // namespace kestrel
