@@ -5,10 +5,12 @@ set(KESTREL_WINDOWS_STAGE ${CMAKE_BINARY_DIR}/package/${KESTREL_WINDOWS_ZIP_NAME
 
 set(zipPrograms $<TARGET_FILE:kestrel-flash>)
 set(zipDepends kestrel-flash)
-if(TARGET kestrel-loader)
-  list(APPEND zipPrograms $<TARGET_FILE:kestrel-loader>)
-  list(APPEND zipDepends kestrel-loader)
-endif()
+foreach(program IN ITEMS kestrel-loader kestrel-station)
+  if(TARGET ${program})
+    list(APPEND zipPrograms $<TARGET_FILE:${program}>)
+    list(APPEND zipDepends ${program})
+  endif()
+endforeach()
 set(zipFiles
   ${CMAKE_SOURCE_DIR}/samples/kestrel-demo.mot
   ${CMAKE_SOURCE_DIR}/samples/kestrel-demo.bin)

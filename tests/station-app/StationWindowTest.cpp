@@ -24,8 +24,8 @@ private slots:
         emulator::ServedBox box(emulator::BoxModel(slow), {.giveUpAfterMs = 20000});
         QVERIFY(box.Started());
         StationCommandLine commandLine;
-        commandLine.firmware = QStringLiteral(KESTREL_SAMPLES_DIR "/kestrel-demo.mot");
-        commandLine.ports = {QString::fromStdString(box.DevicePath())};
+        commandLine.firmware = KESTREL_SAMPLES_DIR "/kestrel-demo.mot";
+        commandLine.ports = {box.DevicePath()};
         StationWindow window(commandLine);
         window.show();
         QVERIFY(window.StartLot());
