@@ -131,6 +131,19 @@ TEST_F(WineFlash, EmulatesAFileAtAPathBeyondAsciiAndLogsThatPath) {
     EXPECT_TRUE(std::regex_search(ReadFile(log), std::regex("(^|\n)file: .*Prüfung ü\\.mot\n"))) << ReadFile(log);
 }
 
+// Windows keeps the environment in UTF-16: read in the local code page instead,
+// the operator would reach the log as other bytes, and the log be another file.
+TEST_F(WineFlash, VariablesBeyondAsciiReachTheRecordsAsTheyAre) {
+    const std::string log = (dir.Path() / "Prüfung.log").string();
+    ::setenv("KESTREL_OPERATOR", "Jürgen Müller", 1);
+    ::setenv("KESTREL_LOG", WinPath(log).c_str(), 1);
+    const auto run = FlashExe({"-q", "--emulate", WinPath(kMot)});
+    ::unsetenv("KESTREL_OPERATOR");
+    ::unsetenv("KESTREL_LOG");
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_NE(ReadFile(log).find("\noperator: Jürgen Müller\n"), std::string::npos) << ReadFile(log);
+}
+
 TEST_F(WineFlash, UsbWithoutTheD2xxLibrarySaysToUseTheComPort) {
     const auto run = FlashExe({"-q", "-p", "USB", WinPath(kMot)});
     EXPECT_EQ(run.exitStatus, 3);
