@@ -17,6 +17,8 @@ namespace {
 
 // A Windows program's start under a running wineserver, on a loaded machine.
 constexpr double kWineStart = 4;
+// Windows' numbers of the console events that end a program.
+constexpr int CTRL_CLOSE = 2, CTRL_LOGOFF = 5, CTRL_SHUTDOWN = 6;
 
 std::string Environment(const char* name) { return std::getenv(name) ? std::getenv(name) : ""; }
 
@@ -143,6 +145,46 @@ TEST_F(WineFlash, VariablesBeyondAsciiReachTheRecordsAsTheyAre) {
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_NE(ReadFile(log).find("\noperator: Jürgen Müller\n"), std::string::npos) << ReadFile(log);
 }
+
+// Windows ends a console program 5 s after it told it that its window closed, the
+// user signs out or the machine shuts down, or once its handler returned: the
+// download is cancelled and its cancelled record written within that time.
+class WineConsoleEnd : public WineTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(WineConsoleEnd, WaitsForTheCancelledRecord) {
+    const auto program = dir.Path() / "program";  // a path of its own, by which the event finds this process
+    std::filesystem::create_directories(program);
+    const std::string exe = (program / "kestrel-flash.exe").string(), log = (dir.Path() / "end.log").string();
+    std::filesystem::copy_file(Environment("KESTREL_FLASH_EXE"), exe);
+    BoxProcess box({"--erase-ms", "20000"});
+    const ComPort com(box.linkPath);
+    ASSERT_TRUE(com.safe);
+    const pid_t flash =
+        Spawn({Environment("KESTREL_WINE"), WinPath(exe), "-q", "-p", com.name, "--log", WinPath(log), WinPath(kMot)},
+              (dir.Path() / "out").string(), (dir.Path() / "err").string(),
+              [] { ::dup2(::open("/dev/null", O_RDONLY | O_CLOEXEC), STDIN_FILENO); });
+    for (int waited = 0; ReadFile(log).find("record: started") == std::string::npos && waited < 30000; waited += 50)
+        ::usleep(50000);
+    ::usleep(500000);  // into the erase
+    const auto told = RunProcess({Environment("KESTREL_WINE"), WinPath(Environment("KESTREL_CONSOLE_EVENT_EXE")),
+                                  WinPath(exe), std::to_string(GetParam())},
+                                 {std::chrono::seconds(30)});
+    int status = 0;
+    for (int waited = 0; ::waitpid(flash, &status, WNOHANG) == 0; waited += 50) {
+        if (waited > 30000)
+            ::kill(flash, SIGKILL);
+        ::usleep(50000);
+    }
+    EXPECT_TRUE(std::regex_search(ReadFile(log), std::regex("\nrecord: result\n(.*\n)*result: cancelled")))
+        << told.out << ReadFile(log);
+}
+
+INSTANTIATE_TEST_SUITE_P(Events, WineConsoleEnd, ::testing::Values(CTRL_CLOSE, CTRL_LOGOFF, CTRL_SHUTDOWN),
+                         [](const auto& event) {
+                             return event.param == CTRL_CLOSE    ? "console_window_closed"
+                                    : event.param == CTRL_LOGOFF ? "signing_out"
+                                                                 : "shutting_down";
+                         });
 
 TEST_F(WineFlash, UsbWithoutTheD2xxLibrarySaysToUseTheComPort) {
     const auto run = FlashExe({"-q", "-p", "USB", WinPath(kMot)});
