@@ -1,6 +1,7 @@
 #include "app/win32/Ckestrel2Dlg.h"
 
 #include <algorithm>
+#include <chrono>
 #include <system_error>
 #include <utility>
 
@@ -23,6 +24,9 @@ constexpr UINT_PTR kCountdownTimer = 1;
 constexpr UINT kCountdownTickMs = 200;
 constexpr DWORD kLongestPath = 32768;
 constexpr wchar_t kCaption[] = L"IXO V2718 Loader v1.1";
+constexpr char kEndSessionReason[] = "A download is running: ending now leaves the box unprogrammed.";
+// Windows gives a window 5 s to answer WM_ENDSESSION.
+constexpr std::chrono::milliseconds kEndSessionWait{4500};
 
 std::wstring WindowText(HWND window) {
     std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
@@ -117,6 +121,23 @@ INT_PTR Ckestrel2Dlg::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             }
         case WM_CLOSE:
             OnClose(CloseRequest::CloseBox, IDCANCEL);
+            return TRUE;
+        case WM_QUERYENDSESSION:
+            // Signing out or shutting down during a download: Windows asks the user, naming the reason.
+            if (download_->Running()) {
+                blockingEnd_ = ::ShutdownBlockReasonCreate(window_, WideFromUtf8(kEndSessionReason).c_str()) != FALSE;
+                ::SetWindowLongPtrW(window_, DWLP_MSGRESULT, FALSE);
+                return TRUE;
+            }
+            return FALSE;
+        case WM_ENDSESSION:
+            if (wParam != 0 && download_->Running()) {
+                // Ended all the same: Windows may end the process once this returns, so the download is
+                // cancelled and its end shown before, the port closed and the box left for the next download.
+                download_->Cancel();
+                download_->AwaitEnd(kEndSessionWait);
+                OnDrain();
+            }
             return TRUE;
         case kDrainMessage:
             OnDrain();
@@ -262,6 +283,10 @@ void Ckestrel2Dlg::OnDrain() {
     }
     ::EnableMenuItem(::GetSystemMenu(window_, FALSE), IDM_SAVELOG,
                      MF_BYCOMMAND | (lastRecord_ ? MF_ENABLED : MF_GRAYED));
+    if (blockingEnd_) {
+        ::ShutdownBlockReasonDestroy(window_);
+        blockingEnd_ = false;
+    }
     inputs_.DownloadEnded();
     ShowInputs();
     RestoreFocus();

@@ -62,6 +62,7 @@ private:
     SessionRecord runningRecord_;  // filled by the download's thread
     std::optional<SessionRecord> lastRecord_;
     std::optional<INT_PTR> pendingResult_;
+    bool blockingEnd_ = false;  // the end of the session is held back with a reason
     std::unique_ptr<Win32DialogView> view_;
     std::unique_ptr<DialogStatus> status_;
     std::unique_ptr<DownloadWorker> download_;  // last: its thread ends before the rest is gone

@@ -3,7 +3,8 @@
 // link of this test selected, tabs to "Start download" and presses Space,
 // reads the status list until the download has ended, then presses Enter for
 // a second download, and opens "Save log...". Prints the window's place for a screenshot.
-// "LoaderDriver close" closes the window instead.
+// "LoaderDriver close" closes the window instead; "LoaderDriver end-session"
+// starts a download and ends the session as Windows does while it runs.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -64,6 +65,28 @@ void Press(WORD key) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
 }
 
+// Windows asks whether the session may end during a download: no, with a
+// reason; ended all the same, the download is cancelled and its end shown
+// before the window answers, as the process may be ended right after.
+int EndSession(HWND dialog) {
+    HWND list = ::GetDlgItem(dialog, kStatusList);
+    ::PostMessageW(::GetDlgItem(dialog, kStart), BM_CLICK, 0, 0);
+    if (!Await([list] { return !Lines(list).empty() && Lines(list).back() == L"Erasing flash... "; }, 30))
+        return Fail("no \"Erasing flash... \" line");
+    DWORD_PTR answer = 1;
+    if (!::SendMessageTimeoutW(dialog, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 10000, &answer))
+        return Fail("no answer to WM_QUERYENDSESSION");
+    if (answer != FALSE)
+        return Fail("the end of the session was not held back during a download");
+    ::SendMessageTimeoutW(dialog, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 10000, &answer);
+    const auto lines = Lines(list);
+    std::printf("after the session's end: %ls\n", lines.empty() ? L"" : lines.back().c_str());
+    if (lines.empty() || lines.back() != L"Error: download cancelled")
+        return Fail("the download was not cancelled before the window answered the session's end");
+    ::PostMessageW(dialog, WM_CLOSE, 0, 0);  // as Windows would end the process now
+    return Await([] { return ::FindWindowW(L"#32770", kCaption) == nullptr; }, 10) ? 0 : Fail("still open");
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -80,6 +103,8 @@ int wmain(int argc, wchar_t** argv) {
         ::PostMessageW(dialog, WM_CLOSE, 0, 0);
         return Await([] { return ::FindWindowW(L"#32770", kCaption) == nullptr; }, 10) ? 0 : Fail("still open");
     }
+    if (argc > 1 && std::wstring(argv[1]) == L"end-session")
+        return EndSession(dialog);
 
     // The drop-down's open list is wide enough for its longest entry, which is
     // wider than the closed box. Measured in the template's font: the dialog's
