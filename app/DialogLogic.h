@@ -102,4 +102,11 @@ struct ScreenArea {
 };
 ScreenArea CentredIn(const ScreenArea& area, int width, int height);
 
+// The name "Save log..." offers when no log was saved to before.
+inline constexpr const char* kDefaultLogName = "kestrel-loader.log";
+// Why the record of a download must not be appended to the file at `path`:
+// it is the firmware `firmware` itself, or a file that is not a log (records
+// begin with "=== "); empty for a log, an empty file or a new one.
+std::string LogFileProblem(const std::string& path, const std::string& firmware);
+
 }  // namespace kestrel

@@ -34,6 +34,30 @@ std::wstring WindowText(HWND window) {
     return text;
 }
 
+// The log the last record was saved to, offered the next time.
+constexpr wchar_t kSettingsKey[] = L"Software\\Kestrel\\kestrel-loader";
+
+std::wstring RememberedLogFile() {
+    std::wstring value(kLongestPath, L'\0');
+    DWORD size = static_cast<DWORD>((value.size() - 1) * sizeof(wchar_t));
+    if (::RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, L"log", RRF_RT_REG_SZ, nullptr, value.data(), &size) !=
+        ERROR_SUCCESS) {
+        return {};
+    }
+    value.resize(value.find(L'\0'));
+    return value;
+}
+
+void RememberLogFile(const std::wstring& path) {
+    HKEY key = nullptr;
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) ==
+        ERROR_SUCCESS) {
+        ::RegSetValueExW(key, L"log", 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                         static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
+        ::RegCloseKey(key);
+    }
+}
+
 INT_PTR CALLBACK AboutProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
         case WM_INITDIALOG:
@@ -253,6 +277,7 @@ void Ckestrel2Dlg::OnStartDownload() {
     focusBefore_ = FocusedControl();
     // The whole path: cutting it short could name another file than the one chosen.
     const std::string filePath = Utf8FromWide(WindowText(Item(IDC_PATH)));
+    recordFirmware_ = filePath;
 
     inputs_.DownloadStarted();
     ShowInputs();
@@ -278,6 +303,7 @@ void Ckestrel2Dlg::OnDrain() {
     const std::string reason = status_->DownloadEnded(ended->outcome, ended->openFailure);
     // A download ended by an exception has no whole record to offer.
     lastRecord_ = ended->outcome ? std::optional(runningRecord_) : std::nullopt;
+    savedTo_.clear();
     if (lastRecord_) {
         lastRecord_->reason = reason;  // the bar may show it cut short
     }
@@ -321,15 +347,29 @@ void Ckestrel2Dlg::OnSaveLog() {
     if (!lastRecord_ || download_->Running()) {
         return;
     }
-    const std::wstring path = ChooseLogFile(window_);
+    if (!savedTo_.empty()) {
+        MessageBoxOnWindow(window_, L"The record of this download is in " + savedTo_ + L" already.", L"Save log",
+                           MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    const std::wstring remembered = RememberedLogFile();
+    const std::wstring path = ChooseLogFile(window_, remembered.empty() ? WideFromUtf8(kDefaultLogName) : remembered);
     if (path.empty()) {
+        return;
+    }
+    if (const std::string problem = LogFileProblem(Utf8FromWide(path), recordFirmware_); !problem.empty()) {
+        MessageBoxOnWindow(window_, WideFromUtf8(problem), L"Save log", MB_OK | MB_ICONERROR);
         return;
     }
     if (const int error = AppendSessionRecord(Utf8FromWide(path), *lastRecord_); error != 0) {
         const std::error_code code(error, std::generic_category());
         MessageBoxOnWindow(window_, L"Cannot write " + path + L": " + WideFromUtf8(code.message()), L"Save log",
                            MB_OK | MB_ICONERROR);
+        return;
     }
+    savedTo_ = path;
+    RememberLogFile(path);
+    ::EnableMenuItem(::GetSystemMenu(window_, FALSE), IDM_SAVELOG, MF_BYCOMMAND | MF_GRAYED);
 }
 
 DialogControl Ckestrel2Dlg::FocusedControl() const {

@@ -61,6 +61,8 @@ private:
     DialogControl focusBefore_ = DialogControl::None;
     SessionRecord runningRecord_;  // filled by the download's thread
     std::optional<SessionRecord> lastRecord_;
+    std::string recordFirmware_;  // the firmware of the last download, which no record may be appended to
+    std::wstring savedTo_;        // where the last download's record went: it is not saved twice
     std::optional<INT_PTR> pendingResult_;
     bool blockingEnd_ = false;  // the end of the session is held back with a reason
     std::unique_ptr<Win32DialogView> view_;

@@ -44,6 +44,12 @@ auto Await(Found found, int seconds) {
     return result;
 }
 
+std::wstring Text(HWND window) {
+    wchar_t text[1024] = {};
+    ::SendMessageW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
 std::vector<std::wstring> Lines(HWND list) {
     std::vector<std::wstring> lines;
     const auto count = ::SendMessageW(list, LB_GETCOUNT, 0, 0);
@@ -217,11 +223,52 @@ int wmain(int argc, wchar_t** argv) {
         return Fail("Enter after the download did not run a second download in the open window");
     std::printf("second: %ls\n", Lines(list).back().c_str());
 
-    // "Save log..." of the window menu asks where to save the record; cancelled here.
-    ::PostMessageW(dialog, WM_SYSCOMMAND, 0x0020, 0);
-    HWND saveAs = Await([] { return ::FindWindowW(L"#32770", L"Save log"); }, 20);
-    if (saveAs == nullptr)
+    // "Save log..." of the window menu offers a log's name. The firmware is refused
+    // and left as it is; a log gets the record once: asked again, the window says where it is.
+    const auto saveLog = [dialog] {
+        ::PostMessageW(dialog, WM_SYSCOMMAND, 0x0020, 0);
+        return Await([] { return ::FindWindowW(L"#32770", L"Save log"); }, 20);
+    };
+    const auto nameField = [](HWND saveAs) {
+        HWND field = ::GetDlgItem(saveAs, 0x47c);  // the name's combo box; an older dialog's edit field below
+        return field != nullptr ? field : ::GetDlgItem(saveAs, 0x480);
+    };
+    const auto answer = [](const wchar_t* words) {
+        HWND box = Await(
+            [words] {
+                HWND found = ::FindWindowW(L"#32770", L"Save log");
+                const std::wstring text = found != nullptr ? Text(::GetDlgItem(found, 0xFFFF)) : L"";
+                return text.find(words) != std::wstring::npos ? found : nullptr;
+            },
+            10);
+        if (box != nullptr) {
+            std::printf("said: %ls\n", Text(::GetDlgItem(box, 0xFFFF)).c_str());
+            ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+            Await([box] { return !::IsWindow(box); }, 10);
+        }
+        return box != nullptr;
+    };
+    HWND saveAs = saveLog();
+    if (saveAs == nullptr || nameField(saveAs) == nullptr)
         return Fail("the window menu's \"Save log...\" asked for no file");
-    ::PostMessageW(saveAs, WM_COMMAND, IDCANCEL, 0);
-    return Await([] { return ::FindWindowW(L"#32770", L"Save log") == nullptr; }, 10) ? 0 : Fail("still asking");
+    const std::wstring offered = Text(nameField(saveAs));
+    std::printf("offered: %ls\n", offered.c_str());
+    if (offered.size() < 4 || offered.substr(offered.size() - 4) != L".log")
+        return Fail("\"Save log...\" offers no log file's name");
+    ::SendMessageW(nameField(saveAs), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"C:\\firmware\\kestrel-demo.mot"));
+    ::PostMessageW(saveAs, WM_COMMAND, IDOK, 0);
+    if (!answer(L"is the firmware file"))
+        return Fail("the firmware file was not refused as a log");
+    saveAs = saveLog();
+    if (saveAs == nullptr || nameField(saveAs) == nullptr)
+        return Fail("\"Save log...\" asked for no file the second time");
+    ::SendMessageW(nameField(saveAs), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"C:\\firmware\\dialog.log"));
+    ::PostMessageW(saveAs, WM_COMMAND, IDOK, 0);
+    if (!Await([saveAs] { return !::IsWindow(saveAs); }, 10))
+        return Fail("the log was not taken");
+    ::SetForegroundWindow(dialog);
+    saveAs = saveLog();
+    if (saveAs == nullptr || !answer(L"already"))
+        return Fail("asked again, \"Save log...\" did not say where the record is");
+    return 0;
 }
