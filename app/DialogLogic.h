@@ -48,6 +48,9 @@ std::optional<int> ScrolledTopLine(int lineCount);
 class DialogInputs {
 public:
     void FileChosen() { fileChosen_ = true; }
+    // The path typed into the field, as Windows users expect: a path chooses the
+    // file as "..." does, an empty field none. (The Qt dialog takes a file from its picker only.)
+    void PathEdited(bool empty) { fileChosen_ = !empty; }
     void DownloadStarted() { running_ = true; }
     void DownloadEnded() { running_ = false; }
 

@@ -12,6 +12,8 @@
 #include "app/win32/WindowPlacement.h"
 #include "app/win32/resource.h"
 #include "base/Utf16.h"
+#include "links/SerialPortList.h"
+#include "links/UsbDriver.h"
 #include "session/Version.h"
 #include "station/RecordedDownload.h"
 
@@ -84,13 +86,16 @@ Ckestrel2Dlg::Ckestrel2Dlg(std::vector<LinkMenuEntry> entries) : entries_(std::m
 bool Ckestrel2Dlg::PreselectPort(const std::string& name) {
     if (const auto found = FindLinkMenuEntry(entries_, name)) {
         preferredEntry_ = *found;
+        portPreselected_ = true;
         return true;
     }
     if (!SelectsALink(name)) {
         return false;
     }
     entries_.push_back({name, name, name});
+    namedEntries_.push_back(entries_.back());
     preferredEntry_ = entries_.size() - 1;
+    portPreselected_ = true;
     return true;
 }
 
@@ -114,6 +119,11 @@ INT_PTR Ckestrel2Dlg::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
             OnInitDialog();
+            if (portPreselected_ && !preselectedFile_.empty()) {
+                // Port and file given: what is left to do is to start.
+                ::SendMessageW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(IDC_START)), TRUE);
+                return FALSE;
+            }
             return TRUE;  // the focus goes to the first tab stop that can take it: "..."
         case WM_SHOWWINDOW:
             ::SendMessageW(Item(IDC_LINK), CB_SETCURSEL, preferredEntry_, 0);
@@ -136,7 +146,21 @@ INT_PTR Ckestrel2Dlg::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                 case IDC_START:
                     OnStartDownload();
                     return TRUE;
+                case IDC_PATH:
+                    if (HIWORD(wParam) == EN_CHANGE && inputs_.InputsEnabled()) {
+                        inputs_.PathEdited(::GetWindowTextLengthW(Item(IDC_PATH)) == 0);
+                        ShowInputs();
+                    }
+                    return TRUE;
+                case IDC_LINK:
+                    if (HIWORD(wParam) == CBN_DROPDOWN) {
+                        RefreshLinks();  // a port plugged in since is there when the list opens
+                    }
+                    return FALSE;
                 case IDOK:
+                    // Enter in the path field or the drop-down reaches the template's hidden default button:
+                    // the window stays.
+                    return TRUE;
                 case IDCANCEL:  // also Escape
                     OnClose(CloseRequest::Escape, LOWORD(wParam));
                     return TRUE;
@@ -145,6 +169,9 @@ INT_PTR Ckestrel2Dlg::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             }
         case WM_CLOSE:
             OnClose(CloseRequest::CloseBox, IDCANCEL);
+            return TRUE;
+        case WM_DEVICECHANGE:
+            RefreshLinks();
             return TRUE;
         case WM_QUERYENDSESSION:
             // Signing out or shutting down during a download: Windows asks the user, naming the reason.
@@ -243,6 +270,39 @@ void Ckestrel2Dlg::FitDropDownList() {
     const int margins = 2 * ::GetSystemMetrics(SM_CXEDGE) + 2 * ::GetSystemMetrics(SM_CXBORDER) + 8;
     ::SendMessageW(dropDown, CB_SETDROPPEDWIDTH,
                    static_cast<WPARAM>(widest + margins + ::GetSystemMetrics(SM_CXVSCROLL)), 0);
+}
+
+void Ckestrel2Dlg::RefreshLinks() {
+    HWND dropDown = Item(IDC_LINK);
+    const auto selected = ::SendMessageW(dropDown, CB_GETCURSEL, 0, 0);
+    const std::string selectedLink =
+        selected >= 0 && static_cast<std::size_t>(selected) < entries_.size() ? entries_[selected].linkName : "";
+    std::vector<LinkMenuEntry> entries = LinkMenuEntries(ListSerialPorts(), ListUsbBoxes(SystemUsbDriver()));
+    for (const auto& named : namedEntries_) {
+        if (!FindLinkMenuEntry(entries, named.linkName)) {
+            entries.push_back(named);
+        }
+    }
+    bool same = entries.size() == entries_.size();
+    for (std::size_t i = 0; same && i < entries.size(); ++i) {
+        same = entries[i].text == entries_[i].text && entries[i].linkName == entries_[i].linkName;
+    }
+    if (same) {
+        return;
+    }
+    entries_ = std::move(entries);
+    ::SendMessageW(dropDown, CB_RESETCONTENT, 0, 0);
+    for (const auto& entry : entries_) {
+        ::SendMessageW(dropDown, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(WideFromUtf8(entry.text).c_str()));
+    }
+    std::size_t keep = 0;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        if (entries_[i].linkName == selectedLink) {
+            keep = i;
+        }
+    }
+    ::SendMessageW(dropDown, CB_SETCURSEL, keep, 0);
+    FitDropDownList();
 }
 
 void Ckestrel2Dlg::OnBrowse() {

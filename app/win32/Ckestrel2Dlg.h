@@ -40,6 +40,8 @@ private:
     void OnInitDialog();
     void AddWindowMenuEntry();
     void FitDropDownList();
+    // The drop-down anew from the ports and USB boxes there now, the selected link kept.
+    void RefreshLinks();
     void OnBrowse();
     void OnStartDownload();
     void OnDrain();
@@ -52,6 +54,8 @@ private:
 
     std::vector<LinkMenuEntry> entries_;
     std::size_t preferredEntry_ = 0;
+    bool portPreselected_ = false;
+    std::vector<LinkMenuEntry> namedEntries_;  // device names given with --port, kept when the list is made anew
     std::wstring preselectedFile_;
     HINSTANCE instance_ = nullptr;
     HWND window_ = nullptr;

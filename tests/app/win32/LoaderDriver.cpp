@@ -1,6 +1,7 @@
 // Drives kestrel-loader.exe from outside, as a user at the keyboard would:
 // finds its window by its caption, checks that the drop-down offers COM40 and has the
-// link of this test selected, tabs to "Start download" and presses Space,
+// link of this test selected, follows a port plugged in later, finds the focus
+// on "Start download", leaves Enter in the path field without effect, and presses Space,
 // reads the status list until the download has ended, then presses Enter for
 // a second download, and opens "Save log...". Prints the window's place for a screenshot.
 // "LoaderDriver close" closes the window instead; "LoaderDriver end-session"
@@ -16,10 +17,13 @@
 
 #include <windows.h>
 
+#include <dbt.h>
+
 namespace {
 
 constexpr wchar_t kCaption[] = L"IXO V2718 Loader v1.1";
 constexpr int kStart = 1002;
+constexpr int kPath = 1001;
 constexpr int kStatusList = 1005;
 constexpr int kProgressBar = 1010;
 constexpr int kLinkDropDown = 1007;
@@ -93,6 +97,38 @@ int EndSession(HWND dialog) {
     return Await([] { return ::FindWindowW(L"#32770", kCaption) == nullptr; }, 10) ? 0 : Fail("still open");
 }
 
+void PressShifted(WORD key) {
+    INPUT input[4] = {};
+    for (auto& one : input)
+        one.type = INPUT_KEYBOARD;
+    input[0].ki.wVk = input[3].ki.wVk = VK_SHIFT;
+    input[1].ki.wVk = input[2].ki.wVk = key;
+    input[2].ki.dwFlags = input[3].ki.dwFlags = KEYEVENTF_KEYUP;
+    ::SendInput(4, input, sizeof(INPUT));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+}
+
+// COM41 in the system's serial-port map, as a driver enters a port it made; null takes it out again.
+bool SetPortMapEntry(const wchar_t* port) {
+    HKEY map = nullptr;
+    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                          &map, nullptr) != ERROR_SUCCESS)
+        return false;
+    const LSTATUS done =
+        port != nullptr
+            ? ::RegSetValueExW(map, L"\\Device\\KestrelTest41", 0, REG_SZ, reinterpret_cast<const BYTE*>(port),
+                               static_cast<DWORD>((std::wcslen(port) + 1) * sizeof(wchar_t)))
+            : ::RegDeleteValueW(map, L"\\Device\\KestrelTest41");
+    ::RegCloseKey(map);
+    return done == ERROR_SUCCESS;
+}
+
+// What Windows sends every top-level window when a device comes or goes.
+void TellDeviceChange() {
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -143,17 +179,53 @@ int wmain(int argc, wchar_t** argv) {
     if (DropDownEntry(dropDown, ::SendMessageW(dropDown, CB_GETCURSEL, 0, 0)) != L"\\\\.\\COM40")
         return Fail("the selected link is not this test's \\\\.\\COM40: nothing pressed");
 
-    // From "..." the tab order leads over the path field to "Start download".
+    // A port plugged in while the dialog is open is offered once Windows tells of the device change.
+    const auto listed = [dropDown](const wchar_t* entry) {
+        return ::SendMessageW(dropDown, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(entry)) !=
+               CB_ERR;
+    };
+    if (!SetPortMapEntry(L"COM41"))
+        return Fail("cannot enter COM41 into the serial-port map");
+    TellDeviceChange();
+    const bool followed = Await([&] { return listed(L"COM41"); }, 10);
+    SetPortMapEntry(nullptr);
+    TellDeviceChange();
+    if (!followed)
+        return Fail("COM41, plugged in after the dialog opened, is not in the drop-down");
+    if (!Await([&] { return !listed(L"COM41"); }, 10))
+        return Fail("COM41, pulled, is still in the drop-down");
+    if (DropDownEntry(dropDown, ::SendMessageW(dropDown, CB_GETCURSEL, 0, 0)) != L"\\\\.\\COM40")
+        return Fail("the drop-down made anew lost the selected link");
+
+    // With the port and the file given, the focus starts on "Start download".
+    // Enter in the path field leaves the window open and starts nothing; a
+    // typed path enables "Start download" as a picked one does, an empty one disables it.
     ::SetForegroundWindow(dialog);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    HWND start = ::GetDlgItem(dialog, kStart);
-    Press(VK_TAB);
-    Press(VK_TAB);
+    HWND start = ::GetDlgItem(dialog, kStart), path = ::GetDlgItem(dialog, kPath);
     GUITHREADINFO focus{};
     focus.cbSize = sizeof focus;
     ::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &focus);
     if (focus.hwndFocus != start)
-        return Fail("two tabs from \"...\" did not reach \"Start download\"");
+        return Fail("with port and file given, the focus is not on \"Start download\"");
+    PressShifted(VK_TAB);
+    ::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &focus);
+    if (focus.hwndFocus != path)
+        return Fail("Shift+Tab from \"Start download\" did not reach the path field");
+    Press(VK_RETURN);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    if (!::IsWindow(dialog) || !Lines(::GetDlgItem(dialog, kStatusList)).empty())
+        return Fail("Enter in the path field closed the window or started a download");
+    const std::wstring file = Text(path);
+    ::SendMessageW(path, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+    const bool disabled = !::IsWindowEnabled(start);
+    ::SendMessageW(path, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(file.c_str()));
+    if (!disabled || !::IsWindowEnabled(start))
+        return Fail("\"Start download\" does not follow the path typed");
+    Press(VK_TAB);
+    ::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &focus);
+    if (focus.hwndFocus != start)
+        return Fail("Tab from the path field did not reach \"Start download\"");
     Press(VK_SPACE);
 
     // While the box erases, Escape does nothing, and closing the window asks
