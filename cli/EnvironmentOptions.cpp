@@ -108,10 +108,17 @@ void ParseWithEnvironment(CLI::App& app, int argc, char** argv) {
     try {
         app.parse(argc, argv);
         app.preparse_callback({});
-    } catch (const CLI::ParseError&) {
+    } catch (const CLI::ParseError& error) {
         app.preparse_callback({});
-        // The message names the option; the user set no option but a variable.
         std::fprintf(stderr, "kestrel-flash: from the environment:%s\n", taken.c_str());
+        // A value refused is named as the user gave it: by its variable, not by the option it stands for.
+        const std::string message = error.what();
+        for (const auto& [option, value] : values) {
+            const std::string prefix = option->get_name() + ": ";
+            if (message.starts_with(prefix)) {
+                throw CLI::ValidationError(EnvironmentName(app, *option), message.substr(prefix.size()));
+            }
+        }
         throw;
     }
 }

@@ -11,6 +11,7 @@
 #include "app/TextFit.h"
 #include "app/win32/WindowPlacement.h"
 #include "app/win32/resource.h"
+#include "base/SystemErrorText.h"
 #include "base/Utf16.h"
 #include "links/SerialPortList.h"
 #include "links/UsbDriver.h"
@@ -422,8 +423,7 @@ void Ckestrel2Dlg::OnSaveLog() {
         return;
     }
     if (const int error = AppendSessionRecord(Utf8FromWide(path), *lastRecord_); error != 0) {
-        const std::error_code code(error, std::generic_category());
-        MessageBoxOnWindow(window_, L"Cannot write " + path + L": " + WideFromUtf8(code.message()), L"Save log",
+        MessageBoxOnWindow(window_, L"Cannot write " + path + L": " + WideFromUtf8(SystemErrorText(error)), L"Save log",
                            MB_OK | MB_ICONERROR);
         return;
     }

@@ -186,6 +186,21 @@ INSTANTIATE_TEST_SUITE_P(Events, WineConsoleEnd, ::testing::Values(CTRL_CLOSE, C
                                                                  : "shutting_down";
                          });
 
+// Windows errors in Windows' words, not POSIX's; a value refused that came from
+// a variable is named by that variable.
+TEST_F(WineFlash, ErrorLinesSpeakWindowsAndNameTheVariable) {
+    const auto missing = FlashExe({"-q", "--emulate", WinPath((dir.Path() / "missing.mot").string())});
+    EXPECT_EQ(missing.exitStatus, 4);
+    EXPECT_EQ(missing.err.find("No such file or directory"), std::string::npos) << missing.err;
+    EXPECT_TRUE(std::regex_search(missing.err, std::regex("missing\\.mot: (File not found|The system cannot find)")))
+        << missing.err;
+    ::setenv("KESTREL_TIMEOUT", "soon", 1);
+    const auto refused = FlashExe({"-q", "--emulate", WinPath(kMot)});
+    ::unsetenv("KESTREL_TIMEOUT");
+    EXPECT_EQ(refused.exitStatus, 2);
+    EXPECT_NE(refused.err.find("KESTREL_TIMEOUT: not a number: soon"), std::string::npos) << refused.err;
+}
+
 TEST_F(WineFlash, UsbWithoutTheD2xxLibrarySaysToUseTheComPort) {
     const auto run = FlashExe({"-q", "-p", "USB", WinPath(kMot)});
     EXPECT_EQ(run.exitStatus, 3);
