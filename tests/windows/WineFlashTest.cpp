@@ -201,6 +201,18 @@ TEST_F(WineFlash, ErrorLinesSpeakWindowsAndNameTheVariable) {
     EXPECT_NE(refused.err.find("KESTREL_TIMEOUT: not a number: soon"), std::string::npos) << refused.err;
 }
 
+// Excel reads a CSV file without a byte order mark in the local code page.
+TEST_F(WineFlash, ReportCsvKeepsNamesBeyondAsciiForExcel) {
+    const std::string log = (dir.Path() / "st.log").string(), csv = (dir.Path() / "yield.csv").string();
+    ASSERT_EQ(
+        FlashExe({"-q", "--emulate", "--operator", "Jürgen Müller", "--log", WinPath(log), WinPath(kMot)}).exitStatus,
+        0);
+    ASSERT_EQ(FlashExe({"--report", WinPath(log), "--csv", WinPath(csv)}).exitStatus, 0);
+    const std::string table = ReadFile(csv);
+    EXPECT_TRUE(table.starts_with("\xEF\xBB\xBFlot,operator,")) << table;
+    EXPECT_NE(table.find(",Jürgen Müller,"), std::string::npos) << table;
+}
+
 TEST_F(WineFlash, UsbWithoutTheD2xxLibrarySaysToUseTheComPort) {
     const auto run = FlashExe({"-q", "-p", "USB", WinPath(kMot)});
     EXPECT_EQ(run.exitStatus, 3);
