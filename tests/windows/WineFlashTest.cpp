@@ -201,6 +201,32 @@ TEST_F(WineFlash, ErrorLinesSpeakWindowsAndNameTheVariable) {
     EXPECT_NE(refused.err.find("KESTREL_TIMEOUT: not a number: soon"), std::string::npos) << refused.err;
 }
 
+// Manifests as Windows' tools write them: certutil -hashfile's output, and a
+// manifest in UTF-16 (PowerShell's redirection); one that cannot be read says
+// how it was read and which line.
+TEST_F(WineFlash, ApprovedManifestsAsWindowsToolsWriteThem) {
+    const std::string digest = RunProcess({"/usr/bin/sha256sum", kMot}).out.substr(0, 64);
+    const auto utf16 = [](const std::string& text) {
+        std::string bytes = "\xFF\xFE";
+        for (const char c : text)
+            bytes += std::string{c, '\0'};
+        return bytes;
+    };
+    for (const std::string& manifest : {"SHA256 hash of kestrel-demo.mot:\r\n" + digest +
+                                            "\r\nCertUtil: -hashfile command completed successfully.\r\n",
+                                        utf16(digest + "  kestrel-demo.mot\r\n")}) {
+        const auto run =
+            FlashExe({"-q", "--emulate", "--approved", WinPath(dir.Write("released.sha256", manifest)), WinPath(kMot)});
+        EXPECT_EQ(run.exitStatus, 0) << run.err;
+    }
+    const auto refused =
+        FlashExe({"-q", "--emulate", "--approved",
+                  WinPath(dir.Write("bad.sha256", utf16(digest + "\r\nnot a digest\r\n"))), WinPath(kMot)});
+    EXPECT_EQ(refused.exitStatus, 2);
+    EXPECT_TRUE(std::regex_search(refused.err, std::regex("bad\\.sha256:2: \"not a digest\" .*read as UTF-16LE")))
+        << refused.err;
+}
+
 // Excel reads a CSV file without a byte order mark in the local code page.
 TEST_F(WineFlash, ReportCsvKeepsNamesBeyondAsciiForExcel) {
     const std::string log = (dir.Path() / "st.log").string(), csv = (dir.Path() / "yield.csv").string();
