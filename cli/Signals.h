@@ -17,6 +17,8 @@ void CancelOnInterrupt(std::atomic<bool>& requested);
 // A closed standard stream would lend its number to the next file opened, the
 // port or the log, which would then receive the lines meant for the stream:
 // where the system reuses such numbers, it is held by a device that takes nothing.
+// On Windows a standard stream shown in a console window is written to it as
+// UTF-16 (see ConsoleText.h).
 void HoldClosedStandardStreams();
 
 }  // namespace kestrel::cli

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "cli/ConsoleText.h"
 #include "cli/Signals.h"
 
 namespace kestrel::cli {
@@ -50,7 +51,8 @@ void CancelOnInterrupt(std::atomic<bool>& requested) {
     }
 }
 
-// Windows hands a new file a handle of its own, never a standard stream's.
-void HoldClosedStandardStreams() {}
+// Windows hands a new file a handle of its own, never a standard stream's; a
+// console window, though, is given its text as UTF-16.
+void HoldClosedStandardStreams() { WriteConsolesAsUtf16(); }
 
 }  // namespace kestrel::cli
