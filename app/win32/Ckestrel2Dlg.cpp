@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <system_error>
+#include <tuple>
 #include <utility>
 
 #include <commctrl.h>
@@ -23,6 +25,9 @@ namespace kestrel::win32 {
 namespace {
 
 constexpr UINT kDrainMessage = WM_APP + 1;
+constexpr UINT kFitPicturesMessage = WM_APP + 2;
+// The banner's place in the template, in dialog units.
+constexpr RECT kBannerPlace{159, 7, 159 + 100, 7 + 20};
 constexpr UINT_PTR kCountdownTimer = 1;
 constexpr UINT kCountdownTickMs = 200;
 constexpr DWORD kLongestPath = 32768;
@@ -194,6 +199,13 @@ INT_PTR Ckestrel2Dlg::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case kDrainMessage:
             OnDrain();
             return TRUE;
+        case WM_DPICHANGED:
+            // The dialog manager scales the controls to the new screen first; the pictures follow then.
+            ::PostMessageW(window_, kFitPicturesMessage, 0, 0);
+            return FALSE;
+        case kFitPicturesMessage:
+            FitPictures();
+            return TRUE;
         case WM_TIMER:
             if (wParam == kCountdownTimer) {
                 status_->Tick();
@@ -204,6 +216,12 @@ INT_PTR Ckestrel2Dlg::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return TRUE;
         case WM_DESTROY:
             download_.reset();  // cancels and joins a download still running
+            for (HICON icon : {bigIcon_, smallIcon_}) {
+                if (icon != nullptr) {
+                    ::DestroyIcon(icon);
+                }
+            }
+            ::DeleteObject(reinterpret_cast<HGDIOBJ>(::SendMessageW(Item(IDC_BANNER), STM_GETIMAGE, IMAGE_BITMAP, 0)));
             status_.reset();
             view_.reset();
             return FALSE;
@@ -220,10 +238,7 @@ void Ckestrel2Dlg::OnInitDialog() {
     }
     FitDropDownList();
     AddWindowMenuEntry();
-    icon_ =
-        static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
-    ::SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
-    ::SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+    FitPictures();
 
     view_ = std::make_unique<Win32DialogView>(Item(IDC_STATUS), Item(IDC_PROGRESS));
     status_ = std::make_unique<DialogStatus>(*view_);
@@ -235,6 +250,52 @@ void Ckestrel2Dlg::OnInitDialog() {
     }
     ShowInputs();
     CentreOnScreen(window_);
+}
+
+// The icons and the banner in the pixels of the screen the window is on: the
+// dialog manager scales the controls with the DPI, not the pictures in them.
+void Ckestrel2Dlg::FitPictures() {
+    const UINT dpi = ::GetDpiForWindow(window_);
+    for (const auto& [which, size, held] :
+         {std::tuple{ICON_BIG, SM_CXICON, &bigIcon_}, {ICON_SMALL, SM_CXSMICON, &smallIcon_}}) {
+        const int pixels = ::GetSystemMetricsForDpi(size, dpi);
+        HICON icon =
+            static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, pixels, pixels, 0));
+        ::SendMessageW(window_, WM_SETICON, which, reinterpret_cast<LPARAM>(icon));
+        if (*held != nullptr) {
+            ::DestroyIcon(*held);
+        }
+        *held = icon;
+    }
+    RECT place = kBannerPlace;
+    ::MapDialogRect(window_, &place);
+    HBITMAP source =
+        static_cast<HBITMAP>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDB_PICTURE), IMAGE_BITMAP, 0, 0, 0));
+    BITMAP size{};
+    ::GetObjectW(source, sizeof size, &size);
+    const int width = place.right - place.left, height = place.bottom - place.top;
+    HBITMAP banner = source;
+    // Within a pixel of the picture's own size it is shown as it is: a stretch by one pixel only blurs it.
+    if (width > 0 && height > 0 && (std::abs(width - size.bmWidth) > 1 || std::abs(height - size.bmHeight) > 1)) {
+        HDC screen = ::GetDC(window_);
+        HDC from = ::CreateCompatibleDC(screen), to = ::CreateCompatibleDC(screen);
+        banner = ::CreateCompatibleBitmap(screen, width, height);
+        const HGDIOBJ oldFrom = ::SelectObject(from, source), oldTo = ::SelectObject(to, banner);
+        ::SetStretchBltMode(to, HALFTONE);
+        ::SetBrushOrgEx(to, 0, 0, nullptr);
+        ::StretchBlt(to, 0, 0, width, height, from, 0, 0, size.bmWidth, size.bmHeight, SRCCOPY);
+        ::SelectObject(from, oldFrom);
+        ::SelectObject(to, oldTo);
+        ::DeleteDC(from);
+        ::DeleteDC(to);
+        ::ReleaseDC(window_, screen);
+        ::DeleteObject(source);
+    }
+    const auto previous = reinterpret_cast<HBITMAP>(
+        ::SendMessageW(Item(IDC_BANNER), STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(banner)));
+    if (previous != nullptr && previous != banner) {
+        ::DeleteObject(previous);
+    }
 }
 
 void Ckestrel2Dlg::AddWindowMenuEntry() {

@@ -40,6 +40,7 @@ private:
     void OnInitDialog();
     void AddWindowMenuEntry();
     void FitDropDownList();
+    void FitPictures();
     // The drop-down anew from the ports and USB boxes there now, the selected link kept.
     void RefreshLinks();
     void OnBrowse();
@@ -59,7 +60,7 @@ private:
     std::wstring preselectedFile_;
     HINSTANCE instance_ = nullptr;
     HWND window_ = nullptr;
-    HICON icon_ = nullptr;
+    HICON bigIcon_ = nullptr, smallIcon_ = nullptr;
     DialogInputs inputs_;
     std::string runningLink_;
     DialogControl focusBefore_ = DialogControl::None;

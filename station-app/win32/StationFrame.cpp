@@ -39,6 +39,11 @@ StationFrame::~StationFrame() {
             ::DeleteObject(font);
         }
     }
+    for (HICON icon : {bigIcon_, smallIcon_}) {
+        if (icon != nullptr) {
+            ::DestroyIcon(icon);
+        }
+    }
 }
 
 bool StationFrame::Create(int show) {
@@ -111,6 +116,7 @@ LRESULT StationFrame::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             dpi_ = ::GetDpiForWindow(window_);
             MakeFonts();
             MakeControls();
+            FitIcons();
             return 0;
         case WM_SIZE:
             Layout();
@@ -119,6 +125,7 @@ LRESULT StationFrame::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             // Moved to a screen of another DPI: new fonts, the place Windows suggests, a new layout.
             dpi_ = HIWORD(wParam);
             MakeFonts();
+            FitIcons();
             const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
             ::SetWindowPos(window_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                            suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);

@@ -38,6 +38,7 @@ private:
 
     void MakeControls();
     void MakeFonts();
+    void FitIcons();
     void Layout();
     void OnCommand(int id, int code);
     void ChooseFirmware();
@@ -61,6 +62,7 @@ private:
     UINT dpi_ = 96;
     TileFonts fonts_;
     HFONT countersFont_ = nullptr;
+    HICON bigIcon_ = nullptr, smallIcon_ = nullptr;
     std::map<std::string, std::unique_ptr<TileView>> tiles_;
     std::vector<std::string> tileOrder_;
     std::vector<std::string> shownResults_;

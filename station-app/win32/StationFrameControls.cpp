@@ -3,6 +3,7 @@
 #include "station-app/win32/StationFrame.h"
 
 #include <algorithm>
+#include <tuple>
 
 #include <commctrl.h>
 
@@ -69,6 +70,20 @@ int TextWidth(HWND window, HFONT font, const std::wstring& text) {
 }
 
 }  // namespace
+
+// The window's icons in the pixels of the screen it is on.
+void StationFrame::FitIcons() {
+    for (const auto& [which, size, held] :
+         {std::tuple{ICON_BIG, SM_CXICON, &bigIcon_}, std::tuple{ICON_SMALL, SM_CXSMICON, &smallIcon_}}) {
+        const int pixels = ::GetSystemMetricsForDpi(size, dpi_);
+        HICON icon = static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(1), IMAGE_ICON, pixels, pixels, 0));
+        ::SendMessageW(window_, WM_SETICON, which, reinterpret_cast<LPARAM>(icon));
+        if (*held != nullptr) {
+            ::DestroyIcon(*held);
+        }
+        *held = icon;
+    }
+}
 
 void StationFrame::MakeFonts() {
     NONCLIENTMETRICSW metrics{};

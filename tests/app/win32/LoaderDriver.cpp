@@ -24,6 +24,7 @@ namespace {
 constexpr wchar_t kCaption[] = L"IXO V2718 Loader v1.1";
 constexpr int kStart = 1002;
 constexpr int kPath = 1001;
+constexpr int kBanner = 1012;
 constexpr int kStatusList = 1005;
 constexpr int kProgressBar = 1010;
 constexpr int kLinkDropDown = 1007;
@@ -132,6 +133,8 @@ void TellDeviceChange() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    // Sizes as the dialog has them, not scaled for a program that knows of no DPI.
+    ::SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
     // Found once it is shown, after its initialisation.
     HWND dialog = Await(
         [] {
@@ -147,6 +150,14 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (argc > 1 && std::wstring(argv[1]) == L"end-session")
         return EndSession(dialog);
+    if (argc > 1 && std::wstring(argv[1]) == L"banner") {
+        // Its height on this screen, then the window closed.
+        RECT banner{};
+        ::GetWindowRect(::GetDlgItem(dialog, kBanner), &banner);
+        std::printf("banner %ld\n", banner.bottom - banner.top);
+        ::PostMessageW(dialog, WM_CLOSE, 0, 0);
+        return Await([] { return ::FindWindowW(L"#32770", kCaption) == nullptr; }, 10) ? 0 : Fail("still open");
+    }
 
     // The drop-down's open list is wide enough for its longest entry, which is
     // wider than the closed box. Measured in the template's font: the dialog's
@@ -162,6 +173,18 @@ int wmain(int argc, wchar_t** argv) {
         SIZE size{};
         ::GetTextExtentPoint32W(dc, entry.c_str(), static_cast<int>(entry.size()), &size);
         widest = std::max(widest, static_cast<int>(size.cx));
+    }
+    // The step labels show their words whole.
+    for (HWND label = ::GetWindow(dialog, GW_CHILD); label != nullptr; label = ::GetWindow(label, GW_HWNDNEXT)) {
+        const std::wstring words = Text(label);
+        if (words.size() < 3 || words[1] != L'.' || words[0] < L'1' || words[0] > L'3')
+            continue;
+        SIZE size{};
+        ::GetTextExtentPoint32W(dc, words.c_str(), static_cast<int>(words.size()), &size);
+        RECT area{};
+        ::GetClientRect(label, &area);
+        if (size.cx > area.right)
+            return Fail("a step's label is cut: its words are wider than the label");
     }
     ::ReleaseDC(dropDown, dc);
     ::DeleteObject(font);
