@@ -152,35 +152,6 @@ TEST(ApprovedManifest, TakesSha256sumLinesAndNamesTheFirstLineThatIsNot) {
         ApprovedManifest refused;
         EXPECT_EQ(ReadApprovedManifest(dir.Write("bad", text), refused).badLine, badLine) << text;
     }
-    // As Windows' tools write it: with a byte order mark, in UTF-16 of either order, certutil -hashfile's output.
-    const auto utf16 = [](const std::string& text, bool bigEndian) {
-        std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
-        for (const char c : text)
-            bytes += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
-        return bytes;
-    };
-    std::string pairs;
-    for (std::size_t i = 0; i < 64; i += 2)
-        pairs += (i == 0 ? "" : " ") + b.substr(i, 2);
-    for (const auto& [text, encoding] : std::vector<std::pair<std::string, std::string>>{
-             {"\xEF\xBB\xBF" + b + "  fw.mot\r\n", "UTF-8 with a byte order mark"},
-             {utf16(b + " *fw.mot\r\n", false), "UTF-16LE"},
-             {utf16(b + "  fw.mot\n", true), "UTF-16BE"},
-             {"SHA256 hash of fw.mot:\r\n" + b + "\r\nCertUtil: -hashfile command completed successfully.\r\n", ""},
-             {utf16("SHA256 hash of file fw.mot:\r\n" + pairs + "\r\nCertUtil: done.\r\n", false), "UTF-16LE"}}) {
-        ApprovedManifest windows;
-        const ManifestError read = ReadApprovedManifest(dir.Write("windows", text), windows);
-        EXPECT_FALSE(read) << DescribeManifestError("windows", read);
-        EXPECT_TRUE(windows.Lists(std::string(63, 'b') + "0")) << encoding;
-        EXPECT_EQ(read.encoding, encoding);
-    }
-    ApprovedManifest refused;
-    const ManifestError bad =
-        ReadApprovedManifest(dir.Write("bad16", utf16(a + "  ok\nnot a digest\n", false)), refused);
-    EXPECT_TRUE(DescribeManifestError("bad16", bad).starts_with("bad16:2: \"not a digest\" "));
-    EXPECT_NE(DescribeManifestError("bad16", bad).find("read as UTF-16LE"), std::string::npos);
-    EXPECT_TRUE(ReadApprovedManifest(dir.Write("odd", std::string("\xFF\xFE\x61", 3)), refused).undecodable);
-    EXPECT_TRUE(ReadApprovedManifest(dir.Write("binary", std::string("\0\x01", 2)), refused).undecodable);
     ApprovedManifest none;
     EXPECT_TRUE(ReadApprovedManifest(dir.Write("empty", std::string("\n")), none).empty);
     EXPECT_EQ(ReadApprovedManifest((dir.Path() / "absent").string(), none).error, ENOENT);

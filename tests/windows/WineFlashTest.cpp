@@ -201,30 +201,36 @@ TEST_F(WineFlash, ErrorLinesSpeakWindowsAndNameTheVariable) {
     EXPECT_NE(refused.err.find("KESTREL_TIMEOUT: not a number: soon"), std::string::npos) << refused.err;
 }
 
-// Manifests as Windows' tools write them: certutil -hashfile's output, and a
-// manifest in UTF-16 (PowerShell's redirection); one that cannot be read says
-// how it was read and which line.
+// Manifests as Windows' tools write them: with a byte order mark (Notepad), in
+// UTF-16 of either order (PowerShell's redirection), certutil -hashfile's output
+// (the digest's bytes apart by blanks in older Windows); one that cannot be read
+// says how it was read and which line, one that is no text says so.
 TEST_F(WineFlash, ApprovedManifestsAsWindowsToolsWriteThem) {
     const std::string digest = RunProcess({"/usr/bin/sha256sum", kMot}).out.substr(0, 64);
-    const auto utf16 = [](const std::string& text) {
-        std::string bytes = "\xFF\xFE";
+    const auto utf16 = [](const std::string& text, bool bigEndian = false) {
+        std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
         for (const char c : text)
-            bytes += std::string{c, '\0'};
+            bytes += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
         return bytes;
     };
-    for (const std::string& manifest : {"SHA256 hash of kestrel-demo.mot:\r\n" + digest +
-                                            "\r\nCertUtil: -hashfile command completed successfully.\r\n",
-                                        utf16(digest + "  kestrel-demo.mot\r\n")}) {
-        const auto run =
-            FlashExe({"-q", "--emulate", "--approved", WinPath(dir.Write("released.sha256", manifest)), WinPath(kMot)});
-        EXPECT_EQ(run.exitStatus, 0) << run.err;
-    }
-    const auto refused =
-        FlashExe({"-q", "--emulate", "--approved",
-                  WinPath(dir.Write("bad.sha256", utf16(digest + "\r\nnot a digest\r\n"))), WinPath(kMot)});
+    std::string pairs;
+    for (std::size_t i = 0; i < 64; i += 2)
+        pairs += (i == 0 ? "" : " ") + digest.substr(i, 2);
+    const auto approve = [&](const std::string& manifest) {
+        return FlashExe({"-q", "--emulate", "--approved", WinPath(dir.Write("m.sha256", manifest)), WinPath(kMot)});
+    };
+    for (const std::string& manifest :
+         {"\xEF\xBB\xBF" + digest + "  kestrel-demo.mot\r\n", utf16(digest + " *kestrel-demo.mot\r\n"),
+          utf16(digest + "  kestrel-demo.mot\n", true),
+          "SHA256 hash of kestrel-demo.mot:\r\n" + digest +
+              "\r\nCertUtil: -hashfile command completed successfully.\r\n",
+          utf16("SHA256 hash of file kestrel-demo.mot:\r\n" + pairs + "\r\nCertUtil: done.\r\n")})
+        EXPECT_EQ(approve(manifest).exitStatus, 0) << manifest;
+    const auto refused = approve(utf16(digest + "\r\nnot a digest\r\n"));
     EXPECT_EQ(refused.exitStatus, 2);
-    EXPECT_TRUE(std::regex_search(refused.err, std::regex("bad\\.sha256:2: \"not a digest\" .*read as UTF-16LE")))
+    EXPECT_TRUE(std::regex_search(refused.err, std::regex("m\\.sha256:2: \"not a digest\" .*read as UTF-16LE")))
         << refused.err;
+    EXPECT_NE(approve(std::string("\xFF\xFE\x61", 3)).err.find("is not text"), std::string::npos);
 }
 
 // Excel reads a CSV file without a byte order mark in the local code page.

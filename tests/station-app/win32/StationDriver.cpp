@@ -114,7 +114,6 @@ int Keyboard(HWND station, const std::wstring& firmware) {
     const std::wstring facts = Text(::GetDlgItem(station, kFirmwareFacts));
     if (facts.find(L" bytes, ") == std::wstring::npos || facts.find(L"SHA-256 ") == std::wstring::npos)
         return Fail("leaving the firmware field showed no facts of the file");
-    std::printf("facts: %ls\n", facts.c_str());
     Press('T', true);
     const auto lotRunning = [station] {
         const std::wstring message = Text(::GetDlgItem(station, kMessage));
@@ -129,7 +128,6 @@ int Keyboard(HWND station, const std::wstring& firmware) {
     HWND question = Await([station] { return Question(station); }, 10);
     if (question == nullptr)
         return Fail("closing during a download asked nothing");
-    std::printf("question: %ls\n", Text(::GetDlgItem(question, 0xFFFF)).c_str());
     HWND asking = Await(
         [question] {
             HWND focus = Focused(question);
@@ -164,7 +162,6 @@ int EndSession(HWND station) {
         return Fail("the end of the session was not blocked during a download");
     // Windows ends it all the same: the window has until its answer to record what it cancels.
     ::SendMessageTimeoutW(station, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 30000, &answer);
-    std::printf("the end of the session was blocked, then ended\n");
     return 0;
 }
 
