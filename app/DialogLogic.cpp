@@ -1,5 +1,8 @@
 #include "app/DialogLogic.h"
 
+#include <cstdio>
+
+#include "base/FileOpen.h"
 #include "base/TextCase.h"
 #include "links/SerialLink.h"
 #include "session/LinkNames.h"
@@ -88,6 +91,18 @@ std::string OpeningBarText(const std::string& linkName) { return "Opening " + li
 ScreenArea CentredIn(const ScreenArea& area, int width, int height) {
     const auto centre = [](int start, int room, int size) { return size >= room ? start : start + (room - size) / 2; };
     return {centre(area.left, area.width, width), centre(area.top, area.height, height), width, height};
+}
+
+std::string LogFileProblem(const std::string& path, const std::string& firmware) {
+    if (!firmware.empty() && SameFile(path, firmware)) {
+        return path + " is the firmware file: a record appended to it would change the firmware.";
+    }
+    const UniqueFile file(OpenFile(path, "rb"));
+    char start[4] = {};
+    if (file && std::fread(start, 1, sizeof start, file.get()) > 0 && std::string(start, sizeof start) != "=== ") {
+        return path + " is not a log of Kestrel Loader: a record appended to it would spoil the file.";
+    }
+    return {};
 }
 
 }  // namespace kestrel

@@ -48,6 +48,9 @@ std::optional<int> ScrolledTopLine(int lineCount);
 class DialogInputs {
 public:
     void FileChosen() { fileChosen_ = true; }
+    // The path typed into the field, as Windows users expect: a path chooses the
+    // file as "..." does, an empty field none. (The Qt dialog takes a file from its picker only.)
+    void PathEdited(bool empty) { fileChosen_ = !empty; }
     void DownloadStarted() { running_ = true; }
     void DownloadEnded() { running_ = false; }
 
@@ -101,5 +104,12 @@ struct ScreenArea {
     int height = 0;
 };
 ScreenArea CentredIn(const ScreenArea& area, int width, int height);
+
+// The name "Save log..." offers when no log was saved to before.
+inline constexpr const char* kDefaultLogName = "kestrel-loader.log";
+// Why the record of a download must not be appended to the file at `path`:
+// it is the firmware `firmware` itself, or a file that is not a log (records
+// begin with "=== "); empty for a log, an empty file or a new one.
+std::string LogFileProblem(const std::string& path, const std::string& firmware);
 
 }  // namespace kestrel

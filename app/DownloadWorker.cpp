@@ -42,6 +42,7 @@ bool DownloadWorker::Start(Runner runner, std::string linkName, std::string file
     {
         std::lock_guard<std::mutex> lock(mutex_);
         calls_.clear();
+        endQueued_ = false;
     }
     running_ = true;
     thread_ = std::jthread([this, runner = std::move(runner), linkName = std::move(linkName),
@@ -71,11 +72,20 @@ void DownloadWorker::Cancel() {
     changed_.notify_all();
 }
 
+bool DownloadWorker::AwaitEnd(std::chrono::milliseconds bound) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, bound, [this] { return endQueued_; });
+}
+
 void DownloadWorker::Push(Call call) {
     bool wasEmpty;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         wasEmpty = calls_.empty();
+        if (call.kind == Call::Kind::End) {
+            endQueued_ = true;
+            changed_.notify_all();
+        }
         // A download reports far more often than a bar can be painted: only
         // the newest value of a run of progress reports is kept.
         if (call.kind == Call::Kind::Progress && !wasEmpty && calls_.back().kind == Call::Kind::Progress) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -44,6 +45,10 @@ public:
     bool Running() const { return running_; }
     // Ends the download's waits, also a wait for a paint that will not come.
     void Cancel();
+    // Waits at most `bound` for the download's end to be queued, for a front
+    // end that cannot return to its loop first (Windows ending the session);
+    // true once it is. After a Cancel it comes within one of the download's bounded waits.
+    bool AwaitEnd(std::chrono::milliseconds bound);
 
     // Hands the queued calls to `target` in the order they were made; the
     // download's end comes last, after its thread has been joined.
@@ -74,6 +79,7 @@ private:
     std::vector<Call> calls_;
     std::uint64_t repaintsAsked_ = 0;
     std::uint64_t repaintsDone_ = 0;
+    bool endQueued_ = false;
     std::jthread thread_;  // last: joined before the members it uses are gone
 };
 

@@ -19,6 +19,9 @@ Utf8Arguments::Utf8Arguments(int argc, char** argv) {
         arguments_.assign(argv, argv + argc);
     }
     for (auto& argument : arguments_) {
+        if (&argument != &arguments_.front() && argument == "/?") {
+            argument = "--help";  // Windows' own way to ask a program for its help
+        }
         pointers_.push_back(argument.data());
     }
     pointers_.push_back(nullptr);

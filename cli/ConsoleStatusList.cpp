@@ -18,7 +18,7 @@ ConsoleStatusList::ConsoleStatusList(std::FILE* lines, std::FILE* progress, bool
     : lines_(lines),
       progress_(progress),
       showProgress_(showProgress),
-      redrawInPlace_(::isatty(::fileno(progress)) == 1),
+      redrawInPlace_(IsTerminal(progress)),
       width_(progress),
       clock_(clock != nullptr ? *clock : SteadyClock()) {}
 

@@ -2,8 +2,11 @@
 
 #include <cctype>
 #include <cstdio>
-#include <cstdlib>
+#include <map>
+#include <optional>
 #include <set>
+
+#include "base/Environment.h"
 
 namespace kestrel::cli {
 
@@ -64,12 +67,14 @@ void ParseWithEnvironment(CLI::App& app, int argc, char** argv) {
         }
     }
     std::string taken;
+    std::map<CLI::Option*, std::string> values;  // read here, in UTF-8 on every system, rather than by CLI11
     for (CLI::Option* option : app.get_options()) {
         const std::string name = EnvironmentName(app, *option);
-        const char* value = name.empty() ? nullptr : std::getenv(name.c_str());
-        if (value == nullptr || option->count() > 0) {
+        const std::optional<std::string> found = name.empty() ? std::nullopt : EnvironmentValue(name);
+        if (!found || option->count() > 0) {
             continue;
         }
+        const std::string& value = *found;
         bool fits = true;
         for (const CLI::Option* other : option->get_excludes()) {
             fits = fits && present.count(other) == 0;
@@ -77,7 +82,7 @@ void ParseWithEnvironment(CLI::App& app, int argc, char** argv) {
         for (const CLI::Option* needed : option->get_needs()) {
             fits = fits && present.count(needed) != 0;
         }
-        if (fits && *value == '\0') {
+        if (fits && value.empty()) {
             // Not as if unset: KESTREL_APPROVED=$MANIFEST with MANIFEST unset must not flash any file.
             throw CLI::ValidationError(name, "an empty value: unset the variable, or give it a value");
         }
@@ -86,7 +91,7 @@ void ParseWithEnvironment(CLI::App& app, int argc, char** argv) {
                                        std::string("a flag takes 1 or 0 (true or false, yes or no), not ") + value);
         }
         if (fits) {
-            option->envname(name);
+            values[option] = value;
             present.insert(option);
             taken += " " + name + "=" + value;
         }
@@ -94,11 +99,26 @@ void ParseWithEnvironment(CLI::App& app, int argc, char** argv) {
     if (taken.empty()) {
         return;
     }
+    // As CLI11 takes a variable: a result of its own before the command line's, which gives the option none.
+    app.preparse_callback([values](std::size_t) {
+        for (const auto& [option, value] : values) {
+            option->add_result(value);
+        }
+    });
     try {
         app.parse(argc, argv);
-    } catch (const CLI::ParseError&) {
-        // The message names the option; the user set no option but a variable.
+        app.preparse_callback({});
+    } catch (const CLI::ParseError& error) {
+        app.preparse_callback({});
         std::fprintf(stderr, "kestrel-flash: from the environment:%s\n", taken.c_str());
+        // A value refused is named as the user gave it: by its variable, not by the option it stands for.
+        const std::string message = error.what();
+        for (const auto& [option, value] : values) {
+            const std::string prefix = option->get_name() + ": ";
+            if (message.starts_with(prefix)) {
+                throw CLI::ValidationError(EnvironmentName(app, *option), message.substr(prefix.size()));
+            }
+        }
         throw;
     }
 }

@@ -23,7 +23,7 @@ private:
 GangConsole::GangConsole(std::FILE* lines, std::FILE* progress, bool showProgress, std::vector<std::string> ports)
     : lines_(lines),
       progress_(progress),
-      redrawInPlace_(showProgress && ::isatty(::fileno(progress)) == 1),
+      redrawInPlace_(showProgress && IsTerminal(progress)),
       ports_(std::move(ports)),
       width_(progress),
       boxes_(ports_.size()) {}

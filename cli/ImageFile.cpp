@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "base/FileOpen.h"
+#include "base/SystemErrorText.h"
 
 namespace kestrel::cli {
 
@@ -20,7 +21,7 @@ std::string WriteFileWhole(const std::string& path, const std::uint8_t* data, st
     // "x": never through a file some other program put there.
     std::FILE* file = OpenFile(partial, "wbx");
     if (file == nullptr) {
-        return std::strerror(errno);
+        return SystemErrorText(errno);
     }
     int error = 0;
     if (std::fwrite(data, 1, size, file) != size || std::fflush(file) != 0) {
@@ -36,7 +37,7 @@ std::string WriteFileWhole(const std::string& path, const std::uint8_t* data, st
     if (error != 0 || renamed) {
         std::error_code ignored;
         std::filesystem::remove(PathFromUtf8(partial), ignored);
-        return error != 0 ? std::strerror(error) : renamed.message();
+        return error != 0 ? SystemErrorText(error) : renamed.message();
     }
     return {};
 }

@@ -178,7 +178,8 @@ std::string ReportCsv(const YieldReport& report) {
     // Every row says whether the log's chain held: a row may travel alone into a spreadsheet.
     const std::string chain =
         report.chain.broken == 0 ? "intact" : "broken at record " + std::to_string(report.chain.broken);
-    std::string csv = "lot,operator,station,port,passed,failed,yield_percent,boxes_per_hour,median_seconds,chain\r\n";
+    std::string csv = std::string(CsvStart()) +
+                      "lot,operator,station,port,passed,failed,yield_percent,boxes_per_hour,median_seconds,chain\r\n";
     for (const auto& row : report.rows) {
         csv += CsvField(row.lot) + "," + CsvField(row.operatorName) + "," + CsvField(row.station) + "," +
                CsvField(row.port) + "," + std::to_string(row.passed) + "," + std::to_string(row.failed) + "," +

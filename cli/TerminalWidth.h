@@ -21,6 +21,9 @@ private:
     unsigned seenResizes_ = 0;  // the resizes counted when columns_ was read
 };
 
+// Whether `stream` is shown on a terminal (a console window), where a line may be redrawn in place.
+bool IsTerminal(std::FILE* stream);
+
 // The first of `choices` (the fullest first) that fits a line redrawn on a
 // terminal `columns` wide, else the last one cut to fit. The last column stays
 // free: some terminals move to the next line as soon as it is written. With

@@ -50,4 +50,6 @@ int TerminalWidth::Columns() {
     return columns_;
 }
 
+bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
+
 }  // namespace kestrel::cli

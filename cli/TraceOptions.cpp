@@ -19,7 +19,8 @@ void AddTraceOptions(CLI::App& app, StationOptions& station) {
         ->type_name("LOT")
         ->check(named);
     app.add_option("--approved", station.approved,
-                   "Flash only a file whose SHA-256 is listed in MANIFEST (sha256sum's format); others are refused "
+                   "Flash only a file whose SHA-256 is listed in MANIFEST (sha256sum's format or certutil -hashfile's "
+                   "output); others are refused "
                    "before any box is touched")
         ->type_name("MANIFEST")
         ->check(named);

@@ -5,15 +5,19 @@ set(KESTREL_WINDOWS_STAGE ${CMAKE_BINARY_DIR}/package/${KESTREL_WINDOWS_ZIP_NAME
 
 set(zipPrograms $<TARGET_FILE:kestrel-flash>)
 set(zipDepends kestrel-flash)
-if(TARGET kestrel-loader)
-  list(APPEND zipPrograms $<TARGET_FILE:kestrel-loader>)
-  list(APPEND zipDepends kestrel-loader)
-endif()
+foreach(program IN ITEMS kestrel-loader kestrel-station)
+  if(TARGET ${program})
+    list(APPEND zipPrograms $<TARGET_FILE:${program}>)
+    list(APPEND zipDepends ${program})
+  endif()
+endforeach()
 set(zipFiles
   ${CMAKE_SOURCE_DIR}/samples/kestrel-demo.mot
   ${CMAKE_SOURCE_DIR}/samples/kestrel-demo.bin)
+# The licence as LICENSE.txt, which Windows opens with a double-click.
 if(EXISTS ${CMAKE_SOURCE_DIR}/LICENSE)
-  list(APPEND zipFiles ${CMAKE_SOURCE_DIR}/LICENSE)
+  configure_file(${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_BINARY_DIR}/package/LICENSE.txt COPYONLY)
+  list(APPEND zipFiles ${CMAKE_BINARY_DIR}/package/LICENSE.txt)
 endif()
 
 find_program(KESTREL_ZIP zip REQUIRED)
@@ -40,6 +44,8 @@ if(TARGET kestrel-loader)
   # wixl takes the files by names relative to the folder it runs in: a folder of their own.
   set(msiStage ${CMAKE_BINARY_DIR}/package/msi)
   set(wxs ${msiStage}/kestrel-loader.wxs)
+  math(EXPR nextPatch "${PROJECT_VERSION_PATCH} + 1")
+  set(KESTREL_NEXT_PATCH_VERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${nextPatch})
   configure_file(${CMAKE_SOURCE_DIR}/packaging/windows/kestrel-loader.wxs.in ${wxs} @ONLY)
   set(msi ${CMAKE_BINARY_DIR}/${KESTREL_WINDOWS_ZIP_NAME}.msi)
   set(icon ${CMAKE_SOURCE_DIR}/app/images/kestrel-loader.ico)

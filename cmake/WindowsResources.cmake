@@ -29,7 +29,7 @@ function(kestrel_windows_identity target description assembly)
                  @ONLY)
   target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${target}-identity.rc)
   set_property(SOURCE ${CMAKE_CURRENT_BINARY_DIR}/${target}-identity.rc APPEND PROPERTY OBJECT_DEPENDS
-               ${KESTREL_RC_MANIFEST})
+               ${KESTREL_RC_MANIFEST} ${arg_ICON})
 
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${KESTREL_OBJCOPY} --only-keep-debug $<TARGET_FILE:${target}> $<TARGET_FILE:${target}>.debug

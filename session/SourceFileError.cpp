@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "base/FileOpen.h"
+#include "base/SystemErrorText.h"
 #include "session/SourceFile.h"
 
 namespace kestrel {
@@ -17,7 +18,7 @@ int NotRegularFileError(const std::string& path) {
 }
 
 std::string FileErrorText(int error) {
-    return error == EINVAL ? "not a regular file (a FIFO, a device or a socket)" : std::strerror(error);
+    return error == EINVAL ? "not a regular file (a FIFO, a device or a socket)" : SystemErrorText(error);
 }
 
 }  // namespace kestrel

@@ -74,4 +74,6 @@ std::unique_ptr<HotplugEvents> SystemHotplugEvents(std::string& error) {
     return std::make_unique<UdevHotplugEvents>(context, monitor, wake[0], wake[1]);
 }
 
+std::unique_ptr<HotplugEvents> SystemPortEvents() { return nullptr; }
+
 }  // namespace kestrel::stationapp

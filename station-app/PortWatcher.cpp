@@ -2,12 +2,15 @@
 
 #include <chrono>
 
-#include "station/PortListing.h"
-
 namespace kestrel::stationapp {
 
-PortWatcher::PortWatcher(std::vector<std::string> ports, Changed changed, int periodMs)
-    : ports_(std::move(ports)), changed_(std::move(changed)), periodMs_(periodMs), thread_([this] { Watch(); }) {}
+PortWatcher::PortWatcher(std::vector<std::string> ports, Changed changed, std::unique_ptr<HotplugEvents> events,
+                         int periodMs)
+    : ports_(std::move(ports)),
+      changed_(std::move(changed)),
+      events_(std::move(events)),
+      periodMs_(periodMs),
+      thread_([this] { Watch(); }) {}
 
 PortWatcher::~PortWatcher() {
     {
@@ -15,12 +18,10 @@ PortWatcher::~PortWatcher() {
         stop_ = true;
     }
     wake_.notify_all();
+    if (events_) {
+        events_->Interrupt();
+    }
     thread_.join();
-}
-
-bool PortWatcher::Present(const std::string& port) {
-    // Any name kestrel-flash takes: a device path, COMn, or a USB box by its index or serial number.
-    return LinkPresent(port, SystemUsbDriver());
 }
 
 void PortWatcher::Watch() {
@@ -35,8 +36,13 @@ void PortWatcher::Watch() {
                 changed_(ports_[i], now != 0);
             }
         }
+        if (events_ && !events_->WaitForChange()) {
+            return;
+        }
         lock.lock();
-        wake_.wait_for(lock, std::chrono::milliseconds(periodMs_), [this] { return stop_; });
+        if (!events_) {
+            wake_.wait_for(lock, std::chrono::milliseconds(periodMs_), [this] { return stop_; });
+        }
     }
 }
 

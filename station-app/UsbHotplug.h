@@ -25,6 +25,10 @@ public:
 
 // The events of the platform; null with `error` set when there are none to be had.
 std::unique_ptr<HotplugEvents> SystemHotplugEvents(std::string& error);
+// The system's word that a serial port came or went (Windows: a device change,
+// or a change of the serial-port map); null where there is none and the ports
+// are looked at in turn (a device file has no event of its own on Linux).
+std::unique_ptr<HotplugEvents> SystemPortEvents();
 
 // Which USB boxes are attached, told as they come and go: the driver's listing
 // at the start and after every hot-plug event, compared with the last one. No

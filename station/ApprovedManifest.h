@@ -8,8 +8,12 @@
 namespace kestrel {
 
 // The firmware a line may flash: the SHA-256 digests of a manifest in
-// sha256sum's format, one "HEX  NAME" (or "HEX *NAME") a line. The names are
-// not compared: a released file is known by its content wherever it lies.
+// sha256sum's format, one "HEX  NAME" (or "HEX *NAME") a line, or as Windows'
+// `certutil -hashfile FILE SHA256` prints it (a line of the digest, its bytes
+// apart by blanks or not, between "SHA256 hash of FILE:" and "CertUtil: ...").
+// UTF-8 (with or without a byte order mark) or UTF-16 with its byte order
+// mark, as Windows' tools write text. The names are not compared: a released
+// file is known by its content wherever it lies.
 struct ApprovedManifest {
     std::set<std::string> digests;  // lower-case hex
 
@@ -17,11 +21,16 @@ struct ApprovedManifest {
 };
 
 struct ManifestError {
-    int error = 0;            // errno when the file could not be read
-    std::size_t badLine = 0;  // from 1: a line that is not a digest and a name
-    bool empty = false;       // no digest at all: nothing could be flashed
-    explicit operator bool() const { return error != 0 || badLine != 0 || empty; }
+    int error = 0;             // errno when the file could not be read
+    std::size_t badLine = 0;   // from 1: a line that is not a digest and a name
+    std::string badText;       // that line, as read (cut short)
+    std::string encoding;      // what the file was read as, when not plain UTF-8: "UTF-16LE", ...
+    bool undecodable = false;  // not text in any encoding taken
+    bool empty = false;        // no digest at all: nothing could be flashed
+    explicit operator bool() const { return error != 0 || badLine != 0 || undecodable || empty; }
 };
+// Why a manifest at `path` cannot be read, for the line that refuses it.
+std::string DescribeManifestError(const std::string& path, const ManifestError& error);
 
 ManifestError ReadApprovedManifest(const std::string& path, ApprovedManifest& manifest);
 

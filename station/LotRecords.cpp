@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/SystemErrorText.h"
 #include "session/ExitStatus.h"
 
 namespace kestrel {
@@ -14,7 +15,7 @@ std::string DescribeRecordError(int error) {
         case ECANCELED:
             return "cancelled while waiting for its lock";
         default:
-            return std::strerror(error);
+            return SystemErrorText(error);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/SystemErrorText.h"
 #include "session/SourceFile.h"
 
 namespace kestrel {
@@ -40,7 +41,7 @@ std::string SerialOpenHint(const std::string& device, int error, HintReader read
         return advice;
     }
     if (error == EACCES) {
-        return device + ": " + std::strerror(EACCES) + "; " + advice;
+        return device + ": " + SystemErrorText(EACCES) + "; " + advice;
     }
     // A system that does not say why (0) refuses a port another program holds.
     if (error == EBUSY || error == 0) {
@@ -50,7 +51,7 @@ std::string SerialOpenHint(const std::string& device, int error, HintReader read
     if (error == ENOTTY) {
         return device + ": not a serial port";
     }
-    return device + ": " + std::strerror(error);
+    return device + ": " + SystemErrorText(error);
 }
 
 }  // namespace

@@ -24,12 +24,7 @@ LotRefusal ManifestRefusal(const std::string& path, const ManifestError& error) 
     if (error.error != 0) {
         return {kExitUsage, "cannot read the approved manifest " + path + ": " + FileErrorText(error.error)};
     }
-    if (error.badLine != 0) {
-        return {kExitUsage, path + ":" + std::to_string(error.badLine) +
-                                ": not a line of a SHA-256 manifest (64 hex digits, two blanks or a blank and '*', "
-                                "the file's name)"};
-    }
-    return {kExitUsage, "the approved manifest " + path + " lists no firmware"};
+    return {kExitUsage, DescribeManifestError(path, error)};
 }
 
 // The log must not be written into what the lot reads: the next round would flash the records.

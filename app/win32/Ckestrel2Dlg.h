@@ -40,6 +40,9 @@ private:
     void OnInitDialog();
     void AddWindowMenuEntry();
     void FitDropDownList();
+    void FitPictures();
+    // The drop-down anew from the ports and USB boxes there now, the selected link kept.
+    void RefreshLinks();
     void OnBrowse();
     void OnStartDownload();
     void OnDrain();
@@ -52,16 +55,21 @@ private:
 
     std::vector<LinkMenuEntry> entries_;
     std::size_t preferredEntry_ = 0;
+    bool portPreselected_ = false;
+    std::vector<LinkMenuEntry> namedEntries_;  // device names given with --port, kept when the list is made anew
     std::wstring preselectedFile_;
     HINSTANCE instance_ = nullptr;
     HWND window_ = nullptr;
-    HICON icon_ = nullptr;
+    HICON bigIcon_ = nullptr, smallIcon_ = nullptr;
     DialogInputs inputs_;
     std::string runningLink_;
     DialogControl focusBefore_ = DialogControl::None;
     SessionRecord runningRecord_;  // filled by the download's thread
     std::optional<SessionRecord> lastRecord_;
+    std::string recordFirmware_;  // the firmware of the last download, which no record may be appended to
+    std::wstring savedTo_;        // where the last download's record went: it is not saved twice
     std::optional<INT_PTR> pendingResult_;
+    bool blockingEnd_ = false;  // the end of the session is held back with a reason
     std::unique_ptr<Win32DialogView> view_;
     std::unique_ptr<DialogStatus> status_;
     std::unique_ptr<DownloadWorker> download_;  // last: its thread ends before the rest is gone

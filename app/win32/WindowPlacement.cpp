@@ -2,6 +2,8 @@
 
 #include <commdlg.h>
 
+#include <algorithm>
+
 #include "app/DialogLogic.h"
 
 namespace kestrel::win32 {
@@ -56,8 +58,9 @@ int MessageBoxOnWindow(HWND owner, const std::wstring& text, const std::wstring&
     return answer;
 }
 
-std::wstring ChooseLogFile(HWND owner) {
+std::wstring ChooseLogFile(HWND owner, const std::wstring& offered) {
     std::wstring file(kLongestPath, L'\0');
+    file.replace(0, std::min<std::size_t>(offered.size(), kLongestPath - 1), offered, 0, kLongestPath - 1);
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = owner;

@@ -14,7 +14,8 @@ void CentreOnScreen(HWND window);
 // so that the question appears over the window it is about.
 int MessageBoxOnWindow(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags);
 
-// The file a log is saved to, chosen in the system's save dialog; empty when cancelled.
-std::wstring ChooseLogFile(HWND owner);
+// The file a log is saved to, chosen in the system's save dialog, which offers
+// `offered`; empty when cancelled.
+std::wstring ChooseLogFile(HWND owner, const std::wstring& offered);
 
 }  // namespace kestrel::win32

@@ -20,7 +20,7 @@ constexpr char kUsage[] =
     "Usage: kestrel-loader [--port NAME] [FILE]\n"
     "Writes firmware into the flash of the Kestrel programming box.\n\n"
     "  --port NAME  Select the link: USB, USB:N, USB:SERIAL, COMn or \\\\.\\COMn.\n"
-    "  --help       Show this text.\n"
+    "  --help, /?   Show this text.\n"
     "  --version    Show the version.\n"
     "  FILE         Firmware file (.mot or .bin) to load.\n";
 
@@ -48,8 +48,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     std::wstring refusal;
     for (int i = 1; arguments != nullptr && i < count && refusal.empty(); ++i) {
         const std::wstring argument = arguments[i];
-        if (argument == L"--help" || argument == L"--version") {
-            Answer(argument == L"--help" ? kUsage : std::string("kestrel-loader ") + kestrel::kToolVersion + "\n");
+        if (argument == L"--help" || argument == L"/?" || argument == L"--version") {
+            Answer(argument != L"--version" ? kUsage : std::string("kestrel-loader ") + kestrel::kToolVersion + "\n");
             ::LocalFree(arguments);
             return 0;
         }

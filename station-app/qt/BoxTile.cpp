@@ -1,5 +1,7 @@
 #include "station-app/qt/BoxTile.h"
 
+#include "station-app/StationTexts.h"
+
 #include <QLabel>
 #include <QProgressBar>
 #include <QVBoxLayout>
@@ -43,42 +45,30 @@ BoxTile::BoxTile(QWidget* parent) : QFrame(parent) {
 }
 
 void BoxTile::Show(const Tile& tile) {
-    // A device path by its last part: "ttyUSB0" reads from afar, "/dev/" adds nothing.
-    const QString name = QString::fromStdString(tile.name);
-    QString shown = name.startsWith(QLatin1Char('/')) ? name.section(QLatin1Char('/'), -1) : name;
-    for (const std::string& own : {tile.label, tile.serial}) {
-        if (!own.empty()) {
-            shown += QStringLiteral(" \u00b7 ") + QString::fromStdString(own);
-        }
-    }
-    name_->setText(shown);
-    stage_->setText(tile.present ? QString::fromStdString(tile.stage).trimmed() : QStringLiteral("no box"));
-    progress_->setMaximum(tile.total == 0 ? 1 : static_cast<int>(tile.total));
-    progress_->setValue(tile.result == Tile::Result::Pass ? progress_->maximum() : static_cast<int>(tile.done));
-    time_->setText(tile.running || tile.result != Tile::Result::None
-                       ? QStringLiteral("%1 s").arg(tile.seconds, 0, 'f', 1)
-                       : QString());
+    const TileTexts texts = TextsOf(tile);
+    name_->setText(QString::fromStdString(texts.name));
+    stage_->setText(QString::fromStdString(texts.stage));
+    progress_->setMaximum(static_cast<int>(texts.barMaximum));
+    progress_->setValue(static_cast<int>(texts.barValue));
+    time_->setText(QString::fromStdString(texts.time));
+    result_->setText(QString::fromStdString(texts.result));
     QPalette palette = result_->palette();
     switch (tile.result) {
         case Tile::Result::Pass:
-            result_->setText(QStringLiteral("PASS"));
             palette.setColor(QPalette::Window, QColor(0, 128, 0));
             break;
         case Tile::Result::Fail:
-            result_->setText(QStringLiteral("FAIL"));
             palette.setColor(QPalette::Window, QColor(192, 0, 0));
             break;
         case Tile::Result::None:
-            result_->setText(tile.running ? QStringLiteral("...") : QString());
             palette.setColor(QPalette::Window, palette.color(QPalette::Base));
             break;
     }
     palette.setColor(QPalette::WindowText,
                      tile.result == Tile::Result::None ? palette.color(QPalette::Text) : QColor(Qt::white));
     result_->setPalette(palette);
-    const QString hint = QString::fromStdString(tile.openHint);
-    error_->setText(QString::fromStdString(tile.errorLine).trimmed() + (hint.isEmpty() ? QString() : "\n" + hint));
-    error_->setToolTip(hint);
+    error_->setText(QString::fromStdString(texts.error));
+    error_->setToolTip(QString::fromStdString(tile.openHint));
 }
 
 QString BoxTile::ResultText() const { return name_->text() + QLatin1Char(' ') + result_->text(); }

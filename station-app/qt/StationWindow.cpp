@@ -18,10 +18,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "links/UsbDriver.h"
-#include "session/LinkNames.h"
 #include "station-app/FirmwareSummary.h"
-#include "station-app/UsbHotplug.h"
+#include "station-app/StationTexts.h"
 #include "station-app/qt/BoxTile.h"
 
 namespace kestrel::stationapp {
@@ -29,6 +27,14 @@ namespace kestrel::stationapp {
 namespace {
 
 constexpr int kTilesPerRow = 4;
+
+QString PortsText(const StationCommandLine& commandLine) {
+    QStringList ports;
+    for (const auto& port : commandLine.ports) {
+        ports << QString::fromStdString(port);
+    }
+    return ports.join(QLatin1Char(' '));
+}
 
 QLineEdit* Field(QFormLayout* form, const QString& label, const QString& text) {
     auto* edit = new QLineEdit(text);
@@ -49,14 +55,14 @@ StationWindow::StationWindow(const StationCommandLine& commandLine, QWidget* par
     setWindowTitle(QStringLiteral("Kestrel Station"));
     Enlarge(this, 12);
     QSettings settings;
-    const auto remembered = [&settings](const char* key, bool given, const QString& value) {
-        return given ? value : settings.value(QString::fromLatin1(key)).toString();
+    const auto remembered = [&settings](const char* key, bool given, const std::string& value) {
+        return given ? QString::fromStdString(value) : settings.value(QString::fromLatin1(key)).toString();
     };
 
     auto* top = new QGroupBox(QStringLiteral("Firmware and lot"));
     auto* form = new QFormLayout(top);
     auto* fileRow = new QHBoxLayout;
-    firmware_ = new QLineEdit(remembered("firmware", !commandLine.firmware.isEmpty(), commandLine.firmware));
+    firmware_ = new QLineEdit(remembered("firmware", !commandLine.firmware.empty(), commandLine.firmware));
     auto* choose = new QPushButton(QStringLiteral("&Browse..."));
     fileRow->addWidget(firmware_);
     fileRow->addWidget(choose);
@@ -73,9 +79,9 @@ StationWindow::StationWindow(const StationCommandLine& commandLine, QWidget* par
     station_ = Field(form, QStringLiteral("&Station:"),
                      remembered("station", commandLine.stationGiven, commandLine.stationName));
     lot_ = Field(form, QStringLiteral("&Lot:"), remembered("lot", commandLine.lotGiven, commandLine.lot));
-    ports_ = Field(form, QStringLiteral("&Ports:"),
-                   commandLine.ports.isEmpty() ? settings.value(QStringLiteral("ports")).toString()
-                                               : commandLine.ports.join(QLatin1Char(' ')));
+    ports_ =
+        Field(form, QStringLiteral("&Ports:"),
+              commandLine.ports.empty() ? settings.value(QStringLiteral("ports")).toString() : PortsText(commandLine));
     allUsb_ = new QCheckBox(QStringLiteral("Every &USB box plugged in"));
     allUsb_->setChecked(commandLine.allUsb || settings.value(QStringLiteral("allUsb")).toBool());
     form->addRow(QString(), allUsb_);
@@ -120,8 +126,8 @@ StationWindow::StationWindow(const StationCommandLine& commandLine, QWidget* par
     connect(start_, &QPushButton::clicked, this, &StationWindow::StartLot);
     connect(stop_, &QPushButton::clicked, this, &StationWindow::StopLot);
     connect(scan_, &QLineEdit::returnPressed, this, [this] {
-        if (logic_ && !scan_->text().trimmed().isEmpty()) {
-            logic_->ScanLabel(scan_->text().trimmed().toStdString());
+        if (run_ && !scan_->text().trimmed().isEmpty()) {
+            run_->Logic().ScanLabel(scan_->text().trimmed().toStdString());
             scan_->clear();
         }
     });
@@ -149,8 +155,7 @@ void StationWindow::ShowFirmware() {
         approval_->setText(QString());
         return;
     }
-    const FirmwareSummary summary =
-        SummariseFirmware(firmware_->text().toStdString(), commandLine_.approved.toStdString());
+    const FirmwareSummary summary = SummariseFirmware(firmware_->text().toStdString(), commandLine_.approved);
     if (!summary.error.empty()) {
         firmwareFacts_->setText(QString::fromStdString(summary.error));
         approval_->setText(QString());
@@ -181,50 +186,18 @@ bool StationWindow::StartLot() {
         delete widget;  // the last lot's boxes
     }
     tileWidgets_.clear();
-    LotSettings lot;
-    lot.firmware = firmware_->text().toStdString();
-    lot.logFile = commandLine_.logFile.toStdString();
-    lot.database = commandLine_.database.toStdString();
-    lot.manifest = commandLine_.approved.toStdString();
-    lot.trace.operatorName = operator_->text().toStdString();
-    lot.trace.station = station_->text().toStdString();
-    lot.trace.lot = lot_->text().toStdString();
-    lot.count = commandLine_.count;
-    lot.units = commandLine_.units;
-    logic_ = std::make_unique<StationLogic>(lot);
-    std::string error;
-    std::vector<std::string> notices;
-    if (!logic_->StartLot(error, &notices)) {
-        message_->setText(QString::fromStdString(error));
+    const LotForm form{.firmware = firmware_->text().toStdString(),
+                       .operatorName = operator_->text().toStdString(),
+                       .stationName = station_->text().toStdString(),
+                       .lot = lot_->text().toStdString(),
+                       .ports = ports_->text().toStdString(),
+                       .allUsb = allUsb_->isChecked()};
+    std::string message;
+    run_ = LotRun::Start(form, commandLine_, message);
+    message_->setText(QString::fromStdString(message));
+    if (!run_) {
         return false;
     }
-    std::vector<std::string> ports;
-    for (const QString& port : ports_->text().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-        ports.push_back(port.toStdString());
-        if (const std::string problem = PortNameProblem(ports.back()); !problem.empty()) {
-            logic_.reset();
-            message_->setText(QString::fromStdString(problem));
-            return false;
-        }
-    }
-    StationLogic* logic = logic_.get();
-    watcher_ = std::make_unique<PortWatcher>(
-        ports, [logic](const std::string& port, bool present) { logic->BoxPresence(port, present); });
-    QString note;
-    if (allUsb_->isChecked()) {
-        std::string why;
-        if (auto events = SystemHotplugEvents(why)) {
-            hotplug_ = std::make_unique<UsbHotplug>(
-                std::move(events), SystemUsbDriver(),
-                [logic](const std::string& link, bool present) { logic->BoxPresence(link, present); });
-        } else {
-            note = QStringLiteral(" (no USB boxes: %1)").arg(QString::fromStdString(why));
-        }
-    }
-    for (const auto& notice : notices) {
-        note += QStringLiteral("\n") + QString::fromStdString(notice);
-    }
-    message_->setText(QStringLiteral("Lot running: plug in the boxes.") + note);
     finished_ = false;
     refresh_->start();
     return true;
@@ -233,39 +206,32 @@ bool StationWindow::StartLot() {
 QString StationWindow::Message() const { return message_->text(); }
 
 void StationWindow::StopLot() {
-    if (logic_) {
-        logic_->StopLot();
+    if (run_) {
+        run_->Logic().StopLot();
         message_->setText(QStringLiteral("Lot stopped: running boxes finish."));
     }
 }
 
 void StationWindow::EndLot() {
-    hotplug_.reset();
-    watcher_.reset();
-    logic_.reset();  // cancels and joins what still runs
+    run_.reset();  // cancels and joins what still runs
 }
 
-int StationWindow::FinishedStatus() const {
-    if (!logic_ || !logic_->LotComplete() || logic_->Running() != 0) {
-        return -1;
-    }
-    const LotCounters counters = logic_->Counters();
-    return counters.failed == 0 ? 0 : 1;
-}
+int StationWindow::FinishedStatus() const { return run_ ? run_->FinishedStatus() : -1; }
 
 void StationWindow::Refresh() {
-    if (const std::string notice = logic_ ? logic_->TakeNotice() : std::string(); !notice.empty()) {
+    if (const std::string notice = run_ ? run_->Logic().TakeNotice() : std::string(); !notice.empty()) {
         std::fprintf(stderr, "kestrel-station: %s\n", notice.c_str());
         message_->setText(QString::fromStdString(notice));
     }
-    const bool running = logic_ && logic_->LotRunning();
+    const bool running = run_ && run_->Logic().LotRunning();
     start_->setEnabled(!running);
     stop_->setEnabled(running);
-    if (!logic_) {
+    if (!run_) {
         counters_->setText(QStringLiteral("Passed 0\nFailed 0"));
         return;
     }
-    for (const Tile& tile : logic_->Tiles()) {
+    StationLogic& logic = run_->Logic();
+    for (const Tile& tile : logic.Tiles()) {
         BoxTile*& widget = tileWidgets_[tile.name];
         if (widget == nullptr) {
             widget = new BoxTile;
@@ -274,14 +240,9 @@ void StationWindow::Refresh() {
         }
         widget->Show(tile);
     }
-    database_->setText(QString::fromStdString(logic_->DatabaseLinkText()));
-    const LotCounters counters = logic_->Counters();
-    counters_->setText(
-        QStringLiteral("Passed %1\nFailed %2\nYield %3 %\n%4 boxes per hour")
-            .arg(counters.passed)
-            .arg(counters.failed)
-            .arg(counters.YieldPercent(), 0, 'f', 1)
-            .arg(counters.BoxesPerHour() ? QString::number(*counters.BoxesPerHour(), 'f', 0) : QStringLiteral("-")));
+    database_->setText(QString::fromStdString(logic.DatabaseLinkText()));
+    const LotCounters counters = logic.Counters();
+    counters_->setText(QString::fromStdString(CountersText(counters)));
     lastResults_->clear();
     for (const std::string& result : counters.lastResults) {
         lastResults_->addItem(QString::fromStdString(result));
@@ -289,7 +250,7 @@ void StationWindow::Refresh() {
     if (!finished_) {
         if (const int status = FinishedStatus(); status >= 0) {
             finished_ = true;
-            logic_->StopLot();
+            logic.StopLot();
             message_->setText(status == 0 ? QStringLiteral("Lot complete: all passed.")
                                           : QStringLiteral("Lot complete: some boxes failed."));
             emit LotFinished(status);
@@ -298,7 +259,7 @@ void StationWindow::Refresh() {
 }
 
 void StationWindow::closeEvent(QCloseEvent* event) {
-    if (logic_ && logic_->Running() > 0) {
+    if (run_ && run_->Logic().Running() > 0) {
         const auto answer =
             QMessageBox::question(this, QStringLiteral("Kestrel Station"),
                                   QStringLiteral("Boxes are being flashed. Cancel their downloads and close?"),

@@ -4,9 +4,8 @@
 #include <map>
 #include <memory>
 
-#include "station-app/PortWatcher.h"
-#include "station-app/StationLogic.h"
-#include "station-app/qt/StationCommandLine.h"
+#include "station-app/LotRun.h"
+#include "station-app/StationCommandLine.h"
 
 class QGridLayout;
 class QLabel;
@@ -19,7 +18,6 @@ class QTimer;
 namespace kestrel::stationapp {
 
 class BoxTile;
-class UsbHotplug;
 
 // The station's window: the firmware and who flashes it at the top, a tile per
 // box, the lot's counters. What it decides lives in StationLogic; this paints
@@ -39,7 +37,7 @@ public:
     QString Message() const;
     // With --count: the lot's exit status once it is complete, else -1.
     int FinishedStatus() const;
-    const StationLogic* Logic() const { return logic_.get(); }
+    const StationLogic* Logic() const { return run_ ? &run_->Logic() : nullptr; }
     QLineEdit* ScanField() const { return scan_; }
 
 signals:
@@ -73,9 +71,7 @@ private:
     QListWidget* lastResults_;
     QTimer* refresh_;
     std::map<std::string, BoxTile*> tileWidgets_;
-    std::unique_ptr<StationLogic> logic_;
-    std::unique_ptr<PortWatcher> watcher_;
-    std::unique_ptr<UsbHotplug> hotplug_;
+    std::unique_ptr<LotRun> run_;
     bool finished_ = false;
 };
 

@@ -8,18 +8,12 @@
 #include <cstdio>
 
 #include "session/Version.h"
-#include "station-app/qt/StationCommandLine.h"
+#include "station-app/StationCommandLine.h"
 #include "station-app/qt/StationWindow.h"
 
 namespace {
 
-QStringList Arguments(int argc, char** argv) {
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i) {
-        arguments << QString::fromLocal8Bit(argv[i]);
-    }
-    return arguments;
-}
+std::vector<std::string> Arguments(int argc, char** argv) { return {argv + (argc > 0 ? 1 : 0), argv + argc}; }
 
 // A signal only writes a byte; the window's thread reads it and ends the lot as a close would.
 int signalPipe[2] = {-1, -1};
@@ -48,12 +42,12 @@ int main(int argc, char** argv) {
     using namespace kestrel::stationapp;
     // Help, the version and a wrong command line need no display.
     const StationCommandLine commandLine = ParseStationCommandLine(Arguments(argc, argv));
-    if (!commandLine.error.isEmpty()) {
-        std::fprintf(stderr, "kestrel-station: %s\n", qPrintable(commandLine.error));
+    if (!commandLine.error.empty()) {
+        std::fprintf(stderr, "kestrel-station: %s\n", commandLine.error.c_str());
         return 2;
     }
     if (commandLine.showHelp) {
-        std::fputs(qPrintable(commandLine.helpText), stdout);
+        std::fputs(commandLine.helpText.c_str(), stdout);
         return 0;
     }
     if (commandLine.showVersion) {
@@ -77,13 +71,13 @@ int main(int argc, char** argv) {
     window.show();
     if (commandLine.count > 0) {
         QObject::connect(&window, &StationWindow::LotFinished, &app, [&](int status) {
-            if (!commandLine.screenshot.isEmpty()) {
-                window.grab().save(commandLine.screenshot);
+            if (!commandLine.screenshot.empty()) {
+                window.grab().save(QString::fromStdString(commandLine.screenshot));
             }
             QApplication::exit(status);
         });
     }
-    if (!commandLine.firmware.isEmpty()) {
+    if (!commandLine.firmware.empty()) {
         bool started = false;
         QTimer::singleShot(0, &window, [&] {
             started = window.StartLot();

@@ -26,8 +26,8 @@ private slots:
         emulator::ServedBox box(emulator::BoxModel(slow), {.giveUpAfterMs = 20000});
         QVERIFY(box.Started());
         StationCommandLine commandLine;
-        commandLine.firmware = QStringLiteral(KESTREL_SAMPLES_DIR "/kestrel-demo.mot");
-        commandLine.ports = {QString::fromStdString(box.DevicePath())};
+        commandLine.firmware = KESTREL_SAMPLES_DIR "/kestrel-demo.mot";
+        commandLine.ports = {box.DevicePath()};
         StationWindow window(commandLine);
         window.show();
         QVERIFY(window.StartLot());
@@ -61,9 +61,9 @@ private slots:
         QTemporaryDir dir;
         const QString link = dir.filePath(QStringLiteral("box"));
         StationCommandLine commandLine;
-        commandLine.firmware = QStringLiteral(KESTREL_SAMPLES_DIR "/kestrel-demo.mot");
-        commandLine.ports = {link};
-        commandLine.logFile = dir.filePath(QStringLiteral("scan.log"));
+        commandLine.firmware = KESTREL_SAMPLES_DIR "/kestrel-demo.mot";
+        commandLine.ports = {link.toStdString()};
+        commandLine.logFile = dir.filePath(QStringLiteral("scan.log")).toStdString();
         StationWindow window(commandLine);
         window.show();
         QVERIFY(window.StartLot());
@@ -77,7 +77,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(window.Logic()->Counters().Total() == 1, 20000);
         QCOMPARE(window.Logic()->Tiles().front().label, std::string("SN-7781"));
         QVERIFY(window.Logic()->WaitingLabels().empty());
-        QFile log(commandLine.logFile);
+        QFile log(QString::fromStdString(commandLine.logFile));
         QVERIFY(log.open(QIODevice::ReadOnly));
         QCOMPARE(log.readAll().count("\nlabel: SN-7781\n"), 2);  // its started record and its result
         box.Stop();

@@ -7,6 +7,10 @@
 // or a kestrel-box scenario (type2, silent-STAGE, hang-up-STAGE, ...).
 // KESTREL_D2XX_IMAGES, if set, is a folder: every close writes the image the
 // box last received to SERIAL.img there.
+// KESTREL_D2XX_PLUGGED, if set, is a file naming the boxes plugged in (their
+// serial numbers, apart by blanks), read at every listing; a box it does not
+// name is out, so that a test plugs boxes in and out while a program runs.
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -64,6 +68,21 @@ struct Boxes {
         }
     }
 
+    void ApplyPlugged() {
+        const std::string file = Environment("KESTREL_D2XX_PLUGGED");
+        if (file.empty())
+            return;
+        std::string plugged = " ";
+        if (std::FILE* list = std::fopen(file.c_str(), "rb")) {
+            for (int c; (c = std::fgetc(list)) != EOF;)
+                plugged += std::isspace(c) ? ' ' : static_cast<char>(c);
+            std::fclose(list);
+        }
+        plugged += ' ';
+        for (std::size_t slot = 0; slot < driver.DeviceCount(); ++slot)
+            driver.SetPresent(slot, plugged.find(" " + driver.Device(slot).serialNumber + " ") != std::string::npos);
+    }
+
     void SaveImages() {
         for (std::size_t slot = 0; slot < driver.DeviceCount() && !imageFolder.empty(); ++slot) {
             const auto& image = driver.Model(slot).LastImage();
@@ -102,6 +121,7 @@ UsbHandle Handle(void* handle) { return reinterpret_cast<UsbHandle>(handle); }
 #define KESTREL_EXPORT extern "C" __declspec(dllexport) ULONG WINAPI
 
 KESTREL_EXPORT FT_CreateDeviceInfoList(DWORD* count) {
+    TheBoxes().ApplyPlugged();
     std::uint32_t devices = 0;
     const auto status = Driver().CountDevices(devices);
     *count = devices;

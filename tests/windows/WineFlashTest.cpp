@@ -17,6 +17,8 @@ namespace {
 
 // A Windows program's start under a running wineserver, on a loaded machine.
 constexpr double kWineStart = 4;
+// Windows' numbers of the console events that end a program.
+constexpr int CTRL_CLOSE = 2, CTRL_LOGOFF = 5, CTRL_SHUTDOWN = 6;
 
 std::string Environment(const char* name) { return std::getenv(name) ? std::getenv(name) : ""; }
 
@@ -129,6 +131,118 @@ TEST_F(WineFlash, EmulatesAFileAtAPathBeyondAsciiAndLogsThatPath) {
     const auto run = FlashExe({"-q", "--emulate", WinPath(firmware), "--log", WinPath(log)});
     EXPECT_EQ(run.LastOutLine(), "FLASHING SUCCESSFULL") << run.err;
     EXPECT_TRUE(std::regex_search(ReadFile(log), std::regex("(^|\n)file: .*Prüfung ü\\.mot\n"))) << ReadFile(log);
+}
+
+// Windows keeps the environment in UTF-16: read in the local code page instead,
+// the operator would reach the log as other bytes, and the log be another file.
+TEST_F(WineFlash, VariablesBeyondAsciiReachTheRecordsAsTheyAre) {
+    const std::string log = (dir.Path() / "Prüfung.log").string();
+    ::setenv("KESTREL_OPERATOR", "Jürgen Müller", 1);
+    ::setenv("KESTREL_LOG", WinPath(log).c_str(), 1);
+    const auto run = FlashExe({"-q", "--emulate", WinPath(kMot)});
+    ::unsetenv("KESTREL_OPERATOR");
+    ::unsetenv("KESTREL_LOG");
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_NE(ReadFile(log).find("\noperator: Jürgen Müller\n"), std::string::npos) << ReadFile(log);
+}
+
+// Windows ends a console program 5 s after it told it that its window closed, the
+// user signs out or the machine shuts down, or once its handler returned: the
+// download is cancelled and its cancelled record written within that time.
+class WineConsoleEnd : public WineTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(WineConsoleEnd, WaitsForTheCancelledRecord) {
+    const auto program = dir.Path() / "program";  // a path of its own, by which the event finds this process
+    std::filesystem::create_directories(program);
+    const std::string exe = (program / "kestrel-flash.exe").string(), log = (dir.Path() / "end.log").string();
+    std::filesystem::copy_file(Environment("KESTREL_FLASH_EXE"), exe);
+    BoxProcess box({"--erase-ms", "20000"});
+    const ComPort com(box.linkPath);
+    ASSERT_TRUE(com.safe);
+    const pid_t flash =
+        Spawn({Environment("KESTREL_WINE"), WinPath(exe), "-q", "-p", com.name, "--log", WinPath(log), WinPath(kMot)},
+              (dir.Path() / "out").string(), (dir.Path() / "err").string(),
+              [] { ::dup2(::open("/dev/null", O_RDONLY | O_CLOEXEC), STDIN_FILENO); });
+    for (int waited = 0; ReadFile(log).find("record: started") == std::string::npos && waited < 30000; waited += 50)
+        ::usleep(50000);
+    ::usleep(500000);  // into the erase
+    const auto told = RunProcess({Environment("KESTREL_WINE"), WinPath(Environment("KESTREL_CONSOLE_EVENT_EXE")),
+                                  WinPath(exe), std::to_string(GetParam())},
+                                 {std::chrono::seconds(30)});
+    int status = 0;
+    for (int waited = 0; ::waitpid(flash, &status, WNOHANG) == 0; waited += 50) {
+        if (waited > 30000)
+            ::kill(flash, SIGKILL);
+        ::usleep(50000);
+    }
+    EXPECT_TRUE(std::regex_search(ReadFile(log), std::regex("\nrecord: result\n(.*\n)*result: cancelled")))
+        << told.out << ReadFile(log);
+}
+
+INSTANTIATE_TEST_SUITE_P(Events, WineConsoleEnd, ::testing::Values(CTRL_CLOSE, CTRL_LOGOFF, CTRL_SHUTDOWN),
+                         [](const auto& event) {
+                             return event.param == CTRL_CLOSE    ? "console_window_closed"
+                                    : event.param == CTRL_LOGOFF ? "signing_out"
+                                                                 : "shutting_down";
+                         });
+
+// Windows errors in Windows' words, not POSIX's; a value refused that came from
+// a variable is named by that variable.
+TEST_F(WineFlash, ErrorLinesSpeakWindowsAndNameTheVariable) {
+    const auto missing = FlashExe({"-q", "--emulate", WinPath((dir.Path() / "missing.mot").string())});
+    EXPECT_EQ(missing.exitStatus, 4);
+    EXPECT_EQ(missing.err.find("No such file or directory"), std::string::npos) << missing.err;
+    EXPECT_TRUE(std::regex_search(missing.err, std::regex("missing\\.mot: (File not found|The system cannot find)")))
+        << missing.err;
+    ::setenv("KESTREL_TIMEOUT", "soon", 1);
+    const auto refused = FlashExe({"-q", "--emulate", WinPath(kMot)});
+    ::unsetenv("KESTREL_TIMEOUT");
+    EXPECT_EQ(refused.exitStatus, 2);
+    EXPECT_NE(refused.err.find("KESTREL_TIMEOUT: not a number: soon"), std::string::npos) << refused.err;
+}
+
+// Manifests as Windows' tools write them: with a byte order mark (Notepad), in
+// UTF-16 of either order (PowerShell's redirection), certutil -hashfile's output
+// (the digest's bytes apart by blanks in older Windows); one that cannot be read
+// says how it was read and which line, one that is no text says so.
+TEST_F(WineFlash, ApprovedManifestsAsWindowsToolsWriteThem) {
+    const std::string digest = RunProcess({"/usr/bin/sha256sum", kMot}).out.substr(0, 64);
+    const auto utf16 = [](const std::string& text, bool bigEndian = false) {
+        std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+        for (const char c : text)
+            bytes += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+        return bytes;
+    };
+    std::string pairs;
+    for (std::size_t i = 0; i < 64; i += 2)
+        pairs += (i == 0 ? "" : " ") + digest.substr(i, 2);
+    const auto approve = [&](const std::string& manifest) {
+        return FlashExe({"-q", "--emulate", "--approved", WinPath(dir.Write("m.sha256", manifest)), WinPath(kMot)});
+    };
+    for (const std::string& manifest :
+         {"\xEF\xBB\xBF" + digest + "  kestrel-demo.mot\r\n", utf16(digest + " *kestrel-demo.mot\r\n"),
+          utf16(digest + "  kestrel-demo.mot\n", true),
+          "SHA256 hash of kestrel-demo.mot:\r\n" + digest +
+              "\r\nCertUtil: -hashfile command completed successfully.\r\n",
+          utf16("SHA256 hash of file kestrel-demo.mot:\r\n" + pairs + "\r\nCertUtil: done.\r\n")})
+        EXPECT_EQ(approve(manifest).exitStatus, 0) << manifest;
+    const auto refused = approve(utf16(digest + "\r\nnot a digest\r\n"));
+    EXPECT_EQ(refused.exitStatus, 2);
+    EXPECT_TRUE(std::regex_search(refused.err, std::regex("m\\.sha256:2: \"not a digest\" .*read as UTF-16LE")))
+        << refused.err;
+    EXPECT_NE(approve(std::string("\xFF\xFE\x61", 3)).err.find("is not text"), std::string::npos);
+}
+
+// Excel reads a CSV file without a byte order mark in the local code page.
+TEST_F(WineFlash, ReportCsvKeepsNamesBeyondAsciiForExcel) {
+    const std::string log = (dir.Path() / "st.log").string(), csv = (dir.Path() / "yield.csv").string();
+    ASSERT_EQ(
+        FlashExe({"-q", "--emulate", "--operator", "Jürgen Müller", "--log", WinPath(log), WinPath(kMot)}).exitStatus,
+        0);
+    ASSERT_EQ(FlashExe({"--report", WinPath(log), "--csv", WinPath(csv)}).exitStatus, 0);
+    const std::string table = ReadFile(csv);
+    EXPECT_TRUE(table.starts_with("\xEF\xBB\xBFlot,operator,")) << table;
+    EXPECT_NE(table.find(",Jürgen Müller,"), std::string::npos) << table;
 }
 
 TEST_F(WineFlash, UsbWithoutTheD2xxLibrarySaysToUseTheComPort) {

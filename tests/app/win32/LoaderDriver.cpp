@@ -1,9 +1,11 @@
 // Drives kestrel-loader.exe from outside, as a user at the keyboard would:
 // finds its window by its caption, checks that the drop-down offers COM40 and has the
-// link of this test selected, tabs to "Start download" and presses Space,
+// link of this test selected, follows a port plugged in later, finds the focus
+// on "Start download", leaves Enter in the path field without effect, and presses Space,
 // reads the status list until the download has ended, then presses Enter for
 // a second download, and opens "Save log...". Prints the window's place for a screenshot.
-// "LoaderDriver close" closes the window instead.
+// "LoaderDriver close" closes the window instead; "LoaderDriver end-session"
+// starts a download and ends the session as Windows does while it runs.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -15,10 +17,14 @@
 
 #include <windows.h>
 
+#include <dbt.h>
+
 namespace {
 
 constexpr wchar_t kCaption[] = L"IXO V2718 Loader v1.1";
 constexpr int kStart = 1002;
+constexpr int kPath = 1001;
+constexpr int kBanner = 1012;
 constexpr int kStatusList = 1005;
 constexpr int kProgressBar = 1010;
 constexpr int kLinkDropDown = 1007;
@@ -43,6 +49,12 @@ auto Await(Found found, int seconds) {
     return result;
 }
 
+std::wstring Text(HWND window) {
+    wchar_t text[1024] = {};
+    ::SendMessageW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
 std::vector<std::wstring> Lines(HWND list) {
     std::vector<std::wstring> lines;
     const auto count = ::SendMessageW(list, LB_GETCOUNT, 0, 0);
@@ -64,9 +76,65 @@ void Press(WORD key) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
 }
 
+// Windows asks whether the session may end during a download: no, with a
+// reason; ended all the same, the download is cancelled and its end shown
+// before the window answers, as the process may be ended right after.
+int EndSession(HWND dialog) {
+    HWND list = ::GetDlgItem(dialog, kStatusList);
+    ::PostMessageW(::GetDlgItem(dialog, kStart), BM_CLICK, 0, 0);
+    if (!Await([list] { return !Lines(list).empty() && Lines(list).back() == L"Erasing flash... "; }, 30))
+        return Fail("no \"Erasing flash... \" line");
+    DWORD_PTR answer = 1;
+    if (!::SendMessageTimeoutW(dialog, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 10000, &answer))
+        return Fail("no answer to WM_QUERYENDSESSION");
+    if (answer != FALSE)
+        return Fail("the end of the session was not held back during a download");
+    ::SendMessageTimeoutW(dialog, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 10000, &answer);
+    const auto lines = Lines(list);
+    std::printf("after the session's end: %ls\n", lines.empty() ? L"" : lines.back().c_str());
+    if (lines.empty() || lines.back() != L"Error: download cancelled")
+        return Fail("the download was not cancelled before the window answered the session's end");
+    ::PostMessageW(dialog, WM_CLOSE, 0, 0);  // as Windows would end the process now
+    return Await([] { return ::FindWindowW(L"#32770", kCaption) == nullptr; }, 10) ? 0 : Fail("still open");
+}
+
+void PressShifted(WORD key) {
+    INPUT input[4] = {};
+    for (auto& one : input)
+        one.type = INPUT_KEYBOARD;
+    input[0].ki.wVk = input[3].ki.wVk = VK_SHIFT;
+    input[1].ki.wVk = input[2].ki.wVk = key;
+    input[2].ki.dwFlags = input[3].ki.dwFlags = KEYEVENTF_KEYUP;
+    ::SendInput(4, input, sizeof(INPUT));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+}
+
+// COM41 in the system's serial-port map, as a driver enters a port it made; null takes it out again.
+bool SetPortMapEntry(const wchar_t* port) {
+    HKEY map = nullptr;
+    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                          &map, nullptr) != ERROR_SUCCESS)
+        return false;
+    const LSTATUS done =
+        port != nullptr
+            ? ::RegSetValueExW(map, L"\\Device\\KestrelTest41", 0, REG_SZ, reinterpret_cast<const BYTE*>(port),
+                               static_cast<DWORD>((std::wcslen(port) + 1) * sizeof(wchar_t)))
+            : ::RegDeleteValueW(map, L"\\Device\\KestrelTest41");
+    ::RegCloseKey(map);
+    return done == ERROR_SUCCESS;
+}
+
+// What Windows sends every top-level window when a device comes or goes.
+void TellDeviceChange() {
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    // Sizes as the dialog has them, not scaled for a program that knows of no DPI.
+    ::SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
     // Found once it is shown, after its initialisation.
     HWND dialog = Await(
         [] {
@@ -77,6 +145,16 @@ int wmain(int argc, wchar_t** argv) {
     if (dialog == nullptr)
         return Fail("no window with the caption \"IXO V2718 Loader v1.1\"");
     if (argc > 1 && std::wstring(argv[1]) == L"close") {
+        ::PostMessageW(dialog, WM_CLOSE, 0, 0);
+        return Await([] { return ::FindWindowW(L"#32770", kCaption) == nullptr; }, 10) ? 0 : Fail("still open");
+    }
+    if (argc > 1 && std::wstring(argv[1]) == L"end-session")
+        return EndSession(dialog);
+    if (argc > 1 && std::wstring(argv[1]) == L"banner") {
+        // Its height on this screen, then the window closed.
+        RECT banner{};
+        ::GetWindowRect(::GetDlgItem(dialog, kBanner), &banner);
+        std::printf("banner %ld\n", banner.bottom - banner.top);
         ::PostMessageW(dialog, WM_CLOSE, 0, 0);
         return Await([] { return ::FindWindowW(L"#32770", kCaption) == nullptr; }, 10) ? 0 : Fail("still open");
     }
@@ -96,6 +174,18 @@ int wmain(int argc, wchar_t** argv) {
         ::GetTextExtentPoint32W(dc, entry.c_str(), static_cast<int>(entry.size()), &size);
         widest = std::max(widest, static_cast<int>(size.cx));
     }
+    // The step labels show their words whole.
+    for (HWND label = ::GetWindow(dialog, GW_CHILD); label != nullptr; label = ::GetWindow(label, GW_HWNDNEXT)) {
+        const std::wstring words = Text(label);
+        if (words.size() < 3 || words[1] != L'.' || words[0] < L'1' || words[0] > L'3')
+            continue;
+        SIZE size{};
+        ::GetTextExtentPoint32W(dc, words.c_str(), static_cast<int>(words.size()), &size);
+        RECT area{};
+        ::GetClientRect(label, &area);
+        if (size.cx > area.right)
+            return Fail("a step's label is cut: its words are wider than the label");
+    }
     ::ReleaseDC(dropDown, dc);
     ::DeleteObject(font);
     RECT closed{};
@@ -112,17 +202,53 @@ int wmain(int argc, wchar_t** argv) {
     if (DropDownEntry(dropDown, ::SendMessageW(dropDown, CB_GETCURSEL, 0, 0)) != L"\\\\.\\COM40")
         return Fail("the selected link is not this test's \\\\.\\COM40: nothing pressed");
 
-    // From "..." the tab order leads over the path field to "Start download".
+    // A port plugged in while the dialog is open is offered once Windows tells of the device change.
+    const auto listed = [dropDown](const wchar_t* entry) {
+        return ::SendMessageW(dropDown, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(entry)) !=
+               CB_ERR;
+    };
+    if (!SetPortMapEntry(L"COM41"))
+        return Fail("cannot enter COM41 into the serial-port map");
+    TellDeviceChange();
+    const bool followed = Await([&] { return listed(L"COM41"); }, 10);
+    SetPortMapEntry(nullptr);
+    TellDeviceChange();
+    if (!followed)
+        return Fail("COM41, plugged in after the dialog opened, is not in the drop-down");
+    if (!Await([&] { return !listed(L"COM41"); }, 10))
+        return Fail("COM41, pulled, is still in the drop-down");
+    if (DropDownEntry(dropDown, ::SendMessageW(dropDown, CB_GETCURSEL, 0, 0)) != L"\\\\.\\COM40")
+        return Fail("the drop-down made anew lost the selected link");
+
+    // With the port and the file given, the focus starts on "Start download".
+    // Enter in the path field leaves the window open and starts nothing; a
+    // typed path enables "Start download" as a picked one does, an empty one disables it.
     ::SetForegroundWindow(dialog);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    HWND start = ::GetDlgItem(dialog, kStart);
-    Press(VK_TAB);
-    Press(VK_TAB);
+    HWND start = ::GetDlgItem(dialog, kStart), path = ::GetDlgItem(dialog, kPath);
     GUITHREADINFO focus{};
     focus.cbSize = sizeof focus;
     ::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &focus);
     if (focus.hwndFocus != start)
-        return Fail("two tabs from \"...\" did not reach \"Start download\"");
+        return Fail("with port and file given, the focus is not on \"Start download\"");
+    PressShifted(VK_TAB);
+    ::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &focus);
+    if (focus.hwndFocus != path)
+        return Fail("Shift+Tab from \"Start download\" did not reach the path field");
+    Press(VK_RETURN);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    if (!::IsWindow(dialog) || !Lines(::GetDlgItem(dialog, kStatusList)).empty())
+        return Fail("Enter in the path field closed the window or started a download");
+    const std::wstring file = Text(path);
+    ::SendMessageW(path, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+    const bool disabled = !::IsWindowEnabled(start);
+    ::SendMessageW(path, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(file.c_str()));
+    if (!disabled || !::IsWindowEnabled(start))
+        return Fail("\"Start download\" does not follow the path typed");
+    Press(VK_TAB);
+    ::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &focus);
+    if (focus.hwndFocus != start)
+        return Fail("Tab from the path field did not reach \"Start download\"");
     Press(VK_SPACE);
 
     // While the box erases, Escape does nothing, and closing the window asks
@@ -192,11 +318,52 @@ int wmain(int argc, wchar_t** argv) {
         return Fail("Enter after the download did not run a second download in the open window");
     std::printf("second: %ls\n", Lines(list).back().c_str());
 
-    // "Save log..." of the window menu asks where to save the record; cancelled here.
-    ::PostMessageW(dialog, WM_SYSCOMMAND, 0x0020, 0);
-    HWND saveAs = Await([] { return ::FindWindowW(L"#32770", L"Save log"); }, 20);
-    if (saveAs == nullptr)
+    // "Save log..." of the window menu offers a log's name. The firmware is refused
+    // and left as it is; a log gets the record once: asked again, the window says where it is.
+    const auto saveLog = [dialog] {
+        ::PostMessageW(dialog, WM_SYSCOMMAND, 0x0020, 0);
+        return Await([] { return ::FindWindowW(L"#32770", L"Save log"); }, 20);
+    };
+    const auto nameField = [](HWND saveAs) {
+        HWND field = ::GetDlgItem(saveAs, 0x47c);  // the name's combo box; an older dialog's edit field below
+        return field != nullptr ? field : ::GetDlgItem(saveAs, 0x480);
+    };
+    const auto answer = [](const wchar_t* words) {
+        HWND box = Await(
+            [words] {
+                HWND found = ::FindWindowW(L"#32770", L"Save log");
+                const std::wstring text = found != nullptr ? Text(::GetDlgItem(found, 0xFFFF)) : L"";
+                return text.find(words) != std::wstring::npos ? found : nullptr;
+            },
+            10);
+        if (box != nullptr) {
+            std::printf("said: %ls\n", Text(::GetDlgItem(box, 0xFFFF)).c_str());
+            ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+            Await([box] { return !::IsWindow(box); }, 10);
+        }
+        return box != nullptr;
+    };
+    HWND saveAs = saveLog();
+    if (saveAs == nullptr || nameField(saveAs) == nullptr)
         return Fail("the window menu's \"Save log...\" asked for no file");
-    ::PostMessageW(saveAs, WM_COMMAND, IDCANCEL, 0);
-    return Await([] { return ::FindWindowW(L"#32770", L"Save log") == nullptr; }, 10) ? 0 : Fail("still asking");
+    const std::wstring offered = Text(nameField(saveAs));
+    std::printf("offered: %ls\n", offered.c_str());
+    if (offered.size() < 4 || offered.substr(offered.size() - 4) != L".log")
+        return Fail("\"Save log...\" offers no log file's name");
+    ::SendMessageW(nameField(saveAs), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"C:\\firmware\\kestrel-demo.mot"));
+    ::PostMessageW(saveAs, WM_COMMAND, IDOK, 0);
+    if (!answer(L"is the firmware file"))
+        return Fail("the firmware file was not refused as a log");
+    saveAs = saveLog();
+    if (saveAs == nullptr || nameField(saveAs) == nullptr)
+        return Fail("\"Save log...\" asked for no file the second time");
+    ::SendMessageW(nameField(saveAs), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"C:\\firmware\\dialog.log"));
+    ::PostMessageW(saveAs, WM_COMMAND, IDOK, 0);
+    if (!Await([saveAs] { return !::IsWindow(saveAs); }, 10))
+        return Fail("the log was not taken");
+    ::SetForegroundWindow(dialog);
+    saveAs = saveLog();
+    if (saveAs == nullptr || !answer(L"already"))
+        return Fail("asked again, \"Save log...\" did not say where the record is");
+    return 0;
 }

@@ -1,0 +1,195 @@
+// Drives kestrel-station.exe from outside, as a technician at the keyboard (or
+// Windows) would; finds its window by its caption. One command a run:
+//   keyboard FIRMWARE  Alt+F reaches the firmware field, which gets FIRMWARE;
+//                      Tab leaves it and the file's facts are shown; Enter and
+//                      Escape leave the window open; Alt+T starts the lot; once
+//                      a box's tile runs, closing asks with No as its default,
+//                      Enter answers it and the download goes on; closing
+//                      again, answered Yes, ends the window.
+//   end-session        once a box's tile runs, Windows' question whether the
+//                      session may end is answered no; then the session ends.
+//   device-change      tells every top-level window that a device came or went.
+//   size               prints the height of "Start lot" in pixels, then closes the window.
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include <windows.h>
+
+#include <dbt.h>
+
+#include "station-app/win32/StationControls.h"
+
+namespace {
+
+using namespace kestrel::stationapp::win32;
+
+int Fail(const char* what) {
+    std::printf("FAIL: %s\n", what);
+    return 1;
+}
+
+template <typename Found>
+auto Await(Found found, int seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    auto result = found();
+    for (; !result && std::chrono::steady_clock::now() < end; result = found())
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return result;
+}
+
+std::wstring Text(HWND window) {
+    wchar_t text[1024] = {};
+    ::SendMessageW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+HWND Station() {
+    HWND found = ::FindWindowW(L"KestrelStation", kStationCaption);
+    return found != nullptr && ::IsWindowVisible(found) ? found : nullptr;
+}
+
+HWND Focused(HWND window) {
+    GUITHREADINFO focus{};
+    focus.cbSize = sizeof focus;
+    ::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &focus);
+    return focus.hwndFocus;
+}
+
+void Press(WORD key, bool alt = false) {
+    INPUT input[4] = {};
+    int count = 0;
+    const auto add = [&](WORD vk, DWORD flags) {
+        input[count].type = INPUT_KEYBOARD;
+        input[count].ki.wVk = vk;
+        input[count].ki.dwFlags = flags;
+        ++count;
+    };
+    if (alt)
+        add(VK_MENU, 0);
+    add(key, 0);
+    add(key, KEYEVENTF_KEYUP);
+    if (alt)
+        add(VK_MENU, KEYEVENTF_KEYUP);
+    ::SendInput(count, input, sizeof(INPUT));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+}
+
+// The first tile whose text ends in " ..." (its box is being flashed).
+HWND RunningTile(HWND station) {
+    for (int id = kFirstTile; id < kFirstTile + 16; ++id) {
+        HWND tile = ::GetDlgItem(station, id);
+        const std::wstring text = tile != nullptr ? Text(tile) : L"";
+        if (text.size() > 4 && text.compare(text.size() - 4, 4, L" ...") == 0)
+            return tile;
+    }
+    return nullptr;
+}
+
+HWND Question(HWND station) {
+    HWND found = nullptr;
+    do {
+        found = ::FindWindowExW(nullptr, found, L"#32770", kStationCaption);
+    } while (found != nullptr && ::GetWindow(found, GW_OWNER) != station);
+    return found;
+}
+
+int Keyboard(HWND station, const std::wstring& firmware) {
+    ::SetForegroundWindow(station);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    HWND field = ::GetDlgItem(station, kFirmwareField);
+    Press(VK_TAB);
+    if (Focused(station) == field)
+        return Fail("Tab did not leave the firmware field");
+    Press('F', true);
+    if (Focused(station) != field)
+        return Fail("Alt+F did not reach the firmware field");
+    ::SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(firmware.c_str()));
+    Press(VK_RETURN);
+    Press(VK_ESCAPE);
+    if (!::IsWindow(station))
+        return Fail("Enter or Escape closed the window");
+    Press(VK_TAB);
+    const std::wstring facts = Text(::GetDlgItem(station, kFirmwareFacts));
+    if (facts.find(L" bytes, ") == std::wstring::npos || facts.find(L"SHA-256 ") == std::wstring::npos)
+        return Fail("leaving the firmware field showed no facts of the file");
+    Press('T', true);
+    const auto lotRunning = [station] {
+        const std::wstring message = Text(::GetDlgItem(station, kMessage));
+        return message.size() >= 11 && message.substr(0, 11) == L"Lot running";
+    };
+    if (!Await(lotRunning, 10))
+        return Fail("Alt+T did not start the lot");
+    if (!Await([station] { return RunningTile(station); }, 60))
+        return Fail("no tile shows a box being flashed");
+
+    ::PostMessageW(station, WM_CLOSE, 0, 0);
+    HWND question = Await([station] { return Question(station); }, 10);
+    if (question == nullptr)
+        return Fail("closing during a download asked nothing");
+    HWND asking = Await(
+        [question] {
+            HWND focus = Focused(question);
+            return focus != nullptr && focus == ::GetDlgItem(question, IDNO) ? focus : nullptr;
+        },
+        5);
+    if (asking == nullptr)
+        return Fail("the close question's default answer is not No");
+    ::PostMessageW(asking, WM_KEYDOWN, VK_RETURN, 0);
+    ::PostMessageW(asking, WM_KEYUP, VK_RETURN, 0);
+    if (!Await([question] { return !::IsWindow(question); }, 10))
+        return Fail("Enter did not answer the close question");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    if (!::IsWindow(station) || RunningTile(station) == nullptr)
+        return Fail("answered No, the window or its download did not go on");
+
+    ::PostMessageW(station, WM_CLOSE, 0, 0);
+    question = Await([station] { return Question(station); }, 10);
+    if (question == nullptr)
+        return Fail("closing again asked nothing");
+    ::PostMessageW(::GetDlgItem(question, IDYES), BM_CLICK, 0, 0);
+    return Await([station] { return !::IsWindow(station); }, 30) ? 0 : Fail("answered Yes, the window stayed");
+}
+
+int EndSession(HWND station) {
+    if (!Await([station] { return RunningTile(station); }, 60))
+        return Fail("no tile shows a box being flashed");
+    DWORD_PTR answer = 1;
+    if (!::SendMessageTimeoutW(station, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 10000, &answer))
+        return Fail("no answer to WM_QUERYENDSESSION");
+    if (answer != FALSE)
+        return Fail("the end of the session was not blocked during a download");
+    // Windows ends it all the same: the window has until its answer to record what it cancels.
+    ::SendMessageTimeoutW(station, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 30000, &answer);
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    // Sizes and DPIs as the station sees them, not scaled for a program that knows of no DPI.
+    ::SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+    const std::wstring command = argc > 1 ? argv[1] : L"";
+    if (command == L"device-change") {
+        DWORD_PTR ignored = 0;
+        ::SendMessageTimeoutW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0, SMTO_ABORTIFHUNG, 5000,
+                              &ignored);
+        return 0;
+    }
+    HWND station = Await(Station, 60);
+    if (station == nullptr)
+        return Fail("no window with the caption \"Kestrel Station\"");
+    if (command == L"keyboard" && argc > 2)
+        return Keyboard(station, argv[2]);
+    if (command == L"end-session")
+        return EndSession(station);
+    if (command == L"size") {
+        RECT start{};
+        ::GetWindowRect(::GetDlgItem(station, kStartButton), &start);
+        std::printf("start %ld\n", start.bottom - start.top);
+        ::PostMessageW(station, WM_CLOSE, 0, 0);
+        return Await([station] { return !::IsWindow(station); }, 10) ? 0 : Fail("the window did not close");
+    }
+    return Fail("usage: StationDriver keyboard FIRMWARE | end-session | device-change | size");
+}
