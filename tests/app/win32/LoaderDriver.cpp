@@ -19,7 +19,11 @@
 
 #include <dbt.h>
 
+#include "support/WindowDriver.h"
+
 namespace {
+using kestrel::testing::Await;
+using kestrel::testing::Text;
 
 constexpr wchar_t kCaption[] = L"IXO V2718 Loader v1.1";
 constexpr int kStart = 1002;
@@ -38,21 +42,6 @@ std::wstring DropDownEntry(HWND dropDown, LRESULT index) {
     wchar_t entry[256] = {};
     ::SendMessageW(dropDown, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(entry));
     return entry;
-}
-
-template <typename Found>
-auto Await(Found found, int seconds) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    auto result = found();
-    for (; !result && std::chrono::steady_clock::now() < end; result = found())
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    return result;
-}
-
-std::wstring Text(HWND window) {
-    wchar_t text[1024] = {};
-    ::SendMessageW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text));
-    return text;
 }
 
 std::vector<std::wstring> Lines(HWND list) {

@@ -19,30 +19,19 @@
 
 #include <dbt.h>
 
+#include "support/WindowDriver.h"
+
 #include "station-app/win32/StationControls.h"
 
 namespace {
 
 using namespace kestrel::stationapp::win32;
+using kestrel::testing::Await;
+using kestrel::testing::Text;
 
 int Fail(const char* what) {
     std::printf("FAIL: %s\n", what);
     return 1;
-}
-
-template <typename Found>
-auto Await(Found found, int seconds) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    auto result = found();
-    for (; !result && std::chrono::steady_clock::now() < end; result = found())
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    return result;
-}
-
-std::wstring Text(HWND window) {
-    wchar_t text[1024] = {};
-    ::SendMessageW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text));
-    return text;
 }
 
 HWND Station() {
