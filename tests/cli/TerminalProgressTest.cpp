@@ -12,6 +12,7 @@
 #include "CliSupport.h"
 #include "base/Clock.h"
 #include "cli/ConsoleStatusList.h"
+#include "cli/TerminalWidth.h"
 
 namespace kestrel::testing {
 namespace {
@@ -57,6 +58,28 @@ Lines ShownRows(const std::string& bytes, std::size_t columns, Lines rows = {}) 
     }
     std::erase(rows, "");
     return rows;
+}
+
+// The fullest choice that leaves the last column free, else the last one cut there, by characters, not bytes.
+TEST(TerminalProgress, ALineTakesTheFullestChoiceThatLeavesTheLastColumnFree) {
+    const struct {
+        Lines choices;
+        int columns;
+        std::string shown;
+    } cases[] = {
+        {{"abcde", "abc"}, 0, "abcde"},
+        {{"abcde", "abc"}, 6, "abcde"},
+        {{"abcde", "abc"}, 5, "abc"},
+        {{"abcde", "abc"}, 4, "abc"},
+        {{"abcde", "abc"}, 3, "ab"},
+        {{"abcde", "abc"}, 1, ""},
+        {{"\xc3\x84\xc3\x96x"}, 3, "\xc3\x84\xc3\x96"},
+        {{"\xc3\x84\xc3\x96"}, 3, "\xc3\x84\xc3\x96"},
+        {{}, 10, ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(cli::FitColumns(c.choices, c.columns), c.shown) << c.columns << " columns, " << c.choices.size();
+    }
 }
 
 TEST(TerminalProgress, ALineRedrawnOnATerminalFitsItsWidthAndFollowsItWhenResized) {

@@ -98,35 +98,26 @@ broken = run("--verify-log", edited)
 check(broken.returncode == 1 and broken.stdout.startswith("broken: record 3 of") and ", port \\r" in broken.stdout
       and "\r" not in broken.stdout, "edited: %r" % broken.stdout)
 
-# A yield report of a log made here, chained as the tool chains it: the CSV's numbers for each lot, operator, station
-# and port (no rate from 18 s); an edit anywhere makes the report say so and fail.
+# A report of a log made here, chained as the tool chains it: an edit anywhere makes it say so and fail;
+# the page needs nothing else. Its figures and escaping have their tables beside the report's code.
 chained = ["0" * 64]
-def record(start, port, outcome, exit_status, seconds, lines):
-    body = ["=== 2026-01-05T%sZ Kestrel Loader 1" % start, "schema: 2", "record: result", "operator: =Bo <script>",
-            "station: S2", "lot: L9", "attempt: 1", "port: " + port] + ['line +0.000s "%s"' % l for l in lines]
-    text = "\n".join(body + ["result: %s, exit %d, %.3f s" % (outcome, exit_status, seconds), "prev: " + chained[0], ""])
+def record(start, outcome, exit_status):
+    body = ["=== 2026-01-05T%sZ Kestrel Loader 1" % start, "schema: 2", "record: result", "lot: L9", "attempt: 1",
+            "port: COM40", "result: %s, exit %d, 5.000 s" % (outcome, exit_status), "prev: " + chained[0], ""]
+    text = "\n".join(body)
     chained[0] = hashlib.sha256(text.encode()).hexdigest()
     return text + "sha256: " + chained[0] + "\n\n"
 made = os.path.join(work, "made.log")
-open(made, "w").write(
-    record("10:00:00.000", "COM40", "success", 0, 10, ["FLASHING SUCCESSFULL"]) +
-    record("10:00:30.000", "COM40", "box-silent", 7, 20, ["Erasing flash... ", "Error: box not answering"]) +
-    record("10:01:00.000", "COM40", "success", 0, 30, []) +
-    record("10:00:00.000", "COM41", "verify-failed", 8, 5, ["Verify data...", "Error: data verify"]) +
-    record("10:00:10.000", "COM41", "verify-failed", 8, 8, ["Verify data...", "Error: data verify"]))
+open(made, "w").write("".join(record("10:00:0%d.000" % i, *kind) for i, kind in
+                              enumerate([("success", 0)] * 3 + [("verify-failed", 8)] * 2)))
 page, table = os.path.join(work, "R.html"), os.path.join(work, "R.csv")
 report = run("--report", made, "--html", page, "--csv", table)
 rows = [r for r in csv.DictReader(open(table, newline=""))]
-check("chain intact: 5 records\n" in report.stdout and {r["chain"] for r in rows} == {"intact"}, report.stdout)
+check(report.returncode == 0 and "chain intact: 5 records\n" in report.stdout and [r["chain"] for r in rows] == ["intact"],
+      report.stdout)
 open(edited, "w").write(open(made).read().replace("exit 8, 5.000", "exit 0, 5.000"))
 tampered = run("--report", edited)
 check(tampered.returncode == 1 and "chain broken at record 4 of 5" in tampered.stdout, "tampered: " + tampered.stdout)
-check(report.returncode == 0 and [(r["operator"] + r["port"], r["passed"], r["failed"], r["yield_percent"],
-                                   r["boxes_per_hour"], r["median_seconds"]) for r in rows] ==
-      [("'=Bo <script>COM40", "2", "1", "66.7", "120.0", "20.000"),
-       ("'=Bo <script>COM41", "0", "2", "0.0", "-", "6.500")], "csv: %s" % rows)
-check("failures by stage: Verify data: 2\nfailures by stage: Erasing flash: 1\n" in report.stdout, "stages: " + report.stdout)
 html = open(page).read()
-check("<svg" in html and "<script" not in html and "Bo &lt;script&gt;" in html and not re.search(r"(src|href)=", html) and
-      ">66.7%</td>" in html, "the page is whole and self-contained")
+check("<svg" in html and "<script" not in html and not re.search(r"(src|href)=", html), "the page is self-contained")
 sys.exit(1 if failures else 0)

@@ -58,6 +58,18 @@ TEST(LogChain, AnyOneByteChangedRemovedOrMovedRecordIsNamedAndAnIntactLogCounts)
     EXPECT_EQ(VerifyChain(records[0].text + records[2].text + records[1].text).line, records[1].firstLine);
 }
 
+// A record ends with its own hash and the empty line: anything between them is an edit, however small.
+TEST(LogChain, NothingMayStandAfterARecordsOwnHash) {
+    const std::string record =
+        ChainRecord("=== 2026-01-05T10:00:00.000Z Kestrel Loader 1\nschema: 3\nport: COM40\n", kChainStart);
+    ASSERT_EQ(VerifyChain(record).broken, 0u);
+    const std::string own = record.substr(record.find("sha256: "), 72);
+    const std::string upTo = record.substr(0, record.size() - 2);
+    for (const std::string& tail : std::vector<std::string>{"\nextra: 1", " ", "0", "\r", "\n" + own}) {
+        EXPECT_EQ(VerifyChain(upTo + tail + "\n\n").broken, 1u) << tail;
+    }
+}
+
 // Processes sharing a log, appending at once: every record whole, one chain,
 // and each attempt counted once across them.
 TEST(LogChain, AppendsFromSeveralProcessesKeepTheChainAndCountAttemptsTogether) {
