@@ -4,16 +4,16 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTREL_WERROR=ON
 DEBUG_BUILD_DIR ?= build-debug
-DEBUG_CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Debug -DKESTREL_LTO=ON -DKESTREL_WERROR=ON -DKESTREL_BUILD_BENCH=OFF -DKESTREL_FUZZ=OFF
-
-ASAN_BUILD_DIR ?= build-asan
+DEBUG_CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Debug -DKESTREL_LTO=ON -DKESTREL_SANITIZE=ON -DKESTREL_WERROR=ON \
+  -DKESTREL_BUILD_BENCH=OFF -DKESTREL_WINE_DRIVER=OFF
+TSAN_BUILD_DIR ?= build-tsan
 # make test's ctest runs end at their first failure, as make ends at the first
 # failed step: one broken download fails many tests alike, each after its bounds.
 # Every failure, for a look at all of them: make test CTEST_FLAGS='--output-on-failure -j 2'.
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS) --stop-on-failure
 WIN_BUILD_DIR ?= build-win
 
-.PHONY: all deps configure build check test unit-tests vm-test debug-tests sanitize windows windows-test demo demo-gui bench fuzz package clean
+.PHONY: all deps configure build check test unit-tests vm-test debug-tests thread-test windows windows-test demo demo-gui bench fuzz package clean
 
 all: build
 
@@ -30,12 +30,12 @@ build: configure
 check: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) -L 'unit|cli'
 
-# Every test; then every test again in a Debug build linked with link-time
-# optimisation, which refuses two types of one name; then the core, command-line,
-# emulator and fault tests and the fuzz corpora again under AddressSanitizer
-# and UndefinedBehaviorSanitizer; then the Windows programs, cross-built and
-# tested under Wine; then the USB link in a virtual machine, once.
-test: unit-tests debug-tests sanitize windows-test vm-test
+# Every test; then every test and the fuzz corpora again in a Debug build under
+# AddressSanitizer and UndefinedBehaviorSanitizer, linked with link-time
+# optimisation, which refuses two types of one name; then the threaded parts
+# under ThreadSanitizer; then the Windows programs, cross-built and tested under
+# Wine; then the USB link in a virtual machine, once.
+test: unit-tests debug-tests thread-test windows-test vm-test
 
 unit-tests: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest $(CTEST_FLAGS) -LE vm
@@ -45,13 +45,15 @@ unit-tests: build
 vm-test: build
 	cd $(BUILD_DIR) && ctest --verbose -L vm -j $(JOBS)
 
+# The package test and the virtual-machine rig run the plain build's programs; once is enough.
 debug-tests: deps
 	cmake -S . -B $(DEBUG_BUILD_DIR) -G Ninja $(DEBUG_CMAKE_FLAGS)
 	cmake --build $(DEBUG_BUILD_DIR) -j $(JOBS)
-	cd $(DEBUG_BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest $(CTEST_FLAGS) -LE vm
+	cd $(DEBUG_BUILD_DIR) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
+	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest $(CTEST_FLAGS) -LE 'vm|packaging'
 
-sanitize: deps
-	scripts/sanitize-test $(ASAN_BUILD_DIR) $(JOBS) $(CTEST_FLAGS)
+thread-test: deps
+	QT_QPA_PLATFORM=offscreen scripts/thread-test $(TSAN_BUILD_DIR) $(JOBS) $(CTEST_FLAGS)
 
 # The Windows programs, cross-built with mingw-w64 into $(WIN_BUILD_DIR), and
 # $(WIN_BUILD_DIR)/kestrel-loader-<version>-win64.zip with them. Its Wine tests

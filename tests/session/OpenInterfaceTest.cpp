@@ -1,0 +1,86 @@
+// The link a session opens by its name: a USB box by "USB:N" (index) or
+// "USB:SERIAL" (the chip's serial number), never falling back to another box,
+// and the reason of each open that fails.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <thread>
+
+#include "emulator/SimulatedUsbDriver.h"
+#include "session/DataConverter.h"
+#include "session/RecordingStatusList.h"
+#include "support/SimulatedBox.h"
+#include "support/Text.h"
+
+namespace kestrel::testing {
+namespace {
+
+// Boxes KST-A, KST-B and one whose serial number "1" reads like an index.
+struct ThreeBoxes : SimulatedBox {
+    ThreeBoxes() {
+        driver.Device(slot).serialNumber = "KST-A";
+        driver.AddDevice({.behaviour = {}, .serialNumber = "KST-B"});
+        driver.AddDevice({.behaviour = {}, .serialNumber = "1"});
+    }
+};
+
+TEST(OpenInterface, AnIndexOrSerialOpensThatDeviceOnlyAMissingOrRefusingOneIsAnError) {
+    // The name, whether KST-B refuses to open, the indices tried and the boxes left open (none: an error).
+    for (const auto& [name, secondRefuses, attempts, open] :
+         std::vector<std::tuple<std::string, bool, std::vector<int>, std::vector<bool>>>{
+             {"USB:0", false, {0}, {true, false, false}},
+             {"usb:KST-B", false, {1}, {false, true, false}},
+             {"USB:1", false, {2}, {false, false, true}},      // a serial number wins over an index
+             {"USB:KST-Z", false, {}, {false, false, false}},  // no such serial: nothing is opened at all
+             {"USB:0x", false, {}, {false, false, false}},
+             {"USB:KST-B", true, {1}, {false, false, false}}}) {
+        SCOPED_TRACE(name + (secondRefuses ? " refuses" : ""));
+        ThreeBoxes boxes;
+        boxes.driver.Device(1).refuseOpen = secondRefuses;
+        DataConverter session(boxes.status, boxes.Options());
+        const bool opens = open != std::vector<bool>(3, false);
+        EXPECT_EQ(session.OpenInterface(name, 115200), opens ? 0 : -1);
+        EXPECT_EQ((std::vector<bool>{boxes.driver.IsOpen(0), boxes.driver.IsOpen(1), boxes.driver.IsOpen(2)}), open);
+        EXPECT_EQ(boxes.driver.Calls().openIndices, attempts);
+        EXPECT_EQ(boxes.status.lines(), opens ? Lines{} : Lines{"Error: cannot open Ixo Serial Device"});
+    }
+}
+
+// Each session's USB open gets the driver's reason for that very open, while
+// another session opens a box on another thread; a plain "USB" keeps the reason
+// of the box that refused past the indices where there is none.
+TEST(UsbOpenFailure, EachOpenOnEachThreadGetsItsOwnReason) {
+    UsbLink::ForgetDeviceListing();
+    emulator::SimulatedUsbDriver driver{SteadyClock()};
+    auto& denying = driver.Device(driver.AddDevice());
+    denying.refuseOpen = true;
+    denying.openProblem = UsbOpenProblem::AccessDenied;
+    driver.Device(driver.AddDevice()).serialNumber = "HELD";
+    UsbHandle held = kNoUsbHandle;
+    UsbOpenProblem problem = UsbOpenProblem::Other;
+    ASSERT_EQ(driver.Open(1, held, problem), 0);
+    const auto openMany = [&driver](const std::string& link, UsbOpenProblem expected, int& wrong) {
+        for (int i = 0; i < 300; ++i) {
+            RecordingStatusList status;
+            std::optional<OpenFailure> failure;
+            SessionOptions options;
+            options.usbDriver = &driver;
+            options.openFailed = [&failure](const OpenFailure& reported) { failure = reported; };
+            DataConverter(status, options).OpenInterface(link, 115200);
+            wrong += !failure || failure->name != link || failure->usbProblem != expected;
+        }
+    };
+    int wrongDenied = 0, wrongBusy = 0;
+    std::thread denied(openMany, "USB:0", UsbOpenProblem::AccessDenied, std::ref(wrongDenied));
+    openMany("USB:HELD", UsbOpenProblem::Busy, wrongBusy);
+    denied.join();
+    EXPECT_EQ(wrongDenied, 0);
+    EXPECT_EQ(wrongBusy, 0);
+    driver.SetPresent(1, false);
+    openMany("USB", UsbOpenProblem::AccessDenied, wrongDenied);
+    EXPECT_EQ(wrongDenied, 0);
+    UsbLink::ForgetDeviceListing();
+}
+
+}  // namespace
+}  // namespace kestrel::testing
