@@ -1,65 +1,43 @@
 #include "links/SerialDeviceIdentity.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-
 #include <filesystem>
-#include <map>
 
 #include <gtest/gtest.h>
 
-#include "support/TempDir.h"
+#include "support/FakeUsbTty.h"
 
 namespace kestrel::testing {
 namespace {
 
 namespace fs = std::filesystem;
 
-// The tty's directory in a sysfs tree and the files around it, against the serial number read:
-// the nearest USB device's, never a hub's above it nor anything outside sys.
+// From the tty's directory up to the nearest USB device (the one with an idVendor): its serial number, by the
+// tty's path and by a link to it; never a hub's above it, nor anything outside sys.
 TEST(UsbSerialNumberOfDevice, ClimbsFromTheTtyToTheNearestUsbDeviceAndNoFurther) {
-    const std::string hub = "sys/devices/pci0/usb1/1-1/", box = hub + "1-1.4/",
-                      tty = box + "1-1.4:1.0/ttyUSB0/tty/ttyUSB0";
-    const std::map<std::string, std::string> around = {{hub + "idVendor", "05e3\n"},
-                                                       {hub + "serial", "HUB-1\n"},
-                                                       {"idVendor", "0403\n"},  // outside sys
-                                                       {"serial", "OUTSIDE\n"}};
-    const struct {
-        std::string tty;
-        std::map<std::string, std::string> files;
-        std::string serial;
-    } cases[] = {
-        {tty, {{box + "idVendor", "0403\n"}, {box + "serial", "KST-A\n"}}, "KST-A"},
-        {tty, {{box + "idVendor", "0403\n"}, {box + "serial", "KST-B \r\n"}}, "KST-B"},
-        {tty, {{box + "idVendor", "0403\n"}}, ""},  // a box without a serial number
-        {"sys/devices/virtual/tty/ttyS0", {}, ""},
+    const FakeUsbTty tty("KST-A");
+    const auto serial = [&tty] {
+        const std::string byPath = UsbSerialNumberOfDevice(tty.path, tty.root);
+        return byPath == UsbSerialNumberOfDevice(tty.link, tty.root) ? byPath : "by path and link: two answers";
     };
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ::grantpt(master);
-    ::unlockpt(master);
-    const std::string pty = ::ptsname(master);
-    struct stat info {};
-    ASSERT_EQ(::stat(pty.c_str(), &info), 0);
-    const std::string number = std::to_string(major(info.st_rdev)) + ":" + std::to_string(minor(info.st_rdev));
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.tty);
-        const TempDir root;
-        fs::create_directories(root.Path() / c.tty);
-        fs::create_directories(root.Path() / "sys/dev/char");
-        fs::create_directory_symlink(root.Path() / c.tty, root.Path() / "sys/dev/char" / number);
-        for (const auto& files : {around, c.files})
-            for (const auto& [name, text] : files) {
-                fs::create_directories((root.Path() / name).parent_path());
-                root.Write(name, text);
-            }
-        fs::create_symlink(pty, root.Path() / "by-id");
-        EXPECT_EQ(UsbSerialNumberOfDevice(pty, root.Path().string()), c.serial);
-        EXPECT_EQ(UsbSerialNumberOfDevice((root.Path() / "by-id").string(), root.Path().string()), c.serial);
-        EXPECT_EQ(UsbSerialNumberOfDevice(root.Write("plain-file", std::string()), root.Path().string()), "");
+    for (const auto& [name, text] : {std::pair{"sys/devices/pci0/usb1/idVendor", "1d6b\n"},
+                                     {"sys/devices/pci0/usb1/serial", "HUB-1\n"},
+                                     {"idVendor", "0403\n"},
+                                     {"serial", "OUTSIDE\n"}})
+        tty.tree.Write(name, std::string(text));
+    EXPECT_EQ(serial(), "KST-A");
+    tty.tree.Write("sys/devices/pci0/usb1/1-1/serial", std::string("KST-B \r\n"));
+    EXPECT_EQ(serial(), "KST-B");
+    fs::remove(tty.tree.Path() / "sys/devices/pci0/usb1/1-1/serial");
+    EXPECT_EQ(serial(), "");  // a box without a serial number
+
+    // A tty of no USB device: the climb ends at sys, before the root above it.
+    for (const auto& entry : fs::directory_iterator(tty.tree.Path() / "sys/dev/char")) {
+        fs::remove(entry.path());
+        fs::create_directories(tty.tree.Path() / "sys/devices/virtual/tty/ttyS0");
+        fs::create_directory_symlink(tty.tree.Path() / "sys/devices/virtual/tty/ttyS0", entry.path());
     }
-    ::close(master);
+    EXPECT_EQ(serial(), "");
+    EXPECT_EQ(UsbSerialNumberOfDevice(tty.tree.Write("plain-file", std::string()), tty.root), "");
 }
 
 }  // namespace
