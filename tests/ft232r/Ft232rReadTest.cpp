@@ -1,9 +1,8 @@
 // FtdiUsbDriver's queued reads of one box, in this process: ctest preloads the FT232R model in front of libusb.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 #include "links/FtdiUsbDriver.h"
@@ -11,8 +10,6 @@
 
 namespace kestrel::testing {
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
 
 // Time that passes only as the driver looks at it, 5 ms a look: a wait that runs out its bound
 // shows as the whole bound gone by, one that ends as bytes come as a few looks.
@@ -24,59 +21,44 @@ public:
     }
 };
 
-struct OpenBox {
-    OpenBox() {
-        ::setenv("KESTREL_FT232R_BOXES", "KST-A", 1);  // read at the model's first call
-        UsbOpenProblem problem = UsbOpenProblem::None;
-        EXPECT_EQ(driver.Open(0, handle, problem), 0);
-        EXPECT_EQ(driver.SetBaudRate(handle, 115200), 0);
-    }
-    ~OpenBox() { driver.Close(handle); }
-
-    void Send(const Bytes& bytes) {
-        std::uint32_t written = 0;
-        EXPECT_EQ(driver.Write(handle, bytes.data(), static_cast<std::uint32_t>(bytes.size()), written), 0);
-    }
-    // Polls as the link does until `count` bytes wait, each poll that finds bytes returning before its bound;
-    // a queue that brings nothing ends the polls after 200 ms of the clock. What waits then.
-    std::uint32_t PollFor(std::uint32_t count) {
-        std::uint32_t waiting = 0;
-        for (const std::uint32_t start = clock.TickMs(); waiting < count && clock.TickMs() - start < 200;) {
-            const std::uint32_t before = clock.TickMs();
-            EXPECT_EQ(driver.QueueStatus(handle, waiting), 0);
-            EXPECT_TRUE(waiting == 0 || clock.TickMs() - before < FtdiUsbDriver::kUsbReadTimeoutMs)
-                << "a poll waited out its bound though bytes had come";
-        }
-        return waiting;
-    }
-
-    TempDir root;  // no tty of the box is held
-    LookingClock clock;
-    FtdiUsbDriver driver{root.Path().string(), clock};
-    UsbHandle handle = kNoUsbHandle;
-};
-
-// Each sync request ('*') the box answers with its firmware type, 1: counts of them tell the answers apart.
+// The box answers each sync request ('*') with its firmware type, 1: the counts tell the answers apart.
 TEST(Ft232rRead, ThePurgeDropsWhatCameBeforeItAndAReadReturnsAsSoonAsItsBytesCame) {
-    OpenBox box;
-    box.Send({'*', '*', '*'});
-    EXPECT_EQ(box.PollFor(3), 3u);
-    box.Send({'*', '*'});  // on its way when the purge comes
-    EXPECT_EQ(box.driver.PrepareForSync(box.handle), 0);
-    std::uint32_t waiting = 99;
-    EXPECT_EQ(box.driver.QueueStatus(box.handle, waiting), 0);
-    EXPECT_EQ(waiting, 0u);
+    ::setenv("KESTREL_FT232R_BOXES", "KST-A", 1);  // read at the model's first call
+    const TempDir root;                            // no tty of the box is held
+    LookingClock clock;
+    FtdiUsbDriver driver(root.Path().string(), clock);
+    UsbHandle box = kNoUsbHandle;
+    UsbOpenProblem problem = UsbOpenProblem::None;
+    ASSERT_EQ(driver.Open(0, box, problem), 0);
+    std::uint32_t count = 0, took = 0;
+    const auto syncs = [&](std::uint32_t n) {
+        const std::vector<std::uint8_t> bytes(n, '*');
+        EXPECT_EQ(driver.Write(box, bytes.data(), n, count), 0);
+    };
+    const auto poll = [&] {
+        const std::uint32_t before = clock.TickMs();
+        EXPECT_EQ(driver.QueueStatus(box, count), 0);
+        took = clock.TickMs() - before;
+        return count;
+    };
 
-    box.Send({'*', '*'});
-    Bytes answer(2);
-    std::uint32_t received = 0;
-    const std::uint32_t before = box.clock.TickMs();
-    EXPECT_EQ(box.driver.Read(box.handle, answer.data(), 2, received, 100), 0);
-    EXPECT_LT(box.clock.TickMs() - before, 100u) << "the read waited out its time-out after its bytes came";
-    EXPECT_EQ(received, 2u);
-    EXPECT_EQ(answer, Bytes({1, 1}));
-    EXPECT_EQ(box.driver.QueueStatus(box.handle, waiting), 0);
-    EXPECT_EQ(waiting, 0u);
+    syncs(3);
+    for (int polls = 0; polls < 10 && poll() == 0; ++polls) {
+    }
+    EXPECT_EQ(count, 3u);
+    EXPECT_LT(took, FtdiUsbDriver::kUsbReadTimeoutMs) << "the poll waited out its bound after its bytes came";
+    syncs(2);  // on their way when the purge comes
+    EXPECT_EQ(driver.PrepareForSync(box), 0);
+    EXPECT_EQ(poll(), 0u);
+
+    syncs(2);
+    std::vector<std::uint8_t> answer(3);
+    const std::uint32_t before = clock.TickMs();
+    EXPECT_EQ(driver.Read(box, answer.data(), 2, count, 100), 0);
+    EXPECT_LT(clock.TickMs() - before, 100u) << "the read waited out its time-out after its bytes came";
+    EXPECT_EQ(answer, std::vector<std::uint8_t>({1, 1, 0}));
+    EXPECT_EQ(poll(), 0u);
+    EXPECT_EQ(driver.Close(box), 0);
 }
 
 }  // namespace
