@@ -1,10 +1,11 @@
 #include "station-app/StationLogic.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <initializer_list>
+#include <semaphore>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -26,28 +27,19 @@ using emulator::BoxBehaviour;
 class SentEvents : public HotplugEvents {
 public:
     bool WaitForChange() override {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return pending_ > 0 || interrupted_; });
-        if (interrupted_)
-            return false;
-        --pending_;
-        return true;
+        if (!interrupted_)
+            sent_.acquire();
+        return !interrupted_;
     }
-    void Interrupt() override { Send(true); }
-    void Send(bool interrupt = false) {
-        std::lock_guard lock(mutex_);
-        if (interrupt)
-            interrupted_ = true;
-        else
-            ++pending_;
-        changed_.notify_all();
+    void Interrupt() override {
+        interrupted_ = true;
+        sent_.release();
     }
+    void Send() { sent_.release(); }
 
 private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    int pending_ = 0;
-    bool interrupted_ = false;
+    std::counting_semaphore<> sent_{0};
+    std::atomic<bool> interrupted_{false};
 };
 
 // A station with USB boxes KST-0, KST-1, ... that the test plugs in and out.
