@@ -4,8 +4,6 @@
 
 #include <algorithm>
 
-#include "base/Clock.h"
-
 namespace kestrel {
 
 namespace {
@@ -30,8 +28,8 @@ struct FtdiReadQueue::Slot {
 };
 
 FtdiReadQueue::FtdiReadQueue(libusb_context* context, libusb_device_handle* device, unsigned char endpoint,
-                             int packetSize)
-    : context_(context), device_(device), endpoint_(endpoint), packetSize_(std::max(packetSize, 3)) {}
+                             int packetSize, Clock& clock)
+    : context_(context), device_(device), clock_(clock), endpoint_(endpoint), packetSize_(std::max(packetSize, 3)) {}
 
 FtdiReadQueue::~FtdiReadQueue() {
     Stop();
@@ -81,9 +79,8 @@ void FtdiReadQueue::Stop() {
             libusb_cancel_transfer(slot->transfer);
         }
     }
-    Clock& clock = SteadyClock();
-    const std::uint32_t startMs = clock.TickMs();
-    while (queued_ > 0 && std::chrono::milliseconds(clock.TickMs() - startMs) < kStopBound) {
+    const std::uint32_t startMs = clock_.TickMs();
+    while (queued_ > 0 && std::chrono::milliseconds(clock_.TickMs() - startMs) < kStopBound) {
         timeval step = TimevalOf(kStopStep);
         if (libusb_handle_events_timeout_completed(context_, &step, nullptr) != 0) {
             break;
@@ -123,9 +120,8 @@ void FtdiReadQueue::Ended(libusb_transfer* transfer) {
 }
 
 int FtdiReadQueue::Wait(std::chrono::milliseconds timeout) {
-    Clock& clock = SteadyClock();
-    const std::uint32_t startMs = clock.TickMs();
-    const auto elapsed = [&] { return std::chrono::milliseconds(clock.TickMs() - startMs); };
+    const std::uint32_t startMs = clock_.TickMs();
+    const auto elapsed = [&] { return std::chrono::milliseconds(clock_.TickMs() - startMs); };
     ended_ = false;
     int done = 0;
     do {

@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include "base/Clock.h"
+
 struct libusb_context;
 struct libusb_device_handle;
 struct libusb_transfer;
@@ -30,8 +32,9 @@ public:
     static constexpr int kTransferSize = 256;
 
     // `endpoint`: the chip's bulk-IN endpoint; `packetSize`: its USB packet size,
-    // each packet beginning with two modem-status bytes.
-    FtdiReadQueue(libusb_context* context, libusb_device_handle* device, unsigned char endpoint, int packetSize);
+    // each packet beginning with two modem-status bytes; `clock`: what the waits' bounds are measured on.
+    FtdiReadQueue(libusb_context* context, libusb_device_handle* device, unsigned char endpoint, int packetSize,
+                  Clock& clock);
     ~FtdiReadQueue();  // Stop()
     FtdiReadQueue(const FtdiReadQueue&) = delete;
     FtdiReadQueue& operator=(const FtdiReadQueue&) = delete;
@@ -56,6 +59,7 @@ private:
 
     libusb_context* context_;
     libusb_device_handle* device_;
+    Clock& clock_;
     unsigned char endpoint_;
     int packetSize_;
     std::vector<std::unique_ptr<Slot>> slots_;

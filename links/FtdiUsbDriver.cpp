@@ -89,7 +89,8 @@ struct FtdiUsbDriver::Device {
     }
 };
 
-FtdiUsbDriver::FtdiUsbDriver(std::string systemRoot) : systemRoot_(std::move(systemRoot)) {}
+FtdiUsbDriver::FtdiUsbDriver(std::string systemRoot, Clock& clock)
+    : systemRoot_(std::move(systemRoot)), clock_(clock) {}
 FtdiUsbDriver::~FtdiUsbDriver() = default;
 
 FtdiUsbDriver::Device* FtdiUsbDriver::Find(UsbHandle handle) {
@@ -203,7 +204,7 @@ UsbStatus FtdiUsbDriver::Open(int index, UsbHandle& handle, UsbOpenProblem& prob
     if (status == 0) {
         device->reads = std::make_unique<FtdiReadQueue>(context->usb_ctx, context->usb_dev,
                                                         static_cast<unsigned char>(context->out_ep),
-                                                        static_cast<int>(context->max_packet_size));
+                                                        static_cast<int>(context->max_packet_size), clock_);
         status = device->reads->Start();
     }
     if (status != 0) {
@@ -343,7 +344,7 @@ UsbStatus FtdiUsbDriver::PrepareForSync(UsbHandle handle) {
     return flushed != 0 ? flushed : discarded;
 }
 
-Clock& FtdiUsbDriver::TimeBase() { return SteadyClock(); }
+Clock& FtdiUsbDriver::TimeBase() { return clock_; }
 
 UsbDriver& SystemUsbDriver() {
     static FtdiUsbDriver driver;

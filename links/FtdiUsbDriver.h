@@ -20,8 +20,9 @@ public:
     // so a poll of the receive queue rarely waits this long; it only bounds it.
     static constexpr int kUsbReadTimeoutMs = 50;
 
-    // `systemRoot`: where sysfs and /dev are, to find the tty of a chip (tests give a fake tree).
-    explicit FtdiUsbDriver(std::string systemRoot = "/");
+    // `systemRoot`: where sysfs and /dev are, to find the tty of a chip (tests give a fake tree);
+    // `clock`: what the reads' time-outs are measured on.
+    explicit FtdiUsbDriver(std::string systemRoot = "/", Clock& clock = SteadyClock());
     ~FtdiUsbDriver() override;
     FtdiUsbDriver(const FtdiUsbDriver&) = delete;
     FtdiUsbDriver& operator=(const FtdiUsbDriver&) = delete;
@@ -56,6 +57,7 @@ private:
     std::map<UsbHandle, std::unique_ptr<Device>> devices_;
     UsbHandle nextHandle_ = 1;
     std::string systemRoot_;
+    Clock& clock_;
 };
 
 }  // namespace kestrel

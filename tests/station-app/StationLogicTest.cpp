@@ -1,8 +1,11 @@
 #include "station-app/StationLogic.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
+#include <filesystem>
+#include <initializer_list>
+#include <semaphore>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -24,28 +27,19 @@ using emulator::BoxBehaviour;
 class SentEvents : public HotplugEvents {
 public:
     bool WaitForChange() override {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return pending_ > 0 || interrupted_; });
-        if (interrupted_)
-            return false;
-        --pending_;
-        return true;
+        if (!interrupted_)
+            sent_.acquire();
+        return !interrupted_;
     }
-    void Interrupt() override { Send(true); }
-    void Send(bool interrupt = false) {
-        std::lock_guard lock(mutex_);
-        if (interrupt)
-            interrupted_ = true;
-        else
-            ++pending_;
-        changed_.notify_all();
+    void Interrupt() override {
+        interrupted_ = true;
+        sent_.release();
     }
+    void Send() { sent_.release(); }
 
 private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    int pending_ = 0;
-    bool interrupted_ = false;
+    std::counting_semaphore<> sent_{0};
+    std::atomic<bool> interrupted_{false};
 };
 
 // A station with USB boxes KST-0, KST-1, ... that the test plugs in and out.
@@ -72,9 +66,25 @@ struct Line {
             logic->BoxPresence(link, present);
         });
     }
-    void Plug(std::size_t box, bool present) {
-        driver.SetPresent(box, present);
+    // The boxes come or go at once: one event tells of them all.
+    void Plug(std::initializer_list<std::size_t> boxes, bool present) {
+        for (const std::size_t box : boxes)
+            driver.SetPresent(box, present);
         events->Send();
+    }
+    // Plugs the boxes in one after the other, each once the one before has ended.
+    void PlugInTurn(std::size_t first, std::size_t end) {
+        for (std::size_t box = first; box < end; ++box) {
+            Plug({box}, true);
+            EXPECT_TRUE(Until([&] { return Ended(box); }));
+        }
+    }
+    bool Ended(std::size_t box) const {
+        const Tile tile = TileOf("USB:KST-" + std::to_string(box));
+        return tile.present && !tile.running && tile.result != Tile::Result::None;
+    }
+    long LogLines(const std::string& line) const {
+        return std::ranges::count(SplitLines(ReadFile(firmware.Path("st.log"))), line);
     }
     // Bounded: a lot that never gets there fails the test instead of hanging it. Past the
     // downloads' own bounds (20 s to synchronise), so that they, not this, end a broken one.
@@ -98,47 +108,85 @@ struct Line {
     std::unique_ptr<UsbHotplug> hotplug;  // last: it ends before the logic it calls
 };
 
-TEST(StationLot, ThreeBoxesOneSilentShowTheirResultsUntilRemovedAndCountTheLot) {
-    Line line({{}, {.silentAt = emulator::BoxStage::Data}, {}}, 3);
-    for (std::size_t box = 0; box < 3; ++box)
-        line.Plug(box, true);
-    // Every download ended, passed or failed: the lot's verdict is not waited for.
-    ASSERT_TRUE(Line::Until([&] {
-        const LotCounters counters = line.logic->Counters();
-        return counters.passed + counters.failed == 3 && line.logic->Running() == 0;
-    }));
-    EXPECT_TRUE(line.logic->LotComplete());
+const BoxBehaviour kRefusing{.refuseAt = emulator::BoxStage::Erase};
 
-    EXPECT_EQ(line.TileOf("USB:KST-0").result, Tile::Result::Pass);
-    EXPECT_EQ(line.TileOf("USB:KST-2").result, Tile::Result::Pass);
+// A lot of 3 begins 3 downloads, whether boxes come together, fail, or go and come back; then no more.
+TEST(StationLot, ALotOfThreeBeginsThreeDownloadsAndShowsEachResultUntilTheBoxIsRemoved) {
+    Line line({{}, kRefusing, {}, {}}, 3);
+    line.Plug({0, 1}, true);
+    ASSERT_TRUE(Line::Until([&] { return line.Ended(0) && line.Ended(1); }));
     const Tile failed = line.TileOf("USB:KST-1");
     EXPECT_EQ(failed.result, Tile::Result::Fail);
-    EXPECT_EQ(failed.errorLine, "Error: box not answering");
-    EXPECT_EQ(line.driver.Model(0).CompletedDownloads(), 1);
+    EXPECT_EQ(failed.errorLine, "Error: cannot erase flash");
     EXPECT_EQ(line.driver.Model(0).LastImage(), line.firmware.motImage);
 
+    // The failed box goes, its tile empty again, and comes back: the lot's third download.
+    line.Plug({1}, false);
+    ASSERT_TRUE(Line::Until([&] { return !line.TileOf("USB:KST-1").present; }));
+    EXPECT_EQ(line.TileOf("USB:KST-1").result, Tile::Result::None);
+    EXPECT_EQ(line.TileOf("USB:KST-0").result, Tile::Result::Pass);
+    line.PlugInTurn(1, 2);
+    line.Plug({2, 3}, true);
+    ASSERT_TRUE(Line::Until([&] { return line.TileOf("USB:KST-2").present && line.TileOf("USB:KST-3").present; }));
+    EXPECT_EQ(line.logic->Running(), 0);
+    EXPECT_EQ(line.TileOf("USB:KST-3").result, Tile::Result::None);
+    EXPECT_TRUE(line.logic->LotComplete());
+    EXPECT_EQ(line.LogLines("record: started"), 3);
+    EXPECT_EQ(line.LogLines("record: result"), 3);
+    EXPECT_EQ(line.LogLines("operator: Ana Tester"), 6);
+    EXPECT_EQ(line.LogLines("lot: L-4711"), 6);
+
     const LotCounters counters = line.logic->Counters();
-    EXPECT_EQ(counters.passed, 2);
-    EXPECT_EQ(counters.failed, 1);
-    EXPECT_NEAR(counters.YieldPercent(), 66.67, 0.01);
+    EXPECT_EQ(std::tuple(counters.passed, counters.failed), std::tuple(1, 2));
+    EXPECT_NEAR(counters.YieldPercent(), 33.33, 0.01);
     EXPECT_FALSE(counters.BoxesPerHour());  // three boxes in seconds: no pace yet
     LotCounters minuteAndAHalf;
     minuteAndAHalf.passed = 3, minuteAndAHalf.elapsedSeconds = 90;
     EXPECT_EQ(minuteAndAHalf.BoxesPerHour(), 120.0);
-    ASSERT_EQ(counters.lastResults.size(), 3u);
-    EXPECT_EQ(std::ranges::count(counters.lastResults, "FAIL USB:KST-1"), 1);
+}
 
-    const Lines log = SplitLines(ReadFile(line.firmware.Path("st.log")));
-    EXPECT_EQ(std::ranges::count(log, "record: result"), 3);
-    EXPECT_EQ(std::ranges::count(log, "record: started"), 3);
-    EXPECT_EQ(std::ranges::count(log, "operator: Ana Tester"), 6);
-    EXPECT_EQ(std::ranges::count(log, "lot: L-4711"), 6);
-
-    // The failed box goes: its tile is empty again; the others keep their PASS.
-    line.Plug(1, false);
-    ASSERT_TRUE(Line::Until([&] { return !line.TileOf("USB:KST-1").present; }));
-    EXPECT_EQ(line.TileOf("USB:KST-1").result, Tile::Result::None);
+// A finished box left in is not flashed again, not when told of again nor by the next lot (one removed and
+// plugged in again is: the lot of three above).
+TEST(StationLot, AFinishedBoxLeftInIsNotFlashedAgain) {
+    Line line({{}}, 0);
+    line.PlugInTurn(0, 1);
+    line.logic->BoxPresence("USB:KST-0", true);  // a watcher that tells of every box it sees
+    std::string error;
+    line.logic->StopLot();
+    ASSERT_TRUE(line.logic->StartLot(error)) << error;
+    EXPECT_EQ(line.logic->Running(), 0);
     EXPECT_EQ(line.TileOf("USB:KST-0").result, Tile::Result::Pass);
+    EXPECT_EQ(line.driver.Model(0).CompletedDownloads(), 1);
+}
+
+// A box whose record is lost fails and says so, whether its result is lost after the download or its started
+// record before it (then it is not flashed). The last results: newest first, ten at most, each with its verdict.
+TEST(StationLot, ALostRecordFailsItsBoxAndTheLastTenResultsAreListedNewestFirst) {
+    std::vector<BoxBehaviour> boxes = {{.eraseMs = 1500}, {}};
+    for (int i = 0; i < 10; ++i)
+        boxes.push_back(i % 3 == 0 ? kRefusing : BoxBehaviour{});
+    Line line(boxes, 0, 5);
+    line.PlugInTurn(2, 12);
+    const std::string log = line.firmware.Path("st.log");
+    line.Plug({0}, true);
+    ASSERT_TRUE(Line::Until([&] { return line.TileOf("USB:KST-0").stage == "Erasing flash... "; }));
+    std::filesystem::rename(log, log + ".old");
+    std::filesystem::create_directory(log);  // no record can be written from here on
+    ASSERT_TRUE(Line::Until([&] { return line.Ended(0); }));
+    line.PlugInTurn(1, 2);
+    const std::string lost = "Error: cannot write the log " + log + ": the ";
+    EXPECT_EQ(line.TileOf("USB:KST-0").errorLine, lost + "record of USB:KST-0 is lost: Is a directory");
+    EXPECT_EQ(line.TileOf("USB:KST-1").errorLine,
+              lost + "started record of USB:KST-1 is lost: Is a directory; not flashed");
+    EXPECT_EQ(line.driver.Model(0).CompletedDownloads(), 1);
+    EXPECT_EQ(line.driver.Model(1).CompletedDownloads(), 0);
+
+    const LotCounters counters = line.logic->Counters();
+    EXPECT_EQ(std::tuple(counters.passed, counters.failed), std::tuple(6, 6));
+    EXPECT_EQ(counters.lastResults,
+              (std::deque<std::string>{"FAIL USB:KST-1", "FAIL USB:KST-0", "FAIL USB:KST-11", "PASS USB:KST-10",
+                                       "PASS USB:KST-9", "FAIL USB:KST-8", "PASS USB:KST-7", "PASS USB:KST-6",
+                                       "FAIL USB:KST-5", "PASS USB:KST-4"}));
 }
 
 TEST(StationLot, FirmwareOutsideTheManifestIsRefused) {
