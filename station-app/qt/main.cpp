@@ -78,10 +78,8 @@ int main(int argc, char** argv) {
         });
     }
     if (!commandLine.firmware.empty()) {
-        bool started = false;
         QTimer::singleShot(0, &window, [&] {
-            started = window.StartLot();
-            if (!started && commandLine.count > 0) {
+            if (!window.StartLot() && commandLine.count > 0) {
                 std::fprintf(stderr, "kestrel-station: the lot cannot start: %s\n", qPrintable(window.Message()));
                 QApplication::exit(2);
             }
