@@ -8,6 +8,10 @@
 //                      again, answered Yes, ends the window.
 //   end-session        once a box's tile runs, Windows' question whether the
 //                      session may end is answered no; then the session ends.
+//   scan LABEL         once the lot runs, Alt+A reaches the scan field, LABEL is
+//                      typed as a scanner types it and ends with Enter; the
+//                      window stays and the field is emptied for the next label.
+//   labelled LABEL     once a tile shows PASS, checks that it names LABEL, then closes the window.
 //   device-change      tells every top-level window that a device came or went.
 //   size               prints the height of "Start lot" in pixels, then closes the window.
 #include <chrono>
@@ -65,15 +69,39 @@ void Press(WORD key, bool alt = false) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
 }
 
-// The first tile whose text ends in " ..." (its box is being flashed).
-HWND RunningTile(HWND station) {
+// Types `text` as a barcode scanner does, a character at a time.
+void Type(const std::wstring& text) {
+    for (const wchar_t character : text) {
+        INPUT input[2] = {};
+        for (INPUT& key : input) {
+            key.type = INPUT_KEYBOARD;
+            key.ki.wScan = character;
+            key.ki.dwFlags = KEYEVENTF_UNICODE;
+        }
+        input[1].ki.dwFlags |= KEYEVENTF_KEYUP;
+        ::SendInput(2, input, sizeof(INPUT));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+}
+
+// The first tile whose text ends in `result` (" ..." while its box is being flashed).
+HWND TileShowing(HWND station, const std::wstring& result) {
     for (int id = kFirstTile; id < kFirstTile + 16; ++id) {
         HWND tile = ::GetDlgItem(station, id);
         const std::wstring text = tile != nullptr ? Text(tile) : L"";
-        if (text.size() > 4 && text.compare(text.size() - 4, 4, L" ...") == 0)
+        if (text.size() > result.size() && text.ends_with(result))
             return tile;
     }
     return nullptr;
+}
+
+HWND RunningTile(HWND station) { return TileShowing(station, L" ..."); }
+
+bool LotRunning(HWND station) { return Text(::GetDlgItem(station, kMessage)).starts_with(L"Lot running"); }
+
+int Close(HWND station) {
+    ::PostMessageW(station, WM_CLOSE, 0, 0);
+    return Await([station] { return !::IsWindow(station); }, 10) ? 0 : Fail("the window did not close");
 }
 
 HWND Question(HWND station) {
@@ -104,11 +132,7 @@ int Keyboard(HWND station, const std::wstring& firmware) {
     if (facts.find(L" bytes, ") == std::wstring::npos || facts.find(L"SHA-256 ") == std::wstring::npos)
         return Fail("leaving the firmware field showed no facts of the file");
     Press('T', true);
-    const auto lotRunning = [station] {
-        const std::wstring message = Text(::GetDlgItem(station, kMessage));
-        return message.size() >= 11 && message.substr(0, 11) == L"Lot running";
-    };
-    if (!Await(lotRunning, 10))
+    if (!Await([station] { return LotRunning(station); }, 10))
         return Fail("Alt+T did not start the lot");
     if (!Await([station] { return RunningTile(station); }, 60))
         return Fail("no tile shows a box being flashed");
@@ -139,6 +163,31 @@ int Keyboard(HWND station, const std::wstring& firmware) {
         return Fail("closing again asked nothing");
     ::PostMessageW(::GetDlgItem(question, IDYES), BM_CLICK, 0, 0);
     return Await([station] { return !::IsWindow(station); }, 30) ? 0 : Fail("answered Yes, the window stayed");
+}
+
+int Scan(HWND station, const std::wstring& label) {
+    if (!Await([station] { return LotRunning(station); }, 30))
+        return Fail("the lot did not start");
+    ::SetForegroundWindow(station);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    HWND field = ::GetDlgItem(station, kScanField);
+    Press('A', true);
+    if (Focused(station) != field)
+        return Fail("Alt+A did not reach the scan field");
+    Type(label);
+    Press(VK_RETURN);
+    if (!::IsWindow(station))
+        return Fail("Enter in the scan field closed the window");
+    return Text(field).empty() ? 0 : Fail("Enter left the label in the scan field");
+}
+
+int Labelled(HWND station, const std::wstring& label) {
+    HWND passed = Await([station] { return TileShowing(station, L" PASS"); }, 60);
+    if (passed == nullptr)
+        return Fail("no tile shows PASS");
+    if (Text(passed).find(label) == std::wstring::npos)
+        return Fail("the tile of the box flashed does not show its label");
+    return Close(station);
 }
 
 int EndSession(HWND station) {
@@ -177,8 +226,13 @@ int wmain(int argc, wchar_t** argv) {
         RECT start{};
         ::GetWindowRect(::GetDlgItem(station, kStartButton), &start);
         std::printf("start %ld\n", start.bottom - start.top);
-        ::PostMessageW(station, WM_CLOSE, 0, 0);
-        return Await([station] { return !::IsWindow(station); }, 10) ? 0 : Fail("the window did not close");
+        return Close(station);
     }
-    return Fail("usage: StationDriver keyboard FIRMWARE | end-session | device-change | size");
+    if (command == L"scan" && argc > 2)
+        return Scan(station, argv[2]);
+    if (command == L"labelled" && argc > 2)
+        return Labelled(station, argv[2]);
+    return Fail(
+        "usage: StationDriver keyboard FIRMWARE | scan LABEL | labelled LABEL | end-session | device-change | "
+        "size");
 }
