@@ -108,6 +108,7 @@ TEST(StationLot, ThreeBoxesOneSilentShowTheirResultsUntilRemovedAndCountTheLot) 
         return counters.passed + counters.failed == 3 && line.logic->Running() == 0;
     }));
     EXPECT_TRUE(line.logic->LotComplete());
+    EXPECT_EQ(line.logic->DatabaseLinkText(), "");  // a lot without a database: the window shows no link
 
     EXPECT_EQ(line.TileOf("USB:KST-0").result, Tile::Result::Pass);
     EXPECT_EQ(line.TileOf("USB:KST-2").result, Tile::Result::Pass);
