@@ -21,8 +21,6 @@
 
 #include <windows.h>
 
-#include <dbt.h>
-
 #include "support/WindowDriver.h"
 
 #include "station-app/win32/StationControls.h"
@@ -30,43 +28,11 @@
 namespace {
 
 using namespace kestrel::stationapp::win32;
-using kestrel::testing::Await;
-using kestrel::testing::Text;
-
-int Fail(const char* what) {
-    std::printf("FAIL: %s\n", what);
-    return 1;
-}
+using namespace kestrel::testing;
 
 HWND Station() {
     HWND found = ::FindWindowW(L"KestrelStation", kStationCaption);
     return found != nullptr && ::IsWindowVisible(found) ? found : nullptr;
-}
-
-HWND Focused(HWND window) {
-    GUITHREADINFO focus{};
-    focus.cbSize = sizeof focus;
-    ::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &focus);
-    return focus.hwndFocus;
-}
-
-void Press(WORD key, bool alt = false) {
-    INPUT input[4] = {};
-    int count = 0;
-    const auto add = [&](WORD vk, DWORD flags) {
-        input[count].type = INPUT_KEYBOARD;
-        input[count].ki.wVk = vk;
-        input[count].ki.dwFlags = flags;
-        ++count;
-    };
-    if (alt)
-        add(VK_MENU, 0);
-    add(key, 0);
-    add(key, KEYEVENTF_KEYUP);
-    if (alt)
-        add(VK_MENU, KEYEVENTF_KEYUP);
-    ::SendInput(count, input, sizeof(INPUT));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
 }
 
 // Types `text` as a barcode scanner does, a character at a time.
@@ -119,7 +85,7 @@ int Keyboard(HWND station, const std::wstring& firmware) {
     Press(VK_TAB);
     if (Focused(station) == field)
         return Fail("Tab did not leave the firmware field");
-    Press('F', true);
+    Press('F', VK_MENU);
     if (Focused(station) != field)
         return Fail("Alt+F did not reach the firmware field");
     ::SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(firmware.c_str()));
@@ -131,7 +97,7 @@ int Keyboard(HWND station, const std::wstring& firmware) {
     const std::wstring facts = Text(::GetDlgItem(station, kFirmwareFacts));
     if (facts.find(L" bytes, ") == std::wstring::npos || facts.find(L"SHA-256 ") == std::wstring::npos)
         return Fail("leaving the firmware field showed no facts of the file");
-    Press('T', true);
+    Press('T', VK_MENU);
     if (!Await([station] { return LotRunning(station); }, 10))
         return Fail("Alt+T did not start the lot");
     if (!Await([station] { return RunningTile(station); }, 60))
@@ -141,18 +107,8 @@ int Keyboard(HWND station, const std::wstring& firmware) {
     HWND question = Await([station] { return Question(station); }, 10);
     if (question == nullptr)
         return Fail("closing during a download asked nothing");
-    HWND asking = Await(
-        [question] {
-            HWND focus = Focused(question);
-            return focus != nullptr && focus == ::GetDlgItem(question, IDNO) ? focus : nullptr;
-        },
-        5);
-    if (asking == nullptr)
-        return Fail("the close question's default answer is not No");
-    ::PostMessageW(asking, WM_KEYDOWN, VK_RETURN, 0);
-    ::PostMessageW(asking, WM_KEYUP, VK_RETURN, 0);
-    if (!Await([question] { return !::IsWindow(question); }, 10))
-        return Fail("Enter did not answer the close question");
+    if (const char* wrong = AnswerNoWithEnter(question))
+        return Fail(wrong);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     if (!::IsWindow(station) || RunningTile(station) == nullptr)
         return Fail("answered No, the window or its download did not go on");
@@ -171,7 +127,7 @@ int Scan(HWND station, const std::wstring& label) {
     ::SetForegroundWindow(station);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     HWND field = ::GetDlgItem(station, kScanField);
-    Press('A', true);
+    Press('A', VK_MENU);
     if (Focused(station) != field)
         return Fail("Alt+A did not reach the scan field");
     Type(label);
@@ -210,9 +166,7 @@ int wmain(int argc, wchar_t** argv) {
     ::SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
     const std::wstring command = argc > 1 ? argv[1] : L"";
     if (command == L"device-change") {
-        DWORD_PTR ignored = 0;
-        ::SendMessageTimeoutW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0, SMTO_ABORTIFHUNG, 5000,
-                              &ignored);
+        TellDeviceChange();
         return 0;
     }
     HWND station = Await(Station, 60);
