@@ -59,6 +59,19 @@ inline void Press(WORD key, WORD held = 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
 }
 
+// The message box `owner` shows, captioned `caption`, once it is there.
+inline HWND AwaitQuestion(HWND owner, const wchar_t* caption) {
+    return Await(
+        [owner, caption] {
+            HWND found = nullptr;
+            do {
+                found = ::FindWindowExW(nullptr, found, L"#32770", caption);
+            } while (found != nullptr && ::GetWindow(found, GW_OWNER) != owner);
+            return found;
+        },
+        10);
+}
+
 // Closing during a download asked `question`: its default answer must be No, and Enter gives it. What went
 // wrong, or null.
 inline const char* AnswerNoWithEnter(HWND question) {
@@ -74,6 +87,18 @@ inline const char* AnswerNoWithEnter(HWND question) {
     ::PostMessageW(no, WM_KEYUP, VK_RETURN, 0);
     return Await([question] { return !::IsWindow(question); }, 10) ? nullptr
                                                                    : "Enter did not answer the close question";
+}
+
+// Windows asks `window` during a download whether the session may end, which it must refuse, and then ends it
+// all the same: the window has until its answer to record what it cancels. What went wrong, or null.
+inline const char* EndSessionAllTheSame(HWND window) {
+    DWORD_PTR answer = 1;
+    if (!::SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 10000, &answer))
+        return "no answer to WM_QUERYENDSESSION";
+    if (answer != FALSE)
+        return "the end of the session was not held back during a download";
+    ::SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 30000, &answer);
+    return nullptr;
 }
 
 // What Windows sends every top-level window when a device comes or goes.

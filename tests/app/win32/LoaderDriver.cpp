@@ -56,12 +56,8 @@ int EndSession(HWND dialog) {
     ::PostMessageW(::GetDlgItem(dialog, kStart), BM_CLICK, 0, 0);
     if (!Await([list] { return !Lines(list).empty() && Lines(list).back() == L"Erasing flash... "; }, 30))
         return Fail("no \"Erasing flash... \" line");
-    DWORD_PTR answer = 1;
-    if (!::SendMessageTimeoutW(dialog, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 10000, &answer))
-        return Fail("no answer to WM_QUERYENDSESSION");
-    if (answer != FALSE)
-        return Fail("the end of the session was not held back during a download");
-    ::SendMessageTimeoutW(dialog, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 10000, &answer);
+    if (const char* wrong = EndSessionAllTheSame(dialog))
+        return Fail(wrong);
     const auto lines = Lines(list);
     std::printf("after the session's end: %ls\n", lines.empty() ? L"" : lines.back().c_str());
     if (lines.empty() || lines.back() != L"Error: download cancelled")
@@ -212,14 +208,7 @@ int wmain(int argc, wchar_t** argv) {
         return Fail("no \"Erasing flash... \" line");
     Press(VK_ESCAPE);
     ::PostMessageW(dialog, WM_CLOSE, 0, 0);
-    const auto questionBox = [dialog] {
-        HWND found = nullptr;
-        do {
-            found = ::FindWindowExW(nullptr, found, L"#32770", kCaption);
-        } while (found == dialog);
-        return found;
-    };
-    HWND question = Await(questionBox, 10);
+    HWND question = AwaitQuestion(dialog, kCaption);
     if (question == nullptr || !::IsWindow(dialog))
         return Fail("closing during the download asked nothing");
     // Enter answers the question's default, which must be No: the download goes on.

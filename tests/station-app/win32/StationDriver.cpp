@@ -70,14 +70,6 @@ int Close(HWND station) {
     return Await([station] { return !::IsWindow(station); }, 10) ? 0 : Fail("the window did not close");
 }
 
-HWND Question(HWND station) {
-    HWND found = nullptr;
-    do {
-        found = ::FindWindowExW(nullptr, found, L"#32770", kStationCaption);
-    } while (found != nullptr && ::GetWindow(found, GW_OWNER) != station);
-    return found;
-}
-
 int Keyboard(HWND station, const std::wstring& firmware) {
     ::SetForegroundWindow(station);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -104,7 +96,7 @@ int Keyboard(HWND station, const std::wstring& firmware) {
         return Fail("no tile shows a box being flashed");
 
     ::PostMessageW(station, WM_CLOSE, 0, 0);
-    HWND question = Await([station] { return Question(station); }, 10);
+    HWND question = AwaitQuestion(station, kStationCaption);
     if (question == nullptr)
         return Fail("closing during a download asked nothing");
     if (const char* wrong = AnswerNoWithEnter(question))
@@ -114,7 +106,7 @@ int Keyboard(HWND station, const std::wstring& firmware) {
         return Fail("answered No, the window or its download did not go on");
 
     ::PostMessageW(station, WM_CLOSE, 0, 0);
-    question = Await([station] { return Question(station); }, 10);
+    question = AwaitQuestion(station, kStationCaption);
     if (question == nullptr)
         return Fail("closing again asked nothing");
     ::PostMessageW(::GetDlgItem(question, IDYES), BM_CLICK, 0, 0);
@@ -149,14 +141,8 @@ int Labelled(HWND station, const std::wstring& label) {
 int EndSession(HWND station) {
     if (!Await([station] { return RunningTile(station); }, 60))
         return Fail("no tile shows a box being flashed");
-    DWORD_PTR answer = 1;
-    if (!::SendMessageTimeoutW(station, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 10000, &answer))
-        return Fail("no answer to WM_QUERYENDSESSION");
-    if (answer != FALSE)
-        return Fail("the end of the session was not blocked during a download");
-    // Windows ends it all the same: the window has until its answer to record what it cancels.
-    ::SendMessageTimeoutW(station, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 30000, &answer);
-    return 0;
+    const char* wrong = EndSessionAllTheSame(station);
+    return wrong == nullptr ? 0 : Fail(wrong);
 }
 
 }  // namespace
