@@ -65,8 +65,8 @@ bool StationFrame::Create(int show) {
                           CW_USEDEFAULT, nullptr, nullptr, instance_, this) == nullptr) {
         return false;
     }
-    // The size the Qt window takes, in the pixels of this screen.
-    RECT size{0, 0, Scale(1100), Scale(820)};
+    // As wide as the Qt window, and tall enough for the form, a row of tiles and the lot, in the pixels of this screen.
+    RECT size{0, 0, Scale(1100), Scale(860)};
     ::AdjustWindowRectExForDpi(&size, style, FALSE, exStyle, dpi_);
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
