@@ -72,6 +72,12 @@ inline HWND AwaitQuestion(HWND owner, const wchar_t* caption) {
         10);
 }
 
+// Closes `window` as its close box would, with nothing to ask: 0 once it is gone.
+inline int Close(HWND window) {
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    return Await([window] { return !::IsWindow(window); }, 10) ? 0 : Fail("the window did not close");
+}
+
 // Closing during a download asked `question`: its default answer must be No, and Enter gives it. What went
 // wrong, or null.
 inline const char* AnswerNoWithEnter(HWND question) {

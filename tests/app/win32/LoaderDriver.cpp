@@ -62,8 +62,7 @@ int EndSession(HWND dialog) {
     std::printf("after the session's end: %ls\n", lines.empty() ? L"" : lines.back().c_str());
     if (lines.empty() || lines.back() != L"Error: download cancelled")
         return Fail("the download was not cancelled before the window answered the session's end");
-    ::PostMessageW(dialog, WM_CLOSE, 0, 0);  // as Windows would end the process now
-    return Await([] { return ::FindWindowW(L"#32770", kCaption) == nullptr; }, 10) ? 0 : Fail("still open");
+    return Close(dialog);  // as Windows would end the process now
 }
 
 // COM41 in the system's serial-port map, as a driver enters a port it made; null takes it out again.
@@ -95,10 +94,8 @@ int wmain(int argc, wchar_t** argv) {
         60);
     if (dialog == nullptr)
         return Fail("no window with the caption \"IXO V2718 Loader v1.1\"");
-    if (argc > 1 && std::wstring(argv[1]) == L"close") {
-        ::PostMessageW(dialog, WM_CLOSE, 0, 0);
-        return Await([] { return ::FindWindowW(L"#32770", kCaption) == nullptr; }, 10) ? 0 : Fail("still open");
-    }
+    if (argc > 1 && std::wstring(argv[1]) == L"close")
+        return Close(dialog);
     if (argc > 1 && std::wstring(argv[1]) == L"end-session")
         return EndSession(dialog);
     if (argc > 1 && std::wstring(argv[1]) == L"banner") {
@@ -106,8 +103,7 @@ int wmain(int argc, wchar_t** argv) {
         RECT banner{};
         ::GetWindowRect(::GetDlgItem(dialog, kBanner), &banner);
         std::printf("banner %ld\n", banner.bottom - banner.top);
-        ::PostMessageW(dialog, WM_CLOSE, 0, 0);
-        return Await([] { return ::FindWindowW(L"#32770", kCaption) == nullptr; }, 10) ? 0 : Fail("still open");
+        return Close(dialog);
     }
 
     // The drop-down's open list is wide enough for its longest entry, which is

@@ -65,11 +65,6 @@ HWND RunningTile(HWND station) { return TileShowing(station, L" ..."); }
 
 bool LotRunning(HWND station) { return Text(::GetDlgItem(station, kMessage)).starts_with(L"Lot running"); }
 
-int Close(HWND station) {
-    ::PostMessageW(station, WM_CLOSE, 0, 0);
-    return Await([station] { return !::IsWindow(station); }, 10) ? 0 : Fail("the window did not close");
-}
-
 int Keyboard(HWND station, const std::wstring& firmware) {
     ::SetForegroundWindow(station);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
