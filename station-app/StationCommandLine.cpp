@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "session/LinkNames.h"
+#include "station/RecordDatabase.h"
 
 namespace kestrel::stationapp {
 
@@ -167,6 +168,11 @@ StationCommandLine ParseStationCommandLine(const std::vector<std::string>& argum
     }
     if (const char* database = std::getenv("KESTREL_DB"); result.database.empty() && database != nullptr) {
         result.database = database;
+    }
+    // Refused before a window opens: no lot of this command line could ever start.
+    if (result.error.empty() && !result.showHelp && !result.showVersion && !result.database.empty() &&
+        !RecordDatabaseAvailable()) {
+        result.error = "a records database (--db) is not available on this platform";
     }
     if (firmwareGiven && !result.firmware.empty()) {
         result.firmware = AbsoluteFile(result.firmware);

@@ -257,12 +257,14 @@ void StationLogic::RunJob(Job& job, const std::string& name, Tile& tile, const s
           openHint);
 }
 
-void StationLogic::ScanLabel(const std::string& label) {
-    if (label.empty()) {
+void StationLogic::ScanLabel(const std::string& typed) {
+    // Blanks typed around a label are no part of it; a blank scan is no label.
+    const auto first = typed.find_first_not_of(" \t");
+    if (first == std::string::npos) {
         return;
     }
     std::lock_guard lock(mutex_);
-    labels_.push_back(label);
+    labels_.push_back(typed.substr(first, typed.find_last_not_of(" \t") - first + 1));
 }
 
 std::vector<std::string> StationLogic::WaitingLabels() const {

@@ -83,7 +83,7 @@ public:
     std::string TakeNotice();
     // A label scanned (a scanner types it and ends with Enter): it goes to the
     // next box that appears, labels scanned ahead in their order.
-    void ScanLabel(const std::string& label);
+    void ScanLabel(const std::string& typed);
     // Labels scanned that no box took yet.
     std::vector<std::string> WaitingLabels() const;
     // No new box is begun; boxes already running finish.

@@ -24,6 +24,8 @@ enum StationControl : int {
     kLotGroup,
     kBoxesGroup,
     kCountersGroup,
+    kScanField,
+    kDatabaseLink,
     kFirstLabel = 200,  // the labels, one after the other
     kFirstTile = 1000,  // the tiles, in the order their boxes first appeared
 };

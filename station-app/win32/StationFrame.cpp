@@ -4,10 +4,8 @@
 #include <cstdio>
 
 #include <commctrl.h>
-#include <commdlg.h>
 
 #include "base/Utf16.h"
-#include "station-app/FirmwareSummary.h"
 #include "station-app/StationTexts.h"
 #include "station-app/win32/ProgramOutput.h"
 #include "station-app/win32/StationControls.h"
@@ -22,7 +20,6 @@ constexpr UINT kStartLotMessage = WM_APP + 1;
 constexpr UINT_PTR kRefreshTimer = 1;
 constexpr UINT kRefreshMs = 100;
 constexpr int kLastResultsShown = 10;
-constexpr DWORD kLongestPath = 32768;
 constexpr wchar_t kCloseQuestion[] = L"Boxes are being flashed. Cancel their downloads and close?";
 constexpr wchar_t kEndReason[] = L"Boxes are being flashed: ending now would cancel their downloads.";
 
@@ -68,8 +65,8 @@ bool StationFrame::Create(int show) {
                           CW_USEDEFAULT, nullptr, nullptr, instance_, this) == nullptr) {
         return false;
     }
-    // The size the Qt window takes, in the pixels of this screen.
-    RECT size{0, 0, Scale(1100), Scale(820)};
+    // As wide as the Qt window, and tall enough for the form, a row of tiles and the lot, in the pixels of this screen.
+    RECT size{0, 0, Scale(1100), Scale(860)};
     ::AdjustWindowRectExForDpi(&size, style, FALSE, exStyle, dpi_);
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
@@ -225,8 +222,14 @@ void StationFrame::OnCommand(int id, int code) {
         case kStopButton:
             StopLot();
             break;
+        case IDOK:
+            // Enter, from the dialog manager: a barcode scanner ends each label with it.
+            if (::GetFocus() == Item(kScanField)) {
+                ScanLabel();
+            }
+            break;
         default:
-            break;  // Enter (IDOK) and Escape (IDCANCEL) from the dialog manager do nothing: the window stays
+            break;  // Enter elsewhere and Escape (IDCANCEL) do nothing: the window stays
     }
 }
 
@@ -241,47 +244,6 @@ void StationFrame::SetText(int id, const std::string& text) {
     if (Text(id) != text) {
         ::SetWindowTextW(Item(id), WideFromUtf8(text).c_str());
     }
-}
-
-void StationFrame::ChooseFirmware() {
-    std::wstring file(kLongestPath, L'\0');
-    const std::wstring current = WideFromUtf8(Text(kFirmwareField));
-    std::wstring folder =
-        current.substr(0, current.find_last_of(L"\\/") == std::wstring::npos ? 0 : current.find_last_of(L"\\/"));
-    OPENFILENAMEW dialog{};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = window_;
-    dialog.lpstrFilter = L"Firmware (*.mot, *.bin)\0*.mot;*.bin\0All files (*.*)\0*.*\0";
-    dialog.lpstrFile = file.data();
-    dialog.nMaxFile = kLongestPath;
-    dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
-    dialog.lpstrTitle = L"Firmware";
-    dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
-    if (!::GetOpenFileNameW(&dialog)) {
-        return;
-    }
-    file.resize(file.find(L'\0'));
-    ::SetWindowTextW(Item(kFirmwareField), file.c_str());
-    ShowFirmware();
-}
-
-void StationFrame::ShowFirmware() {
-    const std::string firmware = Text(kFirmwareField);
-    if (firmware.empty()) {
-        SetText(kFirmwareFacts, "no firmware chosen");
-        SetText(kApproval, "");
-        return;
-    }
-    const FirmwareSummary summary = SummariseFirmware(firmware, commandLine_.approved);
-    if (!summary.error.empty()) {
-        SetText(kFirmwareFacts, summary.error);
-        SetText(kApproval, "");
-        return;
-    }
-    SetText(kFirmwareFacts, std::to_string(summary.size) + " bytes, " +
-                                (summary.records >= 0 ? std::to_string(summary.records) + " records" : "raw image") +
-                                "\nSHA-256 " + summary.sha256);
-    SetText(kApproval, summary.approval);
 }
 
 bool StationFrame::StartLot() {
@@ -307,6 +269,13 @@ bool StationFrame::StartLot() {
     ::SetTimer(window_, kRefreshTimer, kRefreshMs, nullptr);
     Refresh();
     return true;
+}
+
+void StationFrame::ScanLabel() {
+    if (run_) {
+        run_->Logic().ScanLabel(Text(kScanField));
+        SetText(kScanField, "");  // ready for the next box's label
+    }
 }
 
 void StationFrame::StopLot() {
@@ -357,6 +326,7 @@ void StationFrame::Refresh() {
     }
     const LotCounters counters = logic.Counters();
     SetText(kCounters, CountersText(counters));
+    SetText(kDatabaseLink, logic.DatabaseLinkText());
     const std::vector<std::string> results(counters.lastResults.begin(), counters.lastResults.end());
     if (results != shownResults_) {
         HWND list = Item(kLastResults);

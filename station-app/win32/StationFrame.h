@@ -45,6 +45,8 @@ private:
     void ShowFirmware();
     bool StartLot();
     void StopLot();
+    // The label in the scan field goes to the next box that appears.
+    void ScanLabel();
     void EndLot();
     void Refresh();
     void Finish(int status);

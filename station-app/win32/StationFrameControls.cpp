@@ -27,7 +27,8 @@ struct Label {
 };
 constexpr Label kLabels[] = {{L"&Firmware:", kFirmwareField}, {L"Approved:", kApproval},
                              {L"&Operator:", kOperatorField}, {L"&Station:", kStationField},
-                             {L"&Lot:", kLotField},           {L"&Ports:", kPortsField}};
+                             {L"&Lot:", kLotField},           {L"&Ports:", kPortsField},
+                             {L"Sc&an label:", kScanField}};
 
 int LabelId(int field) {
     for (int i = 0; i < static_cast<int>(std::size(kLabels)); ++i) {
@@ -156,8 +157,12 @@ void StationFrame::MakeControls() {
     make(WC_BUTTONW, L"S&tart lot", WS_TABSTOP | BS_PUSHBUTTON, kStartButton);
     make(WC_BUTTONW, L"St&op lot", WS_TABSTOP | BS_PUSHBUTTON | WS_DISABLED, kStopButton);
     make(WC_STATICW, L"", SS_LEFT | SS_NOPREFIX, kMessage);
+    // A barcode scanner types like a keyboard and ends with Enter: the label goes to the next box that appears.
+    field(kScanField, "");
+    ::SendMessageW(Item(kScanField), EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(L"scan the next box's label"));
     make(WC_STATICW, L"Passed 0\nFailed 0", SS_LEFT | SS_NOPREFIX, kCounters);
     ::SendMessageW(Item(kCounters), WM_SETFONT, reinterpret_cast<WPARAM>(countersFont_), FALSE);
+    make(WC_STATICW, L"", SS_LEFT | SS_NOPREFIX, kDatabaseLink);
     // Not a tab stop, as in the Qt window: the results are read, not worked.
     make(WC_LISTBOXW, L"", WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_NOSEL, kLastResults, WS_EX_CLIENTEDGE);
     // The frames go below everything they hold.
@@ -215,16 +220,22 @@ void StationFrame::Layout() {
     place(kStopButton, left + buttonWidth + gap, y, buttonWidth, fieldHeight);
     const int messageLeft = left + 2 * (buttonWidth + gap);
     place(kMessage, messageLeft, y, right - messageLeft, 2 * line + gap);
-    y += 2 * line + gap + gap;
+    y += 2 * line + gap;
+    labelAt(kScanField, y, fieldHeight);
+    place(kScanField, fieldLeft, y, right - fieldLeft, fieldHeight);
+    y += row + gap;
     place(kLotGroup, margin, margin, client.right - 2 * margin, y - margin);
 
     // The lot's counters at the bottom; the boxes take what is left between.
     const int countersLine = LineHeight(window_, countersFont_);
-    const int lotHeight = line + 4 * countersLine + 2 * gap + gap;
+    // The link to the records database, on two lines under the counters, for a lot that has one.
+    const int databaseHeight = commandLine_.database.empty() ? 0 : 2 * line;
+    const int lotHeight = line + 4 * countersLine + 2 * gap + gap + databaseHeight;
     const int lotTop = client.bottom - margin - lotHeight;
     place(kCountersGroup, margin, lotTop, client.right - 2 * margin, lotHeight);
     const int half = (right - left - gap) / 2;
     place(kCounters, left, lotTop + line + gap / 2, half, 4 * countersLine + gap);
+    place(kDatabaseLink, left, lotTop + line + gap / 2 + 4 * countersLine + gap, half, databaseHeight);
     place(kLastResults, left + half + gap, lotTop + line + gap / 2, right - left - half - gap, lotHeight - line - gap);
 
     const int boxesTop = y + gap;

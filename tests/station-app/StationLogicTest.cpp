@@ -139,6 +139,7 @@ TEST(StationLot, ALotOfThreeBeginsThreeDownloadsAndShowsEachResultUntilTheBoxIsR
     const LotCounters counters = line.logic->Counters();
     EXPECT_EQ(std::tuple(counters.passed, counters.failed), std::tuple(1, 2));
     EXPECT_NEAR(counters.YieldPercent(), 33.33, 0.01);
+    EXPECT_EQ(line.logic->DatabaseLinkText(), "");  // a lot without a database: the window shows no link
     EXPECT_FALSE(counters.BoxesPerHour());  // three boxes in seconds: no pace yet
     LotCounters minuteAndAHalf;
     minuteAndAHalf.passed = 3, minuteAndAHalf.elapsedSeconds = 90;

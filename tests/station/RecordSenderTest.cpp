@@ -129,5 +129,21 @@ TEST(RecordSenderTest, AHangingDatabaseHoldsNoDownloadUp) {
     EXPECT_EQ(server->stored, LogKeys(log));
 }
 
+// The words every front end shows for the link: a window shows them as they stand.
+TEST(RecordSenderTest, TheLinkIsSaidWithItsStateSinceWhenInUtcAndWhatWaits) {
+    const auto since = std::chrono::system_clock::from_time_t(1700000000);  // 22:13:20 UTC
+    const std::pair<DatabaseLink, const char*> rows[] = {
+        {{DatabaseState::Ready, true, since, "", 4, 0}, "database: connected"},
+        {{DatabaseState::Ready, false, since, "", 0, 0}, "database: connecting"},
+        {{DatabaseState::Unreachable, false, since, "no route", 3, 0},
+         "database: unreachable since 22:13:20 UTC (no route), 3 records waiting"},
+        {{DatabaseState::Refused, false, since, "bad password", 1, 0},
+         "database: refused since 22:13:20 UTC (bad password), 1 record waiting"},
+    };
+    for (const auto& [link, said] : rows) {
+        EXPECT_EQ(DescribeDatabaseLink(link), said);
+    }
+}
+
 }  // namespace
 }  // namespace kestrel

@@ -1,12 +1,16 @@
 #pragma once
 
-// For the programs that drive a Windows window from outside, as a user would: waits with a bound, and a
-// control's text.
+// For the programs that drive a Windows window from outside, as a user would: waits with a bound, a
+// control's text, the keys pressed and where the focus is.
 #include <windows.h>
 
+#include <dbt.h>
+
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace kestrel::testing {
 
@@ -24,6 +28,89 @@ inline std::wstring Text(HWND window) {
     wchar_t text[1024] = {};
     ::SendMessageW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text));
     return text;
+}
+
+inline int Fail(const char* what) {
+    std::printf("FAIL: %s\n", what);
+    return 1;
+}
+
+// The control with the keyboard focus in the thread of `window`.
+inline HWND Focused(HWND window) {
+    GUITHREADINFO focus{};
+    focus.cbSize = sizeof focus;
+    ::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &focus);
+    return focus.hwndFocus;
+}
+
+// `key` pressed and let go, `held` (VK_SHIFT, VK_MENU) held down around it; then the window has time to answer.
+inline void Press(WORD key, WORD held = 0) {
+    INPUT input[4] = {};
+    int count = 0;
+    for (const auto& [vk, flags] :
+         {std::pair<WORD, DWORD>{held, 0}, {key, 0}, {key, KEYEVENTF_KEYUP}, {held, KEYEVENTF_KEYUP}}) {
+        if (vk != 0) {
+            input[count].type = INPUT_KEYBOARD;
+            input[count].ki.wVk = vk;
+            input[count++].ki.dwFlags = flags;
+        }
+    }
+    ::SendInput(count, input, sizeof(INPUT));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+}
+
+// The message box `owner` shows, captioned `caption`, once it is there.
+inline HWND AwaitQuestion(HWND owner, const wchar_t* caption) {
+    return Await(
+        [owner, caption] {
+            HWND found = nullptr;
+            do {
+                found = ::FindWindowExW(nullptr, found, L"#32770", caption);
+            } while (found != nullptr && ::GetWindow(found, GW_OWNER) != owner);
+            return found;
+        },
+        10);
+}
+
+// Closes `window` as its close box would, with nothing to ask: 0 once it is gone.
+inline int Close(HWND window) {
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    return Await([window] { return !::IsWindow(window); }, 10) ? 0 : Fail("the window did not close");
+}
+
+// Closing during a download asked `question`: its default answer must be No, and Enter gives it. What went
+// wrong, or null.
+inline const char* AnswerNoWithEnter(HWND question) {
+    HWND no = Await(
+        [question] {
+            HWND focus = Focused(question);
+            return focus == ::GetDlgItem(question, IDNO) ? focus : nullptr;
+        },
+        5);
+    if (no == nullptr)
+        return "the close question's default answer is not No";
+    ::PostMessageW(no, WM_KEYDOWN, VK_RETURN, 0);
+    ::PostMessageW(no, WM_KEYUP, VK_RETURN, 0);
+    return Await([question] { return !::IsWindow(question); }, 10) ? nullptr
+                                                                   : "Enter did not answer the close question";
+}
+
+// Windows asks `window` during a download whether the session may end, which it must refuse, and then ends it
+// all the same: the window has until its answer to record what it cancels. What went wrong, or null.
+inline const char* EndSessionAllTheSame(HWND window) {
+    DWORD_PTR answer = 1;
+    if (!::SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 10000, &answer))
+        return "no answer to WM_QUERYENDSESSION";
+    if (answer != FALSE)
+        return "the end of the session was not held back during a download";
+    ::SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 30000, &answer);
+    return nullptr;
+}
+
+// What Windows sends every top-level window when a device comes or goes.
+inline void TellDeviceChange() {
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
 }
 
 }  // namespace kestrel::testing

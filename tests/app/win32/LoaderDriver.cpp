@@ -17,13 +17,10 @@
 
 #include <windows.h>
 
-#include <dbt.h>
-
 #include "support/WindowDriver.h"
 
 namespace {
-using kestrel::testing::Await;
-using kestrel::testing::Text;
+using namespace kestrel::testing;
 
 constexpr wchar_t kCaption[] = L"IXO V2718 Loader v1.1";
 constexpr int kStart = 1002;
@@ -32,11 +29,6 @@ constexpr int kBanner = 1012;
 constexpr int kStatusList = 1005;
 constexpr int kProgressBar = 1010;
 constexpr int kLinkDropDown = 1007;
-
-int Fail(const char* what) {
-    std::printf("FAIL: %s\n", what);
-    return 1;
-}
 
 std::wstring DropDownEntry(HWND dropDown, LRESULT index) {
     wchar_t entry[256] = {};
@@ -56,15 +48,6 @@ std::vector<std::wstring> Lines(HWND list) {
     return lines;
 }
 
-void Press(WORD key) {
-    INPUT input[2] = {};
-    input[0].type = input[1].type = INPUT_KEYBOARD;
-    input[0].ki.wVk = input[1].ki.wVk = key;
-    input[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    ::SendInput(2, input, sizeof(INPUT));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-}
-
 // Windows asks whether the session may end during a download: no, with a
 // reason; ended all the same, the download is cancelled and its end shown
 // before the window answers, as the process may be ended right after.
@@ -73,29 +56,13 @@ int EndSession(HWND dialog) {
     ::PostMessageW(::GetDlgItem(dialog, kStart), BM_CLICK, 0, 0);
     if (!Await([list] { return !Lines(list).empty() && Lines(list).back() == L"Erasing flash... "; }, 30))
         return Fail("no \"Erasing flash... \" line");
-    DWORD_PTR answer = 1;
-    if (!::SendMessageTimeoutW(dialog, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 10000, &answer))
-        return Fail("no answer to WM_QUERYENDSESSION");
-    if (answer != FALSE)
-        return Fail("the end of the session was not held back during a download");
-    ::SendMessageTimeoutW(dialog, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 10000, &answer);
+    if (const char* wrong = EndSessionAllTheSame(dialog))
+        return Fail(wrong);
     const auto lines = Lines(list);
     std::printf("after the session's end: %ls\n", lines.empty() ? L"" : lines.back().c_str());
     if (lines.empty() || lines.back() != L"Error: download cancelled")
         return Fail("the download was not cancelled before the window answered the session's end");
-    ::PostMessageW(dialog, WM_CLOSE, 0, 0);  // as Windows would end the process now
-    return Await([] { return ::FindWindowW(L"#32770", kCaption) == nullptr; }, 10) ? 0 : Fail("still open");
-}
-
-void PressShifted(WORD key) {
-    INPUT input[4] = {};
-    for (auto& one : input)
-        one.type = INPUT_KEYBOARD;
-    input[0].ki.wVk = input[3].ki.wVk = VK_SHIFT;
-    input[1].ki.wVk = input[2].ki.wVk = key;
-    input[2].ki.dwFlags = input[3].ki.dwFlags = KEYEVENTF_KEYUP;
-    ::SendInput(4, input, sizeof(INPUT));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return Close(dialog);  // as Windows would end the process now
 }
 
 // COM41 in the system's serial-port map, as a driver enters a port it made; null takes it out again.
@@ -113,12 +80,6 @@ bool SetPortMapEntry(const wchar_t* port) {
     return done == ERROR_SUCCESS;
 }
 
-// What Windows sends every top-level window when a device comes or goes.
-void TellDeviceChange() {
-    DWORD_PTR ignored = 0;
-    ::SendMessageTimeoutW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -133,10 +94,8 @@ int wmain(int argc, wchar_t** argv) {
         60);
     if (dialog == nullptr)
         return Fail("no window with the caption \"IXO V2718 Loader v1.1\"");
-    if (argc > 1 && std::wstring(argv[1]) == L"close") {
-        ::PostMessageW(dialog, WM_CLOSE, 0, 0);
-        return Await([] { return ::FindWindowW(L"#32770", kCaption) == nullptr; }, 10) ? 0 : Fail("still open");
-    }
+    if (argc > 1 && std::wstring(argv[1]) == L"close")
+        return Close(dialog);
     if (argc > 1 && std::wstring(argv[1]) == L"end-session")
         return EndSession(dialog);
     if (argc > 1 && std::wstring(argv[1]) == L"banner") {
@@ -144,8 +103,7 @@ int wmain(int argc, wchar_t** argv) {
         RECT banner{};
         ::GetWindowRect(::GetDlgItem(dialog, kBanner), &banner);
         std::printf("banner %ld\n", banner.bottom - banner.top);
-        ::PostMessageW(dialog, WM_CLOSE, 0, 0);
-        return Await([] { return ::FindWindowW(L"#32770", kCaption) == nullptr; }, 10) ? 0 : Fail("still open");
+        return Close(dialog);
     }
 
     // The drop-down's open list is wide enough for its longest entry, which is
@@ -215,14 +173,10 @@ int wmain(int argc, wchar_t** argv) {
     ::SetForegroundWindow(dialog);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     HWND start = ::GetDlgItem(dialog, kStart), path = ::GetDlgItem(dialog, kPath);
-    GUITHREADINFO focus{};
-    focus.cbSize = sizeof focus;
-    ::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &focus);
-    if (focus.hwndFocus != start)
+    if (Focused(dialog) != start)
         return Fail("with port and file given, the focus is not on \"Start download\"");
-    PressShifted(VK_TAB);
-    ::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &focus);
-    if (focus.hwndFocus != path)
+    Press(VK_TAB, VK_SHIFT);
+    if (Focused(dialog) != path)
         return Fail("Shift+Tab from \"Start download\" did not reach the path field");
     Press(VK_RETURN);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -235,8 +189,7 @@ int wmain(int argc, wchar_t** argv) {
     if (!disabled || !::IsWindowEnabled(start))
         return Fail("\"Start download\" does not follow the path typed");
     Press(VK_TAB);
-    ::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &focus);
-    if (focus.hwndFocus != start)
+    if (Focused(dialog) != start)
         return Fail("Tab from the path field did not reach \"Start download\"");
     Press(VK_SPACE);
 
@@ -251,31 +204,12 @@ int wmain(int argc, wchar_t** argv) {
         return Fail("no \"Erasing flash... \" line");
     Press(VK_ESCAPE);
     ::PostMessageW(dialog, WM_CLOSE, 0, 0);
-    const auto questionBox = [dialog] {
-        HWND found = nullptr;
-        do {
-            found = ::FindWindowExW(nullptr, found, L"#32770", kCaption);
-        } while (found == dialog);
-        return found;
-    };
-    HWND question = Await(questionBox, 10);
+    HWND question = AwaitQuestion(dialog, kCaption);
     if (question == nullptr || !::IsWindow(dialog))
         return Fail("closing during the download asked nothing");
     // Enter answers the question's default, which must be No: the download goes on.
-    GUITHREADINFO asking{};
-    asking.cbSize = sizeof asking;
-    const bool onNo = Await(
-        [&] {
-            ::GetGUIThreadInfo(::GetWindowThreadProcessId(question, nullptr), &asking);
-            return asking.hwndFocus != nullptr && asking.hwndFocus == ::GetDlgItem(question, IDNO);
-        },
-        5);
-    if (!onNo)
-        return Fail("the close question's default answer is not No");
-    ::PostMessageW(asking.hwndFocus, WM_KEYDOWN, VK_RETURN, 0);
-    ::PostMessageW(asking.hwndFocus, WM_KEYUP, VK_RETURN, 0);
-    if (!Await([question] { return !::IsWindow(question); }, 10))
-        return Fail("Enter did not answer the close question");
+    if (const char* wrong = AnswerNoWithEnter(question))
+        return Fail(wrong);
     const auto ended = [list] {
         const auto lines = Lines(list);
         return !lines.empty() && (lines.back() == L"FLASHING SUCCESSFULL" || lines.back().rfind(L"Error: ", 0) == 0) &&
@@ -297,8 +231,7 @@ int wmain(int argc, wchar_t** argv) {
 
     // The focus is back on "Start download": Enter starts the next download,
     // and the window stays with its lines.
-    ::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &focus);
-    if (focus.hwndFocus != start)
+    if (Focused(dialog) != start)
         return Fail("after the download the focus is not on \"Start download\"");
     Press(VK_RETURN);
     if (!Await([list] { return Lines(list).size() < 3 || !::IsWindowEnabled(::GetDlgItem(::GetParent(list), kStart)); },

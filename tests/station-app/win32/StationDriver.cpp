@@ -8,6 +8,10 @@
 //                      again, answered Yes, ends the window.
 //   end-session        once a box's tile runs, Windows' question whether the
 //                      session may end is answered no; then the session ends.
+//   scan LABEL         once the lot runs, Alt+A reaches the scan field, LABEL is
+//                      typed as a scanner types it and ends with Enter; the
+//                      window stays and the field is emptied for the next label.
+//   labelled LABEL     once a tile shows PASS, checks that it names LABEL, then closes the window.
 //   device-change      tells every top-level window that a device came or went.
 //   size               prints the height of "Start lot" in pixels, then closes the window.
 #include <chrono>
@@ -17,8 +21,6 @@
 
 #include <windows.h>
 
-#include <dbt.h>
-
 #include "support/WindowDriver.h"
 
 #include "station-app/win32/StationControls.h"
@@ -26,63 +28,42 @@
 namespace {
 
 using namespace kestrel::stationapp::win32;
-using kestrel::testing::Await;
-using kestrel::testing::Text;
-
-int Fail(const char* what) {
-    std::printf("FAIL: %s\n", what);
-    return 1;
-}
+using namespace kestrel::testing;
 
 HWND Station() {
     HWND found = ::FindWindowW(L"KestrelStation", kStationCaption);
     return found != nullptr && ::IsWindowVisible(found) ? found : nullptr;
 }
 
-HWND Focused(HWND window) {
-    GUITHREADINFO focus{};
-    focus.cbSize = sizeof focus;
-    ::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &focus);
-    return focus.hwndFocus;
-}
-
-void Press(WORD key, bool alt = false) {
-    INPUT input[4] = {};
-    int count = 0;
-    const auto add = [&](WORD vk, DWORD flags) {
-        input[count].type = INPUT_KEYBOARD;
-        input[count].ki.wVk = vk;
-        input[count].ki.dwFlags = flags;
-        ++count;
-    };
-    if (alt)
-        add(VK_MENU, 0);
-    add(key, 0);
-    add(key, KEYEVENTF_KEYUP);
-    if (alt)
-        add(VK_MENU, KEYEVENTF_KEYUP);
-    ::SendInput(count, input, sizeof(INPUT));
+// Types `text` as a barcode scanner does, a character at a time.
+void Type(const std::wstring& text) {
+    for (const wchar_t character : text) {
+        INPUT input[2] = {};
+        for (INPUT& key : input) {
+            key.type = INPUT_KEYBOARD;
+            key.ki.wScan = character;
+            key.ki.dwFlags = KEYEVENTF_UNICODE;
+        }
+        input[1].ki.dwFlags |= KEYEVENTF_KEYUP;
+        ::SendInput(2, input, sizeof(INPUT));
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
 }
 
-// The first tile whose text ends in " ..." (its box is being flashed).
-HWND RunningTile(HWND station) {
+// The first tile whose text ends in `result` (" ..." while its box is being flashed).
+HWND TileShowing(HWND station, const std::wstring& result) {
     for (int id = kFirstTile; id < kFirstTile + 16; ++id) {
         HWND tile = ::GetDlgItem(station, id);
         const std::wstring text = tile != nullptr ? Text(tile) : L"";
-        if (text.size() > 4 && text.compare(text.size() - 4, 4, L" ...") == 0)
+        if (text.size() > result.size() && text.ends_with(result))
             return tile;
     }
     return nullptr;
 }
 
-HWND Question(HWND station) {
-    HWND found = nullptr;
-    do {
-        found = ::FindWindowExW(nullptr, found, L"#32770", kStationCaption);
-    } while (found != nullptr && ::GetWindow(found, GW_OWNER) != station);
-    return found;
-}
+HWND RunningTile(HWND station) { return TileShowing(station, L" ..."); }
+
+bool LotRunning(HWND station) { return Text(::GetDlgItem(station, kMessage)).starts_with(L"Lot running"); }
 
 int Keyboard(HWND station, const std::wstring& firmware) {
     ::SetForegroundWindow(station);
@@ -91,7 +72,7 @@ int Keyboard(HWND station, const std::wstring& firmware) {
     Press(VK_TAB);
     if (Focused(station) == field)
         return Fail("Tab did not leave the firmware field");
-    Press('F', true);
+    Press('F', VK_MENU);
     if (Focused(station) != field)
         return Fail("Alt+F did not reach the firmware field");
     ::SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(firmware.c_str()));
@@ -103,55 +84,60 @@ int Keyboard(HWND station, const std::wstring& firmware) {
     const std::wstring facts = Text(::GetDlgItem(station, kFirmwareFacts));
     if (facts.find(L" bytes, ") == std::wstring::npos || facts.find(L"SHA-256 ") == std::wstring::npos)
         return Fail("leaving the firmware field showed no facts of the file");
-    Press('T', true);
-    const auto lotRunning = [station] {
-        const std::wstring message = Text(::GetDlgItem(station, kMessage));
-        return message.size() >= 11 && message.substr(0, 11) == L"Lot running";
-    };
-    if (!Await(lotRunning, 10))
+    Press('T', VK_MENU);
+    if (!Await([station] { return LotRunning(station); }, 10))
         return Fail("Alt+T did not start the lot");
     if (!Await([station] { return RunningTile(station); }, 60))
         return Fail("no tile shows a box being flashed");
 
     ::PostMessageW(station, WM_CLOSE, 0, 0);
-    HWND question = Await([station] { return Question(station); }, 10);
+    HWND question = AwaitQuestion(station, kStationCaption);
     if (question == nullptr)
         return Fail("closing during a download asked nothing");
-    HWND asking = Await(
-        [question] {
-            HWND focus = Focused(question);
-            return focus != nullptr && focus == ::GetDlgItem(question, IDNO) ? focus : nullptr;
-        },
-        5);
-    if (asking == nullptr)
-        return Fail("the close question's default answer is not No");
-    ::PostMessageW(asking, WM_KEYDOWN, VK_RETURN, 0);
-    ::PostMessageW(asking, WM_KEYUP, VK_RETURN, 0);
-    if (!Await([question] { return !::IsWindow(question); }, 10))
-        return Fail("Enter did not answer the close question");
+    if (const char* wrong = AnswerNoWithEnter(question))
+        return Fail(wrong);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     if (!::IsWindow(station) || RunningTile(station) == nullptr)
         return Fail("answered No, the window or its download did not go on");
 
     ::PostMessageW(station, WM_CLOSE, 0, 0);
-    question = Await([station] { return Question(station); }, 10);
+    question = AwaitQuestion(station, kStationCaption);
     if (question == nullptr)
         return Fail("closing again asked nothing");
     ::PostMessageW(::GetDlgItem(question, IDYES), BM_CLICK, 0, 0);
     return Await([station] { return !::IsWindow(station); }, 30) ? 0 : Fail("answered Yes, the window stayed");
 }
 
+int Scan(HWND station, const std::wstring& label) {
+    if (!Await([station] { return LotRunning(station); }, 30))
+        return Fail("the lot did not start");
+    ::SetForegroundWindow(station);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    HWND field = ::GetDlgItem(station, kScanField);
+    Press('A', VK_MENU);
+    if (Focused(station) != field)
+        return Fail("Alt+A did not reach the scan field");
+    Type(label);
+    Press(VK_RETURN);
+    if (!::IsWindow(station))
+        return Fail("Enter in the scan field closed the window");
+    return Text(field).empty() ? 0 : Fail("Enter left the label in the scan field");
+}
+
+int Labelled(HWND station, const std::wstring& label) {
+    HWND passed = Await([station] { return TileShowing(station, L" PASS"); }, 60);
+    if (passed == nullptr)
+        return Fail("no tile shows PASS");
+    if (Text(passed).find(label) == std::wstring::npos)
+        return Fail("the tile of the box flashed does not show its label");
+    return Close(station);
+}
+
 int EndSession(HWND station) {
     if (!Await([station] { return RunningTile(station); }, 60))
         return Fail("no tile shows a box being flashed");
-    DWORD_PTR answer = 1;
-    if (!::SendMessageTimeoutW(station, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 10000, &answer))
-        return Fail("no answer to WM_QUERYENDSESSION");
-    if (answer != FALSE)
-        return Fail("the end of the session was not blocked during a download");
-    // Windows ends it all the same: the window has until its answer to record what it cancels.
-    ::SendMessageTimeoutW(station, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 30000, &answer);
-    return 0;
+    const char* wrong = EndSessionAllTheSame(station);
+    return wrong == nullptr ? 0 : Fail(wrong);
 }
 
 }  // namespace
@@ -161,9 +147,7 @@ int wmain(int argc, wchar_t** argv) {
     ::SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
     const std::wstring command = argc > 1 ? argv[1] : L"";
     if (command == L"device-change") {
-        DWORD_PTR ignored = 0;
-        ::SendMessageTimeoutW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0, SMTO_ABORTIFHUNG, 5000,
-                              &ignored);
+        TellDeviceChange();
         return 0;
     }
     HWND station = Await(Station, 60);
@@ -177,8 +161,13 @@ int wmain(int argc, wchar_t** argv) {
         RECT start{};
         ::GetWindowRect(::GetDlgItem(station, kStartButton), &start);
         std::printf("start %ld\n", start.bottom - start.top);
-        ::PostMessageW(station, WM_CLOSE, 0, 0);
-        return Await([station] { return !::IsWindow(station); }, 10) ? 0 : Fail("the window did not close");
+        return Close(station);
     }
-    return Fail("usage: StationDriver keyboard FIRMWARE | end-session | device-change | size");
+    if (command == L"scan" && argc > 2)
+        return Scan(station, argv[2]);
+    if (command == L"labelled" && argc > 2)
+        return Labelled(station, argv[2]);
+    return Fail(
+        "usage: StationDriver keyboard FIRMWARE | scan LABEL | labelled LABEL | end-session | device-change | "
+        "size");
 }
