@@ -48,6 +48,10 @@ public:
         return {};
     }
     DatabaseResult Fetch(const std::string&, const std::string&, std::vector<StoredRecord>&) override { return {}; }
+    // Not asked by the sender's passes.
+    DatabaseResult LabelPassed(const std::string&, bool&) override { return {DatabaseState::Refused, "unused"}; }
+    DatabaseResult MakeSequence(const std::string&, std::uint64_t, std::uint64_t) override { return {}; }
+    DatabaseResult TakeBlock(const std::string&, std::uint64_t&, std::uint64_t&) override { return {}; }
     void Close() override {}
     std::string Name() const override { return "fake"; }
 
