@@ -153,10 +153,10 @@ stop
 unit B --label LBL-1 >/dev/null 2>&1
 check label-without-database 0 "$?"
 
-# The server down: the line goes on with what is left of its block, then refuses the box it has no number for.
-read -r next end <"$work/A.log.serials-units"
-unit A --repeat $((end - next + 1)) "${serials[@]}" >"$work/out" 2>"$work/err"
-check block-through-outage "10 $((end - next)) 1 $((8 + end - next))" "$? $(grep -c 'FLASHING SUCCESSFULL' "$work/out") $(grep -c \
+# The server down: the line goes on with the 2 numbers left of its second block, then refuses the box it has
+# no number for.
+unit A --repeat 3 "${serials[@]}" >"$work/out" 2>"$work/err"
+check block-through-outage "10 2 1 10" "$? $(grep -c 'FLASHING SUCCESSFULL' "$work/out") $(grep -c \
   'block is used up and the database cannot be reached' "$work/err") $(taken "$work/A.log" "$work/B.log")"
 start
 
