@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <iterator>
@@ -131,6 +132,34 @@ TEST(RecordSenderTest, AHangingDatabaseHoldsNoDownloadUp) {
     server->released.notify_all();
     EXPECT_TRUE(outbox.sender->Drain(5000));
     EXPECT_EQ(server->stored, LogKeys(log));
+}
+
+// What is taken as a database's name rather than a log's, and which sequence names may go into a statement.
+TEST(RecordDatabaseNames, KeywordStringsNameADatabaseUnlessSuchAFileIsThereAndSequencesArePlainIdentifiers) {
+    const testing::TempDir dir;
+    const auto before = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path());
+    dir.Write("port=7.log", std::string("x"));
+    for (const auto& [text, database] : std::vector<std::pair<std::string, bool>>{{"postgresql://db/kestrel", true},
+                                                                                  {"host=db dbname=kestrel", true},
+                                                                                  {" dbname = kestrel", true},
+                                                                                  {"records.log", false},
+                                                                                  {"hostile=1.log", false},
+                                                                                  {"port=7.log", false}}) {
+        EXPECT_EQ(NamesDatabase(text), database) << text;
+    }
+    std::filesystem::current_path(before);
+    for (const auto& [name, fine] :
+         std::vector<std::pair<std::string, bool>>{{"units", true},
+                                                   {"_Line_2", true},
+                                                   {std::string(63, 'a'), true},
+                                                   {std::string(64, 'a'), false},
+                                                   {"", false},
+                                                   {"2units", false},
+                                                   {"x\"; DROP TABLE kestrel_records; --", false},
+                                                   {"a.b", false}}) {
+        EXPECT_EQ(SequenceNameProblem(name).empty(), fine) << name;
+    }
 }
 
 }  // namespace
