@@ -42,6 +42,9 @@ std::string SerialBlocks::Prepare(const SerialSequence& sequence, std::unique_pt
     if (const std::string problem = SequenceNameProblem(sequence.name); !problem.empty()) {
         return "--serial-counter db:NAME: " + problem;
     }
+    if (!RecordDatabaseAvailable()) {
+        return "a records database (--db) is not available on this platform";
+    }
     if (sequence.database.empty()) {
         return "--serial-counter db:" + sequence.name + " takes its numbers from the database of --db";
     }
@@ -51,9 +54,6 @@ std::string SerialBlocks::Prepare(const SerialSequence& sequence, std::unique_pt
     auto made = std::make_unique<SerialBlocks>();
     made->sequence_ = sequence;
     made->database_ = OpenRecordDatabase(sequence.database);
-    if (!made->database_) {
-        return "a records database (--db) is not available on this platform";
-    }
     const int error = UpdateStateFile(
         sequence.blockFile,
         [](const std::optional<std::string>& text, std::string& next) {
