@@ -72,6 +72,7 @@ std::string SerialBlocks::Prepare(const SerialSequence& sequence, std::unique_pt
     }
     // Unreachable: the station gives what is left of its block, and asks again when that runs out.
     const DatabaseResult result = made->database_->MakeSequence(sequence.name, sequence.first, sequence.block);
+    made->sequenceMade_ = static_cast<bool>(result);
     if (result.state == DatabaseState::Refused) {
         return "the database refused the sequence " + sequence.name + ": " + result.message;
     }
@@ -94,7 +95,14 @@ int SerialBlocks::Take(std::size_t count, const std::function<bool(std::size_t i
                 if (at == end) {
                     // Under the file's lock: stations sharing the file take one block, not one each.
                     std::uint64_t first = 0, size = 0;
-                    if (const DatabaseResult taken = database_->TakeBlock(sequence_.name, first, size); !taken) {
+                    DatabaseResult taken;
+                    if (!sequenceMade_) {
+                        // Unreachable when the lot began: the sequence may be missing still.
+                        taken = database_->MakeSequence(sequence_.name, sequence_.first, sequence_.block);
+                        sequenceMade_ = static_cast<bool>(taken);
+                    }
+                    taken = taken ? database_->TakeBlock(sequence_.name, first, size) : taken;
+                    if (!taken) {
                         why = std::string("its block is used up and the database ") +
                               (taken.state == DatabaseState::Refused ? "refused another" : "cannot be reached") + " (" +
                               taken.message + ")";

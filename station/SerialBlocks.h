@@ -45,6 +45,7 @@ public:
 private:
     SerialSequence sequence_;
     std::unique_ptr<RecordDatabase> database_;
+    bool sequenceMade_ = false;  // made, or found made
 };
 
 }  // namespace kestrel
