@@ -28,6 +28,7 @@ struct StationOptions {
     // What each box gets of its own, and the label on its case.
     std::string serialAt{}, serialFormat{"u32le"}, serialCounter{}, unitData{};
     std::uint64_t serialFirst = 1;
+    std::uint64_t serialBlock = 0;  // 0: not given
     std::string label{};
     bool rework = false;
     // Commands on a log instead of a download.

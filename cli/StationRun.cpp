@@ -51,6 +51,7 @@ int RunStation(const StationOptions& station, const StationRequest& request) {
         std::fprintf(stderr, "kestrel-flash: %s\n", notice.c_str());
     }
     std::unique_ptr<LotUnits> ownValues;
+    units.log = log;  // a station's block of serial numbers is kept beside its outbox
     if (units.fieldAt && lot.built == DownloadOutcome::Success) {
         if (const LotRefusal refused = LotUnits::Prepare(units, lot, ownValues)) {
             std::fprintf(stderr, "kestrel-flash: %s\n", refused.message.c_str());

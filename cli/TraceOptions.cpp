@@ -29,8 +29,9 @@ void AddTraceOptions(CLI::App& app, StationOptions& station) {
                        ->type_name("LOGFILE")
                        ->check(named);
     auto* report = app.add_option("--report", station.report,
-                                  "The yield of LOGFILE, or of the database at a postgresql:// URL (every station's "
-                                  "records), per lot, operator, station and port, with the failures by stage and by "
+                                  "The yield of LOGFILE, or of the database at URL (a postgresql:// URI or keyword "
+                                  "string; every station's records), per lot, operator, station and port, with the "
+                                  "failures by stage and by "
                                   "exit status and the attempts per box, then end; --lot and --since pick the "
                                   "downloads")
                        ->type_name("LOGFILE|URL")

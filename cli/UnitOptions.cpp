@@ -35,10 +35,17 @@ void AddUnitOptions(CLI::App& app, StationOptions& station) {
                        ->capture_default_str();
     auto* counter = app.add_option("--serial-counter", station.serialCounter,
                                    "The file that holds the next serial number; each box takes one, written to the "
-                                   "disk before the box's first byte, never given twice")
-                        ->type_name("FILE");
+                                   "disk before the box's first byte, never given twice. db:NAME: the sequence NAME "
+                                   "of the --db database (made when missing), for every station at once")
+                        ->type_name("FILE|db:NAME");
+    auto* block = app.add_option("--serial-block", station.serialBlock,
+                                 "With --serial-counter db:NAME: how many numbers the station reserves at once "
+                                 "(default 100; the step of the sequence when it is made), kept beside the log so "
+                                 "that the line goes on while the database is down")
+                      ->type_name("N")
+                      ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1000000}));
     auto* first = app.add_option("--serial-first", station.serialFirst,
-                                 "The first number, when the --serial-counter file is made")
+                                 "The first number, when the --serial-counter file or sequence is made")
                       ->type_name("N")
                       ->capture_default_str();
     auto* unitData = app.add_option("--unit-data", station.unitData,
@@ -53,6 +60,7 @@ void AddUnitOptions(CLI::App& app, StationOptions& station) {
     counter->needs(at)->excludes(unitData);
     unitData->needs(at);
     first->needs(counter);
+    block->needs(counter);
     format->needs(at);
     rework->needs(label);
     // A label names one box: not a gang's, and not the next box of a repeat.
@@ -72,6 +80,11 @@ std::string UnitOptionsOf(const StationOptions& station, UnitOptions& units, boo
     units.counter = station.serialCounter;
     units.unitData = station.unitData;
     units.first = station.serialFirst;
+    if (station.serialBlock != 0 && !station.serialCounter.starts_with("db:")) {
+        return "--serial-block needs --serial-counter db:NAME";
+    }
+    units.block = station.serialBlock != 0 ? station.serialBlock : units.block;
+    units.database = station.database;
     return ParseSerialFormat(station.serialFormat, units.format);
 }
 

@@ -34,7 +34,9 @@ std::string HelpText() {
         {"--screenshot", "PNG", "Save a picture of the window as the lot ends."},
         {"--serial-at", "ADDRESS", "Write each box's own serial number or unit data row into its image here."},
         {"--serial-format", "FORMAT", "u32le (the default), u32be or ascii:N."},
-        {"--serial-counter", "FILE", "The file that holds the next serial number; each box takes one."},
+        {"--serial-counter", "FILE|db:NAME",
+         "The file that holds the next serial number, or the --db database's sequence NAME; each box takes one."},
+        {"--serial-block", "N", "With db:NAME, how many numbers the station reserves at once (100)."},
         {"--serial-first", "N", "The first number, when the counter is made."},
         {"--unit-data", "FILE", "One row of hex bytes per unit, used in order."},
     };
@@ -53,7 +55,7 @@ std::string HelpText() {
 bool TakesValue(const std::string& name) {
     for (const char* option :
          {"firmware", "port", "log", "db", "operator", "station", "lot", "approved", "count", "screenshot", "serial-at",
-          "serial-format", "serial-counter", "serial-first", "unit-data"}) {
+          "serial-format", "serial-counter", "serial-block", "serial-first", "unit-data"}) {
         if (name == option) {
             return true;
         }
@@ -66,7 +68,7 @@ bool TakesValue(const std::string& name) {
 StationCommandLine ParseStationCommandLine(const std::vector<std::string>& arguments) {
     StationCommandLine result;
     result.helpText = HelpText();
-    bool firmwareGiven = false;
+    bool firmwareGiven = false, blockGiven = false;
     for (std::size_t i = 0; i < arguments.size() && result.error.empty(); ++i) {
         const std::string& argument = arguments[i];
         if (argument == "-h" || argument == "--help" || IsSystemHelpWord(argument)) {
@@ -118,7 +120,7 @@ StationCommandLine ParseStationCommandLine(const std::vector<std::string>& argum
             result.logFile = value;
         } else if (name == "db") {
             result.database = value;
-        } else if (name == "serial-at" || name == "serial-first") {
+        } else if (name == "serial-at" || name == "serial-first" || name == "serial-block") {
             std::uint64_t number = 0;
             const bool hex = value.starts_with("0x") || value.starts_with("0X");
             const char* begin = value.data() + (hex ? 2 : 0);
@@ -128,6 +130,9 @@ StationCommandLine ParseStationCommandLine(const std::vector<std::string>& argum
                 result.error = "--" + name + " takes a number: " + value;
             } else if (name == "serial-at") {
                 result.units.fieldAt = static_cast<std::uint32_t>(number);
+            } else if (name == "serial-block") {
+                result.units.block = number;
+                blockGiven = true;
             } else {
                 result.units.first = number;
             }
@@ -165,6 +170,9 @@ StationCommandLine ParseStationCommandLine(const std::vector<std::string>& argum
     }
     if (result.error.empty() && !result.units.counter.empty() && !result.units.unitData.empty()) {
         result.error = "--serial-counter and --unit-data exclude each other.";
+    }
+    if (result.error.empty() && blockGiven && !result.units.counter.starts_with("db:")) {
+        result.error = "--serial-block needs --serial-counter db:NAME.";
     }
     if (const char* database = std::getenv("KESTREL_DB"); result.database.empty() && database != nullptr) {
         result.database = database;

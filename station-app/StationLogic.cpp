@@ -101,7 +101,10 @@ bool StationLogic::StartLot(std::string& error, std::vector<std::string>* notice
     }
     std::unique_ptr<LotUnits> units;
     if (settings_.units.fieldAt) {
-        if (const LotRefusal refused = LotUnits::Prepare(settings_.units, *lot, units)) {
+        UnitOptions options = settings_.units;
+        options.database = settings_.database;
+        options.log = log;  // a station's block of serial numbers is kept beside its outbox
+        if (const LotRefusal refused = LotUnits::Prepare(options, *lot, units)) {
             error = refused.message;
             return false;
         }

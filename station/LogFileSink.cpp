@@ -64,7 +64,7 @@ int LogFileSink::Append(SessionRecord& record, bool numbered) {
     return error;
 }
 
-int LogFileSink::LabelPassed(const std::string& label, bool& passed) {
+int LogFileSink::LabelPassed(const std::string& label, std::string& where) {
     std::lock_guard lock(mutex_);
     const int error = AppendChained(
         path_,
@@ -74,7 +74,7 @@ int LogFileSink::LabelPassed(const std::string& label, bool& passed) {
             return std::string();
         },
         wait_);
-    passed = error == 0 && attempts_.LabelPassed(label);
+    where = error == 0 && attempts_.LabelPassed(label) ? Name() : std::string();
     return error;
 }
 

@@ -27,7 +27,7 @@ public:
 
     int AppendStarted(SessionRecord& record) override;
     int AppendResult(const SessionRecord& record) override;
-    int LabelPassed(const std::string& label, bool& passed) override;
+    int LabelPassed(const std::string& label, std::string& where) override;
     std::string Name() const override { return "the log " + path_; }
 
 private:

@@ -23,17 +23,16 @@ LotRecords::LotRecords(std::unique_ptr<RecordSink> sink, TraceFields fields)
     : sink_(std::move(sink)), fields_(std::move(fields)) {}
 
 int LotRecords::CheckLabel(const std::string& label, bool rework, std::string& why) {
-    bool passed = false;
+    std::string where;
     if (label.empty() || rework || !sink_) {
         return kExitSuccess;
     }
-    if (const int error = sink_->LabelPassed(label, passed); error != 0) {
+    if (const int error = sink_->LabelPassed(label, where); error != 0) {
         why = "cannot read " + sink_->Name() + " for the label " + label + ": " + DescribeRecordError(error);
         return error == ECANCELED ? kExitCancelled : kExitOutput;
     }
-    if (passed) {
-        why =
-            "the label " + label + " passed already in " + sink_->Name() + ": not flashed (--rework flashes it again)";
+    if (!where.empty()) {
+        why = "the label " + label + " passed already in " + where + ": not flashed (--rework flashes it again)";
         return kExitLabelPassed;
     }
     return kExitSuccess;

@@ -25,6 +25,9 @@ bool NumberIn(const std::string& text, std::uint64_t& number) {
 
 std::string UsedRowsFile(const std::string& unitData) { return unitData + ".used"; }
 
+// A counter of this form names a sequence of the records database instead of a file.
+constexpr const char* kSequencePrefix = "db:";
+
 }  // namespace
 
 LotRefusal LotUnits::Prepare(const UnitOptions& options, const PreparedLot& lot, std::unique_ptr<LotUnits>& units) {
@@ -65,7 +68,20 @@ LotRefusal LotUnits::Prepare(const UnitOptions& options, const PreparedLot& lot,
         return {kExitData, why + ": no box is touched"};
     }
     made->offset_ = *offset;
-    if (!options.counter.empty()) {
+    if (options.counter.starts_with(kSequencePrefix)) {
+        const std::string name = options.counter.substr(std::string_view(kSequencePrefix).size());
+        bool usage = false;
+        const std::string refused = SerialBlocks::Prepare({.name = name,
+                                                           .database = options.database,
+                                                           .blockFile = BlockFileOf(options.log, name),
+                                                           .first = options.first,
+                                                           .block = options.block,
+                                                           .wait = options.wait},
+                                                          made->blocks_, usage);
+        if (!refused.empty()) {
+            return {usage ? kExitUsage : kExitOutput, refused};
+        }
+    } else if (!options.counter.empty()) {
         // Made with the first number when missing; a file that holds anything else is not a counter.
         const int error = UpdateStateFile(
             options.counter,
@@ -96,6 +112,7 @@ int LotUnits::Take(BoxUnit& unit, std::string& why) {
 }
 
 int LotUnits::Take(std::vector<BoxUnit>& units, std::string& why) {
+    why.clear();
     for (auto& unit : units) {
         unit = {};
     }
@@ -133,10 +150,36 @@ int LotUnits::Take(std::vector<BoxUnit>& units, std::string& why) {
         }
         return kExitSuccess;
     }
-    std::uint64_t first = 0;
-    const int error = UpdateStateFile(
+    std::vector<std::uint64_t> numbers;
+    std::uint64_t unfit = 0;
+    const auto fits = [this, &units](std::size_t i, std::uint64_t number) {
+        return SerialBytes(number, options_.format, units[i].bytes);
+    };
+    const int error =
+        blocks_ ? blocks_->Take(count, fits, numbers, unfit, why) : TakeCounted(count, fits, numbers, unfit);
+    if (error == EOVERFLOW) {
+        why = "the serial number " + std::to_string(unfit) + " does not fit the field: not flashed";
+        return kExitData;
+    }
+    if (error != 0) {
+        why = "cannot take a number from the serial counter " + options_.counter + ": " +
+              (!why.empty()      ? why + ": not flashed"
+               : error == EINVAL ? std::string("it holds no number")
+                                 : DescribeRecordError(error));
+        return error == ECANCELED ? kExitCancelled : kExitOutput;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        units[i].serial = numbers[i];
+    }
+    return kExitSuccess;
+}
+
+int LotUnits::TakeCounted(std::size_t count, const std::function<bool(std::size_t, std::uint64_t)>& fits,
+                          std::vector<std::uint64_t>& numbers, std::uint64_t& unfit) {
+    return UpdateStateFile(
         options_.counter,
-        [this, &first, &units, count](const std::optional<std::string>& text, std::string& next) {
+        [&](const std::optional<std::string>& text, std::string& next) {
+            std::uint64_t first = 0;
             if (!text) {
                 return ENOENT;  // made when the lot began: gone since, it would start again and give numbers twice
             }
@@ -144,28 +187,16 @@ int LotUnits::Take(std::vector<BoxUnit>& units, std::string& why) {
                 return EINVAL;
             }
             for (std::size_t i = 0; i < count; ++i) {
-                if (!SerialBytes(first + i, options_.format, units[i].bytes)) {
-                    first += i;  // the one that does not fit
+                if (!fits(i, first + i)) {
+                    unfit = first + i;
                     return EOVERFLOW;
                 }
+                numbers.push_back(first + i);
             }
             next = std::to_string(first + count) + "\n";
             return 0;
         },
         options_.wait);
-    if (error == EOVERFLOW) {
-        why = "the serial number " + std::to_string(first) + " does not fit the field: not flashed";
-        return kExitData;
-    }
-    if (error != 0) {
-        why = "cannot take a number from the serial counter " + options_.counter + ": " +
-              (error == EINVAL ? std::string("it holds no number") : DescribeRecordError(error));
-        return error == ECANCELED ? kExitCancelled : kExitOutput;
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        units[i].serial = first + i;
-    }
-    return kExitSuccess;
 }
 
 void LotUnits::Personalise(const BoxUnit& unit, std::uint8_t* image, std::uint32_t length) const {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "station/PreparedLot.h"
+#include "station/SerialBlocks.h"
 #include "station/UnitField.h"
 
 namespace kestrel {
@@ -17,10 +18,13 @@ namespace kestrel {
 struct UnitOptions {
     std::optional<std::uint32_t> fieldAt{};  // where it goes; none: every box gets the same image
     SerialFormat format{};
-    std::string counter{};    // the file that holds the next serial number
-    std::uint64_t first = 1;  // the first number, when the counter file is made
-    std::string unitData{};   // instead of a counter: one row of hex bytes per unit
-    LockWait wait{};          // for another process's lock on the counter or the rows
+    std::string counter{};      // the file that holds the next serial number, or db:NAME: the database's sequence
+    std::uint64_t first = 1;    // the first number, when the counter file or sequence is made
+    std::uint64_t block = 100;  // with db:NAME, how many numbers a station takes from the sequence at once
+    std::string database{};     // with db:NAME, the records database (--db)
+    std::string log{};          // with db:NAME, the outbox: the station's block is kept beside it
+    std::string unitData{};     // instead of a counter: one row of hex bytes per unit
+    LockWait wait{};            // for another process's lock on the counter or the rows
 };
 
 // What one box received of its own.
@@ -54,7 +58,12 @@ public:
     void Personalise(const BoxUnit& unit, std::uint8_t* image, std::uint32_t length) const;
 
 private:
+    // The next `count` numbers of the counter file, each one handed to `fits`; 0 or the errno (EOVERFLOW: `unfit`).
+    int TakeCounted(std::size_t count, const std::function<bool(std::size_t, std::uint64_t)>& fits,
+                    std::vector<std::uint64_t>& numbers, std::uint64_t& unfit);
+
     UnitOptions options_;
+    std::unique_ptr<SerialBlocks> blocks_;  // with db:NAME
     std::uint32_t offset_ = 0;
     std::vector<std::pair<std::size_t, std::vector<std::uint8_t>>> rows_;  // line and bytes
 };

@@ -2,6 +2,7 @@
 #include <libpq-fe.h>
 
 #include <array>
+#include <charconv>
 #include <cstdlib>
 #include <memory>
 #include <set>
@@ -155,6 +156,62 @@ public:
         return {};
     }
 
+    DatabaseResult LabelPassed(const std::string& label, bool& passed) override {
+        Result rows;
+        const DatabaseResult result = Query(
+            "SELECT EXISTS (SELECT 1 FROM kestrel_records "
+            "WHERE label = $1 AND kind = 'result' AND exit_status = 0)",
+            StoredLabel(label), rows);
+        passed = result && PQntuples(rows.get()) == 1 && PQgetvalue(rows.get(), 0, 0)[0] == 't';
+        return result;
+    }
+
+    DatabaseResult MakeSequence(const std::string& name, std::uint64_t first, std::uint64_t block) override {
+        DatabaseResult result = Connect();
+        const std::string quoted = result ? Quoted(name) : std::string();
+        // Most stations find it made: no lock, and no right to create anything needed.
+        Result found;
+        result = result ? Query("SELECT to_regclass($1) IS NOT NULL", quoted, found) : result;
+        if (result && PQgetvalue(found.get(), 0, 0)[0] == 't') {
+            return {};
+        }
+        // DDL takes no parameters: the name goes in quoted as an identifier, the numbers as the digits made here.
+        const std::string make = "CREATE SEQUENCE IF NOT EXISTS " + quoted + " MINVALUE 0 INCREMENT BY " +
+                                 std::to_string(block) + " START WITH " + std::to_string(first);
+        result = result ? Exec("BEGIN") : result;
+        result = result ? Exec(kSchemaLock, PGRES_TUPLES_OK) : result;
+        result = result ? Exec(make.c_str()) : result;
+        result = result ? Exec("COMMIT") : result;
+        if (!result) {
+            Close();  // a transaction left open would refuse every later statement
+            result.message = "cannot make the sequence " + name + ": " + result.message;
+        }
+        return result;
+    }
+
+    DatabaseResult TakeBlock(const std::string& name, std::uint64_t& first, std::uint64_t& count) override {
+        DatabaseResult result = Connect();
+        Result row;
+        result = result ? Query(
+                              "SELECT nextval($1::regclass), seqincrement FROM pg_sequence "
+                              "WHERE seqrelid = $1::regclass",
+                              Quoted(name), row)
+                        : result;
+        if (!result) {
+            return result;
+        }
+        const auto number = [&row](int column, std::uint64_t& value) {
+            const char* text = PQgetvalue(row.get(), 0, column);
+            const char* end = text + PQgetlength(row.get(), 0, column);
+            const auto [at, error] = std::from_chars(text, end, value);
+            return error == std::errc() && at == end;
+        };
+        if (PQntuples(row.get()) != 1 || !number(0, first) || !number(1, count) || count == 0) {
+            return {DatabaseState::Refused, "the sequence " + name + " does not count up from 0"};
+        }
+        return {};
+    }
+
     void Close() override { connection_.reset(); }
 
     std::string Name() const override { return name_; }
@@ -196,6 +253,23 @@ private:
             held.insert(PQgetvalue(rows.get(), i, 0));
         }
         return result;
+    }
+
+    // Rows of one statement with one text parameter, connected first.
+    DatabaseResult Query(const char* sql, const std::string& parameter, Result& rows) {
+        if (DatabaseResult connected = Connect(); !connected) {
+            return connected;
+        }
+        const char* values[1] = {parameter.c_str()};
+        rows.reset(PQexecParams(connection_.get(), sql, 1, nullptr, values, nullptr, nullptr, 0));
+        return Check(rows.get(), PGRES_TUPLES_OK);
+    }
+
+    // `name` as an identifier in a statement's text, quoted by the server's own rules.
+    std::string Quoted(const std::string& name) {
+        std::unique_ptr<char, decltype(&PQfreemem)> quoted(
+            PQescapeIdentifier(connection_.get(), name.c_str(), name.size()), &PQfreemem);
+        return quoted ? quoted.get() : std::string();
     }
 
     int SchemaVersion() {

@@ -36,6 +36,8 @@ const std::vector<std::string>& SchemaMigrations() {
                     SELECT 1 FROM kestrel_records r
                      WHERE r.kind = 'result' AND r.time = s.time AND r.port IS NOT DISTINCT FROM s.port
                        AND r.station IS NOT DISTINCT FROM s.station AND r.lot IS NOT DISTINCT FROM s.lot);)",
+        // 3: a station asks whether a box's label passed anywhere before it flashes the box.
+        R"(CREATE INDEX kestrel_records_label ON kestrel_records (label);)",
     };
     return migrations;
 }

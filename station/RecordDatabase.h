@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,6 +45,14 @@ public:
     // empty: all), in the order they were stored.
     virtual DatabaseResult Fetch(const std::string& lot, const std::string& since,
                                  std::vector<StoredRecord>& records) = 0;
+    // Whether a box with `label` passed at any station, as the records stored so far say.
+    virtual DatabaseResult LabelPassed(const std::string& label, bool& passed) = 0;
+    // Makes the sequence `name` (see SequenceNameProblem) when it is missing, counting from `first` in steps of
+    // `block`: each step is one station's block of serial numbers.
+    virtual DatabaseResult MakeSequence(const std::string& name, std::uint64_t first, std::uint64_t block) = 0;
+    // Takes the next block of the sequence `name` in one statement: `count` numbers from `first`. The block is
+    // the sequence's own step, whatever step the station asked for when it was made.
+    virtual DatabaseResult TakeBlock(const std::string& name, std::uint64_t& first, std::uint64_t& count) = 0;
     // Drops the connection; the next call connects again.
     virtual void Close() = 0;
     // The database named without its password, for a message.
@@ -53,7 +62,12 @@ public:
 // The database at `url` (a connection URI or keyword string); not connected yet. Null when this build has none.
 std::unique_ptr<RecordDatabase> OpenRecordDatabase(const std::string& url);
 
-// Whether `text` names a database rather than a file: a postgresql:// or postgres:// URI.
+// Whether `text` names a database rather than a file: a postgresql:// or postgres:// URI, or a libpq keyword
+// string ("host=db dbname=kestrel") that names no file there is.
 bool NamesDatabase(const std::string& text);
+
+// Empty when `name` may name a sequence of serial numbers: letters, digits and '_', not beginning with a digit,
+// at most 63 bytes (the server's limit); else why not.
+std::string SequenceNameProblem(const std::string& name);
 
 }  // namespace kestrel

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "station/JsonLines.h"
+#include "station/SessionLog.h"
 #include "station/YieldReport.h"
 
 namespace kestrel {
@@ -130,5 +131,7 @@ std::optional<RecordRow> MakeRecordRow(const LogRecordText& record) {
     row.json = RecordJson(record);
     return row;
 }
+
+std::string StoredLabel(const std::string& label) { return Utf8Text(EscapedField(label)); }
 
 }  // namespace kestrel

@@ -23,4 +23,7 @@ struct RecordRow {
 // The row of `record`; nothing for text that is no whole record of the chained layout.
 std::optional<RecordRow> MakeRecordRow(const LogRecordText& record);
 
+// A label as its row holds it: as the log writes it, in UTF-8.
+std::string StoredLabel(const std::string& label);
+
 }  // namespace kestrel

@@ -124,8 +124,9 @@ struct RecordSender::Shared {
     DatabaseLink link;
 };
 
-RecordSender::RecordSender(std::string log, std::unique_ptr<RecordDatabase> database, Clock& clock)
-    : shared_(std::make_shared<Shared>(std::move(log), std::move(database), clock)) {
+RecordSender::RecordSender(std::string log, std::unique_ptr<RecordDatabase> database, Clock& clock,
+                           std::unique_ptr<RecordDatabase> queries)
+    : shared_(std::make_shared<Shared>(std::move(log), std::move(database), clock)), queries_(std::move(queries)) {
     // The thread holds the state too: should it outlast the bound of the end, it still runs on valid memory.
     thread_ = std::thread([shared = shared_] { shared->Run(); });
 }
@@ -156,6 +157,22 @@ DatabaseLink RecordSender::Link() const {
     return shared_->link;
 }
 
+DatabaseResult RecordSender::LabelPassed(const std::string& label, std::string& where) {
+    where.clear();
+    const DatabaseLink link = Link();
+    // A database the passes cannot reach would hold each box for the bound of a connection, to no avail.
+    if (!queries_ || (!link.connected && link.state == DatabaseState::Unreachable)) {
+        return {DatabaseState::Unreachable, link.message};
+    }
+    std::lock_guard lock(queryMutex_);
+    bool passed = false;
+    DatabaseResult result = queries_->LabelPassed(label, passed);
+    if (result && passed) {
+        where = "the " + queries_->Name();
+    }
+    return result;
+}
+
 bool RecordSender::Drain(std::uint32_t ms) {
     std::unique_lock lock(shared_->mutex);
     Shared& s = *shared_;
@@ -177,6 +194,16 @@ int OutboxSink::AppendResult(const SessionRecord& record) {
     const int error = log_->AppendResult(record);
     if (error == 0) {
         sender_->Wake();
+    }
+    return error;
+}
+
+int OutboxSink::LabelPassed(const std::string& label, std::string& where) {
+    const int error = log_->LabelPassed(label, where);
+    // The log knows this station's boxes, the database every station's; one it cannot ask leaves the log's word,
+    // and the line goes on.
+    if (error == 0 && where.empty()) {
+        sender_->LabelPassed(label, where);
     }
     return error;
 }
@@ -220,7 +247,7 @@ std::shared_ptr<RecordSender> StartRecordSender(const std::string& url, const st
         notice = "the database cannot be reached (" + result.message + "): the records wait in the log " + log +
                  " until it can";
     }
-    return std::make_shared<RecordSender>(log, std::move(database));
+    return std::make_shared<RecordSender>(log, std::move(database), SteadyClock(), OpenRecordDatabase(url));
 }
 
 std::string DefaultOutboxLog(std::string& error) {

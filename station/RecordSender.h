@@ -41,7 +41,10 @@ std::string DescribeDatabaseLink(const DatabaseLink& link);
 // when the next record is appended, or after a pause.
 class RecordSender {
 public:
-    RecordSender(std::string log, std::unique_ptr<RecordDatabase> database, Clock& clock = SteadyClock());
+    // `queries`: a link of its own for the questions a download asks (null: none is asked), so that a question
+    // never waits behind a pass.
+    RecordSender(std::string log, std::unique_ptr<RecordDatabase> database, Clock& clock = SteadyClock(),
+                 std::unique_ptr<RecordDatabase> queries = nullptr);
     // Gives what is waiting up to `drainMs` to reach the database, then ends the thread.
     ~RecordSender();
     RecordSender(const RecordSender&) = delete;
@@ -50,6 +53,9 @@ public:
     // A record was appended: send it, and what waits before it.
     void Wake();
     DatabaseLink Link() const;
+    // Whether a box with `label` passed at any station; `where` names the database when it did. Not Ready: the
+    // database cannot say, and is not asked while the passes find it unreachable.
+    DatabaseResult LabelPassed(const std::string& label, std::string& where);
     // Waits up to `ms` until everything appended is stored, or a pass fails; whether it was stored.
     bool Drain(std::uint32_t ms);
 
@@ -60,6 +66,8 @@ private:
     struct Shared;
     std::shared_ptr<Shared> shared_;
     std::thread thread_;
+    std::mutex queryMutex_;
+    std::unique_ptr<RecordDatabase> queries_;
 };
 
 // A sink that appends to `log` and then wakes `sender`: the record is kept
@@ -70,7 +78,7 @@ public:
         : log_(std::move(log)), sender_(std::move(sender)) {}
     int AppendStarted(SessionRecord& record) override;
     int AppendResult(const SessionRecord& record) override;
-    int LabelPassed(const std::string& label, bool& passed) override { return log_->LabelPassed(label, passed); }
+    int LabelPassed(const std::string& label, std::string& where) override;
     std::string Name() const override { return log_->Name(); }
 
 private:

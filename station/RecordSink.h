@@ -17,8 +17,9 @@ public:
     // 0, or the errno of the failure (ETIMEDOUT: another writer held on; ECANCELED).
     virtual int AppendStarted(SessionRecord& record) = 0;
     virtual int AppendResult(const SessionRecord& record) = 0;
-    // Whether a box with `label` passed in the records (in any lot). 0, or the errno.
-    virtual int LabelPassed(const std::string& label, bool& passed) = 0;
+    // Whether a box with `label` passed in the records (in any lot): `where` names the records that say so, and
+    // stays empty when none does. 0, or the errno.
+    virtual int LabelPassed(const std::string& label, std::string& where) = 0;
     // Where the records go, for a message: "the log PATH".
     virtual std::string Name() const = 0;
 };

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <iterator>
@@ -48,6 +49,10 @@ public:
         return {};
     }
     DatabaseResult Fetch(const std::string&, const std::string&, std::vector<StoredRecord>&) override { return {}; }
+    // Not asked by the sender's passes.
+    DatabaseResult LabelPassed(const std::string&, bool&) override { return {DatabaseState::Refused, "unused"}; }
+    DatabaseResult MakeSequence(const std::string&, std::uint64_t, std::uint64_t) override { return {}; }
+    DatabaseResult TakeBlock(const std::string&, std::uint64_t&, std::uint64_t&) override { return {}; }
     void Close() override {}
     std::string Name() const override { return "fake"; }
 
@@ -142,6 +147,34 @@ TEST(RecordSenderTest, TheLinkIsSaidWithItsStateSinceWhenInUtcAndWhatWaits) {
     };
     for (const auto& [link, said] : rows) {
         EXPECT_EQ(DescribeDatabaseLink(link), said);
+    }
+}
+
+// What is taken as a database's name rather than a log's, and which sequence names may go into a statement.
+TEST(RecordDatabaseNames, KeywordStringsNameADatabaseUnlessSuchAFileIsThereAndSequencesArePlainIdentifiers) {
+    const testing::TempDir dir;
+    const auto before = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path());
+    dir.Write("port=7.log", std::string("x"));
+    for (const auto& [text, database] : std::vector<std::pair<std::string, bool>>{{"postgresql://db/kestrel", true},
+                                                                                  {"host=db dbname=kestrel", true},
+                                                                                  {" dbname = kestrel", true},
+                                                                                  {"records.log", false},
+                                                                                  {"hostile=1.log", false},
+                                                                                  {"port=7.log", false}}) {
+        EXPECT_EQ(NamesDatabase(text), database) << text;
+    }
+    std::filesystem::current_path(before);
+    for (const auto& [name, fine] :
+         std::vector<std::pair<std::string, bool>>{{"units", true},
+                                                   {"_Line_2", true},
+                                                   {std::string(63, 'a'), true},
+                                                   {std::string(64, 'a'), false},
+                                                   {"", false},
+                                                   {"2units", false},
+                                                   {"x\"; DROP TABLE kestrel_records; --", false},
+                                                   {"a.b", false}}) {
+        EXPECT_EQ(SequenceNameProblem(name).empty(), fine) << name;
     }
 }
 
