@@ -24,17 +24,17 @@ void AddTraceOptions(CLI::App& app, StationOptions& station) {
                    "before any box is touched")
         ->type_name("MANIFEST")
         ->check(named);
-    auto* verify = app.add_option("--verify-log", station.verifyLog,
-                                  "Check that every record of LOGFILE chains to the one before it, then end")
-                       ->type_name("LOGFILE")
-                       ->check(named);
-    auto* report = app.add_option("--report", station.report,
-                                  "The yield of LOGFILE, or of the database at a postgresql:// URL (every station's "
-                                  "records), per lot, operator, station and port, with the failures by stage and by "
-                                  "exit status and the attempts per box, then end; --lot and --since pick the "
-                                  "downloads")
-                       ->type_name("LOGFILE|URL")
-                       ->check(named);
+    app.add_option("--verify-log", station.verifyLog,
+                   "Check that every record of LOGFILE chains to the one before it, then end")
+        ->type_name("LOGFILE")
+        ->check(named);
+    app.add_option("--report", station.report,
+                   "The yield of LOGFILE, or of the database at a postgresql:// URL (every station's "
+                   "records), per lot, operator, station and port, with the failures by stage and by "
+                   "exit status and the attempts per box, then end; --lot and --since pick the "
+                   "downloads")
+        ->type_name("LOGFILE|URL")
+        ->check(named);
     auto* database =
         app.add_option("--db", station.database,
                        "Also send every record to the PostgreSQL database at URL (a connection URI or keyword "
@@ -42,12 +42,12 @@ void AddTraceOptions(CLI::App& app, StationOptions& station) {
                        "keeps what the database cannot take yet; credentials it refuses are a usage error")
             ->type_name("URL")
             ->check(named);
-    auto* sendLog = app.add_option("--send-log", station.sendLog,
-                                   "Store the records of LOGFILE that the database of --db lacks, in the log's order, "
-                                   "then end")
-                        ->type_name("LOGFILE")
-                        ->check(named)
-                        ->needs(database);
+    app.add_option("--send-log", station.sendLog,
+                   "Store the records of LOGFILE that the database of --db lacks, in the log's order, "
+                   "then end")
+        ->type_name("LOGFILE")
+        ->check(named)
+        ->needs(database);
     app.add_option("--since", station.since,
                    "With --report: only the downloads started at or after DATE (UTC, YYYY-MM-DD or "
                    "YYYY-MM-DDTHH:MM[:SS])")
@@ -57,46 +57,13 @@ void AddTraceOptions(CLI::App& app, StationOptions& station) {
                 static const std::regex date(R"(\d{4}-\d{2}-\d{2}(T\d{2}:\d{2}(:\d{2})?)?)");
                 return std::regex_match(value, date) ? std::string() : "not a date YYYY-MM-DD[THH:MM[:SS]]: " + value;
             },
-            "", "DATE"))
-        ->needs(report);
+            "", "DATE"));
     app.add_option("--html", station.reportHtml, "With --report: also write it as one self-contained HTML page")
         ->type_name("OUT")
-        ->check(named)
-        ->needs(report);
+        ->check(named);
     app.add_option("--csv", station.reportCsv, "With --report: also write its table as CSV")
         ->type_name("OUT")
-        ->check(named)
-        ->needs(report);
-    verify->excludes(report)->excludes(sendLog)->excludes("--lot")->excludes(database);
-    report->excludes(sendLog)->excludes(database);
-    // A command on a log opens no box: what only a download uses means nothing to it.
-    for (auto* command : {verify, report, sendLog}) {
-        for (const char* name : {"--port",
-                                 "--emulate",
-                                 "--timeout",
-                                 "--json",
-                                 "--log",
-                                 "--all-usb",
-                                 "--wait",
-                                 "--repeat",
-                                 "--dump-image",
-                                 "--check",
-                                 "--list-ports",
-                                 "--operator",
-                                 "--station",
-                                 "--approved",
-                                 "--serial-at",
-                                 "--serial-format",
-                                 "--serial-counter",
-                                 "--serial-first",
-                                 "--unit-data",
-                                 "--label",
-                                 "--rework",
-                                 "FILE"}) {
-            command->excludes(name);
-        }
-    }
-    sendLog->excludes("--lot");
+        ->check(named);
 }
 
 }  // namespace kestrel::cli
