@@ -4,7 +4,7 @@
 #include <climits>
 
 #include "app/DialogLogic.h"
-#include "session/DataConverter.h"
+#include "session/Limits.h"
 #include "station/OpenFailureHint.h"
 
 namespace kestrel {
@@ -65,8 +65,8 @@ void DialogStatus::Tick() {
         return;
     }
     const std::uint32_t elapsed = clock_.TickMs() - syncStartMs_;
-    const int bound = static_cast<int>(DataConverter::kSyncTimeoutMs);
-    const int left = bound - static_cast<int>(std::min<std::uint32_t>(elapsed, DataConverter::kSyncTimeoutMs));
+    const int bound = static_cast<int>(kSyncTimeoutMs);
+    const int left = bound - static_cast<int>(std::min<std::uint32_t>(elapsed, kSyncTimeoutMs));
     // Whole seconds rounded up, and never 0: the session waits through the bound's last millisecond.
     Show(left, bound, "Waiting for the box: " + std::to_string(std::max(1, (left + 999) / 1000)) + " s");
 }
@@ -78,7 +78,11 @@ std::string DialogStatus::DownloadEnded(std::optional<DownloadOutcome> outcome,
         // The last stage's percentage would leave the user to guess how it ended.
         Show(1, 1, readBack_ ? "Flashed and verified" : "Flashed");
     } else if (outcome == DownloadOutcome::LinkFailed && openFailure) {
-        if (std::string hint = DescribeOpenFailure(*openFailure, HintReader::Dialog); !hint.empty()) {
+        const OpenFailureFacts facts = FactsOf(*openFailure);
+        if (std::string hint = DescribeOpenFailure(facts, true); !hint.empty()) {
+            if (facts.driverMissing) {
+                hint += " chosen under \"2. Select COM or USB\"";
+            }
             ShowNote(hint);
             return hint;
         }

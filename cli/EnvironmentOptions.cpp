@@ -1,22 +1,17 @@
 #include "cli/EnvironmentOptions.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <map>
 #include <optional>
-#include <set>
 
 #include "base/Environment.h"
+#include "cli/CommandModes.h"
 
 namespace kestrel::cli {
 
 namespace {
-
-// A command of its own: it cannot go with --port, as it flashes no box it names.
-bool IsCommand(const CLI::App& app, const CLI::Option& option) {
-    const CLI::Option* port = app.get_option_no_throw("--port");
-    return port != nullptr && option.get_excludes().count(const_cast<CLI::Option*>(port)) != 0;
-}
 
 // A flag's variable takes the words the help names, and no other: CLI11 alone would read "1x" as 1 and "2" as
 // true, so a mistyped variable would turn a flag on unseen.
@@ -31,10 +26,10 @@ bool IsFlagWord(const std::string& value) {
 
 }  // namespace
 
-std::string EnvironmentName(const CLI::App& app, const CLI::Option& option) {
+std::string EnvironmentName(const CLI::Option& option) {
     const auto& names = option.get_lnames();
     if (names.empty() || names.front() == "help" || names.front() == "version" || option.get_group().empty() ||
-        IsCommand(app, option)) {
+        !HasVariable(option.get_name())) {
         return {};
     }
     std::string name = "KESTREL_";
@@ -47,7 +42,7 @@ std::string EnvironmentName(const CLI::App& app, const CLI::Option& option) {
 std::string EnvironmentHelp(const CLI::App& app) {
     std::string names;
     for (const CLI::Option* option : app.get_options()) {
-        if (const std::string name = EnvironmentName(app, *option); !name.empty()) {
+        if (const std::string name = EnvironmentName(*option); !name.empty()) {
             names += (names.empty() ? "" : ", ") + name;
         }
     }
@@ -58,45 +53,57 @@ std::string EnvironmentHelp(const CLI::App& app) {
            "option the command line rules out is ignored.\n";
 }
 
-void ParseWithEnvironment(CLI::App& app, int argc, char** argv) {
-    app.parse(argc, argv);  // the command line alone: what it gives, and what that rules out
-    std::set<const CLI::Option*> present;
-    for (const CLI::Option* option : app.get_options()) {
-        if (option->count() > 0) {
-            present.insert(option);
+namespace {
+
+// A value refused is named as the user gave it: by its variable, not by the option it stands for.
+[[noreturn]] void ThrowNamed(const CLI::ParseError& error, const std::map<CLI::Option*, std::string>& values) {
+    const std::string message = error.what();
+    for (const auto& [option, value] : values) {
+        const std::string prefix = option->get_name() + ": ";
+        if (message.starts_with(prefix)) {
+            throw CLI::ValidationError(EnvironmentName(*option), message.substr(prefix.size()));
         }
     }
+    throw;
+}
+
+}  // namespace
+
+void ParseWithEnvironment(CLI::App& app, int argc, char** argv) {
+    app.parse(argc, argv);  // the command line alone: what it gives, and the mode it chooses
+    CheckModeUse(app);
+    std::vector<std::string> given = GivenOptions(app);
+    const CommandMode& mode = ModeOf(given);
     std::string taken;
     std::map<CLI::Option*, std::string> values;  // read here, in UTF-8 on every system, rather than by CLI11
     for (CLI::Option* option : app.get_options()) {
-        const std::string name = EnvironmentName(app, *option);
+        const std::string name = EnvironmentName(*option);
         const std::optional<std::string> found = name.empty() ? std::nullopt : EnvironmentValue(name);
-        if (!found || option->count() > 0) {
+        if (!found || option->count() > 0 || !Fits(mode, option->get_name(), given)) {
+            continue;
+        }
+        bool fits = true;
+        for (const CLI::Option* needed : option->get_needs()) {
+            fits = fits && std::find(given.begin(), given.end(), needed->get_name()) != given.end();
+        }
+        if (!fits) {
             continue;
         }
         const std::string& value = *found;
-        bool fits = true;
-        for (const CLI::Option* other : option->get_excludes()) {
-            fits = fits && present.count(other) == 0;
-        }
-        for (const CLI::Option* needed : option->get_needs()) {
-            fits = fits && present.count(needed) != 0;
-        }
-        if (fits && value.empty()) {
+        if (value.empty()) {
             // Not as if unset: KESTREL_APPROVED=$MANIFEST with MANIFEST unset must not flash any file.
             throw CLI::ValidationError(name, "an empty value: unset the variable, or give it a value");
         }
-        if (fits && option->get_items_expected_max() == 0 && !IsFlagWord(value)) {
+        if (option->get_items_expected_max() == 0 && !IsFlagWord(value)) {
             throw CLI::ValidationError(name,
                                        std::string("a flag takes 1 or 0 (true or false, yes or no), not ") + value);
         }
-        if (fits) {
-            values[option] = value;
-            present.insert(option);
-            taken += " " + name + "=" + value;
-        }
+        values[option] = value;
+        given.push_back(option->get_name());
+        taken += " " + name + "=" + value;
     }
     if (taken.empty()) {
+        CheckNeeds(app);
         return;
     }
     // As CLI11 takes a variable: a result of its own before the command line's, which gives the option none.
@@ -108,18 +115,11 @@ void ParseWithEnvironment(CLI::App& app, int argc, char** argv) {
     try {
         app.parse(argc, argv);
         app.preparse_callback({});
+        CheckNeeds(app);
     } catch (const CLI::ParseError& error) {
         app.preparse_callback({});
         std::fprintf(stderr, "kestrel-flash: from the environment:%s\n", taken.c_str());
-        // A value refused is named as the user gave it: by its variable, not by the option it stands for.
-        const std::string message = error.what();
-        for (const auto& [option, value] : values) {
-            const std::string prefix = option->get_name() + ": ";
-            if (message.starts_with(prefix)) {
-                throw CLI::ValidationError(EnvironmentName(app, *option), message.substr(prefix.size()));
-            }
-        }
-        throw;
+        ThrowNamed(error, values);
     }
 }
 

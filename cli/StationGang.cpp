@@ -8,7 +8,6 @@
 #include "cli/StationRunner.h"
 #include "session/SourceFile.h"
 #include "station/GangDownload.h"
-#include "station/OpenFailureHint.h"
 #include "station/Sha256.h"
 
 namespace kestrel::cli {
@@ -22,9 +21,11 @@ int StationRunner::RunGang() {
     // Read and built once for the whole run; its lines carry no port, and
     // every box's record keeps them.
     std::unique_ptr<StatusList> preparation;
+    JsonLinesStatusList* preparationJson = nullptr;
     if (station_.json) {
         auto json = std::make_unique<JsonLinesStatusList>(json_, nullptr);
         json->SetTrace(lot_.records->Fields());
+        preparationJson = json.get();
         preparation = std::move(json);
     } else {
         preparation = std::make_unique<ConsoleStatusList>(stdout, stderr, false);
@@ -43,8 +44,8 @@ int StationRunner::RunGang() {
     }
     const GangImage& image = lot_.image;
     if (lot_.built != DownloadOutcome::Success) {
-        if (station_.json) {
-            static_cast<JsonLinesStatusList&>(*preparation).Result(lot_.built, ExitStatusOf(lot_.built), "", 0);
+        if (preparationJson != nullptr) {
+            preparationJson->Result(lot_.built, ExitStatusOf(lot_.built), "", 0);
         }
         // No box was touched, yet each had its download refused: the records say so for each.
         int status = ExitStatusOf(lot_.built);
@@ -117,7 +118,7 @@ int StationRunner::RunGang() {
                          OutcomeName(result.outcome), result.seconds, result.lastError.c_str(), why != 0 ? " (" : "",
                          why != 0 ? std::strerror(why) : "", why != 0 ? ")" : "");
             if (failure && failure->target == OpenFailure::Target::SerialPort) {
-                PrintHint(DescribeOpenFailure(*failure, HintReader::CommandLine));
+                PrintOpenHint(*failure);
             }
         }
     }

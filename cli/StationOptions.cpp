@@ -16,9 +16,7 @@ CLI::Validator NumberCheck() {
             "", "NUMBER"};
 }
 
-void AddStationOptions(CLI::App& app, CLI::Option* file, StationOptions& station) {
-    app.add_flag("--list-ports", station.listPorts,
-                 "List every serial device and USB box a download could use, then end; with --json as JSON lines");
+void AddStationOptions(CLI::App& app, StationOptions& station) {
     app.add_flag("--json", station.json,
                  "Stdout carries one JSON object per line: each status line, each progress step and the result");
     app.add_option("--log", station.logFile, "Append a started and a result record of each download to this file")
@@ -36,17 +34,8 @@ void AddStationOptions(CLI::App& app, CLI::Option* file, StationOptions& station
         ->check(CLI::Range(0, 1000000));
     // -p given again adds a box; each -p takes one name, so FILE after it stays FILE.
     app.get_option("--port")->allow_extra_args(false);
-    // FILE is needed for everything but the port list.
-    file->required(false);
-    app.parse_complete_callback([file, &station] {
-        if (!station.listPorts && station.verifyLog.empty() && station.report.empty() && station.sendLog.empty() &&
-            file->count() == 0) {
-            throw CLI::RequiredError(file->get_name());
-        }
-        if (station.listPorts && file->count() != 0) {
-            throw CLI::ExcludesError(file->get_name(), "--list-ports");
-        }
-    });
+    app.add_flag("--list-ports", station.listPorts,
+                 "List every serial device and USB box a download could use, then end; with --json as JSON lines");
 }
 
 }  // namespace kestrel::cli

@@ -40,9 +40,8 @@ struct StationOptions {
 // Refuses a value that is not a finite decimal number as "not a number".
 CLI::Validator NumberCheck();
 
-// Adds --list-ports, --json, --log, --all-usb, --wait, --wait-timeout and
-// --repeat, and makes FILE optional for --list-ports only.
-void AddStationOptions(CLI::App& app, CLI::Option* file, StationOptions& station);
+// Adds --json, --log, --all-usb, --wait, --wait-timeout, --repeat and --list-ports.
+void AddStationOptions(CLI::App& app, StationOptions& station);
 
 // What the rest of the command line asks of the downloads.
 struct StationRequest {

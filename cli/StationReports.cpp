@@ -14,7 +14,13 @@
 
 namespace kestrel::cli {
 
-void PrintHint(const std::string& hint) {
+void PrintOpenHint(const OpenFailure& failure) {
+    const OpenFailureFacts facts = FactsOf(failure);
+    // The system's reason had a line of its own; another port is chosen with -p.
+    std::string hint = DescribeOpenFailure(facts, false);
+    if (facts.driverMissing && !hint.empty()) {
+        hint += " with -p COMn";
+    }
     if (!hint.empty()) {
         std::fprintf(stderr, "kestrel-flash: %s\n", hint.c_str());
     }
@@ -27,6 +33,7 @@ BoxReport StationRunner::MakeReport(std::size_t box, bool prefixed) {
     if (station_.json) {
         auto json = std::make_unique<JsonLinesStatusList>(json_, nullptr, prefixed ? report.link : std::string());
         json->SetTrace(lot_.records->Fields());
+        report.json = json.get();
         report.out = std::move(json);
     } else if (prefixed) {
         report.out = gang_->BoxList(box);
@@ -68,10 +75,6 @@ const char* StationRunner::RefusalOutcome(int status) {
     }
 }
 
-JsonLinesStatusList* StationRunner::Json(BoxReport& report) const {
-    return station_.json ? static_cast<JsonLinesStatusList*>(report.out.get()) : nullptr;
-}
-
 int StationRunner::Start(BoxReport& report) {
     std::string why;
     // In this order: a label refused takes no number, and the started record carries what the box took.
@@ -90,13 +93,13 @@ int StationRunner::Start(BoxReport& report) {
         const std::string box = !usb.empty() ? usb : !station_.label.empty() ? station_.label : trace.serial;
         refused = lot_.records->Started(*report.record, box, why);
     }
-    if (JsonLinesStatusList* json = Json(report)) {
+    if (JsonLinesStatusList* json = report.json) {
         json->SetTrace(report.record->Trace());
         json->Started(request_.file);
     }
     if (refused != kExitSuccess) {
         std::fprintf(stderr, "kestrel-flash: %s: %s\n", report.link.c_str(), why.c_str());
-        if (JsonLinesStatusList* json = Json(report)) {
+        if (JsonLinesStatusList* json = report.json) {
             json->Result(RefusalOutcome(refused), refused, "", 0);
         }
     }
@@ -110,7 +113,7 @@ int StationRunner::Finish(BoxReport& report, DownloadOutcome outcome, double sec
         std::fprintf(stderr, "kestrel-flash: %s\n", why.c_str());
         status = status == kExitSuccess ? kExitOutput : status;
     }
-    if (JsonLinesStatusList* json = Json(report)) {
+    if (JsonLinesStatusList* json = report.json) {
         json->Result(outcome, status, digest, seconds);
     }
     return status;
@@ -152,7 +155,7 @@ int StationRunner::RunSingle() {
         // An emulated box's refusal is the scenario's, not this machine's: no advice for it.
         if (failure.target != OpenFailure::Target::Usb ||
             (report.usbDriver == nullptr && request_.usbDriver == nullptr)) {
-            PrintHint(DescribeOpenFailure(failure, HintReader::CommandLine));
+            PrintOpenHint(failure);
         }
     }
     return Finish(report, outcome, seconds, digest);

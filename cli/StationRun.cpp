@@ -12,8 +12,8 @@ namespace kestrel::cli {
 
 int RunStation(const StationOptions& station, const StationRequest& request) {
     if (request.emulate.empty()) {
-        if (const std::string twice = PortGivenTwice(
-                station.ports, request.usbDriver ? *request.usbDriver : SystemUsbDriver(), request.systemRoot);
+        if (const std::string twice =
+                PortGivenTwice(station.ports, SessionOptions{.usbDriver = request.usbDriver}.Usb(), request.systemRoot);
             !twice.empty()) {
             std::fprintf(stderr, "kestrel-flash: %s\n", twice.c_str());
             return kExitUsage;

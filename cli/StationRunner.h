@@ -21,14 +21,15 @@
 
 namespace kestrel::cli {
 
-// Advice beyond the status lines, on a line of its own; nothing for an empty hint.
-void PrintHint(const std::string& hint);
+// What to do about `failure` beyond the status lines, on a line of its own; nothing when there is nothing to add.
+void PrintOpenHint(const OpenFailure& failure);
 
 // One box of a round: its link, its driver and the lists its lines pass through.
 struct BoxReport {
     std::string link;
     UsbDriver* usbDriver = nullptr;
     std::unique_ptr<StatusList> out;               // stdout: plain, prefixed or JSON
+    JsonLinesStatusList* json = nullptr;           // `out` when it is JSON: the events beyond status lines go there
     std::unique_ptr<SessionRecordBuilder> record;  // its lines and result, for the lot's records
     StatusList* top = nullptr;                     // what the session reports to
     std::optional<OpenFailure> openFailure;        // what did not open, and why
@@ -53,7 +54,7 @@ public:
 private:
     static int FirstFailure(int sofar, int next) { return sofar != kExitSuccess ? sofar : next; }
     bool Cancelled() const { return request_.cancelRequested && request_.cancelRequested(); }
-    UsbDriver& Usb() const { return request_.usbDriver != nullptr ? *request_.usbDriver : SystemUsbDriver(); }
+    UsbDriver& Usb() const { return SessionOptions{.usbDriver = request_.usbDriver}.Usb(); }
     UsbDriver& DriverOf(const BoxReport& report) const {
         return report.usbDriver != nullptr ? *report.usbDriver : Usb();
     }
@@ -73,7 +74,6 @@ private:
 
     BoxReport MakeReport(std::size_t box, bool prefixed);
     SessionOptions OptionsFor(std::size_t box, BoxReport& report) const;
-    JsonLinesStatusList* Json(BoxReport& report) const;
     // The JSON outcome of a box refused before its download began.
     static const char* RefusalOutcome(int status);
     // The box's started record and event; 0 when it may be flashed, else the

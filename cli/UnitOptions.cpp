@@ -57,14 +57,12 @@ void AddUnitOptions(CLI::App& app, StationOptions& station) {
                                  "passed before is refused with status 12")
                       ->type_name("TEXT");
     auto* rework = app.add_flag("--rework", station.rework, "Flash a box whose --label passed before; recorded so");
-    counter->needs(at)->excludes(unitData);
+    counter->needs(at);
     unitData->needs(at);
     first->needs(counter);
     block->needs(counter);
     format->needs(at);
     rework->needs(label);
-    // A label names one box: not a gang's, and not the next box of a repeat.
-    label->excludes("--all-usb")->excludes("--repeat");
 }
 
 std::string UnitOptionsOf(const StationOptions& station, UnitOptions& units, bool fieldOnly) {

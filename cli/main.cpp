@@ -9,6 +9,7 @@
 
 #include "base/FileOpen.h"
 #include "cli/Arguments.h"
+#include "cli/CommandModes.h"
 #include "cli/DatabaseOutbox.h"
 #include "cli/DryRun.h"
 #include "cli/EnvironmentOptions.h"
@@ -69,43 +70,40 @@ int main(int argc, char** argv) {
     app.allow_windows_style_options(false);
     app.set_version_flag("--version", std::string("kestrel-flash ") + kToolVersion);
     app.footer([&app] { return std::string(ExitStatusHelp(CancelledByHelp())) + "\n" + EnvironmentHelp(app); });
-    auto* file = app.add_option("FILE", options.file, "The firmware file: .mot or .bin")->required();
+    // Needed by the download and a dry run, refused by the rest: the modes say which.
+    auto* file = app.add_option("FILE", options.file, "The firmware file: .mot or .bin");
     auto* port = app.add_option("-p,--port", station.ports, PortOptionHelp())
                      ->default_str("USB");  // repeated: several boxes at once
-    auto* emulate =
-        app.add_flag("--emulate{ok}", options.emulate,
-                     "Flash into an emulated box in this process; --emulate=SCENARIO picks its behaviour: " +
-                         emulator::ScenarioList())
-            ->type_name("[=SCENARIO]")
-            ->check([](const std::string& name) {
-                return emulator::FindScenario(name)
-                           ? std::string()
-                           : "unknown scenario: " + name + " (one of " + emulator::ScenarioList() + ")";
-            });
+    app.add_flag("--emulate{ok}", options.emulate,
+                 "Flash into an emulated box in this process; --emulate=SCENARIO picks its behaviour: " +
+                     emulator::ScenarioList())
+        ->type_name("[=SCENARIO]")
+        ->check([](const std::string& name) {
+            return emulator::FindScenario(name)
+                       ? std::string()
+                       : "unknown scenario: " + name + " (one of " + emulator::ScenarioList() + ")";
+        });
     app.add_option("--timeout", options.timeoutSeconds,
                    "Seconds the box may stay silent after the synchronisation before the download ends")
         ->check(NumberCheck())
         ->check(CLI::Range(0.1, 3600.0))
         ->capture_default_str();
     app.add_flag("-q,--quiet", options.quiet, "No progress on stderr");
+    AddStationOptions(app, station);
+    AddUnitOptions(app, station);
+    AddTraceOptions(app, station);
     auto* dump = app.add_option("--dump-image", options.dumpImage,
                                 "Read and build FILE only and write the image the box would receive to OUT")
                      ->type_name("OUT");
-    auto* check = app.add_flag("--check", options.check,
-                               "Read and build FILE only, and report checksum mismatches, a wrong S5 count, "
-                               "overlapping records and records of a type the box does not take on stderr; an "
-                               "image is written only when none is found");
-    AddStationOptions(app, file, station);
-    AddUnitOptions(app, station);
-    AddTraceOptions(app, station);
+    app.add_flag("--check", options.check,
+                 "Read and build FILE only, and report checksum mismatches, a wrong S5 count, "
+                 "overlapping records and records of a type the box does not take on stderr; an "
+                 "image is written only when none is found");
     for (auto* option : {file, port, dump, app.get_option("--log")}) {
         option->check(kNotEmpty);
     }
     // A name that can never be a link is refused now, rather than waited for with --wait until the bound.
     port->check(CLI::Validator(PortNameProblem, "", "PORT"));
-    port->excludes(emulate);  // the emulated box brings its own link
-    // Every USB box attached is no port named, and no emulated box: one choice, or a usage error, never one dropped.
-    app.get_option("--all-usb")->excludes(port)->excludes(emulate);
     // For the shell completions: the scenario names from the one table, one a line.
     app.add_flag_callback("--list-scenarios",
                           [] {
@@ -115,38 +113,7 @@ int main(int argc, char** argv) {
                               throw CLI::Success();
                           })
         ->group("");
-    // A dry run opens no link: what only a download uses means nothing to it.
-    for (auto* dryRun : {dump, check}) {
-        for (const char* name : {"--port", "--emulate", "--timeout", "--json", "--log", "--all-usb", "--wait",
-                                 "--repeat", "--operator", "--station", "--lot", "--approved", "--serial-counter",
-                                 "--serial-first", "--unit-data", "--label", "--rework", "--db"}) {
-            dryRun->excludes(name);
-        }
-    }
-    for (const char* name : {"--port",
-                             "--emulate",
-                             "--timeout",
-                             "--log",
-                             "--all-usb",
-                             "--wait",
-                             "--repeat",
-                             "--dump-image",
-                             "--check",
-                             "--quiet",
-                             "--operator",
-                             "--station",
-                             "--lot",
-                             "--approved",
-                             "--serial-at",
-                             "--serial-format",
-                             "--serial-counter",
-                             "--serial-first",
-                             "--unit-data",
-                             "--label",
-                             "--rework",
-                             "--db"}) {
-        app.get_option("--list-ports")->excludes(name);
-    }
+    GroupOptions(app);
     try {
         Utf8Arguments arguments(argc, argv);
         ParseWithEnvironment(app, arguments.Count(), arguments.Values());

@@ -11,6 +11,7 @@
 #include "links/UsbLink.h"
 #include "readers/ExtractData.h"
 #include "readers/RecordList.h"
+#include "session/Limits.h"
 #include "session/SessionOptions.h"
 #include "session/SourceFile.h"
 #include "session/SourceKind.h"
@@ -22,12 +23,12 @@ namespace kestrel {
 // to the link. Lives for one download; ending it closes its links.
 class DataConverter {
 public:
-    static constexpr std::uint32_t kSourceBufferSize = 500000;
+    static constexpr std::uint32_t kSourceBufferSize = kSourceSizeLimit;
     static constexpr std::uint32_t kOutputBufferSize = 458752;
     static constexpr std::uint32_t kVerifyBufferOffset = kOutputBufferSize / 2;  // 229376
     // A ".bin" file brings the 30-byte header that the box takes before the data.
     static constexpr std::uint32_t kBinHeaderLength = 30;
-    static constexpr std::uint32_t kSyncTimeoutMs = 20000;
+    static constexpr std::uint32_t kSyncTimeoutMs = kestrel::kSyncTimeoutMs;
 
     static constexpr std::uint8_t kLinkUsb = 1;
     static constexpr std::uint8_t kLinkCom = 2;

@@ -51,7 +51,7 @@ int DataConverter::OpenInterface(const std::string& name, std::uint32_t baudRate
     if (usbLink) {
         usbLink->Close();
     } else {
-        usbLink = std::make_unique<UsbLink>(options_.usbDriver != nullptr ? *options_.usbDriver : SystemUsbDriver());
+        usbLink = std::make_unique<UsbLink>(options_.Usb());
     }
     LinkKind = kLinkUsb;
     OpenFailure failure{.target = OpenFailure::Target::Usb, .name = name};
@@ -93,7 +93,7 @@ void DataConverter::ReportUsbDeviceOpened(int index) {
 }
 
 int DataConverter::OpenSelectedUsbDevice(const std::string& selector, std::uint32_t baudRate, OpenFailure& failure) {
-    UsbDriver& driver = options_.usbDriver != nullptr ? *options_.usbDriver : SystemUsbDriver();
+    UsbDriver& driver = options_.Usb();
     std::vector<UsbDeviceInfo> devices;
     const UsbStatus listed = driver.ListDevices(devices);
     if (listed != 0) {

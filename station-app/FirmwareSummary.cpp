@@ -1,6 +1,6 @@
 #include "station-app/FirmwareSummary.h"
 
-#include "session/DataConverter.h"
+#include "session/Limits.h"
 #include "station/ApprovedManifest.h"
 #include "station/PreparedLot.h"
 
@@ -19,8 +19,8 @@ FirmwareSummary SummariseFirmware(const std::string& file, const std::string& ma
             summary.error = "cannot read " + file + ": " + FileErrorText(lot.source->error);
             return summary;
         case SourceFileRead::TooLarge:
-            summary.error = file + ": more than " + std::to_string(DataConverter::kSourceBufferSize) +
-                            " bytes, the most a firmware file may have";
+            summary.error =
+                file + ": more than " + std::to_string(kSourceSizeLimit) + " bytes, the most a firmware file may have";
             return summary;
     }
     summary.size = lot.source->bytes.size();

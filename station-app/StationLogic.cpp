@@ -207,7 +207,7 @@ void StationLogic::RunJob(Job& job, const std::string& name, Tile& tile, const s
     record.Trace() = lot->records->Fields();
     record.Trace().label = label;
     record.NoteImage(static_cast<std::uint32_t>(lot->image.bytes.size()), lot->image.sourceKind, lot->image.sha256);
-    UsbDriver& usb = settings_.usbDriver != nullptr ? *settings_.usbDriver : SystemUsbDriver();
+    UsbDriver& usb = SessionOptions{.usbDriver = settings_.usbDriver}.Usb();
     std::string lost;
     // In this order: a label refused takes no number, and the started record carries what the box took.
     BoxUnit unit;
@@ -238,7 +238,11 @@ void StationLogic::RunJob(Job& job, const std::string& name, Tile& tile, const s
     box.options.cancelRequested = [&job] { return job.cancel.load(); };
     std::string openHint;
     box.options.openFailed = [&openHint](const OpenFailure& failure) {
-        openHint = DescribeOpenFailure(failure, HintReader::Dialog);
+        const OpenFailureFacts facts = FactsOf(failure);
+        openHint = DescribeOpenFailure(facts, true);
+        if (facts.driverMissing && !openHint.empty()) {
+            openHint += " as COMn under \"Ports:\"";
+        }
     };
     if (units_) {
         box.ownImage = lot->image.bytes;  // its own copy, its number written in

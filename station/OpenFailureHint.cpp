@@ -12,15 +12,6 @@ namespace kestrel {
 
 namespace {
 
-std::string UsbOpenHint(UsbOpenProblem problem, HintReader reader) {
-    std::string hint = UsbProblemHint(problem);
-    // Without the driver the box's COM port is the way left: named as the reader chooses a port.
-    if (problem == UsbOpenProblem::NoDriver && !hint.empty()) {
-        hint += reader == HintReader::Dialog ? " chosen under \"2. Select COM or USB\"" : " with -p COMn";
-    }
-    return hint;
-}
-
 // A serial number that named no box, or more than one: the names that do.
 std::string UsbNamesHint(const OpenFailure& failure) {
     std::string names;
@@ -35,9 +26,9 @@ std::string UsbNamesHint(const OpenFailure& failure) {
     return "no box with the serial number " + serial + " is attached; attached: " + names;
 }
 
-std::string SerialOpenHint(const std::string& device, int error, HintReader reader) {
-    const std::string advice = error == EACCES ? SerialPermissionHint(device, DeviceGroupName(device)) : "";
-    if (reader == HintReader::CommandLine) {
+std::string SerialOpenHint(const std::string& device, int error, const std::string& group, bool withReason) {
+    const std::string advice = error == EACCES ? SerialPermissionHint(device, group) : "";
+    if (!withReason) {
         return advice;
     }
     if (error == EACCES) {
@@ -56,18 +47,32 @@ std::string SerialOpenHint(const std::string& device, int error, HintReader read
 
 }  // namespace
 
-std::string DescribeOpenFailure(const OpenFailure& failure, HintReader reader) {
+OpenFailureFacts FactsOf(const OpenFailure& failure) {
+    OpenFailureFacts facts{.failure = failure};
+    if (failure.target == OpenFailure::Target::SerialPort && failure.error == EACCES) {
+        facts.group = DeviceGroupName(failure.name);
+    }
+    if (failure.target == OpenFailure::Target::Usb && failure.usbProblem == UsbOpenProblem::AccessDenied) {
+        facts.usbAccess = {FindUdevRule(kUdevRuleDirs), SessionHasSeat()};
+    }
+    facts.driverMissing = failure.target == OpenFailure::Target::Usb && failure.usbAttached.empty() &&
+                          failure.usbProblem == UsbOpenProblem::NoDriver;
+    return facts;
+}
+
+std::string DescribeOpenFailure(const OpenFailureFacts& facts, bool withReason) {
+    const OpenFailure& failure = facts.failure;
     switch (failure.target) {
         case OpenFailure::Target::Usb:
-            return failure.usbAttached.empty() ? UsbOpenHint(failure.usbProblem, reader) : UsbNamesHint(failure);
+            return failure.usbAttached.empty() ? UsbProblemHint(failure.usbProblem, facts.usbAccess)
+                                               : UsbNamesHint(failure);
         case OpenFailure::Target::SerialPort:
-            return SerialOpenHint(failure.name, failure.error, reader);
+            return SerialOpenHint(failure.name, failure.error, facts.group, withReason);
         case OpenFailure::Target::SourceFile:
             break;
     }
     // The status line named the file; the system's reason is all there is to add.
-    return failure.error == 0 || reader == HintReader::CommandLine ? std::string()
-                                                                   : failure.name + ": " + FileErrorText(failure.error);
+    return failure.error == 0 || !withReason ? std::string() : failure.name + ": " + FileErrorText(failure.error);
 }
 
 std::string FindUdevRule(const std::vector<std::string>& dirs) {

@@ -9,23 +9,19 @@
 
 namespace kestrel {
 
-namespace {
-
 // logind names the seat of a session that has one; an ssh login gets none.
 bool SessionHasSeat() {
     const char* seat = std::getenv("XDG_SEAT");
     return seat != nullptr && *seat != '\0';
 }
 
-}  // namespace
-
-std::string UsbProblemHint(UsbOpenProblem problem) {
+std::string UsbProblemHint(UsbOpenProblem problem, const UsbAccessFacts& access) {
     switch (problem) {
         case UsbOpenProblem::NoDevice:
             return "no box found on USB: is it plugged in and powered? "
                    "(lsusb lists its chip as 0403:6001)";
         case UsbOpenProblem::AccessDenied:
-            return UsbAccessDeniedHint({FindUdevRule(kUdevRuleDirs), SessionHasSeat()});
+            return UsbAccessDeniedHint(access);
         case UsbOpenProblem::Busy:
             return "the box is in use by another program";
         case UsbOpenProblem::NoDriver:  // libftdi1 is linked in: never missing here

@@ -2,7 +2,10 @@
 
 namespace kestrel {
 
-std::string UsbProblemHint(UsbOpenProblem problem) {
+// A Windows session is the user's at the machine: no seat withholds a device from it.
+bool SessionHasSeat() { return true; }
+
+std::string UsbProblemHint(UsbOpenProblem problem, const UsbAccessFacts&) {
     switch (problem) {
         case UsbOpenProblem::NoDriver:
             return "the FTDI D2XX driver is not installed (FTD2XX.dll was not found or is unusable): "

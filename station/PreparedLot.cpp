@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "base/FileOpen.h"
-#include "session/DataConverter.h"
 #include "session/ExitStatus.h"
+#include "session/Limits.h"
 #include "station/ApprovedManifest.h"
 #include "station/LogFileSink.h"
 #include "station/Sha256.h"
@@ -106,8 +106,7 @@ LotRefusal PrepareLot(const LotSource& source, PreparedLot& lot) {
     if (error) {
         lot.stampTime.reset();
     }
-    lot.source =
-        std::make_shared<const SourceBytes>(ReadSourceBytes(source.firmware, DataConverter::kSourceBufferSize));
+    lot.source = std::make_shared<const SourceBytes>(ReadSourceBytes(source.firmware, kSourceSizeLimit));
     const SourceBytes& read = *lot.source;
     if (read.result == SourceFileRead::Read) {
         lot.fileSha256 = Sha256Hex(read.bytes.data(), read.bytes.size());
@@ -119,7 +118,7 @@ LotRefusal PrepareLot(const LotSource& source, PreparedLot& lot) {
             return {kExitFile, source.firmware + ": " + FileErrorText(read.error)};
         }
         if (read.result == SourceFileRead::TooLarge) {
-            return {kExitFile, source.firmware + ": more than " + std::to_string(DataConverter::kSourceBufferSize) +
+            return {kExitFile, source.firmware + ": more than " + std::to_string(kSourceSizeLimit) +
                                    " bytes, the most a firmware file may have"};
         }
         if (!manifest.Lists(lot.fileSha256)) {

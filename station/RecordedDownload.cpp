@@ -79,7 +79,7 @@ SessionRecord SessionRecordBuilder::Finish(DownloadOutcome outcome, double secon
 
 DownloadOutcome RunRecordedDownload(const DownloadRunner& run, const std::string& linkName, const std::string& filePath,
                                     StatusList& status, SessionOptions options, SessionRecord& record, UsbDriver* usb) {
-    UsbDriver& listing = usb != nullptr ? *usb : options.usbDriver != nullptr ? *options.usbDriver : SystemUsbDriver();
+    UsbDriver& listing = usb != nullptr ? *usb : options.Usb();
     SessionRecordBuilder builder(linkName, filePath, &status);
     Clock& clock = options.TimeBase();
     const std::uint32_t startMs = clock.TickMs();

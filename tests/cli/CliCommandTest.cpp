@@ -81,7 +81,7 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
         {{"-p", "./absent", kMot}, 3, noPort, "./absent: " + noFile},  // a path in the current folder
         // What is no regular file is named so; nothing opened as a file blocks or says "Input/output error".
         {{"--dump-image", out, fifo}, 1, "\nError: cannot open sourcefile\n", fifo + ": not a regular file"},
-        {{"--report", dir}, 4, "", "cannot read the log " + dir + ": Is a directory"},
+        {{"--report", dir, "--lot", "L"}, 4, "", "cannot read the log " + dir + ": Is a directory"},
         {{"-q", "--emulate", "--approved", dir, kMot}, 2, "", "manifest " + dir + ": Is a"},
         // Usage errors, refused before anything is begun.
         {{}, 2, "", "FILE is required"},
@@ -91,8 +91,13 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
         // An empty value (an unset variable) or an option that does nothing here.
         {{"--dump-image", "", kMot}, 2, "", "--dump-image"},
         {{"-p", port, "--emulate", kMot}, 2, "", "--emulate"},
+        // Each mode takes its own options: a misuse names the two that clash, in the order of --help.
         {{"--all-usb", "-p", port, kMot}, 2, "", "--port excludes --all-usb"},
         {{"--emulate", "--all-usb", kMot}, 2, "", "--emulate excludes --all-usb"},
+        {{"--check", "--log", a, kMot}, 2, "", "--log excludes --check"},
+        {{"--list-ports", kMot}, 2, "", "FILE excludes --list-ports"},
+        {{"--verify-log", a, "--lot", "L"}, 2, "", "--lot excludes --verify-log"},
+        {{"--since", "2025-01-02", kMot}, 2, "", "--since requires --report"},
         // The same port twice, the same file as source and image, a log that cannot be kept.
         {{"-p", port, "-p", tty.link, kMot}, 2, "", "given twice"},
         {{"--dump-image", f.Path("mot-link"), f.mot}, 2, "", "the firmware file itself"},
@@ -122,12 +127,17 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
         {{"-q", "--emulate", kMot}, 0, flashed, "", env("KESTREL_PORT", "/dev/a")},  // ruled out: ignored
         {{"-q", "--emulate", kMot}, 2, "", "KESTREL_APPROVED: an empty value", env("KESTREL_APPROVED", "")},
         {{"-q", "--emulate", kMot}, 2, "", "KESTREL_JSON: a flag takes 1 or 0", env("KESTREL_JSON", "1x")},
+        {{"-q", "--emulate", kMot},
+         2,
+         "",
+         "KESTREL_SERIAL_AT: needs --serial-counter or --unit-data",
+         env("KESTREL_SERIAL_AT", "0xE1000")},
         {{"--emulate", kMot}, 2, "", "from the environment: KESTREL_TIMEOUT=soon", env("KESTREL_TIMEOUT", "soon")},
         {{"-q", "--emulate", forcedS3},
          5,
          "\nError: unsupported record type in line 2\n",
          forcedS3 + ":2: record type S3 is not supported: S3 and S7 carry 32-bit addresses; the box takes 24-bit S2"},
-        {{"--check", kMot}, 0, "Building output data... \n"},
+        {{"--check", "-q", kMot}, 0, "Building output data... \n", "", env("KESTREL_TIMEOUT", "soon")},
         {check, 1, "Building output data... \n", findings + ":2: data at 0xE0008 overlaps the record of line 1"},
     };
     for (const auto& row : rows) {

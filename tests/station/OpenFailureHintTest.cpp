@@ -33,16 +33,21 @@ TEST(OpenFailureHint, NamesTheDevicesGroupAndWhatTheUsbRuleNeedsHere) {
     ASSERT_EQ(::stat(device.c_str(), &status), 0);
     const std::string group = ::getgrgid(status.st_gid)->gr_name;
     const std::string advice = SerialPermissionHint(device, group);
-    EXPECT_EQ(DescribeOpenFailure(Serial(device, EACCES), HintReader::Dialog),
-              device + ": Permission denied; " + advice);
+    EXPECT_EQ(DescribeOpenFailure(FactsOf(Serial(device, EACCES)), true), device + ": Permission denied; " + advice);
     // The command line said the system's reason on a line of its own.
-    EXPECT_EQ(DescribeOpenFailure(Serial(device, EACCES), HintReader::CommandLine), advice);
+    EXPECT_EQ(DescribeOpenFailure(FactsOf(Serial(device, EACCES)), false), advice);
     EXPECT_EQ(SerialPermissionHint("/dev/ttyUSB0", "dialout"),
               "/dev/ttyUSB0 belongs to the group dialout: add yourself to it with sudo usermod -aG dialout $USER, "
               "then log in again");
     EXPECT_EQ(SerialPermissionHint("/dev/ttyS0", "root").find("usermod"), std::string::npos);
-    EXPECT_EQ(DescribeOpenFailure(Serial(device, EBUSY), HintReader::Dialog),
+    EXPECT_EQ(DescribeOpenFailure(FactsOf(Serial(device, EBUSY)), true),
               device + ": in use by another program, or this user may not open it");
+
+    // Only a missing driver leaves the box's COM port, which each front end names in its own words.
+    for (const auto problem : {UsbOpenProblem::NoDriver, UsbOpenProblem::NoDevice}) {
+        EXPECT_EQ(FactsOf({.target = OpenFailure::Target::Usb, .name = "USB", .usbProblem = problem}).driverMissing,
+                  problem == UsbOpenProblem::NoDriver);
+    }
 
     EXPECT_EQ(FindUdevRule({(dir.Path() / "etc").string(), dir.Path().string()}), "");
     const std::string rule = dir.Write("60-kestrel.rules", std::string());
@@ -72,7 +77,7 @@ TEST(OpenFailureHint, APathThatIsNoSerialPortIsToldSoFromTheOpensErrno) {
         DataConverter session(status, options);
         EXPECT_EQ(session.OpenInterface(path, 115200), DataConverter::kInterfaceOpenFailed);
         ASSERT_TRUE(failure);
-        EXPECT_EQ(DescribeOpenFailure(*failure, HintReader::Dialog), path + ": not a serial port");
+        EXPECT_EQ(DescribeOpenFailure(FactsOf(*failure), true), path + ": not a serial port");
     }
 }
 
