@@ -24,7 +24,7 @@ bool Takes(const CommandMode& mode, const std::string& name) {
 const std::vector<std::pair<std::string, std::vector<std::string>>> kGroups = {
     {"the download",
      {"--port", "--emulate", "--timeout", "--quiet", "--json", "--all-usb", "--wait", "--wait-timeout", "--repeat",
-      "--serial-at", "--serial-format", "--serial-counter", "--serial-first", "--unit-data"}},
+      "--serial-at", "--serial-format", "--serial-counter", "--serial-first", "--serial-block", "--unit-data"}},
     {"traceability", {"--log", "--label", "--rework", "--operator", "--station", "--lot", "--approved", "--db"}},
     {"without a box", {"--dump-image", "--check", "--list-ports"}},
     {"logs and reports", {"--verify-log", "--report", "--since", "--html", "--csv", "--send-log"}},
@@ -36,10 +36,11 @@ const std::vector<CommandMode>& CommandModes() {
     static const std::vector<CommandMode> modes = {
         {.selectors = {},
          .needsFile = true,
-         .takes = {"--port",           "--emulate",      "--timeout",      "--quiet",  "--json",      "--log",
-                   "--all-usb",        "--wait",         "--wait-timeout", "--repeat", "--serial-at", "--serial-format",
-                   "--serial-counter", "--serial-first", "--unit-data",    "--label",  "--rework",    "--operator",
-                   "--station",        "--lot",          "--approved",     "--db"},
+         .takes =
+             {"--port",           "--emulate",      "--timeout",      "--quiet",     "--json",      "--log",
+              "--all-usb",        "--wait",         "--wait-timeout", "--repeat",    "--serial-at", "--serial-format",
+              "--serial-counter", "--serial-first", "--serial-block", "--unit-data", "--label",     "--rework",
+              "--operator",       "--station",      "--lot",          "--approved",  "--db"},
          // The emulated box brings its own link, and every USB box is no port named: one choice, never one
          // dropped. A label names one box: not a gang's, and not the next box of a repeat.
          .clashes = {{"--port", "--emulate"},

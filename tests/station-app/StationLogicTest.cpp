@@ -140,7 +140,7 @@ TEST(StationLot, ALotOfThreeBeginsThreeDownloadsAndShowsEachResultUntilTheBoxIsR
     EXPECT_EQ(std::tuple(counters.passed, counters.failed), std::tuple(1, 2));
     EXPECT_NEAR(counters.YieldPercent(), 33.33, 0.01);
     EXPECT_EQ(line.logic->DatabaseLinkText(), "");  // a lot without a database: the window shows no link
-    EXPECT_FALSE(counters.BoxesPerHour());  // three boxes in seconds: no pace yet
+    EXPECT_FALSE(counters.BoxesPerHour());          // three boxes in seconds: no pace yet
     LotCounters minuteAndAHalf;
     minuteAndAHalf.passed = 3, minuteAndAHalf.elapsedSeconds = 90;
     EXPECT_EQ(minuteAndAHalf.BoxesPerHour(), 120.0);
