@@ -56,7 +56,13 @@ bool BoxServer::Start() {
     return OpenLine();
 }
 
-std::string BoxServer::DevicePath() const { return options_.linkPath.empty() ? line_.SlavePath() : options_.linkPath; }
+std::string BoxServer::DevicePath() const {
+    if (!options_.linkPath.empty()) {
+        return options_.linkPath;
+    }
+    const std::lock_guard lock(devicePathMutex_);
+    return devicePath_;
+}
 
 bool BoxServer::OpenLine() {
     if (!line_.Create()) {
@@ -68,6 +74,8 @@ bool BoxServer::OpenLine() {
         CloseLine();
         return false;
     }
+    const std::lock_guard lock(devicePathMutex_);
+    devicePath_ = line_.SlavePath();
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,7 @@ public:
     // Creates the line (and the link to it). False with errno in Error().
     bool Start();
     // The path the tool opens: the link if one was asked for, else the device.
+    // Any thread may ask while Run hangs up and opens a new device.
     std::string DevicePath() const;
 
     // Serves until Stop or the download count. 0, or the errno of a failure.
@@ -75,7 +77,9 @@ private:
     BoxModel model_;
     BoxServerOptions options_;
     PseudoTerminal line_;
-    StableLink link_;  // made from options_.linkPath, so declared after options_
+    mutable std::mutex devicePathMutex_;
+    std::string devicePath_;  // line_'s, kept apart: the line is closed and opened on Run's thread
+    StableLink link_;         // made from options_.linkPath, so declared after options_
     UniqueFd stopReader_;
     UniqueFd stopWriter_;
     OpenerWatch openers_;                // the tool opening and closing the line
