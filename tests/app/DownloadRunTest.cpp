@@ -214,10 +214,6 @@ void DownloadRunTest::FlashesTheBoxFromTheDialogTwice() {
     dialog.show();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
     QSignalSpy ended(&dialog, &Ckestrel2Dlg::DownloadEnded);
-    const QStringList expected{"Opening interface... ",  "Loading sourcefile... ",   "Analysing sourcefile... ",
-                               "270 lines interpreted",  "Building output data... ", "Waiting for synchronising ... ",
-                               "Writing datalength... ", "Erasing flash... ",        "Writing data... ",
-                               "Reading data... ",       "Verify data...",           "FLASHING SUCCESSFULL"};
     // From the keyboard: Space on "Start download", then Return, with the focus
     // back on "Start download" after each download.
     controls.start->setFocus();
@@ -227,7 +223,9 @@ void DownloadRunTest::FlashesTheBoxFromTheDialogTwice() {
         QCOMPARE(controls.list->count(), 0);  // emptied at the press, before the download reports
         QVERIFY(std::ranges::none_of(controls.inputs, &QWidget::isEnabled));
         QVERIFY(DownloadsEnded(ended, run));
-        QCOMPARE(controls.Lines(), expected);  // the second run starts from an empty list
+        // Each run's lines from an empty list; which lines a download writes is the workflow table's.
+        QCOMPARE(controls.Lines().count(QStringLiteral("Opening interface... ")), 1);
+        QCOMPARE(controls.Lines().last(), QStringLiteral("FLASHING SUCCESSFULL"));
         QVERIFY(std::ranges::all_of(controls.inputs, &QWidget::isEnabled));
         QCOMPARE(dialog.LastOutcome(), std::optional<DownloadOutcome>(DownloadOutcome::Success));
     }

@@ -7,9 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
-#include <functional>
 #include <future>
-#include <thread>
 
 #include "CliSupport.h"
 #include "cli/ConsoleStatusList.h"
@@ -101,22 +99,13 @@ TEST(KestrelFlashDownload, JsonLinesReachAPipeAsTheyAreWritten) {
     const pid_t flash = Spawn({KESTREL_FLASH, "--json", "-p", box.linkPath, kMot}, "/dev/null", "/dev/null",
                               [fd = out[1]] { ::dup2(fd, STDOUT_FILENO); });
     ::close(out[1]);
-    for (int waited = 0; box.SavedImage(1).empty() && waited < 10000; waited += 10)  // a broken download fails below
-        ::usleep(10000);
+    Eventually([&box] { return !box.SavedImage(1).empty(); }, std::chrono::seconds(10));  // a broken one fails below
     std::string seen(1 << 20, '\0');
     seen.resize(static_cast<std::size_t>(std::max<ssize_t>(::read(out[0], seen.data(), seen.size()), 0)));
     ::kill(flash, SIGKILL);
     ::waitpid(flash, nullptr, 0);
     ::close(out[0]);
     EXPECT_TRUE(seen.ends_with('\n') && seen.find(R"("stage":"writing","done":126976,)") != std::string::npos) << seen;
-}
-
-// Polls until `done` holds; false after 60 s, past any download's own bounds, so only a hang gives up.
-bool Eventually(const std::function<bool()>& done) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!done() && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return done();
 }
 
 // The boxes named, or with none every USB box attached.

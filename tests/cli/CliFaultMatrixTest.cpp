@@ -59,12 +59,8 @@ TEST_P(FaultMatrix, EndsWithItsErrorLineWithinItsBoundAndFreesThePort) {
     if (!f.reason.empty()) {  // why the port would not open
         EXPECT_NE(run.err.find("kestrel-flash: " + port + ": " + f.reason + "\n"), std::string::npos) << run.err;
     }
-    if (inTty) {  // and who may
-        EXPECT_NE(run.err.find("kestrel-flash: " + port +
-                               " belongs to the group tty: add yourself to it with sudo "
-                               "usermod -aG tty $USER, then log in again\n"),
-                  std::string::npos)
-            << run.err;
+    if (inTty) {  // and who may: the hint's words are OpenFailureHintTest's
+        EXPECT_NE(run.err.find("kestrel-flash: " + port + " belongs to the group tty: "), std::string::npos) << run.err;
     }
     if (f.signal != 0) {  // the terminal is left as it was found
         EXPECT_EQ(TerminalSettings(box.linkPath), before);

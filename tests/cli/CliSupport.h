@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "links/SerialLink.h"
+#include "support/Eventually.h"
 #include "support/TempDir.h"
 #include "support/Text.h"
 
@@ -101,8 +102,8 @@ struct BoxProcess {
         Lines argv = {KESTREL_BOX, "--link", linkPath, "--save-image", (dir.Path() / "received-%d.bin").string()};
         argv.insert(argv.end(), scenario.begin(), scenario.end());
         pid_ = Spawn(argv, outPath_, errPath_);
-        for (int waited = 0; ReadFile(outPath_).find('\n') == std::string::npos && waited < 5000; waited += 2)
-            ::usleep(2000);
+        Eventually([this] { return ReadFile(outPath_).find('\n') != std::string::npos; }, std::chrono::seconds(5),
+                   std::chrono::milliseconds(2));
         device = ReadFile(outPath_).substr(0, ReadFile(outPath_).find('\n'));
     }
     ~BoxProcess() { Stop(); }
@@ -129,13 +130,8 @@ struct BoxProcess {
 // makes a new line and points its link there, which takes it a moment:
 // `newLineMs` allows for that.
 inline bool PortOpensAgain(const std::string& path, int newLineMs = 0) {
-    for (int waited = 0;; waited += 20) {
-        SerialLink link;
-        const bool opened = link.Open(path, 115200, 0, 2, 8);  // closed again as it goes
-        if (opened || waited >= newLineMs)
-            return opened;
-        ::usleep(20000);
-    }
+    return Eventually([&path] { return SerialLink().Open(path, 115200, 0, 2, 8); },  // closed again as it goes
+                      std::chrono::milliseconds(newLineMs), std::chrono::milliseconds(20));
 }
 
 }  // namespace kestrel::testing

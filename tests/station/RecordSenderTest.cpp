@@ -2,17 +2,15 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
-#include <fstream>
 #include <future>
-#include <iterator>
 #include <mutex>
-#include <set>
 
 #include <gtest/gtest.h>
 
 #include "station/LogFileSink.h"
 #include "station/RecordSender.h"
 #include "support/TempDir.h"
+#include "support/Text.h"
 
 namespace kestrel {
 namespace {
@@ -35,17 +33,13 @@ public:
     DatabaseResult Store(const std::vector<LogRecordText>& records, std::size_t& count) override {
         std::unique_lock lock(server_->mutex);
         server_->released.wait_for(lock, std::chrono::seconds(3), [this] { return !server_->hanging; });
-        if (!server_->reachable) {
+        if (!server_->reachable)
             return {DatabaseState::Unreachable, "no route"};
-        }
-        count = 0;
-        for (const auto& record : records) {
-            const std::string key = record.Field("sha256");
-            if (std::find(server_->stored.begin(), server_->stored.end(), key) == server_->stored.end()) {
-                server_->stored.push_back(key);
-                ++count;
-            }
-        }
+        const std::size_t before = server_->stored.size();
+        for (const auto& record : records)
+            if (std::ranges::count(server_->stored, record.Field("sha256")) == 0)
+                server_->stored.push_back(record.Field("sha256"));
+        count = server_->stored.size() - before;
         return {};
     }
     DatabaseResult Fetch(const std::string&, const std::string&, std::vector<StoredRecord>&) override { return {}; }
@@ -75,12 +69,9 @@ struct Outbox {
 };
 
 std::vector<std::string> LogKeys(const std::string& log) {
-    std::ifstream in(log, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::vector<std::string> keys;
-    for (const auto& record : SplitLog(text)) {
+    for (const auto& record : SplitLog(testing::ReadFile(log)))
         keys.push_back(record.Field("sha256"));
-    }
     return keys;
 }
 
@@ -90,9 +81,8 @@ TEST(RecordSenderTest, RecordsWaitThroughAnOutageThenGoInTheLogsOrderOnce) {
     auto server = std::make_shared<FakeServer>();
     {
         Outbox outbox(log, server);
-        for (int n = 1; n <= 3; ++n) {
+        for (int n = 1; n <= 3; ++n)
             ASSERT_EQ(outbox.Append(n), 0);
-        }
         EXPECT_FALSE(outbox.sender->Drain(5000));
         const DatabaseLink down = outbox.sender->Link();
         EXPECT_FALSE(down.connected);

@@ -32,6 +32,32 @@ int AppendStarted(const std::string& path, SessionRecord& record) {
     return opened != 0 ? opened : sink.AppendStarted(record);
 }
 
+// Runs `child(p)` in `count` processes started together, each released once all are there; a child that
+// returns false fails the test.
+template <class Child>
+void InProcessesAtOnce(int count, Child child) {
+    int start[2];
+    ASSERT_EQ(::pipe(start), 0);
+    std::vector<pid_t> children;
+    for (int p = 0; p < count; ++p) {
+        if (const pid_t pid = ::fork(); pid != 0) {
+            children.push_back(pid);
+            continue;
+        }
+        ::close(start[1]);
+        char none = 0;
+        [[maybe_unused]] const auto ended = ::read(start[0], &none, 1);
+        ::_exit(child(p) ? 0 : 1);
+    }
+    ::close(start[0]);
+    ::close(start[1]);
+    for (const pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+}
+
 TEST(LogChain, AnyOneByteChangedRemovedOrMovedRecordIsNamedAndAnIntactLogCounts) {
     TempDir dir;
     const std::string path = (dir.Path() / "chain.log").string();
@@ -76,29 +102,17 @@ TEST(LogChain, AppendsFromSeveralProcessesKeepTheChainAndCountAttemptsTogether) 
     TempDir dir;
     const std::string path = (dir.Path() / "shared.log").string();
     constexpr int kProcesses = 4, kRecords = 40;
-    std::vector<pid_t> children;
-    for (int p = 0; p < kProcesses; ++p) {
-        const pid_t child = ::fork();
-        if (child == 0) {
-            // Each process opens the log once and sees the others' records as they come.
-            LogFileSink sink(path, "L1");
-            std::string notice;
-            if (sink.Open(notice) != 0)
-                ::_exit(1);
-            for (int r = 0; r < kRecords; ++r) {
-                SessionRecord record = Attempt("KST-A", "L1");
-                if (sink.AppendStarted(record) != 0)
-                    ::_exit(1);
-            }
-            ::_exit(0);
+    InProcessesAtOnce(kProcesses, [&path](int) {
+        // Each process opens the log once and sees the others' records as they come.
+        LogFileSink sink(path, "L1");
+        std::string notice;
+        bool appended = sink.Open(notice) == 0;
+        for (int r = 0; r < kRecords && appended; ++r) {
+            SessionRecord record = Attempt("KST-A", "L1");
+            appended = sink.AppendStarted(record) == 0;
         }
-        children.push_back(child);
-    }
-    for (const pid_t child : children) {
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+        return appended;
+    });
     const std::string log = ReadFile(path);
     const ChainCheck check = VerifyChain(log);
     EXPECT_EQ(check.broken, 0u) << check.reason;
@@ -165,36 +179,18 @@ TEST(SerialCounter, ProcessesTakingAtOnceNeverShareANumber) {
     std::unique_ptr<LotUnits> made;
     ASSERT_FALSE(LotUnits::Prepare({.fieldAt = 0xE1000, .counter = counter, .first = 1}, lot, made));
     constexpr int kProcesses = 4, kTakes = 100;
-    int start[2];
-    ASSERT_EQ(::pipe(start), 0);
-    std::vector<pid_t> children;
-    for (int p = 0; p < kProcesses; ++p) {
-        const pid_t child = ::fork();
-        if (child == 0) {
-            // All at once: each waits until the last one is there.
-            ::close(start[1]);
-            char none = 0;
-            [[maybe_unused]] const auto ended = ::read(start[0], &none, 1);
-            std::string taken;
-            for (int t = 0; t < kTakes; ++t) {
-                BoxUnit unit;
-                std::string why;
-                if (made->Take(unit, why) != 0)
-                    ::_exit(1);
-                taken += unit.Serial() + "\n";
-            }
-            dir.Write("taken-" + std::to_string(p), taken);
-            ::_exit(0);
+    InProcessesAtOnce(kProcesses, [&](int p) {
+        std::string taken;
+        BoxUnit unit;
+        std::string why;
+        for (int t = 0; t < kTakes; ++t) {
+            if (made->Take(unit, why) != 0)
+                return false;
+            taken += unit.Serial() + "\n";
         }
-        children.push_back(child);
-    }
-    ::close(start[0]);
-    ::close(start[1]);
-    for (const pid_t child : children) {
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+        dir.Write("taken-" + std::to_string(p), taken);
+        return true;
+    });
     std::set<std::string> numbers;
     for (int p = 0; p < kProcesses; ++p)
         for (const auto& number : SplitLines(ReadFile((dir.Path() / ("taken-" + std::to_string(p))).string())))
