@@ -3,14 +3,11 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
 
 #include "cli/StationRun.h"
 #include "links/FtdiUsbDriver.h"
 #include "session/ExitStatus.h"
-#include "station-app/UsbHotplug.h"
 #include "support/TempDir.h"
 
 namespace kestrel::testing {
@@ -49,56 +46,6 @@ TEST(Ft232rClaim, AChipInUseIsRefusedAsBusyAndAPlainUsbTakesTheNextOne) {
     ::close(tty);  // the program let its tty go
     ASSERT_EQ(driver.Open(2, third, problem), 0);
     EXPECT_EQ(driver.Close(third), 0);
-}
-
-// A bus that changes `changes` times at once, then stays as it is until interrupted.
-class BusyBus : public stationapp::HotplugEvents {
-public:
-    explicit BusyBus(int changes) : changes_(changes) {}
-    bool WaitForChange() override {
-        std::unique_lock lock(mutex_);
-        if (changes_ > 0) {
-            return --changes_, true;
-        }
-        woken_.wait(lock, [this] { return interrupted_; });
-        return false;
-    }
-    void Interrupt() override {
-        std::lock_guard lock(mutex_);
-        interrupted_ = true;
-        woken_.notify_all();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable woken_;
-    int changes_;
-    bool interrupted_ = false;
-};
-
-// The station's hot-plug thread lists the bus through the driver its downloads use, while they run.
-TEST(Ft232rClaim, ListingTheBusWhileAGangDownloadsDisturbsNeither) {
-    const TempDir dir;
-    ::setenv("KESTREL_FT232R_BOXES", "KST-A,KST-B,KST-C", 1);
-    ::setenv("KESTREL_FT232R_SAVE_IMAGE", (dir.Path() / "%s.img").c_str(), 1);
-    FtdiUsbDriver driver(dir.Path().string());
-    std::mutex mutex;
-    std::set<std::string> seen;
-    {
-        stationapp::UsbHotplug hotplug(std::make_unique<BusyBus>(200), driver,
-                                       [&](const std::string& link, bool present) {
-                                           std::lock_guard lock(mutex);
-                                           present ? (void)seen.insert(link) : (void)seen.erase(link);
-                                       });
-        cli::StationOptions line{.allUsb = true};
-        cli::StationRequest request{
-            .file = KESTREL_SAMPLES_DIR "/kestrel-demo.mot", .quiet = true, .usbDriver = &driver};
-        EXPECT_EQ(cli::RunStation(line, request), kExitSuccess);
-    }
-    EXPECT_EQ(seen, (std::set<std::string>{"USB:KST-A", "USB:KST-B", "USB:KST-C"}));
-    for (const char* box : {"KST-A", "KST-B", "KST-C"}) {
-        EXPECT_TRUE(fs::exists(dir.Path() / (std::string(box) + ".img"))) << box;
-    }
 }
 
 }  // namespace
