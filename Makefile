@@ -3,11 +3,13 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 # One compile more than the cores: a link or a test discovery waiting on one file leaves a core idle otherwise.
+# Not for the link-time optimised build, whose links already run a job per core each.
 BUILD_JOBS ?= $(shell echo $$(( $$(nproc) + 1 )))
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTREL_WERROR=ON
 DEBUG_BUILD_DIR ?= build-debug
-DEBUG_CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Debug -DKESTREL_LTO=ON -DKESTREL_SANITIZE=ON -DKESTREL_WERROR=ON \
-  -DKESTREL_BUILD_BENCH=OFF -DKESTREL_WINE_DRIVER=OFF
+# Line tables only: what the sanitizers' stacks show; the preset debug keeps full information for a debugger.
+DEBUG_CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-g1 -DKESTREL_LTO=ON -DKESTREL_SANITIZE=ON \
+  -DKESTREL_WERROR=ON -DKESTREL_BUILD_BENCH=OFF -DKESTREL_WINE_DRIVER=OFF
 TSAN_BUILD_DIR ?= build-tsan
 # make test's ctest runs end at their first failure, as make ends at the first
 # failed step: one broken download fails many tests alike, each after its bounds.
@@ -50,7 +52,7 @@ vm-test: build
 # The package test and the virtual-machine rig run the plain build's programs; once is enough.
 debug-tests: deps
 	cmake -S . -B $(DEBUG_BUILD_DIR) -G Ninja $(DEBUG_CMAKE_FLAGS)
-	cmake --build $(DEBUG_BUILD_DIR) -j $(BUILD_JOBS)
+	cmake --build $(DEBUG_BUILD_DIR) -j $(JOBS)
 	cd $(DEBUG_BUILD_DIR) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest $(CTEST_FLAGS) -LE 'vm|packaging'
 
