@@ -126,6 +126,7 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
         {{kMot}, 3, noPort, a + ": " + noFile, env("KESTREL_PORT", a)},
         {{"-q", "--emulate", kMot}, 0, flashed, "", env("KESTREL_PORT", "/dev/a")},  // ruled out: ignored
         {{"-q", "--emulate", kMot}, 2, "", "KESTREL_APPROVED: an empty value", env("KESTREL_APPROVED", "")},
+        {{"-q", "--emulate", kMot}, 2, "", "KESTREL_TIMEOUT: an empty value", env("KESTREL_TIMEOUT", "")},
         {{"-q", "--emulate", kMot}, 2, "", "KESTREL_JSON: a flag takes 1 or 0", env("KESTREL_JSON", "1x")},
         {{"-q", "--emulate", kMot},
          2,
