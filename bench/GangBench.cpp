@@ -56,6 +56,24 @@ double FlashAtOnce(const GangImage& image, std::size_t count, LotUnits* units = 
     return seconds;
 }
 
+// Times `base` and then `measured` once each, and reports both and their ratio under the names given;
+// the iteration's time is `measured`'s. A failed download ends the benchmark with an error.
+template <typename Base, typename Measured>
+void CompareOnce(benchmark::State& state, Base base, Measured measured, const char* baseName,
+                 const char* measuredName) {
+    for (auto _ : state) {
+        const double first = base(), second = measured();
+        if (first <= 0 || second <= 0) {
+            state.SkipWithError("a download failed");
+            break;
+        }
+        state.SetIterationTime(second);
+        state.counters[baseName] = first;
+        state.counters[measuredName] = second;
+        state.counters["ratio"] = second / first;
+    }
+}
+
 void BM_FourBoxesAtOnceAgainstOne(benchmark::State& state) {
     const testing::TempDir dir;
     const std::string path =
@@ -67,18 +85,10 @@ void BM_FourBoxesAtOnceAgainstOne(benchmark::State& state) {
         state.SkipWithError("the firmware was refused");
         return;
     }
-    for (auto _ : state) {
-        const double one = FlashAtOnce(image, 1);
-        const double four = FlashAtOnce(image, 4);
-        if (one <= 0 || four <= 0) {
-            state.SkipWithError("a download failed");
-            break;
-        }
-        state.SetIterationTime(four);
-        state.counters["one_box_s"] = one;
-        state.counters["four_boxes_s"] = four;
-        state.counters["ratio"] = four / one;  // goal: at most 1.05
-    }
+    // Goal: a ratio of at most 1.05.
+    CompareOnce(
+        state, [&] { return FlashAtOnce(image, 1); }, [&] { return FlashAtOnce(image, 4); }, "one_box_s",
+        "four_boxes_s");
     state.counters["image_bytes"] = static_cast<double>(image.bytes.size());
 }
 BENCHMARK(BM_FourBoxesAtOnceAgainstOne)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
@@ -99,18 +109,10 @@ void BM_SixteenBoxesWithSerialsAgainstWithout(benchmark::State& state) {
         state.SkipWithError("the counter was refused");
         return;
     }
-    for (auto _ : state) {
-        const double plain = FlashAtOnce(lot.image, 16);
-        const double own = FlashAtOnce(lot.image, 16, units.get());
-        if (plain <= 0 || own <= 0) {
-            state.SkipWithError("a download failed");
-            break;
-        }
-        state.SetIterationTime(own);
-        state.counters["without_s"] = plain;
-        state.counters["with_serials_s"] = own;
-        state.counters["ratio"] = own / plain;  // goal: at most 1.01
-    }
+    // Goal: a ratio of at most 1.01.
+    CompareOnce(
+        state, [&] { return FlashAtOnce(lot.image, 16); }, [&] { return FlashAtOnce(lot.image, 16, units.get()); },
+        "without_s", "with_serials_s");
 }
 BENCHMARK(BM_SixteenBoxesWithSerialsAgainstWithout)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 

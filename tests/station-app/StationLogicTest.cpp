@@ -15,6 +15,7 @@
 #include "station-app/FirmwareSummary.h"
 #include "station-app/UsbHotplug.h"
 #include "station/Sha256.h"
+#include "support/Eventually.h"
 #include "support/Firmware.h"
 
 namespace kestrel::testing {
@@ -88,12 +89,7 @@ struct Line {
     }
     // Bounded: a lot that never gets there fails the test instead of hanging it. Past the
     // downloads' own bounds (20 s to synchronise), so that they, not this, end a broken one.
-    static bool Until(const std::function<bool()>& done) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(45);
-        while (!done() && std::chrono::steady_clock::now() < end)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        return done();
-    }
+    static bool Until(const std::function<bool()>& done) { return Eventually(done, std::chrono::seconds(45)); }
     Tile TileOf(const std::string& name) const {
         for (const Tile& tile : logic->Tiles())
             if (tile.name == name)
