@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include <CLI/CLI.hpp>
+
 namespace kestrel::cli {
 
 CLI::Validator NumberCheck() {

@@ -5,9 +5,14 @@
 #include <string>
 #include <vector>
 
-#include <CLI/CLI.hpp>
-
 #include "links/UsbDriver.h"
+
+// The parser's types by name only: the files that build or read a command line
+// include CLI11 themselves, and the rest of kestrel-flash compiles without it.
+namespace CLI {
+class App;
+class Validator;
+}  // namespace CLI
 
 namespace kestrel::cli {
 

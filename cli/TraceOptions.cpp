@@ -2,6 +2,8 @@
 
 #include <regex>
 
+#include <CLI/CLI.hpp>
+
 namespace kestrel::cli {
 
 namespace {

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <CLI/CLI.hpp>
-
 #include "cli/StationRun.h"
 
 namespace kestrel::cli {

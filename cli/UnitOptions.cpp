@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include <CLI/CLI.hpp>
+
 namespace kestrel::cli {
 
 namespace {
