@@ -40,7 +40,6 @@ TEST(KestrelFlashDownload, FlashesBothKindsIntoTheBoxAtTheirLineSettings) {
               Concat<std::string>({{kFlashed.front()}, kPrepared, Lines(kFlashed.begin() + 1, kFlashed.end())}));
     // Progress into a file: a plain line at 0 %, at each tenth and at 100 % of the data and of the read-back.
     EXPECT_EQ(std::count(motRun.err.begin(), motRun.err.end(), '%'), 22) << motRun.err;
-    EXPECT_EQ(motRun.err.find('\r'), std::string::npos);
     EXPECT_EQ(box.SavedImage(1), Text(f.motImage));
     EXPECT_TRUE(PortOpensAgain(box.linkPath));
 
@@ -67,8 +66,7 @@ TEST(KestrelFlashDownload, AGangReportsEachBoxByItsPortAsTextJsonAndInTheLogAlso
          {good.linkPath + ": FLASHING SUCCESSFULL", refusing.linkPath + ": Error: cannot erase flash"})
         EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line << "\n" << run.out;
     EXPECT_NE(run.err.find(refusing.linkPath + ": FAILED (box-refused)"), std::string::npos) << run.err;
-    EXPECT_EQ(good.SavedImage(1), Text(f.motImage));
-    // Each box's JSON result under its port is check-trace.py's and GangDownloadTest's.
+    // Each box's image and JSON result under its port are GangDownloadTest's, check-trace.py's and CliUnitTest's.
     const std::string digest = Sha256Of(f.motImage);
 
     // A file refused before any box was touched: each box still gets its record,
