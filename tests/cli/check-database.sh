@@ -91,8 +91,6 @@ check two-stations "4 4 $(records "$work/pair.log")" "$(sql pair "SELECT (SELECT
 "$flash" --report "$work/pair.log" --csv "$work/log.csv" >"$work/log.txt"
 "$flash" --report "$base/pair" --csv "$work/db.csv" >"$work/db.txt"
 check report-equal "" "$(diff "$work/log.txt" "$work/db.txt"; diff "$work/log.csv" "$work/db.csv")"
-"$flash" --report "host=127.0.0.1 port=$port dbname=pair user=kestrel password=secret" >"$work/keyword.txt"
-check report-keyword-string "" "$(diff "$work/log.txt" "$work/keyword.txt")"
 "$flash" --report "$work/line.log" --lot L1 --since 2000-01-01 >"$work/log.txt"
 "$flash" --report "$base/line" --lot L1 --since 2000-01-01 >"$work/db.txt"
 check report-lot-equal "" "$(diff "$work/log.txt" "$work/db.txt")"
