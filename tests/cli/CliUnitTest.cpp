@@ -1,6 +1,6 @@
 // What each box gets of its own, as the boxes receive it and the records keep
-// it: a serial number in each format, a gang's own images, a counter shared by
-// processes and by one killed mid-download, rows of unit data, labels.
+// it: a serial number in each format, a gang's own images, a counter left by a
+// run killed mid-download, rows of unit data, labels.
 #include <gtest/gtest.h>
 
 #include <set>
