@@ -65,7 +65,7 @@ TEST(KestrelFlashDownload, AGangReportsEachBoxByItsPortAsTextJsonAndInTheLogAlso
          {good.linkPath + ": FLASHING SUCCESSFULL", refusing.linkPath + ": Error: cannot erase flash"})
         EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line << "\n" << run.out;
     EXPECT_NE(run.err.find(refusing.linkPath + ": FAILED (box-refused)"), std::string::npos) << run.err;
-    // Each box's image and JSON result under its port are GangDownloadTest's, check-trace.py's and CliUnitTest's.
+    // Each box's image and JSON result under its port are GangDownloadTest's and check-trace.py's.
     const std::string digest = Sha256Of(f.motImage);
 
     // A file refused before any box was touched: each box still gets its record,
