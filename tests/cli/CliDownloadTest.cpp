@@ -8,14 +8,13 @@
 #include <atomic>
 #include <filesystem>
 #include <future>
+#include <tuple>
 
 #include "CliSupport.h"
-#include "cli/ConsoleStatusList.h"
 #include "cli/StationRun.h"
 #include "emulator/SimulatedUsbDriver.h"
 #include "session/ExitStatus.h"
 #include "station/PortListing.h"
-#include "station/Sha256.h"
 #include "station/StationTestSupport.h"
 #include "support/FakeUsbTty.h"
 #include "support/Firmware.h"
@@ -40,7 +39,6 @@ TEST(KestrelFlashDownload, FlashesBothKindsIntoTheBoxAtTheirLineSettings) {
               Concat<std::string>({{kFlashed.front()}, kPrepared, Lines(kFlashed.begin() + 1, kFlashed.end())}));
     // Progress into a file: a plain line at 0 %, at each tenth and at 100 % of the data and of the read-back.
     EXPECT_EQ(std::count(motRun.err.begin(), motRun.err.end(), '%'), 22) << motRun.err;
-    EXPECT_EQ(motRun.err.find('\r'), std::string::npos);
     EXPECT_EQ(box.SavedImage(1), Text(f.motImage));
     EXPECT_TRUE(PortOpensAgain(box.linkPath));
 
@@ -67,8 +65,7 @@ TEST(KestrelFlashDownload, AGangReportsEachBoxByItsPortAsTextJsonAndInTheLogAlso
          {good.linkPath + ": FLASHING SUCCESSFULL", refusing.linkPath + ": Error: cannot erase flash"})
         EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line << "\n" << run.out;
     EXPECT_NE(run.err.find(refusing.linkPath + ": FAILED (box-refused)"), std::string::npos) << run.err;
-    EXPECT_EQ(good.SavedImage(1), Text(f.motImage));
-    // Each box's JSON result under its port is check-trace.py's and GangDownloadTest's.
+    // Each box's image and JSON result under its port are GangDownloadTest's and check-trace.py's.
     const std::string digest = Sha256Of(f.motImage);
 
     // A file refused before any box was touched: each box still gets its record,
@@ -214,23 +211,17 @@ TEST(Station, WaitFlashesEachRoundTheNamedBoxesThatAreThere) {
 TEST(Station, AFileReplacedAfterTheApprovalIsNotFlashed) {
     FirmwareFiles f;
     const std::string approved = ReadFile(f.mot), other = WriteSRecordFile({{kWindowStart, Pattern(64, 7)}});
-    const std::string manifest = f.dir.Write(
-        "ok.sha256", Sha256Hex(reinterpret_cast<const std::uint8_t*>(approved.data()), approved.size()) + "  x\n");
-    struct Case {
-        const char* what;
-        Lines ports;
-        bool wait;
-        int rounds;
-    };
-    for (const Case& c :
-         {Case{"one box", {"USB:KST-A"}, false, 2}, Case{"a gang", {"USB:KST-A", "USB:KST-B"}, false, 2},
-          Case{"a box waited for", {"USB:KST-A"}, true, 1}}) {
-        SCOPED_TRACE(c.what);
-        Station station(Boxes(c.ports, c.wait, c.rounds, 10));
+    const std::string manifest = f.dir.Write("ok.sha256", Sha256Of(approved) + "  x\n");
+    for (const auto& [what, ports, wait, rounds] :
+         std::vector<std::tuple<const char*, Lines, bool, int>>{{"one box", {"USB:KST-A"}, false, 2},
+                                                                {"a gang", {"USB:KST-A", "USB:KST-B"}, false, 2},
+                                                                {"a box waited for", {"USB:KST-A"}, true, 1}}) {
+        SCOPED_TRACE(what);
+        Station station(Boxes(ports, wait, rounds, 10));
         station.line.approved = manifest;
         station.request.file = f.dir.Write("lot.mot", approved);
         const std::size_t a = station.Plug("KST-A"), b = station.Plug("KST-B");
-        station.driver.SetPresent(a, !c.wait);
+        station.driver.SetPresent(a, !wait);
         // The first look for a cancel comes after the approval and before any box is flashed.
         std::atomic<bool> replaced{false};
         station.request.cancelRequested = [&] {
@@ -241,8 +232,8 @@ TEST(Station, AFileReplacedAfterTheApprovalIsNotFlashed) {
             return false;
         };
         EXPECT_EQ(station.Run(), kExitSuccess);
-        for (const std::size_t box : c.ports.size() == 2 ? std::vector{a, b} : std::vector{a}) {
-            EXPECT_EQ(station.driver.Model(box).CompletedDownloads(), c.rounds);
+        for (const std::size_t box : ports.size() == 2 ? std::vector{a, b} : std::vector{a}) {
+            EXPECT_EQ(station.driver.Model(box).CompletedDownloads(), rounds);
             EXPECT_TRUE(station.driver.Model(box).LastImage() == f.motImage);
         }
     }

@@ -50,20 +50,20 @@ def json_events(out):
 
 
 # A gang in a --wait: the box that does not come has its result and record, the one that does is flashed.
-served = subprocess.Popen([box, "--link", os.path.join(work, "box1")], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+box1, image = os.path.join(work, "box1"), os.path.join(work, "image")
+served = subprocess.Popen([box, "--link", box1], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
 served.stdout.readline()
 gang = run("--json", "--log", log, "--lot", "A", "--operator", "Ada", "--station", "S1", "--wait", "--wait-timeout",
-           "1", "-p", "./nobox", "-p", os.path.join(work, "box1"), mot)
+           "1", "-p", "./nobox", "-p", box1, mot)
 results = {e.get("port"): e for e in json_events(gang.stdout) if e["event"] == "result"}
 check(gang.returncode == 3 and results["./nobox"]["outcome"] == "not-attached" and results["./nobox"]["exit"] == 3,
       "nobox: %s %s" % (gang.returncode, results.get("./nobox")))
 # Each result carries the digest of the image, as sha256sum finds it.
 sha256 = lambda path: subprocess.run(["sha256sum", path], capture_output=True, text=True).stdout.split()[0]
-run("--dump-image", os.path.join(work, "image"), mot)
-check(results[os.path.join(work, "box1")]["outcome"] == "success" and
-      results[os.path.join(work, "box1")]["sha256"] == sha256(os.path.join(work, "image")), "box1: " + gang.stderr)
+run("--dump-image", image, mot)
+check(results[box1]["outcome"] == "success" and results[box1]["sha256"] == sha256(image), "box1: " + gang.stderr)
 # The flashed box never removed: the wait for its removal runs out saying it is there, not that it is missing.
-again = run("-q", "--wait", "--wait-timeout", "0.5", "--repeat", "2", "-p", os.path.join(work, "box1"), mot)
+again = run("-q", "--wait", "--wait-timeout", "0.5", "--repeat", "2", "-p", box1, mot)
 check(again.returncode == 3 and "box1: still attached" in again.stderr, "not removed: " + again.stderr)
 served.terminate()
 served.wait()
@@ -100,19 +100,17 @@ check(broken.returncode == 1 and broken.stdout.startswith("broken: record 3 of")
 
 # A report of a log made here, chained as the tool chains it: an edit anywhere makes it say so and fail;
 # the page needs nothing else. Its figures and escaping have their tables beside the report's code.
-chained = ["0" * 64]
-def record(start, outcome, exit_status):
-    body = ["=== 2026-01-05T%sZ Kestrel Loader 1" % start, "schema: 2", "record: result", "lot: L9", "attempt: 1",
-            "port: COM40", "result: %s, exit %d, 5.000 s" % (outcome, exit_status), "prev: " + chained[0], ""]
-    text = "\n".join(body)
-    chained[0] = hashlib.sha256(text.encode()).hexdigest()
-    return text + "sha256: " + chained[0] + "\n\n"
-made = os.path.join(work, "made.log")
-open(made, "w").write("".join(record("10:00:0%d.000" % i, *kind) for i, kind in
-                              enumerate([("success", 0)] * 3 + [("verify-failed", 8)] * 2)))
+made, chained = os.path.join(work, "made.log"), "0" * 64
+with open(made, "w") as out:
+    for i, (outcome, exit_status) in enumerate([("success", 0)] * 3 + [("verify-failed", 8)] * 2):
+        text = "\n".join(["=== 2026-01-05T10:00:0%d.000Z Kestrel Loader 1" % i, "schema: 2", "record: result",
+                          "lot: L9", "attempt: 1", "port: COM40",
+                          "result: %s, exit %d, 5.000 s" % (outcome, exit_status), "prev: " + chained, ""])
+        chained = hashlib.sha256(text.encode()).hexdigest()
+        out.write(text + "sha256: " + chained + "\n\n")
 page, table = os.path.join(work, "R.html"), os.path.join(work, "R.csv")
 report = run("--report", made, "--html", page, "--csv", table)
-rows = [r for r in csv.DictReader(open(table, newline=""))]
+rows = list(csv.DictReader(open(table, newline="")))
 check(report.returncode == 0 and "chain intact: 5 records\n" in report.stdout and [r["chain"] for r in rows] == ["intact"],
       report.stdout)
 open(edited, "w").write(open(made).read().replace("exit 8, 5.000", "exit 0, 5.000"))
