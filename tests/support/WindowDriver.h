@@ -24,6 +24,16 @@ auto Await(Found found, int seconds) {
     return result;
 }
 
+// The top-level window of `windowClass` captioned `caption` once it is shown, after its initialisation.
+inline HWND AwaitShown(const wchar_t* windowClass, const wchar_t* caption) {
+    return Await(
+        [windowClass, caption] {
+            HWND found = ::FindWindowW(windowClass, caption);
+            return found != nullptr && ::IsWindowVisible(found) ? found : nullptr;
+        },
+        60);
+}
+
 inline std::wstring Text(HWND window) {
     wchar_t text[1024] = {};
     ::SendMessageW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text));
@@ -78,9 +88,22 @@ inline int Close(HWND window) {
     return Await([window] { return !::IsWindow(window); }, 10) ? 0 : Fail("the window did not close");
 }
 
-// Closing during a download asked `question`: its default answer must be No, and Enter gives it. What went
-// wrong, or null.
-inline const char* AnswerNoWithEnter(HWND question) {
+// Prints "height N", N the height in pixels of the control `id` of `window` at this screen's DPI, then closes the
+// window as Close does.
+inline int PrintHeightAndClose(HWND window, int id) {
+    RECT area{};
+    ::GetWindowRect(::GetDlgItem(window, id), &area);
+    std::printf("height %ld\n", area.bottom - area.top);
+    return Close(window);
+}
+
+// Closing `window` during a download asks first, in a message box captioned `caption`: its default answer must be
+// No, and Enter gives it. What went wrong, or null.
+inline const char* CloseAnsweringNoWithEnter(HWND window, const wchar_t* caption) {
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    HWND question = AwaitQuestion(window, caption);
+    if (question == nullptr)
+        return "closing during a download asked nothing";
     HWND no = Await(
         [question] {
             HWND focus = Focused(question);
