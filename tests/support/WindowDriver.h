@@ -12,16 +12,15 @@
 #include <thread>
 #include <utility>
 
+#include "support/Eventually.h"
+
 namespace kestrel::testing {
 
-// What `found` gives once it is truthy, or its last falsy answer after `seconds`.
+// What `found` gives once it is truthy, or its last falsy answer after `seconds`; asked every 100 ms, each
+// question to a window of another process being a round trip through Wine.
 template <typename Found>
 auto Await(Found found, int seconds) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    auto result = found();
-    for (; !result && std::chrono::steady_clock::now() < end; result = found())
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    return result;
+    return Eventually(found, std::chrono::seconds(seconds), std::chrono::milliseconds(100));
 }
 
 // The top-level window of `windowClass` captioned `caption` once it is shown, after its initialisation.

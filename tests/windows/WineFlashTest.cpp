@@ -11,6 +11,7 @@
 
 #include "CliSupport.h"
 #include "FaultRows.h"
+#include "support/Eventually.h"
 
 namespace kestrel::testing {
 namespace {
@@ -165,18 +166,14 @@ TEST_P(WineConsoleEnd, WaitsForTheCancelledRecord) {
         Spawn({Environment("KESTREL_WINE"), WinPath(exe), "-q", "-p", com.name, "--log", WinPath(log), WinPath(kMot)},
               (dir.Path() / "out").string(), (dir.Path() / "err").string(),
               [] { ::dup2(::open("/dev/null", O_RDONLY | O_CLOEXEC), STDIN_FILENO); });
-    for (int waited = 0; ReadFile(log).find("record: started") == std::string::npos && waited < 30000; waited += 50)
-        ::usleep(50000);
+    Eventually([&log] { return ReadFile(log).find("record: started") != std::string::npos; }, std::chrono::seconds(30));
     ::usleep(500000);  // into the erase
     const auto told = RunProcess({Environment("KESTREL_WINE"), WinPath(Environment("KESTREL_CONSOLE_EVENT_EXE")),
                                   WinPath(exe), std::to_string(GetParam())},
                                  {std::chrono::seconds(30)});
     int status = 0;
-    for (int waited = 0; ::waitpid(flash, &status, WNOHANG) == 0; waited += 50) {
-        if (waited > 30000)
-            ::kill(flash, SIGKILL);
-        ::usleep(50000);
-    }
+    if (!Eventually([&] { return ::waitpid(flash, &status, WNOHANG) != 0; }, std::chrono::seconds(30)))
+        ::kill(flash, SIGKILL), ::waitpid(flash, &status, 0);
     EXPECT_TRUE(std::regex_search(ReadFile(log), std::regex("\nrecord: result\n(.*\n)*result: cancelled")))
         << told.out << ReadFile(log);
 }

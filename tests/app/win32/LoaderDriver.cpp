@@ -116,23 +116,20 @@ int wmain(int argc, wchar_t** argv) {
     HFONT font = ::CreateFontW(-::MulDiv(8, ::GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, 0, 0, 0,
                                DEFAULT_CHARSET, 0, 0, 0, 0, L"MS Shell Dlg");
     ::SelectObject(dc, font);
-    int widest = 0;
-    for (LRESULT i = 0; i < ::SendMessageW(dropDown, CB_GETCOUNT, 0, 0); ++i) {
-        const std::wstring entry = DropDownEntry(dropDown, i);
+    const auto width = [dc](const std::wstring& text) {
         SIZE size{};
-        ::GetTextExtentPoint32W(dc, entry.c_str(), static_cast<int>(entry.size()), &size);
-        widest = std::max(widest, static_cast<int>(size.cx));
-    }
+        ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+        return static_cast<int>(size.cx);
+    };
+    int widest = 0;
+    for (LRESULT i = 0; i < ::SendMessageW(dropDown, CB_GETCOUNT, 0, 0); ++i)
+        widest = std::max(widest, width(DropDownEntry(dropDown, i)));
     // The step labels show their words whole.
     for (HWND label = ::GetWindow(dialog, GW_CHILD); label != nullptr; label = ::GetWindow(label, GW_HWNDNEXT)) {
         const std::wstring words = Text(label);
-        if (words.size() < 3 || words[1] != L'.' || words[0] < L'1' || words[0] > L'3')
-            continue;
-        SIZE size{};
-        ::GetTextExtentPoint32W(dc, words.c_str(), static_cast<int>(words.size()), &size);
         RECT area{};
         ::GetClientRect(label, &area);
-        if (size.cx > area.right)
+        if (words.size() >= 3 && words[1] == L'.' && words[0] >= L'1' && words[0] <= L'3' && width(words) > area.right)
             return Fail("a step's label is cut: its words are wider than the label");
     }
     ::ReleaseDC(dropDown, dc);
