@@ -80,17 +80,10 @@ int EndSession(HWND dialog) {
 
 // COM41 in the system's serial-port map, as a driver enters a port it made; null takes it out again.
 bool SetPortMapEntry(const wchar_t* port) {
-    HKEY map = nullptr;
-    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                          &map, nullptr) != ERROR_SUCCESS)
-        return false;
-    const LSTATUS done =
-        port != nullptr
-            ? ::RegSetValueExW(map, L"\\Device\\KestrelTest41", 0, REG_SZ, reinterpret_cast<const BYTE*>(port),
-                               static_cast<DWORD>((std::wcslen(port) + 1) * sizeof(wchar_t)))
-            : ::RegDeleteValueW(map, L"\\Device\\KestrelTest41");
-    ::RegCloseKey(map);
-    return done == ERROR_SUCCESS;
+    constexpr wchar_t kMap[] = L"HARDWARE\\DEVICEMAP\\SERIALCOMM", kEntry[] = L"\\Device\\KestrelTest41";
+    const auto bytes = static_cast<DWORD>(port != nullptr ? (std::wcslen(port) + 1) * sizeof(wchar_t) : 0);
+    return (port != nullptr ? ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kMap, kEntry, REG_SZ, port, bytes)
+                            : ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kMap, kEntry)) == ERROR_SUCCESS;
 }
 
 }  // namespace
