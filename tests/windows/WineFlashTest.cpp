@@ -115,14 +115,6 @@ TEST_F(WineFlash, FlashesABinaryFileIntoATypeTwoBoxAtItsLineSettings) {
     EXPECT_NE(box.Stop().find("line 38400 baud, 8N2"), std::string::npos);
 }
 
-TEST_F(WineFlash, WaitGivesUpOnAPortLeadingNowhereAtItsBound) {
-    const ComPort absent(nowhere);
-    ASSERT_TRUE(absent.safe);
-    const auto run = FlashExe({"-q", "--wait", "--wait-timeout", "1", "-p", absent.name, WinPath(kMot)});
-    EXPECT_EQ(run.exitStatus, 3);
-    EXPECT_NE(run.err.find(absent.name + ": not there in time"), std::string::npos) << run.err;
-}
-
 // Excel reads a CSV file without a byte order mark in the local code page: the report's starts with one, and
 // keeps names beyond ASCII.
 TEST_F(WineFlash, EmulatesAFileAtAPathBeyondAsciiAndLogsAndReportsThatPath) {
@@ -186,10 +178,16 @@ INSTANTIATE_TEST_SUITE_P(Events, WineConsoleEnd, ::testing::Values(CTRL_CLOSE, C
                          });
 
 // What goes wrong said on stderr in Windows' words: a missing file in Windows' words, not POSIX's, after its name
-// as typed, in UTF-8 into a pipe; USB without the D2XX library beside the program, pointing to the box's COM port;
-// --db in this build without a database client, before any box (nothing on stdout).
+// as typed, in UTF-8 into a pipe; --wait on a port leading nowhere, at its bound; USB without the D2XX library
+// beside the program, pointing to the box's COM port; --db in this build without a database client, before any
+// box (nothing on stdout).
 TEST_F(WineFlash, ErrorLinesSpeakWindows) {
+    const ComPort absent(nowhere);
+    ASSERT_TRUE(absent.safe);
     for (const auto& [args, status, said] : std::vector<std::tuple<Lines, int, std::string>>{
+             {{"-q", "--wait", "--wait-timeout", "1", "-p", absent.name, WinPath(kMot)},
+              3,
+              absent.name + ": not there in time"},
              {{"-q", "--emulate", WinPath((dir.Path() / "Prüfung Müller.mot").string())},
               4,
               "Prüfung Müller\\.mot: (File not found|The system cannot find)"},
@@ -201,6 +199,7 @@ TEST_F(WineFlash, ErrorLinesSpeakWindows) {
         EXPECT_EQ(run.exitStatus, status) << run.err;
         EXPECT_TRUE(std::regex_search(run.err, std::regex(said))) << run.err;
         EXPECT_TRUE(status != 2 || run.out.empty()) << run.out;
+        EXPECT_LT(run.seconds, 1 + kWineStart);  // the longest, the wait's bound
     }
 }
 
