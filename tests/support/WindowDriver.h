@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "support/Eventually.h"
 
@@ -52,20 +53,25 @@ inline HWND Focused(HWND window) {
     return focus.hwndFocus;
 }
 
-// `key` pressed and let go, `held` (VK_SHIFT, VK_MENU) held down around it; then the window has time to answer.
-inline void Press(WORD key, WORD held = 0) {
-    INPUT input[4] = {};
-    int count = 0;
-    for (const auto& [vk, flags] :
-         {std::pair<WORD, DWORD>{held, 0}, {key, 0}, {key, KEYEVENTF_KEYUP}, {held, KEYEVENTF_KEYUP}}) {
-        if (vk != 0) {
-            input[count].type = INPUT_KEYBOARD;
-            input[count].ki.wVk = vk;
-            input[count++].ki.dwFlags = flags;
-        }
+// Keys as the keyboard sends them, each a virtual key with its flags, or with KEYEVENTF_UNICODE a character typed;
+// a key 0 is left out. Then the window has time to answer.
+inline void Send(const std::vector<std::pair<WORD, DWORD>>& keys) {
+    std::vector<INPUT> input;
+    for (const auto& [key, flags] : keys) {
+        if (key == 0)
+            continue;
+        INPUT& sent = input.emplace_back();
+        sent.type = INPUT_KEYBOARD;
+        ((flags & KEYEVENTF_UNICODE) != 0 ? sent.ki.wScan : sent.ki.wVk) = key;
+        sent.ki.dwFlags = flags;
     }
-    ::SendInput(count, input, sizeof(INPUT));
+    ::SendInput(static_cast<UINT>(input.size()), input.data(), sizeof(INPUT));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
+}
+
+// `key` pressed and let go, `held` (VK_SHIFT, VK_MENU) held down around it.
+inline void Press(WORD key, WORD held = 0) {
+    Send({{held, 0}, {key, 0}, {key, KEYEVENTF_KEYUP}, {held, KEYEVENTF_KEYUP}});
 }
 
 // The message box `owner` shows, captioned `caption`, once it is there.

@@ -32,17 +32,10 @@ using namespace kestrel::testing;
 
 // Types `text` as a barcode scanner does, a character at a time.
 void Type(const std::wstring& text) {
-    for (const wchar_t character : text) {
-        INPUT input[2] = {};
-        for (INPUT& key : input) {
-            key.type = INPUT_KEYBOARD;
-            key.ki.wScan = character;
-            key.ki.dwFlags = KEYEVENTF_UNICODE;
-        }
-        input[1].ki.dwFlags |= KEYEVENTF_KEYUP;
-        ::SendInput(2, input, sizeof(INPUT));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::vector<std::pair<WORD, DWORD>> keys;
+    for (const wchar_t character : text)
+        keys.insert(keys.end(), {{character, KEYEVENTF_UNICODE}, {character, KEYEVENTF_UNICODE | KEYEVENTF_KEYUP}});
+    Send(keys);
 }
 
 // The first tile whose text ends in `result` (" ..." while its box is being flashed).
