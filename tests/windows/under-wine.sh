@@ -32,6 +32,14 @@ window_prefix() {
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
   dpi 96
 }
+# drive COMMAND...: the window driver ($driver) run to its end, its output into $work/driver.out, then shown: a pipe
+# would stay open as long as any Wine process that inherited it, and the system's own processes outlive the driver.
+drive() {
+  local status=0
+  wine "$driver" "$@" >"$work/driver.out" 2>&1 || status=$?
+  tr -d '\r' <"$work/driver.out"
+  [ $status -eq 0 ] || fail "the driver: ${*:-its download from the keyboard}"
+}
 dpi() { wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f </dev/null >/dev/null 2>&1; }
 
 # plug NUMBER OPTION...: a kestrel-box ($box) plugged in on COM<NUMBER> as
