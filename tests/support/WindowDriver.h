@@ -45,6 +45,12 @@ inline int Fail(const char* what) {
     return 1;
 }
 
+// `window` brought to the front, where the keys pressed go, once it had time to get there.
+inline void Foreground(HWND window) {
+    ::SetForegroundWindow(window);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+}
+
 // The control with the keyboard focus in the thread of `window`.
 inline HWND Focused(HWND window) {
     GUITHREADINFO focus{};

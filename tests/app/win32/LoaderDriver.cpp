@@ -157,8 +157,7 @@ int wmain(int argc, wchar_t** argv) {
     // With the port and the file given, the focus starts on "Start download".
     // Enter in the path field leaves the window open and starts nothing; a
     // typed path enables "Start download" as a picked one does, an empty one disables it.
-    ::SetForegroundWindow(dialog);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    Foreground(dialog);
     HWND start = ::GetDlgItem(dialog, kStart), path = ::GetDlgItem(dialog, kPath);
     if (Focused(dialog) != start)
         return Fail("with port and file given, the focus is not on \"Start download\"");

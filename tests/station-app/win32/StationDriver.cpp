@@ -54,8 +54,7 @@ HWND RunningTile(HWND station) { return TileShowing(station, L" ..."); }
 bool LotRunning(HWND station) { return Text(::GetDlgItem(station, kMessage)).starts_with(L"Lot running"); }
 
 int Keyboard(HWND station, const std::wstring& firmware) {
-    ::SetForegroundWindow(station);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    Foreground(station);
     HWND field = ::GetDlgItem(station, kFirmwareField);
     Press(VK_TAB);
     if (Focused(station) == field)
@@ -95,8 +94,7 @@ int Keyboard(HWND station, const std::wstring& firmware) {
 int Scan(HWND station, const std::wstring& label) {
     if (!Await([station] { return LotRunning(station); }, 30))
         return Fail("the lot did not start");
-    ::SetForegroundWindow(station);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    Foreground(station);
     HWND field = ::GetDlgItem(station, kScanField);
     Press('A', VK_MENU);
     if (Focused(station) != field)
