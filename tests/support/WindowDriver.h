@@ -11,17 +11,27 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
+
+#include "support/Eventually.h"
 
 namespace kestrel::testing {
 
-// What `found` gives once it is truthy, or its last falsy answer after `seconds`.
+// What `found` gives once it is truthy, or its last falsy answer after `seconds`; asked every 100 ms, each
+// question to a window of another process being a round trip through Wine.
 template <typename Found>
 auto Await(Found found, int seconds) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    auto result = found();
-    for (; !result && std::chrono::steady_clock::now() < end; result = found())
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    return result;
+    return Eventually(found, std::chrono::seconds(seconds), std::chrono::milliseconds(100));
+}
+
+// The top-level window of `windowClass` captioned `caption` once it is shown, after its initialisation.
+inline HWND AwaitShown(const wchar_t* windowClass, const wchar_t* caption) {
+    return Await(
+        [windowClass, caption] {
+            HWND found = ::FindWindowW(windowClass, caption);
+            return found != nullptr && ::IsWindowVisible(found) ? found : nullptr;
+        },
+        60);
 }
 
 inline std::wstring Text(HWND window) {
@@ -35,6 +45,12 @@ inline int Fail(const char* what) {
     return 1;
 }
 
+// `window` brought to the front, where the keys pressed go, once it had time to get there.
+inline void Foreground(HWND window) {
+    ::SetForegroundWindow(window);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+}
+
 // The control with the keyboard focus in the thread of `window`.
 inline HWND Focused(HWND window) {
     GUITHREADINFO focus{};
@@ -43,20 +59,25 @@ inline HWND Focused(HWND window) {
     return focus.hwndFocus;
 }
 
-// `key` pressed and let go, `held` (VK_SHIFT, VK_MENU) held down around it; then the window has time to answer.
-inline void Press(WORD key, WORD held = 0) {
-    INPUT input[4] = {};
-    int count = 0;
-    for (const auto& [vk, flags] :
-         {std::pair<WORD, DWORD>{held, 0}, {key, 0}, {key, KEYEVENTF_KEYUP}, {held, KEYEVENTF_KEYUP}}) {
-        if (vk != 0) {
-            input[count].type = INPUT_KEYBOARD;
-            input[count].ki.wVk = vk;
-            input[count++].ki.dwFlags = flags;
-        }
+// Keys as the keyboard sends them, each a virtual key with its flags, or with KEYEVENTF_UNICODE a character typed;
+// a key 0 is left out. Then the window has time to answer.
+inline void Send(const std::vector<std::pair<WORD, DWORD>>& keys) {
+    std::vector<INPUT> input;
+    for (const auto& [key, flags] : keys) {
+        if (key == 0)
+            continue;
+        INPUT& sent = input.emplace_back();
+        sent.type = INPUT_KEYBOARD;
+        ((flags & KEYEVENTF_UNICODE) != 0 ? sent.ki.wScan : sent.ki.wVk) = key;
+        sent.ki.dwFlags = flags;
     }
-    ::SendInput(count, input, sizeof(INPUT));
+    ::SendInput(static_cast<UINT>(input.size()), input.data(), sizeof(INPUT));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
+}
+
+// `key` pressed and let go, `held` (VK_SHIFT, VK_MENU) held down around it.
+inline void Press(WORD key, WORD held = 0) {
+    Send({{held, 0}, {key, 0}, {key, KEYEVENTF_KEYUP}, {held, KEYEVENTF_KEYUP}});
 }
 
 // The message box `owner` shows, captioned `caption`, once it is there.
@@ -78,9 +99,22 @@ inline int Close(HWND window) {
     return Await([window] { return !::IsWindow(window); }, 10) ? 0 : Fail("the window did not close");
 }
 
-// Closing during a download asked `question`: its default answer must be No, and Enter gives it. What went
-// wrong, or null.
-inline const char* AnswerNoWithEnter(HWND question) {
+// Prints "height N", N the height in pixels of the control `id` of `window` at this screen's DPI, then closes the
+// window as Close does.
+inline int PrintHeightAndClose(HWND window, int id) {
+    RECT area{};
+    ::GetWindowRect(::GetDlgItem(window, id), &area);
+    std::printf("height %ld\n", area.bottom - area.top);
+    return Close(window);
+}
+
+// Closing `window` during a download asks first, in a message box captioned `caption`: its default answer must be
+// No, and Enter gives it. What went wrong, or null.
+inline const char* CloseAnsweringNoWithEnter(HWND window, const wchar_t* caption) {
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    HWND question = AwaitQuestion(window, caption);
+    if (question == nullptr)
+        return "closing during a download asked nothing";
     HWND no = Await(
         [question] {
             HWND focus = Focused(question);

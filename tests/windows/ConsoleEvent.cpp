@@ -20,15 +20,12 @@ constexpr DWORD kWindowsGivesMs = 5000;
 HANDLE ProcessOf(std::wstring image) {
     for (wchar_t& c : image)
         c = c == L'/' ? L'\\' : c;
-    const std::wstring name = image.substr(image.find_last_of(L"\\/") + 1);
     HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     HANDLE found = nullptr;
     for (BOOL more = ::Process32FirstW(snapshot, &entry); more && found == nullptr;
          more = ::Process32NextW(snapshot, &entry)) {
-        if (::_wcsicmp(entry.szExeFile, name.c_str()) != 0)
-            continue;
         HANDLE process = ::OpenProcess(PROCESS_ALL_ACCESS, FALSE, entry.th32ProcessID);
         wchar_t path[MAX_PATH * 4] = {};
         DWORD size = MAX_PATH * 4;

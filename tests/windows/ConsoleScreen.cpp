@@ -1,33 +1,21 @@
 // ConsoleScreen PROGRAM [ARGUMENT...]: runs PROGRAM in a console window of its
 // own, as from a Command Prompt, and prints what the window then shows, line
-// by line, in UTF-8: what a user would read, whatever the program wrote.
+// by line, in UTF-16LE: what a user would read, whatever the program wrote.
+// Its own errors go to stderr.
 #include <cstdio>
 #include <string>
 
 #include <windows.h>
 
-namespace {
-
-std::string Utf8(const std::wstring& text) {
-    const int length =
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<std::size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), length, nullptr,
-                          nullptr);
-    return bytes;
-}
-
-}  // namespace
-
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {
-        std::printf("usage: ConsoleScreen PROGRAM [ARGUMENT...]\n");
+        std::fprintf(stderr, "usage: ConsoleScreen PROGRAM [ARGUMENT...]\n");
         return 2;
     }
     HANDLE report = ::GetStdHandle(STD_OUTPUT_HANDLE);  // where the window's text goes, kept before the console
     ::FreeConsole();
     if (!::AllocConsole()) {
-        std::printf("no console: error %lu\n", ::GetLastError());
+        std::fprintf(stderr, "no console: error %lu\n", ::GetLastError());
         return 1;
     }
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -45,7 +33,7 @@ int wmain(int argc, wchar_t** argv) {
     start.hStdOutput = start.hStdError = screen;
     PROCESS_INFORMATION process{};
     if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &process)) {
-        std::printf("cannot start %ls: error %lu\n", argv[1], ::GetLastError());
+        std::fprintf(stderr, "cannot start %ls: error %lu\n", argv[1], ::GetLastError());
         return 1;
     }
     ::WaitForSingleObject(process.hProcess, 60000);
@@ -53,15 +41,15 @@ int wmain(int argc, wchar_t** argv) {
     ::GetExitCodeProcess(process.hProcess, &status);
     CONSOLE_SCREEN_BUFFER_INFO info{};
     ::GetConsoleScreenBufferInfo(screen, &info);
-    std::string shown;
+    std::wstring shown;
     for (SHORT row = 0; row <= info.dwCursorPosition.Y; ++row) {
         std::wstring line(static_cast<std::size_t>(info.dwSize.X), L' ');
         DWORD read = 0;
         ::ReadConsoleOutputCharacterW(screen, line.data(), static_cast<DWORD>(line.size()), COORD{0, row}, &read);
         line.resize(line.find_last_not_of(L' ') == std::wstring::npos ? 0 : line.find_last_not_of(L' ') + 1);
-        shown += Utf8(line) + "\n";
+        shown += line + L"\n";
     }
     DWORD written = 0;
-    ::WriteFile(report, shown.data(), static_cast<DWORD>(shown.size()), &written, nullptr);
+    ::WriteFile(report, shown.data(), static_cast<DWORD>(shown.size() * sizeof(wchar_t)), &written, nullptr);
     return static_cast<int>(status);
 }

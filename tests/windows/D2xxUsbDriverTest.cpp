@@ -24,7 +24,6 @@ TEST(D2xxUsbDriver, ListsAndFlashesTheBoxesTheLibraryServes) {
         int held = -1;  // a device opened before the download: as the vendor's library, the stand-in refuses it
     } rows[] = {
         {"A1;B2", "USB", {"A1", "B2"}, UsbOpenProblem::None, true, L"FTD2XX.dll", 0},
-        {"A1;B2", "USB", {"A1", "B2"}, UsbOpenProblem::None, true},
         {"A1,refuse-open;B2", "USB:B2", {"A1", "B2"}, UsbOpenProblem::None, true},
         {"A1,silent-sync;B2", "USB:1", {"A1", "B2"}, UsbOpenProblem::None, true},
         {"A1,refuse-open", "USB", {"A1"}, UsbOpenProblem::Busy, false},

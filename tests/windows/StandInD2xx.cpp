@@ -10,11 +10,13 @@
 // KESTREL_D2XX_PLUGGED, if set, is a file naming the boxes plugged in (their
 // serial numbers, apart by blanks), read at every listing; a box it does not
 // name is out, so that a test plugs boxes in and out while a program runs.
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -70,27 +72,18 @@ struct Boxes {
 
     void ApplyPlugged() {
         const std::string file = Environment("KESTREL_D2XX_PLUGGED");
-        if (file.empty())
-            return;
-        std::string plugged = " ";
-        if (std::FILE* list = std::fopen(file.c_str(), "rb")) {
-            for (int c; (c = std::fgetc(list)) != EOF;)
-                plugged += std::isspace(c) ? ' ' : static_cast<char>(c);
-            std::fclose(list);
-        }
-        plugged += ' ';
-        for (std::size_t slot = 0; slot < driver.DeviceCount(); ++slot)
-            driver.SetPresent(slot, plugged.find(" " + driver.Device(slot).serialNumber + " ") != std::string::npos);
+        std::ifstream list(file);
+        const std::set<std::string> plugged{std::istream_iterator<std::string>(list), {}};
+        for (std::size_t slot = 0; slot < driver.DeviceCount() && !file.empty(); ++slot)
+            driver.SetPresent(slot, plugged.contains(driver.Device(slot).serialNumber));
     }
 
     void SaveImages() {
         for (std::size_t slot = 0; slot < driver.DeviceCount() && !imageFolder.empty(); ++slot) {
             const auto& image = driver.Model(slot).LastImage();
-            const std::string path = imageFolder + "\\" + driver.Device(slot).serialNumber + ".img";
-            if (std::FILE* file = image.empty() ? nullptr : std::fopen(path.c_str(), "wb")) {
-                std::fwrite(image.data(), 1, image.size(), file);
-                std::fclose(file);
-            }
+            if (!image.empty())
+                std::ofstream(imageFolder + "\\" + driver.Device(slot).serialNumber + ".img", std::ios::binary)
+                    .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
         }
     }
 };

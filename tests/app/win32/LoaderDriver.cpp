@@ -5,7 +5,8 @@
 // reads the status list until the download has ended, then presses Enter for
 // a second download, and opens "Save log...". Prints the window's place for a screenshot.
 // "LoaderDriver close" closes the window instead; "LoaderDriver end-session"
-// starts a download and ends the session as Windows does while it runs.
+// starts a download and ends the session as Windows does while it runs;
+// "LoaderDriver height" prints the banner's height and closes the window.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -36,6 +37,13 @@ std::wstring DropDownEntry(HWND dropDown, LRESULT index) {
     return entry;
 }
 
+std::wstring Selected(HWND dropDown) { return DropDownEntry(dropDown, ::SendMessageW(dropDown, CB_GETCURSEL, 0, 0)); }
+
+bool Listed(HWND dropDown, const wchar_t* entry) {
+    return ::SendMessageW(dropDown, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(entry)) !=
+           CB_ERR;
+}
+
 std::vector<std::wstring> Lines(HWND list) {
     std::vector<std::wstring> lines;
     const auto count = ::SendMessageW(list, LB_GETCOUNT, 0, 0);
@@ -48,13 +56,18 @@ std::vector<std::wstring> Lines(HWND list) {
     return lines;
 }
 
+// Waits until the box erases, the last line of the status list then.
+bool AwaitErasing(HWND list) {
+    return Await([list] { return !Lines(list).empty() && Lines(list).back() == L"Erasing flash... "; }, 30);
+}
+
 // Windows asks whether the session may end during a download: no, with a
 // reason; ended all the same, the download is cancelled and its end shown
 // before the window answers, as the process may be ended right after.
 int EndSession(HWND dialog) {
     HWND list = ::GetDlgItem(dialog, kStatusList);
     ::PostMessageW(::GetDlgItem(dialog, kStart), BM_CLICK, 0, 0);
-    if (!Await([list] { return !Lines(list).empty() && Lines(list).back() == L"Erasing flash... "; }, 30))
+    if (!AwaitErasing(list))
         return Fail("no \"Erasing flash... \" line");
     if (const char* wrong = EndSessionAllTheSame(dialog))
         return Fail(wrong);
@@ -67,17 +80,10 @@ int EndSession(HWND dialog) {
 
 // COM41 in the system's serial-port map, as a driver enters a port it made; null takes it out again.
 bool SetPortMapEntry(const wchar_t* port) {
-    HKEY map = nullptr;
-    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                          &map, nullptr) != ERROR_SUCCESS)
-        return false;
-    const LSTATUS done =
-        port != nullptr
-            ? ::RegSetValueExW(map, L"\\Device\\KestrelTest41", 0, REG_SZ, reinterpret_cast<const BYTE*>(port),
-                               static_cast<DWORD>((std::wcslen(port) + 1) * sizeof(wchar_t)))
-            : ::RegDeleteValueW(map, L"\\Device\\KestrelTest41");
-    ::RegCloseKey(map);
-    return done == ERROR_SUCCESS;
+    constexpr wchar_t kMap[] = L"HARDWARE\\DEVICEMAP\\SERIALCOMM", kEntry[] = L"\\Device\\KestrelTest41";
+    const auto bytes = static_cast<DWORD>(port != nullptr ? (std::wcslen(port) + 1) * sizeof(wchar_t) : 0);
+    return (port != nullptr ? ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kMap, kEntry, REG_SZ, port, bytes)
+                            : ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kMap, kEntry)) == ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -85,26 +91,15 @@ bool SetPortMapEntry(const wchar_t* port) {
 int wmain(int argc, wchar_t** argv) {
     // Sizes as the dialog has them, not scaled for a program that knows of no DPI.
     ::SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
-    // Found once it is shown, after its initialisation.
-    HWND dialog = Await(
-        [] {
-            HWND found = ::FindWindowW(L"#32770", kCaption);
-            return found != nullptr && ::IsWindowVisible(found) ? found : nullptr;
-        },
-        60);
+    HWND dialog = AwaitShown(L"#32770", kCaption);
     if (dialog == nullptr)
         return Fail("no window with the caption \"IXO V2718 Loader v1.1\"");
     if (argc > 1 && std::wstring(argv[1]) == L"close")
         return Close(dialog);
     if (argc > 1 && std::wstring(argv[1]) == L"end-session")
         return EndSession(dialog);
-    if (argc > 1 && std::wstring(argv[1]) == L"banner") {
-        // Its height on this screen, then the window closed.
-        RECT banner{};
-        ::GetWindowRect(::GetDlgItem(dialog, kBanner), &banner);
-        std::printf("banner %ld\n", banner.bottom - banner.top);
-        return Close(dialog);
-    }
+    if (argc > 1 && std::wstring(argv[1]) == L"height")
+        return PrintHeightAndClose(dialog, kBanner);
 
     // The drop-down's open list is wide enough for its longest entry, which is
     // wider than the closed box. Measured in the template's font: the dialog's
@@ -114,23 +109,20 @@ int wmain(int argc, wchar_t** argv) {
     HFONT font = ::CreateFontW(-::MulDiv(8, ::GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, 0, 0, 0,
                                DEFAULT_CHARSET, 0, 0, 0, 0, L"MS Shell Dlg");
     ::SelectObject(dc, font);
-    int widest = 0;
-    for (LRESULT i = 0; i < ::SendMessageW(dropDown, CB_GETCOUNT, 0, 0); ++i) {
-        const std::wstring entry = DropDownEntry(dropDown, i);
+    const auto width = [dc](const std::wstring& text) {
         SIZE size{};
-        ::GetTextExtentPoint32W(dc, entry.c_str(), static_cast<int>(entry.size()), &size);
-        widest = std::max(widest, static_cast<int>(size.cx));
-    }
+        ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+        return static_cast<int>(size.cx);
+    };
+    int widest = 0;
+    for (LRESULT i = 0; i < ::SendMessageW(dropDown, CB_GETCOUNT, 0, 0); ++i)
+        widest = std::max(widest, width(DropDownEntry(dropDown, i)));
     // The step labels show their words whole.
     for (HWND label = ::GetWindow(dialog, GW_CHILD); label != nullptr; label = ::GetWindow(label, GW_HWNDNEXT)) {
         const std::wstring words = Text(label);
-        if (words.size() < 3 || words[1] != L'.' || words[0] < L'1' || words[0] > L'3')
-            continue;
-        SIZE size{};
-        ::GetTextExtentPoint32W(dc, words.c_str(), static_cast<int>(words.size()), &size);
         RECT area{};
         ::GetClientRect(label, &area);
-        if (size.cx > area.right)
+        if (words.size() >= 3 && words[1] == L'.' && words[0] >= L'1' && words[0] <= L'3' && width(words) > area.right)
             return Fail("a step's label is cut: its words are wider than the label");
     }
     ::ReleaseDC(dropDown, dc);
@@ -143,35 +135,29 @@ int wmain(int argc, wchar_t** argv) {
 
     // The port registered in the system's serial-port map is offered; the link
     // this test serves is the one selected before anything is pressed.
-    if (::SendMessageW(dropDown, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(L"COM40")) ==
-        CB_ERR)
+    if (!Listed(dropDown, L"COM40"))
         return Fail("COM40 of the serial-port map is not in the drop-down");
-    if (DropDownEntry(dropDown, ::SendMessageW(dropDown, CB_GETCURSEL, 0, 0)) != L"\\\\.\\COM40")
+    if (Selected(dropDown) != L"\\\\.\\COM40")
         return Fail("the selected link is not this test's \\\\.\\COM40: nothing pressed");
 
     // A port plugged in while the dialog is open is offered once Windows tells of the device change.
-    const auto listed = [dropDown](const wchar_t* entry) {
-        return ::SendMessageW(dropDown, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(entry)) !=
-               CB_ERR;
-    };
     if (!SetPortMapEntry(L"COM41"))
         return Fail("cannot enter COM41 into the serial-port map");
     TellDeviceChange();
-    const bool followed = Await([&] { return listed(L"COM41"); }, 10);
+    const bool followed = Await([dropDown] { return Listed(dropDown, L"COM41"); }, 10);
     SetPortMapEntry(nullptr);
     TellDeviceChange();
     if (!followed)
         return Fail("COM41, plugged in after the dialog opened, is not in the drop-down");
-    if (!Await([&] { return !listed(L"COM41"); }, 10))
+    if (!Await([dropDown] { return !Listed(dropDown, L"COM41"); }, 10))
         return Fail("COM41, pulled, is still in the drop-down");
-    if (DropDownEntry(dropDown, ::SendMessageW(dropDown, CB_GETCURSEL, 0, 0)) != L"\\\\.\\COM40")
+    if (Selected(dropDown) != L"\\\\.\\COM40")
         return Fail("the drop-down made anew lost the selected link");
 
     // With the port and the file given, the focus starts on "Start download".
     // Enter in the path field leaves the window open and starts nothing; a
     // typed path enables "Start download" as a picked one does, an empty one disables it.
-    ::SetForegroundWindow(dialog);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    Foreground(dialog);
     HWND start = ::GetDlgItem(dialog, kStart), path = ::GetDlgItem(dialog, kPath);
     if (Focused(dialog) != start)
         return Fail("with port and file given, the focus is not on \"Start download\"");
@@ -196,19 +182,11 @@ int wmain(int argc, wchar_t** argv) {
     // While the box erases, Escape does nothing, and closing the window asks
     // first: answered no, the download goes on.
     HWND list = ::GetDlgItem(dialog, kStatusList);
-    const auto erasing = [list] {
-        const auto lines = Lines(list);
-        return !lines.empty() && lines.back() == L"Erasing flash... ";
-    };
-    if (!Await(erasing, 30))
+    if (!AwaitErasing(list))
         return Fail("no \"Erasing flash... \" line");
     Press(VK_ESCAPE);
-    ::PostMessageW(dialog, WM_CLOSE, 0, 0);
-    HWND question = AwaitQuestion(dialog, kCaption);
-    if (question == nullptr || !::IsWindow(dialog))
-        return Fail("closing during the download asked nothing");
     // Enter answers the question's default, which must be No: the download goes on.
-    if (const char* wrong = AnswerNoWithEnter(question))
+    if (const char* wrong = CloseAnsweringNoWithEnter(dialog, kCaption))
         return Fail(wrong);
     const auto ended = [list] {
         const auto lines = Lines(list);
@@ -223,10 +201,9 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("place: %ldx%ld+%ld+%ld\n", place.right - place.left, place.bottom - place.top, place.left, place.top);
     if (!done)
         return Fail("the download did not end within 120 s");
-    wchar_t bar[256] = {};
-    ::SendMessageW(::GetDlgItem(dialog, kProgressBar), WM_GETTEXT, 256, reinterpret_cast<LPARAM>(bar));
-    std::printf("bar: %ls\n", bar);
-    if (std::wstring(bar) != L"Flashed and verified")
+    const std::wstring bar = Text(::GetDlgItem(dialog, kProgressBar));
+    std::printf("bar: %ls\n", bar.c_str());
+    if (bar != L"Flashed and verified")
         return Fail("the bar does not give the verdict of a verified download");
 
     // The focus is back on "Start download": Enter starts the next download,
@@ -242,13 +219,18 @@ int wmain(int argc, wchar_t** argv) {
 
     // "Save log..." of the window menu offers a log's name. The firmware is refused
     // and left as it is; a log gets the record once: asked again, the window says where it is.
-    const auto saveLog = [dialog] {
+    const auto saveLogAs = [dialog](const wchar_t* name) {
         ::PostMessageW(dialog, WM_SYSCOMMAND, 0x0020, 0);
-        return Await([] { return ::FindWindowW(L"#32770", L"Save log"); }, 20);
-    };
-    const auto nameField = [](HWND saveAs) {
-        HWND field = ::GetDlgItem(saveAs, 0x47c);  // the name's combo box; an older dialog's edit field below
-        return field != nullptr ? field : ::GetDlgItem(saveAs, 0x480);
+        HWND saveAs = Await([] { return ::FindWindowW(L"#32770", L"Save log"); }, 20);
+        HWND field = saveAs != nullptr ? ::GetDlgItem(saveAs, 0x47c) : nullptr;  // the name's combo box
+        if (field == nullptr && saveAs != nullptr)
+            field = ::GetDlgItem(saveAs, 0x480);  // an older dialog's edit field
+        if (field == nullptr)
+            return std::wstring();
+        const std::wstring offered = Text(field);
+        ::SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name));
+        ::PostMessageW(saveAs, WM_COMMAND, IDOK, 0);
+        return Await([saveAs] { return !::IsWindow(saveAs); }, 10) ? offered : std::wstring();
     };
     const auto answer = [](const wchar_t* words) {
         HWND box = Await(
@@ -265,27 +247,17 @@ int wmain(int argc, wchar_t** argv) {
         }
         return box != nullptr;
     };
-    HWND saveAs = saveLog();
-    if (saveAs == nullptr || nameField(saveAs) == nullptr)
-        return Fail("the window menu's \"Save log...\" asked for no file");
-    const std::wstring offered = Text(nameField(saveAs));
+    const std::wstring offered = saveLogAs(L"C:\\firmware\\kestrel-demo.mot");
     std::printf("offered: %ls\n", offered.c_str());
-    if (offered.size() < 4 || offered.substr(offered.size() - 4) != L".log")
-        return Fail("\"Save log...\" offers no log file's name");
-    ::SendMessageW(nameField(saveAs), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"C:\\firmware\\kestrel-demo.mot"));
-    ::PostMessageW(saveAs, WM_COMMAND, IDOK, 0);
+    if (!offered.ends_with(L".log"))
+        return Fail("the window menu's \"Save log...\" asked for no file or offered no log file's name");
     if (!answer(L"is the firmware file"))
         return Fail("the firmware file was not refused as a log");
-    saveAs = saveLog();
-    if (saveAs == nullptr || nameField(saveAs) == nullptr)
-        return Fail("\"Save log...\" asked for no file the second time");
-    ::SendMessageW(nameField(saveAs), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"C:\\firmware\\dialog.log"));
-    ::PostMessageW(saveAs, WM_COMMAND, IDOK, 0);
-    if (!Await([saveAs] { return !::IsWindow(saveAs); }, 10))
-        return Fail("the log was not taken");
+    if (saveLogAs(L"C:\\firmware\\dialog.log").empty())
+        return Fail("the second \"Save log...\" did not take the log");
     ::SetForegroundWindow(dialog);
-    saveAs = saveLog();
-    if (saveAs == nullptr || !answer(L"already"))
+    ::PostMessageW(dialog, WM_SYSCOMMAND, 0x0020, 0);
+    if (!answer(L"already"))
         return Fail("asked again, \"Save log...\" did not say where the record is");
     return 0;
 }

@@ -13,7 +13,7 @@
 //                      window stays and the field is emptied for the next label.
 //   labelled LABEL     once a tile shows PASS, checks that it names LABEL, then closes the window.
 //   device-change      tells every top-level window that a device came or went.
-//   size               prints the height of "Start lot" in pixels, then closes the window.
+//   height             prints the height of "Start lot" in pixels, then closes the window.
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -30,24 +30,12 @@ namespace {
 using namespace kestrel::stationapp::win32;
 using namespace kestrel::testing;
 
-HWND Station() {
-    HWND found = ::FindWindowW(L"KestrelStation", kStationCaption);
-    return found != nullptr && ::IsWindowVisible(found) ? found : nullptr;
-}
-
 // Types `text` as a barcode scanner does, a character at a time.
 void Type(const std::wstring& text) {
-    for (const wchar_t character : text) {
-        INPUT input[2] = {};
-        for (INPUT& key : input) {
-            key.type = INPUT_KEYBOARD;
-            key.ki.wScan = character;
-            key.ki.dwFlags = KEYEVENTF_UNICODE;
-        }
-        input[1].ki.dwFlags |= KEYEVENTF_KEYUP;
-        ::SendInput(2, input, sizeof(INPUT));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::vector<std::pair<WORD, DWORD>> keys;
+    for (const wchar_t character : text)
+        keys.insert(keys.end(), {{character, KEYEVENTF_UNICODE}, {character, KEYEVENTF_UNICODE | KEYEVENTF_KEYUP}});
+    Send(keys);
 }
 
 // The first tile whose text ends in `result` (" ..." while its box is being flashed).
@@ -66,8 +54,7 @@ HWND RunningTile(HWND station) { return TileShowing(station, L" ..."); }
 bool LotRunning(HWND station) { return Text(::GetDlgItem(station, kMessage)).starts_with(L"Lot running"); }
 
 int Keyboard(HWND station, const std::wstring& firmware) {
-    ::SetForegroundWindow(station);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    Foreground(station);
     HWND field = ::GetDlgItem(station, kFirmwareField);
     Press(VK_TAB);
     if (Focused(station) == field)
@@ -90,18 +77,14 @@ int Keyboard(HWND station, const std::wstring& firmware) {
     if (!Await([station] { return RunningTile(station); }, 60))
         return Fail("no tile shows a box being flashed");
 
-    ::PostMessageW(station, WM_CLOSE, 0, 0);
-    HWND question = AwaitQuestion(station, kStationCaption);
-    if (question == nullptr)
-        return Fail("closing during a download asked nothing");
-    if (const char* wrong = AnswerNoWithEnter(question))
+    if (const char* wrong = CloseAnsweringNoWithEnter(station, kStationCaption))
         return Fail(wrong);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     if (!::IsWindow(station) || RunningTile(station) == nullptr)
         return Fail("answered No, the window or its download did not go on");
 
     ::PostMessageW(station, WM_CLOSE, 0, 0);
-    question = AwaitQuestion(station, kStationCaption);
+    HWND question = AwaitQuestion(station, kStationCaption);
     if (question == nullptr)
         return Fail("closing again asked nothing");
     ::PostMessageW(::GetDlgItem(question, IDYES), BM_CLICK, 0, 0);
@@ -111,8 +94,7 @@ int Keyboard(HWND station, const std::wstring& firmware) {
 int Scan(HWND station, const std::wstring& label) {
     if (!Await([station] { return LotRunning(station); }, 30))
         return Fail("the lot did not start");
-    ::SetForegroundWindow(station);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    Foreground(station);
     HWND field = ::GetDlgItem(station, kScanField);
     Press('A', VK_MENU);
     if (Focused(station) != field)
@@ -150,24 +132,20 @@ int wmain(int argc, wchar_t** argv) {
         TellDeviceChange();
         return 0;
     }
-    HWND station = Await(Station, 60);
+    HWND station = AwaitShown(L"KestrelStation", kStationCaption);
     if (station == nullptr)
         return Fail("no window with the caption \"Kestrel Station\"");
     if (command == L"keyboard" && argc > 2)
         return Keyboard(station, argv[2]);
     if (command == L"end-session")
         return EndSession(station);
-    if (command == L"size") {
-        RECT start{};
-        ::GetWindowRect(::GetDlgItem(station, kStartButton), &start);
-        std::printf("start %ld\n", start.bottom - start.top);
-        return Close(station);
-    }
+    if (command == L"height")
+        return PrintHeightAndClose(station, kStartButton);
     if (command == L"scan" && argc > 2)
         return Scan(station, argv[2]);
     if (command == L"labelled" && argc > 2)
         return Labelled(station, argv[2]);
     return Fail(
         "usage: StationDriver keyboard FIRMWARE | scan LABEL | labelled LABEL | end-session | device-change | "
-        "size");
+        "height");
 }
