@@ -64,8 +64,9 @@ TEST(OpenInterface, EachNameGivesItsResultLinesAndLink) {
 TEST(OpenInterface, UsbTakesTheLowestOfTenIndicesThatAcceptsTheSettings) {
     SimulatedBox none;
     none.driver.Device(0).present = false;
-    EXPECT_EQ(none.OpenSession()->LinkKind, DataConverter::kLinkUsb);
-    EXPECT_EQ(none.opened, -1);
+    DataConverter failed(none.status, none.Options());
+    EXPECT_EQ(failed.OpenInterface("USB", 115200), -1);
+    EXPECT_EQ(failed.LinkKind, DataConverter::kLinkUsb);
     EXPECT_EQ(none.driver.Calls().openIndices, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
     EXPECT_EQ(none.status.lines(), Lines{"Error: cannot open Ixo Serial Device"});
 
@@ -74,8 +75,8 @@ TEST(OpenInterface, UsbTakesTheLowestOfTenIndicesThatAcceptsTheSettings) {
     box.driver.Device(box.driver.AddDevice()).refuseBaudRate = true;
     box.driver.AddDevice();
     box.driver.AddDevice();
-    const auto session = box.OpenSession();
-    EXPECT_EQ(box.opened, 0);
+    DataConverter session(box.status, box.Options());
+    EXPECT_EQ(session.OpenInterface("USB", 115200), 0);
     EXPECT_EQ(box.driver.Calls().openIndices, (std::vector<int>{0, 1, 2}));
     EXPECT_TRUE(box.driver.IsOpen(2));
 }

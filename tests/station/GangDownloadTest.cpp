@@ -110,7 +110,7 @@ TEST(GangDownload, OneFaultyBoxEndsOnlyItsOwnDownloadAndABinaryImageGoesStraight
     EXPECT_EQ(results.at(0).outcome, DownloadOutcome::Success);
     // Opened once, straight at the binary image's rate: no reopen without a file to load.
     EXPECT_EQ(box.driver.BaudRates(0), std::vector<std::uint32_t>{38400});
-    EXPECT_EQ(box.Model().LastImage(), firmware.binImage);
+    EXPECT_EQ(box.driver.Model(0).LastImage(), firmware.binImage);
 }
 
 }  // namespace

@@ -26,18 +26,20 @@ TEST(JsonLinesStatusList, RateAndTimeLeftFollowTheClockFromTheStageStartAndAResu
     clock.Advance(1000);
     list.Progress(ProgressStage::ReadingBack, 497, 994);
     list.Result(DownloadOutcome::VerifyFailed, 8, "", 1.0);
-    const std::string trace = R"("operator":"","station":"","lot":"","attempt":null,)";
-    EXPECT_EQ(SplitLines(out.str()),
-              (Lines{R"({"event":"progress","schema":3,"t":0.000,)" + trace +
-                         R"("stage":"writing","done":200,"total":1000,"rate":null,"left":null})",
-                     R"({"event":"progress","schema":3,"t":2.000,)" + trace +
-                         R"("stage":"reading-back","done":0,"total":994,"rate":null,"left":null})",
-                     R"({"event":"progress","schema":3,"t":3.000,)" + trace +
-                         R"("stage":"reading-back","done":497,"total":994,"rate":497.000,"left":1.000})",
-                     R"({"event":"result","schema":3,"t":3.000,)" + trace +
-                         R"("outcome":"verify-failed","exit":8,"sha256":null,"seconds":1.000,"manifest":null,)"
-                         R"("approved_sha256":null,"firmware_sha256":null,"serial":null,"unit":null,"label":null,)"
-                         R"("rework":false})"}));
+    const auto event = [](const std::string& name, const char* t, const std::string& rest) {
+        return R"({"event":")" + name + R"(","schema":3,"t":)" + t +
+               R"(,"operator":"","station":"","lot":"","attempt":null,)" + rest + "}";
+    };
+    EXPECT_EQ(
+        SplitLines(out.str()),
+        (Lines{
+            event("progress", "0.000", R"("stage":"writing","done":200,"total":1000,"rate":null,"left":null)"),
+            event("progress", "2.000", R"("stage":"reading-back","done":0,"total":994,"rate":null,"left":null)"),
+            event("progress", "3.000", R"("stage":"reading-back","done":497,"total":994,"rate":497.000,"left":1.000)"),
+            event("result", "3.000",
+                  R"("outcome":"verify-failed","exit":8,"sha256":null,"seconds":1.000,"manifest":null,)"
+                  R"("approved_sha256":null,"firmware_sha256":null,"serial":null,"unit":null,"label":null,)"
+                  R"("rework":false)")}));
 }
 
 }  // namespace

@@ -30,25 +30,13 @@ TEST(DownloadReports, AWholeDownloadGivesItsLinesInOrderInALogRecord) {
     ASSERT_EQ(outcome, DownloadOutcome::Success);
     const std::string log = firmware.Path("line.log");
     EXPECT_EQ(AppendSessionRecord(log, builder.Finish(outcome, 1.5, box.driver)), 0);
-    Lines expected = {Form("=== 2000-01-01T00:00:00.000Z Kestrel Loader " + std::string(kToolVersion)),
-                      "schema: 3",
-                      "record: result",
-                      "operator: Ada",
-                      "station: S1",
-                      "lot: L7",
-                      "attempt: 2",
-                      "port: USB",
-                      "identity: USB 0403:6001 Kestrel box, serial KST00001",  // the box that opened
-                      "box: none",
-                      "baud: 115200",
-                      "file: " + firmware.mot,
-                      "image: 131078 bytes, sha256 " + Sha256Of(firmware.motImage),
-                      "approved: none",
-                      "firmware: none",  // the recorded download was not a lot's: no file read before it
-                      "serial: none",
-                      "unit: none",
-                      "label: none",
-                      "rework: no"};
+    // The identity is the box that opened; the recorded download was not a lot's, so no firmware was read before it.
+    Lines expected =
+        SplitLines(Form("=== 2000-01-01T00:00:00.000Z Kestrel Loader " + std::string(kToolVersion)) +
+                   "\nschema: 3\nrecord: result\noperator: Ada\nstation: S1\nlot: L7\nattempt: 2\nport: USB\n"
+                   "identity: USB 0403:6001 Kestrel box, serial KST00001\nbox: none\nbaud: 115200\nfile: " +
+                   firmware.mot + "\nimage: 131078 bytes, sha256 " + Sha256Of(firmware.motImage) +
+                   "\napproved: none\nfirmware: none\nserial: none\nunit: none\nlabel: none\nrework: no");
     for (const auto& line : box.status.lines())
         expected.push_back(Form("line +0.000s \"" + line + "\""));
     // The first record of a log chains to the start value; an empty line ends a record.

@@ -19,10 +19,9 @@ namespace kestrel::testing {
 using Json = nlohmann::json;
 
 // What a box that takes a .mot image reports, from the opening of its link on.
-inline const Lines kFlashed = {"Opening interface... ",  "Waiting for synchronising ... ",
-                               "Writing datalength... ", "Erasing flash... ",
-                               "Writing data... ",       "Reading data... ",
-                               "Verify data...",         "FLASHING SUCCESSFULL"};
+inline const Lines kFlashed = SplitLines(
+    "Opening interface... \nWaiting for synchronising ... \nWriting datalength... \nErasing flash... \n"
+    "Writing data... \nReading data... \nVerify data...\nFLASHING SUCCESSFULL");
 
 // The hex digest of bytes or of a string's bytes.
 template <typename Container>

@@ -30,12 +30,10 @@ std::string LogOf(const std::vector<Made>& records) {
                            "Z Kestrel Loader 1\nschema: 2\nrecord: " + made.kind + "\noperator: " + made.operatorName +
                            "\nstation: " + made.station + "\nlot: " + made.lot +
                            "\nattempt: " + std::to_string(made.attempt) + "\nport: " + made.port + "\n";
-        for (const auto& line : made.lines) {
+        for (const auto& line : made.lines)
             body += "line +0.000s \"" + line + "\"\n";
-        }
-        if (std::string(made.kind) == "result") {
+        if (std::string(made.kind) == "result")
             body += std::string("result: ") + made.result + "\n";
-        }
         const std::string record = ChainRecord(body, previous);
         previous = record.substr(record.size() - 66, 64);
         log += record;
@@ -52,14 +50,12 @@ std::string Describe(const YieldRow& row) {
     return row.lot + "/" + row.operatorName + "/" + row.station + "/" + row.port + figures;
 }
 
-struct RowsCase {
-    const char* name;
-    std::vector<Made> log;
-    std::vector<std::string> rows;
-};
-
 TEST(YieldReport, EachLotOperatorStationAndPortIsARowWithItsOwnFigures) {
-    const RowsCase cases[] = {
+    const struct {
+        const char* name;
+        std::vector<Made> log;
+        std::vector<std::string> rows;
+    } cases[] = {
         {"each key field apart makes a row of its own, in the order first met",
          {{.lot = "L2"}, {}, {.operatorName = "Bo"}, {.station = "S2"}, {.port = "COM41"}, {.lot = "L2"}},
          {"L2/Ada/S1/COM40 2+0 100.0% -/h 10.000s", "L1/Ada/S1/COM40 1+0 100.0% -/h 10.000s",
@@ -83,9 +79,8 @@ TEST(YieldReport, EachLotOperatorStationAndPortIsARowWithItsOwnFigures) {
     for (const auto& c : cases) {
         const YieldReport report = MakeYieldReport(LogOf(c.log));
         std::vector<std::string> rows;
-        for (const auto& row : report.rows) {
+        for (const auto& row : report.rows)
             rows.push_back(Describe(row));
-        }
         EXPECT_EQ(rows, c.rows) << c.name;
         EXPECT_EQ(report.chain.broken, 0u) << c.name;
     }

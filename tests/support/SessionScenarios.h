@@ -20,6 +20,8 @@
 // took. The workflow's table, and the soak's thousand downloads.
 namespace kestrel::testing {
 
+inline const std::string kOpening = "Opening interface... ", kWaiting = "Waiting for synchronising ... ";
+
 struct ScenarioFiles : FirmwareFiles {
     Bytes largestImage = BinImage(229376 - 30);  // the most a read-back can hold
     std::string largest = dir.Write("largest.bin", largestImage);
@@ -50,11 +52,11 @@ inline std::vector<Scenario> Scenarios(const ScenarioFiles& f) {
     using S = emulator::BoxStage;
     using B = emulator::BoxBehaviour;
     constexpr std::uint32_t b = 30000;
-    const std::string waiting = "Waiting for synchronising ... ", length = "Writing datalength... ";
+    const std::string waiting = kWaiting, opening = kOpening, length = "Writing datalength... ";
     const std::string header = "Writing header... ", erasing = "Erasing flash... ", data = "Writing data... ";
     const std::string reading = "Reading data... ", verify = "Verify data...", done = "FLASHING SUCCESSFULL";
     const std::string silent = "Error: box not answering", cannot = "Error: Cannot program";
-    const std::string cancelled = "Error: download cancelled", opening = "Opening interface... ";
+    const std::string cancelled = "Error: download cancelled";
     const std::string loading = "Loading sourcefile... ", noUsb = "Error: cannot open Ixo Serial Device";
     const auto prepared = [&](int lines) {
         return Lines{opening, loading, "Analysing sourcefile... ", std::to_string(lines) + " lines interpreted",
@@ -181,15 +183,13 @@ inline void RunScenario(const Scenario& s) {
     EXPECT_EQ(box.clock.TickMs() - startMs, s.waitedMs);
     EXPECT_EQ(box.status.lines(), s.lines);
     // Each stage is told right after its own line, and every such line is followed by its stage.
-    const auto stages = box.status.stages();
-    const auto stageLine = [](SessionStage stage) {
-        return stage == SessionStage::OpeningLink ? "Opening interface... " : "Waiting for synchronising ... ";
-    };
-    EXPECT_EQ(stages.size(), std::ranges::count_if(s.lines, [&](const std::string& line) {
-                  return line == stageLine(SessionStage::OpeningLink) || line == stageLine(SessionStage::Synchronising);
-              }));
-    for (const auto& [stage, after] : stages)
-        EXPECT_EQ(s.lines.at(after - 1), stageLine(stage));
+    std::vector<std::pair<SessionStage, std::size_t>> stages;
+    for (std::size_t at = 0; at < s.lines.size(); ++at) {
+        if (s.lines[at] == kOpening || s.lines[at] == kWaiting)
+            stages.emplace_back(s.lines[at] == kOpening ? SessionStage::OpeningLink : SessionStage::Synchronising,
+                                at + 1);
+    }
+    EXPECT_EQ(box.status.stages(), stages);
     const Bytes written = box.Written();
     const bool cut = written.size() > 2 + kLengthBytes.size() && written.size() < s.wire.size() &&
                      std::equal(written.begin(), written.end(), s.wire.begin());
@@ -204,7 +204,7 @@ inline void RunScenario(const Scenario& s) {
     // 8 data bits, two stop bits, no parity; and what waits from before is purged ahead of each synchronisation.
     const std::optional<emulator::SimulatedLineSettings> framed = emulator::SimulatedLineSettings{8, 2, 0};
     EXPECT_EQ(box.driver.DataCharacteristics(box.slot), s.setup == Scenario::kUnplugged ? std::nullopt : framed);
-    EXPECT_EQ(box.driver.Calls().prepareForSync, std::ranges::count(s.lines, "Waiting for synchronising ... "));
+    EXPECT_EQ(box.driver.Calls().prepareForSync, std::ranges::count(s.lines, kWaiting));
 }
 
 }  // namespace kestrel::testing

@@ -3,7 +3,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -49,22 +48,12 @@ struct SimulatedBox {
             return cancelWhen && cancelWhen();
         };
     }
-    // A session whose USB link to the box is open at 115200 baud.
-    std::unique_ptr<DataConverter> OpenSession(SessionOptions options) {
-        auto session = std::make_unique<DataConverter>(status, std::move(options));
-        opened = session->OpenInterface("USB", 115200);
-        return session;
-    }
-    std::unique_ptr<DataConverter> OpenSession() { return OpenSession(Options()); }
-
     std::vector<std::uint8_t> Written() const { return driver.Written(slot); }
-    emulator::BoxModel& Model() { return driver.Model(slot); }
 
     ManualClock clock;
     emulator::SimulatedUsbDriver driver;
     std::size_t slot = 0;
     RecordingStatusList status;
-    int opened = -100;  // what OpenInterface returned
 };
 
 }  // namespace kestrel::testing
