@@ -7,14 +7,15 @@
 #include <utility>
 #include <vector>
 
-#include "readers/ExtractDataBin.h"
 #include "readers/ExtractDataMOT.h"
 #include "readers/SRecordCheck.h"
 #include "support/SRecordWriter.h"
 
-// The readers, and the file check that reads the S-record lines too. Overlapping
+// The S-record reader, and the file check that reads its lines too. Overlapping
 // and contiguous records, long files and both cases of the digits are the
-// round-trip property's (RoundTripPropertyTest).
+// round-trip property's (RoundTripPropertyTest); the cut of a binary file into
+// records, by size up to an exact multiple of a record, is the preparation's
+// and the largest image's download (PrepareImageTest, SessionScenarios.h).
 namespace kestrel {
 namespace {
 
@@ -92,29 +93,6 @@ TEST(ExtractDataMOTTest, AcceptedFilesGiveTheirLineCountAndRecordsInFileOrder) {
         EXPECT_EQ(noEnd == r.findings.end() ? 0 : noEnd->line, c.noEndAt);
     }
     EXPECT_EQ(Read(crlf + "S9030000FC\r\n", crlf.size()).result, 1) << "only the given length is read";
-}
-
-// A .bin file is cut at its offsets into records of 256 bytes, the last one short.
-TEST(ExtractDataBinTest, RecordsAreTheFileCutAtItsOffsets) {
-    const std::vector<std::pair<std::uint32_t, std::vector<std::pair<std::uint32_t, std::uint32_t>>>> cases = {
-        {0, {}},
-        {1, {{0, 1}}},
-        {256, {{0, 256}}},
-        {257, {{0, 256}, {256, 1}}},
-        {600, {{0, 256}, {256, 256}, {512, 88}}},
-    };
-    for (const auto& [size, cuts] : cases) {
-        SCOPED_TRACE(size);
-        Bytes file(size);
-        for (std::uint32_t i = 0; i < size; ++i)
-            file[i] = static_cast<std::uint8_t>(i * 7 + i / 256);  // no two records alike
-        Records expected;
-        for (const auto& [address, length] : cuts)
-            expected.emplace_back(address, Bytes(file.begin() + address, file.begin() + address + length));
-        RecordList records;
-        EXPECT_EQ(ExtractDataBin().extract(file.data(), records, size), static_cast<int>(cuts.size()));
-        EXPECT_EQ(Flatten(records), expected);
-    }
 }
 
 // The reader's refusal and the check's words for the same line.

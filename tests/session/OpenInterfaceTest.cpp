@@ -16,15 +16,6 @@
 namespace kestrel::testing {
 namespace {
 
-// Boxes KST-A, KST-B and one whose serial number "1" reads like an index.
-struct ThreeBoxes : SimulatedBox {
-    ThreeBoxes() {
-        driver.Device(slot).serialNumber = "KST-A";
-        driver.AddDevice({.behaviour = {}, .serialNumber = "KST-B"});
-        driver.AddDevice({.behaviour = {}, .serialNumber = "1"});
-    }
-};
-
 // The link kind, then each link the session holds and whether it is open.
 std::string LinkState(const DataConverter& session) {
     std::string state = std::to_string(session.LinkKind);
@@ -92,8 +83,10 @@ TEST(OpenInterface, AnIndexOrSerialOpensThatDeviceOnlyAMissingOrRefusingOneIsAnE
              {"USB:0x", false, {}, {false, false, false}},
              {"USB:KST-B", true, {1}, {false, false, false}}}) {
         SCOPED_TRACE(name + (secondRefuses ? " refuses" : ""));
-        ThreeBoxes boxes;
-        boxes.driver.Device(1).refuseOpen = secondRefuses;
+        SimulatedBox boxes;  // KST-A, KST-B and one whose serial number "1" reads like an index
+        boxes.driver.Device(0).serialNumber = "KST-A";
+        boxes.driver.AddDevice({.behaviour = {}, .refuseOpen = secondRefuses, .serialNumber = "KST-B"});
+        boxes.driver.AddDevice({.behaviour = {}, .serialNumber = "1"});
         DataConverter session(boxes.status, boxes.Options());
         const bool opens = open != std::vector<bool>(3, false);
         EXPECT_EQ(session.OpenInterface(name, 115200), opens ? 0 : -1);
