@@ -23,12 +23,6 @@ struct Placed {
     std::uint8_t first;
 };
 
-Bytes Ascending(std::uint8_t first, std::size_t count) {
-    Bytes bytes(count);
-    std::iota(bytes.begin(), bytes.end(), first);
-    return bytes;
-}
-
 // Builds between guard bytes, so that a write before the image, or past what
 // it built (past the capacity when refused), shows. A record's zeros beyond
 // its length, copied, would show as well.
@@ -68,10 +62,9 @@ TEST(OutputDataBin, ConcatenatesTheRecordsInListOrderWithinTheCapacity) {
                           Case{full, 522, 0}, Case{full, 521, OutputData::kImageTooLarge}}) {
         SCOPED_TRACE(::testing::Message() << c.records.size() << " records into " << c.capacity);
         Bytes expected;
-        for (const Placed& p : c.records) {
-            const Bytes bytes = Ascending(p.first, p.length);
-            expected.insert(expected.end(), bytes.begin(), bytes.end());
-        }
+        for (const Placed& p : c.records)
+            for (std::uint32_t i = 0; i < p.length; ++i)
+                expected.push_back(static_cast<std::uint8_t>(p.first + i));
         const Build b(OutputDataBin(), c.records, c.capacity);
         EXPECT_EQ(b.result, c.result);
         EXPECT_TRUE(b.guardsIntact);

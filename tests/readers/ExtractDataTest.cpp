@@ -24,14 +24,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 using Records = std::vector<std::pair<std::uint32_t, Bytes>>;  // each record's address and data
 
-Records Flatten(const RecordList& list) {
-    Records records;
-    for (std::size_t i = 0; i < list.size(); ++i)
-        records.emplace_back(list.at(i).address,
-                             Bytes(list.at(i).data.begin(), list.at(i).data.begin() + list.at(i).length));
-    return records;
-}
-
 struct Reading {
     int result = 0;
     Records records;
@@ -46,7 +38,10 @@ Reading Read(const std::string& text, std::size_t length = std::string::npos) {
     Reading r;
     RecordList records;
     r.result = ExtractDataMOT().extract(source.data(), records, given, &r.failure);
-    r.records = Flatten(records);
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const DataRecord& record = records.at(i);
+        r.records.emplace_back(record.address, Bytes(record.data.begin(), record.data.begin() + record.length));
+    }
     r.findings = CheckSRecords(source.data(), given);
     return r;
 }

@@ -18,12 +18,10 @@ namespace {
 
 // The link kind, then each link the session holds and whether it is open.
 std::string LinkState(const DataConverter& session) {
-    std::string state = std::to_string(session.LinkKind);
-    if (session.serialLink)
-        state += session.serialLink->IsOpen() ? " serial open" : " serial";
-    if (session.usbLink)
-        state += session.usbLink->IsOpen() ? " usb open" : " usb";
-    return state;
+    const auto held = [](const auto& link, const std::string& name) {
+        return !link ? "" : " " + name + (link->IsOpen() ? " open" : "");
+    };
+    return std::to_string(session.LinkKind) + held(session.serialLink, "serial") + held(session.usbLink, "usb");
 }
 
 // A device path that opens is the serial download's (DownloadWorkflowTest).

@@ -85,10 +85,9 @@ TEST(GangDownload, OneFaultyBoxEndsOnlyItsOwnDownloadAndABinaryImageGoesStraight
         const auto results = RunGangDownload(image, boxes);
         // The stream's lines stayed whole and each box's lines kept their order.
         std::map<std::string, Lines> streamed;
-        for (const auto& object : ParseJsonLines(SplitLines(json.str()))) {
+        for (const auto& object : ParseJsonLines(SplitLines(json.str())))
             if (object.at("event") == "status")
                 streamed[object.at("port").get<std::string>()].push_back(object.at("line").get<std::string>());
-        }
 
         ASSERT_EQ(results.size(), 4u);
         for (std::size_t i = 0; i < 4; ++i) {

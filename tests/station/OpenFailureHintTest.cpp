@@ -44,10 +44,9 @@ TEST(OpenFailureHint, NamesTheDevicesGroupAndWhatTheUsbRuleNeedsHere) {
               device + ": in use by another program, or this user may not open it");
 
     // Only a missing driver leaves the box's COM port, which each front end names in its own words.
-    for (const auto problem : {UsbOpenProblem::NoDriver, UsbOpenProblem::NoDevice}) {
+    for (const auto problem : {UsbOpenProblem::NoDriver, UsbOpenProblem::NoDevice})
         EXPECT_EQ(FactsOf({.target = OpenFailure::Target::Usb, .name = "USB", .usbProblem = problem}).driverMissing,
                   problem == UsbOpenProblem::NoDriver);
-    }
 
     EXPECT_EQ(FindUdevRule({(dir.Path() / "etc").string(), dir.Path().string()}), "");
     const std::string rule = dir.Write("60-kestrel.rules", std::string());

@@ -135,9 +135,8 @@ TEST(RecordSenderTest, TheLinkIsSaidWithItsStateSinceWhenInUtcAndWhatWaits) {
         {{DatabaseState::Refused, false, since, "bad password", 1, 0},
          "database: refused since 22:13:20 UTC (bad password), 1 record waiting"},
     };
-    for (const auto& [link, said] : rows) {
+    for (const auto& [link, said] : rows)
         EXPECT_EQ(DescribeDatabaseLink(link), said);
-    }
 }
 
 // What is taken as a database's name rather than a log's, and which sequence names may go into a statement.

@@ -91,9 +91,8 @@ TEST(LogChain, NothingMayStandAfterARecordsOwnHash) {
     ASSERT_EQ(VerifyChain(record).broken, 0u);
     const std::string own = record.substr(record.find("sha256: "), 72);
     const std::string upTo = record.substr(0, record.size() - 2);
-    for (const std::string& tail : std::vector<std::string>{"\nextra: 1", " ", "0", "\r", "\n" + own}) {
+    for (const std::string& tail : std::vector<std::string>{"\nextra: 1", " ", "0", "\r", "\n" + own})
         EXPECT_EQ(VerifyChain(upTo + tail + "\n\n").broken, 1u) << tail;
-    }
 }
 
 // Processes sharing a log, appending at once: every record whole, one chain,
