@@ -1,20 +1,42 @@
-// The link a session opens by its name and what opening it leaves in the session: a USB box by "USB:N" (index) or
-// "USB:SERIAL" (the chip's serial number), never falling back to another box,
-// and the reason of each open that fails.
+// Which link a name selects, and the link a session opens by its name and what opening it leaves in the session: a USB
+// box by "USB:N" (index) or "USB:SERIAL" (the chip's serial number), never falling back to another box, and the reason
+// of each open that fails.
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <thread>
 #include <tuple>
 
+#include "base/TextCase.h"
 #include "emulator/SimulatedUsbDriver.h"
+#include "links/SerialLink.h"
 #include "session/DataConverter.h"
+#include "session/LinkNames.h"
 #include "session/RecordingStatusList.h"
 #include "support/SimulatedBox.h"
 #include "support/Text.h"
 
 namespace kestrel::testing {
 namespace {
+
+// "COM" and a decimal number n from 1 is port n, anything else no port. A COM
+// port is never opened here: it may reach a real serial line.
+TEST(ChooseLink, ComAndADecimalNumberFromOneIsThatPort) {
+    const std::vector<std::pair<std::string, int>> cases = {
+        {"com3", 3}, {"COM1", 1},  {"COM12", 12}, {"COM123456789", 123456789},
+        {"COM0", 0}, {"COM01", 0}, {"COM1X", 0},  {"COM1234567890", 0},
+        {"COMX", 0}, {"COM", 0}};
+    for (const auto& [name, port] : cases) {
+        SCOPED_TRACE(name);
+        const LinkChoice choice = ChooseLink(name);
+        EXPECT_EQ(choice.kind, LinkChoice::Kind::Serial);
+        EXPECT_EQ(choice.port, port);
+        EXPECT_EQ(choice.refusal != 0, port == 0);
+        EXPECT_EQ(SerialLink::DeviceForPort(port), port == 0 ? "" : "/dev/ttyS" + std::to_string(port - 1));
+    }
+    // '[' lies between the upper- and lower-case letters: folding must not make it equal to '{'.
+    EXPECT_NE(CompareIgnoringCase("[", "{"), 0);
+}
 
 // The link kind, then each link the session holds and whether it is open.
 std::string LinkState(const DataConverter& session) {
