@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -27,9 +28,9 @@ TEST(RunDownload, EachHeaderByteReachesTheBoxOneMillisecondAfterTheByteBefore) {
     SimulatedBox box({.firmwareType = 2}, 700);
     ASSERT_EQ(RunDownload("USB", files.bin, box.status, box.Options()), DownloadOutcome::Success);
     const std::vector<std::uint32_t> times = box.driver.WriteTimes(box.slot);
-    std::vector<std::uint32_t> expected = {700, 700};  // the sync request and the answer to the type
-    for (std::uint32_t byte = 1; byte <= 30; ++byte)
-        expected.push_back(700 + byte);
+    // The sync request and the answer to the type at 700, then the 30 header bytes from 701 on.
+    std::vector<std::uint32_t> expected(32, 700);
+    std::iota(expected.begin() + 1, expected.end(), 700u);
     ASSERT_GE(times.size(), expected.size());
     EXPECT_EQ(std::vector(times.begin(), times.begin() + 32), expected);
 }
