@@ -14,8 +14,8 @@
 // The S-record reader, and the file check that reads its lines too. Overlapping
 // and contiguous records, long files and both cases of the digits are the
 // round-trip property's (RoundTripPropertyTest); the cut of a binary file into
-// records, by size up to an exact multiple of a record, is the preparation's
-// and the largest image's download (PrepareImageTest, SessionScenarios.h).
+// records is the preparation's (PrepareImageTest) and, at an exact multiple of
+// a record, the largest image's download (SessionScenarios.h).
 namespace kestrel {
 namespace {
 

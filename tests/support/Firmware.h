@@ -42,10 +42,6 @@ std::vector<T> Concat(std::initializer_list<std::vector<T>> parts) {
     return all;
 }
 
-inline Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t to) {
-    return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.begin() + static_cast<std::ptrdiff_t>(to));
-}
-
 // A few blocks in the window, the first at its start.
 inline std::vector<FirmwareBlock> SampleBlocks() {
     return {{kWindowStart, Pattern(300, 1)}, {0xF8000, Pattern(40, 2)}, {0xFFFF0, Pattern(16, 3)}};

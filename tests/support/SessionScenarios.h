@@ -89,7 +89,7 @@ inline std::vector<Scenario> Scenarios(const ScenarioFiles& f) {
     const Bytes motWire = Concat({motHead, f.motImage}), matchedWire = Concat({motWire, {'S'}});
     const Bytes differedWire = Concat({motWire, {'E'}}), strays = {0x2A, 0x00, 0x13, 0xFE};
     const Bytes lengthThrice = Concat({motHead, kLengthBytes, kLengthBytes, f.motImage, {'S'}});
-    const Bytes binHead = Concat({{0x2A, 0xFD}, Slice(f.binImage, 0, 30)});
+    const Bytes binHead = Concat({{0x2A, 0xFD}, Bytes(f.binImage.begin(), f.binImage.begin() + 30)});
     const Bytes binWire = Concat({{0x2A, 0xFD}, f.binImage}), binTwice = Concat({binHead, f.binImage});
     const Bytes largestWire = Concat({{0x2A, 0xFD}, f.largestImage, {'S'}});
     const B type2 = {.firmwareType = 2}, type2ReadBack = {.firmwareType = 2, .readBack = true};
