@@ -12,11 +12,9 @@ namespace {
 // and the rig in tests/vm lists both kinds through the real kernel.
 TEST(ListPorts, UsbBoxesAsTextAndJsonAndEachNameOfALinkFindsItsEntry) {
     const TempDir root;
-    ManualClock clock;
-    emulator::SimulatedUsbDriver driver{clock};
-    driver.AddDevice({.behaviour = {}, .serialNumber = "KST00001"});
-    driver.AddDevice({.behaviour = {}, .serialNumber = ""});
-    const auto ports = ListPorts(root.Path().string() + "/", &driver);
+    SimulatedBox box;  // its serial number is KST00001
+    box.driver.AddDevice({.behaviour = {}, .serialNumber = ""});
+    const auto ports = ListPorts(root.Path().string() + "/", &box.driver);
     EXPECT_EQ(PortListText(ports), (Lines{"USB:KST00001 (USB index 0)  USB 0403:6001 Kestrel box, serial KST00001",
                                           "USB:1 (USB index 1)  USB 0403:6001 Kestrel box"}));
     // For scripts the same entries; a USB box is found by its index.
@@ -32,7 +30,7 @@ TEST(ListPorts, UsbBoxesAsTextAndJsonAndEachNameOfALinkFindsItsEntry) {
         SCOPED_TRACE(name);
         const auto found = FindPort(ports, name);
         EXPECT_EQ(found ? DescribeIdentity(*found) : "", identity);
-        EXPECT_EQ(LinkPresent(name, driver), present);
+        EXPECT_EQ(LinkPresent(name, box.driver), present);
     }
 }
 
