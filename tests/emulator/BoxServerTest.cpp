@@ -6,14 +6,10 @@
 #include <cerrno>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <thread>
 
 #include <gtest/gtest.h>
 
-#include "base/UniqueFd.h"
-#include "emulator/OpenerWatch.h"
-#include "emulator/StableLink.h"
 #include "session/DownloadWorkflow.h"
 #include "session/RecordingStatusList.h"
 #include "support/TempDir.h"
@@ -67,47 +63,6 @@ TEST(BoxServer, ServesADownloadThroughItsOwnLinkAndEndsAfterTheDownloadsAskedFor
     box.reset();
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(linkPath)));
     EXPECT_EQ(testing::ReadFile(userFile), "mine");
-}
-
-// The server's link that survives hang-ups follows each new line while it is its own; a file someone put in its
-// place is neither replaced nor removed.
-TEST(StableLink, FollowsTheLineOnlyWhileItIsItsOwn) {
-    const testing::TempDir dir;
-    const auto path = dir.Path() / "box";
-    std::optional<StableLink> link(path.string());
-    ASSERT_TRUE(link->PointAt("/dev/pts/1") && link->PointAt("/dev/pts/2"));
-    EXPECT_EQ(std::filesystem::read_symlink(path), "/dev/pts/2");
-    link.reset();
-    EXPECT_FALSE(std::filesystem::is_symlink(path));
-
-    link.emplace(path.string());
-    ASSERT_TRUE(link->PointAt("/dev/pts/1"));
-    std::filesystem::remove(path);
-    std::filesystem::create_symlink("/dev/pts/other", path);
-    EXPECT_FALSE(link->PointAt("/dev/pts/2"));
-    EXPECT_EQ(errno, EEXIST);
-    link.reset();
-    EXPECT_EQ(std::filesystem::read_symlink(path), "/dev/pts/other");
-}
-
-// The server counts the tool's openers: only an open while none is counted is a fresh one; the last close is told once.
-TEST(OpenerWatch, CountsOpenersAndTellsAFreshOpenFromASecondOne) {
-    const testing::TempDir dir;
-    const std::string file = dir.Write("line", std::string());
-    OpenerWatch watch;
-    ASSERT_TRUE(watch.Watch(file));
-    int lastCloses = 0;
-    const auto take = [&] { return watch.TakeEvents([&lastCloses] { ++lastCloses; }); };
-    UniqueFd first(::open(file.c_str(), O_RDONLY));
-    EXPECT_TRUE(take());
-    UniqueFd second(::open(file.c_str(), O_RDONLY));
-    EXPECT_FALSE(take());
-    first.Reset();
-    EXPECT_TRUE(!take() && watch.Openers() == 1 && lastCloses == 0);
-    second.Reset();
-    EXPECT_TRUE(!take() && watch.Openers() == 0 && lastCloses == 1);
-    first.Reset(::open(file.c_str(), O_RDONLY));
-    EXPECT_TRUE(take());
 }
 
 }  // namespace
