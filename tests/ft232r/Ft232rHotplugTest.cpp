@@ -2,14 +2,13 @@
 // process: ctest preloads the FT232R model in front of libusb.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <filesystem>
 #include <mutex>
 #include <set>
 
 #include "links/FtdiUsbDriver.h"
 #include "session/RecordingStatusList.h"
-#include "station-app/UsbHotplug.h"
+#include "station-app/SentHotplugEvents.h"
 #include "station/GangDownload.h"
 #include "support/TempDir.h"
 
@@ -17,31 +16,6 @@ namespace kestrel::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A bus that changes `changes` times at once, then stays as it is until interrupted.
-class BusyBus : public stationapp::HotplugEvents {
-public:
-    explicit BusyBus(int changes) : changes_(changes) {}
-    bool WaitForChange() override {
-        std::unique_lock lock(mutex_);
-        if (changes_ > 0) {
-            return --changes_, true;
-        }
-        woken_.wait(lock, [this] { return interrupted_; });
-        return false;
-    }
-    void Interrupt() override {
-        std::lock_guard lock(mutex_);
-        interrupted_ = true;
-        woken_.notify_all();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable woken_;
-    int changes_;
-    bool interrupted_ = false;
-};
 
 // The station's hot-plug thread lists the bus through the driver its downloads use, while they run.
 TEST(Ft232rHotplug, ListingTheBusWhileAGangDownloadsDisturbsNeither) {
@@ -52,28 +26,27 @@ TEST(Ft232rHotplug, ListingTheBusWhileAGangDownloadsDisturbsNeither) {
     std::mutex mutex;
     std::set<std::string> seen;
     {
-        stationapp::UsbHotplug hotplug(std::make_unique<BusyBus>(200), driver,
-                                       [&](const std::string& link, bool present) {
-                                           std::lock_guard lock(mutex);
-                                           present ? (void)seen.insert(link) : (void)seen.erase(link);
-                                       });
+        // A bus that changes 200 times at once, then stays as it is.
+        auto bus = std::make_unique<SentHotplugEvents>();
+        bus->Send(200);
+        stationapp::UsbHotplug hotplug(std::move(bus), driver, [&](const std::string& link, bool present) {
+            std::lock_guard lock(mutex);
+            present ? (void)seen.insert(link) : (void)seen.erase(link);
+        });
         RecordingStatusList status;
         GangImage image;
         ASSERT_EQ(PrepareGangImage(KESTREL_SAMPLES_DIR "/kestrel-demo.mot", status, image), DownloadOutcome::Success);
         std::vector<RecordingStatusList> lists(3);
         std::vector<GangBox> boxes;
-        for (std::size_t i = 0; i < lists.size(); ++i) {
-            boxes.push_back({.linkName = "USB:" + std::to_string(i), .status = &lists[i], .options = {}});
-            boxes.back().options.usbDriver = &driver;
-        }
-        for (const auto& result : RunGangDownload(image, boxes)) {
+        for (std::size_t i = 0; i < lists.size(); ++i)
+            boxes.push_back(
+                {.linkName = "USB:" + std::to_string(i), .status = &lists[i], .options = {.usbDriver = &driver}});
+        for (const auto& result : RunGangDownload(image, boxes))
             EXPECT_EQ(result.outcome, DownloadOutcome::Success) << result.linkName << ": " << result.lastError;
-        }
     }
     EXPECT_EQ(seen, (std::set<std::string>{"USB:KST-A", "USB:KST-B", "USB:KST-C"}));
-    for (const char* box : {"KST-A", "KST-B", "KST-C"}) {
+    for (const char* box : {"KST-A", "KST-B", "KST-C"})
         EXPECT_TRUE(fs::exists(dir.Path() / (std::string(box) + ".img"))) << box;
-    }
 }
 
 }  // namespace

@@ -166,10 +166,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kestrel::ManualClock clock(0u - (data[0] >> 4) * 1500u);
     ScriptedBox box(clock, data + 4, size - 4);
     static constexpr std::uint32_t kAnswerBoundsMs[4] = {30000, 1000, 100, 1};
-    kestrel::SessionOptions options;
-    options.usbDriver = &box;
-    options.clock = &clock;
-    options.answerTimeoutMs = box.answerBoundMs = kAnswerBoundsMs[(data[0] >> 1) & 0x03];
+    box.answerBoundMs = kAnswerBoundsMs[(data[0] >> 1) & 0x03];
+    const kestrel::SessionOptions options{.usbDriver = &box, .clock = &clock, .answerTimeoutMs = box.answerBoundMs};
 
     kestrel::RecordingStatusList status;
     auto session = std::make_unique<DataConverter>(status, options);

@@ -1,19 +1,16 @@
 #include "station-app/StationLogic.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <initializer_list>
-#include <semaphore>
-#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "emulator/SimulatedUsbDriver.h"
 #include "links/UsbLink.h"
 #include "station-app/FirmwareSummary.h"
-#include "station-app/UsbHotplug.h"
+#include "station-app/SentHotplugEvents.h"
 #include "station/Sha256.h"
 #include "support/Eventually.h"
 #include "support/Firmware.h"
@@ -24,44 +21,21 @@ namespace {
 using namespace stationapp;
 using emulator::BoxBehaviour;
 
-// Hot-plug events the test sends, as udev's monitor would.
-class SentEvents : public HotplugEvents {
-public:
-    bool WaitForChange() override {
-        if (!interrupted_)
-            sent_.acquire();
-        return !interrupted_;
-    }
-    void Interrupt() override {
-        interrupted_ = true;
-        sent_.release();
-    }
-    void Send() { sent_.release(); }
-
-private:
-    std::counting_semaphore<> sent_{0};
-    std::atomic<bool> interrupted_{false};
-};
-
 // A station with USB boxes KST-0, KST-1, ... that the test plugs in and out.
 struct Line {
     Line(std::vector<BoxBehaviour> boxes, int count, double answerTimeoutSeconds = 0.5) {
         UsbLink::ForgetDeviceListing();
-        for (std::size_t i = 0; i < boxes.size(); ++i) {
+        for (std::size_t i = 0; i < boxes.size(); ++i)
             driver.AddDevice({.behaviour = boxes[i], .present = false, .serialNumber = "KST-" + std::to_string(i)});
-        }
-        LotSettings lot;
-        lot.firmware = firmware.mot;
-        lot.logFile = firmware.Path("st.log");
-        lot.count = count;
-        lot.trace.operatorName = "Ana Tester";
-        lot.trace.lot = "L-4711";
-        lot.answerTimeoutSeconds = answerTimeoutSeconds;
-        lot.usbDriver = &driver;
-        logic = std::make_unique<StationLogic>(lot);
+        logic = std::make_unique<StationLogic>(LotSettings{.firmware = firmware.mot,
+                                                           .logFile = firmware.Path("st.log"),
+                                                           .trace = {.operatorName = "Ana Tester", .lot = "L-4711"},
+                                                           .count = count,
+                                                           .answerTimeoutSeconds = answerTimeoutSeconds,
+                                                           .usbDriver = &driver});
         std::string error;
         EXPECT_TRUE(logic->StartLot(error)) << error;
-        auto sent = std::make_unique<SentEvents>();
+        auto sent = std::make_unique<SentHotplugEvents>();
         events = sent.get();
         hotplug = std::make_unique<UsbHotplug>(std::move(sent), driver, [this](const std::string& link, bool present) {
             logic->BoxPresence(link, present);
@@ -100,7 +74,7 @@ struct Line {
     FirmwareFiles firmware;
     emulator::SimulatedUsbDriver driver{SteadyClock()};
     std::unique_ptr<StationLogic> logic;
-    SentEvents* events = nullptr;
+    SentHotplugEvents* events = nullptr;
     std::unique_ptr<UsbHotplug> hotplug;  // last: it ends before the logic it calls
 };
 
@@ -137,9 +111,7 @@ TEST(StationLot, ALotOfThreeBeginsThreeDownloadsAndShowsEachResultUntilTheBoxIsR
     EXPECT_NEAR(counters.YieldPercent(), 33.33, 0.01);
     EXPECT_EQ(line.logic->DatabaseLinkText(), "");  // a lot without a database: the window shows no link
     EXPECT_FALSE(counters.BoxesPerHour());          // three boxes in seconds: no pace yet
-    LotCounters minuteAndAHalf;
-    minuteAndAHalf.passed = 3, minuteAndAHalf.elapsedSeconds = 90;
-    EXPECT_EQ(minuteAndAHalf.BoxesPerHour(), 120.0);
+    EXPECT_EQ((LotCounters{.passed = 2, .failed = 1, .elapsedSeconds = 90}).BoxesPerHour(), 120.0);
 }
 
 // A finished box left in is not flashed again, not when told of again nor by the next lot (one removed and
@@ -186,28 +158,14 @@ TEST(StationLot, ALostRecordFailsItsBoxAndTheLastTenResultsAreListedNewestFirst)
                                        "FAIL USB:KST-5", "PASS USB:KST-4"}));
 }
 
-TEST(StationLot, FirmwareOutsideTheManifestIsRefused) {
-    FirmwareFiles firmware;
-    LotSettings lot;
-    lot.firmware = firmware.mot;
-    lot.manifest = firmware.dir.Write("approved.sha256", std::string(64, 'a') + "  other.mot\n");
-    StationLogic logic(lot);
-    std::string error;
-    EXPECT_FALSE(logic.StartLot(error));
-    EXPECT_TRUE(error.ends_with(" is not in the approved manifest " + lot.manifest + ": not flashed")) << error;
-}
-
 // A database that cannot be reached does not stop the lot: it is said, and the window shows the link.
 TEST(StationLot, AnUnreachableDatabaseIsSaidAndTheLotStarts) {
-    if (!RecordDatabaseAvailable()) {
+    if (!RecordDatabaseAvailable())
         GTEST_SKIP() << "no database client in this build";
-    }
     FirmwareFiles firmware;
-    LotSettings lot;
-    lot.firmware = firmware.mot;
-    lot.logFile = firmware.Path("st.log");
-    lot.database = "postgresql://127.0.0.1:1/kestrel";  // nothing listens on port 1 of the loopback
-    StationLogic logic(lot);
+    // Nothing listens on port 1 of the loopback.
+    StationLogic logic(LotSettings{
+        .firmware = firmware.mot, .logFile = firmware.Path("st.log"), .database = "postgresql://127.0.0.1:1/kestrel"});
     std::string error;
     std::vector<std::string> notices;
     ASSERT_TRUE(logic.StartLot(error, &notices)) << error;
@@ -218,6 +176,7 @@ TEST(StationLot, AnUnreachableDatabaseIsSaidAndTheLotStarts) {
 
 // What the window says of a file before a lot begins. What is no regular file is refused at once, as a download
 // refuses it (a FIFO would hold the window), and so is a file larger than a download takes, without reading it whole.
+// A lot of firmware outside its manifest does not start.
 TEST(FirmwareSummary, GivesSizeRecordsDigestAndApprovalOfWhatADownloadWouldRead) {
     FirmwareFiles f;
     const std::string text = ReadFile(f.mot),
@@ -225,6 +184,9 @@ TEST(FirmwareSummary, GivesSizeRecordsDigestAndApprovalOfWhatADownloadWouldRead)
     const FirmwareSummary mot = SummariseFirmware(f.mot, manifest);
     EXPECT_EQ(std::tuple(mot.size, mot.records, mot.approval, mot.error),
               std::tuple(text.size(), 13, "NOT APPROVED", std::string()));
+    std::string error;
+    EXPECT_FALSE(StationLogic(LotSettings{.firmware = f.mot, .manifest = manifest}).StartLot(error));
+    EXPECT_TRUE(error.ends_with(" is not in the approved manifest " + manifest + ": not flashed")) << error;
     EXPECT_EQ(mot.sha256, Sha256Hex(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
     EXPECT_EQ(SummariseFirmware(f.bin, "").records, -1);
     const std::string large = f.dir.Write("large.bin", std::string(500001, 'x'));

@@ -13,6 +13,8 @@
 
 namespace kestrel::stationapp {
 
+constexpr const char* kFirmware = KESTREL_SAMPLES_DIR "/kestrel-demo.mot";
+
 // Closing the station while a box is flashed, as a technician would.
 class StationWindowTest : public QObject {
     Q_OBJECT
@@ -21,14 +23,9 @@ private slots:
 
     void ClosingDuringADownloadAsksWithNoAsDefaultThenCancelsIt() {
         // The erase takes a minute: the download is certainly running when the window closes.
-        emulator::BoxBehaviour slow;
-        slow.eraseMs = 60000;
-        emulator::ServedBox box(emulator::BoxModel(slow), {.giveUpAfterMs = 20000});
+        emulator::ServedBox box(emulator::BoxModel({.eraseMs = 60000}), {.giveUpAfterMs = 20000});
         QVERIFY(box.Started());
-        StationCommandLine commandLine;
-        commandLine.firmware = KESTREL_SAMPLES_DIR "/kestrel-demo.mot";
-        commandLine.ports = {box.DevicePath()};
-        StationWindow window(commandLine);
+        StationWindow window(StationCommandLine{.firmware = kFirmware, .ports = {box.DevicePath()}});
         window.show();
         QVERIFY(window.StartLot());
         QTRY_COMPARE_WITH_TIMEOUT(window.Logic()->Running(), 1, 10000);
@@ -60,10 +57,9 @@ private slots:
     void AScannedLabelGoesToTheNextBoxThatAppears() {
         QTemporaryDir dir;
         const QString link = dir.filePath(QStringLiteral("box"));
-        StationCommandLine commandLine;
-        commandLine.firmware = KESTREL_SAMPLES_DIR "/kestrel-demo.mot";
-        commandLine.ports = {link.toStdString()};
-        commandLine.logFile = dir.filePath(QStringLiteral("scan.log")).toStdString();
+        const StationCommandLine commandLine{.firmware = kFirmware,
+                                             .ports = {link.toStdString()},
+                                             .logFile = dir.filePath(QStringLiteral("scan.log")).toStdString()};
         StationWindow window(commandLine);
         window.show();
         QVERIFY(window.StartLot());
