@@ -12,14 +12,14 @@ enum class SerialPortKind { UsbSerial, UsbModem, Builtin };  // ttyUSB, ttyACM, 
 // One serial device of this machine, as a front end offers it for a download.
 struct SerialPortInfo {
     SerialPortKind kind = SerialPortKind::Builtin;
-    std::string devicePath;  // e.g. /dev/ttyUSB0
-    std::string byIdPath;    // its stable name under /dev/serial/by-id, empty if none
+    std::string devicePath{};  // e.g. /dev/ttyUSB0
+    std::string byIdPath{};    // its stable name under /dev/serial/by-id, empty if none
     // Read from the USB device the port belongs to; unset or empty when unknown.
-    std::optional<std::uint16_t> vendorId;
-    std::optional<std::uint16_t> productId;
-    std::string manufacturer;
-    std::string product;
-    std::string serialNumber;
+    std::optional<std::uint16_t> vendorId{};
+    std::optional<std::uint16_t> productId{};
+    std::string manufacturer{};
+    std::string product{};
+    std::string serialNumber{};
 
     // What to open: the stable name if there is one, since a ttyUSB number can
     // change from one plug-in to the next.

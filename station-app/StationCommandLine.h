@@ -10,14 +10,14 @@ namespace kestrel::stationapp {
 // What kestrel-station was started with, the same for every front end; an
 // empty firmware leaves the lot to the window. Text is UTF-8.
 struct StationCommandLine {
-    std::string firmware;  // made absolute
-    std::vector<std::string> ports;
+    std::string firmware{};  // made absolute
+    std::vector<std::string> ports{};
     bool allUsb = false;
-    std::string logFile, database, operatorName, stationName, lot, approved, screenshot;
-    UnitOptions units;  // what each box gets of its own
+    std::string logFile{}, database{}, operatorName{}, stationName{}, lot{}, approved{}, screenshot{};
+    UnitOptions units{};  // what each box gets of its own
     int count = 0;
     bool showHelp = false, showVersion = false;
-    std::string helpText, error;
+    std::string helpText{}, error{};
     // A field given on the command line wins over the one remembered.
     bool operatorGiven = false, stationGiven = false, lotGiven = false;
 };

@@ -44,8 +44,8 @@ struct Tile {
 
 struct LotCounters {
     int passed = 0, failed = 0;
-    double elapsedSeconds = 0;            // since the lot started
-    std::deque<std::string> lastResults;  // newest first, at most ten: "PASS name" or "FAIL name"
+    double elapsedSeconds = 0;              // since the lot started
+    std::deque<std::string> lastResults{};  // newest first, at most ten: "PASS name" or "FAIL name"
 
     int Total() const { return passed + failed; }
     double YieldPercent() const { return Total() == 0 ? 0.0 : 100.0 * passed / Total(); }
@@ -53,12 +53,12 @@ struct LotCounters {
 };
 
 struct LotSettings {
-    std::string firmware;
-    std::string logFile;   // empty: no records
-    std::string database;  // every record also goes to this database; empty: the log alone
-    std::string manifest;  // approved firmware; empty: any
-    TraceFields trace;     // operator, station, lot and the approval
-    int count = 0;         // boxes in the lot; 0: until stopped
+    std::string firmware{};
+    std::string logFile{};   // empty: no records
+    std::string database{};  // every record also goes to this database; empty: the log alone
+    std::string manifest{};  // approved firmware; empty: any
+    TraceFields trace{};     // operator, station, lot and the approval
+    int count = 0;           // boxes in the lot; 0: until stopped
     double answerTimeoutSeconds = 30;
     UsbDriver* usbDriver = nullptr;  // null: the system's
     UnitOptions units{};             // what each box gets of its own; none without fieldAt
