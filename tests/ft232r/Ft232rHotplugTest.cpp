@@ -8,8 +8,8 @@
 
 #include "links/FtdiUsbDriver.h"
 #include "session/RecordingStatusList.h"
-#include "station-app/SentHotplugEvents.h"
 #include "station/GangDownload.h"
+#include "support/SentHotplugEvents.h"
 #include "support/TempDir.h"
 
 namespace kestrel::testing {

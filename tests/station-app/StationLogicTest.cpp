@@ -10,10 +10,10 @@
 #include "emulator/SimulatedUsbDriver.h"
 #include "links/UsbLink.h"
 #include "station-app/FirmwareSummary.h"
-#include "station-app/SentHotplugEvents.h"
 #include "station/Sha256.h"
 #include "support/Eventually.h"
 #include "support/Firmware.h"
+#include "support/SentHotplugEvents.h"
 
 namespace kestrel::testing {
 namespace {
