@@ -179,13 +179,12 @@ TEST(Station, RepeatWithWaitFlashesEachBoxSwappedIn) {
     Station station(Boxes({}, true, 0));
     station.run = std::async(std::launch::async, [&] { return station.Run(); });
     ASSERT_TRUE(Eventually([&] { return station.driver.Calls().listDevices > 0; }));  // found no box yet
-    const std::size_t first = station.Plug("KST-A");
-    ASSERT_TRUE(Eventually([&] { return station.Released(first); }));
-    ASSERT_TRUE(station.Flashed(first));
-    station.driver.SetPresent(first, false);
-    const std::size_t second = station.Plug("KST-B");
-    ASSERT_TRUE(Eventually([&] { return station.Released(second); }));
-    ASSERT_TRUE(station.Flashed(second));
+    for (const char* serial : {"KST-A", "KST-B"}) {
+        const std::size_t box = station.Plug(serial);
+        ASSERT_TRUE(Eventually([&] { return station.Released(box); })) << serial;
+        ASSERT_TRUE(station.Flashed(box)) << serial;
+        station.driver.SetPresent(box, false);  // swapped for the next
+    }
     station.stop = true;
     ASSERT_EQ(station.run.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(station.run.get(), kExitCancelled);
