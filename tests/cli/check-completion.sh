@@ -28,6 +28,5 @@ expect "USB|USB:KST-COMPLETE" -p US
 expect corrupt-read-back --emulate = corr
 expect "my firmware.mot" my
 expect "" --operator my
-expect "" --label my
 [ $failures -eq 0 ] && echo "the completions offer what was asked"
 exit $((failures != 0))
