@@ -26,7 +26,6 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
     FirmwareFiles f;
     const std::string out = f.dir.Write("out.img", std::string("an image of an older build"));
     const FakeUsbTty tty("");  // a device and a link to it are one port, whatever the names
-    const std::string port = tty.path;
     std::filesystem::create_symlink(f.mot, f.Path("mot-link"));
     // What the download takes silently, --check reports (each finding is the readers' tests'): here an overlap.
     const std::string findings =
@@ -88,16 +87,16 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
         {{"-p", "A", "--wait", "--wait-timeout", "1", kMot}, 2, "", "a device path, which holds a /: ./A"},
         // An empty value (an unset variable) or an option that does nothing here.
         {{"--dump-image", "", kMot}, 2, "", "--dump-image"},
-        {{"-p", port, "--emulate", kMot}, 2, "", "--emulate"},
+        {{"-p", tty.path, "--emulate", kMot}, 2, "", "--emulate"},
         // Each mode takes its own options: a misuse names the two that clash, in the order of --help.
-        {{"--all-usb", "-p", port, kMot}, 2, "", "--port excludes --all-usb"},
+        {{"--all-usb", "-p", tty.path, kMot}, 2, "", "--port excludes --all-usb"},
         {{"--emulate", "--all-usb", kMot}, 2, "", "--emulate excludes --all-usb"},
         {{"--check", "--log", a, kMot}, 2, "", "--log excludes --check"},
         {{"--list-ports", kMot}, 2, "", "FILE excludes --list-ports"},
         {{"--verify-log", a, "--lot", "L"}, 2, "", "--lot excludes --verify-log"},
         {{"--since", "2025-01-02", kMot}, 2, "", "--since requires --report"},
         // The same port twice, the same file as source and image, a log that cannot be kept.
-        {{"-p", port, "-p", tty.link, kMot}, 2, "", "given twice"},
+        {{"-p", tty.path, "-p", tty.link, kMot}, 2, "", "given twice"},
         {{"--dump-image", f.Path("mot-link"), f.mot}, 2, "", "the firmware file itself"},
         {{"--emulate", "--log", "/nonexistent/station.log", kMot}, 2, "", "/nonexistent/station.log: " + noFile},
         // Lines that stdout did not take: a class of their own, unless the download failed.

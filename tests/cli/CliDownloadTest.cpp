@@ -66,7 +66,6 @@ TEST(KestrelFlashDownload, AGangReportsEachBoxByItsPortAsTextJsonAndInTheLogAlso
         EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line << "\n" << run.out;
     EXPECT_NE(run.err.find(refusing.linkPath + ": FAILED (box-refused)"), std::string::npos) << run.err;
     // Each box's image and JSON result under its port are GangDownloadTest's and check-trace.py's.
-    const std::string digest = Sha256Of(f.motImage);
 
     // A file refused before any box was touched: each box still gets its record,
     // the file by its absolute path; the JSON lines end with the result.
@@ -79,7 +78,8 @@ TEST(KestrelFlashDownload, AGangReportsEachBoxByItsPortAsTextJsonAndInTheLogAlso
     const auto starting = [&logLines](const std::string& start) {
         return std::ranges::count_if(logLines, [&start](const std::string& line) { return line.starts_with(start); });
     };
-    EXPECT_EQ(starting("image: 131078 bytes, sha256 " + digest), 4);  // each box's started record and result
+    // Each box's started record and its result.
+    EXPECT_EQ(starting("image: 131078 bytes, sha256 " + Sha256Of(f.motImage)), 4);
     EXPECT_EQ(starting("result: box-refused, exit 6"), 1);
     EXPECT_EQ(std::ranges::count(logLines, "file: " + f.missing), 2);
     EXPECT_EQ(starting("result: file-failed, exit 4"), 2);
