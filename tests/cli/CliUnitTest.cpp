@@ -104,9 +104,7 @@ TEST(KestrelFlashUnits, UnitRowsAreUsedOnceAndALabelThatPassedIsRefusedUnlessRew
     const auto again = Flash(once);
     EXPECT_EQ(again.exitStatus, 12);
     EXPECT_NE(again.err.find("the label SN-0042 passed already"), std::string::npos) << again.err;
-    Lines rework = once;
-    rework.insert(rework.begin() + 1, "--rework");
-    EXPECT_EQ(Flash(rework).exitStatus, 0);
+    EXPECT_EQ(Flash(Concat<std::string>({{"--rework"}, once})).exitStatus, 0);
     EXPECT_EQ(StartedValues(ReadFile(labels), "rework"), (Lines{"no", "yes"}));  // the refused box began nothing
     EXPECT_NE(Flash({"--report", labels}).out.find("lot : reworked SN-0042\n"), std::string::npos);
 }
