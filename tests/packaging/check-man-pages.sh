@@ -19,9 +19,7 @@ for pair in "$@"; do
   program=${pair#*=}
   name=$(basename "$page")
 
-  lint=$("$mandoc" -T lint -W warning "$page" 2>&1)
-  status=$?
-  [ $status -eq 0 ] && [ -z "$lint" ] || fail "$name: mandoc lint (exit $status):"$'\n'"$lint"
+  lint=$("$mandoc" -T lint -W warning "$page" 2>&1) && [ -z "$lint" ] || fail "$name: mandoc lint:"$'\n'"$lint"
 
   # The page as a reader sees it, without the overstriking of bold and underline.
   text=$("$mandoc" -T ascii "$page" | sed 's/.\x08//g')
@@ -30,9 +28,7 @@ for pair in "$@"; do
   done
   ! grep -q '@[A-Z_]*@' "$page" || fail "$name: placeholder left: $(grep -o '@[A-Z_]*@' "$page" | head -1)"
 
-  help=$("$program" --help 2>&1)
-  status=$?
-  [ $status -eq 0 ] && [ -n "$help" ] || { fail "$name: $program --help exited $status"; continue; }
+  help=$("$program" --help 2>&1) && [ -n "$help" ] || { fail "$name: $program --help failed: $help"; continue; }
   options=$(grep -oE -- '--[a-z][a-z0-9-]*' <<<"$help" | sort -u)
   [ -n "$options" ] || fail "$name: no long option found in $program --help"
   # The emulator's scenarios, where --help lists them, comma-separated, after "SCENARIO ...:".
