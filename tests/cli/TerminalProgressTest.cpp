@@ -73,7 +73,7 @@ TEST(TerminalProgress, ALineTakesTheFullestChoiceThatLeavesTheLastColumnFree) {
         {{"abcde", "abc"}, 3, "ab"},
         {{"abcde", "abc"}, 1, ""},
         {{"\xc3\x84\xc3\x96x"}, 3, "\xc3\x84\xc3\x96"},
-        {{"\xc3\x84\xc3\x96"}, 3, "\xc3\x84\xc3\x96"},
+        {{"\xc3\x84\xc3\x96", "x"}, 3, "\xc3\x84\xc3\x96"},
         {{}, 10, ""},
     };
     for (const auto& c : cases) {
