@@ -39,7 +39,6 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
     const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
     // An image or a record is written whole or not at all: on a full disk the old image and the log stay as they were.
     const std::string old(4096, 'o'), oldImage = f.dir.Write("old.img", old), oldLog = f.dir.Write("old.log", old);
-    const std::string fullLog = f.dir.Write("full.log", old);
     // Room for the started record, none for the result; stdout, a file as well, stays below the limit.
     const std::string bigOld(1 << 16, 'o'), jsonLog = f.dir.Write("json.log", bigOld);
     const std::string manifest = f.dir.Write("m.sha256", std::string(64, 'a') + "  any.mot\n");
@@ -106,7 +105,7 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
         {{"--dump-image", oldImage, kMot}, 1, "Building output data... \n", "cannot write " + oldImage, diskFull},
         {{"-q", "--emulate", "--log", oldLog, kMot}, 10, flashed, "the record of /dev/pts/", diskFull},
         // A started record that cannot be kept: no box is flashed without its trace, nor any after it.
-        {{"-q", "--emulate", "--repeat", "3", "--log", fullLog, kMot},
+        {{"-q", "--emulate", "--repeat", "3", "--log", f.dir.Write("full.log", old), kMot},
          10,
          "",
          "is lost: File too large; not flashed",

@@ -210,14 +210,13 @@ TEST(Station, WaitFlashesEachRoundTheNamedBoxesThatAreThere) {
 TEST(Station, AFileReplacedAfterTheApprovalIsNotFlashed) {
     FirmwareFiles f;
     const std::string approved = ReadFile(f.mot), other = WriteSRecordFile({{kWindowStart, Pattern(64, 7)}});
-    const std::string manifest = f.dir.Write("ok.sha256", Sha256Of(approved) + "  x\n");
     for (const auto& [what, ports, wait, rounds] :
          std::vector<std::tuple<const char*, Lines, bool, int>>{{"one box", {"USB:KST-A"}, false, 2},
                                                                 {"a gang", {"USB:KST-A", "USB:KST-B"}, false, 2},
                                                                 {"a box waited for", {"USB:KST-A"}, true, 1}}) {
         SCOPED_TRACE(what);
         Station station(Boxes(ports, wait, rounds, 10));
-        station.line.approved = manifest;
+        station.line.approved = f.dir.Write("ok.sha256", Sha256Of(approved) + "  x\n");
         station.request.file = f.dir.Write("lot.mot", approved);
         const std::size_t a = station.Plug("KST-A"), b = station.Plug("KST-B");
         station.driver.SetPresent(a, !wait);

@@ -95,9 +95,8 @@ else
   findings=$(lintian --tag-display-limit 0 "$deb" 2>&1 | grep -E '^[EW]: |not found')
   [ -z "$findings" ] || fail "package: lintian:"$'\n'"$findings"
 
-  root=$work/unpacked
-  dpkg-deb -x "$deb" "$root" || fail "package: dpkg-deb -x failed"
-  run_flash "$root" package
+  dpkg-deb -x "$deb" "$work/unpacked" || fail "package: dpkg-deb -x failed"
+  run_flash "$work/unpacked" package
 fi
 
 [ $failures -eq 0 ] && echo "PASS"
