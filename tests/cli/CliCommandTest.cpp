@@ -187,8 +187,7 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
              {large, {"kestrel-flash: " + large + ": more than 500000 bytes, the most a file of its kind may have"}}}) {
         const auto run = Flash({"--check", file});
         EXPECT_EQ(run.exitStatus, 1);
-        const Lines lines = SplitLines(run.err);
-        EXPECT_TRUE(std::ranges::equal(lines, said, [](const auto& line, const auto& start) {
+        EXPECT_TRUE(std::ranges::equal(SplitLines(run.err), said, [](const auto& line, const auto& start) {
             return line.starts_with(start);
         })) << run.err;
     }
