@@ -5,9 +5,8 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 
-#include <atomic>
 #include <csignal>
-#include <thread>
+#include <future>
 
 #include "CliSupport.h"
 #include "base/Clock.h"
@@ -133,17 +132,16 @@ TEST(TerminalProgress, AGangShowsOneProgressLineForAllItsBoxesThatFitsTheTermina
     BoxProcess boxes[3];
     Terminal terminal;
     terminal.Resize(40);
-    std::string shown;
-    std::atomic<bool> running{true};
-    std::thread reader([&] {  // read as it comes, or a full terminal would hold the program up
-        while (running)
-            shown += terminal.Read();
+    auto flash = std::async(std::launch::async, [&] {
+        return Flash({"-p", boxes[0].linkPath, "-p", boxes[1].linkPath, "-p", boxes[2].linkPath, kMot},
+                     {.inChild = [device = terminal.device] { ::dup2(device, STDERR_FILENO); }});
     });
-    const auto run = Flash({"-p", boxes[0].linkPath, "-p", boxes[1].linkPath, "-p", boxes[2].linkPath, kMot},
-                           {.inChild = [device = terminal.device] { ::dup2(device, STDERR_FILENO); }});
-    running = false;
-    reader.join();
+    std::string shown;
+    // Read as it comes, or a full terminal would hold the program up.
+    while (flash.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+        shown += terminal.Read();
     shown += terminal.Read();
+    const auto run = flash.get();
     EXPECT_EQ(run.exitStatus, 0) << run.out;
     // Numbered, as three paths do not fit: "#1 W45% #2 W50% #3 R3%"; gone before the summary.
     EXPECT_NE(shown.find("#3 R"), std::string::npos) << shown;
