@@ -53,29 +53,26 @@ TEST(ReportPage, EveryTextFromTheLogIsEscapedWhereverItLands) {
 }
 
 TEST(ReportPage, ACsvFieldIsQuotedAsNeededAndNeverStartsAFormula) {
-    const struct {
-        std::string typed, field;
-    } cases[] = {
-        {"Ada", "Ada"},
-        {"=1+2", "'=1+2"},
-        {"+1", "'+1"},
-        {"-1", "'-1"},
-        {"@SUM(A1)", "'@SUM(A1)"},
-        {"\tx", "'\tx"},
-        {"\rx", "\"'\rx\""},
-        {"a=b-c", "a=b-c"},
-        {"Ek, Bo", "\"Ek, Bo\""},
-        {"say \"hi\"", "\"say \"\"hi\"\"\""},
-        {"two\nlines", "\"two\nlines\""},
-        {"=a,\"b\"", "\"'=a,\"\"b\"\"\""},
-        {"", ""},
-    };
-    for (const auto& c : cases) {
+    for (const auto& [typed, field] : std::vector<std::pair<std::string, std::string>>{
+             {"Ada", "Ada"},
+             {"=1+2", "'=1+2"},
+             {"+1", "'+1"},
+             {"-1", "'-1"},
+             {"@SUM(A1)", "'@SUM(A1)"},
+             {"\tx", "'\tx"},
+             {"\rx", "\"'\rx\""},
+             {"a=b-c", "a=b-c"},
+             {"Ek, Bo", "\"Ek, Bo\""},
+             {"say \"hi\"", "\"say \"\"hi\"\"\""},
+             {"two\nlines", "\"two\nlines\""},
+             {"=a,\"b\"", "\"'=a,\"\"b\"\"\""},
+             {"", ""},
+         }) {
         YieldReport report = Report();
-        report.rows[0].operatorName = c.typed;
+        report.rows[0].operatorName = typed;
         const std::string csv = cli::ReportCsv(report);
         const std::size_t row = csv.find("\r\nL1,") + 5;
-        EXPECT_EQ(csv.substr(row, csv.find(",S1,", row) - row), c.field) << c.typed;
+        EXPECT_EQ(csv.substr(row, csv.find(",S1,", row) - row), field) << typed;
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <future>
+#include <tuple>
 
 #include "CliSupport.h"
 #include "base/Clock.h"
@@ -61,22 +62,17 @@ Lines ShownRows(const std::string& bytes, std::size_t columns, Lines rows = {}) 
 
 // The fullest choice that leaves the last column free, else the last one cut there, by characters, not bytes.
 TEST(TerminalProgress, ALineTakesTheFullestChoiceThatLeavesTheLastColumnFree) {
-    const struct {
-        Lines choices;
-        int columns;
-        std::string shown;
-    } cases[] = {
-        {{"abcde", "abc"}, 0, "abcde"},
-        {{"abcde", "abc"}, 6, "abcde"},
-        {{"abcde", "abc"}, 5, "abc"},
-        {{"abcde", "abc"}, 3, "ab"},
-        {{"abcde", "abc"}, 1, ""},
-        {{"\xc3\x84\xc3\x96x"}, 3, "\xc3\x84\xc3\x96"},
-        {{"\xc3\x84\xc3\x96", "x"}, 3, "\xc3\x84\xc3\x96"},
-        {{}, 10, ""},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(cli::FitColumns(c.choices, c.columns), c.shown) << c.columns << " columns, " << c.choices.size();
+    for (const auto& [choices, columns, shown] : std::vector<std::tuple<Lines, int, std::string>>{
+             {{"abcde", "abc"}, 0, "abcde"},
+             {{"abcde", "abc"}, 6, "abcde"},
+             {{"abcde", "abc"}, 5, "abc"},
+             {{"abcde", "abc"}, 3, "ab"},
+             {{"abcde", "abc"}, 1, ""},
+             {{"\xc3\x84\xc3\x96x"}, 3, "\xc3\x84\xc3\x96"},
+             {{"\xc3\x84\xc3\x96", "x"}, 3, "\xc3\x84\xc3\x96"},
+             {{}, 10, ""},
+         }) {
+        EXPECT_EQ(cli::FitColumns(choices, columns), shown) << columns << " columns, " << choices.size();
     }
 }
 
