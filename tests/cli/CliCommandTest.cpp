@@ -26,7 +26,6 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
     FirmwareFiles f;
     const std::string out = f.dir.Write("out.img", std::string("an image of an older build"));
     const FakeUsbTty tty("");  // a device and a link to it are one port, whatever the names
-    const std::string port = tty.path;
     std::filesystem::create_symlink(f.mot, f.Path("mot-link"));
     // What the download takes silently, --check reports (each finding is the readers' tests'): here an overlap.
     const std::string findings =
@@ -40,7 +39,6 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
     const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
     // An image or a record is written whole or not at all: on a full disk the old image and the log stay as they were.
     const std::string old(4096, 'o'), oldImage = f.dir.Write("old.img", old), oldLog = f.dir.Write("old.log", old);
-    const std::string fullLog = f.dir.Write("full.log", old);
     // Room for the started record, none for the result; stdout, a file as well, stays below the limit.
     const std::string bigOld(1 << 16, 'o'), jsonLog = f.dir.Write("json.log", bigOld);
     const std::string manifest = f.dir.Write("m.sha256", std::string(64, 'a') + "  any.mot\n");
@@ -88,16 +86,16 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
         {{"-p", "A", "--wait", "--wait-timeout", "1", kMot}, 2, "", "a device path, which holds a /: ./A"},
         // An empty value (an unset variable) or an option that does nothing here.
         {{"--dump-image", "", kMot}, 2, "", "--dump-image"},
-        {{"-p", port, "--emulate", kMot}, 2, "", "--emulate"},
+        {{"-p", tty.path, "--emulate", kMot}, 2, "", "--emulate"},
         // Each mode takes its own options: a misuse names the two that clash, in the order of --help.
-        {{"--all-usb", "-p", port, kMot}, 2, "", "--port excludes --all-usb"},
+        {{"--all-usb", "-p", tty.path, kMot}, 2, "", "--port excludes --all-usb"},
         {{"--emulate", "--all-usb", kMot}, 2, "", "--emulate excludes --all-usb"},
         {{"--check", "--log", a, kMot}, 2, "", "--log excludes --check"},
         {{"--list-ports", kMot}, 2, "", "FILE excludes --list-ports"},
         {{"--verify-log", a, "--lot", "L"}, 2, "", "--lot excludes --verify-log"},
         {{"--since", "2025-01-02", kMot}, 2, "", "--since requires --report"},
         // The same port twice, the same file as source and image, a log that cannot be kept.
-        {{"-p", port, "-p", tty.link, kMot}, 2, "", "given twice"},
+        {{"-p", tty.path, "-p", tty.link, kMot}, 2, "", "given twice"},
         {{"--dump-image", f.Path("mot-link"), f.mot}, 2, "", "the firmware file itself"},
         {{"--emulate", "--log", "/nonexistent/station.log", kMot}, 2, "", "/nonexistent/station.log: " + noFile},
         // Lines that stdout did not take: a class of their own, unless the download failed.
@@ -107,7 +105,7 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
         {{"--dump-image", oldImage, kMot}, 1, "Building output data... \n", "cannot write " + oldImage, diskFull},
         {{"-q", "--emulate", "--log", oldLog, kMot}, 10, flashed, "the record of /dev/pts/", diskFull},
         // A started record that cannot be kept: no box is flashed without its trace, nor any after it.
-        {{"-q", "--emulate", "--repeat", "3", "--log", fullLog, kMot},
+        {{"-q", "--emulate", "--repeat", "3", "--log", f.dir.Write("full.log", old), kMot},
          10,
          "",
          "is lost: File too large; not flashed",
@@ -189,8 +187,7 @@ TEST(KestrelFlashCommand, EachCommandLineEndsWithItsLinesAndItsStatus) {
              {large, {"kestrel-flash: " + large + ": more than 500000 bytes, the most a file of its kind may have"}}}) {
         const auto run = Flash({"--check", file});
         EXPECT_EQ(run.exitStatus, 1);
-        const Lines lines = SplitLines(run.err);
-        EXPECT_TRUE(std::ranges::equal(lines, said, [](const auto& line, const auto& start) {
+        EXPECT_TRUE(std::ranges::equal(SplitLines(run.err), said, [](const auto& line, const auto& start) {
             return line.starts_with(start);
         })) << run.err;
     }

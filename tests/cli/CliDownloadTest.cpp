@@ -66,7 +66,6 @@ TEST(KestrelFlashDownload, AGangReportsEachBoxByItsPortAsTextJsonAndInTheLogAlso
         EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line << "\n" << run.out;
     EXPECT_NE(run.err.find(refusing.linkPath + ": FAILED (box-refused)"), std::string::npos) << run.err;
     // Each box's image and JSON result under its port are GangDownloadTest's and check-trace.py's.
-    const std::string digest = Sha256Of(f.motImage);
 
     // A file refused before any box was touched: each box still gets its record,
     // the file by its absolute path; the JSON lines end with the result.
@@ -79,7 +78,8 @@ TEST(KestrelFlashDownload, AGangReportsEachBoxByItsPortAsTextJsonAndInTheLogAlso
     const auto starting = [&logLines](const std::string& start) {
         return std::ranges::count_if(logLines, [&start](const std::string& line) { return line.starts_with(start); });
     };
-    EXPECT_EQ(starting("image: 131078 bytes, sha256 " + digest), 4);  // each box's started record and result
+    // Each box's started record and its result.
+    EXPECT_EQ(starting("image: 131078 bytes, sha256 " + Sha256Of(f.motImage)), 4);
     EXPECT_EQ(starting("result: box-refused, exit 6"), 1);
     EXPECT_EQ(std::ranges::count(logLines, "file: " + f.missing), 2);
     EXPECT_EQ(starting("result: file-failed, exit 4"), 2);
@@ -179,13 +179,12 @@ TEST(Station, RepeatWithWaitFlashesEachBoxSwappedIn) {
     Station station(Boxes({}, true, 0));
     station.run = std::async(std::launch::async, [&] { return station.Run(); });
     ASSERT_TRUE(Eventually([&] { return station.driver.Calls().listDevices > 0; }));  // found no box yet
-    const std::size_t first = station.Plug("KST-A");
-    ASSERT_TRUE(Eventually([&] { return station.Released(first); }));
-    ASSERT_TRUE(station.Flashed(first));
-    station.driver.SetPresent(first, false);
-    const std::size_t second = station.Plug("KST-B");
-    ASSERT_TRUE(Eventually([&] { return station.Released(second); }));
-    ASSERT_TRUE(station.Flashed(second));
+    for (const char* serial : {"KST-A", "KST-B"}) {
+        const std::size_t box = station.Plug(serial);
+        ASSERT_TRUE(Eventually([&] { return station.Released(box); })) << serial;
+        ASSERT_TRUE(station.Flashed(box)) << serial;
+        station.driver.SetPresent(box, false);  // swapped for the next
+    }
     station.stop = true;
     ASSERT_EQ(station.run.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(station.run.get(), kExitCancelled);
@@ -211,14 +210,13 @@ TEST(Station, WaitFlashesEachRoundTheNamedBoxesThatAreThere) {
 TEST(Station, AFileReplacedAfterTheApprovalIsNotFlashed) {
     FirmwareFiles f;
     const std::string approved = ReadFile(f.mot), other = WriteSRecordFile({{kWindowStart, Pattern(64, 7)}});
-    const std::string manifest = f.dir.Write("ok.sha256", Sha256Of(approved) + "  x\n");
     for (const auto& [what, ports, wait, rounds] :
          std::vector<std::tuple<const char*, Lines, bool, int>>{{"one box", {"USB:KST-A"}, false, 2},
                                                                 {"a gang", {"USB:KST-A", "USB:KST-B"}, false, 2},
                                                                 {"a box waited for", {"USB:KST-A"}, true, 1}}) {
         SCOPED_TRACE(what);
         Station station(Boxes(ports, wait, rounds, 10));
-        station.line.approved = manifest;
+        station.line.approved = f.dir.Write("ok.sha256", Sha256Of(approved) + "  x\n");
         station.request.file = f.dir.Write("lot.mot", approved);
         const std::size_t a = station.Plug("KST-A"), b = station.Plug("KST-B");
         station.driver.SetPresent(a, !wait);

@@ -24,38 +24,28 @@ Lines StartedValues(const std::string& log, const std::string& key) {
 }
 
 // `received` is `image` but for the field: the field's bytes, or a note of what else differs.
-std::string FieldOf(const std::string& received, const std::string& image, std::size_t length) {
+std::string FieldOf(const std::string& received, std::string image, std::size_t length) {
     if (received.size() != image.size()) {
         return "an image of " + std::to_string(received.size()) + " bytes";
     }
-    for (std::size_t i = 0; i < image.size(); ++i) {
-        if (received[i] != image[i] && (i < kFieldOffset || i >= kFieldOffset + length)) {
-            return "a byte outside the field differs at " + std::to_string(i);
-        }
-    }
-    return received.substr(kFieldOffset, length);
+    const std::string field = received.substr(kFieldOffset, length);
+    return received == image.replace(kFieldOffset, length, field) ? field : "a byte outside the field differs";
 }
 
 TEST(KestrelFlashUnits, EachBoxGetsItsOwnNumberInEachFormatAndAGangItsOwnImages) {
     FirmwareFiles f;
     const std::string image(f.motImage.begin(), f.motImage.end());
-    struct Row {
-        std::string format;
-        int boxes;
-        Lines fields;  // for the numbers 7, 8, 9
-    };
-    const std::vector<Row> rows = {
-        {"u32le", 3, {std::string("\x07\0\0\0", 4), std::string("\x08\0\0\0", 4), std::string("\x09\0\0\0", 4)}},
-        {"u32be", 1, {std::string("\0\0\0\x07", 4)}},
-        {"ascii:6", 1, {"000007"}},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.format);
+    // Each format with the fields its boxes get, one box for each of the numbers 7, 8, 9 given.
+    for (const auto& [format, fields] : std::vector<std::pair<std::string, Lines>>{
+             {"u32le", {std::string("\x07\0\0\0", 4), std::string("\x08\0\0\0", 4), std::string("\x09\0\0\0", 4)}},
+             {"u32be", {std::string("\0\0\0\x07", 4)}},
+             {"ascii:6", {"000007"}}}) {
+        SCOPED_TRACE(format);
         std::vector<std::unique_ptr<BoxProcess>> boxes;
-        const std::string counter = f.Path(row.format + ".counter"), log = f.Path(row.format + ".log");
-        Lines args = {"-q", "--serial-at", "0xE1000", "--serial-format", row.format, "--serial-first", "7"};
+        const std::string counter = f.Path(format + ".counter"), log = f.Path(format + ".log");
+        Lines args = {"-q", "--serial-at", "0xE1000", "--serial-format", format, "--serial-first", "7"};
         args.insert(args.end(), {"--serial-counter", counter, "--log", log});
-        for (int i = 0; i < row.boxes; ++i) {
+        for (std::size_t i = 0; i < fields.size(); ++i) {
             boxes.push_back(std::make_unique<BoxProcess>());
             args.insert(args.end(), {"-p", boxes.back()->linkPath});
         }
@@ -65,12 +55,12 @@ TEST(KestrelFlashUnits, EachBoxGetsItsOwnNumberInEachFormatAndAGangItsOwnImages)
         // Each number once, each in the image of the box whose record names it.
         std::set<std::string> received;
         for (const auto& box : boxes) {
-            received.insert(FieldOf(box->SavedImage(1), image, row.fields.front().size()));
+            received.insert(FieldOf(box->SavedImage(1), image, fields.front().size()));
         }
-        EXPECT_EQ(received, std::set<std::string>(row.fields.begin(), row.fields.end()));
-        EXPECT_EQ(ReadFile(counter), std::to_string(7 + row.boxes) + "\n");
+        EXPECT_EQ(received, std::set<std::string>(fields.begin(), fields.end()));
+        EXPECT_EQ(ReadFile(counter), std::to_string(7 + fields.size()) + "\n");
         const Lines serials = StartedValues(ReadFile(log), "serial");
-        EXPECT_EQ(std::set<std::string>(serials.begin(), serials.end()).size(), std::size_t(row.boxes));
+        EXPECT_EQ(std::set<std::string>(serials.begin(), serials.end()).size(), fields.size());
     }
 }
 
@@ -108,9 +98,7 @@ TEST(KestrelFlashUnits, UnitRowsAreUsedOnceAndALabelThatPassedIsRefusedUnlessRew
     const auto again = Flash(once);
     EXPECT_EQ(again.exitStatus, 12);
     EXPECT_NE(again.err.find("the label SN-0042 passed already"), std::string::npos) << again.err;
-    Lines rework = once;
-    rework.insert(rework.begin() + 1, "--rework");
-    EXPECT_EQ(Flash(rework).exitStatus, 0);
+    EXPECT_EQ(Flash(Concat<std::string>({{"--rework"}, once})).exitStatus, 0);
     EXPECT_EQ(StartedValues(ReadFile(labels), "rework"), (Lines{"no", "yes"}));  // the refused box began nothing
     EXPECT_NE(Flash({"--report", labels}).out.find("lot : reworked SN-0042\n"), std::string::npos);
 }

@@ -5,9 +5,9 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 
-#include <atomic>
 #include <csignal>
-#include <thread>
+#include <future>
+#include <tuple>
 
 #include "CliSupport.h"
 #include "base/Clock.h"
@@ -62,23 +62,17 @@ Lines ShownRows(const std::string& bytes, std::size_t columns, Lines rows = {}) 
 
 // The fullest choice that leaves the last column free, else the last one cut there, by characters, not bytes.
 TEST(TerminalProgress, ALineTakesTheFullestChoiceThatLeavesTheLastColumnFree) {
-    const struct {
-        Lines choices;
-        int columns;
-        std::string shown;
-    } cases[] = {
-        {{"abcde", "abc"}, 0, "abcde"},
-        {{"abcde", "abc"}, 6, "abcde"},
-        {{"abcde", "abc"}, 5, "abc"},
-        {{"abcde", "abc"}, 4, "abc"},
-        {{"abcde", "abc"}, 3, "ab"},
-        {{"abcde", "abc"}, 1, ""},
-        {{"\xc3\x84\xc3\x96x"}, 3, "\xc3\x84\xc3\x96"},
-        {{"\xc3\x84\xc3\x96"}, 3, "\xc3\x84\xc3\x96"},
-        {{}, 10, ""},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(cli::FitColumns(c.choices, c.columns), c.shown) << c.columns << " columns, " << c.choices.size();
+    for (const auto& [choices, columns, shown] : std::vector<std::tuple<Lines, int, std::string>>{
+             {{"abcde", "abc"}, 0, "abcde"},
+             {{"abcde", "abc"}, 6, "abcde"},
+             {{"abcde", "abc"}, 5, "abc"},
+             {{"abcde", "abc"}, 3, "ab"},
+             {{"abcde", "abc"}, 1, ""},
+             {{"\xc3\x84\xc3\x96x"}, 3, "\xc3\x84\xc3\x96"},
+             {{"\xc3\x84\xc3\x96", "x"}, 3, "\xc3\x84\xc3\x96"},
+             {{}, 10, ""},
+         }) {
+        EXPECT_EQ(cli::FitColumns(choices, columns), shown) << columns << " columns, " << choices.size();
     }
 }
 
@@ -134,17 +128,16 @@ TEST(TerminalProgress, AGangShowsOneProgressLineForAllItsBoxesThatFitsTheTermina
     BoxProcess boxes[3];
     Terminal terminal;
     terminal.Resize(40);
-    std::string shown;
-    std::atomic<bool> running{true};
-    std::thread reader([&] {  // read as it comes, or a full terminal would hold the program up
-        while (running)
-            shown += terminal.Read();
+    auto flash = std::async(std::launch::async, [&] {
+        return Flash({"-p", boxes[0].linkPath, "-p", boxes[1].linkPath, "-p", boxes[2].linkPath, kMot},
+                     {.inChild = [device = terminal.device] { ::dup2(device, STDERR_FILENO); }});
     });
-    const auto run = Flash({"-p", boxes[0].linkPath, "-p", boxes[1].linkPath, "-p", boxes[2].linkPath, kMot},
-                           {.inChild = [device = terminal.device] { ::dup2(device, STDERR_FILENO); }});
-    running = false;
-    reader.join();
+    std::string shown;
+    // Read as it comes, or a full terminal would hold the program up.
+    while (flash.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+        shown += terminal.Read();
     shown += terminal.Read();
+    const auto run = flash.get();
     EXPECT_EQ(run.exitStatus, 0) << run.out;
     // Numbered, as three paths do not fit: "#1 W45% #2 W50% #3 R3%"; gone before the summary.
     EXPECT_NE(shown.find("#3 R"), std::string::npos) << shown;

@@ -19,9 +19,7 @@ for pair in "$@"; do
   program=${pair#*=}
   name=$(basename "$page")
 
-  lint=$("$mandoc" -T lint -W warning "$page" 2>&1)
-  status=$?
-  [ $status -eq 0 ] && [ -z "$lint" ] || fail "$name: mandoc lint (exit $status):"$'\n'"$lint"
+  lint=$("$mandoc" -T lint -W warning "$page" 2>&1) && [ -z "$lint" ] || fail "$name: mandoc lint:"$'\n'"$lint"
 
   # The page as a reader sees it, without the overstriking of bold and underline.
   text=$("$mandoc" -T ascii "$page" | sed 's/.\x08//g')
@@ -30,18 +28,13 @@ for pair in "$@"; do
   done
   ! grep -q '@[A-Z_]*@' "$page" || fail "$name: placeholder left: $(grep -o '@[A-Z_]*@' "$page" | head -1)"
 
-  help=$("$program" --help 2>&1)
-  status=$?
-  [ $status -eq 0 ] && [ -n "$help" ] || { fail "$name: $program --help exited $status"; continue; }
+  help=$("$program" --help 2>&1) && [ -n "$help" ] || { fail "$name: $program --help failed: $help"; continue; }
   options=$(grep -oE -- '--[a-z][a-z0-9-]*' <<<"$help" | sort -u)
   [ -n "$options" ] || fail "$name: no long option found in $program --help"
-  for option in $options; do
-    grep -qE -- "(^|[^a-z-])${option}([^a-z-]|$)" <<<"$text" || fail "$name: $option from --help is not documented"
-  done
   # The emulator's scenarios, where --help lists them, comma-separated, after "SCENARIO ...:".
   scenarios=$(grep -o 'SCENARIO[^:]*: [a-z0-9-]*, .*' <<<"$help" | sed 's/^[^:]*: //' | tr -s ', ' '\n\n')
-  for scenario in $scenarios; do
-    grep -qE -- "(^|[^a-z-])${scenario}([^a-z-]|$)" <<<"$text" || fail "$name: scenario $scenario is not documented"
+  for word in $options $scenarios; do
+    grep -qE -- "(^|[^a-z-])${word}([^a-z-]|$)" <<<"$text" || fail "$name: $word from --help is not documented"
   done
   # Exit statuses that --help lists under "Exit status:", each a tag of the page's EXIT STATUS.
   codes=$(sed -n '/^Exit status:/,/^$/p' <<<"$help" | sed -nE 's/^ +([0-9]+) .*/\1/p')
