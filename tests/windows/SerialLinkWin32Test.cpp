@@ -7,7 +7,6 @@
 
 #include "links/SerialLink.h"
 #include "links/SerialPortList.h"
-#include "session/LinkNames.h"
 
 namespace kestrel {
 namespace {
@@ -22,10 +21,6 @@ TEST(SerialLinkWin32, PortsOpenByTheirDeviceNameAndThatNameSelectsTheDevice) {
         {"COM12", "\\\\.\\COM12", true}, {"com12", "COM12", true}, {"COM1", "COM12", false}, {"", "", false}};
     for (const auto& [a, b, same] : names)
         EXPECT_EQ(SameSerialDevice(a, b), same) << a << " " << b;
-    const LinkChoice choice = ChooseLink("\\\\.\\COM12");
-    EXPECT_EQ(choice.kind, LinkChoice::Kind::Serial);
-    EXPECT_EQ(choice.device, "\\\\.\\COM12");
-    EXPECT_EQ(choice.refusal, 0);
 }
 
 // Settings the line cannot take are refused before any device is opened (the
