@@ -92,7 +92,6 @@ TEST_P(WineFaultMatrix, EndsAsOnLinux) {
     EXPECT_EQ(run.exitStatus, f.exitStatus) << run.out << run.err;
     EXPECT_EQ(run.LastOutLine(), f.lastLine) << run.out;
     EXPECT_LT(run.seconds, f.boundSeconds + kWineStart);
-    EXPECT_TRUE(PortOpensAgain(box.linkPath));
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, WineFaultMatrix, ::testing::ValuesIn(FaultRows()), FaultRowName);
