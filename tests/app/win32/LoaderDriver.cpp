@@ -188,10 +188,10 @@ int wmain(int argc, wchar_t** argv) {
     // Enter answers the question's default, which must be No: the download goes on.
     if (const char* wrong = CloseAnsweringNoWithEnter(dialog, kCaption))
         return Fail(wrong);
-    const auto ended = [list] {
+    const auto ended = [list, start] {
         const auto lines = Lines(list);
-        return !lines.empty() && (lines.back() == L"FLASHING SUCCESSFULL" || lines.back().rfind(L"Error: ", 0) == 0) &&
-               ::IsWindowEnabled(::GetDlgItem(::GetParent(list), kStart));
+        return !lines.empty() && (lines.back() == L"FLASHING SUCCESSFULL" || lines.back().starts_with(L"Error: ")) &&
+               ::IsWindowEnabled(start);
     };
     const bool done = Await(ended, 120);
     for (const auto& line : Lines(list))
@@ -211,8 +211,7 @@ int wmain(int argc, wchar_t** argv) {
     if (Focused(dialog) != start)
         return Fail("after the download the focus is not on \"Start download\"");
     Press(VK_RETURN);
-    if (!Await([list] { return Lines(list).size() < 3 || !::IsWindowEnabled(::GetDlgItem(::GetParent(list), kStart)); },
-               10) ||
+    if (!Await([list, start] { return Lines(list).size() < 3 || !::IsWindowEnabled(start); }, 10) ||
         !Await(ended, 120) || !::IsWindow(dialog))
         return Fail("Enter after the download did not run a second download in the open window");
     std::printf("second: %ls\n", Lines(list).back().c_str());
@@ -232,20 +231,16 @@ int wmain(int argc, wchar_t** argv) {
         ::PostMessageW(saveAs, WM_COMMAND, IDOK, 0);
         return Await([saveAs] { return !::IsWindow(saveAs); }, 10) ? offered : std::wstring();
     };
+    // The message box captioned "Save log" that says `words`, answered OK: whether it came and went.
     const auto answer = [](const wchar_t* words) {
         HWND box = Await(
             [words] {
-                HWND found = ::FindWindowW(L"#32770", L"Save log");
-                const std::wstring text = found != nullptr ? Text(::GetDlgItem(found, 0xFFFF)) : L"";
-                return text.find(words) != std::wstring::npos ? found : nullptr;
+                HWND found = ::FindWindowW(L"#32770", L"Save log");  // none: no text, and no match
+                return Text(::GetDlgItem(found, 0xFFFF)).find(words) != std::wstring::npos ? found : nullptr;
             },
             10);
-        if (box != nullptr) {
-            std::printf("said: %ls\n", Text(::GetDlgItem(box, 0xFFFF)).c_str());
-            ::PostMessageW(box, WM_COMMAND, IDOK, 0);
-            Await([box] { return !::IsWindow(box); }, 10);
-        }
-        return box != nullptr;
+        return box != nullptr && ::PostMessageW(box, WM_COMMAND, IDOK, 0) &&
+               Await([box] { return !::IsWindow(box); }, 10);
     };
     const std::wstring offered = saveLogAs(L"C:\\firmware\\kestrel-demo.mot");
     std::printf("offered: %ls\n", offered.c_str());
