@@ -20,24 +20,26 @@ TEST(D2xxUsbDriver, ListsAndFlashesTheBoxesTheLibraryServes) {
         std::vector<std::string> serials;  // as the driver lists them, by index
         UsbOpenProblem problem;            // the download's open failure reports
         bool flashed;
+        const wchar_t* library = L"FTD2XX.dll";
         int held = -1;  // a device opened before the download: as the vendor's library, the stand-in refuses it
     } rows[] = {
-        {"A1;B2", "USB", {"A1", "B2"}, UsbOpenProblem::None, true, 0},
+        {"A1;B2", "USB", {"A1", "B2"}, UsbOpenProblem::None, true, L"FTD2XX.dll", 0},
         {"A1,refuse-open;B2", "USB:B2", {"A1", "B2"}, UsbOpenProblem::None, true},
         {"A1,silent-sync;B2", "USB:1", {"A1", "B2"}, UsbOpenProblem::None, true},
         {"A1,refuse-open", "USB", {"A1"}, UsbOpenProblem::Busy, false},
         {"A1,refuse-baud", "USB", {"A1"}, UsbOpenProblem::NoDevice, false},
         {"A1,refuse-framing", "USB:A1", {"A1"}, UsbOpenProblem::None, false},
         {"", "USB", {}, UsbOpenProblem::NoDevice, false},
+        {"A1", "USB", {}, UsbOpenProblem::NoDriver, false, L"NoSuchD2xx.dll"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.boxes) + " " + row.link);
         _putenv_s("KESTREL_D2XX_BOXES", row.boxes);
         UsbLink::ForgetDeviceListing();
-        D2xxUsbDriver driver;
+        D2xxUsbDriver driver(row.library);
 
         std::vector<UsbDeviceInfo> devices;
-        EXPECT_EQ(driver.ListDevices(devices), 0);
+        EXPECT_EQ(driver.ListDevices(devices) == 0, row.problem != UsbOpenProblem::NoDriver);
         std::vector<std::string> serials;
         for (const auto& device : devices) {
             EXPECT_EQ(device.index, static_cast<int>(serials.size()));
