@@ -34,7 +34,6 @@ TEST(SerialLinkWin32, RefusesLineCodesAPortCannotTake) {
         SerialLink link;
         EXPECT_FALSE(link.Open("\\\\.\\KestrelNoSuchPort", row.baudRate, row.parity, row.stopBits, row.byteSize));
         EXPECT_EQ(link.OpenError(), EINVAL);
-        EXPECT_FALSE(link.IsOpen());
     }
 }
 
