@@ -1,10 +1,9 @@
 // ConsoleEvent IMAGE EVENT: tells the process that runs the program IMAGE (its
-// full Windows path) of the console event EVENT (0 Ctrl-C, 1 Ctrl-Break, 2 its
-// console window closed, 5 the user signing out, 6 the machine shutting down)
-// as Windows does: kernel32's CtrlRoutine on a new thread of that process. For
-// the last three Windows ends the process once the routine has returned, or
-// after 5 seconds, whichever comes first; so does this. Wine can send only
-// Ctrl-C and Ctrl-Break to a program itself.
+// full Windows path) of the console event EVENT that ends it (2 its console
+// window closed, 5 the user signing out, 6 the machine shutting down) as Windows
+// does: kernel32's CtrlRoutine on a new thread of that process, then the end of
+// the process once the routine has returned, or after 5 seconds, whichever comes
+// first. Ctrl-C and Ctrl-Break Wine sends to a program itself.
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -63,14 +62,11 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("cannot start CtrlRoutine in the process: error %lu\n", ::GetLastError());
         return 1;
     }
-    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
-        const HANDLE either[] = {thread, process};
-        const DWORD waited = ::WaitForMultipleObjects(2, either, FALSE, kWindowsGivesMs);
-        if (::WaitForSingleObject(process, 0) != WAIT_OBJECT_0) {
-            std::printf("%s: ended by Windows\n", waited == WAIT_TIMEOUT ? "5 s passed" : "the routine returned");
-            ::TerminateProcess(process, STATUS_CONTROL_C_EXIT);
-        }
+    const HANDLE either[] = {thread, process};
+    const DWORD waited = ::WaitForMultipleObjects(2, either, FALSE, kWindowsGivesMs);
+    if (::WaitForSingleObject(process, 0) != WAIT_OBJECT_0) {
+        std::printf("%s: ended by Windows\n", waited == WAIT_TIMEOUT ? "5 s passed" : "the routine returned");
+        ::TerminateProcess(process, STATUS_CONTROL_C_EXIT);
     }
-    ::WaitForSingleObject(thread, kWindowsGivesMs);
     return 0;
 }

@@ -50,18 +50,17 @@ TEST(D2xxUsbDriver, ListsAndFlashesTheBoxesTheLibraryServes) {
         EXPECT_EQ(serials, row.serials);
 
         UsbHandle held = kNoUsbHandle, again = kNoUsbHandle;
-        UsbOpenProblem problem = UsbOpenProblem::Other;
+        UsbOpenProblem refused = UsbOpenProblem::None, problem = UsbOpenProblem::None;
         if (row.held >= 0) {
-            ASSERT_EQ(driver.Open(row.held, held, problem), 0);
-            EXPECT_NE(driver.Open(row.held, again, problem), 0);
-            EXPECT_EQ(problem, UsbOpenProblem::Busy);
+            ASSERT_EQ(driver.Open(row.held, held, refused), 0);
+            EXPECT_NE(driver.Open(row.held, again, refused), 0);
+            EXPECT_EQ(refused, UsbOpenProblem::Busy);
         }
         RecordingStatusList status;
-        SessionOptions options;
-        problem = UsbOpenProblem::None;
-        options.openFailed = [&problem](const OpenFailure& failure) { problem = failure.usbProblem; };
-        options.usbDriver = &driver;
-        options.answerTimeoutMs = 2000;
+        const SessionOptions options{
+            .usbDriver = &driver, .answerTimeoutMs = 2000, .openFailed = [&problem](const OpenFailure& failure) {
+                problem = failure.usbProblem;
+            }};
         RunDownload(row.link, KESTREL_SAMPLES_DIR "/kestrel-demo.mot", status, options);
         const auto lines = status.lines();
         EXPECT_EQ(lines.empty() ? "" : lines.back(),

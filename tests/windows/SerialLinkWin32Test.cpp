@@ -7,7 +7,6 @@
 
 #include "links/SerialLink.h"
 #include "links/SerialPortList.h"
-#include "session/LinkNames.h"
 
 namespace kestrel {
 namespace {
@@ -22,10 +21,6 @@ TEST(SerialLinkWin32, PortsOpenByTheirDeviceNameAndThatNameSelectsTheDevice) {
         {"COM12", "\\\\.\\COM12", true}, {"com12", "COM12", true}, {"COM1", "COM12", false}, {"", "", false}};
     for (const auto& [a, b, same] : names)
         EXPECT_EQ(SameSerialDevice(a, b), same) << a << " " << b;
-    const LinkChoice choice = ChooseLink("\\\\.\\COM12");
-    EXPECT_EQ(choice.kind, LinkChoice::Kind::Serial);
-    EXPECT_EQ(choice.device, "\\\\.\\COM12");
-    EXPECT_EQ(choice.refusal, 0);
 }
 
 // Settings the line cannot take are refused before any device is opened (the
@@ -39,7 +34,6 @@ TEST(SerialLinkWin32, RefusesLineCodesAPortCannotTake) {
         SerialLink link;
         EXPECT_FALSE(link.Open("\\\\.\\KestrelNoSuchPort", row.baudRate, row.parity, row.stopBits, row.byteSize));
         EXPECT_EQ(link.OpenError(), EINVAL);
-        EXPECT_FALSE(link.IsOpen());
     }
 }
 

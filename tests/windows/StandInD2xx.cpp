@@ -32,10 +32,8 @@ using kestrel::UsbHandle;
 using kestrel::emulator::SimulatedUsbDevice;
 using kestrel::emulator::SimulatedUsbDriver;
 
-constexpr ULONG kInvalidHandle = 1;
-constexpr ULONG kDeviceNotFound = 2;
-constexpr ULONG kDeviceNotOpened = 3;
-constexpr ULONG kIoError = 4;
+// The library's statuses, and its purge's flag for the queue of bytes read.
+constexpr ULONG kInvalidHandle = 1, kDeviceNotFound = 2, kDeviceNotOpened = 3, kIoError = 4;
 constexpr ULONG kPurgeRx = 1;
 
 std::string Environment(const char* name) { return std::getenv(name) ? std::getenv(name) : ""; }

@@ -20,16 +20,12 @@
 
 #include "support/WindowDriver.h"
 
+#include "app/win32/resource.h"
+
 namespace {
 using namespace kestrel::testing;
 
 constexpr wchar_t kCaption[] = L"IXO V2718 Loader v1.1";
-constexpr int kStart = 1002;
-constexpr int kPath = 1001;
-constexpr int kBanner = 1012;
-constexpr int kStatusList = 1005;
-constexpr int kProgressBar = 1010;
-constexpr int kLinkDropDown = 1007;
 
 std::wstring DropDownEntry(HWND dropDown, LRESULT index) {
     wchar_t entry[256] = {};
@@ -65,8 +61,8 @@ bool AwaitErasing(HWND list) {
 // reason; ended all the same, the download is cancelled and its end shown
 // before the window answers, as the process may be ended right after.
 int EndSession(HWND dialog) {
-    HWND list = ::GetDlgItem(dialog, kStatusList);
-    ::PostMessageW(::GetDlgItem(dialog, kStart), BM_CLICK, 0, 0);
+    HWND list = ::GetDlgItem(dialog, IDC_STATUS);
+    ::PostMessageW(::GetDlgItem(dialog, IDC_START), BM_CLICK, 0, 0);
     if (!AwaitErasing(list))
         return Fail("no \"Erasing flash... \" line");
     if (const char* wrong = EndSessionAllTheSame(dialog))
@@ -99,12 +95,12 @@ int wmain(int argc, wchar_t** argv) {
     if (argc > 1 && std::wstring(argv[1]) == L"end-session")
         return EndSession(dialog);
     if (argc > 1 && std::wstring(argv[1]) == L"height")
-        return PrintHeightAndClose(dialog, kBanner);
+        return PrintHeightAndClose(dialog, IDC_BANNER);
 
     // The drop-down's open list is wide enough for its longest entry, which is
     // wider than the closed box. Measured in the template's font: the dialog's
     // own font handle means nothing in this process.
-    HWND dropDown = ::GetDlgItem(dialog, kLinkDropDown);
+    HWND dropDown = ::GetDlgItem(dialog, IDC_LINK);
     HDC dc = ::GetDC(dropDown);
     HFONT font = ::CreateFontW(-::MulDiv(8, ::GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, 0, 0, 0,
                                DEFAULT_CHARSET, 0, 0, 0, 0, L"MS Shell Dlg");
@@ -158,7 +154,7 @@ int wmain(int argc, wchar_t** argv) {
     // Enter in the path field leaves the window open and starts nothing; a
     // typed path enables "Start download" as a picked one does, an empty one disables it.
     Foreground(dialog);
-    HWND start = ::GetDlgItem(dialog, kStart), path = ::GetDlgItem(dialog, kPath);
+    HWND start = ::GetDlgItem(dialog, IDC_START), path = ::GetDlgItem(dialog, IDC_PATH);
     if (Focused(dialog) != start)
         return Fail("with port and file given, the focus is not on \"Start download\"");
     Press(VK_TAB, VK_SHIFT);
@@ -166,7 +162,7 @@ int wmain(int argc, wchar_t** argv) {
         return Fail("Shift+Tab from \"Start download\" did not reach the path field");
     Press(VK_RETURN);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    if (!::IsWindow(dialog) || !Lines(::GetDlgItem(dialog, kStatusList)).empty())
+    if (!::IsWindow(dialog) || !Lines(::GetDlgItem(dialog, IDC_STATUS)).empty())
         return Fail("Enter in the path field closed the window or started a download");
     const std::wstring file = Text(path);
     ::SendMessageW(path, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
@@ -181,17 +177,17 @@ int wmain(int argc, wchar_t** argv) {
 
     // While the box erases, Escape does nothing, and closing the window asks
     // first: answered no, the download goes on.
-    HWND list = ::GetDlgItem(dialog, kStatusList);
+    HWND list = ::GetDlgItem(dialog, IDC_STATUS);
     if (!AwaitErasing(list))
         return Fail("no \"Erasing flash... \" line");
     Press(VK_ESCAPE);
     // Enter answers the question's default, which must be No: the download goes on.
     if (const char* wrong = CloseAnsweringNoWithEnter(dialog, kCaption))
         return Fail(wrong);
-    const auto ended = [list] {
+    const auto ended = [list, start] {
         const auto lines = Lines(list);
-        return !lines.empty() && (lines.back() == L"FLASHING SUCCESSFULL" || lines.back().rfind(L"Error: ", 0) == 0) &&
-               ::IsWindowEnabled(::GetDlgItem(::GetParent(list), kStart));
+        return !lines.empty() && (lines.back() == L"FLASHING SUCCESSFULL" || lines.back().starts_with(L"Error: ")) &&
+               ::IsWindowEnabled(start);
     };
     const bool done = Await(ended, 120);
     for (const auto& line : Lines(list))
@@ -201,7 +197,7 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("place: %ldx%ld+%ld+%ld\n", place.right - place.left, place.bottom - place.top, place.left, place.top);
     if (!done)
         return Fail("the download did not end within 120 s");
-    const std::wstring bar = Text(::GetDlgItem(dialog, kProgressBar));
+    const std::wstring bar = Text(::GetDlgItem(dialog, IDC_PROGRESS));
     std::printf("bar: %ls\n", bar.c_str());
     if (bar != L"Flashed and verified")
         return Fail("the bar does not give the verdict of a verified download");
@@ -211,8 +207,7 @@ int wmain(int argc, wchar_t** argv) {
     if (Focused(dialog) != start)
         return Fail("after the download the focus is not on \"Start download\"");
     Press(VK_RETURN);
-    if (!Await([list] { return Lines(list).size() < 3 || !::IsWindowEnabled(::GetDlgItem(::GetParent(list), kStart)); },
-               10) ||
+    if (!Await([list, start] { return Lines(list).size() < 3 || !::IsWindowEnabled(start); }, 10) ||
         !Await(ended, 120) || !::IsWindow(dialog))
         return Fail("Enter after the download did not run a second download in the open window");
     std::printf("second: %ls\n", Lines(list).back().c_str());
@@ -220,7 +215,7 @@ int wmain(int argc, wchar_t** argv) {
     // "Save log..." of the window menu offers a log's name. The firmware is refused
     // and left as it is; a log gets the record once: asked again, the window says where it is.
     const auto saveLogAs = [dialog](const wchar_t* name) {
-        ::PostMessageW(dialog, WM_SYSCOMMAND, 0x0020, 0);
+        ::PostMessageW(dialog, WM_SYSCOMMAND, IDM_SAVELOG, 0);
         HWND saveAs = Await([] { return ::FindWindowW(L"#32770", L"Save log"); }, 20);
         HWND field = saveAs != nullptr ? ::GetDlgItem(saveAs, 0x47c) : nullptr;  // the name's combo box
         if (field == nullptr && saveAs != nullptr)
@@ -232,20 +227,16 @@ int wmain(int argc, wchar_t** argv) {
         ::PostMessageW(saveAs, WM_COMMAND, IDOK, 0);
         return Await([saveAs] { return !::IsWindow(saveAs); }, 10) ? offered : std::wstring();
     };
+    // The message box captioned "Save log" that says `words`, answered OK: whether it came and went.
     const auto answer = [](const wchar_t* words) {
         HWND box = Await(
             [words] {
-                HWND found = ::FindWindowW(L"#32770", L"Save log");
-                const std::wstring text = found != nullptr ? Text(::GetDlgItem(found, 0xFFFF)) : L"";
-                return text.find(words) != std::wstring::npos ? found : nullptr;
+                HWND found = ::FindWindowW(L"#32770", L"Save log");  // none: no text, and no match
+                return Text(::GetDlgItem(found, 0xFFFF)).find(words) != std::wstring::npos ? found : nullptr;
             },
             10);
-        if (box != nullptr) {
-            std::printf("said: %ls\n", Text(::GetDlgItem(box, 0xFFFF)).c_str());
-            ::PostMessageW(box, WM_COMMAND, IDOK, 0);
-            Await([box] { return !::IsWindow(box); }, 10);
-        }
-        return box != nullptr;
+        return box != nullptr && ::PostMessageW(box, WM_COMMAND, IDOK, 0) &&
+               Await([box] { return !::IsWindow(box); }, 10);
     };
     const std::wstring offered = saveLogAs(L"C:\\firmware\\kestrel-demo.mot");
     std::printf("offered: %ls\n", offered.c_str());
@@ -256,7 +247,7 @@ int wmain(int argc, wchar_t** argv) {
     if (saveLogAs(L"C:\\firmware\\dialog.log").empty())
         return Fail("the second \"Save log...\" did not take the log");
     ::SetForegroundWindow(dialog);
-    ::PostMessageW(dialog, WM_SYSCOMMAND, 0x0020, 0);
+    ::PostMessageW(dialog, WM_SYSCOMMAND, IDM_SAVELOG, 0);
     if (!answer(L"already"))
         return Fail("asked again, \"Save log...\" did not say where the record is");
     return 0;
