@@ -78,7 +78,6 @@ TEST_F(UsbLinkTest, ReadReturnsAtOnceWhenNothingWaitsAndOtherwiseAtItsBound) {
             ASSERT_TRUE(OpenBoxLine(link));
             Bytes buffer(count, 0xEE);
             EXPECT_EQ(link.Read(buffer.data(), count), 0);
-            EXPECT_EQ(box.driver.Calls().read, 0);
             EXPECT_EQ(box.clock.TickMs(), startMs);
 
             ASSERT_TRUE(link.Write(&kSync, 1));
