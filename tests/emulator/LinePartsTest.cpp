@@ -14,18 +14,13 @@
 namespace kestrel::emulator {
 namespace {
 
-// It follows each new line while it is its own; a file someone put in its
-// place is neither replaced nor removed.
-TEST(StableLink, FollowsTheLineOnlyWhileItIsItsOwn) {
+// A file someone put in its place is neither replaced nor removed. Following
+// each new line after a hang-up is the fault matrix's (its hang-up rows open
+// the link again), removing its own at the end BoxServerTest's.
+TEST(StableLink, AFileSomeonePutInItsPlaceIsNeitherReplacedNorRemoved) {
     const testing::TempDir dir;
     const auto path = dir.Path() / "box";
     std::optional<StableLink> link(path.string());
-    ASSERT_TRUE(link->PointAt("/dev/pts/1") && link->PointAt("/dev/pts/2"));
-    EXPECT_EQ(std::filesystem::read_symlink(path), "/dev/pts/2");
-    link.reset();
-    EXPECT_FALSE(std::filesystem::is_symlink(path));
-
-    link.emplace(path.string());
     ASSERT_TRUE(link->PointAt("/dev/pts/1"));
     std::filesystem::remove(path);
     std::filesystem::create_symlink("/dev/pts/other", path);

@@ -34,9 +34,8 @@ void* operator new(std::size_t size) {
         throw std::bad_alloc();
     }
     // No test installs a new-handler: a real shortage is reported at once.
-    if (void* block = std::malloc(size == 0 ? 1 : size)) {
+    if (void* block = std::malloc(size == 0 ? 1 : size))
         return block;
-    }
     throw std::bad_alloc();
 }
 

