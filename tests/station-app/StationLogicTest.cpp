@@ -65,10 +65,9 @@ struct Line {
     // downloads' own bounds (20 s to synchronise), so that they, not this, end a broken one.
     static bool Until(const std::function<bool()>& done) { return Eventually(done, std::chrono::seconds(45)); }
     Tile TileOf(const std::string& name) const {
-        for (const Tile& tile : logic->Tiles())
-            if (tile.name == name)
-                return tile;
-        return {};
+        const std::vector<Tile> tiles = logic->Tiles();
+        const auto found = std::ranges::find(tiles, name, &Tile::name);
+        return found == tiles.end() ? Tile{} : *found;
     }
 
     FirmwareFiles firmware;
