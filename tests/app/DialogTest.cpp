@@ -9,9 +9,7 @@
 #include "app/qt/DialogTemplate.h"
 #include "app/qt/DialogUnits.h"
 
-using kestrel::CAboutDlg;
-using kestrel::Ckestrel2Dlg;
-using kestrel::DialogUnitsToPixels;
+using namespace kestrel;
 namespace dt = kestrel::dialog_template;
 
 class DialogTest : public QObject {
@@ -24,9 +22,9 @@ private slots:
 
 // With the USB boxes and serial devices found offered after the fixed entries.
 void DialogTest::StartsAsTheTemplateSays() {
-    using kestrel::SerialPortKind::UsbSerial;
+    using SerialPortKind::UsbSerial;
     const std::string byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_";
-    const kestrel::SerialPortInfo builtin{.devicePath = "/dev/ttyS0"},  // COM1 to COM8 stand for it
+    const SerialPortInfo builtin{.devicePath = "/dev/ttyS0"},  // COM1 to COM8 stand for it
         adapter{.kind = UsbSerial, .devicePath = "/dev/ttyUSB0", .byIdPath = byId + "A1B2C3-if00-port0"},
         other{.kind = UsbSerial, .devicePath = "/dev/ttyUSB1", .byIdPath = byId + "D4E5F6-if00-port0"};
     Ckestrel2Dlg dialog({builtin, adapter, other}, nullptr,
@@ -65,7 +63,7 @@ void DialogTest::StartsAsTheTemplateSays() {
     QFont font = dialog.font();
     font.setPointSize(14);
     dialog.setFont(font);
-    const kestrel::DialogBaseUnits base = kestrel::MeasureDialogFont(dialog.font());
+    const DialogBaseUnits base = MeasureDialogFont(dialog.font());
     QCOMPARE(controls.path->geometry(), DialogUnitsToPixels(dt::kPathField, base));
     QCOMPARE(controls.list->geometry(), DialogUnitsToPixels(dt::kStatusList, base));
     QCOMPARE(dialog.size(), DialogUnitsToPixels(dt::kMainClientWithProgress, base));
@@ -73,22 +71,21 @@ void DialogTest::StartsAsTheTemplateSays() {
 
 // The command line, a browse and typing each choose what the next run opens.
 void DialogTest::CommandLineBrowseAndTypingChooseWhatRuns() {
-    const auto parsed = kestrel::ParseCommandLine({"kestrel-loader", "--port", "/dev/pts/7", "fw/demo.mot"});
+    const auto parsed = ParseCommandLine({"kestrel-loader", "--port", "/dev/pts/7", "fw/demo.mot"});
     QCOMPARE(parsed.file, QDir::current().absoluteFilePath("fw/demo.mot"));
 
     Ckestrel2Dlg dialog({}, nullptr);
     DialogControls controls(dialog);
-    QString answer;
-    QString ran;
+    QString answer, ran;
     QStringList folders;  // where each browse opened
     dialog.SetFileChooser([&answer, &folders](QWidget*, const QString& folder) {
         folders << folder;
         return answer;
     });
     dialog.SetDownloadRunner(
-        [&ran](const std::string& link, const std::string& file, kestrel::StatusList&, const kestrel::SessionOptions&) {
+        [&ran](const std::string& link, const std::string& file, StatusList&, const SessionOptions&) {
             ran = QString::fromStdString(link + " " + file);
-            return kestrel::DownloadOutcome::Success;
+            return DownloadOutcome::Success;
         });
     QVERIFY(dialog.PreselectPort("com3"));
     dialog.show();
@@ -140,9 +137,7 @@ void DialogTest::TheContextMenuEntryOpensTheAboutBox() {
     QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), dialog.mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(&dialog, &event);
 
-    QCOMPARE(offered, QStringList({QString::fromUtf8("&Info \xC3\xBC"
-                                                     "ber IXO V2718 Loader..."),
-                                   "Save log..."}));
+    QCOMPARE(offered, QStringList({QString::fromUtf8("&Info über IXO V2718 Loader..."), "Save log..."}));
     QTRY_COMPARE(seen, QStringList({"Info", "IXO V2718 Loader Version 1.0"}));
 }
 

@@ -13,10 +13,8 @@
 #include "emulator/ServedBox.h"
 #include "links/SerialLink.h"
 
-using kestrel::Ckestrel2Dlg;
-using kestrel::DownloadOutcome;
-using kestrel::SessionOptions;
-using kestrel::StatusList;
+using namespace kestrel;
+using namespace kestrel::emulator;
 
 namespace {
 
@@ -37,8 +35,6 @@ const QString kFirmware = QStringLiteral(KESTREL_SAMPLES_DIR "/kestrel-demo.mot"
 // The emulated box on a pseudo-terminal, served on its own thread until the end
 // of the test or, if asked for, until that many downloads have ended. It hangs
 // up after 30 s, so that a broken download fails the test instead of hanging it.
-using kestrel::emulator::BoxModel;
-using kestrel::emulator::ServedBox;
 constexpr std::uint32_t kGiveUpMs = 30000;
 
 }  // namespace
@@ -64,21 +60,20 @@ void DownloadRunTest::TheListKeepsTheThreeNewestLinesFirstInViewAndTheBarCountsT
     list.resize(200, 2 * lineHeight + 2 * list.frameWidth() + lineHeight / 2);
     list.show();
     QVERIFY(QTest::qWaitForWindowExposed(&list));
-    kestrel::QtDialogView view(list, bar);
-    kestrel::ManualClock clock(0xFFFFF000);  // the tick count wraps during the countdown
-    kestrel::DialogStatus status(view, clock);
-    const auto topVisibleLine = [&list] { return list.indexAt(QPoint(2, 2)).row(); };
+    QtDialogView view(list, bar);
+    ManualClock clock(0xFFFFF000);  // the tick count wraps during the countdown
+    DialogStatus status(view, clock);
     int lines = 0;
     for (const auto& [count, top] : QList<QPair<int, int>>{{1, 0}, {2, 0}, {3, 0}, {4, 1}, {10, 7}}) {
         while (lines < count)
             status.AppendStatus("line " + std::to_string(lines++));
-        QCOMPARE(topVisibleLine(), top);
+        QCOMPARE(list.indexAt(QPoint(2, 2)).row(), top);  // the top visible line
     }
     // The stage's value starts the countdown, not its line's text. Then whole seconds rounded up, at 0, 1,
     // 1000, 19000, 19999 and 20000 ms: the session waits through the last.
     status.AppendStatus("Waiting for synchronising ... ");
     QVERIFY(!status.CountingDown());
-    status.StageStarted(kestrel::SessionStage::Synchronising);
+    status.StageStarted(SessionStage::Synchronising);
     QStringList shown;
     for (const std::uint32_t step : {0, 1, 999, 18000, 999, 1}) {
         clock.Advance(step);
@@ -89,7 +84,7 @@ void DownloadRunTest::TheListKeepsTheThreeNewestLinesFirstInViewAndTheBarCountsT
 }
 
 void DownloadRunTest::RepaintWaitsForThePaintAndClosingEndsTheWait() {
-    auto dialog = std::make_unique<Ckestrel2Dlg>(std::vector<kestrel::SerialPortInfo>{}, nullptr);
+    auto dialog = std::make_unique<Ckestrel2Dlg>(std::vector<SerialPortInfo>{}, nullptr);
     DialogControls controls(*dialog);
     PaintWatcher watcher(*controls.list);
     std::vector<int> paintedAtRepaint;
@@ -135,14 +130,14 @@ void DownloadRunTest::TheLastRunIsSavedAndTheBarCountsDownAndShowsWhyARunFailed(
     dialog.SetDownloadRunner([&](auto&, auto&, StatusList& status, const SessionOptions& options) {
         if (++runs == 1) {
             status.AppendStatus("Opening interface... ");
-            status.StageStarted(kestrel::SessionStage::OpeningLink);
+            status.StageStarted(SessionStage::OpeningLink);
             hold(options);
             return DownloadOutcome::Success;
         }
         status.AppendStatus("Waiting for synchronising ... ");
-        status.StageStarted(kestrel::SessionStage::Synchronising);
+        status.StageStarted(SessionStage::Synchronising);
         hold(options);
-        status.Progress(kestrel::ProgressStage::WritingData, 30, 100);
+        status.Progress(ProgressStage::WritingData, 30, 100);
         status.AppendStatus("Error: Cannot program");
         return DownloadOutcome::BoxRefused;
     });
@@ -181,7 +176,7 @@ void DownloadRunTest::TheLastRunIsSavedAndTheBarCountsDownAndShowsWhyARunFailed(
     const QString reason = missing + ": No such file or directory";
     QVERIFY(dialog.PreselectPort(missing));
     // The open's errno reaches the hint: the session's own, from the open it tried.
-    dialog.SetDownloadRunner(kestrel::RunDownload);
+    dialog.SetDownloadRunner(RunDownload);
     QTest::mouseClick(controls.start, Qt::LeftButton);
     QVERIFY(DownloadsEnded(ended, 3));
     QCOMPARE(controls.Lines(), QStringList({"Opening interface... ", "Error: cannot open comport"}));
@@ -273,7 +268,7 @@ void DownloadRunTest::ClosingDuringADownloadCancelsItAndFreesThePort() {
     QVERIFY2(questions.first().contains("leaves the box unprogrammed"), qPrintable(questions.first()));
     QCOMPARE(dialog.LastOutcome(), std::optional<DownloadOutcome>(DownloadOutcome::Cancelled));
 
-    kestrel::SerialLink link;
+    SerialLink link;
     QVERIFY2(link.Open(box.DevicePath(), 115200, 0, 2, 8), "the dialog's link was closed");
 }
 

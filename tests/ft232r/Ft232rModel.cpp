@@ -263,9 +263,8 @@ struct Model {
 
     // The reading thread is not run for a while: only during a long answer, at random moments.
     void MaybeStall(Lock& lock, Box& box) {
-        if (!stalls || box.toHost.size() <= kRxBuffer) {
+        if (!stalls || box.toHost.size() <= kRxBuffer)
             return;
-        }
         const Nanos now = Now();
         if (box.stallAt == kNever)
             box.stallAt = now + std::uniform_int_distribution<Nanos>(0, 100 * kMs)(random);
@@ -297,15 +296,13 @@ struct Model {
             Vanish(box);
     }
 
-    void Deliver(Box& box, std::uint8_t byte, Nanos at) {
-        box.model.Receive(&byte, 1, static_cast<std::uint32_t>(at / kMs));
-        TakeAnswers(box, at);
-    }
-
     // Lets the line and the box catch up with `now`.
     void Advance(Box& box, Nanos now) {
-        for (; !box.gone && !box.toBox.empty() && box.toBox.front().first <= now; box.toBox.pop_front())
-            Deliver(box, box.toBox.front().second, box.toBox.front().first);
+        for (; !box.gone && !box.toBox.empty() && box.toBox.front().first <= now; box.toBox.pop_front()) {
+            const auto [at, byte] = box.toBox.front();
+            box.model.Receive(&byte, 1, static_cast<std::uint32_t>(at / kMs));
+            TakeAnswers(box, at);
+        }
         if (box.gone)
             return;
         box.model.Advance(static_cast<std::uint32_t>(now / kMs));
@@ -580,8 +577,7 @@ int LIBUSB_CALL libusb_submit_transfer(libusb_transfer* transfer) {
 int LIBUSB_CALL libusb_cancel_transfer(libusb_transfer* transfer) {
     Locked locked;
     auto& pending = transfer->dev_handle->box->pending;
-    const auto found = std::find_if(pending.begin(), pending.end(),
-                                    [transfer](const InRequest* request) { return request->transfer == transfer; });
+    const auto found = std::ranges::find(pending, transfer, &InRequest::transfer);
     if (found == pending.end())
         return LIBUSB_ERROR_NOT_FOUND;
     InRequest* request = *found;
@@ -607,12 +603,11 @@ int LIBUSB_CALL libusb_handle_events_timeout_completed(libusb_context* context, 
                 model.MaybeStall(locked.lock, *box);
                 model.Advance(*box, Now());
                 next = std::min(next, model.RunChip(*box, Now()));
-                std::erase_if(box->ended, [&](libusb_transfer* transfer) {
-                    const bool mine = transfer->dev_handle->context == context;
-                    if (mine)
-                        ended.push_back(transfer);
-                    return mine;
-                });
+                // This context's, in the order they ended.
+                const auto mine = std::ranges::stable_partition(
+                    box->ended, [&](libusb_transfer* transfer) { return transfer->dev_handle->context != context; });
+                ended.insert(ended.end(), mine.begin(), mine.end());
+                box->ended.erase(mine.begin(), mine.end());
             }
             if (!ended.empty() || (completed != nullptr && *completed != 0) || Now() >= deadline)
                 break;

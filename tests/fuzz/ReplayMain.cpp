@@ -14,12 +14,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
 int main(int argc, char** argv) {
     std::vector<std::filesystem::path> inputs;
-    for (int i = 1; i < argc; ++i) {
+    for (int i = 1; i < argc; ++i)
         if (!std::filesystem::is_directory(argv[i]))
             inputs.emplace_back(argv[i]);
         else
             inputs.insert(inputs.end(), std::filesystem::directory_iterator(argv[i]), {});
-    }
     // A fixed order, so that a failure replays the same way on every machine.
     std::sort(inputs.begin(), inputs.end());
     for (const auto& path : inputs) {

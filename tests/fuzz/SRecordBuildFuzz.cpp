@@ -34,11 +34,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         KESTREL_FUZZ_CHECK(failure.line >= 1 && failure.line <= length);
     }
     KESTREL_FUZZ_CHECK(lines <= static_cast<std::int64_t>(length) && records.size() <= length / 12 + 1);
-    for (const auto& finding : kestrel::CheckSRecords(source.get(), length)) {
-        // An empty file has line 1.
+    // An empty file has line 1.
+    for (const auto& finding : kestrel::CheckSRecords(source.get(), length))
         KESTREL_FUZZ_CHECK(finding.line >= 1 && finding.line <= std::max<std::uint32_t>(length, 1) &&
                            !finding.text.empty());
-    }
 
     // The builder gets a buffer of exactly one image: nothing may land beyond it.
     auto image = std::make_unique<std::uint8_t[]>(Builder::kImageLength);
