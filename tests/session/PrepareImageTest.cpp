@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <optional>
@@ -13,8 +15,7 @@
 // which size, and the lines each outcome leaves in the list. A file without
 // data, one whose first record is misplaced, the largest binary image and a
 // link that will not reopen for a binary image are the download's scenarios
-// (SessionScenarios.h); an unsupported record type, and a FIFO, which must
-// neither block the open nor pass for a file, are the CLI's (CliCommandTest).
+// (SessionScenarios.h), an unsupported record type is the CLI's.
 namespace kestrel::testing {
 namespace {
 
@@ -28,6 +29,7 @@ const std::string kBuilding = "Building output data... ";
 TEST(PrepareImage, EachFileGivesItsReaderLinesAndImage) {
     TempDir dir;
     std::filesystem::create_directory(dir.Path() / "folder.mot");
+    ASSERT_EQ(::mkfifo((dir.Path() / "pipe.mot").c_str(), 0600), 0);
     std::filesystem::create_symlink("FIRMWARE.MOT", dir.Path() / "link.mot");   // written by its row
     const std::string mot = WriteSRecordFile(SampleBlocks());                   // S0, 13 S2 lines, S5, S8
     const Bytes motImage = SelfProgImage(SampleBlocks()), bin = BinImage(500);  // 256 + 256 + 18 bytes
@@ -61,6 +63,7 @@ TEST(PrepareImage, EachFileGivesItsReaderLinesAndImage) {
         {"mot", mot, O::FileFailed, unknown},
         {"missing.mot", {}, O::FileFailed, cannotOpen, {}, ENOENT},
         {"folder.mot", {}, O::FileFailed, cannotOpen, {}, EISDIR},
+        {"pipe.mot", {}, O::FileFailed, cannotOpen, {}, EINVAL},
         {"cut.mot", cut, O::DataFailed, {kLoading, kAnalysing, "Error: malformed record in line 2"}},
         {"above.mot", above, O::DataFailed, Concat({done(4), {"Error: address outside 0xE0000..0xFFFFF"}})},
         {"full.mot", fullMot, O::Success, done(16), motImage},
@@ -69,6 +72,8 @@ TEST(PrepareImage, EachFileGivesItsReaderLinesAndImage) {
         {"shortest.bin", text(shortestBin), O::Success, done(1), shortestBin},
         {"tooshort.bin", text(shortestBin).substr(1), O::FileFailed, tooShort},
     };
+    // Should opening the FIFO wait for a writer, the alarm ends the process after 5 s: the test fails, not hangs.
+    ::alarm(5);
     const auto before = std::filesystem::current_path();
     std::filesystem::current_path(dir.Path());
     for (const auto& c : cases) {
@@ -92,6 +97,7 @@ TEST(PrepareImage, EachFileGivesItsReaderLinesAndImage) {
                         c.image);
         }
     }
+    ::alarm(0);
     std::filesystem::current_path(before);
 }
 
