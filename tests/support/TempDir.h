@@ -1,10 +1,8 @@
 #pragma once
 
-#include <sys/stat.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 namespace kestrel::testing {
@@ -12,13 +10,17 @@ namespace kestrel::testing {
 // A fresh directory for one test's files, removed with everything in it at the end.
 class TempDir {
 public:
-    // mkdtemp takes a fresh name, so no other process's directory is ever taken over. Others may read and search
-    // it, as a test that runs the tool as another user needs.
+    // Made with a fresh random name: create_directory fails on a name that
+    // exists, so no other process's directory is ever taken over.
     TempDir() {
+        std::random_device random;
         std::error_code error;
-        std::string name = (std::filesystem::temp_directory_path(error) / "kestrel-test-XXXXXX").string();
-        if (!error && ::mkdtemp(name.data()) != nullptr && ::chmod(name.c_str(), 0755) == 0)
-            path_ = name;
+        const auto base = std::filesystem::temp_directory_path(error);
+        for (int attempt = 0; attempt < 100 && !error && path_.empty(); ++attempt) {
+            const auto candidate = base / ("kestrel-test-" + std::to_string(random()));
+            if (std::filesystem::create_directory(candidate, error))
+                path_ = candidate;
+        }
     }
     ~TempDir() {
         std::error_code ignored;
