@@ -75,11 +75,10 @@ ArmedRun RunArmed(const std::string& file, const emulator::BoxBehaviour& behavio
     std::vector<GangBox> boxes(count);
     for (std::size_t i = 0; i < count; ++i) {
         simulated.AddDevice(emulator::SimulatedUsbDevice{.behaviour = behaviour});
-        boxes[i] = {.linkName = "USB:" + std::to_string(i), .status = &lists[i], .options = {}};
-        boxes[i].options.usbDriver = &driver;
-        boxes[i].options.answerTimeoutMs = 3000;
         // A box that asks for the same block without end fails the sweep at once, in a gang too.
-        boxes[i].options.cancelRequested = SimulatedBox::Bounded();
+        const SessionOptions options{
+            .usbDriver = &driver, .answerTimeoutMs = 3000, .cancelRequested = SimulatedBox::Bounded()};
+        boxes[i] = {.linkName = "USB:" + std::to_string(i), .status = &lists[i], .options = options};
     }
     boxes[0].options.clock = &manual;
     GangImage image;

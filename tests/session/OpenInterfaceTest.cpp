@@ -112,9 +112,8 @@ TEST(UsbOpenFailure, EachOpenOnEachThreadGetsItsOwnReason) {
         for (int i = 0; i < 300; ++i) {
             RecordingStatusList status;
             std::optional<OpenFailure> failure;
-            SessionOptions options;
-            options.usbDriver = &driver;
-            options.openFailed = [&failure](const OpenFailure& reported) { failure = reported; };
+            const SessionOptions options{.usbDriver = &driver,
+                                         .openFailed = [&failure](const OpenFailure& reported) { failure = reported; }};
             DataConverter(status, options).OpenInterface(link, 115200);
             wrong += !failure || failure->name != link || failure->usbProblem != expected;
         }

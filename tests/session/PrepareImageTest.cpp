@@ -82,12 +82,11 @@ TEST(PrepareImage, EachFileGivesItsReaderLinesAndImage) {
             dir.Write(c.file, *c.content);
         RecordingStatusList status;
         int reported = 0;
-        SessionOptions options;
-        options.openFailed = [&reported, &c](const OpenFailure& failure) {
+        const SessionOptions options{.openFailed = [&reported, &c](const OpenFailure& failure) {
             EXPECT_EQ(failure.target, OpenFailure::Target::SourceFile);
             EXPECT_EQ(failure.name, c.file);
             reported = failure.error;
-        };
+        }};
         auto session = std::make_unique<DataConverter>(status, options);
         EXPECT_EQ(PrepareImage(*session, c.file, status), c.outcome);
         EXPECT_EQ(status.lines(), c.lines);

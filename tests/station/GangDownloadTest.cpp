@@ -76,11 +76,10 @@ TEST(GangDownload, OneFaultyBoxEndsOnlyItsOwnDownloadAndABinaryImageGoesStraight
         JsonLineWriter writer(json);
         std::vector<std::unique_ptr<JsonLinesStatusList>> lists;
         std::vector<GangBox> boxes(4);
+        const SessionOptions options{.usbDriver = &line.driver, .answerTimeoutMs = 1000};
         for (std::size_t i = 0; i < 4; ++i) {
             lists.push_back(std::make_unique<JsonLinesStatusList>(writer, nullptr, line.links[i]));
-            boxes[i] = {.linkName = line.links[i], .status = lists.back().get(), .options = {}};
-            boxes[i].options.usbDriver = &line.driver;
-            boxes[i].options.answerTimeoutMs = 1000;
+            boxes[i] = {.linkName = line.links[i], .status = lists.back().get(), .options = options};
         }
         const auto results = RunGangDownload(image, boxes);
         // The stream's lines stayed whole and each box's lines kept their order.

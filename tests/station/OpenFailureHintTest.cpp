@@ -51,7 +51,7 @@ TEST(OpenFailureHint, NamesTheDevicesGroupAndWhatTheUsbRuleNeedsHere) {
     EXPECT_EQ(FindUdevRule({(dir.Path() / "etc").string(), dir.Path().string()}), "");
     const std::string rule = dir.Write("60-kestrel.rules", std::string());
     EXPECT_EQ(FindUdevRule({(dir.Path() / "etc").string(), dir.Path().string()}), rule);
-    for (const bool installed : {false, true}) {
+    for (const bool installed : {false, true})
         for (const bool atSeat : {false, true}) {
             const std::string hint = UsbAccessDeniedHint({installed ? rule : "", atSeat});
             SCOPED_TRACE(hint);
@@ -60,7 +60,6 @@ TEST(OpenFailureHint, NamesTheDevicesGroupAndWhatTheUsbRuleNeedsHere) {
             EXPECT_EQ(hint.find("usermod -aG plugdev $USER") == std::string::npos, atSeat);
             EXPECT_NE(hint.find("plug the box in again"), std::string::npos);
         }
-    }
 }
 
 // The reason is the open's own: a path that exists but is no serial port (a
@@ -68,8 +67,7 @@ TEST(OpenFailureHint, NamesTheDevicesGroupAndWhatTheUsbRuleNeedsHere) {
 TEST(OpenFailureHint, APathThatIsNoSerialPortIsToldSoFromTheOpensErrno) {
     RecordingStatusList status;
     std::optional<OpenFailure> failure;
-    SessionOptions options;
-    options.openFailed = [&failure](const OpenFailure& reported) { failure = reported; };
+    const SessionOptions options{.openFailed = [&failure](const OpenFailure& reported) { failure = reported; }};
     EXPECT_EQ(DataConverter(status, options).OpenInterface("/dev/null", 115200), DataConverter::kInterfaceOpenFailed);
     ASSERT_TRUE(failure);
     EXPECT_EQ(DescribeOpenFailure(FactsOf(*failure), true), "/dev/null: not a serial port");
