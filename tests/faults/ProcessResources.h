@@ -22,8 +22,7 @@ struct ProcessResources {
 };
 
 inline std::size_t CountEntries(const char* directory) {
-    using Entries = std::filesystem::directory_iterator;
-    return static_cast<std::size_t>(std::distance(Entries(directory), Entries()));
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(directory), {}));
 }
 
 // Both counts include the descriptor of the listing itself, the same each time.

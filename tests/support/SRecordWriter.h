@@ -49,13 +49,12 @@ inline std::string WriteSRecordFile(const std::vector<FirmwareBlock>& blocks, st
     static const std::uint8_t kHeader[] = {'k', 'e', 's', 't', 'r', 'e', 'l'};
     std::string text = SRecordLine('0', 0, kHeader, sizeof kHeader, style);
     std::uint32_t dataLines = 0;
-    for (const auto& block : blocks) {
+    for (const auto& block : blocks)
         for (std::size_t at = 0; at < block.bytes.size(); at += bytesPerLine, ++dataLines) {
             const std::size_t count = std::min(bytesPerLine, block.bytes.size() - at);
             text +=
                 SRecordLine('2', block.address + static_cast<std::uint32_t>(at), block.bytes.data() + at, count, style);
         }
-    }
     // The S5 count sits in the low 16 bits of the address field; the reader never looks at it.
     text += SRecordLine('5', dataLines & 0xFFFF, nullptr, 0, style);
     return text + SRecordLine('8', 0xE0000, nullptr, 0, style);

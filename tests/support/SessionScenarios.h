@@ -76,10 +76,9 @@ inline std::vector<Scenario> Scenarios(const ScenarioFiles& f) {
     const Lines binSynced = concat(bin, {waiting}), binHeaderSent = concat(binSynced, {header});
     const Lines binWrong = concat(binSynced, {"Error: Wrong firmware type"});
     const Lines binFlashed = concat(binHeaderSent, {erasing, data}), binDone = concat(binFlashed, {done});
-    const Lines binHeaderSilent = concat(binHeaderSent, {silent});
     const Lines binRetried = concat(binHeaderSent, {"retry", erasing, data, done});
     const Lines largest = concat(prepared(896), {waiting, header, erasing, data, reading, verify, done});
-    const Lines dataSilent = concat(flashed, {silent});
+    const Lines dataSilent = concat(flashed, {silent}), binHeaderSilent = concat(binHeaderSent, {silent});
     const Lines cancelSync = concat(synced, {cancelled}), cancelErase = concat(lengthSent, {erasing, cancelled});
     const Lines cancelData = concat(flashed, {cancelled}), cancelReading = concat(flashed, {reading, cancelled});
     const Lines noData = concat(prepared(3), {"Error: no data in sourcefile"});
