@@ -161,7 +161,6 @@ TEST(YieldReport, TriesAreCountedPerBoxAndNotPerPort) {
     for (const auto& tries : report.attempts)
         boxesByTries.emplace_back(tries.attempts, tries.boxes);
     EXPECT_EQ(boxesByTries, (std::vector<std::pair<int, std::size_t>>{{1, 1}, {2, 1}}));
-    EXPECT_TRUE(report.chain.broken == 0 && report.chain.records == 12) << report.chain.reason;
 }
 
 // Processes taking numbers from one counter at once: each number once, and the file whole after every take.
