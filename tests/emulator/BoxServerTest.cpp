@@ -54,9 +54,8 @@ TEST(BoxServer, ServesADownloadThroughItsOwnLinkAndEndsAfterTheDownloadsAskedFor
         ::close(::open(linkPath.c_str(), O_RDWR | O_NOCTTY));
     });
     RecordingStatusList status;
-    SessionOptions options;
-    options.answerTimeoutMs = 3000;
-    const auto outcome = RunDownload(linkPath, KESTREL_SAMPLES_DIR "/kestrel-demo.mot", status, options);
+    const auto outcome =
+        RunDownload(linkPath, KESTREL_SAMPLES_DIR "/kestrel-demo.mot", status, {.answerTimeoutMs = 3000});
     EXPECT_EQ(outcome, DownloadOutcome::Success);
     // The download asked for ends the serving, a box that miscounts it its give-up time.
     EXPECT_EQ(outcome == DownloadOutcome::Success ? box->Wait() : box->Stop(), 0);

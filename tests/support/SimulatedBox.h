@@ -27,13 +27,7 @@ struct SimulatedBox {
     }
 
     // The session's own answer bound, so that the scenarios hold it to the millisecond.
-    SessionOptions Options() {
-        SessionOptions options;
-        options.usbDriver = &driver;
-        options.clock = &clock;
-        options.cancelRequested = Bounded();
-        return options;
-    }
+    SessionOptions Options() { return {.usbDriver = &driver, .clock = &clock, .cancelRequested = Bounded()}; }
     // A box that asks for the same block again and again is answered without
     // limit, and on the manual clock no bound passes if a wait forgets to let
     // time go by: after this many polls the download is cancelled and the test
