@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <tuple>
 
 #include "CliSupport.h"
 #include "support/Firmware.h"
@@ -25,9 +26,8 @@ Lines StartedValues(const std::string& log, const std::string& key) {
 
 // `received` is `image` but for the field: the field's bytes, or a note of what else differs.
 std::string FieldOf(const std::string& received, std::string image, std::size_t length) {
-    if (received.size() != image.size()) {
+    if (received.size() != image.size())
         return "an image of " + std::to_string(received.size()) + " bytes";
-    }
     const std::string field = received.substr(kFieldOffset, length);
     return received == image.replace(kFieldOffset, length, field) ? field : "a byte outside the field differs";
 }
@@ -54,9 +54,8 @@ TEST(KestrelFlashUnits, EachBoxGetsItsOwnNumberInEachFormatAndAGangItsOwnImages)
         ASSERT_EQ(run.exitStatus, 0) << run.err;
         // Each number once, each in the image of the box whose record names it.
         std::set<std::string> received;
-        for (const auto& box : boxes) {
+        for (const auto& box : boxes)
             received.insert(FieldOf(box->SavedImage(1), image, fields.front().size()));
-        }
         EXPECT_EQ(received, std::set<std::string>(fields.begin(), fields.end()));
         EXPECT_EQ(ReadFile(counter), std::to_string(7 + fields.size()) + "\n");
         const Lines serials = StartedValues(ReadFile(log), "serial");
@@ -107,21 +106,17 @@ TEST(KestrelFlashUnits, UnitRowsAreUsedOnceAndALabelThatPassedIsRefusedUnlessRew
 TEST(KestrelFlashUnits, AFieldOutsideTheImageIsRefusedAndCheckSaysWhatItCovers) {
     FirmwareFiles f;
     const std::string counter = f.Path("c");
-    const struct {
-        Lines args;
-        int status;
-        std::string said;
-    } cases[] = {
+    const std::tuple<Lines, int, std::string> cases[] = {
         {{"--emulate", "--serial-at", "0xFFFFE", "--serial-counter", counter, f.mot}, 5, "outside the flash window"},
         {{"--emulate", "--serial-at", "12", "--serial-counter", counter, f.bin}, 5, "30-byte header"},
         {{"--check", "--serial-at", "0xE0100", f.mot}, 1, "lies over bytes the file sets"},
         {{"--check", "--serial-at", "0xE1000", "--serial-format", "ascii:8", f.mot}, 0, "(8 bytes) lies over no byte"},
     };
-    for (const auto& c : cases) {
-        const auto run = Flash(c.args);
-        EXPECT_EQ(run.exitStatus, c.status) << c.said;
-        EXPECT_NE(run.err.find(c.said), std::string::npos) << run.err;
-        EXPECT_TRUE(c.status != 5 || run.out.empty()) << run.out;  // no box touched
+    for (const auto& [args, status, said] : cases) {
+        const auto run = Flash(args);
+        EXPECT_EQ(run.exitStatus, status) << said;
+        EXPECT_NE(run.err.find(said), std::string::npos) << run.err;
+        EXPECT_TRUE(status != 5 || run.out.empty()) << run.out;  // no box touched
     }
 }
 

@@ -45,9 +45,8 @@ TEST(ReportPage, EveryTextFromTheLogIsEscapedWhereverItLands) {
         put(withPlain, plainName, plain);
         std::string page = cli::ReportHtml(withHostile, hostileName);
         // Escaped once wherever it lands, the page is the plain one's: nothing left raw, nothing escaped twice.
-        for (std::size_t at; (at = page.find(escaped)) != std::string::npos;) {
+        for (std::size_t at; (at = page.find(escaped)) != std::string::npos;)
             page.replace(at, escaped.size(), plain);
-        }
         EXPECT_EQ(page, cli::ReportHtml(withPlain, plainName)) << place;
     }
 }

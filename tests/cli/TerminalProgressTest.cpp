@@ -26,8 +26,7 @@ struct Terminal {
     }
     ~Terminal() { ::close(device), ::close(master); }
     void Resize(unsigned short columns) const {
-        winsize size{};
-        size.ws_row = 24, size.ws_col = columns;
+        const winsize size{.ws_row = 24, .ws_col = columns, .ws_xpixel = 0, .ws_ypixel = 0};
         ::ioctl(master, TIOCSWINSZ, &size);
     }
     // Until nothing more comes for 100 ms: the terminal passes the bytes on asynchronously.

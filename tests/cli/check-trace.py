@@ -38,10 +38,6 @@ def as_object(text):
     return record
 
 
-def log_records():
-    return [as_object(text + "\n") for text in open(log).read().split("\n\n") if text]
-
-
 def json_events(out):
     objects = [json.loads(line) for line in out.splitlines()]
     for event in objects:
@@ -81,7 +77,7 @@ started = [e for e in json_events(approved.stdout) if e["event"] == "started"]
 check(approved.returncode == 8 and len(started) == 1 and started[0]["approved_sha256"] == digest,
       "approved: %d %s" % (approved.returncode, started))
 
-kept = log_records()
+kept = [as_object(text) for text in open(log).read().split("\n\n") if text]
 check([r["attempt"] for r in kept if r["port"] == "./nobox"] == ["0"], "no attempt for a box that never came")
 for record in kept:
     check(records.is_valid(record), "record against the schema: %s" % record)
