@@ -440,10 +440,12 @@ void LIBUSB_CALL libusb_free_device_list(libusb_device** list, int unref) {
 
 // Box n (from 0) sits at port n + 1 of bus 1: sysfs names it 1-(n+1).
 uint8_t LIBUSB_CALL libusb_get_bus_number(libusb_device*) { return 1; }
-int LIBUSB_CALL libusb_get_port_numbers(libusb_device* device, uint8_t* ports, int) {
+int LIBUSB_CALL libusb_get_port_numbers(libusb_device* device, uint8_t* ports, int length) {
     Locked locked;
     const auto& boxes = locked.model.boxes;
     const auto at = std::find_if(boxes.begin(), boxes.end(), [&](const auto& box) { return box.get() == device->box; });
+    if (length < 1)
+        return LIBUSB_ERROR_OVERFLOW;
     ports[0] = static_cast<uint8_t>(at - boxes.begin() + 1);
     return 1;
 }
