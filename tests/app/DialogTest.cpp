@@ -1,6 +1,5 @@
 #include <QContextMenuEvent>
 #include <QMenu>
-#include <QSignalSpy>
 #include <QtTest>
 
 #include "DialogTestSupport.h"

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include <QMessageBox>
-#include <QSignalSpy>
 #include <QtTest>
 
 #include "DialogTestSupport.h"

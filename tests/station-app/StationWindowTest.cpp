@@ -76,7 +76,6 @@ private slots:
         QFile log(QString::fromStdString(commandLine.logFile));
         QVERIFY(log.open(QIODevice::ReadOnly));
         QCOMPARE(log.readAll().count("\nlabel: SN-7781\n"), 2);  // its started record and its result
-        box.Stop();
     }
 };
 

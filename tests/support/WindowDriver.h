@@ -115,13 +115,9 @@ inline const char* CloseAnsweringNoWithEnter(HWND window, const wchar_t* caption
     HWND question = AwaitQuestion(window, caption);
     if (question == nullptr)
         return "closing during a download asked nothing";
-    HWND no = Await(
-        [question] {
-            HWND focus = Focused(question);
-            return focus == ::GetDlgItem(question, IDNO) ? focus : nullptr;
-        },
-        5);
-    if (no == nullptr)
+    // Once the question has its buttons, its No has the focus.
+    HWND no = Await([question] { return ::GetDlgItem(question, IDNO); }, 5);
+    if (no == nullptr || !Await([question, no] { return Focused(question) == no; }, 5))
         return "the close question's default answer is not No";
     ::PostMessageW(no, WM_KEYDOWN, VK_RETURN, 0);
     ::PostMessageW(no, WM_KEYUP, VK_RETURN, 0);

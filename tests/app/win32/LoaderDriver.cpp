@@ -44,10 +44,8 @@ std::vector<std::wstring> Lines(HWND list) {
     std::vector<std::wstring> lines;
     const auto count = ::SendMessageW(list, LB_GETCOUNT, 0, 0);
     for (LRESULT i = 0; i < count; ++i) {
-        std::wstring line(static_cast<std::size_t>(::SendMessageW(list, LB_GETTEXTLEN, i, 0)) + 1, L'\0');
-        line.resize(
-            static_cast<std::size_t>(::SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.data()))));
-        lines.push_back(line);
+        auto& line = lines.emplace_back(static_cast<std::size_t>(::SendMessageW(list, LB_GETTEXTLEN, i, 0)), L'\0');
+        ::SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.data()));  // its terminator: the string's own
     }
     return lines;
 }
