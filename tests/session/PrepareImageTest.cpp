@@ -94,6 +94,9 @@ TEST(PrepareImage, EachFileGivesItsReaderLinesAndImage) {
         if (c.outcome == O::Success) {
             EXPECT_TRUE(Bytes(session->OutputBuffer.data(), session->OutputBuffer.data() + session->outputLength) ==
                         c.image);
+            // A binary file's records lie at their offsets in it.
+            for (std::size_t i = 0; session->sourceKind == kSourceKindBin && i < session->records.size(); ++i)
+                EXPECT_EQ(session->records.at(i).address, i * DataRecord::kCapacity);
         }
     }
     ::alarm(0);
