@@ -182,10 +182,10 @@ TEST(FirmwareSummary, GivesSizeRecordsDigestAndApprovalOfWhatADownloadWouldRead)
     const FirmwareSummary mot = SummariseFirmware(f.mot, manifest);
     EXPECT_EQ(std::tuple(mot.size, mot.records, mot.approval, mot.error),
               std::tuple(text.size(), 13, "NOT APPROVED", std::string()));
+    EXPECT_EQ(mot.sha256, Sha256Hex(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
     std::string error;
     EXPECT_FALSE(StationLogic(LotSettings{.firmware = f.mot, .manifest = manifest}).StartLot(error));
     EXPECT_TRUE(error.ends_with(" is not in the approved manifest " + manifest + ": not flashed")) << error;
-    EXPECT_EQ(mot.sha256, Sha256Hex(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
     EXPECT_EQ(SummariseFirmware(f.bin, "").records, -1);
     const std::string large = f.dir.Write("large.bin", std::string(500001, 'x'));
     EXPECT_EQ(SummariseFirmware("/dev/null", "").error,

@@ -155,9 +155,10 @@ TEST_P(WineConsoleEnd, WaitsForTheCancelledRecord) {
     const auto told = RunProcess({Environment("KESTREL_WINE"), WinPath(Environment("KESTREL_CONSOLE_EVENT_EXE")),
                                   WinPath(exe), std::to_string(GetParam().first)},
                                  {std::chrono::seconds(30)});
-    int status = 0;
-    if (!Eventually([&] { return ::waitpid(flash, &status, WNOHANG) != 0; }, std::chrono::seconds(30)))
-        ::kill(flash, SIGKILL), ::waitpid(flash, &status, 0);
+    if (!Eventually([flash] { return ::waitpid(flash, nullptr, WNOHANG) != 0; }, std::chrono::seconds(30))) {
+        ::kill(flash, SIGKILL);
+        ::waitpid(flash, nullptr, 0);
+    }
     EXPECT_TRUE(std::regex_search(ReadFile(log), std::regex("\nrecord: result\n(.*\n)*result: cancelled")))
         << told.out << ReadFile(log);
 }
